@@ -1,0 +1,20 @@
+# tolvo_add_subsystem(name [deps...]): a static library tolvo_<name> from the sources
+# in src/<name>; a folder without sources yet becomes an interface library so that the
+# dependency chain stays the same as it fills up.
+function(tolvo_add_subsystem name)
+  file(GLOB sources CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/src/${name}/*.cpp)
+  set(target tolvo_${name})
+  set(deps)
+  foreach(dep IN LISTS ARGN)
+    list(APPEND deps tolvo_${dep})
+  endforeach()
+  if(sources)
+    add_library(${target} STATIC ${sources})
+    target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} PUBLIC ${deps} PRIVATE tolvo_options)
+  else()
+    add_library(${target} INTERFACE)
+    target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${target} INTERFACE ${deps})
+  endif()
+endfunction()

@@ -1,0 +1,141 @@
+#pragma once
+// Base of every object that takes part in a run: every sub-model, interpolator and the
+// control-file reader. It carries what they share: the grid geometry and the process's
+// strip of rows, the MPI rank and process count, the dates, the input and output
+// directories and the output-format switches, and the positional reading of the control
+// file with its uniform error entries, the generic raisers, the model log and a running
+// statistic.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/control_file_stream.h"
+#include "framework/date.h"
+#include "framework/memory_handling.h"
+#include "framework/running_statistic.h"
+
+namespace tolvo {
+
+inline constexpr double kNodata = -9999.0;
+
+// The model grid: taken from the zone grid.
+struct GridGeometry {
+  int ncols = 0;
+  int nrows = 0;
+  double xllcorner = 0;
+  double yllcorner = 0;
+  double cellsize = 0;
+  double nodata_value = kNodata;
+};
+
+// Which output forms grids are written in.
+struct OutputFormats {
+  bool ascii = false;      // "WriteAsciiGrids"
+  bool doubles = false;    // "WriteDoubleGrids": 64-bit binary
+  bool netcdf = false;     // "WriteNetcdfGrids"
+};
+
+// Longest control-file line or file name.
+inline constexpr std::size_t kMaxLineLength = 1200;
+
+class modelobject : public memory_handling {
+ public:
+  modelobject(DiagnosticsLog& log, std::string control_file_name, OutputFormats formats = {},
+              std::string input_directory = {}, std::string output_directory = {});
+
+  // --- control file ------------------------------------------------------------------
+  // Opens the named control file for the reading operations; false when it cannot be opened.
+  bool OpenControlFile(const std::string& path);
+  ControlFileStream& control_file() { return control_file_; }
+  const std::string& control_file_name() const { return control_file_name_; }
+
+  // Finds the line whose first token is `section` (brackets included), searching from the
+  // start of the file; the stream is left at the next line. 1 when found. At the end of
+  // the file: with fatal_at_end the item error "(EOF)" (17), else 0.
+  virtual int FindSection(std::string_view section, bool fatal_at_end);
+  // Reads the first token of the next non-blank line as a value and drops the rest of the
+  // line. A value that does not scan logs the "Next line" entries and fails with 17.
+  virtual int ReadItem(int& target, std::string_view description);
+  virtual int ReadItem(long long& target, std::string_view description);
+  virtual int ReadItem(double& target, std::string_view description);
+  // A text value of at most max_length characters; a longer one fails with 17.
+  virtual int ReadItem(std::string& target, std::string_view description, std::size_t max_length = kMaxLineLength);
+  // Two values at the start of one line; fails with 17 unless both scan.
+  virtual int ReadItemPair(double& first, double& second, std::string_view description);
+  virtual int ReadItemPair(int& first, int& second, std::string_view description);
+
+  // --- raisers -------------------------------------------------------------------------
+  [[noreturn]] virtual void ControlFileItemError(std::string_view item, std::string_view module);
+  [[noreturn]] virtual void WriteError(std::string_view file_name, int code);
+  [[noreturn]] virtual void ReadError(std::string_view file_name, int code);
+
+  // --- model log, dates, intervals ---------------------------------------------------
+  // Appends the calendar time and the text to "modell_0.log" (process 0 only).
+  virtual void WriteModelLog(std::string_view text);
+  virtual void SetEndDate(long long year, long long month, long long day, long long hour);
+  long long end_date_key() const { return end_date_key_; }
+  const ModelDate& end_date() const { return end_date_; }
+  virtual void SetLogInterval(int hours) { log_interval_hours_ = hours; }
+  virtual int GetLogInterval() const { return log_interval_hours_; }
+  virtual double GetHourShift() const { return min_to_int_end_ / 60.0; }
+  void set_min_to_int_end(double minutes) { min_to_int_end_ = minutes; }
+  double min_to_int_end() const { return min_to_int_end_; }
+
+  // --- running statistic -------------------------------------------------------------
+  virtual void ResetStatistics(double threshold) { statistic_.Reset(threshold); }
+  virtual void AddToStatistics(double value, double weight) { statistic_.Add(value, weight); }
+  virtual StatisticSummary GetStatistics() const { return statistic_.Get(); }
+
+  // y at x on the line through (x1, y1) and (x2, y2); y1 when x1 == x2.
+  static double LinearInterpolation(double x1, double y1, double x2, double y2, double x);
+
+  // Releases what the object holds; every override ends by calling this one.
+  virtual void DeleteModule();
+
+  // --- geometry and process ------------------------------------------------------------
+  const GridGeometry& geometry() const { return geometry_; }
+  void set_geometry(const GridGeometry& geometry) { geometry_ = geometry; }
+  RowRange strip() const { return strip_; }
+  void set_strip(RowRange strip) { strip_ = strip; }
+  int rank() const { return rank_; }
+  int process_count() const { return process_count_; }
+
+  ModelDate& current_date() { return current_date_; }
+  const ModelDate& current_date() const { return current_date_; }
+  ModelDate& start_date() { return start_date_; }
+
+  const OutputFormats& output_formats() const { return formats_; }
+  const std::string& input_directory() const { return input_directory_; }
+  const std::string& output_directory() const { return output_directory_; }
+
+ protected:
+  [[noreturn]] void ItemScanError(std::string_view description, const std::string& token);
+
+ private:
+  template <typename T, typename Parse>
+  int ReadValue(T& target, std::string_view description, Parse parse);
+
+  std::string control_file_name_;
+  ControlFileStream control_file_;
+  OutputFormats formats_;
+  std::string input_directory_;
+  std::string output_directory_;
+  int rank_ = 0;
+  int process_count_ = 1;
+  GridGeometry geometry_;
+  RowRange strip_;
+  double min_to_int_end_ = 0;
+  ModelDate current_date_;
+  ModelDate start_date_;
+  ModelDate end_date_;
+  long long end_date_key_ = 0;
+  int log_interval_hours_ = 0;
+  RunningStatistic statistic_;
+};
+
+// The path rule: the directory is put before the name as they stand, unless the name
+// begins with "/" or "~" or there is no directory. A directory must end with "/".
+std::string PrefixPath(std::string_view directory, std::string_view name);
+
+}  // namespace tolvo

@@ -1,0 +1,144 @@
+#include "framework/program.h"
+
+#include <mpi.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "framework/command_line.h"
+#include "framework/error_code.h"
+#include "framework/signals.h"
+
+namespace tolvo {
+namespace {
+
+constexpr const char* kVersionNumber = "6.1.0";
+constexpr const char* kLastChange = "$2026-12-10 12:00$";
+
+constexpr const char* kTitleBlock =
+    "Tolvo-Ulx: a distributed, grid based hydrological model of the water balance and runoff of river basins\n"
+    "  The program computes on a raster of square cells, step by step, and routes the runoff of\n"
+    "  the sub-basins through channels, lakes and reservoirs to the basin outlet.\n"
+    "  It is given without warranty of any kind; results are to be checked by the user.\n"
+    "  Please report problems together with the control file and the diagnostics file.\n"
+    "\n"
+    "  contact: the Tolvo model team\n"
+    "---------------------------------------------------------------------------";
+
+constexpr const char* kUsage =
+    "FATAL: \nusage: tolvovz[o]<32|64>|tolvompi64 <1-st cntrl-file> [<2-nd cntrl-file> ... [n-th cntrl-file]] "
+    "[-diagfile:<diagnostics_file> [-diaglevel:<FATAL|ERROR|WARNING|INFO|DEBUG>]] [-dumpmode "
+    "[-closeAfterDump|-repairAfterDump]]\n";
+
+void WriteBanner(DiagnosticsLog& log) {
+  log << std::string(76, '-').c_str() << "[end-entry]";
+  log << "Tolvo-Ulx (MPI) " << "[end-entry]";
+  log << "64-bit Version on Linux " << "[end-entry]";
+  log << "Version: " << VersionText() << "[end-entry]";
+  log << kTitleBlock << "[end-entry]";
+  log.console().flush();
+}
+
+struct ThreadReport {
+  int rank;
+  int thread_count;
+};
+
+void ReportOpenMPThreads(ThreadReport& report) {
+#pragma omp parallel default(none) shared(report)
+  {
+    std::printf("This is OpenMP thread %d\n", omp_get_thread_num());
+#pragma omp barrier
+    if (omp_get_thread_num() == 0) {
+      report.thread_count = omp_get_num_threads();
+      std::printf("*** There are %d OpenMP threads total for MPI process %d\n", report.thread_count, report.rank);
+    }
+  }
+}
+
+void ReportProcess(DiagnosticsLog& log, int rank, int size) {
+  if (rank != 0) {
+    std::printf("\n this is the MPI-Version of Tolvo, here is instance %d of %d\n", rank + 1, size);
+  } else {
+    log << "\n this is the MPI-Version of Tolvo, here is instance " << 1 << " of " << size << "[end-entry]";
+  }
+  ThreadReport report{rank, 0};
+  ReportOpenMPThreads(report);
+  std::fflush(nullptr);
+}
+
+void WriteUsage(DiagnosticsLog& log) {
+  log << kUsage << "[end-entry]";
+  log << "INFO: \n-dumpmode: if soil moisture or soil temperatures or hydraulic head (all in Richards approach "
+         "only) leave the expected range, a dumpfile is written containing the actual internal registers (can "
+         "be used for debugging) "
+      << "\n-closeAfterDump: Tolvo stops the program execution immediately (usefull to prevent the hard disk "
+         "from being filled up with dumpfiles)"
+      << "\n-repairAfterDump: let Tolvo try to repair the unexpected results, e.g. a soil temperature that is "
+         "higher or lower than that of both neighboring soil layers will be set to the maxumum/minimum of the "
+         "neighboring layers etc. Although the error is repaired it may well happen that the hard disk is "
+         "flooded with other dump files."
+      << "[end-entry]";
+}
+
+}  // namespace
+
+std::string VersionText() {
+  std::string text = std::string("Richards ") + kVersionNumber + ", last change: " + kLastChange + " compiled at " +
+                     __DATE__ + " " + __TIME__;
+  text.erase(std::remove(text.begin(), text.end(), '$'), text.end());
+  return text;
+}
+
+int RunProgram(int argc, char** argv, const ControlFileRunner& run_control_file) {
+  MPI_Init(&argc, &argv);
+  int rank = 0;
+  int size = 1;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  MPI_Barrier(MPI_COMM_WORLD);
+
+  const CommandLine options = ScanCommandLine(argc, argv);
+  std::optional<DiagnosticsLog> log;
+  try {
+    log.emplace(options.diagnostics_file, options.max_diag_level);
+  } catch (const ErrorCode& error) {
+    MPI_Abort(MPI_COMM_WORLD, error.code);
+    return error.code;
+  }
+  SetCurrentApplication(nullptr);
+
+  int exit_code = 0;
+  try {
+    WriteBanner(*log);
+    ReportProcess(*log, rank, size);
+    log->console().flush();
+    if (argc < 2) {
+      WriteUsage(*log);
+      RaiseError(kNoControlFile);
+    }
+    for (const int position : options.control_file_positions) {
+      exit_code = 0;
+      exit_code = run_control_file(*log, argc, argv, position);
+    }
+  } catch (const ErrorCode& error) {
+    *log << "FATAL: Exception " << error.code << " caught at top level!" << "[end-entry]";
+    *log << "FATAL: Program aborted with exit code " << error.code << "[end-entry]";
+    log.reset();
+    std::fflush(nullptr);
+    MPI_Abort(MPI_COMM_WORLD, error.code);
+    return error.code;
+  }
+
+  *log << "exitcode " << exit_code << "[end-entry]";
+  *log << "o.k.\n\nthe end." << "[end-entry]";
+  MPI_Finalize();
+  log.reset();
+  return exit_code;
+}
+
+}  // namespace tolvo

@@ -1,0 +1,84 @@
+#include "support/test_support.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <sstream>
+
+namespace tolvo::test {
+
+TempDir::TempDir() {
+  static std::atomic<int> counter{0};
+  std::random_device device;
+  std::ostringstream name;
+  name << "tolvo_test_" << ::getpid() << "_" << counter++ << "_" << device();
+  path_ = std::filesystem::temp_directory_path() / name.str();
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+namespace {
+std::string Quote(const std::string& word) {
+  std::string quoted = "'";
+  for (char ch : word) {
+    if (ch == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += ch;
+    }
+  }
+  quoted += '\'';
+  return quoted;
+}
+}  // namespace
+
+ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workdir,
+                      int processes, const std::string& input) {
+  const std::filesystem::path input_file = workdir / ".stdin";
+  WriteFile(input_file.string(), input);
+  std::ostringstream command;
+  command << "cd " << Quote(workdir.string()) << " && ";
+  if (processes > 0) command << TOLVO_MPIEXEC << " --oversubscribe -np " << processes << " ";
+  command << Quote(TOLVO_PROGRAM);
+  for (const std::string& argument : arguments) command << " " << Quote(argument);
+  command << " < " << Quote(input_file.string()) << " 2>&1";
+  ProgramRun run{-1, {}};
+  FILE* pipe = ::popen(command.str().c_str(), "r");
+  if (pipe == nullptr) return run;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+int AbortCodeInLog(const std::string& diagnostics) {
+  static const std::regex pattern("Program aborted with exit code (-?[0-9]+)");
+  std::smatch match;
+  if (!std::regex_search(diagnostics, match, pattern)) return -1;
+  return std::stoi(match[1].str());
+}
+
+}  // namespace tolvo::test
