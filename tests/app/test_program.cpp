@@ -1,0 +1,55 @@
+// Runs the program as a hydrologist would and checks its exit status and diagnostics.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+using test::AbortCodeInLog;
+using test::ReadFile;
+using test::RunProgram;
+using test::TempDir;
+
+TEST(Program, WithoutArgumentsShowsTheUsageAndFailsWithTwo) {
+  TempDir dir;
+  const test::ProgramRun run = RunProgram({}, dir.path(), 2);
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.output.find("usage: tolvovz[o]<32|64>|tolvompi64 <1-st cntrl-file>"), std::string::npos);
+  EXPECT_NE(run.output.find("-closeAfterDump: Tolvo stops the program execution immediately"), std::string::npos);
+  EXPECT_NE(run.output.find("here is instance 2 of 2"), std::string::npos);
+  const std::string xml = ReadFile(dir.file("Tolvo_Diag_0.xml"));
+  EXPECT_NE(xml.find("<line level=\"0\" description= \";usage: tolvovz[o]&lt;32|64&gt;"), std::string::npos);
+  EXPECT_EQ(AbortCodeInLog(xml), 2);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("Tolvo_Diag_1.xml")));
+  const std::string check = "xmllint --noout '" + dir.file("Tolvo_Diag_0.xml") + "'";
+  EXPECT_EQ(std::system(check.c_str()), 0);
+}
+
+TEST(Program, OptionsWithoutControlFileEndNormally) {
+  TempDir dir;
+  const test::ProgramRun run = RunProgram({"-diaglevel:INFO", "-diagfile:run.xml"}, dir.path(), 0);
+  EXPECT_EQ(run.status, 0);
+  const std::string xml = ReadFile(dir.file("run_0.xml"));
+  EXPECT_NE(run.output.find("exitcode 0\n"), std::string::npos);
+  EXPECT_NE(run.output.find("o.k.\n\nthe end."), std::string::npos);
+  // The banner and the process report are DEBUG entries, above the INFO level.
+  EXPECT_EQ(xml.find("Tolvo-Ulx (MPI)"), std::string::npos);
+  EXPECT_NE(run.output.find("*** There are "), std::string::npos);
+}
+
+TEST(Program, AFatalErrorAbortsWithItsCodeInTheLog) {
+  TempDir dir;
+  test::WriteFile(dir.file("basin.ctl"), "[model_time]\n");
+  const test::ProgramRun run = RunProgram({"basin.ctl"}, dir.path(), 0);
+  const std::string xml = ReadFile(dir.file("Tolvo_Diag_0.xml"));
+  const int code = AbortCodeInLog(xml);
+  EXPECT_GT(code, 0);
+  EXPECT_EQ(run.status, code & 0xFF);
+  EXPECT_NE(xml.find("caught at top level!"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tolvo
