@@ -53,6 +53,18 @@ std::string ControlFileStream::ReadRestOfLine() {
   return line;
 }
 
+std::optional<std::string> ControlFileStream::ReadLine(bool& had_line_end) {
+  had_line_end = false;
+  if (!file_) return std::nullopt;
+  std::string line;
+  int ch;
+  while ((ch = std::getc(file_.get())) != EOF && ch != '\n') line.push_back(static_cast<char>(ch));
+  if (ch == EOF && line.empty()) return std::nullopt;
+  had_line_end = ch == '\n';
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
 std::optional<long long> ParseLongPrefix(const std::string& token) {
   const char* begin = token.c_str();
   char* end = nullptr;

@@ -27,6 +27,9 @@ class ControlFileStream {
   void SkipLine();
   // The rest of the current line without its line end; the line end is consumed.
   std::string ReadRestOfLine();
+  // The next line without its line end; nothing at the end of the file. had_line_end
+  // tells whether the line was closed by a line end.
+  std::optional<std::string> ReadLine(bool& had_line_end);
   bool AtEnd() const { return file_ == nullptr || std::feof(file_.get()) != 0; }
 
  private:
