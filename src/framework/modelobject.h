@@ -17,6 +17,8 @@
 
 namespace tolvo {
 
+struct DomainLayout;  // domain decomposition: framework/grid_distribution.h
+
 inline constexpr double kNodata = -9999.0;
 
 // The model grid: taken from the zone grid.
@@ -100,6 +102,18 @@ class modelobject : public memory_handling {
   void set_strip(RowRange strip) { strip_ = strip; }
   int rank() const { return rank_; }
   int process_count() const { return process_count_; }
+
+  // --- domain decomposition ------------------------------------------------------------
+  // How the grid is shared among the processes (none until the set-up has decomposed the
+  // domain); the grid distribution and the halo exchange walk it. Not owned.
+  const DomainLayout* domain_layout() const { return domain_layout_; }
+  void set_domain_layout(const DomainLayout* layout) { domain_layout_ = layout; }
+
+ private:
+  const DomainLayout* domain_layout_ = nullptr;
+
+ public:
+  // --- end of domain decomposition -----------------------------------------------------
 
   ModelDate& current_date() { return current_date_; }
   const ModelDate& current_date() const { return current_date_; }
