@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 namespace tolvo {
@@ -50,6 +51,10 @@ class BasicGridView {
  public:
   BasicGridView() = default;
   BasicGridView(T* const* rows, RowRange range, int ncols) : rows_(rows), range_(range), ncols_(ncols) {}
+  // A view of mutable values is also a view of constant ones.
+  template <typename U>
+    requires(std::is_same_v<const U, T> && !std::is_same_v<U, T>)
+  BasicGridView(const BasicGridView<U>& other) : rows_(other.row_table()), range_(other.rows()), ncols_(other.ncols()) {}
   T& operator()(int r, int c) const {
     assert(range_.contains(r) && c >= 0 && c <= ncols_);
     return rows_[r][c];
@@ -62,6 +67,7 @@ class BasicGridView {
   RowRange rows() const { return range_; }
   int ncols() const { return ncols_; }
   bool empty() const { return rows_ == nullptr; }
+  T* const* row_table() const { return rows_; }
 
  private:
   T* const* rows_ = nullptr;
@@ -77,6 +83,10 @@ class BasicStackView {
   BasicStackView() = default;
   BasicStackView(T* const* rows, RowRange range, int last_col, int levels)
       : rows_(rows), range_(range), last_col_(last_col), levels_(levels) {}
+  template <typename U>
+    requires(std::is_same_v<const U, T> && !std::is_same_v<U, T>)
+  BasicStackView(const BasicStackView<U>& other)
+      : rows_(other.row_table()), range_(other.rows()), last_col_(other.last_col()), levels_(other.level_count()) {}
   T& operator()(int r, int c, int l) const {
     assert(range_.contains(r) && c >= 0 && c <= last_col_ && l >= 0 && l <= levels_);
     return rows_[r][static_cast<std::size_t>(c) * stride() + l];
@@ -90,6 +100,7 @@ class BasicStackView {
   int last_col() const { return last_col_; }
   int level_count() const { return levels_; }
   bool empty() const { return rows_ == nullptr; }
+  T* const* row_table() const { return rows_; }
 
  private:
   std::size_t stride() const { return static_cast<std::size_t>(levels_) + 1; }
