@@ -17,6 +17,8 @@
 
 namespace tolvo {
 
+class grid_table;  // grid table: framework/grid_table.h
+
 struct DomainLayout;  // domain decomposition: framework/grid_distribution.h
 
 inline constexpr double kNodata = -9999.0;
@@ -94,6 +96,38 @@ class modelobject : public memory_handling {
 
   // Releases what the object holds; every override ends by calling this one.
   virtual void DeleteModule();
+
+  // --- grid table: lookup and registration ---------------------------------------------
+  // The run's shared table of named grids (not owned); set before any lookup.
+  void set_grid_table(grid_table* table) { grid_table_ = table; }
+  grid_table* grids() const { return grid_table_; }
+  // Index 1..999 of the grid with the identifier, or 0. Without keep_searching the scan
+  // ends at the first entry without values; with it, at the first unused entry.
+  virtual int FindGrid(std::string_view identifier, bool keep_searching);
+  // Index of the grid with the identifier; a missing grid fails with 33.
+  virtual int RequireGrid(std::string_view identifier);
+  // Index of the first of the identifiers present, tried in order; none fails with 33.
+  virtual int RequireOneOf3Grids(std::string_view a, std::string_view b, std::string_view c);
+  virtual int RequireOneOf4Grids(std::string_view a, std::string_view b, std::string_view c,
+                                 std::string_view d);
+  // Publishes a grid (and stack) at entry index 1..999 and allocates the accumulators its
+  // write code asks for; any other index fails with 12.
+  virtual void RegisterGrid(int index, std::string_view file_name, GridView values, StackView stack, int levels,
+                            std::string_view identifier, int write_code, long long first_row, long long last_row);
+  // Releases what the entry owns; the values and stack stay with their owner.
+  virtual void FreeGridEntry(int index);
+
+ protected:
+  // Write code 8: the current values are written at registration (output scheduling).
+  virtual void WriteFilledGridAtRegistration(int index);
+
+ private:
+  int ScanForGrid(std::string_view identifier) const;
+  [[noreturn]] void NoneOfGridsFound(const std::string& alternatives);
+  grid_table* grid_table_ = nullptr;
+
+ public:
+  // --- end of grid table ---------------------------------------------------------------
 
   // --- geometry and process ------------------------------------------------------------
   const GridGeometry& geometry() const { return geometry_; }
