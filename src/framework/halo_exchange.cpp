@@ -1,0 +1,100 @@
+#include "framework/halo_exchange.h"
+
+#include "framework/grid_distribution.h"
+#include "framework/modelobject.h"
+
+namespace tolvo {
+
+namespace {
+
+double* StripStart(GridView grid, const StripRecord& strip) { return &grid(strip.row, strip.first_col); }
+
+double* StripStart(StackView stack, const StripRecord& strip) {
+  return stack.levels(strip.row, strip.first_col).data();
+}
+
+int StripValues(StackView stack, const StripRecord& strip) {
+  return strip.cell_count * (stack.level_count() + 1);
+}
+
+void PostReceives(std::span<const StripRecord> receive_list, GridView grid, std::vector<MPI_Request>& requests) {
+  for (const StripRecord& strip : receive_list) {
+    MPI_Request& request = requests.emplace_back();
+    MPI_Irecv(StripStart(grid, strip), strip.cell_count, MPI_DOUBLE, strip.peer_rank, strip.row, MPI_COMM_WORLD,
+              &request);
+  }
+}
+
+void PostSends(std::span<const StripRecord> send_list, GridView grid, std::vector<MPI_Request>& requests) {
+  for (const StripRecord& strip : send_list) {
+    MPI_Request& request = requests.emplace_back();
+    MPI_Isend(StripStart(grid, strip), strip.cell_count, MPI_DOUBLE, strip.peer_rank, strip.row, MPI_COMM_WORLD,
+              &request);
+  }
+}
+
+void WaitAll(std::vector<MPI_Request>& requests) {
+  MPI_Waitall(static_cast<int>(requests.size()), requests.data(), MPI_STATUSES_IGNORE);
+  requests.clear();
+}
+
+}  // namespace
+
+void ExchangeHalo(std::span<const StripRecord> receive_list, std::span<const StripRecord> send_list, GridView grid) {
+  std::vector<MPI_Request> requests;
+  requests.reserve(receive_list.size() + send_list.size());
+  PostReceives(receive_list, grid, requests);
+  PostSends(send_list, grid, requests);
+  WaitAll(requests);
+}
+
+void ExchangeHalo(const modelobject& object, GridView grid) {
+  const DomainLayout* layout = object.domain_layout();
+  if (layout == nullptr) return;
+  ExchangeHalo(layout->receive_list, layout->send_list, grid);
+}
+
+void ExchangeStackHalo(std::span<const StripRecord> receive_list, std::span<const StripRecord> send_list,
+                       StackView stack) {
+  std::vector<MPI_Request> requests;
+  requests.reserve(receive_list.size() + send_list.size());
+  for (const StripRecord& strip : send_list) {
+    MPI_Request& request = requests.emplace_back();
+    MPI_Isend(StripStart(stack, strip), StripValues(stack, strip), MPI_DOUBLE, strip.peer_rank, 0, MPI_COMM_WORLD,
+              &request);
+  }
+  for (const StripRecord& strip : receive_list) {
+    MPI_Request& request = requests.emplace_back();
+    MPI_Irecv(StripStart(stack, strip), StripValues(stack, strip), MPI_DOUBLE, strip.peer_rank, 0, MPI_COMM_WORLD,
+              &request);
+  }
+  WaitAll(requests);
+}
+
+void ExchangeStackHalo(const modelobject& object, StackView stack) {
+  const DomainLayout* layout = object.domain_layout();
+  if (layout == nullptr) return;
+  ExchangeStackHalo(layout->receive_list, layout->send_list, stack);
+}
+
+HaloExchange::~HaloExchange() { WaitHaloRequests(); }
+
+void HaloExchange::PostHaloReceives(const modelobject& object, GridView grid) {
+  WaitHaloRequests();
+  const DomainLayout* layout = object.domain_layout();
+  if (layout == nullptr) return;
+  requests_.reserve(layout->receive_list.size() + layout->send_list.size());
+  PostReceives(layout->receive_list, grid, requests_);
+}
+
+void HaloExchange::PostHaloSends(const modelobject& object, GridView grid) {
+  const DomainLayout* layout = object.domain_layout();
+  if (layout == nullptr) return;
+  PostSends(layout->send_list, grid, requests_);
+}
+
+void HaloExchange::WaitHaloRequests() {
+  if (!requests_.empty()) WaitAll(requests_);
+}
+
+}  // namespace tolvo
