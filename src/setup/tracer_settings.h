@@ -1,0 +1,64 @@
+#pragma once
+// Tracer settings: the dissolved substances carried through the sub-models, defined once
+// for the whole model in the control-file section "[substance_transport]".
+//
+// The section holds the number of tracers (at most 9; 0 or less: none) and then one line
+// per tracer: its name (first word) and keywords in any order:
+//   radioactive | non_radioactive, half_time = <days> d (radioactive only),
+//   evaporating | non_evaporating, min_conc = <x>, max_conc = <x> [mg/l|g/l|kg/kg|Kg/Kg],
+//   soilini = <x>, gwini = <x>, statcode = <n>, gridcode = <n>, path = <word>,
+//   statext = <word>, gridext = <word>.
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "framework/modelobject.h"
+
+namespace tolvo {
+
+struct TracerSettingsRecord {
+  std::string name;  // 3 characters, lower case, padded with "_"
+  int radioactive = 0;
+  int evaporating = 0;
+  double min_conc = 0;
+  double max_conc = 0;
+  double half_time = 0;  // days; -9999 for a tracer that does not decay
+  double gwini = 0;
+  double soilini = 0;
+  double decay_factor = 0;          // decay over one time step, set by the sub-models
+  double substep_decay_factor = 0;  // decay over one routing sub-step, set by the routing
+  std::string path;
+  std::string statext;
+  std::string gridext;
+  int statcode = 0;
+  int gridcode = 0;
+};
+
+inline constexpr int kMaxTracers = 9;
+inline constexpr int kTracerParameterError = 56;
+inline constexpr int kTooManyTracers = 58;
+inline constexpr int kDuplicateTracerName = 59;
+
+class tracer_ini_class : public modelobject {
+ public:
+  // Reads "[substance_transport]" from the (compiled) control file. error_code := 0, or the
+  // code of the failure (any exception other than an ErrorCode becomes 103). n_tracers and
+  // tracers (entries 0..n, entry 0 unused; empty without tracers) are handed out only when
+  // the section has been read completely; the table stays owned by this object.
+  tracer_ini_class(int& error_code, DiagnosticsLog& log, std::string control_file_name, int unused, int& n_tracers,
+                   std::span<TracerSettingsRecord>& tracers, OutputFormats formats = {},
+                   std::string input_directory = {}, std::string output_directory = {});
+
+  // Frees the table, then releases the base.
+  void DeleteModule() override;
+
+ private:
+  void ReadSection();
+  int ReadTracerCount();
+  TracerSettingsRecord ReadTracer(const std::string& line, int i, int n) const;
+
+  std::vector<TracerSettingsRecord> tracers_;
+};
+
+}  // namespace tolvo
