@@ -164,7 +164,7 @@ void NetCDFGridWriter::Write(std::span<const float> values, const std::string& f
 template <typename T>
 void NetCDFGridWriter::WriteValues(std::span<const T> values, const std::string& file, const std::string& variable,
                                    double nodata, int nrows, int ncols) {
-  assert(values.size() == CellCount(nrows, ncols));
+  assert(nrows > 0 && ncols > 0 && values.size() == CellCount(nrows, ncols));
   // The lists record a file or variable only once it is completely written, so that a
   // failed write is never taken for a file to append to.
   try {
@@ -379,7 +379,9 @@ Unpacking UnpackingOf(const nc::NcVar& var) {
       const std::vector<double> values = AttributeValues(att);
       if (!values.empty()) unpacking.offset = values.front();
     }
-    if (name == "missing_value" || name == "_FillValue") {
+    // A text marker (not a number of the variable's kind) marks no cell.
+    const int att_type = att.getType().getId();
+    if ((name == "missing_value" || name == "_FillValue") && att_type != NC_CHAR && att_type != NC_STRING) {
       const std::vector<double> values = AttributeValues(att);
       unpacking.markers.insert(unpacking.markers.end(), values.begin(), values.end());
       has_fill_attribute = has_fill_attribute || name == "_FillValue";
