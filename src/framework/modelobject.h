@@ -12,6 +12,7 @@
 
 #include "framework/control_file_stream.h"
 #include "framework/date.h"
+#include "framework/grid_file_format.h"
 #include "framework/memory_handling.h"
 #include "framework/running_statistic.h"
 
@@ -148,6 +149,22 @@ class modelobject : public memory_handling {
 
  public:
   // --- end of domain decomposition -----------------------------------------------------
+
+  // --- grid file reading (framework/grid_reader.cpp) ---------------------------------------
+  // Reads a grid file into `target` on every process (see grid_reader.h): fill mode 0 none,
+  // 1 holes from neighbours (strict fill) or the default value, 2 the default value.
+  virtual void ReadGridFile(std::string_view name, Grid& target, int fill_mode, bool allocate, bool log,
+                            double default_value, bool strict_fill, bool whole_on_process0, bool local,
+                            bool halo_rows);
+  // Header of the last grid or stack file read or written.
+  GridFileHeader& grid_file_header() { return grid_file_header_; }
+  const GridFileHeader& grid_file_header() const { return grid_file_header_; }
+
+ private:
+  GridFileHeader grid_file_header_;
+
+ public:
+  // --- end of grid file reading ------------------------------------------------------------
 
   ModelDate& current_date() { return current_date_; }
   const ModelDate& current_date() const { return current_date_; }

@@ -1,0 +1,534 @@
+#include "framework/grid_reader.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "framework/error_code.h"
+#include "framework/grid_distribution.h"
+#include "framework/grid_table.h"
+#include "framework/halo_exchange.h"
+#include "framework/modelobject.h"
+#include "framework/netcdf_grid.h"
+#include "framework/signals.h"
+
+namespace tolvo {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// What process 0 learns about the file and hands to the others.
+struct OpenedGrid {
+  FilePtr file;
+  std::string path;  // the file as opened; the whole "file<variable>step" name for netCDF
+  GridFileFormat format = GridFileFormat::Ascii;
+  bool parallel = false;  // every process reads its own rows
+};
+
+// The zone grid (grid-table entry 1): its values mark the model domain, its file name is
+// shown in the geometry message.
+struct ZoneGrid {
+  GridView values;
+  std::string file_name;
+};
+
+ZoneGrid ZoneGridOf(const modelobject& object) {
+  const grid_table* table = object.grids();
+  if (table == nullptr) return {};
+  const grid_entry& zone = (*table)[1];
+  return {zone.values, zone.file_name.value_or("")};
+}
+
+std::string LastCharacters(const std::string& text, std::size_t n) {
+  return text.size() > n ? text.substr(text.size() - n) : text;
+}
+
+// --- opening, recognising, checking (the reading process) ---------------------------
+
+FilePtr OpenWithRetries(DiagnosticsLog& log, const std::string& path) {
+  for (int retries_left = kGridOpenTries - 1;; --retries_left) {
+    if (FilePtr file{std::fopen(path.c_str(), "rb")}) return file;
+    if (retries_left == 0) break;
+    log << "FATAL: error opening " << path << ". Will try again in " << kGridRetryPauseMs
+        << " ms... (retriesleft = " << retries_left << ")" << "[end-entry]";
+    std::this_thread::sleep_for(std::chrono::milliseconds(kGridRetryPauseMs));
+  }
+  log << "FATAL: still error opening " << path << " - no retry." << "[end-entry]";
+  RaiseError(kGridOpenError);
+}
+
+GridFileFormat Recognise(DiagnosticsLog& log, std::FILE* file, const std::string& path) {
+  std::array<std::byte, kRecognitionBytes> head{};
+  const std::size_t got = std::fread(head.data(), 1, head.size(), file);
+  const std::optional<GridFileFormat> format = RecogniseGridFile(std::span(head).first(got));
+  if (!format) {
+    log << "FATAL: could not recognise file format (neither ascii, nor single, double, or GIF) for " << path
+        << "[end-entry]";
+    RaiseError(kGridReadError);
+  }
+  std::rewind(file);
+  return *format;
+}
+
+void ReadHeader(DiagnosticsLog& log, std::FILE* file, GridFileFormat format, const std::string& path,
+                const GridGeometry& model, GridFileHeader& header) {
+  switch (format) {
+    case GridFileFormat::Ascii: {
+      AsciiScanner scanner(file, 4096);
+      for (int j = 1; j <= 6; ++j) {
+        const std::optional<double> value = scanner.SkipWord() ? scanner.Number() : std::nullopt;
+        if (!value) {
+          log << "FATAL: error reading ascii value #" << j << " from " << path << "[end-entry]";
+          RaiseError(kGridReadError);
+        }
+        header.values[static_cast<std::size_t>(j - 1)] = *value;
+      }
+      break;
+    }
+    case GridFileFormat::DoubleBinary:
+      if (std::fread(header.values.data(), sizeof(double), kGridHeaderCount, file) !=
+          static_cast<std::size_t>(kGridHeaderCount)) {
+        log << "FATAL: error reading double value from the header of " << path << "[end-entry]";
+        RaiseError(kGridReadError);
+      }
+      break;
+    case GridFileFormat::FloatBinary:
+      for (int j = 1; j <= kGridHeaderCount; ++j) {
+        float value = 0;
+        if (std::fread(&value, sizeof value, 1, file) != 1) {
+          log << "FATAL: error reading double value #" << j << " from the header of " << path << "[end-entry]";
+          RaiseError(kGridReadError);
+        }
+        header.values[static_cast<std::size_t>(j - 1)] = value;
+      }
+      break;
+    case GridFileFormat::Gif:
+    case GridFileFormat::NetCdf:
+      header.ncols() = model.ncols;
+      header.nrows() = model.nrows;
+      header.xllcorner() = model.xllcorner;
+      header.yllcorner() = model.yllcorner;
+      header.cellsize() = model.cellsize;
+      header.nodata_value() = model.nodata_value;
+      break;
+  }
+  header.xllcorner() = std::floor(header.xllcorner());
+  header.yllcorner() = std::floor(header.yllcorner());
+}
+
+bool GeometryMatches(const GridFileHeader& header, const GridGeometry& model) {
+  return std::floor(header.ncols()) == model.ncols && std::floor(header.nrows()) == model.nrows &&
+         std::floor(model.xllcorner) == header.xllcorner() && std::floor(model.yllcorner) == header.yllcorner() &&
+         header.cellsize() == model.cellsize && header.nodata_value() <= model.nodata_value;
+}
+
+void CloseChecked(DiagnosticsLog& log, FilePtr& file, const std::string& path) {
+  if (!file) return;
+  if (std::fclose(file.release()) != 0) {
+    log << "FATAL: error closing grid " << path << "[end-entry]";
+    RaiseError(kGridCloseError);
+  }
+}
+
+[[noreturn]] void GeometryError(modelobject& object, FilePtr& file, const std::string& path,
+                                const GridFileHeader& header) {
+  const GridGeometry& model = object.geometry();
+  object.log() << "FATAL: " << path << " has not the specified grid measures (in " << object.name() << ")!\n"
+               << LastCharacters(ZoneGridOf(object).file_name, 35) << " " << LastCharacters(path, 35) << "\n"
+               << model.ncols << " " << header.ncols() << "\n"
+               << model.nrows << " " << header.nrows() << "\n"
+               << model.xllcorner << " " << header.xllcorner() << "\n"
+               << model.yllcorner << " " << header.yllcorner() << "\n"
+               << model.cellsize << " " << header.cellsize() << "\n"
+               << model.nodata_value << " " << header.nodata_value() << "[end-entry]";
+  CloseChecked(object.log(), file, path);
+  RaiseError(kGridGeometryError);
+}
+
+// Steps of process 0 before anything is shared: open, recognise, read and check the header.
+OpenedGrid OpenAndCheck(modelobject& object, std::string_view name, const GridReadOptions& options,
+                        GridFileHeader& header) {
+  // A netCDF grid is named "file<variable>step": the file proper is opened here, the
+  // whole name goes to the netCDF reader.
+  const std::size_t angle = name.find('<', 1);
+  const std::string_view file_name = angle == std::string_view::npos ? name : name.substr(0, angle);
+  OpenedGrid opened;
+  opened.path = PrefixPath(object.input_directory(), file_name);
+  opened.file = OpenWithRetries(object.log(), opened.path);
+  opened.format = Recognise(object.log(), opened.file.get(), opened.path);
+  if (options.log) object.log() << "reading " << opened.path << " for " << object.name() << "..." << "[end-entry]";
+  ReadHeader(object.log(), opened.file.get(), opened.format, opened.path, object.geometry(), header);
+  if (!GeometryMatches(header, object.geometry())) GeometryError(object, opened.file, opened.path, header);
+  if (angle != std::string_view::npos) opened.path = std::string(name);
+  const bool binary = opened.format == GridFileFormat::DoubleBinary || opened.format == GridFileFormat::FloatBinary;
+  opened.parallel = binary && options.fill_mode == kNoFill && !options.whole_on_process0 && !options.local;
+  return opened;
+}
+
+// Process 0's findings to every process: the path, the format, the reading mode and
+// header values 1 to 6. The reading mode is decided once, on process 0, so that every
+// process takes the same branch even when a caller passes "whole on process 0" on
+// process 0 only.
+void ShareOpened(OpenedGrid& opened, GridFileHeader& header, int rank) {
+  std::array<int, 3> facts{static_cast<int>(opened.format), opened.parallel ? 1 : 0,
+                           static_cast<int>(opened.path.size())};
+  MPI_Bcast(facts.data(), static_cast<int>(facts.size()), MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Bcast(header.values.data(), 6, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  if (rank != 0) {
+    opened.format = static_cast<GridFileFormat>(facts[0]);
+    opened.parallel = facts[1] != 0;
+    opened.path.resize(static_cast<std::size_t>(facts[2]));
+  }
+  MPI_Bcast(opened.path.data(), facts[2], MPI_CHAR, 0, MPI_COMM_WORLD);
+}
+
+// --- reading the values -----------------------------------------------------------------
+
+[[noreturn]] void ShortBinaryGrid(DiagnosticsLog& log, const std::string& path) {
+  log << "FATAL: error reading double grid " << path << "[end-entry]";
+  RaiseError(kGridReadError);
+}
+
+void ReadAsciiValues(DiagnosticsLog& log, std::FILE* file, const std::string& path, GridView grid) {
+  // The header was read through a scanner of its own, which read ahead.
+  std::rewind(file);
+  AsciiScanner scanner(file);
+  for (int i = 0; i < 6; ++i) {
+    scanner.SkipWord();
+    scanner.Number();
+  }
+  const int ncols = grid.ncols();
+  for (int r = 1; r <= grid.rows().last; ++r) {
+    const std::size_t got = scanner.Numbers(grid.row(r).subspan(1));
+    if (got < static_cast<std::size_t>(ncols)) {
+      log << "FATAL: error reading ascii grid " << path << " in ASCII-Format in row " << r << ", col "
+          << static_cast<int>(got) + 1 << "[end-entry]";
+      RaiseError(kGridReadError);
+    }
+  }
+}
+
+template <typename T>
+void ReadBinaryValues(DiagnosticsLog& log, std::FILE* file, const std::string& path, GridView grid) {
+  const auto ncols = static_cast<std::size_t>(grid.ncols());
+  std::vector<T> buffer(std::is_same_v<T, double> ? 0 : ncols);
+  if (std::fseek(file, GridRowOffset(1, grid.ncols(), sizeof(T)), SEEK_SET) != 0) ShortBinaryGrid(log, path);
+  for (int r = 1; r <= grid.rows().last; ++r) {
+    std::span<double> row = grid.row(r).subspan(1);
+    if constexpr (std::is_same_v<T, double>) {
+      if (std::fread(row.data(), sizeof(double), ncols, file) != ncols) ShortBinaryGrid(log, path);
+    } else {
+      if (std::fread(buffer.data(), sizeof(T), ncols, file) != ncols) ShortBinaryGrid(log, path);
+      std::copy(buffer.begin(), buffer.end(), row.begin());
+    }
+  }
+}
+
+// GIF images are decoded by the GIF grid reader; until it is part of the program a GIF
+// file is refused with the GIF reading entry.
+void ReadGifGrid(modelobject& object, const std::string& path, GridView /*grid*/) {
+  object.log() << "FATAL: error reading GIF " << path << " (" << "GIF images cannot be read by this build" << ")"
+               << "[end-entry]";
+  RaiseError(kGridReadError);
+}
+
+// A netCDF grid: one time step of one variable, which must match the model grid cell for
+// cell. (Resampling a grid of another raster by the object's GIF georeference belongs to
+// the GIF grid reader; until that is part of the program every netCDF grid must match.)
+void ReadNetCdfGrid(modelobject& object, const std::string& specification, GridView grid) {
+  const GridGeometry& model = object.geometry();
+  NetCDFGridReader reader(object.log());
+  std::string cut = specification;
+  const NetCDFGrid values = reader.Read(cut);
+  if (values.nrows != model.nrows || values.ncols != model.ncols) {
+    object.log() << "FATAL: error assigning cell values from a netCDF file to Tolvo grids from file " << specification
+                 << ". number of columns (" << values.ncols << ") and/or rows (" << values.nrows
+                 << ") in nc-file not matching those in Tolvo (" << model.ncols << " and " << model.nrows
+                 << " resp.).\n"
+                 << " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and "
+                    "cellsize in the x-, y- and z header rows of the input file for interpolation"
+                 << "[end-entry]";
+    RaiseError(kGridReadError);
+  }
+  for (int r = 1; r <= model.nrows; ++r) {
+    std::span<double> row = grid.row(r);
+    for (int c = 1; c <= model.ncols; ++c) row[static_cast<std::size_t>(c)] = values.at(r, c);
+  }
+}
+
+void ReadWhole(modelobject& object, OpenedGrid& opened, GridView grid) {
+  DiagnosticsLog& log = object.log();
+  switch (opened.format) {
+    case GridFileFormat::Ascii:
+      ReadAsciiValues(log, opened.file.get(), opened.path, grid);
+      break;
+    case GridFileFormat::DoubleBinary:
+      ReadBinaryValues<double>(log, opened.file.get(), opened.path, grid);
+      break;
+    case GridFileFormat::FloatBinary:
+      ReadBinaryValues<float>(log, opened.file.get(), opened.path, grid);
+      break;
+    case GridFileFormat::Gif:
+      ReadGifGrid(object, opened.path, grid);
+      break;
+    case GridFileFormat::NetCdf:
+      ReadNetCdfGrid(object, opened.path, grid);
+      break;
+  }
+}
+
+// Every process reads its own rows of a binary grid through MPI file access. A process
+// that receives less than its rows fails, and so do all the others with it, so that no
+// process goes on with values the file did not hold.
+void ReadRowsParallel(DiagnosticsLog& log, const std::string& path, GridFileFormat format, RowRange rows,
+                      GridView grid) {
+  MPI_File file;
+  int failed = MPI_File_open(MPI_COMM_WORLD, path.c_str(), MPI_MODE_RDONLY, MPI_INFO_NULL, &file) != MPI_SUCCESS;
+  int any_failed = 0;
+  MPI_Allreduce(&failed, &any_failed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  if (any_failed) {
+    // The open is collective: a process that opened the file cannot close it alone.
+    log << "FATAL: still error opening " << path << " - no retry." << "[end-entry]";
+    RaiseError(kGridOpenError);
+  }
+  const int ncols = grid.ncols();
+  const bool doubles = format == GridFileFormat::DoubleBinary;
+  const std::size_t value_bytes = BinaryValueBytes(format);
+  std::vector<float> buffer(doubles ? 0 : static_cast<std::size_t>(ncols));
+  int short_read = 0;
+  for (int r = rows.first; r <= rows.last && !short_read; ++r) {
+    std::span<double> row = grid.row(r).subspan(1);
+    MPI_Status status;
+    int count = 0;
+    const MPI_Offset offset = GridRowOffset(r, ncols, value_bytes);
+    const int result = doubles ? MPI_File_read_at(file, offset, row.data(), ncols, MPI_DOUBLE, &status)
+                               : MPI_File_read_at(file, offset, buffer.data(), ncols, MPI_FLOAT, &status);
+    if (result == MPI_SUCCESS) MPI_Get_count(&status, doubles ? MPI_DOUBLE : MPI_FLOAT, &count);
+    if (result != MPI_SUCCESS || count != ncols) {
+      short_read = 1;
+    } else if (!doubles) {
+      std::copy(buffer.begin(), buffer.end(), row.begin());
+    }
+  }
+  MPI_File_close(&file);
+  int any_short = 0;
+  MPI_Allreduce(&short_read, &any_short, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  if (any_short) ShortBinaryGrid(log, path);
+}
+
+// --- filling holes (process 0, on the whole grid) -------------------------------------
+
+struct ModelLog {
+  FilePtr file;
+  std::string name;
+};
+
+ModelLog OpenModelLog(DiagnosticsLog& log) {
+  ModelLog model_log{nullptr, "modell_" + std::to_string(0) + ".log"};
+  model_log.file.reset(std::fopen(model_log.name.c_str(), "a"));
+  if (!model_log.file) {
+    log << "FATAL: error opening log file " << model_log.name << "[end-entry]";
+    RaiseError(kModelLogOpenError);
+  }
+  return model_log;
+}
+
+void FillHoles(modelobject& object, const std::string& path, Grid& whole, double file_nodata,
+               const GridReadOptions& options) {
+  const GridView grid = whole.view();
+  const ConstGridView source = std::as_const(whole).view();
+  DiagnosticsLog& log = object.log();
+  const GridGeometry& model = object.geometry();
+  const double nodata = model.nodata_value;
+  const int nrows = model.nrows;
+  const int ncols = model.ncols;
+  if (options.log) log << "... " << path << " checking nodata values and replace" << "[end-entry]";
+  ModelLog model_log = OpenModelLog(log);
+
+  Grid copy = object.matrix(1, nrows, 1, ncols, nrows);
+  for (int r = 1; r <= nrows; ++r) {
+    std::span<double> row = grid.row(r);
+    for (int c = 1; c <= ncols; ++c) {
+      if (row[static_cast<std::size_t>(c)] == file_nodata) row[static_cast<std::size_t>(c)] = nodata;
+    }
+    std::ranges::copy(row, copy.view().row(r).begin());
+  }
+
+  const GridView zone = ZoneGridOf(object).values;
+  const bool ring_search = options.fill_mode == kFillFromNeighbours && options.strict_fill;
+  long holes = 0;
+  for (int r = 1; r <= nrows; ++r) {
+    for (int c = 1; c <= ncols; ++c) {
+      const bool in_domain = !zone.empty() && zone.rows().contains(r) && zone(r, c) != nodata;
+      const double value = grid(r, c);
+      if (value != nodata && !in_domain) {
+        copy(r, c) = nodata;
+        continue;
+      }
+      if (value != nodata || !in_domain) continue;
+      ++holes;
+      if (!ring_search) {
+        copy(r, c) = options.default_value;
+        continue;
+      }
+      const std::optional<RingValue> found = RingSearch(source, r, c, nrows, ncols, nodata);
+      if (!found) {
+        log << "FATAL: In " << path << " is a too big hole at x/y = " << c << "/" << r << "!" << "[end-entry]";
+        std::fprintf(model_log.file.get(), "In %s is a too big hole at x/y = %d/%d\n!\n", path.c_str(), c, r);
+        RaiseError(kGridHoleError);
+      }
+      copy(r, c) = found->value;
+      log << "DEBUG: " << "y: " << r << " x: " << c << "in " << path << ": " << value << " replaced by "
+          << found->value << "[end-entry]";
+      std::fprintf(model_log.file.get(), "y: %d x: %d  in %s %lf replaced by %lf!\n", r, c, path.c_str(), value,
+                   found->value);
+    }
+  }
+  if (holes > 0) {
+    log << "DEBUG: In " << path << ": " << holes << " nodata values replaced!" << "[end-entry]";
+    std::fprintf(model_log.file.get(), "in %s: %ld nodata values replaced!\n\n", path.c_str(), holes);
+    for (int r = 1; r <= nrows; ++r) std::ranges::copy(copy.view().row(r), grid.row(r).begin());
+  }
+}
+
+// --- rows and targets -------------------------------------------------------------------
+
+// The process's own rows, with one more row on each side where the grid has one.
+RowRange OwnRows(const modelobject& object, bool halo_rows) {
+  RowRange rows = object.strip();
+  if (halo_rows) {
+    if (rows.first > 1) --rows.first;
+    if (rows.last < object.geometry().nrows) ++rows.last;
+  }
+  return rows;
+}
+
+bool Covers(const Grid& grid, RowRange rows, int ncols) {
+  return !grid.empty() && grid.ncols() >= ncols && grid.rows().first <= rows.first && grid.rows().last >= rows.last;
+}
+
+void CopyRows(ConstGridView from, GridView to, RowRange rows) {
+  for (int r = rows.first; r <= rows.last; ++r) std::ranges::copy(from.row(r), to.row(r).begin());
+}
+
+void PrepareTarget(modelobject& object, Grid& target, RowRange rows, const std::string& path,
+                   const GridReadOptions& options) {
+  const GridGeometry& model = object.geometry();
+  if (options.allocate) {
+    target = object.matrix(rows.first, rows.last, 1, model.ncols, model.nrows);
+    target.fill(model.nodata_value);
+  } else if (target.empty()) {
+    object.log() << "FATAL: error reading grid " << path << " no memory allocated (pointer given to function is NULL)"
+                 << "[end-entry]";
+    RaiseError(kGridReadError);
+  }
+}
+
+// The whole read on the reading process: the grid is read into the target when the target
+// holds every row, else into a work matrix whose rows then go into the target. A target
+// that the call did not allocate is never replaced, since the caller may have published it
+// in the grid table.
+void ReadWholeOnReader(modelobject& object, OpenedGrid& opened, Grid& target, double file_nodata,
+                       const GridReadOptions& options) {
+  const GridGeometry& model = object.geometry();
+  const RowRange all{1, model.nrows};
+  Grid work;
+  const bool into_target = Covers(target, all, model.ncols);
+  if (!into_target) {
+    work = object.matrix(all.first, all.last, 1, model.ncols, model.nrows);
+    work.fill(model.nodata_value);
+  }
+  Grid& whole = into_target ? target : work;
+  ReadWhole(object, opened, whole.view());
+  CloseChecked(object.log(), opened.file, opened.path);
+  if (options.fill_mode == kFillFromNeighbours || options.fill_mode == kFillWithDefault) {
+    FillHoles(object, opened.path, whole, file_nodata, options);
+  }
+  if (!options.local) ScatterGrid(object, whole.view());
+
+  const RowRange own = OwnRows(object, options.halo_rows);
+  if (!into_target) {
+    const RowRange held{std::max(1, target.rows().first), std::min(model.nrows, target.rows().last)};
+    CopyRows(std::as_const(whole).view(), target.view(), held);
+  } else if (!options.whole_on_process0 && options.allocate && own.count() > 0) {
+    Grid own_grid = object.matrix(own.first, own.last, 1, model.ncols, model.nrows);
+    CopyRows(std::as_const(whole).view(), own_grid.view(), own);
+    target = std::move(own_grid);
+  }
+}
+
+}  // namespace
+
+std::optional<RingValue> RingSearch(ConstGridView grid, int row, int col, int nrows, int ncols, double nodata) {
+  for (int k = 1; k <= kRingSearchRadius; ++k) {
+    for (int m = 0; m <= 2 * k; ++m) {
+      const int r = row - k + m;
+      if (r < 1 || r > nrows) continue;
+      const std::span<const double> values = grid.row(r);
+      for (int c = std::max(1, col - m); c <= std::min(ncols, col + m); ++c) {
+        const double value = values[static_cast<std::size_t>(c)];
+        if (value != nodata) return RingValue{value, k};
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+void ReadGridFile(modelobject& object, std::string_view name, Grid& target, const GridReadOptions& options) {
+  IgnoreCtrlC();
+  const GridGeometry& model = object.geometry();
+  const bool reader = options.local || object.rank() == 0;
+  GridFileHeader& header = object.grid_file_header();
+  OpenedGrid opened;
+  if (reader) opened = OpenAndCheck(object, name, options, header);
+  if (!options.local) {
+    ShareOpened(opened, header, object.rank());
+    MPI_Barrier(MPI_COMM_WORLD);
+  }
+
+  const RowRange own = OwnRows(object, options.halo_rows);
+  const RowRange rows = reader && !opened.parallel ? RowRange{1, model.nrows} : own;
+  if (!options.local) MPI_Barrier(MPI_COMM_WORLD);
+  PrepareTarget(object, target, rows, opened.path, options);
+
+  if (opened.parallel) {
+    CloseChecked(object.log(), opened.file, opened.path);
+    assert(Covers(target, own, model.ncols));
+    ReadRowsParallel(object.log(), opened.path, opened.format, own, target.view());
+  } else if (reader) {
+    ReadWholeOnReader(object, opened, target, header.nodata_value(), options);
+  } else {
+    assert(Covers(target, object.strip(), model.ncols));
+    ScatterGrid(object, target.view());
+  }
+  if (options.halo_rows && !options.local) ExchangeHalo(object, target.view());
+  DisarmCtrlCHandler();
+}
+
+void modelobject::ReadGridFile(std::string_view name, Grid& target, int fill_mode, bool allocate, bool log,
+                               double default_value, bool strict_fill, bool whole_on_process0, bool local,
+                               bool halo_rows) {
+  tolvo::ReadGridFile(*this, name, target,
+                      GridReadOptions{.fill_mode = fill_mode,
+                                      .allocate = allocate,
+                                      .log = log,
+                                      .default_value = default_value,
+                                      .strict_fill = strict_fill,
+                                      .whole_on_process0 = whole_on_process0,
+                                      .local = local,
+                                      .halo_rows = halo_rows});
+}
+
+}  // namespace tolvo

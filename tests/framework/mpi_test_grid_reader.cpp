@@ -1,0 +1,211 @@
+// Grid reading under 1, 2 and 3 processes: the own rows of every process hold the values
+// of the file whether they were read directly or sent by process 0.
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/error_code.h"
+#include "framework/grid_distribution.h"
+#include "framework/grid_reader.h"
+#include "framework/grid_table.h"
+#include "framework/modelobject.h"
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+constexpr int kCols = 5;
+constexpr int kRows = 6;
+
+// v(r, c) = 10 r + c + 0.25: exact in binary32.
+double Value(int r, int c) { return 10.0 * r + c + 0.25; }
+
+int Rank() {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  return rank;
+}
+int Size() {
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  return size;
+}
+
+// Bands of whole rows dealt from the top: the highest rank holds the northern rows,
+// process 0 the southern ones.
+RowRange Band(int rank, int size) {
+  const int per = kRows / size;
+  const int first = (size - 1 - rank) * per + 1;
+  return {first, rank == 0 ? kRows : first + per - 1};
+}
+int Owner(int r, int size) {
+  for (int q = 0; q < size; ++q) {
+    if (Band(q, size).contains(r)) return q;
+  }
+  return -1;
+}
+
+// The decomposition of a 5 x 6 grid in which every cell lies in the domain: the region
+// and strip grids and the halo lists that the set-up would build for these bands.
+class BandLayout {
+ public:
+  BandLayout(int rank, int size) {
+    const RowRange band = Band(rank, size);
+    const RowRange held = rank == 0 ? RowRange{1, kRows}
+                                    : RowRange{std::max(1, band.first - 1), std::min(kRows, band.last + 1)};
+    regions_ = Grid(held.first, held.last, kCols, kRows);
+    helper_ = Grid(held.first, held.last, kCols, kRows);
+    helper_.fill(0);
+    for (int r = held.first; r <= held.last; ++r) {
+      for (int c = 1; c <= kCols; ++c) regions_(r, c) = Owner(r, size);
+      // Process 0: (owner, length) of every row; the others: (first column, length) of
+      // their own rows. One run a row.
+      if (rank == 0) {
+        helper_(r, 1) = Owner(r, size);
+        helper_(r, 2) = kCols;
+      } else if (band.contains(r)) {
+        helper_(r, 1) = 1;
+        helper_(r, 2) = kCols;
+      }
+    }
+    if (band.last < kRows) {
+      receive_.push_back({band.last + 1, 1, kCols, Owner(band.last + 1, size)});
+      send_.push_back({band.last, 1, kCols, Owner(band.last + 1, size)});
+    }
+    if (band.first > 1) {
+      receive_.push_back({band.first - 1, 1, kCols, Owner(band.first - 1, size)});
+      send_.push_back({band.first, 1, kCols, Owner(band.first - 1, size)});
+    }
+    layout_.own_rows = band;
+    layout_.regions = std::as_const(regions_).view();
+    layout_.helper = std::as_const(helper_).view();
+    layout_.receive_list = receive_;
+    layout_.send_list = send_;
+  }
+  const DomainLayout& layout() const { return layout_; }
+
+ private:
+  Grid regions_;
+  Grid helper_;
+  std::vector<StripRecord> receive_;
+  std::vector<StripRecord> send_;
+  DomainLayout layout_;
+};
+
+class GridReaderMpiTest : public ::testing::Test {
+ protected:
+  GridReaderMpiTest() : rank_(Rank()), size_(Size()), bands_(rank_, size_) {
+    object_.set_name("mpi_test");
+    object_.set_geometry({kCols, kRows, 0, 0, 10, kNodata});
+    object_.set_strip(Band(rank_, size_));
+    object_.set_domain_layout(&bands_.layout());
+    zone_ = Grid(1, kRows, kCols, kRows);
+    zone_.fill(1);
+    table_[1].values = zone_.view();
+    table_[1].file_name = "zone.asc";
+    object_.set_grid_table(&table_);
+
+    // Process 0 writes the files into its folder; every process learns its name.
+    if (rank_ == 0) folder_ = std::make_unique<test::TempDir>();
+    std::string path = rank_ == 0 ? folder_->path().string() : std::string();
+    int length = static_cast<int>(path.size());
+    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    path.resize(static_cast<std::size_t>(length));
+    MPI_Bcast(path.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+    path_ = path + "/";
+  }
+  ~GridReaderMpiTest() override { MPI_Barrier(MPI_COMM_WORLD); }
+
+  // Process 0 writes the float grid of v(r, c), without its last `cut_values` values.
+  std::string WriteFloatGrid(const std::string& name, int cut_values = 0) {
+    if (rank_ == 0) {
+      std::vector<float> numbers{kCols, kRows, 0, 0, 10, -9999, 0, 0, 0, 0, 0, 0};
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) numbers.push_back(static_cast<float>(Value(r, c)));
+      }
+      numbers.resize(numbers.size() - static_cast<std::size_t>(cut_values));
+      test::WriteFile(path_ + name,
+                      std::string(reinterpret_cast<const char*>(numbers.data()), numbers.size() * sizeof(float)));
+    }
+    MPI_Barrier(MPI_COMM_WORLD);
+    return path_ + name;
+  }
+
+  int Read(const std::string& path, Grid& grid, const GridReadOptions& options) {
+    try {
+      ReadGridFile(object_, path, grid, options);
+    } catch (const ErrorCode& error) {
+      return error.code;
+    }
+    return 0;
+  }
+
+  // Every cell of the rows equals v(r, c).
+  void ExpectFileValues(const Grid& grid, RowRange rows) {
+    for (int r = rows.first; r <= rows.last; ++r) {
+      for (int c = 1; c <= kCols; ++c) EXPECT_EQ(grid(r, c), Value(r, c)) << "rank " << rank_ << " cell " << r << "/" << c;
+    }
+  }
+
+  RowRange WithHalo() const {
+    const RowRange band = Band(rank_, size_);
+    return {std::max(1, band.first - 1), std::min(kRows, band.last + 1)};
+  }
+
+  int rank_;
+  int size_;
+  BandLayout bands_;
+  std::ostringstream console_;
+  DiagnosticsLog log_{"", 0, console_};
+  modelobject object_{log_, "control.txt"};
+  grid_table table_;
+  Grid zone_;
+  std::unique_ptr<test::TempDir> folder_;
+  std::string path_;
+};
+
+TEST_F(GridReaderMpiTest, OwnRowsReadDirectlyEqualThoseSentByProcessZero) {
+  const std::string path = WriteFloatGrid("g.flt");
+  // Fill mode 0, not whole on process 0: every process reads its rows from the file.
+  Grid direct;
+  ASSERT_EQ(Read(path, direct, {.allocate = true, .halo_rows = true}), 0);
+  // Fill mode 2: process 0 reads the whole grid and sends each process its rows.
+  Grid sent;
+  ASSERT_EQ(Read(path, sent, {.fill_mode = kFillWithDefault, .allocate = true, .halo_rows = true}), 0);
+
+  const RowRange rows = WithHalo();
+  for (const Grid* grid : {&direct, &sent}) {
+    EXPECT_EQ(grid->rows().first, rows.first);
+    EXPECT_EQ(grid->rows().last, rows.last);
+    // Own rows and, after the halo exchange, the halo rows hold the file's values.
+    ExpectFileValues(*grid, rows);
+  }
+  const GridFileHeader& header = object_.grid_file_header();
+  EXPECT_EQ(header.ncols(), kCols);
+  EXPECT_EQ(header.nrows(), kRows);
+  EXPECT_EQ(header.nodata_value(), -9999);
+}
+
+TEST_F(GridReaderMpiTest, WholeOnProcessZeroKeepsEveryRowThere) {
+  const std::string path = WriteFloatGrid("g.flt");
+  Grid grid;
+  ASSERT_EQ(Read(path, grid, {.allocate = true, .whole_on_process0 = true}), 0);
+  const RowRange rows = rank_ == 0 ? RowRange{1, kRows} : Band(rank_, size_);
+  EXPECT_EQ(grid.rows().first, rank_ == 0 ? 1 : rows.first);
+  ExpectFileValues(grid, rows);
+}
+
+TEST_F(GridReaderMpiTest, ShortFileFailsOnEveryProcess) {
+  // The last value of the southern row is missing: only process 0 reads a short row,
+  // and every process fails with it instead of going on with part of the grid.
+  const std::string path = WriteFloatGrid("short.flt", 1);
+  Grid grid;
+  EXPECT_EQ(Read(path, grid, {.allocate = true}), kGridReadError);
+}
+
+}  // namespace
+}  // namespace tolvo
