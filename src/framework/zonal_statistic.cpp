@@ -110,13 +110,14 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
   file_name = PrefixPath(directory, file_name);
   path_ = file_name;
 
-  // The list must name zones in ascending order of their codes: the search for list
-  // position j starts at zone j.
+  // The list must name zones in ascending order of their codes: the search for each list
+  // position goes on after the zone of the position before.
   list_to_zone_.assign(list_length, 0);
+  int previous = 0;
   for (std::size_t j = 1; j <= list_length; ++j) {
     const int code = output_list_[j - 1];
     int found = 0;
-    for (int i = static_cast<int>(j); i <= n_zones_ && found == 0; ++i) {
+    for (int i = std::max(static_cast<int>(j), previous + 1); i <= n_zones_ && found == 0; ++i) {
       if (static_cast<int>(zones_[static_cast<std::size_t>(i)].zonenwert) == code) found = i;
     }
     if (found == 0) {
@@ -125,6 +126,7 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
       RaiseError(1);
     }
     list_to_zone_[j - 1] = found;
+    previous = found;
   }
 
   const long long zone_count = zone_columns() ? n_zones_ : static_cast<long long>(list_length);

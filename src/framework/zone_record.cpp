@@ -75,11 +75,9 @@ void ReduceZoneRecords(std::span<ZoneRecord> records, int z, bool sum_rel_cell_s
   const std::size_t count = static_cast<std::size_t>(z) + 1;
   const bool root = WorldRank() == 0;
 
-  std::vector<double> own_rel_cell_sum;
-  if (!sum_rel_cell_sum) {
-    own_rel_cell_sum.resize(count);
-    for (std::size_t i = 0; i < count; ++i) own_rel_cell_sum[i] = records[i].RelCellSum;
-  }
+  // MPI may apply the operation with process 0's records on either side, so the fields
+  // that are not summed are noted here and put back on process 0 afterwards.
+  std::vector<ZoneRecord> own(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(count));
 
   {
     const ZoneRecordType type;
@@ -93,8 +91,12 @@ void ReduceZoneRecords(std::span<ZoneRecord> records, int z, bool sum_rel_cell_s
     }
   }
 
-  if (root && !sum_rel_cell_sum) {
-    for (std::size_t i = 0; i < count; ++i) records[i].RelCellSum = own_rel_cell_sum[i];
+  if (root) {
+    for (std::size_t i = 0; i < count; ++i) {
+      records[i].zonenwert = own[i].zonenwert;
+      records[i].rel = own[i].rel;
+      if (!sum_rel_cell_sum) records[i].RelCellSum = own[i].RelCellSum;
+    }
   }
 }
 
