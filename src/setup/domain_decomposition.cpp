@@ -353,8 +353,8 @@ DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInpu
   if (size > 1) DistributeRegions(reader, bands, result);
 
   const RowRange walked = rank == 0 ? RowRange{1, g.nrows} : result.own_rows;
-  BuildStripGrid(reader, std::as_const(result.regions).view(), result.helper.view(), walked);
-  BuildHaloGrid(reader, std::as_const(result.regions).view(), result.halo.view(), walked);
+  BuildStripGrid(reader, rank, size, std::as_const(result.regions).view(), result.helper.view(), walked);
+  BuildHaloGrid(reader, rank, std::as_const(result.regions).view(), result.halo.view(), walked);
 
   result.cell_counts = CountCells(reader, input.zone, std::as_const(result.regions).view());
   result.receive_list = BuildReceiveList(std::as_const(result.halo).view(), result.held_rows);

@@ -16,12 +16,13 @@ namespace {
 // Appends pairs to one row of the strip grid, checking room before every new pair.
 class StripRow {
  public:
-  StripRow(const modelobject& reader, GridView helper, int r) : reader_(reader), row_(helper.row(r)), r_(r) {}
+  StripRow(const modelobject& reader, bool shared, GridView helper, int r)
+      : reader_(reader), shared_(shared), row_(helper.row(r)), r_(r) {}
 
   // Starts a new pair; false when the row has no room left (one process only).
   bool Start(double first, int ncols) {
     if (2 * (pairs_ + 1) > ncols) {
-      if (reader_.process_count() > 1) {
+      if (shared_) {
         reader_.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row in row " << r_
                       << "[end-entry]";
         RaiseError(kTooManyStripsCode);
@@ -39,14 +40,15 @@ class StripRow {
 
  private:
   const modelobject& reader_;
+  bool shared_;
   std::span<double> row_;
   int r_;
   int pairs_ = 0;
 };
 
-void BuildRootStripRow(const modelobject& reader, ConstGridView regions, GridView helper, int r) {
+void BuildRootStripRow(const modelobject& reader, bool shared, ConstGridView regions, GridView helper, int r) {
   const int ncols = reader.geometry().ncols;
-  StripRow row(reader, helper, r);
+  StripRow row(reader, shared, helper, r);
   double previous = reader.geometry().nodata_value;
   for (int c = 1; c <= ncols; ++c) {
     const double v = regions(r, c);
@@ -59,10 +61,10 @@ void BuildRootStripRow(const modelobject& reader, ConstGridView regions, GridVie
   }
 }
 
-void BuildOwnStripRow(const modelobject& reader, ConstGridView regions, GridView helper, int r) {
+void BuildOwnStripRow(const modelobject& reader, int rank, bool shared, ConstGridView regions, GridView helper,
+                      int r) {
   const int ncols = reader.geometry().ncols;
-  const double rank = reader.rank();
-  StripRow row(reader, helper, r);
+  StripRow row(reader, shared, helper, r);
   double previous = reader.geometry().nodata_value;
   for (int c = 1; c <= ncols; ++c) {
     const double v = regions(r, c);
@@ -79,19 +81,20 @@ void BuildOwnStripRow(const modelobject& reader, ConstGridView regions, GridView
 
 }  // namespace
 
-void BuildStripGrid(const modelobject& reader, ConstGridView regions, GridView helper, RowRange rows) {
+void BuildStripGrid(const modelobject& reader, int rank, int process_count, ConstGridView regions, GridView helper,
+                    RowRange rows) {
+  const bool shared = process_count > 1;
   for (int r = rows.first; r <= rows.last; ++r) {
-    if (reader.rank() == 0) {
-      BuildRootStripRow(reader, regions, helper, r);
+    if (rank == 0) {
+      BuildRootStripRow(reader, shared, regions, helper, r);
     } else {
-      BuildOwnStripRow(reader, regions, helper, r);
+      BuildOwnStripRow(reader, rank, shared, regions, helper, r);
     }
   }
 }
 
-void BuildHaloGrid(const modelobject& reader, ConstGridView regions, GridView halo, RowRange rows) {
+void BuildHaloGrid(const modelobject& reader, int rank, ConstGridView regions, GridView halo, RowRange rows) {
   const GridGeometry& g = reader.geometry();
-  const double rank = reader.rank();
   for (int r = rows.first; r <= rows.last; ++r) {
     for (int c = 1; c <= g.ncols; ++c) {
       const double v = regions(r, c);

@@ -21,15 +21,16 @@ namespace tolvo {
 
 class modelobject;
 
-// Fills the strip grid over `rows` (process 0: every row; others: their band). A row
-// whose runs do not fit fails with 120 after its FATAL entry when several processes share
-// the grid; with one process (whose strip grid nobody walks) the row keeps the pairs that
-// fit. The grid must be zeroed.
-void BuildStripGrid(const modelobject& reader, ConstGridView regions, GridView helper, RowRange rows);
+// Fills the strip grid of process `rank` over `rows` (process 0: every row; others: their
+// band). A row whose runs do not fit fails with 120 after its FATAL entry when several
+// processes share the grid; with one process (whose strip grid nobody walks) the row keeps
+// the pairs that fit. The grid must be zeroed. Geometry and log come from the reader.
+void BuildStripGrid(const modelobject& reader, int rank, int process_count, ConstGridView regions, GridView helper,
+                    RowRange rows);
 
-// Marks in the halo grid (nodata on entry) the neighbours of this process's cells in
-// `rows` that another process computes.
-void BuildHaloGrid(const modelobject& reader, ConstGridView regions, GridView halo, RowRange rows);
+// Marks in the halo grid (nodata on entry) the neighbours of the cells of process `rank`
+// in `rows` that another process computes.
+void BuildHaloGrid(const modelobject& reader, int rank, ConstGridView regions, GridView halo, RowRange rows);
 
 // The receive list over rows `held` of the halo grid: runs of halo cells of one peer, left
 // to right; a run of one peer in one row spans the gaps of non-halo cells between its
