@@ -408,7 +408,7 @@ void FillHoles(modelobject& object, const std::string& path, Grid& whole, double
 // The process's own rows, with one more row on each side where the grid has one.
 RowRange OwnRows(const modelobject& object, bool halo_rows) {
   RowRange rows = object.strip();
-  if (halo_rows) {
+  if (halo_rows && rows.count() > 0) {
     if (rows.first > 1) --rows.first;
     if (rows.last < object.geometry().nrows) ++rows.last;
   }
