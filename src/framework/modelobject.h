@@ -14,6 +14,7 @@
 #include "framework/date.h"
 #include "framework/grid_file_format.h"
 #include "framework/memory_handling.h"
+#include "framework/netcdf_grid.h"  // grid and stack files
 #include "framework/running_statistic.h"
 
 namespace tolvo {
@@ -165,6 +166,39 @@ class modelobject : public memory_handling {
 
  public:
   // --- end of grid file reading ------------------------------------------------------------
+
+  // --- grid and stack files (framework/grid_writer.cpp, stack_reader.cpp, stack_writer.cpp)
+  // The switches choose the form: netCDF when set, else ASCII, else binary with 64-bit
+  // values when `doubles` is set and 32-bit values otherwise. Paths are relative to the
+  // output directory (writers) or the input directory (reader) unless they begin with
+  // "/" or "~".
+  // Writes a grid held by the calling process alone (rows it does not hold as nodata).
+  virtual void WriteGridFile(std::string_view name, ConstGridView grid, bool ascii, bool doubles, bool netcdf);
+  // As WriteGridFile, but first sets to nodata, in `grid`, every cell outside its row's
+  // zone-column range (ASCII and binary forms).
+  virtual void WriteGridFileInRange(std::string_view name, GridView grid, bool ascii, bool doubles, bool netcdf);
+  // Collective: reads a stack file into `target` (this process's rows, every row on
+  // process 0 when whole_on_process0); returns its highest level index.
+  virtual int ReadStackFile(std::string_view name, Stack& target, bool whole_on_process0);
+  // Collective: writes levels 0..highest_level of a stack (binary: every process its own
+  // cells; ASCII and netCDF: process 0 from a whole stack).
+  virtual void WriteStackFile(std::string_view name, ConstStackView stack, int highest_level, bool ascii,
+                              bool doubles, bool netcdf);
+  // netCDF files of the object, kept for the whole run (later writes append time steps).
+  NetCDFGridWriter& netcdf_writer() { return netcdf_writer_; }
+  NetCDFGridReader& netcdf_reader() { return netcdf_reader_; }
+  // "RelCellArea": the weights of the cells in the header statistics of binary grids; none
+  // until the set-up gives it. Not owned.
+  ConstGridView rel_cell_area() const { return rel_cell_area_; }
+  void set_rel_cell_area(ConstGridView values) { rel_cell_area_ = values; }
+
+ private:
+  NetCDFGridWriter netcdf_writer_{log()};
+  NetCDFGridReader netcdf_reader_{log()};
+  ConstGridView rel_cell_area_;
+
+ public:
+  // --- end of grid and stack files ---------------------------------------------------------
 
   ModelDate& current_date() { return current_date_; }
   const ModelDate& current_date() const { return current_date_; }
