@@ -10,6 +10,7 @@
 
 #include "framework/control_file_stream.h"
 #include "framework/error_code.h"
+#include "framework/grid_table.h"
 #include "framework/modelobject.h"
 #include "framework/parallel.h"
 #include "setup/halo_lists.h"
@@ -20,6 +21,7 @@ namespace {
 
 constexpr int kSpeedTestSize = 1000;
 constexpr int kSpeedTestRuns = 30;
+constexpr int kNoFreeGridEntryCode = 12;
 
 // Process 0: river links are used when the grid "river_links" exists and the soil model's
 // surface-water interaction (fourth value of "[unsatzon_model]") is 2.
@@ -360,6 +362,24 @@ DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInpu
   result.receive_list = BuildReceiveList(std::as_const(result.halo).view(), result.held_rows);
   result.send_list = HaloHandshake(result.receive_list, rank, size);
   return result;
+}
+
+int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decomposition) {
+  grid_table& table = *reader.grids();
+  int index = 1;
+  while (index <= kLastGridIndex && table[index].file_name) ++index;
+  if (index > kLastGridIndex) {
+    reader.log() << "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position " << index
+                 << ")" << "[end-entry]";
+    RaiseError(kNoFreeGridEntryCode);
+  }
+  const RowRange rows = decomposition.held_rows;
+  const std::pair<const char*, Grid*> grids[] = {
+      {"MPIRegions", &decomposition.regions}, {"MPIHelper", &decomposition.helper}, {"MPIHalo", &decomposition.halo}};
+  for (int i = 0; i < 3; ++i) {
+    reader.RegisterGrid(index + i, "", grids[i].second->view(), {}, 0, grids[i].first, 0, rows.first, rows.last);
+  }
+  return index;
 }
 
 }  // namespace tolvo

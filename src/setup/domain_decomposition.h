@@ -54,6 +54,12 @@ struct DomainDecomposition {
 // Collective: every process calls it together.
 DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInput& input);
 
+// Publishes "MPIRegions", "MPIHelper" and "MPIHalo" in the reader's grid table at the
+// first entry without a file name and the two after it (empty file name, write code 0,
+// the rows this process holds), and returns the first of the three indices. Without a
+// free entry among 1..999 it fails with 12 after its FATAL entry.
+int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decomposition);
+
 // The speed value of this process: the first number of the speed file (0 when it is not a
 // number), or, when the file cannot be opened, the seconds that 30 runs of the speed-test
 // kernel take.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/grid_table.h"
 #include "framework/modelobject.h"
 #include "support/test_support.h"
 
@@ -202,6 +203,28 @@ TEST_F(DecompositionTest, LinksNeedTheInteractionValue2) {
   EXPECT_TRUE(Logged("looking for re-infiltration parameter in [unsatzon_model]"));
   std::filesystem::remove(dir_.file("control.txt"));
   EXPECT_EQ(CodeOf([&] { BuildMpiRegions(reader_, input); }), 28);
+}
+
+TEST_F(DecompositionTest, GridsArePublishedAtTheFirstEntryWithoutAFileName) {
+  test::WriteFile(dir_.file("MpiSpeedFactor.dat"), "1\n");
+  test::WriteFile(dir_.file("control.txt"), "[other]\n");
+  reader_.set_geometry({.ncols = 2, .nrows = 2, .cellsize = 1, .nodata_value = kNodata});
+  const Grid zone = MakeGrid({{1, 1}, {N, 1}});
+  DomainDecomposition d = BuildMpiRegions(reader_, {zone.view(), zone.view(), {}, dir_.file("MpiSpeedFactor.dat")});
+  grid_table table;
+  reader_.set_grid_table(&table);
+  table[1].file_name = "zones.asc";
+  table[2].file_name = "dem.asc";
+  EXPECT_EQ(RegisterDecompositionGrids(reader_, d), 3);
+  EXPECT_EQ(reader_.FindGrid("MPIRegions", true), 3);
+  EXPECT_EQ(reader_.FindGrid("MPIHelper", true), 4);
+  EXPECT_EQ(reader_.FindGrid("MPIHalo", true), 5);
+  EXPECT_EQ(table[3].values(2, 1), kNodata);
+  EXPECT_EQ(table[3].values(2, 2), 0);
+
+  for (int i = 1; i <= kLastGridIndex; ++i) table[i].file_name = "x";
+  EXPECT_EQ(CodeOf([&] { RegisterDecompositionGrids(reader_, d); }), 12);
+  EXPECT_TRUE(Logged("when trying to create MPI-Regions: no free grid found in memory (at position 1000)"));
 }
 
 }  // namespace
