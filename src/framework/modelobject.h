@@ -200,6 +200,18 @@ class modelobject : public memory_handling {
  public:
   // --- end of grid and stack files ---------------------------------------------------------
 
+  // --- output scheduling (framework/output_scheduling.cpp) ---------------------------------
+  // Carries out the write code of grid-table entry `index` for this call: accumulates the
+  // sums, minima, maxima and vegetation-period sums and writes what is due by the current
+  // date (see output_scheduling.h). Distributed: only the process's own cells count and
+  // outputs are gathered to process 0, which writes them. With skip_accumulation_outputs
+  // the minimum, maximum and sum or mean files due now are not written and the sums go on.
+  // Collective: every process calls it for the same entries in the same order.
+  virtual void WriteGridOutputs(int index, bool distributed, bool skip_accumulation_outputs);
+  // The current-value outputs of the entry's stack (ones digit 1 to 5). Collective.
+  virtual void WriteStackOutputs(int index);
+  // --- end of output scheduling ------------------------------------------------------------
+
   ModelDate& current_date() { return current_date_; }
   const ModelDate& current_date() const { return current_date_; }
   ModelDate& start_date() { return start_date_; }
