@@ -48,13 +48,17 @@ void modelobject::ItemScanError(std::string_view description, const std::string&
 }
 
 template <typename T, typename Parse>
-int modelobject::ReadValue(T& target, std::string_view description, Parse parse) {
+int modelobject::ReadValue(T& target, std::string_view description, Parse parse, bool skip_rest) {
   const std::optional<std::string> token = control_file_.ReadToken();
   const auto value = token ? parse(*token) : std::nullopt;
   if (!value) ItemScanError(description, token.value_or(""));
   target = *value;
-  control_file_.SkipLine();
+  if (skip_rest) control_file_.SkipLine();
   return 1;
+}
+
+int modelobject::ReadItemKeepLine(int& target, std::string_view description) {
+  return ReadValue(target, description, ParseIntPrefix, false);
 }
 
 int modelobject::ReadItem(int& target, std::string_view description) {

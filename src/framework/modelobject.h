@@ -20,7 +20,6 @@
 namespace tolvo {
 
 class grid_table;  // grid table: framework/grid_table.h
-
 struct DomainLayout;  // domain decomposition: framework/grid_distribution.h
 
 inline constexpr double kNodata = -9999.0;
@@ -53,6 +52,7 @@ class modelobject : public memory_handling {
   // --- control file ------------------------------------------------------------------
   // Opens the named control file for the reading operations; false when it cannot be opened.
   bool OpenControlFile(const std::string& path);
+  void CloseControlFile() { control_file_ = ControlFileStream(); }
   ControlFileStream& control_file() { return control_file_; }
   const std::string& control_file_name() const { return control_file_name_; }
 
@@ -63,6 +63,8 @@ class modelobject : public memory_handling {
   // Reads the first token of the next non-blank line as a value and drops the rest of the
   // line. A value that does not scan logs the "Next line" entries and fails with 17.
   virtual int ReadItem(int& target, std::string_view description);
+  // As ReadItem, but the rest of the line is left for the next read.
+  int ReadItemKeepLine(int& target, std::string_view description);
   virtual int ReadItem(long long& target, std::string_view description);
   virtual int ReadItem(double& target, std::string_view description);
   // A text value of at most max_length characters; a longer one fails with 17.
@@ -217,6 +219,11 @@ class modelobject : public memory_handling {
   ModelDate& start_date() { return start_date_; }
 
   const OutputFormats& output_formats() const { return formats_; }
+  void set_output_formats(const OutputFormats& formats) { formats_ = formats; }
+  void set_directories(std::string input_directory, std::string output_directory) {
+    input_directory_ = std::move(input_directory);
+    output_directory_ = std::move(output_directory);
+  }
   const std::string& input_directory() const { return input_directory_; }
   const std::string& output_directory() const { return output_directory_; }
 
@@ -225,7 +232,7 @@ class modelobject : public memory_handling {
 
  private:
   template <typename T, typename Parse>
-  int ReadValue(T& target, std::string_view description, Parse parse);
+  int ReadValue(T& target, std::string_view description, Parse parse, bool skip_rest = true);
 
   std::string control_file_name_;
   ControlFileStream control_file_;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -125,6 +126,10 @@ int RunProgram(int argc, char** argv, const ControlFileRunner& run_control_file)
       exit_code = 0;
       exit_code = run_control_file(*log, argc, argv, position);
     }
+  } catch (const StopRequest& stop) {
+    log.reset();
+    std::fflush(nullptr);
+    std::_Exit(stop.status);
   } catch (const ErrorCode& error) {
     *log << "FATAL: Exception " << error.code << " caught at top level!" << "[end-entry]";
     *log << "FATAL: Program aborted with exit code " << error.code << "[end-entry]";

@@ -13,7 +13,6 @@ namespace tolvo {
 
 namespace {
 
-constexpr int kControlFileOpenError = 28;
 constexpr int kUnexpectedError = 103;
 constexpr std::size_t kMaxTracerLine = 1199;
 constexpr std::size_t kMaxTracerWord = 299;

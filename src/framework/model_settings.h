@@ -1,0 +1,58 @@
+#pragma once
+// The model-wide settings of a run: what the control-file reader hands the application
+// after the set-up and the application hands every sub-model. Built once, then read only.
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "framework/date.h"
+#include "framework/grid_distribution.h"
+#include "framework/modelobject.h"
+#include "framework/solar_geometry.h"
+#include "framework/zone_record.h"
+
+namespace tolvo {
+
+class grid_table;
+class LanduseTable;
+class MultilayerLanduseTable;
+class SoilRecord;
+struct IrrigationRecord;
+struct HruRecord;
+
+// Zone codes of a zone grid ranked to dense indices 1..zone_count.
+struct ZoneTableView {
+  int zone_count = 0;
+  int largest_code = 0;
+  std::span<const ZoneRecord> zones;        // entries 0..zone_count
+  std::span<const int> code_index;          // zone code -> index, entries 0..largest_code
+  std::span<const ColumnRange> column_ranges;  // per row (index 0 unused)
+};
+
+struct ModelSettings {
+  std::string compiled_control_file;
+  SolarSite site;
+  double min_to_int_end = 0;  // minutes from the data hour to the end of the step
+  double time_shift = 0;      // hours from data time to local time
+  int log_interval = 0;       // hours between progress lines
+  GridGeometry geometry;
+  RowRange strip;
+  std::vector<int> output_list;
+  grid_table* grids = nullptr;
+  ZoneTableView zones;
+  ModelDate start_date;
+  ModelDate end_date;
+  const LanduseTable* landuse = nullptr;
+  const MultilayerLanduseTable* multilayer_landuse = nullptr;
+  const std::vector<SoilRecord>* soils = nullptr;
+  const std::vector<IrrigationRecord>* irrigation = nullptr;
+  OutputFormats formats;
+  std::string input_directory;
+  std::string output_directory;
+  const DomainLayout* layout = nullptr;
+  int spin_up = 0;  // the SpinUp switch, also the hydrologic-response-unit switch
+  const std::vector<HruRecord>* hrus = nullptr;
+};
+
+}  // namespace tolvo

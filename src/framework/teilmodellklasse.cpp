@@ -1,0 +1,309 @@
+#include "framework/teilmodellklasse.h"
+
+#include <mpi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numeric>
+
+#include "framework/error_code.h"
+#include "framework/grid_table.h"
+#include "framework/statistics_registry.h"
+#include "setup/tracer_settings.h"
+
+namespace tolvo {
+namespace {
+
+constexpr int kLargestZoneId = 32767;
+constexpr int kMaxRankedZones = 16000;
+constexpr int kMaxSubbasins = 10000;
+constexpr int kWrongZoneId = 3;
+constexpr int kTooManyZones = 4;
+constexpr int kAllNodata = 7;
+
+// "%s%.3s%.5s.%.3s": path, tracer name, section name and extension, each cut.
+std::string TracerFileName(const TracerSettingsRecord& tracer, const std::string& section, const std::string& ext) {
+  return tracer.path + tracer.name.substr(0, 3) + section.substr(0, 5) + "." + ext.substr(0, 3);
+}
+
+int FirstFreeGridEntry(const grid_table& grids) {
+  for (int i = 1; i <= kLastGridIndex; ++i) {
+    if (!grids[i].identifier) return i;
+  }
+  return 0;
+}
+
+}  // namespace
+
+teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& section, const ModelSettings& settings,
+                                   int sub_steps, bool section_required)
+    : modelobject(log, settings.compiled_control_file, settings.formats, settings.input_directory,
+                  settings.output_directory),
+      SubSteps(sub_steps),
+      settings_(&settings),
+      section_(section) {
+  set_grid_table(settings.grids);
+  set_geometry(settings.geometry);
+  set_strip(settings.strip);
+  set_domain_layout(settings.layout);
+  set_min_to_int_end(settings.min_to_int_end);
+  SetLogInterval(settings.log_interval);
+  SetEndDate(settings.end_date.year, settings.end_date.month, settings.end_date.day, settings.end_date.hour);
+  start_date() = settings.start_date;
+  set_name(section.substr(0, kMaxNameLength));
+
+  log << "DEBUG: initializing module " << section << "[end-entry]";
+  if (!OpenControlFile(settings.compiled_control_file)) {
+    log << "FATAL: error opening " << settings.compiled_control_file << "[end-entry]";
+    RaiseError(kControlFileOpenError);
+  }
+  try {
+    FindSection("[" + section + "]", true);
+  } catch (const ErrorCode&) {
+    if (section_required) throw;
+    ModuleSwitch = 0;
+    CloseControlFile();
+    return;
+  }
+  ReadItem(ModuleSwitch, "flow control parameter for " + section);
+  ReadItem(TimeStep, "time interval for " + section);
+  CheckTimeStep();
+  StepsPerDay = 1440.0 / TimeStep;
+  if (ModuleSwitch == 0) CloseControlFile();
+}
+
+void teilmodellklasse::CheckTimeStep() {
+  if (TimeStep <= 0) ControlFileItemError("time interval for " + section_, name());
+  if (GetHourShift() <= TimeStep / 60 + 0.00001) return;
+  log() << "FATAL: \n-------- error --------\n\nthe time step " << TimeStep
+        << " minutes as given in the section for the module " << section_
+        << " \nis shorter than the parameter min_to_int_end with " << min_to_int_end()
+        << "\nThe fourth parameter in [program_output] gives the shift in minutes from the hour\n"
+           "written in the meteorological data to the end of the time step:\n"
+           "0 when the hour of the meteorological data marks the end of the step,\n"
+           "1440 (or the symbol $time) when it marks its start.\n"
+           "The shift must not exceed the time step of any module.\n"
+           "Please check the fourth value in [program_output]\n"
+           "and the time steps of all modules.\n"
+           "\n"
+           "-------- error --------"
+        << "[end-entry]";
+  RaiseError(kTimeStepTooShort);
+}
+
+void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4,
+                                 double a5) {
+  if (FpeReportState == 1) {
+    log() << "INFO: fpe in i1: " << i1 << ", i2: " << i2 << ", i3: " << i3 << ", i4: " << i4 << "\na1: " << a1
+          << " a2: " << a2 << " a3: " << a3 << " a4: " << a4 << " a5: " << a5 << " " << "[end-entry]";
+    FpeReportState = 2;
+  } else {
+    FpeReportState = 0;
+  }
+}
+
+void teilmodellklasse::RunStep(long long hour, long long day, long long month, long long year) {
+  if (ModuleSwitch == 0) return;
+  current_date() = {year, month, day, hour};
+  const int interval = GetLogInterval();
+  if (interval <= 0) return;
+  const long long shifted = static_cast<long long>(static_cast<double>(hour) + GetHourShift());
+  if (interval == 1 || shifted % interval == 0) {
+    log() << std::setw(20) << section_ << " " << day << "." << month << "." << year << " " << hour << ". h "
+          << "(time of meteo data)" << "[end-entry]";
+  }
+}
+
+DayNightSplit teilmodellklasse::DayFraction() const {
+  const ModelDate& d = current_date();
+  return tolvo::DayFraction(static_cast<int>(d.day), static_cast<int>(d.month), static_cast<double>(d.hour),
+                            GetHourShift(), TimeStep, settings_->site);
+}
+
+SunDirection teilmodellklasse::SunPositionAt(int day, int month, double hour) const {
+  return SunPosition(day, month, settings_->site, hour);
+}
+
+void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<TracerSettingsRecord> tracers,
+                                   StatisticsRegistry& registry, int capacity) {
+  error_code = 0;
+  TracerCount = n_tracers;
+  if (n_tracers <= 0) return;
+  try {
+    TracerSettings = tracers;
+    TracerRecords.clear();
+    TracerRecords.resize(static_cast<std::size_t>(n_tracers) + 1);
+    grid_table& table = *grids();
+    const GridGeometry& g = geometry();
+    const int relcell = FindGrid("RelCellArea", false);
+    const ConstGridView weights = relcell > 0 ? ConstGridView(table[relcell].values) : ConstGridView();
+    const ConstGridView zone_grid = table[1].values;
+    for (int i = 1; i <= n_tracers; ++i) {
+      TracerSettingsRecord& s = tracers[static_cast<std::size_t>(i)];
+      TracerRecord& t = TracerRecords[static_cast<std::size_t>(i)];
+      if (s.radioactive == 1) s.decay_factor = std::exp(-(TimeStep / 60 / 24) / (1.442695041111 * s.half_time));
+
+      const ZoneTableView& zones = settings_->zones;
+      t.zones.assign(zones.zones.begin(), zones.zones.end());
+      ClearZoneSums(t.zones, zones.zone_count);
+
+      t.statistic_file = TracerFileName(s, section_, s.statext);
+      int status = 0;
+      t.statistic = std::make_unique<zonalstatistic>(status, log(), weights, g.nrows, g.ncols, t.zones,
+                                                     zones.zone_count, s.statcode, 99, t.statistic_file,
+                                                     output_directory(), settings_->output_list);
+      if (status != 0) RaiseError(status);
+      char quantity[300];
+      std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
+      t.statistic->WriteHeader(quantity, section_, registry, capacity);
+
+      const int free_entry = FirstFreeGridEntry(table);
+      if (free_entry == 0 || free_entry + 1 > kLastGridIndex) {
+        log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
+                 "larger value "
+              << 1000 << "[end-entry]";
+        RaiseError(kNoFreeGridEntry);
+      }
+      const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
+      t.grid_file = TracerFileName(s, section_, s.gridext);
+      if (StorageGridsReadCode == 1) {
+        ReadGridFile(t.grid_file, t.storage, 0, true, true, 0.0, false, false, false, true);
+      } else {
+        t.storage = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
+        GridView storage = t.storage.view();
+        for (int r = strip().first; r <= strip().last; ++r) {
+          for (int c = 1; c <= g.ncols; ++c) {
+            storage(r, c) = zone_grid.empty() || zone_grid(r, c) == g.nodata_value ? g.nodata_value : 0.0;
+          }
+        }
+      }
+      RegisterGrid(free_entry, t.grid_file, t.storage.view(), {}, 0, storage_id, s.gridcode, t.storage.rows().first,
+                   t.storage.rows().last);
+      t.storage_index = free_entry;
+
+      t.flux = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
+      t.flux_index = free_entry + 1;
+      RegisterGrid(t.flux_index, t.grid_file, t.flux.view(), {}, 0,
+                   "concflux_tracer_" + std::to_string(i) + "_" + section_, 0, strip().first, strip().last);
+    }
+  } catch (const ErrorCode& error) {
+    error_code = error.code;
+  } catch (...) {
+    error_code = kOtherExceptionCode;
+  }
+}
+
+void teilmodellklasse::ReleaseTracers() {
+  for (int i = 1; i < static_cast<int>(TracerRecords.size()); ++i) {
+    TracerRecord& t = TracerRecords[static_cast<std::size_t>(i)];
+    if (t.storage_index > 0) FreeGridEntry(t.storage_index);
+    t.storage = Grid();
+    if (t.flux_index > 0) FreeGridEntry(t.flux_index);
+    t.flux = Grid();
+    if (t.statistic) t.statistic->Release();
+    t.statistic.reset();
+  }
+  TracerRecords.clear();
+}
+
+RankedZones teilmodellklasse::RankZones() {
+  const int index = RequireGrid("zonegrid_soilmodel");
+  const grid_entry& entry = (*grids())[index];
+  const ConstGridView values = entry.values;
+  const std::string file = entry.file_name.value_or("zonegrid_soilmodel");
+  const GridGeometry& g = geometry();
+  RankedZones ranked;
+  int status = 0;
+  if (rank() == 0) {
+    try {
+      log() << "ranking zones from " << file << " for " << section_ << "[end-entry]";
+      std::vector<int> first_index(kLargestZoneId + 1, -1);
+      std::vector<ZoneRecord> found{{0, 0, 1, 1, 0}};
+      const std::span<const ColumnRange> ranges = settings_->zones.column_ranges;
+      for (int r = 1; r <= g.nrows; ++r) {
+        const ColumnRange cols = static_cast<std::size_t>(r) < ranges.size() ? ranges[static_cast<std::size_t>(r)]
+                                                                             : ColumnRange{1, g.ncols};
+        for (int c = cols.first; c <= cols.last; ++c) {
+          const double v = values(r, c);
+          if (v == g.nodata_value) continue;
+          // The zone of a cell is its value truncated to a whole number, in both scans.
+          const double id_value = std::trunc(v);
+          if (id_value < 0 || id_value > kLargestZoneId) {
+            log() << "FATAL: wrong zone index in " << file << "!\n Zones have to range from 0 to " << kLargestZoneId
+                  << "!" << "[end-entry]";
+            RaiseError(kWrongZoneId);
+          }
+          const int id = static_cast<int>(id_value);
+          if (first_index[static_cast<std::size_t>(id)] >= 0) continue;
+          if (static_cast<int>(found.size()) > kMaxRankedZones) {
+            log() << "FATAL: too much zones in " << file << ", (max. " << kMaxRankedZones << "!)" << "[end-entry]";
+            RaiseError(kTooManyZones);
+          }
+          first_index[static_cast<std::size_t>(id)] = static_cast<int>(found.size());
+          found.push_back({0, 0, id_value, 0, 0});
+          ranked.largest_code = std::max(ranked.largest_code, id);
+        }
+      }
+      ranked.zone_count = static_cast<int>(found.size()) - 1;
+      // Zones in ascending code order; equal codes cannot occur.
+      std::stable_sort(found.begin() + 1, found.end(),
+                       [](const ZoneRecord& a, const ZoneRecord& b) { return a.zonenwert < b.zonenwert; });
+      ranked.code_index.assign(static_cast<std::size_t>(ranked.largest_code) + 1, 0);
+      for (int z = 1; z <= ranked.zone_count; ++z) {
+        ranked.code_index[static_cast<std::size_t>(found[static_cast<std::size_t>(z)].zonenwert)] = z;
+      }
+      const int relcell = FindGrid("RelCellArea", false);
+      const ConstGridView weights = relcell > 0 ? ConstGridView((*grids())[relcell].values) : ConstGridView();
+      for (int r = 1; r <= g.nrows; ++r) {
+        for (int c = 1; c <= g.ncols; ++c) {
+          const double v = values(r, c);
+          if (v == g.nodata_value) continue;
+          ZoneRecord& z = found[static_cast<std::size_t>(
+              ranked.code_index[static_cast<std::size_t>(static_cast<int>(std::trunc(v)))])];
+          const double w = weights.empty() ? 1.0 : weights(r, c);
+          z.sx += 1;
+          z.n += w;
+          z.RelCellSum += w;
+        }
+      }
+      double total = 0;
+      for (int z = 1; z <= ranked.zone_count; ++z) total += found[static_cast<std::size_t>(z)].n;
+      if (ranked.zone_count == 0 || total == 0) {
+        log() << "FATAL: all cells in " << file << " are NODATA!" << "[end-entry]";
+        RaiseError(kAllNodata);
+      }
+      for (int z = 1; z <= ranked.zone_count; ++z) {
+        found[static_cast<std::size_t>(z)].rel = found[static_cast<std::size_t>(z)].n / total;
+      }
+      found[0].rel = total * g.cellsize * g.cellsize / 1000000;
+      if (ranked.zone_count > kMaxSubbasins) {
+        log() << "FATAL: too much subbasins (" << ranked.zone_count << ") in " << section_ << " (max. "
+              << kMaxSubbasins << "). Ende!" << "[end-entry]";
+        RaiseError(kTooManyZones);
+      }
+      ranked.zones = std::move(found);
+    } catch (const ErrorCode& error) {
+      status = error.code;
+    }
+  }
+  // Process 0's verdict reaches every process, so that none waits in a broadcast below.
+  MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if (status != 0) RaiseError(status);
+  int counts[2] = {ranked.zone_count, ranked.largest_code};
+  MPI_Bcast(counts, 2, MPI_INT, 0, MPI_COMM_WORLD);
+  ranked.zone_count = counts[0];
+  ranked.largest_code = counts[1];
+  ranked.code_index.resize(static_cast<std::size_t>(ranked.largest_code) + 1);
+  ranked.zones.resize(static_cast<std::size_t>(ranked.zone_count) + 1);
+  MPI_Bcast(ranked.code_index.data(), ranked.largest_code + 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Bcast(ranked.zones.data(), 5 * (ranked.zone_count + 1), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  return ranked;
+}
+
+void teilmodellklasse::DeleteModule() {
+  TracerRecords.clear();
+  modelobject::DeleteModule();
+}
+
+}  // namespace tolvo

@@ -1,0 +1,112 @@
+#pragma once
+// Base of every sub-model: its own control-file section with the module switch and time
+// step, the sub-step count, the date of the current step with its progress line, the
+// floating-point report, the per-tracer statistics and concentration grids, the zone
+// ranking of the soil model's zone grid, and the solar geometry of the site.
+//
+// Protocol with the application: a sub-model constructor never lets an ErrorCode escape
+// (it stores it in its error-code out-parameter); the sub-model is switched on or off by
+// its module switch (the first value of its section, the second being its time step in
+// minutes), is marked initialised when its set-up is complete, is stepped by the time
+// loop, flushes on request and is released by DeleteModule.
+
+#include <csignal>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "framework/error_code.h"
+#include "framework/model_settings.h"
+#include "framework/modelobject.h"
+#include "framework/solar_geometry.h"
+#include "framework/zonal_statistic.h"
+
+namespace tolvo {
+
+struct TracerSettingsRecord;
+class StatisticsRegistry;
+
+inline constexpr int kTimeStepTooShort = 63;
+
+// A zone table made by RankZones (owned).
+struct RankedZones {
+  int zone_count = 0;
+  int largest_code = 0;
+  std::vector<ZoneRecord> zones;  // entries 0..zone_count
+  std::vector<int> code_index;    // entries 0..largest_code
+};
+
+class teilmodellklasse : public modelobject {
+ public:
+  // section_required: false only for the special output, whose missing section switches
+  // it off. Throws the ErrorCode of a failure; sub-model constructors catch it.
+  teilmodellklasse(DiagnosticsLog& log, const std::string& section, const ModelSettings& settings, int sub_steps,
+                   bool section_required = true);
+
+  int IsActive() const { return ModuleSwitch; }
+  int GetTimeStep() const { return static_cast<int>(TimeStep); }
+  int GetSubSteps() const { return SubSteps; }
+  virtual void SetSubSteps(int n) { SubSteps = n; }
+  const std::string& section() const { return section_; }
+  const ModelSettings& settings() const { return *settings_; }
+
+  // Reports a floating-point error signalled since the last report (state 1), once.
+  virtual void ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4, double a5);
+  volatile std::sig_atomic_t& fpe_report_state() { return FpeReportState; }
+
+  // Per-tracer statistics and concentration grids; the code of a failure goes to
+  // error_code (103 for anything but an ErrorCode), nothing is thrown.
+  virtual void InitTracers(int& error_code, int n_tracers, std::span<TracerSettingsRecord> tracers,
+                           StatisticsRegistry& registry, int capacity);
+  virtual void ReleaseTracers();
+
+  // Stores the date of the step and writes the progress line at the log interval.
+  virtual void RunStep(long long hour, long long day, long long month, long long year);
+
+  // Solar geometry at the model site.
+  DayNightSplit DayFraction() const;
+  SunDirection SunPositionAt(int day, int month, double hour) const;
+
+  static double Product(double a, double b) { return a * b; }
+  static double WeightedMean(double a, double b, double c, double d) { return c + d == 0 ? 0 : (c * a + d * b) / (c + d); }
+  static double RatioTerm(double a, double b, double c) { return b == c ? 0 : a * b / (b - c); }
+
+  // Ranks the zones of "zonegrid_soilmodel" (collective): process 0 ranks, the others
+  // receive the table. Fails with 3, 4 or 7 as the zone-grid ranking does.
+  RankedZones RankZones();
+
+  void DeleteModule() override;
+
+  // Tracer bookkeeping of this sub-model.
+  struct TracerRecord {
+    std::vector<ZoneRecord> zones;
+    std::unique_ptr<zonalstatistic> statistic;
+    std::string statistic_file;
+    std::string grid_file;
+    int storage_index = 0;
+    int flux_index = 0;
+    Grid storage;
+    Grid flux;
+  };
+  int TracerCount = 0;
+
+ protected:
+  std::span<TracerSettingsRecord> TracerSettings;
+  std::vector<TracerRecord> TracerRecords;  // entries 1..TracerCount (0 unused)
+  int ModuleSwitch = 0;
+  int StorageGridsReadCode = 0;
+  int ModuleMethod = 0;
+  volatile std::sig_atomic_t FpeReportState = 0;
+  double TimeStep = 0;     // minutes
+  double StepsPerDay = 0;  // 1440 / TimeStep
+  int SubSteps = 1;
+
+ private:
+  void CheckTimeStep();
+
+  const ModelSettings* settings_;
+  std::string section_;
+};
+
+}  // namespace tolvo

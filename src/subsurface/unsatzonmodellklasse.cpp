@@ -1,0 +1,14 @@
+#include "subsurface/unsatzonmodellklasse.h"
+
+namespace tolvo {
+
+unsatzonmodellklasse::unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& /*registry*/,
+                                           const ModelSettings& settings, int sub_steps)
+    : teilmodellklasse(log, "unsatzon_model", settings, sub_steps) {}
+
+void unsatzonmodellklasse::finishModel(bool /*append*/) {
+  ReleaseTracers();
+  DeleteModule();
+}
+
+}  // namespace tolvo
