@@ -1,0 +1,104 @@
+#include "setup/grid_list_statistics.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "framework/error_code.h"
+#include "framework/grid_distribution.h"
+#include "framework/grid_table.h"
+#include "framework/modelobject.h"
+#include "framework/zonal_statistic.h"
+
+namespace tolvo {
+
+namespace {
+
+inline constexpr int kStatisticsPrecision = 5;
+
+}  // namespace
+
+void GridListStatistics::InitGridStatistics(modelobject& reader, int grid_count, const ZoneRanking& ranking,
+                                            StatisticsRegistry& registry, int capacity,
+                                            std::span<const int> output_list) {
+  grid_table& table = *reader.grids();
+  const GridGeometry& geometry = reader.geometry();
+  positions_.clear();
+  const int last = std::min(grid_count + 2, kLastGridIndex);
+  for (int position = 2; position <= last; ++position) {
+    grid_entry& entry = table[position];
+    if (entry.statfile.empty()) continue;
+    entry.zone_grid = table[1].values;
+    entry.zone_index_map = ranking.code_index;
+    if (ranking.zones.empty()) reader.MemoryError(1);
+    entry.zone_records.assign(ranking.zones.size(), ZoneRecord{});
+    for (std::size_t i = 0; i < ranking.zones.size(); ++i) {
+      entry.zone_records[i].zonenwert = ranking.zones[i].zonenwert;
+      entry.zone_records[i].rel = ranking.zones[i].rel;
+      entry.zone_records[i].RelCellSum = ranking.zones[i].RelCellSum;
+    }
+    int status = 0;
+    entry.statistic = std::make_unique<zonalstatistic>(
+        status, reader.log(), reader.rel_cell_area(), geometry.nrows, geometry.ncols, entry.zone_records,
+        ranking.zone_count, entry.statcode, kStatisticsPrecision, entry.statfile, reader.output_directory(),
+        output_list);
+    if (status != 0) RaiseError(status);
+    entry.statistic->WriteHeader(entry.identifier.value_or(""), "(default)", registry, capacity);
+    positions_.push_back(position);
+  }
+}
+
+void GridListStatistics::ResetGridStatistics(modelobject& reader) {
+  grid_table& table = *reader.grids();
+  for (const int position : positions_) table[position].statistic->BeginStep();
+}
+
+void GridListStatistics::AccumulateGridStatistics(modelobject& reader) {
+  grid_table& table = *reader.grids();
+  const GridGeometry& geometry = reader.geometry();
+  const double nodata = geometry.nodata_value;
+  const DomainLayout* layout = reader.domain_layout();
+  const RowRange own = reader.strip();
+  // The zone sums of one table are shared by all its cells, so the cells are added in
+  // row order by one thread.
+  for (const int position : positions_) {
+    grid_entry& entry = table[position];
+    zonalstatistic& statistic = *entry.statistic;
+    const ConstGridView zone = entry.zone_grid;
+    const ConstGridView values = entry.values;
+    for (int r = own.first; r <= own.last; ++r) {
+      const ColumnRange columns = layout != nullptr && !layout->column_ranges.empty()
+                                      ? layout->column_ranges[static_cast<std::size_t>(r)]
+                                      : ColumnRange{1, geometry.ncols};
+      const std::span<const double> zone_row = zone.row(r);
+      const std::span<const double> value_row = values.row(r);
+      for (int c = std::max(columns.first, 1); c <= columns.last; ++c) {
+        if (zone_row[c] == nodata || value_row[c] == nodata) continue;
+        if (layout != nullptr && !layout->regions.empty() && layout->regions(r, c) != reader.rank()) continue;
+        const int zone_index = entry.zone_index_map[static_cast<std::size_t>(static_cast<int>(zone_row[c]))];
+        statistic.AddValue(r, c, zone_index, value_row[c], 1.0);
+      }
+    }
+  }
+}
+
+void GridListStatistics::FinishGridStatistics(modelobject& reader, const ModelDate& date) {
+  grid_table& table = *reader.grids();
+  for (const int position : positions_) table[position].statistic->EndStep(date.year, date.month, date.day, date.hour, 1);
+}
+
+void GridListStatistics::FlushGridStatistics(modelobject& reader) {
+  grid_table& table = *reader.grids();
+  for (const int position : positions_) table[position].statistic->FlushRows();
+}
+
+void GridListStatistics::ReleaseGridStatistics(modelobject& reader) {
+  grid_table& table = *reader.grids();
+  for (const int position : positions_) {
+    grid_entry& entry = table[position];
+    entry.statistic->Release();
+    entry.statistic.reset();
+  }
+  positions_.clear();
+}
+
+}  // namespace tolvo
