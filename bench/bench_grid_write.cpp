@@ -50,11 +50,11 @@ class Bench {
   ~Bench() { fs::remove_all(folder_); }
 
   std::unique_ptr<modelobject> Object(int size) {
-    auto object = std::make_unique<modelobject>(log_, "control.txt");
+    const std::string folder = folder_.string() + "/";
+    auto object = std::make_unique<modelobject>(log_, "control.txt", OutputFormats{}, folder, folder);
     object->set_name("bench");
     object->set_geometry({size, size, 0, 0, 25, kNodata});
     object->set_strip({1, size});
-    object->set_directories(folder_.string() + "/", folder_.string() + "/");
     return object;
   }
   std::string path(const std::string& name) const { return (folder_ / name).string(); }

@@ -157,15 +157,6 @@ class StackFilesMpiTest : public ::testing::Test {
     object_.set_geometry({kCols, kRows, 1000, 2000, 50, N});
     object_.set_strip(cells_.band());
     object_.set_domain_layout(&cells_.layout());
-    // Process 0 makes the folder; every process learns its name.
-    if (rank_ == 0) folder_ = std::make_unique<test::TempDir>();
-    std::string path = rank_ == 0 ? folder_->path().string() : std::string();
-    int length = static_cast<int>(path.size());
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    path.resize(static_cast<std::size_t>(length));
-    MPI_Bcast(path.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-    object_.set_directories(path + "/", path + "/");
-    path_ = path + "/";
   }
   ~StackFilesMpiTest() override { MPI_Barrier(MPI_COMM_WORLD); }
 
@@ -224,15 +215,26 @@ class StackFilesMpiTest : public ::testing::Test {
     }
   }
 
+  // Process 0 makes the folder of the files; every process learns its name.
+  static std::string SharedFolder(int rank, std::unique_ptr<test::TempDir>& folder) {
+    if (rank == 0) folder = std::make_unique<test::TempDir>();
+    std::string path = rank == 0 ? folder->path().string() : std::string();
+    int length = static_cast<int>(path.size());
+    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    path.resize(static_cast<std::size_t>(length));
+    MPI_Bcast(path.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+    return path + "/";
+  }
+
   int rank_;
   int size_;
   CellLayout cells_;
+  std::unique_ptr<test::TempDir> folder_;
+  std::string path_ = SharedFolder(rank_, folder_);
   test::TempDir diagnostics_;  // this process's own folder for the diagnostics file
   std::ostringstream console_;
   DiagnosticsLog log_{diagnostics_.file("diag.xml"), 0, console_};
-  modelobject object_{log_, "control.txt"};
-  std::unique_ptr<test::TempDir> folder_;
-  std::string path_;
+  modelobject object_{log_, "control.txt", {}, path_, path_};
 };
 
 TEST_F(StackFilesMpiTest, BinaryStackWrittenTogetherIsTheOneProcessFile) {

@@ -55,7 +55,6 @@ class GridWriterTest : public ::testing::Test {
     object_.set_name("writer");
     object_.set_geometry({3, 2, 100.5, 200, 25, N});
     object_.set_strip({1, 2});
-    object_.set_directories("", dir_.path().string() + "/");
   }
 
   // A grid of rows first..last whose rows hold the given values.
@@ -81,7 +80,7 @@ class GridWriterTest : public ::testing::Test {
   TempDir dir_;
   std::ostringstream console_;
   DiagnosticsLog log_{dir_.file("diag.xml"), 4, console_};
-  modelobject object_{log_, "control.txt"};
+  modelobject object_{log_, "control.txt", {}, "", dir_.path().string() + "/"};
   std::vector<ColumnRange> ranges_;
   DomainLayout layout_;
 };
@@ -192,20 +191,20 @@ TEST_F(GridWriterTest, InRangeWritingSetsCellsOutsideTheZoneColumnsToNodata) {
 TEST_F(GridWriterTest, SwitchesChooseTheFormAndNamesFollowThePathRule) {
   struct Case {
     bool ascii, doubles, netcdf;
+    const char* name;      // the name written
     const char* file;      // the file that appears
-    std::size_t size;      // its size, 0 for netCDF
+    std::size_t size;      // its size (binary forms)
   };
   const std::vector<Case> cases{
-      {true, true, true, "n1.asc.nc", 0},  // netCDF wins over both
-      {true, true, false, "n2.asc", 0},    // ASCII wins over double
-      {false, true, false, "n3.asc", 144},
-      {false, false, false, "n4.asc", 72},
+      {true, true, true, "n1.asc", "n1.asc.nc", 0},  // netCDF wins over both
+      {true, true, false, "n2.asc", "n2.asc", 0},    // ASCII wins over double
+      {false, true, false, "n3.asc", "n3.asc", 144},
+      {false, false, false, "n4.asc", "n4.asc", 72},
   };
   const Grid grid = MakeGrid({{1, 2, 3}, {4, 5, 6}});
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    const Case& c = cases[i];
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    const std::string name = "n" + std::to_string(i + 1) + ".asc";
+    const std::string name = c.name;
     ASSERT_EQ(Write(name, grid, c.ascii, c.doubles, c.netcdf), 0);
     ASSERT_TRUE(fs::exists(dir_.file(c.file)));
     if (c.netcdf) {

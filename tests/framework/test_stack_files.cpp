@@ -59,7 +59,6 @@ class StackFileTest : public ::testing::Test {
     object_.set_name("stacks");
     object_.set_geometry({3, 2, 100.5, 200, 25, N});
     object_.set_strip({1, 2});
-    object_.set_directories(dir_.path().string() + "/", dir_.path().string() + "/");
   }
 
   static Stack MakeStack(int levels) {
@@ -87,7 +86,7 @@ class StackFileTest : public ::testing::Test {
   TempDir dir_;
   std::ostringstream console_;
   DiagnosticsLog log_{dir_.file("diag.xml"), 4, console_};
-  modelobject object_{log_, "control.txt"};
+  modelobject object_{log_, "control.txt", {}, dir_.path().string() + "/", dir_.path().string() + "/"};
 };
 
 TEST_F(StackFileTest, BinaryStackHoldsTheLevelsOfACellTogether) {
