@@ -78,12 +78,12 @@ int CurrentFixpoint(std::span<const double> q, int d) {
   const int levels = static_cast<int>(q.size()) - 1;
   if (levels < 1) return 0;
   if (d <= q[1] || q[1] <= 0) return 1;
-  int l = 1;
-  while (l < levels && q[l + 1] > kNodata + 1) {
+  for (int l = 1;;) {
+    if (l == levels) return levels + 1;  // every fixpoint of the stack lies before d
+    if (!(q[l + 1] > kNodata + 1)) return l;
     ++l;
-    if (d <= q[l] || q[l] <= 0) break;
+    if (d <= q[l] || q[l] <= 0) return l;
   }
-  return l;
 }
 
 int LanduseTableIndex(double code, int n_entries) {
@@ -133,7 +133,8 @@ void DynamicPhenology3Day(const LanduseRecord& e, int d, const PhenologyWeather&
   const PhenologyParameters& p = e.GetPhenology();
   const std::span<double> q = cell.q;
   const int count = e.GetCount();
-  const int l = CurrentFixpoint(q, d);
+  int l = CurrentFixpoint(q, d);
+  if (l >= static_cast<int>(q.size())) l = 0;  // past the stack: no fixpoint to reach
   // A fixpoint defined by forcing is reached at the latest on its calendar day.
   if (l >= 1 && l <= count && d >= e.GetJulDay(l) && e.GetForcingThreshold(l) > 0) {
     q[l] = e.GetJulDay(l);
@@ -167,7 +168,7 @@ void DynamicPhenology4Day(const LanduseRecord& e, int d, const PhenologyWeather&
     if (t >= p.DP4_T1) cell.forcing_sum += (t - p.DP4_T1) * w.forcing_factor;
     if (cell.forcing_sum > cell.forcing_threshold) {
       cell.start_day = d;
-      if (l >= 1) {
+      if (l >= 1 && l < static_cast<int>(q.size())) {
         q[l] = d;
         if (l + 1 <= LastFixpoint(e, q)) q[l + 1] = e.GetJulDay(l + 1) + d;
       }

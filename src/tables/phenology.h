@@ -83,8 +83,8 @@ void ClearPhenologyFlags(LanduseTable& table, int d);
 
 // The current fixpoint of a cell's days for day d: 1 when d <= q[1] or q[1] <= 0;
 // otherwise it advances over the levels that are not nodata and stops at the first one
-// with d <= q[l] or q[l] <= 0, at the latest at the last level. 0 for a stack without
-// level 1.
+// with d <= q[l] or q[l] <= 0. L + 1 when every level of the stack lies before d (a level
+// the caller must not touch); 0 for a stack without level 1.
 int CurrentFixpoint(std::span<const double> q, int d);
 
 // The land-use table index that a cell of a layer code grid holds: its integer part when
