@@ -55,6 +55,7 @@ class modelobject : public memory_handling {
   void CloseControlFile() { control_file_ = ControlFileStream(); }
   ControlFileStream& control_file() { return control_file_; }
   const std::string& control_file_name() const { return control_file_name_; }
+  void set_control_file_name(std::string name) { control_file_name_ = std::move(name); }
 
   // Finds the line whose first token is `section` (brackets included), searching from the
   // start of the file; the stream is left at the next line. 1 when found. At the end of

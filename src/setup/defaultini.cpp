@@ -113,7 +113,7 @@ bool defaultini::InitializeStep() {
       break;
     case 9: {
       const int relcell = FindGrid("RelCellArea", false);
-      (void)relcell;
+      set_rel_cell_area(relcell > 0 ? ConstGridView((*grids())[relcell].values) : ConstGridView());
       break;
     }
     case 10:
@@ -179,6 +179,8 @@ bool defaultini::InitializeStep() {
 
 void defaultini::Stage0() {
   compiled_name_ = CompileControlFile(control_file_name(), log());
+  // From here on the reader, like every other model object, reads the compiled copy.
+  set_control_file_name(compiled_name_);
   output_ = ReadOutputSettings(*this, compiled_name_);
   set_min_to_int_end(output_.min_to_int_end);
   set_output_formats(output_.formats);
@@ -238,6 +240,10 @@ void defaultini::Stage7() {
   const std::string zone_file = table[1].file_name.value_or("");
   s.zones = RankZoneGrid(*this, s.zone_grid.view(), zone_file, {}, s.decomposition.own_rows);
   s.layout.column_ranges = s.zones.column_ranges;
+  if (rank() == 0) {
+    const OutputFormats& f = output_formats();
+    WriteGridFile("MPIRegions_0", s.decomposition.regions.view(), f.ascii, f.doubles, f.netcdf);
+  }
 
   const RowRange held = s.decomposition.held_rows;
   if (rank() != 0) {

@@ -1,0 +1,124 @@
+# Example basin: two sub-basins on an 8 x 10 grid of 100 m cells.
+# Grids are read relative to the working directory; results go to out/.
+$set $outpath = out/
+$set $time = 60
+
+[output_interval]
+24       interval of the progress lines in hours
+1        warn where no station is within the search radius
+0        not used
+0        minutes from the hour of the meteorological data to the end of the step
+WriteAsciiGrids = 1
+DefaultOutputDirectory = $outpath
+
+[output_list]
+2
+1 first sub-basin of the output list (the count's line holds no text: the first code may follow it)
+2 second
+
+[coordinates]
+47.5  geographic latitude
+8.5   geographic longitude
+15    reference meridian
+0     time shift of the data time to local time
+
+[meteo_data_count]
+0 number of meteorological inputs
+
+[meteo_names]
+
+[model_time]
+1     start hour
+1     start day
+1     start month
+2020  start year
+24    end hour
+31    end day
+1     end month
+2020  end year
+
+[soil_surface_groundwater_substeps]
+2 sub-steps
+
+[zone_grid]
+zones.asc
+
+[elevation_model]
+dem.asc
+
+[standard_grids]
+4 number of standard grids
+landuse.asc landuse 0
+soils.asc soil_types 0
+albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
+zonegrid_soilmodel.asc zonegrid_soilmodel 0 readcode = 0 defaultValue = 1
+
+[variable_grids]
+0 number of variable grids
+
+[substance_transport]
+0 number of tracers
+
+[landuse_table]
+2 land uses
+11 forest 0.2 70 70 70 70 70 70 70 70 70 70 70 70 1 100 250 366 1 3 3 1 0.01 0.05 0.05 0.01 0.5 0.9 0.9 0.5 0.2 0.4 0.4 0.2 0.5 3.45
+3 grass 0.2 70 70 70 70 70 70 70 70 70 70 70 70 1 100 250 366 1 3 3 1 0.01 0.05 0.05 0.01 0.5 0.9 0.9 0.5 0.2 0.4 0.4 0.2 0.5 3.45
+
+[soil_table]
+3 soil types
+10 clay 20 30 1e-6 250 1 0.38 0.068 0.8 1.09 3 0.2 500 1
+20 loam { method = MultipleHorizons; layers = 1 2;
+          ksat = 1e-5 2e-6; theta_sat = 0.43; theta_res = 0.078;
+          alpha = 3.6; Par_n = 1.56; thickness = 0.1 0.3; }
+30 sand { method = MultipleHorizons; layers = 3; ksat = 8e-5; theta_sat = 0.43; theta_res = 0.045; alpha = 14.5; Par_n = 2.68; thickness = 0.1; }
+
+[irrigation]
+0     irrigation off
+$time time step in minutes
+
+[RegionalSuperposition]
+0     off
+$time time step in minutes
+
+[precipitation_correction]
+0     off
+$time time step in minutes
+
+[radiation_correction]
+1     on
+$time time step in minutes
+
+[evapotranspiration]
+1     on
+$time time step in minutes
+
+[snow_model]
+1     on
+$time time step in minutes
+
+[interception_model]
+1     on
+$time time step in minutes
+1     interception method
+
+[SiltingUpModel]
+0     off
+$time time step in minutes
+
+[unsatzon_model]
+1     on
+$time time step in minutes
+1     method
+2     river links: keep every link on one process
+
+[SurfaceRoutingModel]
+0     off
+$time time step in minutes
+
+[groundwater_flow]
+0     off
+$time time step in minutes
+
+[routing_model]
+1     on
+$time time step in minutes

@@ -1,0 +1,49 @@
+// The example basin runs to its end under 1 and 3 processes, with the same results.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "support/example_basin.h"
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every result file of a run of the example basin, by name.
+std::map<std::string, std::string> RunExample(int processes, const test::TempDir& dir) {
+  fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
+  fs::create_directories(dir.path() / "out");
+  const test::ProgramRun run = test::RunProgram({"basin.ctl"}, dir.path(), processes);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("reached end of simulation sucessfully"), std::string::npos);
+  EXPECT_NE(run.output.find("exitcode 0"), std::string::npos);
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "out")) {
+    files[entry.path().filename().string()] = test::ReadFile(entry.path().string());
+  }
+  return files;
+}
+
+TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
+  test::TempDir one_dir;
+  test::TempDir three_dir;
+  std::map<std::string, std::string> one = RunExample(1, one_dir);
+  std::map<std::string, std::string> three = RunExample(3, three_dir);
+
+  // The decomposition grid says which process computes each cell: all 0 with one process.
+  ASSERT_TRUE(one.contains("MPIRegions_0"));
+  const std::string& regions = one["MPIRegions_0"];
+  EXPECT_NE(regions.find("ncols\t10"), std::string::npos);
+  EXPECT_EQ(regions.find("\t1"), std::string::npos);
+  ASSERT_TRUE(three.contains("MPIRegions_0"));
+  EXPECT_NE(three["MPIRegions_0"].find("\t2"), std::string::npos);
+  one.erase("MPIRegions_0");
+  three.erase("MPIRegions_0");
+  EXPECT_EQ(one, three);
+}
+
+}  // namespace
+}  // namespace tolvo

@@ -1,0 +1,50 @@
+#include "support/example_basin.h"
+
+#include <mpi.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "support/test_support.h"
+
+namespace tolvo::test {
+
+std::filesystem::path ExampleBasinSource() { return std::filesystem::path(TOLVO_SOURCE_DIR) / "examples" / "basin"; }
+
+SharedExampleBasin::SharedExampleBasin(const Edits& edits) {
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  std::string name;
+  if (rank == 0) {
+    static int counter = 0;
+    std::ostringstream stem;
+    stem << "tolvo_basin_" << ::getpid() << "_" << counter++;
+    path_ = std::filesystem::temp_directory_path() / stem.str();
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_ / "out");
+    std::filesystem::copy(ExampleBasinSource(), path_, std::filesystem::copy_options::recursive);
+    std::string text = ReadFile(file("basin.ctl"));
+    for (const auto& [from, to] : edits) {
+      const std::size_t at = text.find(from);
+      if (at != std::string::npos) text.replace(at, from.size(), to);
+    }
+    WriteFile(file("basin.ctl"), text);
+    name = path_.string();
+  }
+  int length = static_cast<int>(name.size());
+  MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  name.resize(static_cast<std::size_t>(length));
+  MPI_Bcast(name.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+  path_ = name;
+}
+
+SharedExampleBasin::~SharedExampleBasin() {
+  MPI_Barrier(MPI_COMM_WORLD);
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  std::error_code ignored;
+  if (rank == 0) std::filesystem::remove_all(path_, ignored);
+}
+
+}  // namespace tolvo::test

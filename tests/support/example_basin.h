@@ -1,0 +1,33 @@
+#pragma once
+// The example basin of examples/basin, copied for a test into one folder that every
+// process of the test's job shares.
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tolvo::test {
+
+// Copies the example basin into a fresh folder named by process 0 and shared by every
+// process (collective); each edit replaces the first occurrence of a text of the control
+// file by another. The folder is
+// removed by the destructor (process 0).
+class SharedExampleBasin {
+ public:
+  using Edits = std::vector<std::pair<std::string, std::string>>;
+  explicit SharedExampleBasin(const Edits& control_file_edits = {});
+  ~SharedExampleBasin();
+  SharedExampleBasin(const SharedExampleBasin&) = delete;
+  SharedExampleBasin& operator=(const SharedExampleBasin&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The example basin's source folder.
+std::filesystem::path ExampleBasinSource();
+
+}  // namespace tolvo::test
