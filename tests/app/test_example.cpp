@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <map>
+#include <sstream>
 
 #include "support/example_basin.h"
 #include "support/test_support.h"
@@ -11,6 +13,16 @@ namespace tolvo {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The values of an ASCII grid, after its six header lines.
+std::vector<std::string> GridValues(const std::string& text) {
+  std::istringstream in(text);
+  std::string line;
+  for (int i = 0; i < 6; ++i) std::getline(in, line);
+  std::vector<std::string> values;
+  for (std::string value; in >> value;) values.push_back(value);
+  return values;
+}
 
 // Every result file of a run of the example basin, by name.
 std::map<std::string, std::string> RunExample(int processes, const test::TempDir& dir) {
@@ -35,11 +47,12 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
 
   // The decomposition grid says which process computes each cell: all 0 with one process.
   ASSERT_TRUE(one.contains("MPIRegions_0"));
-  const std::string& regions = one["MPIRegions_0"];
-  EXPECT_NE(regions.find("ncols\t10"), std::string::npos);
-  EXPECT_EQ(regions.find("\t1"), std::string::npos);
+  const std::vector<std::string> regions = GridValues(one["MPIRegions_0"]);
+  EXPECT_EQ(regions.size(), 80u);
+  EXPECT_EQ(std::count(regions.begin(), regions.end(), "0"), 74);
   ASSERT_TRUE(three.contains("MPIRegions_0"));
-  EXPECT_NE(three["MPIRegions_0"].find("\t2"), std::string::npos);
+  const std::vector<std::string> shared = GridValues(three["MPIRegions_0"]);
+  for (const char* rank : {"0", "1", "2"}) EXPECT_GT(std::count(shared.begin(), shared.end(), rank), 0) << rank;
   one.erase("MPIRegions_0");
   three.erase("MPIRegions_0");
   EXPECT_EQ(one, three);
