@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -192,14 +193,18 @@ void RenewLanduseLayerGrid(const modelobject& reader, GridView layer, int layer_
                            const MultilayerLanduseTable& multilayer) {
   const ConstGridView zone = (*reader.grids())[1].values;
   const double nodata = reader.geometry().nodata_value;
-  for_each_row(reader.strip(), [&reader, &multilayer, zone, landuse, layer, layer_number, nodata](int r) {
+  const std::span<const MultilayerLanduseRecord> records = multilayer.entries();
+  for_each_row(reader.strip(), [&reader, &multilayer, records, zone, landuse, layer, layer_number, nodata](int r) {
     const ColumnRange columns = OwnColumns(reader, r);
     const std::span<const double> zone_row = zone.row(r);
     const std::span<const double> landuse_row = landuse.row(r);
     const std::span<double> row = layer.row(r);
     for (int c = std::max(columns.first, 1); c <= columns.last; ++c) {
       if (zone_row[c] > nodata && ComputesCell(reader, r, c)) {
-        const MultilayerLanduseRecord& record = multilayer[static_cast<int>(landuse_row[c])];
+        // After the code check every domain cell holds the index of a multilayer record.
+        const int index = static_cast<int>(landuse_row[c]);
+        assert(index >= 1 && index <= multilayer.size() && layer_number <= multilayer.layers());
+        const MultilayerLanduseRecord& record = records[static_cast<std::size_t>(index - 1)];
         row[c] = record.GetLayerCodes()[static_cast<std::size_t>(layer_number)];
       } else {
         row[c] = nodata;
