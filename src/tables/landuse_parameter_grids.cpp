@@ -43,6 +43,11 @@ bool UsesCellDays(LanduseMethod method) {
 
 std::string LayerIdentifier(const char* base, int k) { return std::string(base) + std::to_string(k); }
 
+// The grid of "TemperatureMOVAVG7" is the mean of its stack's levels, not a copy of
+// level 1 (today's mean): its outputs must not refill it from the stack, or the
+// phenology would read today's mean as the 7-day mean.
+void KeepMeanOutOfStackCopy(grid_entry& entry) { entry.no_stack_copy = 1; }
+
 }  // namespace
 
 [[noreturn]] void BadLanduseIndex(modelobject& reader, double code, int k, int r, int c, int n_entries) {
@@ -218,6 +223,7 @@ void LanduseParameterGrids::MakeMovingMean(modelobject& reader) {
       entry.stack = movavg7_stack_;
       entry.levels = kMovingMeanLevels;
     }
+    KeepMeanOutOfStackCopy(entry);
     return;
   }
   const RowRange rows = HaloRows(reader);
@@ -229,6 +235,7 @@ void LanduseParameterGrids::MakeMovingMean(modelobject& reader) {
                       grids[temperature_avg_index_].ones, rows.first, rows.last);
   ++created_grids_;
   initialise(movavg7_, movavg7_stack_);
+  KeepMeanOutOfStackCopy(grids[movavg7_index_]);
 }
 
 void LanduseParameterGrids::MakeLayerGrids(modelobject& reader, int k) {

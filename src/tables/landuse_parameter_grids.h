@@ -25,7 +25,6 @@
 // the same arguments; the only communication is the halo exchange of the set-up and the
 // grid output of "TemperatureMOVAVG7" at each day end.
 
-#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -82,16 +81,13 @@ class LanduseParameterGrids {
   // Every step, before the sub-models, with the step's date and length (minutes): the
   // day's mean temperature, at the day end (hour + hour shift = 24) the 7-day mean, the
   // dynamic phenology, the parameters of every own cell and layer and the balance marks
-  // of the grid table; at every step the count of steps inside the balance period.
+  // of the grid table; at every step the count of steps inside the balance period. With
+  // dynamic phenology every day end writes the outputs of "TemperatureMOVAVG7"
+  // (WriteGridOutputs, collective).
   // `layer_codes` as for the set-up (the current code grids). Fails with 33 (no
   // "temperature" with dynamic phenology), 31 and the codes of the date operations.
   void UpdateLanduseParameters(modelobject& reader, LanduseTable& table, std::span<const ConstGridView> layer_codes,
                                int hour, int day, int month, int year, double step_minutes);
-
-  // The grid output of "TemperatureMOVAVG7" at each day end: called on every process
-  // with the grid's entry (collective). Until the output scheduling is linked in, the
-  // default writes nothing.
-  void set_grid_output_writer(std::function<void(modelobject&, int)> writer) { write_grid_outputs_ = std::move(writer); }
 
   // --- what the set-up and the release need -------------------------------------------
   bool generated() const { return generated_; }
@@ -189,7 +185,6 @@ class LanduseParameterGrids {
   // Per own row: the first column that the parallel parameter update left to the
   // serial pass (0: none).
   std::vector<int> deferred_column_;
-  std::function<void(modelobject&, int)> write_grid_outputs_;
 };
 
 }  // namespace tolvo

@@ -198,7 +198,7 @@ void LanduseParameterGrids::MovingMean(modelobject& reader) {
     for (int l = 1; l <= 7; ++l) sum += levels[static_cast<std::size_t>(l)];
     movavg7_(r, c) = sum / days;
   });
-  if (write_grid_outputs_) write_grid_outputs_(reader, movavg7_index_);
+  reader.WriteGridOutputs(movavg7_index_, true, false);
 }
 
 void LanduseParameterGrids::ClearTemperature(const modelobject& reader) {

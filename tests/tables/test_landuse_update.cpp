@@ -169,6 +169,25 @@ TEST_F(LanduseUpdate, SevenDayMeanOfTheDailyMeansBuiltUpOverTheSteps) {
   EXPECT_EQ(stack(1, 3, 1), kNodata);
 }
 
+TEST_F(LanduseUpdate, AMeanGridReadFromTheControlFileStaysTheMeanThroughItsOutputs) {
+  // A run sum of "TemperatureMOVAVG7" (write code 10) read without a stack: the set-up
+  // gives it one, and the daily output must not replace the mean by today's level.
+  MakeTable({{21, "DynamicPhenology_1", kDP1}});
+  MakeLayers({1});
+  AddTemperature(6);
+  Grid mean(1, kRows, kCols, kRows);
+  reader_.set_directories(dir_.path().string() + "/", dir_.path().string() + "/");
+  reader_.SetEndDate(2001, 12, 31, 24);
+  reader_.RegisterGrid(5, "mean.asc", mean.view(), {}, 0, "TemperatureMOVAVG7", 10, 1, kRows);
+  Generate(1, 1, 2001);
+  ASSERT_FALSE((*table_)[5].stack.empty());
+  Run(1, 1);
+  temperature_.fill(9);
+  Run(2, 2);
+  EXPECT_DOUBLE_EQ(mean(2, 2), 7.5);
+  EXPECT_DOUBLE_EQ((*table_)[5].sum(2, 2), 6 + 7.5);
+}
+
 TEST_F(LanduseUpdate, DynamicPhenologyNeedsTheTemperatureGrid) {
   MakeTable({{21, "DynamicPhenology_1", kDP1}});
   MakeLayers({1});
