@@ -10,12 +10,15 @@
 #include "framework/halo_exchange.h"
 #include "framework/statistics_registry.h"
 #include "setup/control_file_symbols.h"
+#include "setup/coupling_settings.h"
 #include "setup/domain_decomposition.h"
+#include "setup/external_exchange.h"
 #include "setup/grid_list_statistics.h"
 #include "setup/grid_lists.h"
 #include "setup/zone_grid_header.h"
 #include "tables/code_grids.h"
 #include "tables/irrigation_table.h"
+#include "tables/landuse_parameter_grids.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
 #include "tables/soil_table.h"
@@ -37,6 +40,12 @@ struct SetupState {
   DomainDecomposition decomposition;
   DomainLayout layout;
   ZoneRanking zones;
+  LanduseParameterGrids landuse_parameters;
+  // Grid-table positions of the land-use code grids of layers 1..L (with one layer, the
+  // land-use grid itself); their values are looked up anew each step, since a periodic
+  // re-read may replace them.
+  std::vector<int> layer_positions;
+  std::vector<ConstGridView> layer_codes;
 };
 
 namespace {
@@ -58,7 +67,8 @@ defaultini::defaultini(DiagnosticsLog& log, const std::string& control_file_name
       registry_(&registry),
       capacity_(capacity),
       mode_(mode),
-      state_(std::make_unique<SetupState>()) {
+      state_(std::make_unique<SetupState>()),
+      coupling_(std::make_unique<ExternalExchange>(CouplingSettings{}, ConstGridView{})) {
   set_grid_table(&grids);
   log << "file " << "defltuzr" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   set_name("defaults");
@@ -124,8 +134,10 @@ bool defaultini::InitializeStep() {
       Stage13();
       break;
     case 14:
+      Stage14();
+      break;
     case 15:
-      if (stage_ == 15 && irrigation_flag_ != 0) {
+      if (irrigation_flag_ != 0) {
         LogStep(log(), "check_irrig_Codes");
         const int index = FindGrid("irrigation_codes", false);
         if (index > 0 && state_->irrigation.table) {
@@ -165,6 +177,9 @@ bool defaultini::InitializeStep() {
       break;
     case 22:
       LogStep(log(), "GetCouplingParameters...");
+      coupling_ = std::make_unique<ExternalExchange>(
+          GetCouplingParameters(*this, compiled_name_, std::as_const(state_->zone_grid).view()),
+          std::as_const(state_->zone_grid).view());
       LogOk(log());
       break;
     default:
@@ -194,13 +209,8 @@ void defaultini::ReadRadiationCorrectionSwitch() {
 }
 
 void defaultini::Stage6() {
-  GridGeometry geometry;
-  if (rank() == 0) geometry = ReadGridHeader(*this);
-  int sizes[2] = {geometry.ncols, geometry.nrows};
-  MPI_Bcast(sizes, 2, MPI_INT, 0, MPI_COMM_WORLD);
-  double corner[4] = {geometry.xllcorner, geometry.yllcorner, geometry.cellsize, geometry.nodata_value};
-  MPI_Bcast(corner, 4, MPI_DOUBLE, 0, MPI_COMM_WORLD);
-  geometry = {sizes[0], sizes[1], corner[0], corner[1], corner[2], corner[3]};
+  // Process 0 reads the zone grid's header; every process gets its geometry, or its error.
+  const GridGeometry geometry = ReadZoneGridGeometry(*this);
   set_geometry(geometry);
   set_strip({1, geometry.nrows});
 
@@ -228,6 +238,8 @@ void defaultini::Stage6() {
   input.elevation = state_->elevation.view();
   input.river_links = state_->river_links.view();
   state_->decomposition = BuildMpiRegions(*this, input);
+  RegisterDecompositionGrids(*this, state_->decomposition);
+  for (int i = 0; i < 3; ++i) state_->lists.CountRegisteredGrid();
   set_strip(state_->decomposition.own_rows);
   state_->layout = state_->decomposition.layout();
   set_domain_layout(&state_->layout);
@@ -285,11 +297,33 @@ void defaultini::Stage13() {
                       state_->zone_grid.view(), *state_->landuse,
                       state_->multilayer ? &*state_->multilayer : nullptr);
   if (state_->multilayer) {
-    landuse_layers_ = state_->multilayer->layers();
-  } else {
-    entry.identifier = "landuse1";
-    landuse_layers_ = 1;
+    log() << "FATAL: multilayer land use needs the land-use layer grids, which this build cannot make yet"
+          << "[end-entry]";
+    RaiseError(kOtherExceptionCode);
   }
+  entry.identifier = "landuse1";
+  landuse_layers_ = 1;
+  state_->layer_positions = {index};
+  state_->lists.SetLanduseRenewal({.position = index, .landuse = &*state_->landuse, .multilayer = nullptr, .layers = {}});
+}
+
+void defaultini::Stage14() {
+  if (state_->layer_positions.empty()) return;
+  SetupState& s = *state_;
+  s.landuse_parameters.generateMultiLayerParameterGrids(
+      *this, *s.landuse, CurrentLayerCodes(),
+      {s.zone_grid.view(), s.elevation.view(), s.decomposition.regions.view(), model_time_.start});
+  LogOk(log());
+  for (int i = 0; i < s.landuse_parameters.created_grid_count(); ++i) s.lists.CountRegisteredGrid();
+}
+
+std::span<const ConstGridView> defaultini::CurrentLayerCodes() {
+  SetupState& s = *state_;
+  s.layer_codes.resize(s.layer_positions.size());
+  for (std::size_t k = 0; k < s.layer_positions.size(); ++k) {
+    s.layer_codes[k] = (*grids())[s.layer_positions[k]].values;
+  }
+  return s.layer_codes;
 }
 
 void defaultini::FinishSettings() {
@@ -341,15 +375,46 @@ SpinUpSettings defaultini::InitSpinUp() {
   return spin_up;
 }
 
+int defaultini::grid_count() const { return state_->lists.grid_count(); }
+
 int defaultini::ReadSubsteps() { return tolvo::ReadSubsteps(*this, compiled_name_); }
 
-void defaultini::ResolveCouplingNames(StatisticsRegistry& /*registry*/, int /*capacity*/) {}
+// --- external coupling -----------------------------------------------------------------
+bool defaultini::IsExternalCouplingOn() const { return coupling_->settings().on(); }
+const std::string& defaultini::GetWaitFileName() const { return coupling_->settings().wait_file; }
+const std::string& defaultini::GetInformFileName() const { return coupling_->settings().inform_file; }
+const std::string& defaultini::GetInformFileText() const { return coupling_->settings().inform_text; }
+long long defaultini::GetWaitInterval() const { return coupling_->settings().wait_interval_ms; }
+char defaultini::GetExternalGridMode() const { return PeriodLetter(coupling_->settings().period); }
+int defaultini::GetExternalTimeStep() const { return coupling_->settings().external_time_step_min; }
+bool defaultini::HasExternalGroundwaterTable() const { return coupling_->settings().HasExternalGroundwaterTable(); }
+
+void defaultini::ResolveCouplingNames(StatisticsRegistry& registry, int capacity) {
+  coupling_->ResolveCouplingNames(*this, registry, capacity);
+}
+
+int defaultini::ReadExternalGrids(long long year, long long month, long long day, long long hour) {
+  return coupling_->ReadExternalGrids(*this, {year, month, day, hour});
+}
+
+void defaultini::AccumulateExternalOutputs() { coupling_->AccumulateExternalOutputs(*this); }
+
+void defaultini::WriteExternalStatistics(long long hour, long long day, long long month, long long year,
+                                         bool day_end, bool month_end, bool year_end) {
+  coupling_->WriteExternalStatistics(*this, {year, month, day, hour}, {day_end, month_end, year_end});
+}
+// --- end of external coupling ----------------------------------------------------------
 
 void defaultini::UpdatePeriodicGrids(const ModelDate& date, int step_minutes) {
   state_->lists.UpdatePeriodicGrids(*this, date, step_minutes);
 }
 
-void defaultini::UpdateLanduseParameters(const ModelDate& /*date*/, int /*step_minutes*/) {}
+void defaultini::UpdateLanduseParameters(const ModelDate& date, int step_minutes) {
+  if (!state_->landuse) return;
+  state_->landuse_parameters.UpdateLanduseParameters(
+      *this, *state_->landuse, CurrentLayerCodes(), static_cast<int>(date.hour), static_cast<int>(date.day),
+      static_cast<int>(date.month), static_cast<int>(date.year), step_minutes);
+}
 
 void defaultini::WriteStandardGrids(const ModelDate& date) { state_->lists.WriteStandardGrids(*this, date); }
 void defaultini::WriteVariableGrids(const ModelDate& date) { state_->lists.WriteVariableGrids(*this, date); }
@@ -360,6 +425,7 @@ void defaultini::FlushGridStatistics() { state_->statistics.FlushGridStatistics(
 
 void defaultini::DeleteModule() {
   state_->statistics.ReleaseGridStatistics(*this);
+  coupling_ = std::make_unique<ExternalExchange>(CouplingSettings{}, ConstGridView{});  // external coupling
   modelobject::DeleteModule();
 }
 

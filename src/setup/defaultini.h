@@ -25,6 +25,7 @@ class MultilayerLanduseTable;
 class SoilRecord;
 struct IrrigationRecord;
 struct SetupState;
+class ExternalExchange;  // external coupling
 
 // The spin-up settings of "[SpinUp]".
 struct SpinUpSettings {
@@ -48,14 +49,29 @@ class defaultini : public modelobject {
   // The model-wide settings, valid for the reader's lifetime.
   const ModelSettings& GetSettings() const { return settings_; }
   const OutputSettings& output_settings() const { return output_; }
-  int grid_count() const { return grid_count_; }
+  int grid_count() const;
   int stage() const { return stage_; }
 
   SpinUpSettings InitSpinUp();
   int ReadSubsteps();
   double GetMaxElevation() const { return max_elevation_; }
-  bool IsExternalCouplingOn() const { return false; }
+  // --- external coupling (setup/coupling_settings.h, setup/external_exchange.h) ---------
+  // "[ExternalCoupling]", read in the last stage; before it coupling is off.
+  bool IsExternalCouplingOn() const;
+  const std::string& GetWaitFileName() const;
+  const std::string& GetInformFileName() const;
+  const std::string& GetInformFileText() const;
+  long long GetWaitInterval() const;
+  char GetExternalGridMode() const;
+  int GetExternalTimeStep() const;
+  bool HasExternalGroundwaterTable() const;
+  const ExternalExchange& coupling() const { return *coupling_; }
   void ResolveCouplingNames(StatisticsRegistry& registry, int capacity);
+  int ReadExternalGrids(long long year, long long month, long long day, long long hour);
+  void AccumulateExternalOutputs();
+  void WriteExternalStatistics(long long hour, long long day, long long month, long long year, bool day_end,
+                               bool month_end, bool year_end);
+  // --- end of external coupling -------------------------------------------------------
 
   // Per-step work of the time loop.
   void UpdatePeriodicGrids(const ModelDate& date, int step_minutes);
@@ -75,6 +91,8 @@ class defaultini : public modelobject {
   void Stage7();
   void Stage8();
   void Stage13();
+  void Stage14();
+  std::span<const ConstGridView> CurrentLayerCodes();
   void ReadRadiationCorrectionSwitch();
   void FinishSettings();
 
@@ -82,7 +100,6 @@ class defaultini : public modelobject {
   int capacity_;
   int mode_;
   int stage_ = 0;
-  int grid_count_ = 0;
   int radiation_correction_switch_ = 0;
   int irrigation_flag_ = 0;
   int landuse_layers_ = 0;
@@ -92,6 +109,7 @@ class defaultini : public modelobject {
   ModelTime model_time_;
   ModelSettings settings_;
   std::unique_ptr<SetupState> state_;
+  std::unique_ptr<ExternalExchange> coupling_;  // external coupling
 };
 
 }  // namespace tolvo
