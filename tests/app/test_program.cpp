@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 
+#include "support/example_basin.h"
 #include "support/test_support.h"
 
 namespace tolvo {
@@ -49,6 +50,24 @@ TEST(Program, AFatalErrorAbortsWithItsCodeInTheLog) {
   EXPECT_GT(code, 0);
   EXPECT_EQ(run.status, code & 0xFF);
   EXPECT_NE(xml.find("caught at top level!"), std::string::npos);
+}
+
+TEST(Program, ErrorCodesAboveAByteStandWholeInTheLog) {
+  // An invalid number of dump files is found while the run is built: each layer logs its
+  // entry on the way up, and the status keeps only the low byte of 1061.
+  TempDir dir;
+  std::filesystem::copy(test::ExampleBasinSource(), dir.path(), std::filesystem::copy_options::recursive);
+  std::filesystem::create_directories(dir.path() / "out");
+  const test::ProgramRun run = RunProgram({"basin.ctl", "-dumpmode:x"}, dir.path(), 2);
+  const std::string xml = ReadFile(dir.file("Tolvo_Diag_0.xml"));
+  EXPECT_EQ(AbortCodeInLog(xml), 1061);
+  EXPECT_EQ(run.status, 1061 & 0xFF);
+  const std::size_t invalid = xml.find("invalid number of max dumpfiles given in argument -dumpmode:x");
+  const std::size_t init = xml.find("exceptions in ModellApplication::init() caught!");
+  const std::size_t top = xml.find("Exception 1061 caught at top level!");
+  EXPECT_LT(invalid, init);
+  EXPECT_LT(init, top);
+  EXPECT_NE(top, std::string::npos);
 }
 
 }  // namespace
