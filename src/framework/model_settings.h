@@ -30,6 +30,30 @@ struct ZoneTableView {
   std::span<const ColumnRange> column_ranges;  // per row (index 0 unused)
 };
 
+// --- regression regions (setup/region_grid.h) -----------------------------------------
+// The centroid of one region of the region grid: mean row and column (truncated and
+// exact) and the number of its cells. Travels over MPI as five blocks (int, int, double,
+// double, double) at bytes 0, 4, 8, 16 and 24.
+struct RegionCentroidRecord {
+  int row = 0;
+  int col = 0;
+  double mean_row = 0;
+  double mean_col = 0;
+  double cell_count = 0;
+};
+
+// The regions of "regression_regions" ranked to dense indices 1..region_count in
+// ascending code order (none before the set-up has ranked them).
+struct RegionTableView {
+  int region_count = 0;
+  int largest_code = 0;
+  int max_regions = 0;
+  double transition_distance = 0;               // in the units of the cell size
+  std::span<const int> code_index;              // region code -> index, entries 0..largest_code
+  std::span<const RegionCentroidRecord> centroids;  // entries 0..region_count (0 unused)
+};
+// --- end of regression regions ---------------------------------------------------------
+
 struct ModelSettings {
   std::string compiled_control_file;
   SolarSite site;
@@ -41,6 +65,7 @@ struct ModelSettings {
   std::vector<int> output_list;
   grid_table* grids = nullptr;
   ZoneTableView zones;
+  RegionTableView regions;  // regression regions
   ModelDate start_date;
   ModelDate end_date;
   const LanduseTable* landuse = nullptr;
