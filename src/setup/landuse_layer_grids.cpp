@@ -8,13 +8,12 @@
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
 #include "framework/modelobject.h"
+#include "setup/derived_grids.h"
 #include "tables/multilayer_landuse.h"
 
 namespace tolvo {
 
 namespace {
-
-inline constexpr int kNoFreeGridCode = 12;
 
 // The cells whose layer codes this process sets: inside the zone grid and computed here.
 class OwnZoneCells {
@@ -57,14 +56,11 @@ void LanduseLayerGrids::MakeLanduseLayerGrids(modelobject& reader, const Multila
   const ConstGridView codes = grids[landuse].values;
   layers_[0] = grids[landuse].values;
 
-  int first = 0;
-  for (int i = 1; i <= kLastGridIndex && first == 0; ++i) {
-    if (!grids[i].file_name) first = i;
-  }
+  const int first = FirstFreeGridPosition(reader, kLastGridIndex);
   if (first == 0) {
     reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                  << "[end-entry]";
-    RaiseError(kNoFreeGridCode);
+    RaiseError(kNoFreeGridPositionCode);
   }
 
   const GridGeometry& g = reader.geometry();
@@ -86,29 +82,6 @@ void LanduseLayerGrids::MakeLanduseLayerGrids(modelobject& reader, const Multila
     }
     ExchangeHalo(reader, layer);
     ++grid_count;
-  }
-}
-
-void LanduseLayerGrids::RenewLayerGrids(const modelobject& reader, const MultilayerLanduseTable& table) {
-  if (layers_.size() < 2 || layers_[0].empty()) return;
-  const ConstGridView codes = layers_[0];
-  const GridGeometry& g = reader.geometry();
-  const DomainLayout* layout = reader.domain_layout();
-  const OwnZoneCells cells(reader);
-  const RowRange own = reader.strip();
-  for (std::size_t j = 1; j < layers_.size(); ++j) {
-    const GridView layer = layers_[j];
-    const RowRange held = layer.rows();
-    for (int r = std::max(own.first, held.first); r <= std::min(own.last, held.last); ++r) {
-      ColumnRange range{1, g.ncols};
-      if (layout != nullptr && !layout->column_ranges.empty()) {
-        range = static_cast<std::size_t>(r) < layout->column_ranges.size() ? layout->column_ranges[r] : ColumnRange{};
-      }
-      for (int c = std::max(range.first, 1); c <= std::min(range.last, g.ncols); ++c) {
-        const bool own_cell = cells.Contains(r, c) && codes.rows().contains(r);
-        layer(r, c) = own_cell ? LayerCode(table, codes(r, c), static_cast<int>(j), g.nodata_value) : g.nodata_value;
-      }
-    }
   }
 }
 

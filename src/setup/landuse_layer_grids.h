@@ -25,10 +25,6 @@ class LanduseLayerGrids {
   // without a grid "landuse". A full grid table fails with 12.
   void MakeLanduseLayerGrids(modelobject& reader, const MultilayerLanduseTable& table, int& grid_count);
 
-  // Fills the layer grids again from "landuse" on the process's own cells (own rows,
-  // each row's zone columns), after "landuse" was read anew. No exchange.
-  void RenewLayerGrids(const modelobject& reader, const MultilayerLanduseTable& table);
-
   // Entry 0: the values of "landuse"; entry j: layer grid j. Empty before the first call
   // or without "landuse".
   std::span<const GridView> layers() const { return layers_; }

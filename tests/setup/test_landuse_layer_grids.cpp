@@ -69,12 +69,6 @@ TEST_F(LanduseLayerGridsTest, OneGridPerLayerWithTheLayersCodes) {
   EXPECT_EQ(second(2, 3), 3);
   EXPECT_EQ(first(1, 1), kNodata);
   EXPECT_EQ(second(1, 1), kNodata);
-
-  // After "landuse" is read anew, the layers follow it.
-  landuse_(3, 4) = 2;
-  layers_.RenewLayerGrids(reader_, table_types_);
-  EXPECT_EQ(first(3, 4), 2);
-  EXPECT_EQ(second(3, 4), 3);
 }
 
 TEST_F(LanduseLayerGridsTest, NothingWithoutTheLanduseGrid) {
