@@ -29,6 +29,8 @@ class unsatzonmodellklasse : public teilmodellklasse {
   void concentrateSubbasinRunoff(const ModelDate&) {}
   void accumulatePreSpinUp(const ModelDate&) {}
   void finishPreSpinUp() {}
+  // External coupling: takes over the groundwater table read from "GWTableExtern".
+  void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
   void FlushStatistics() {}
   // Writes the soil-water section of the storage content file when its storage writing
   // is on (appending when asked), then releases the model.

@@ -340,7 +340,9 @@ int ModellApplication::RunSteps() {
     RunOneStep();
     // A finish request ends the run after its step, also during spin-up repetitions.
     const bool finishing = InterruptState == kFinishHandled;
-    if (spin_up_.spin_up == 1 && end_of_input_ && spin_up_.repeat_count > repetition && !finishing) {
+    const bool repeats = spin_up_.spin_up == 1 && end_of_input_ && spin_up_.repeat_count > repetition && !finishing;
+    if (reader_->IsExternalCouplingOn()) SynchroniseAtStepEnd(end_of_input_ && !repeats);
+    if (repeats) {
       log() << "INFO: SpinUp reached end of defined time range for run #" << repetition
             << ", resetting inputs and starting again now (repetition " << repetition + 1 << " of "
             << spin_up_.repeat_count << ")" << "[end-entry]";
@@ -359,6 +361,7 @@ int ModellApplication::RunSteps() {
 void ModellApplication::RunOneStep() {
   AgreeOnInterrupt();
   ModelDate date = DateOfStep();
+  if (reader_->IsExternalCouplingOn()) SynchroniseAtStepStart(date);
   ActOnInterrupt();
   if (InterruptState == kFinishHandled) date = DateOfStep();
 

@@ -62,6 +62,16 @@ class ModellApplication : public memory_handling {
   virtual int run();
   // Flushes, writes the storage content, releases every sub-model.
   virtual void ClearMemory();
+  // --- external synchronisation (synchronisation.cpp) -----------------------------------
+  // Spins until the processor clock has advanced by `ticks`; the last clock reading.
+  virtual long BusyWait(long ticks);
+  // Process 0: waits for the external program's command file and takes its command into
+  // InterruptState; returns 1.
+  virtual int WaitForFile(const std::string& path, long long interval_ms);
+  // The coupling unit of the current step and the date of the last wait.
+  char SyncMode = 'I';
+  ModelDate LastSyncDate{-1, -1, -1, -1};
+  // --- end of external synchronisation --------------------------------------------------
 
   const SignalTargets& signal_targets() const { return signal_targets_; }
   volatile std::sig_atomic_t InterruptState = 0;
@@ -73,6 +83,10 @@ class ModellApplication : public memory_handling {
   int RunSteps();
   void RunOneStep();
   void RunTemperaturePreSpinUp();
+  // External synchronisation at the start of a step (waits, reads the external grids) and
+  // at its end (writes the exchange and the command file; the finish command when run_ends).
+  void SynchroniseAtStepStart(const ModelDate& date);
+  void SynchroniseAtStepEnd(bool run_ends);
   // Agrees on the interrupt state over all processes and shows the menu on process 0.
   void AgreeOnInterrupt();
   // Acts on the agreed state; false when the run is to go on normally.
