@@ -143,10 +143,9 @@ void modelobject::RegisterGrid(int index, std::string_view file_name, GridView v
   if (entry.ones == 8) WriteFilledGridAtRegistration(index);
 }
 
-void modelobject::WriteFilledGridAtRegistration(int /*index*/) {
-  // Write code 8 asks for the current values to be written at once under the output
-  // name with ".filled" appended. That output belongs to the output scheduling; it plugs
-  // in here once it exists.
+void modelobject::WriteFilledGridAtRegistration(int index) {
+  // Write code 8: the current values are written at once, as filled at set-up.
+  WriteGridOutputs(index, true, false);
 }
 
 void modelobject::FreeGridEntry(int index) {

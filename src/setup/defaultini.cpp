@@ -14,7 +14,10 @@
 #include "setup/domain_decomposition.h"
 #include "setup/external_exchange.h"
 #include "setup/grid_list_statistics.h"
+#include "setup/derived_grids.h"
 #include "setup/grid_lists.h"
+#include "setup/landuse_layer_grids.h"
+#include "setup/region_grid.h"
 #include "setup/zone_grid_header.h"
 #include "tables/code_grids.h"
 #include "tables/irrigation_table.h"
@@ -41,11 +44,17 @@ struct SetupState {
   DomainLayout layout;
   ZoneRanking zones;
   LanduseParameterGrids landuse_parameters;
+  DerivedGrids derived;
+  LanduseCodeLayers layer_grids;
   // Grid-table positions of the land-use code grids of layers 1..L (with one layer, the
   // land-use grid itself); their values are looked up anew each step, since a periodic
   // re-read may replace them.
   std::vector<int> layer_positions;
   std::vector<ConstGridView> layer_codes;
+  // Regression regions and their weight grids (stage 20).
+  RegionGrids regions;
+  // Hydrologic response units of the spin-up; the list goes to every sub-model.
+  HydrologicResponseUnits hrus;
 };
 
 namespace {
@@ -127,8 +136,14 @@ bool defaultini::InitializeStep() {
       break;
     }
     case 10:
+      Register([&](int& n) { state_->derived.MakeCellSizeGrids(*this, n); });
+      break;
     case 11:
+      Register([&](int& n) { state_->derived.MakeCoordinateGrids(*this, n); });
+      break;
     case 12:
+      state_->derived.FindMaxElevation(*this);
+      max_elevation_ = state_->derived.GetMaxElevation();
       break;
     case 13:
       Stage13();
@@ -163,14 +178,17 @@ bool defaultini::InitializeStep() {
       break;
     case 18:
       LogStep(log(), "make_Slope_and_Aspect...");
+      Register([&](int& n) { state_->derived.make_Slope_and_Aspect(*this, n); });
       LogOk(log());
       break;
     case 19:
       LogStep(log(), "check_ice_firn_grid...");
+      check_ice_firn_grid(*this);
       LogOk(log());
       break;
     case 20:
       LogStep(log(), "MakeRegionWeightGrids...");
+      state_->regions.MakeRegionWeightGrids(*this, [this] { state_->lists.CountRegisteredGrid(); });
       LogOk(log());
       break;
     case 21:
@@ -296,15 +314,30 @@ void defaultini::Stage13() {
   check_landuse_Codes(*this, {entry.values, entry.file_name.value_or(""), entry.identifier.value_or("")},
                       state_->zone_grid.view(), *state_->landuse,
                       state_->multilayer ? &*state_->multilayer : nullptr);
-  if (state_->multilayer) {
-    log() << "FATAL: multilayer land use needs the land-use layer grids, which this build cannot make yet"
-          << "[end-entry]";
-    RaiseError(kOtherExceptionCode);
+  SetupState& s = *state_;
+  if (s.multilayer) {
+    Register([&](int& n) { s.layer_grids.MakeLanduseLayerGrids(*this, *s.multilayer, n); });
+    landuse_layers_ = s.layer_grids.layer_count();
+    s.layer_positions.clear();
+    for (int k = 1; k <= landuse_layers_; ++k) s.layer_positions.push_back(RequireGrid("landuse" + std::to_string(k)));
+    const std::span<const GridView> layers = s.layer_grids.layers();
+    s.lists.SetLanduseRenewal({.position = index,
+                               .landuse = &*s.landuse,
+                               .multilayer = &*s.multilayer,
+                               .layers = std::vector<GridView>(layers.begin() + 1, layers.end())});
+    return;
   }
+  // With one layer the land-use grid is its own layer grid, found as "landuse1".
   entry.identifier = "landuse1";
   landuse_layers_ = 1;
-  state_->layer_positions = {index};
-  state_->lists.SetLanduseRenewal({.position = index, .landuse = &*state_->landuse, .multilayer = nullptr, .layers = {}});
+  s.layer_positions = {index};
+  s.lists.SetLanduseRenewal({.position = index, .landuse = &*s.landuse, .multilayer = nullptr, .layers = {}});
+}
+
+void defaultini::Register(const std::function<void(int&)>& make) {
+  int made = 0;
+  make(made);
+  for (int i = 0; i < made; ++i) state_->lists.CountRegisteredGrid();
 }
 
 void defaultini::Stage14() {
@@ -349,6 +382,8 @@ void defaultini::FinishSettings() {
   settings_.input_directory = input_directory();
   settings_.output_directory = output_directory();
   settings_.layout = &s.layout;
+  settings_.regions = s.regions.view();
+  settings_.hrus = &s.hrus.list();
 }
 
 void defaultini::InitGridStatistics() {
@@ -357,20 +392,8 @@ void defaultini::InitGridStatistics() {
 }
 
 SpinUpSettings defaultini::InitSpinUp() {
-  log() << "DEBUG: Creating HRUs" << "[end-entry]";
-  SpinUpSettings spin_up;
-  if (!OpenControlFile(compiled_name_)) {
-    log() << "FATAL: error opening " << compiled_name_ << "[end-entry]";
-    RaiseError(kControlFileOpenError);
-  }
-  if (FindSection("[SpinUp]", false) != 0) {
-    ReadItem(spin_up.spin_up, "SpinUp-switch not found");
-    if (spin_up.spin_up != 0) {
-      ReadItemKeepLine(spin_up.do_temperature_pre_spin_up, "doTemperaturePreSpinUp not found");
-      ReadItem(spin_up.repeat_count, "repeatCnt not found");
-    }
-  }
-  CloseControlFile();
+  const SpinUpSettings spin_up =
+      state_->hrus.InitSpinUp(*this, [this] { state_->lists.CountRegisteredGrid(); });
   settings_.spin_up = spin_up.spin_up;
   return spin_up;
 }

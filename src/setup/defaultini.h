@@ -6,6 +6,7 @@
 // application runs one by one with InitializeStep; every process runs every stage in the
 // same order (the set-up is collective).
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 #include "framework/model_settings.h"
 #include "framework/modelobject.h"
 #include "setup/model_time_settings.h"
+#include "setup/spin_up.h"  // SpinUpSettings, HruRecord
 #include "setup/zone_ranking.h"
 
 namespace tolvo {
@@ -26,13 +28,6 @@ class SoilRecord;
 struct IrrigationRecord;
 struct SetupState;
 class ExternalExchange;  // external coupling
-
-// The spin-up settings of "[SpinUp]".
-struct SpinUpSettings {
-  int spin_up = 0;  // 0 off, 1 repeat the time range, above 1 run it once
-  int do_temperature_pre_spin_up = 0;
-  int repeat_count = 0;
-};
 
 class defaultini : public modelobject {
  public:
@@ -92,6 +87,8 @@ class defaultini : public modelobject {
   void Stage8();
   void Stage13();
   void Stage14();
+  // Runs a maker of set-up grids and counts the grids it registered.
+  void Register(const std::function<void(int&)>& make);
   std::span<const ConstGridView> CurrentLayerCodes();
   void ReadRadiationCorrectionSwitch();
   void FinishSettings();

@@ -46,7 +46,7 @@ double LayerCode(const MultilayerLanduseTable& table, double landuse, int layer,
 
 }  // namespace
 
-void LanduseLayerGrids::MakeLanduseLayerGrids(modelobject& reader, const MultilayerLanduseTable& table,
+void LanduseCodeLayers::MakeLanduseLayerGrids(modelobject& reader, const MultilayerLanduseTable& table,
                                               int& grid_count) {
   const int n_layers = table.layers();
   layers_.assign(static_cast<std::size_t>(n_layers) + 1, GridView{});

@@ -17,7 +17,7 @@ namespace tolvo {
 class modelobject;
 class MultilayerLanduseTable;
 
-class LanduseLayerGrids {
+class LanduseCodeLayers {
  public:
   // Stage 13, collective: makes and registers one layer grid per layer of the table over
   // the process's rows (every row on process 0, elsewhere the own rows with their halo

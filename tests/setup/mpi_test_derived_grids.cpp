@@ -163,7 +163,7 @@ TEST_F(DerivedGridsOverProcesses, LayerGridsHoldTheOwnersCodesInTheHaloRows) {
   Grid landuse = Distributed([&](int r, int c) { return FixtureZoneCell(r, c) ? type_of(r, c) : kNodata; });
   const RowRange held = landuse.rows();
   reader_.RegisterGrid(5, "landuse.asc", landuse.view(), {}, 0, "landuse", 0, held.first, held.last);
-  LanduseLayerGrids layers;
+  LanduseCodeLayers layers;
   layers.MakeLanduseLayerGrids(reader_, types, grid_count_);
   ASSERT_EQ(layers.layer_count(), 2);
   for (int j = 1; j <= 2; ++j) {

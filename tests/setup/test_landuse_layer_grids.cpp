@@ -45,7 +45,7 @@ class LanduseLayerGridsTest : public ::testing::Test {
   MultilayerLanduseTable table_types_{2};
   Grid zone_{1, kRows, kCols, kRows};
   Grid landuse_{1, kRows, kCols, kRows};
-  LanduseLayerGrids layers_;
+  LanduseCodeLayers layers_;
   int grid_count_ = 0;
 };
 
