@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "framework/error_code.h"
+#include "framework/output_scheduling.h"
 #include "framework/special_output.h"
 #include "meteo/expokorrklasse.h"
 #include "meteo/meteointerpol.h"
@@ -234,6 +235,8 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
     soil_->prepareMPIReinfiltration();
   }
   reader_->ResolveCouplingNames(registry_, kRegistryCapacity);
+  // Two stacks whose dated output names would coincide are refused before the run.
+  CheckDatedStackOutputNames(*reader_);
 
   signal_targets_.interrupt_state = &InterruptState;
   signal_targets_.fpe_report_states = {&soil_->fpe_report_state(),        &radiation_correction_->fpe_report_state(),
