@@ -11,6 +11,7 @@
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
+#include "framework/parallel.h"
 #include "framework/signals.h"
 #include "framework/statistics_registry.h"
 
@@ -160,9 +161,9 @@ int ExternalExchange::ReadExternalGrids(modelobject& reader, const ModelDate& da
   return 0;
 }
 
-// Calls cell(value_of_accumulator, r, c, own) for every cell of the zone-column range of
-// every row that the entry, the accumulator and the zone grid hold; `own` tells whether
-// the cell is a zone cell that this process computes.
+// Calls cell(r, c, own) for every cell of the zone-column range of every row that the
+// entry, the accumulator and the zone grid hold; `own` tells whether the cell is a zone
+// cell that this process computes. Rows run in parallel: `cell` touches its cell only.
 template <typename CellFn>
 void ExternalExchange::ForEachRangeCell(const modelobject& reader, int index, const Grid& accumulator,
                                         CellFn&& cell) const {
@@ -172,7 +173,8 @@ void ExternalExchange::ForEachRangeCell(const modelobject& reader, int index, co
   RowRange rows{static_cast<int>(entry.first_row), static_cast<int>(entry.last_row)};
   rows = Intersect(Intersect(rows, entry.values.rows()), accumulator.rows());
   if (!zone_grid_.empty()) rows = Intersect(rows, zone_grid_.rows());
-  for (int r = rows.first; r <= rows.last; ++r) {
+  const int rank = reader.rank();
+  for_each_row(rows, [&](int r) {
     ColumnRange range{1, g.ncols};
     if (layout != nullptr && static_cast<std::size_t>(r) < layout->column_ranges.size()) {
       range = layout->column_ranges[static_cast<std::size_t>(r)];
@@ -180,18 +182,19 @@ void ExternalExchange::ForEachRangeCell(const modelobject& reader, int index, co
     const bool regions_known = layout != nullptr && !layout->regions.empty() && layout->regions.rows().contains(r);
     for (int c = std::max(1, range.first); c <= std::min(g.ncols, range.last); ++c) {
       const bool zone_cell = zone_grid_.empty() || zone_grid_(r, c) != g.nodata_value;
-      const bool own = zone_cell && (regions_known ? layout->regions(r, c) == reader.rank() : reader.rank() == 0);
+      const bool own = zone_cell && (regions_known ? layout->regions(r, c) == rank : rank == 0);
       cell(r, c, own);
     }
-  }
+  });
 }
 
 void ExternalExchange::AccumulateGrid(modelobject& reader, int i) {
-  Grid& sums = settings_.write_grids[static_cast<std::size_t>(i)].accumulator;
+  Grid& accumulator = settings_.write_grids[static_cast<std::size_t>(i)].accumulator;
   const int index = write_indices_[static_cast<std::size_t>(i)];
   const ConstGridView values = (*reader.grids())[index].values;
+  const GridView sums = accumulator.view();
   const double nodata = reader.geometry().nodata_value;
-  ForEachRangeCell(reader, index, sums, [&](int r, int c, bool own) {
+  ForEachRangeCell(reader, index, accumulator, [&](int r, int c, bool own) {
     sums(r, c) = own ? sums(r, c) + values(r, c) : nodata;
   });
 }
@@ -224,19 +227,20 @@ void ExternalExchange::WriteGrid(modelobject& reader, int i, const ModelDate& da
   const int index = reader.RequireGrid(grid.identifier);
   const ConstGridView values = (*reader.grids())[index].values;
   const double nodata = reader.geometry().nodata_value;
-  Grid& sums = grid.accumulator;
+  Grid& accumulator = grid.accumulator;
+  const GridView sums = accumulator.view();
   switch (grid.code.kind) {
     case ExchangeKind::Sum:
     case ExchangeKind::SumTotal:
       AccumulateGrid(reader, i);
-      WriteMatrix(reader, grid.file_name, std::as_const(sums).view());
+      WriteMatrix(reader, grid.file_name, ConstGridView(sums));
       break;
     case ExchangeKind::Mean: {
       const double steps = step_count_;
-      ForEachRangeCell(reader, index, sums, [&](int r, int c, bool own) {
+      ForEachRangeCell(reader, index, accumulator, [&](int r, int c, bool own) {
         sums(r, c) = own ? (sums(r, c) + values(r, c)) / steps : nodata;
       });
-      WriteMatrix(reader, grid.file_name, std::as_const(sums).view());
+      WriteMatrix(reader, grid.file_name, ConstGridView(sums));
       break;
     }
     case ExchangeKind::Current:
@@ -250,22 +254,22 @@ void ExternalExchange::WriteGrid(modelobject& reader, int i, const ModelDate& da
       WriteMatrix(reader,
                   Formatted("%sSumTotal_EndOf_Day_%.04lld_%.02lld_%.02lld_%s", dir.c_str(), date.year, date.month,
                             date.day, base.c_str()),
-                  std::as_const(sums).view());
+                  ConstGridView(sums));
     }
     if (ends.month && grid.code.month_file) {
       WriteMatrix(reader,
                   Formatted("%sSumTotal_EndOf_Month_%.04lld_%.02lld_%s", dir.c_str(), date.year, date.month,
                             base.c_str()),
-                  std::as_const(sums).view());
+                  ConstGridView(sums));
     }
     if (ends.year && grid.code.year_file) {
       WriteMatrix(reader, Formatted("%sSumTotal_EndOf_Year_%.04lld_%s", dir.c_str(), date.year, base.c_str()),
-                  std::as_const(sums).view());
+                  ConstGridView(sums));
     }
   }
 
   if (grid.code.kind == ExchangeKind::Sum || grid.code.kind == ExchangeKind::Mean) {
-    ForEachRangeCell(reader, index, sums, [&](int r, int c, bool own) { sums(r, c) = own ? 0.0 : nodata; });
+    ForEachRangeCell(reader, index, accumulator, [&](int r, int c, bool own) { sums(r, c) = own ? 0.0 : nodata; });
   }
 }
 
