@@ -24,6 +24,14 @@ constexpr std::clock_t kDeleteRetryTicks = 100;
 
 RowRange Intersect(RowRange a, RowRange b) { return {std::max(a.first, b.first), std::min(a.last, b.last)}; }
 
+void CopyRows(ConstGridView from, GridView to, RowRange rows) {
+  for (int r = rows.first; r <= rows.last; ++r) {
+    const std::span<const double> source = from.row(r);
+    const std::span<double> destination = to.row(r);
+    std::copy_n(source.begin(), std::min(source.size(), destination.size()), destination.begin());
+  }
+}
+
 // Spins until the processor clock has advanced by `ticks`.
 void SpinClock(std::clock_t ticks) {
   const std::clock_t start = std::clock();
@@ -117,6 +125,11 @@ int ExternalExchange::ReadExternalGrids(modelobject& reader, const ModelDate& da
   for (std::size_t i = 0; i < settings_.read_grids.size(); ++i) {
     const ExternalReadGrid& grid = settings_.read_grids[i];
     Grid& buffer = read_buffers_[i];
+    const GridView target = table[read_indices_[i]].values;
+    const RowRange rows = Intersect(target.rows(), buffer.rows());
+    // The read works on the buffer as it would on the grid itself: cells it does not set
+    // keep their values.
+    CopyRows(target, buffer.view(), rows);
     try {
       reader.ReadGridFile(grid.file_name, buffer, grid.fill_code, false, true, 0.0, true, true, false, true);
     } catch (const std::exception&) {
@@ -124,13 +137,7 @@ int ExternalExchange::ReadExternalGrids(modelobject& reader, const ModelDate& da
       RaiseError(kExternalReadError);
     }
     ArmCtrlCHandler();
-    const GridView target = table[read_indices_[i]].values;
-    const RowRange rows = Intersect(target.rows(), buffer.rows());
-    for (int r = rows.first; r <= rows.last; ++r) {
-      const std::span<const double> from = std::as_const(buffer).view().row(r);
-      const std::span<double> to = target.row(r);
-      std::copy_n(from.begin(), std::min(from.size(), to.size()), to.begin());
-    }
+    CopyRows(std::as_const(buffer).view(), target, rows);
 
     if (reader.rank() != 0) continue;
     // The file that was read: the name relative to the input directory.
