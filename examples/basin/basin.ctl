@@ -47,14 +47,18 @@ zones.asc
 dem.asc
 
 [standard_grids]
-4 number of standard grids
+5 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
 zonegrid_soilmodel.asc zonegrid_soilmodel 0 readcode = 0 defaultValue = 1
+zones.asc HydrologicResponseUnits 0  # the sub-basins as response units of a spin-up
 
 [variable_grids]
 0 number of variable grids
+
+[region_transition_distance]
+300   m over which neighbouring regression regions blend (the whole basin is one region here)
 
 [substance_transport]
 0 number of tracers
