@@ -30,6 +30,7 @@ class ExternalExchangeTest : public test::DecomposedDomain {
   void SetUp() override {
     DecomposedDomain::SetUp();
     Decompose(false);
+    reader_.set_strip(decomposition_.own_rows);
     // Every process works in process 0's folder, where process 0 alone touches the files.
     std::string folder = dir_.path().string() + "/";
     int length = static_cast<int>(folder.size());
