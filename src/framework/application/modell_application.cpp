@@ -110,9 +110,10 @@ void ModellApplication::init(int argc, char** argv, int position) {
   while (!reader_->InitializeStep()) {
   }
   reader_->InitGridStatistics();
-  settings_ = reader_->GetSettings();
   reader_->SetInitialised(1);
   spin_up_ = reader_->InitSpinUp();
+  // The settings include what the spin-up set-up adds (its switch and the response units).
+  settings_ = reader_->GetSettings();
 
   const OutputSettings& output = reader_->output_settings();
   for (std::size_t i = 0; i < output.meteo_names.size(); ++i) {
