@@ -222,7 +222,7 @@ TEST_F(DecompositionTest, GridsArePublishedAtTheFirstEntryWithoutAFileName) {
   EXPECT_EQ(table[3].values(2, 1), kNodata);
   EXPECT_EQ(table[3].values(2, 2), 0);
 
-  for (int i = 1; i <= kLastGridIndex; ++i) table[i].file_name = "x";
+  for (int i = 1; i <= kLastGridIndex; ++i) table[i].file_name.emplace(1, 'x');
   EXPECT_EQ(CodeOf([&] { RegisterDecompositionGrids(reader_, d); }), 12);
   EXPECT_TRUE(Logged("when trying to create MPI-Regions: no free grid found in memory (at position 1000)"));
 }
