@@ -1,5 +1,6 @@
 #include "framework/solar_geometry.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -35,8 +36,9 @@ double SunElevation(int day, int month, double latitude, double longitude, doubl
   const double t = hour - (reference_meridian - longitude) / 15 + EquationOfTime(day, month);
   const double cos_z = std::sin(latitude * kDeg) * std::sin(delta * kDeg) +
                        std::cos(((12 - t) * 15 / 180) * kSolarPi) * std::cos(latitude * kDeg) * std::cos(delta * kDeg);
-  const double z = std::acos(cos_z) * 180 / kSolarPi;
-  return cos_z >= 0 ? 90 - z : z - 90;
+  // The elevation is the complement of the zenith angle, below the horizon too.
+  const double z = std::acos(std::clamp(cos_z, -1.0, 1.0)) * 180 / kSolarPi;
+  return 90 - z;
 }
 
 SunDirection SunPosition(int day, int month, const SolarSite& site, double hour) {
@@ -46,10 +48,14 @@ SunDirection SunPosition(int day, int month, const SolarSite& site, double hour)
   const double t = std::fmod(hour - (site.reference_meridian - lambda) / 15 + EquationOfTime(day, month) + 24, 24.0);
   const double cos_h = std::cos(((12 - t) / 12) * kSolarPi);
   const double cos_z = std::cos(phi * kDeg) * std::cos(delta * kDeg) * cos_h + std::sin(phi * kDeg) * std::sin(delta * kDeg);
-  const double a = (std::sin(delta * kDeg) * std::cos(phi * kDeg) - cos_h * std::sin(phi * kDeg) * std::cos(delta * kDeg)) /
-                   std::sqrt(1 - cos_z * cos_z);
+  const double sin_z = std::sqrt(std::max(0.0, 1 - cos_z * cos_z));
+  // With the sun at the zenith every azimuth is the same: it is taken as south.
+  const double a = sin_z > 0 ? (std::sin(delta * kDeg) * std::cos(phi * kDeg) -
+                                cos_h * std::sin(phi * kDeg) * std::cos(delta * kDeg)) /
+                                   sin_z
+                             : -1.0;
   SunDirection sun{};
-  sun.elevation = kSolarPi / 2 - std::acos(cos_z);
+  sun.elevation = kSolarPi / 2 - std::acos(std::clamp(cos_z, -1.0, 1.0));
   sun.azimuth = (a <= -1 || a >= 1) ? 3.14159265359 : std::acos(a);
   if (t > 12) sun.azimuth = 6.28318530718 - sun.azimuth;
   return sun;
@@ -60,7 +66,8 @@ SunTimes SunriseSunset(int day, int month, const SolarSite& site) {
   const double lambda = std::fmod(site.longitude, 360.0);
   const double delta = SolarDeclination(day, month);
   const double x = (std::sin(phi * kDeg) / std::cos(phi * kDeg)) * std::sin(delta * kDeg) / std::cos(delta * kDeg);
-  if (std::fabs(x) > 1) return {24, 0};
+  // x > 1: the sun does not set (polar day); x < -1: it does not rise (polar night).
+  if (std::fabs(x) > 1) return {24, 0, x < -1};
   SunTimes times{6, 18};
   if (x != 0) {
     times.sunrise = (12 / kSolarPi) * std::acos(x);
@@ -104,6 +111,7 @@ DayNightSplit DayFraction(int day, int month, double hour, double hour_shift, do
   }
   double w = (split.night_before_sunrise + split.night_after_sunset) / length;
   if (w > 1) w -= 1;
+  if (sun.polar_night) w = 1;
   if (w > 0.95) {
     split.night_fraction = 1;
     split.day_fraction = 0;

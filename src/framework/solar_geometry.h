@@ -21,7 +21,7 @@ struct SolarSite {
 double SolarDeclination(int day, int month);
 // Equation of time in hours, interpolated between the firsts of the month and the next.
 double EquationOfTime(int day, int month);
-// Elevation of the sun in degrees at the hour.
+// Elevation of the sun in degrees at the hour; negative below the horizon.
 double SunElevation(int day, int month, double latitude, double longitude, double reference_meridian, double hour);
 
 struct SunDirection {
@@ -34,10 +34,12 @@ SunDirection SunPosition(int day, int month, const SolarSite& site, double hour)
 inline double CosAngle(double azimuth1, double zenith1, double azimuth2, double zenith2);
 
 struct SunTimes {
-  double sunrise;  // hours
-  double sunset;   // hours
+  double sunrise;            // hours
+  double sunset;             // hours
+  bool polar_night = false;  // the sun stays below the horizon all day
 };
-// Local sunrise and sunset; 24 and 0 where the sun does not cross the horizon that day.
+// Local sunrise and sunset; 24 and 0 where the sun does not cross the horizon that day
+// (polar day and polar night alike; polar_night tells them apart).
 SunTimes SunriseSunset(int day, int month, const SolarSite& site);
 
 struct DayNightSplit {

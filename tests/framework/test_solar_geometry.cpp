@@ -71,5 +71,47 @@ TEST(SolarGeometry, DayFractionOfSteps) {
   }
 }
 
+// Reference values: the declination at the solstices of 2020 from the NOAA solar
+// calculator (after Meeus, Astronomical Algorithms), 23.44 degrees; the culmination
+// elevations 90 - phi + delta and phi + delta - 90 and the sunrise hour angle
+// acos(-tan(phi) tan(delta)) of spherical astronomy (Iqbal, An Introduction to Solar
+// Radiation, 1983, ch. 1), evaluated with the model's own declination.
+TEST(SolarGeometry, AgreesWithPublishedReferences) {
+  EXPECT_NEAR(SolarDeclination(21, 6), 23.44, 0.05);
+  EXPECT_NEAR(SolarDeclination(21, 12), -23.44, 0.05);
+
+  const SolarSite site{47.5, 15, 15};
+  for (const auto& [day, month] : {std::pair{21, 6}, std::pair{21, 12}, std::pair{15, 3}}) {
+    SCOPED_TRACE(month);
+    const double delta = SolarDeclination(day, month);
+    const double noon = 12 - EquationOfTime(day, month);
+    EXPECT_NEAR(SunElevation(day, month, 47.5, 15, 15, noon), 90 - 47.5 + delta, 0.05);
+    // At solar midnight the sun stands below the horizon: the elevation is negative.
+    EXPECT_NEAR(SunElevation(day, month, 47.5, 15, 15, noon + 12), 47.5 + delta - 90, 0.05);
+    const double omega = std::acos(-std::tan(47.5 * kSolarPi / 180) * std::tan(delta * kSolarPi / 180));
+    const SunTimes t = SunriseSunset(day, month, site);
+    EXPECT_NEAR(t.sunrise, noon - omega * 12 / kSolarPi, 0.05 / 15);
+    EXPECT_NEAR(t.sunset, noon + omega * 12 / kSolarPi, 0.05 / 15);
+    // Azimuth at sunrise: cos A = sin(delta) / cos(phi) for the sun on the horizon.
+    const SunDirection rise = SunPosition(day, month, site, t.sunrise);
+    EXPECT_NEAR(std::cos(rise.azimuth), std::sin(delta * kSolarPi / 180) / std::cos(47.5 * kSolarPi / 180), 1e-3);
+  }
+}
+
+TEST(SolarGeometry, PolarDaysZenithAndNights) {
+  // Polar night: the whole step is night. Polar day: the whole step is day.
+  const DayNightSplit night = DayFraction(21, 12, 12, 0, 60, {80, 15, 15});
+  EXPECT_EQ(night.night_fraction, 1);
+  EXPECT_EQ(night.night_step, 1);
+  const DayNightSplit day = DayFraction(21, 6, 12, 0, 60, {80, 15, 15});
+  EXPECT_EQ(day.day_fraction, 1);
+  EXPECT_EQ(day.sunrise, 0);
+  // The sun in the zenith still has a defined direction.
+  const double delta = SolarDeclination(21, 6);
+  const SunDirection zenith = SunPosition(21, 6, {delta, 15, 15}, 12 - EquationOfTime(21, 6));
+  EXPECT_TRUE(std::isfinite(zenith.azimuth));
+  EXPECT_NEAR(zenith.elevation, kSolarPi / 2, 1e-6);
+}
+
 }  // namespace
 }  // namespace tolvo
