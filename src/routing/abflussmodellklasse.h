@@ -17,6 +17,8 @@ class abflussmodellklasse : public teilmodellklasse {
   void InitRouting(int /*module_switch*/) {}
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
   void FlushStatistics() {}
+  // Whether DeleteModule wrote the routing section of the storage content file.
+  bool wrote_storage_content() const { return false; }
 
  private:
   bool interception_first_ = false;

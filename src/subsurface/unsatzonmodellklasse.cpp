@@ -6,9 +6,10 @@ unsatzonmodellklasse::unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegist
                                            const ModelSettings& settings, int sub_steps)
     : teilmodellklasse(log, "unsatzon_model", settings, sub_steps) {}
 
-void unsatzonmodellklasse::finishModel(bool /*append*/) {
+bool unsatzonmodellklasse::finishModel(bool /*append*/) {
   ReleaseTracers();
   DeleteModule();
+  return false;
 }
 
 }  // namespace tolvo

@@ -33,8 +33,8 @@ class unsatzonmodellklasse : public teilmodellklasse {
   void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
   void FlushStatistics() {}
   // Writes the soil-water section of the storage content file when its storage writing
-  // is on (appending when asked), then releases the model.
-  void finishModel(bool append);
+  // is on (appending when asked), then releases the model; whether it wrote the section.
+  bool finishModel(bool append);
 
   int groundwater_coupling = 0;
 

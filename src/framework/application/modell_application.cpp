@@ -520,9 +520,8 @@ void ModellApplication::ClearMemory() {
     // Storage content: the first writer that writes creates the file, the later ones
     // append to it, so a file of an earlier run is never extended.
     routing_->DeleteModule();
-    bool append = routing_->IsActive() != 0;
-    soil_->finishModel(append);
-    if (soil_->IsActive() != 0) append = true;
+    bool append = routing_->wrote_storage_content();
+    if (soil_->finishModel(append)) append = true;
     silting_up_->DeleteModule();
     surface_routing_->FinishModel(append);
 
