@@ -165,6 +165,11 @@ TEST_F(ApplicationRun, InterruptMenuChoices) {
   const Result stop = Run({kOneInput}, 3, "temperature", true, "2");
   EXPECT_EQ(stop.status, 98);
   EXPECT_TRUE(stop.calls.empty());
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  if (rank == 0) {
+    EXPECT_NE(stop.console.find("program manually killed by pressing Ctrl-C and selecting 2!"), std::string::npos);
+  }
 
   // Anything else goes on.
   const Result other = Run({kOneInput}, 2, "temperature", true, "x");
