@@ -28,7 +28,6 @@ namespace tolvo {
 namespace {
 
 constexpr int kRegistryCapacity = 200;
-constexpr int kMaxDumpFilesUnset = 0;
 
 // Builds a sub-model: its failures reach the caller as their ErrorCode, anything else
 // as 103.
@@ -81,7 +80,6 @@ DumpOptions ReadDumpOptions(DiagnosticsLog& log, int argc, char** argv) {
       options.repair_after_dump = true;
     }
   }
-  (void)kMaxDumpFilesUnset;
   return options;
 }
 
