@@ -8,12 +8,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/file_handle.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
@@ -23,11 +23,6 @@
 
 namespace tolvo {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // What process 0 learns about the file and hands to the others.
 struct OpenedGrid {
@@ -247,13 +242,13 @@ void ReadGifGrid(modelobject& object, const std::string& path, GridView /*grid*/
 // A netCDF grid: one time step of one variable, which must match the model grid cell for
 // cell. (Resampling a grid of another raster by the object's GIF georeference belongs to
 // the GIF grid reader; until that is part of the program every netCDF grid must match.)
-void ReadNetCdfGrid(modelobject& object, const std::string& specification, GridView grid) {
+void ReadNetCdfGrid(modelobject& object, const std::string& netcdf_name, GridView grid) {
   const GridGeometry& model = object.geometry();
   NetCDFGridReader reader(object.log());
-  std::string cut = specification;
+  std::string cut = netcdf_name;
   const NetCDFGrid values = reader.Read(cut);
   if (values.nrows != model.nrows || values.ncols != model.ncols) {
-    object.log() << "FATAL: error assigning cell values from a netCDF file to Tolvo grids from file " << specification
+    object.log() << "FATAL: error assigning cell values from a netCDF file to Tolvo grids from file " << netcdf_name
                  << ". number of columns (" << values.ncols << ") and/or rows (" << values.nrows
                  << ") in nc-file not matching those in Tolvo (" << model.ncols << " and " << model.nrows
                  << " resp.).\n"

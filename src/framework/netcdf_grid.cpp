@@ -476,19 +476,19 @@ nc::NcFile& NetCDFGridReader::OpenFile(const std::string& file) {
   }
 }
 
-NetCDFGrid NetCDFGridReader::Read(std::string& specification) {
+NetCDFGrid NetCDFGridReader::Read(std::string& netcdf_name) {
   // A "<" at the very start leaves no file name; a ">" before the "<" no variable.
-  const std::size_t open_bracket = specification.find('<');
-  const std::size_t close_bracket = specification.find('>');
+  const std::size_t open_bracket = netcdf_name.find('<');
+  const std::size_t close_bracket = netcdf_name.find('>');
   if (open_bracket == std::string::npos || open_bracket == 0 || close_bracket == std::string::npos ||
       close_bracket < open_bracket) {
     *log_ << "FATAL: Give netcdf input files as filename<varname>timestep." << "[end-entry]";
     RaiseError(kNetCDFSpecificationError);
   }
-  const std::string variable = specification.substr(open_bracket + 1, close_bracket - open_bracket - 1);
-  const long long step = ParseLongPrefix(specification.substr(close_bracket + 1, 10)).value_or(0);
-  specification.resize(open_bracket);
-  const std::string& file = specification;
+  const std::string variable = netcdf_name.substr(open_bracket + 1, close_bracket - open_bracket - 1);
+  const long long step = ParseLongPrefix(netcdf_name.substr(close_bracket + 1, 10)).value_or(0);
+  netcdf_name.resize(open_bracket);
+  const std::string& file = netcdf_name;
 
   const nc::NcFile& source = OpenFile(file);
   try {

@@ -11,7 +11,7 @@
 // Column order: the value of row r and column c (1-based, row 1 the northern row) of a
 // grid of nrows rows is element (c - 1) * nrows + (r - 1).
 //
-// The reader takes a specification "file<variable>step" (steps count from 0) and returns
+// The reader takes a name "file<variable>step" (steps count from 0) and returns
 // one time step of the variable in column order, northern row first, whatever the order
 // of the file's dimensions and the direction of its "y" values. Cells holding the
 // variable's missing or fill value become the model nodata value; the other cells get
@@ -19,7 +19,7 @@
 // the reader is released; at most 200 different files are held open.
 //
 // Every failure of the library ends in a "FATAL: " entry and the error code 26; a bad
-// specification ends in 50, a 201st open file in 1100. Both objects serve process 0 of a
+// name ends in 50, a 201st open file in 1100. Both objects serve process 0 of a
 // run and are not safe for concurrent use.
 
 #include <cstddef>
@@ -158,10 +158,10 @@ class NetCDFGridReader {
   NetCDFGridReader(const NetCDFGridReader&) = delete;
   NetCDFGridReader& operator=(const NetCDFGridReader&) = delete;
 
-  // Reads one time step as "file<variable>step" says; the specification is cut in place
-  // to its file name. Raises 50 for a specification without "<" (after the first
+  // Reads one time step as "file<variable>step" says; the name is cut in place
+  // to its file name. Raises 50 for a name without "<" (after the first
   // character) or ">", 1100 for a 201st open file and 26 for every other failure.
-  NetCDFGrid Read(std::string& specification);
+  NetCDFGrid Read(std::string& netcdf_name);
 
   // Closes every open file.
   void CloseAll();

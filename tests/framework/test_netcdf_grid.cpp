@@ -129,9 +129,9 @@ TEST_F(NetCDFGridTest, RepeatedWritesAppendTimeStepsThatReadBack) {
   NetCDFGridReader reader(log_);
   for (int step = 0; step < 3; ++step) {
     SCOPED_TRACE(step);
-    std::string specification = file + "<temp>" + std::to_string(step);
-    const NetCDFGrid read = reader.Read(specification);
-    EXPECT_EQ(specification, file);
+    std::string netcdf_name = file + "<temp>" + std::to_string(step);
+    const NetCDFGrid read = reader.Read(netcdf_name);
+    EXPECT_EQ(netcdf_name, file);
     ASSERT_EQ(read.nrows, 2);
     ASSERT_EQ(read.ncols, 3);
     // Column order, northern row first: r1c1, r2c1, r1c2, r2c2, r1c3, r2c3.
@@ -161,8 +161,8 @@ TEST_F(NetCDFGridTest, StackLevelsBecomeTimeSteps) {
   EXPECT_NE(header.find("(4 currently)"), std::string::npos) << header;
 
   NetCDFGridReader reader(log_);
-  std::string specification = file + "<soil>2";
-  const NetCDFGrid level2 = reader.Read(specification);
+  std::string netcdf_name = file + "<soil>2";
+  const NetCDFGrid level2 = reader.Read(netcdf_name);
   for (int r = 1; r <= 2; ++r) {
     for (int c = 1; c <= 3; ++c) EXPECT_EQ(level2.at(r, c), r + 0.25 * c + 20) << r << "," << c;
   }
@@ -232,8 +232,8 @@ TEST_F(NetCDFGridTest, NewVariableInACreatedFileStartsAtStepZero) {
   writer.Write(std::span<const double>(first), file, "one", kNodata, 2, 3);
   writer.Write(std::span<const float>(second), file, "two", kNodata, 2, 3);
   NetCDFGridReader reader(log_);
-  std::string specification = file + "<two>0";
-  EXPECT_EQ(reader.Read(specification).values, (std::vector<double>{7, 8, 9, 10, 11, 12}));
+  std::string netcdf_name = file + "<two>0";
+  EXPECT_EQ(reader.Read(netcdf_name).values, (std::vector<double>{7, 8, 9, 10, 11, 12}));
   EXPECT_NE(CommandOutput("ncdump -h " + file).find("\tfloat two(t, x, y) ;"), std::string::npos);
 }
 
@@ -281,7 +281,7 @@ TEST_F(NetCDFGridTest, BadSpecificationsAndMissingDataAreRefused) {
   writer.Write(std::span<const double>(values), dir_.file("out/lat.nc"), "v", kNodata, 2, 3);
 
   const struct {
-    std::string specification;
+    std::string netcdf_name;
     int code;
     std::string entry;
   } cases[] = {
@@ -299,10 +299,10 @@ TEST_F(NetCDFGridTest, BadSpecificationsAndMissingDataAreRefused) {
   };
   NetCDFGridReader reader(log_);
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.specification);
+    SCOPED_TRACE(c.netcdf_name);
     console_.str("");
-    std::string specification = c.specification;
-    EXPECT_EQ(CodeOf([&] { reader.Read(specification); }), c.code);
+    std::string netcdf_name = c.netcdf_name;
+    EXPECT_EQ(CodeOf([&] { reader.Read(netcdf_name); }), c.code);
     EXPECT_TRUE(Logged(c.entry)) << console_.str();
   }
 }
@@ -364,8 +364,8 @@ TEST_F(NetCDFGridTest, RowsAndColumnsComeOutNorthFirstInColumnOrder) {
     SCOPED_TRACE(c.name);
     const std::string file = dir_.file(NumberedFile("case", n++));
     Make(file, {dims, c.var_dims, c.y, c.stored});
-    std::string specification = file + "<v>0";
-    const NetCDFGrid grid = reader.Read(specification);
+    std::string netcdf_name = file + "<v>0";
+    const NetCDFGrid grid = reader.Read(netcdf_name);
     EXPECT_EQ(grid.nrows, 3);
     EXPECT_EQ(grid.ncols, 2);
     EXPECT_EQ(grid.values, kExpected);
@@ -374,8 +374,8 @@ TEST_F(NetCDFGridTest, RowsAndColumnsComeOutNorthFirstInColumnOrder) {
   // A single row has no second "y" value to compare and nothing to reverse.
   const std::string single = dir_.file("single.nc");
   Make(single, {{{"t", 0}, {"x", 2}, {"y", 1}}, {"t", "y", "x"}, std::vector<double>{5}, {1, 2}});
-  std::string specification = single + "<v>0";
-  const NetCDFGrid row = reader.Read(specification);
+  std::string netcdf_name = single + "<v>0";
+  const NetCDFGrid row = reader.Read(netcdf_name);
   EXPECT_EQ(row.nrows, 1);
   EXPECT_EQ(row.values, (std::vector<double>{1, 2}));
 }
@@ -398,8 +398,8 @@ TEST_F(NetCDFGridTest, FilesWithoutGridSizesAreRefused) {
     const std::string file = dir_.file(NumberedFile("nosize", n++));
     Make(file, c.file);
     console_.str("");
-    std::string specification = file + "<v>0";
-    EXPECT_EQ(CodeOf([&] { reader.Read(specification); }), 26);
+    std::string netcdf_name = file + "<v>0";
+    EXPECT_EQ(CodeOf([&] { reader.Read(netcdf_name); }), 26);
     EXPECT_TRUE(Logged("FATAL: exception occured when reading from netCDF file " + file + ". Internal message is: "))
         << console_.str();
   }
@@ -430,8 +430,8 @@ TEST_F(NetCDFGridTest, ScaleAndOffsetApplyToRealDataOnly) {
            v.putAtt("missing_value", *c.type, -9999.0);
            if (c.fill_attribute) v.putAtt("_FillValue", *c.type, c.fill);
          });
-    std::string specification = file + "<v>0";
-    const NetCDFGrid grid = reader.Read(specification);
+    std::string netcdf_name = file + "<v>0";
+    const NetCDFGrid grid = reader.Read(netcdf_name);
     ASSERT_EQ(grid.values.size(), 3u);
     EXPECT_NEAR(grid.values[0], 283.15, 1e-9);  // 100 * 0.1 + 273.15
     EXPECT_EQ(grid.values[1], kNodata);
@@ -447,8 +447,8 @@ TEST_F(NetCDFGridTest, AtMost200FilesAreHeldOpen) {
 
   NetCDFGridReader reader(log_);
   const auto read = [&](int k) {
-    std::string specification = dir_.file(NumberedFile("f", k)) + "<v>0";
-    return reader.Read(specification);
+    std::string netcdf_name = dir_.file(NumberedFile("f", k)) + "<v>0";
+    return reader.Read(netcdf_name);
   };
   for (int k = 0; k < 200; ++k) read(k);
   EXPECT_EQ(reader.open_file_count(), 200u);
