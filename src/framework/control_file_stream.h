@@ -4,9 +4,10 @@
 // white space are skipped) and the rest of the line is free text.
 
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string>
+
+#include "framework/file_handle.h"
 
 namespace tolvo {
 
@@ -33,10 +34,7 @@ class ControlFileStream {
   bool AtEnd() const { return file_ == nullptr || std::feof(file_.get()) != 0; }
 
  private:
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, Closer> file_;
+  FilePtr file_;
 };
 
 // Value parsers of control-file tokens: the longest leading part that forms a number is

@@ -19,10 +19,10 @@
 
 #include <cstddef>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <string_view>
 
+#include "framework/file_handle.h"
 #include "framework/matrix.h"
 #include "framework/netcdf_grid.h"
 
@@ -79,16 +79,13 @@ class OutputFile {
   const std::string& path() const { return path_; }
 
  private:
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
   static constexpr std::size_t kTextFlushBytes = std::size_t{1} << 20;
   void FlushText();
   [[noreturn]] void WriteFailed();
 
   modelobject* object_;
   std::string path_;
-  std::unique_ptr<std::FILE, Closer> file_;
+  FilePtr file_;
   std::string text_;
 };
 

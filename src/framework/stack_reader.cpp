@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/file_handle.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_file_format.h"
 #include "framework/grid_table.h"
@@ -24,11 +25,6 @@
 
 namespace tolvo {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // What process 0 learns about the file and hands to the others.
 struct OpenedStack {

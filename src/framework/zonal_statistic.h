@@ -15,13 +15,13 @@
 // begins (the interval sums live in each table's own carry arrays).
 
 #include <cstdio>
-#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "framework/diagnostics_log.h"
+#include "framework/file_handle.h"
 #include "framework/matrix.h"
 #include "framework/statistics_registry.h"
 #include "framework/zone_record.h"
@@ -140,10 +140,7 @@ class zonalstatistic {
   std::vector<int> output_list_;  // the codes used (0-based)
 
   std::string path_;
-  struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  std::unique_ptr<std::FILE, FileCloser> file_;
+  FilePtr file_;
   int steps_in_interval_ = 0;
 
   // Interval carry (interval above 1): the sums of the earlier steps of the interval.

@@ -4,11 +4,11 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 #include <optional>
 #include <sstream>
 
 #include "framework/error_code.h"
+#include "framework/file_handle.h"
 #include "framework/text_helpers.h"
 
 namespace tolvo {
@@ -39,11 +39,6 @@ void CheckWorkLineLength(DiagnosticsLog& log, const std::string& text, int line_
   }
 }
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 // The next line with its line end (if it has one); nothing at the end of the file.
 std::optional<std::string> ReadLine(std::FILE* file) {
   std::string line;
@@ -67,7 +62,7 @@ bool ExpectedToRepeat(const std::string& value) {
   return end != value.c_str() && *end == '\0';
 }
 
-void CloseChecked(File& file, const std::string& name, DiagnosticsLog& log) {
+void CloseChecked(FilePtr& file, const std::string& name, DiagnosticsLog& log) {
   std::FILE* raw = file.release();
   const bool failed_before = std::ferror(raw) != 0;
   if (std::fclose(raw) != 0 || failed_before) {
@@ -157,7 +152,7 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
   log << "compiling symbols in control file " << source << "[end-entry]";
   const std::string target = source + ".$$$";
 
-  File input(std::fopen(source.c_str(), "rt"));
+  FilePtr input(std::fopen(source.c_str(), "rt"));
   if (!input) {
     log << "FATAL: error opening " << source << "[end-entry]";
     RaiseError(kSymbolFileOpenError);
@@ -181,7 +176,7 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
   }
   std::clearerr(input.get());
 
-  File output(std::fopen(target.c_str(), "wt"));
+  FilePtr output(std::fopen(target.c_str(), "wt"));
   if (!output) {
     log << "FATAL: error opening " << target << "[end-entry]";
     RaiseError(kSymbolFileOpenError);

@@ -8,11 +8,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <optional>
 #include <string>
 
 #include "framework/error_code.h"
+#include "framework/file_handle.h"
 #include "framework/grid_file_format.h"
 #include "framework/grid_table.h"
 #include "framework/signals.h"
@@ -20,11 +20,6 @@
 namespace tolvo {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 [[noreturn]] void Fail(DiagnosticsLog& log, const char* text, const std::string& path, int code) {
   log << text << path << "[end-entry]";
