@@ -402,12 +402,7 @@ void FillHoles(modelobject& object, const std::string& path, Grid& whole, double
 
 // The process's own rows, with one more row on each side where the grid has one.
 RowRange OwnRows(const modelobject& object, bool halo_rows) {
-  RowRange rows = object.strip();
-  if (halo_rows && rows.count() > 0) {
-    if (rows.first > 1) --rows.first;
-    if (rows.last < object.geometry().nrows) ++rows.last;
-  }
-  return rows;
+  return halo_rows ? object.strip_with_halo() : object.strip();
 }
 
 bool Covers(const Grid& grid, RowRange rows, int ncols) {

@@ -124,6 +124,17 @@ class grid_table {
   const grid_entry& operator[](int index) const { return entries_[static_cast<std::size_t>(index)]; }
   static constexpr int size() { return kGridTableSize; }
 
+  // Searches for an entry a new grid can take. The set-up places its grids by file name,
+  // so there an entry is free when it has none; the sub-models register grids under an
+  // identifier, so there an entry is free when it has no identifier. The variants keep
+  // the bounds and the "none" answer their callers rely on.
+  // The first entry from `start` (at least 1) to 999 without a file name; 1000 when none.
+  int FirstFreeEntryFrom(int start) const;
+  // The first entry from 1 to `last` (at most 1000) without a file name; 0 when none.
+  int FirstFreeEntryUpTo(int last) const;
+  // The first entry from 1 to 999 without an identifier; 0 when none.
+  int FirstEntryWithoutIdentifier() const;
+
   // Table-wide fields set by the standard-grid reader and read by the netCDF writer.
   bool latitude_present = false;
   bool longitude_present = false;

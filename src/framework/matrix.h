@@ -25,6 +25,12 @@ struct RowRange {
   bool contains(int r) const { return r >= first && r <= last; }
 };
 
+// A band of rows 1..nrows widened by one halo row on each side where the grid has one.
+// An empty band is widened as well; callers that must keep it empty check first.
+inline RowRange WithHaloRows(RowRange band, int nrows) {
+  return {band.first > 1 ? band.first - 1 : band.first, band.last < nrows ? band.last + 1 : band.last};
+}
+
 // Largest block, in bytes, that the block rule hands out.
 inline constexpr long long kMaxMatrixBlockBytes = 2147480000LL;
 

@@ -141,6 +141,18 @@ class modelobject : public memory_handling {
   void set_strip(RowRange strip) { strip_ = strip; }
   int rank() const { return rank_; }
   int process_count() const { return process_count_; }
+  // The own strip with one halo row on each side where the grid has one; a process
+  // without rows of its own keeps its empty strip.
+  RowRange strip_with_halo() const {
+    return strip_.count() > 0 ? WithHaloRows(strip_, geometry_.nrows) : strip_;
+  }
+  // Rows of a whole grid this process holds: every row on process 0 (which reads and
+  // writes the files), elsewhere the strip widened by its halo rows.
+  RowRange held_rows() const {
+    return rank_ == 0 ? RowRange{1, geometry_.nrows} : WithHaloRows(strip_, geometry_.nrows);
+  }
+  // The same, except that a process without rows of its own holds none.
+  RowRange held_rows_or_none() const { return rank_ == 0 ? RowRange{1, geometry_.nrows} : strip_with_halo(); }
 
   // --- domain decomposition ------------------------------------------------------------
   // How the grid is shared among the processes (none until the set-up has decomposed the

@@ -27,13 +27,6 @@ std::string TracerFileName(const TracerSettingsRecord& tracer, const std::string
   return tracer.path + tracer.name.substr(0, 3) + section.substr(0, 5) + "." + ext.substr(0, 3);
 }
 
-int FirstFreeGridEntry(const grid_table& grids) {
-  for (int i = 1; i <= kLastGridIndex; ++i) {
-    if (!grids[i].identifier) return i;
-  }
-  return 0;
-}
-
 }  // namespace
 
 teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& section, const ModelSettings& settings,
@@ -158,7 +151,7 @@ void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<Tra
       std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
       t.statistic->WriteHeader(quantity, section_, registry, capacity);
 
-      const int free_entry = FirstFreeGridEntry(table);
+      const int free_entry = table.FirstEntryWithoutIdentifier();
       if (free_entry == 0 || free_entry + 1 > kLastGridIndex) {
         log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
                  "larger value "

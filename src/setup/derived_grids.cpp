@@ -21,16 +21,6 @@ constexpr double kDegreesPerRadian = 57.29577951307855;
 // given cell sizes.
 constexpr double kRelCellAreaTolerance = 1e-5;
 
-// The rows a made grid covers: every row on process 0, elsewhere the own rows with one
-// halo row on each side where the grid has one.
-RowRange ExtendedRows(const modelobject& reader) {
-  const int nrows = reader.geometry().nrows;
-  if (reader.rank() == 0) return {1, nrows};
-  const RowRange own = reader.strip();
-  if (own.count() <= 0) return own;
-  return {std::max(1, own.first - 1), std::min(nrows, own.last + 1)};
-}
-
 // The own rows, and every row on process 0 (which computes the grids for all).
 RowRange OwnRowsOrAll(const modelobject& reader) {
   return reader.rank() == 0 ? RowRange{1, reader.geometry().nrows} : reader.strip();
@@ -116,14 +106,6 @@ ColumnRange ZoneColumns(const modelobject& reader, int r) {
 }
 
 }  // namespace
-
-int FirstFreeGridPosition(const modelobject& reader, int last) {
-  const grid_table& table = *reader.grids();
-  for (int i = 1; i <= std::min(last, grid_table::size() - 1); ++i) {
-    if (!table[i].file_name) return i;
-  }
-  return 0;
-}
 
 std::string DerivedGridFileName(std::string_view source_file, std::string_view suffix) {
   const std::size_t slash = source_file.rfind('/');
@@ -216,10 +198,10 @@ void DerivedGrids::MakeCellSizeGrids(modelobject& reader, int& grid_count) {
   const GridGeometry& g = reader.geometry();
   const double cs = g.cellsize;
   const double nodata = g.nodata_value;
-  int next = FirstFreeGridPosition(reader, kLastGridIndex);
+  int next = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex);
   if (next == 0) NoFreePosition(reader, "no free grid found in memory", "");
 
-  const RowRange rows = ExtendedRows(reader);
+  const RowRange rows = reader.held_rows_or_none();
   const std::string zone_file = FileNameAt(reader, 1);
   if (const int found = reader.FindGrid("CellSizeX", false); found > 0) {
     UseGiven(reader, cell_size_x_, found);
@@ -325,7 +307,7 @@ void DerivedGrids::MakeCoordinateGrids(modelobject& reader, int& grid_count) {
   const GridGeometry& g = reader.geometry();
   const double cs = g.cellsize;
   const double nodata = g.nodata_value;
-  const int first = FirstFreeGridPosition(reader, kLastGridIndex);
+  const int first = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex);
   if (first == 0) NoFreePosition(reader, "no free grid found in memory", "");
   const RowRange rows = OwnRowsOrAll(reader);
   const std::string zone_file = FileNameAt(reader, 1);
@@ -383,15 +365,15 @@ void DerivedGrids::make_Slope_and_Aspect(modelobject& reader, int& grid_count) {
   if (aspect_found > 0) UseGiven(reader, slope_aspect_, aspect_found);
   if (slope_found > 0 && aspect_found > 0) return;
 
-  const RowRange rows = ExtendedRows(reader);
+  const RowRange rows = reader.held_rows_or_none();
   const std::string dem_file = FileNameAt(reader, elevation_position_);
   if (slope_found == 0) {
-    const int position = FirstFreeGridPosition(reader, kLastGridIndex + 1);
+    const int position = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex + 1);
     if (position == 0) NoFreePosition(reader, "no free grid found in memeory", "");
     MakeGrid(reader, slope_angle_, position, DerivedGridFileName(dem_file, ".$sl"), "slope_angle", rows, grid_count);
   }
   if (aspect_found == 0) {
-    const int position = FirstFreeGridPosition(reader, kLastGridIndex + 1);
+    const int position = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex + 1);
     if (position == 0) NoFreePosition(reader, "no free grid left", "\n");
     MakeGrid(reader, slope_aspect_, position, DerivedGridFileName(dem_file, ".$ex"), "slope_aspect", rows,
              grid_count);

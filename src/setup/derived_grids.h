@@ -33,9 +33,6 @@ struct GridGeometry;
 inline constexpr int kNoFreeGridPositionCode = 12;
 inline constexpr int kCellSizeErrorCode = 66;
 
-// The first grid-table position from 1 to `last` that has no file name; 0 when none.
-int FirstFreeGridPosition(const modelobject& reader, int last);
-
 // The file name of a derived grid: the source's file name up to the last "." of its base
 // name (the whole name when there is none), followed by the suffix.
 std::string DerivedGridFileName(std::string_view source_file, std::string_view suffix);

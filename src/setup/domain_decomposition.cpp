@@ -125,16 +125,12 @@ std::vector<RowRange> BroadcastBands(const std::vector<RowRange>& root_bands, in
   return bands;
 }
 
-RowRange HeldRows(RowRange band, int nrows) {
-  return {band.first > 1 ? band.first - 1 : band.first, band.last < nrows ? band.last + 1 : band.last};
-}
-
 // Process 0 sends every other process its held rows of "MPIRegions", one message per row.
 void DistributeRegions(modelobject& reader, const std::vector<RowRange>& bands, DomainDecomposition& result) {
   const GridGeometry& g = reader.geometry();
   if (reader.rank() == 0) {
     for (int k = 1; k < reader.process_count(); ++k) {
-      const RowRange held = HeldRows(bands[k], g.nrows);
+      const RowRange held = WithHaloRows(bands[k], g.nrows);
       for (int r = held.first; r <= held.last; ++r) {
         MPI_Send(&result.regions(r, 1), g.ncols, MPI_DOUBLE, k, r, MPI_COMM_WORLD);
       }
@@ -345,7 +341,7 @@ DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInpu
   const std::vector<RowRange> bands = BroadcastBands(root_bands, size);
   if (bands[rank].first > 0) {
     result.own_rows = bands[rank];
-    if (rank != 0) result.held_rows = HeldRows(bands[rank], g.nrows);
+    if (rank != 0) result.held_rows = WithHaloRows(bands[rank], g.nrows);
   }
   if (rank != 0) {
     result.regions = NewGrid(reader, result.held_rows, g.nodata_value);
@@ -365,9 +361,7 @@ DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInpu
 }
 
 int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decomposition) {
-  grid_table& table = *reader.grids();
-  int index = 1;
-  while (index <= kLastGridIndex && table[index].file_name) ++index;
+  const int index = reader.grids()->FirstFreeEntryFrom(1);
   if (index > kLastGridIndex) {
     reader.log() << "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position " << index
                  << ")" << "[end-entry]";

@@ -134,19 +134,6 @@ std::optional<std::string> NextLine(ControlFileStream& stream) {
   return std::nullopt;
 }
 
-// Rows a list grid is held on: every row on process 0, elsewhere the process's own rows
-// with one more row on each side where the grid has one.
-RowRange HeldRows(const modelobject& reader) {
-  const int nrows = reader.geometry().nrows;
-  if (reader.rank() == 0) return {1, nrows};
-  RowRange rows = reader.strip();
-  if (rows.count() > 0) {
-    if (rows.first > 1) --rows.first;
-    if (rows.last < nrows) ++rows.last;
-  }
-  return rows;
-}
-
 // First and last column of the process's own cells in row r.
 ColumnRange OwnColumns(const modelobject& reader, int r) {
   const DomainLayout* layout = reader.domain_layout();
@@ -343,7 +330,7 @@ void GridLists::ReadStandardGridValue(modelobject& reader, int k) {
   const int write_code = standard_[static_cast<std::size_t>(k - 1)].write_code;
 
   if (entry.readcode < 1) {
-    const RowRange rows = HeldRows(reader);
+    const RowRange rows = reader.held_rows_or_none();
     values = reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows);
     const ConstGridView zone = (*reader.grids())[1].values;
     const double default_value = entry.defaultValue;
@@ -388,9 +375,7 @@ int GridLists::ReadVariableGrids(modelobject& reader, const std::string& control
   variable_grid_count_ = 0;
   first_variable_grid_ = 0;
   if (m > 0) {
-    const grid_table& table = *reader.grids();
-    int first = 1;
-    while (first <= kLastGridIndex && table[first].file_name) ++first;
+    const int first = reader.grids()->FirstFreeEntryFrom(1);
     if (first > kLastGridIndex) NoFreeGridEntry(reader);
     first_variable_grid_ = first;
     variable_read_codes_.assign(static_cast<std::size_t>(m) + 1, 0);
@@ -435,7 +420,7 @@ void GridLists::ReadVariableGridLine(modelobject& reader, int f, int position) {
   if (read_code == 1) {
     reader.ReadGridFile(*file_name, values, *fill_code, true, true, 0.0, true, true, false, true);
   } else {
-    const RowRange rows = HeldRows(reader);
+    const RowRange rows = reader.held_rows_or_none();
     values = reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows);
     const ConstGridView zone = (*reader.grids())[1].values;
     const double fill = *default_value;

@@ -56,7 +56,7 @@ void LanduseCodeLayers::MakeLanduseLayerGrids(modelobject& reader, const Multila
   const ConstGridView codes = grids[landuse].values;
   layers_[0] = grids[landuse].values;
 
-  const int first = FirstFreeGridPosition(reader, kLastGridIndex);
+  const int first = grids.FirstFreeEntryUpTo(kLastGridIndex);
   if (first == 0) {
     reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                  << "[end-entry]";
@@ -64,9 +64,7 @@ void LanduseCodeLayers::MakeLanduseLayerGrids(modelobject& reader, const Multila
   }
 
   const GridGeometry& g = reader.geometry();
-  const RowRange own = reader.strip();
-  const RowRange rows = reader.rank() == 0 ? RowRange{1, g.nrows}
-                                           : RowRange{std::max(1, own.first - 1), std::min(g.nrows, own.last + 1)};
+  const RowRange rows = reader.held_rows();
   const OwnZoneCells cells(reader);
   for (int j = 1; j <= n_layers; ++j) {
     const std::string name = "landuse" + std::to_string(j);

@@ -21,23 +21,6 @@ namespace {
 // A cell belongs to the zone when its zone value is above nodata (not NaN).
 bool InZone(double zone_value, double nodata) { return zone_value > nodata; }
 
-// Rows 1..nrows on process 0; elsewhere the process's band widened by one row on each side
-// where the grid has one.
-RowRange HeldRows(const modelobject& reader) {
-  const int nrows = reader.geometry().nrows;
-  if (reader.rank() == 0) return {1, nrows};
-  const RowRange own = reader.strip();
-  return {own.first > 1 ? own.first - 1 : own.first, own.last < nrows ? own.last + 1 : own.last};
-}
-
-// First entry 1..999 without a file name from `start` on; 1000 when there is none.
-int FreeGridEntry(const modelobject& reader, int start) {
-  const grid_table& table = *reader.grids();
-  int index = std::max(start, 1);
-  while (index <= kLastGridIndex && table[index].file_name) ++index;
-  return index;
-}
-
 [[noreturn]] void NoFreeEntry(modelobject& reader, int position, bool line_end) {
   reader.log() << "FATAL: no free grid found in memory (at position " << position << ")" << (line_end ? "\n" : "")
                << "[end-entry]";
@@ -318,7 +301,7 @@ void RegionGrids::MakeRegionWeightGrids(modelobject& reader, const std::function
 
   region_index_ = reader.FindGrid("regression_regions", true);
   if (region_index_ == 0) {
-    region_index_ = FreeGridEntry(reader, 1);
+    region_index_ = reader.grids()->FirstFreeEntryFrom(1);
     if (region_index_ > kLastGridIndex) NoFreeEntry(reader, region_index_, true);
     MakeOneRegionGrid(reader, region_index_, count_registered_grid);
   }
@@ -338,7 +321,7 @@ void RegionGrids::MakeOneRegionGrid(modelobject& reader, int index,
   const GridGeometry& g = reader.geometry();
   const grid_table& table = *reader.grids();
   const std::string file_name = RegionFileStem(table[1].file_name.value_or("")) + ".$r1";
-  const RowRange held = HeldRows(reader);
+  const RowRange held = reader.held_rows();
   made_regions_ = reader.matrix(held.first, held.last, 1, g.ncols, g.nrows);
   const ConstGridView zone = table[1].values;
   const GridView regions = made_regions_.view();
@@ -377,14 +360,14 @@ void RegionGrids::RegisterWeightGrids(modelobject& reader, const std::string& re
                                                   {"regression_regions3", ".$r3", 3},
                                                   {"regression_weights3", ".$w3", 3}}};
   const GridGeometry& g = reader.geometry();
-  const RowRange held = HeldRows(reader);
+  const RowRange held = reader.held_rows();
   const std::string stem = RegionFileStem(region_file);
   grids_.reserve(kGrids.size());
   int index = 0;
   for (const Made& made : kGrids) {
     if (tables_.region_count < made.least_regions && made.least_regions > 1) break;
     // Each takes the next entry without a file name, so no grid of the table is replaced.
-    index = FreeGridEntry(reader, index + 1);
+    index = reader.grids()->FirstFreeEntryFrom(index + 1);
     if (index > kLastGridIndex && indices_.empty()) NoFreeEntry(reader, index, false);
     Grid grid = reader.matrix(held.first, held.last, 1, g.ncols, g.nrows);
     reader.RegisterGrid(index, stem + made.suffix, grid.view(), {}, 0, made.identifier, 0, held.first, held.last);

@@ -26,25 +26,8 @@ constexpr const char* kMastersIdentifier = "MasterHydrologicResponseUnits";
 constexpr const char* kMadeUnitsFile = "All_HydrologicResponseUnits";
 constexpr const char* kMadeMastersFile = "Master_HydrologicResponseUnits";
 
-// Rows 1..nrows on process 0; elsewhere the process's band widened by one row on each side
-// where the grid has one.
-RowRange HeldRows(const modelobject& reader) {
-  const int nrows = reader.geometry().nrows;
-  if (reader.rank() == 0) return {1, nrows};
-  const RowRange own = reader.strip();
-  return {own.first > 1 ? own.first - 1 : own.first, own.last < nrows ? own.last + 1 : own.last};
-}
-
-// First entry 1..999 without a file name from `start` on; 1000 when there is none.
-int FreeGridEntry(const modelobject& reader, int start) {
-  const grid_table& table = *reader.grids();
-  int index = std::max(start, 1);
-  while (index <= kLastGridIndex && table[index].file_name) ++index;
-  return index;
-}
-
 int TakeFreeEntry(modelobject& reader, int start, const char* what) {
-  const int index = FreeGridEntry(reader, start);
+  const int index = reader.grids()->FirstFreeEntryFrom(start);
   if (index > kLastGridIndex) {
     reader.log() << "FATAL: when trying to create " << what << " grid: no free grid found in memory (max position "
                  << kLastGridIndex + 1 << ")" << "[end-entry]";
@@ -313,7 +296,7 @@ void HydrologicResponseUnits::ClassifyFromGrids(modelobject& reader, const std::
   }
 
   const GridGeometry& g = reader.geometry();
-  const RowRange held = HeldRows(reader);
+  const RowRange held = reader.held_rows();
   const int units_index = TakeFreeEntry(reader, 1, "HRU");
   units_ = reader.matrix(held.first, held.last, 1, g.ncols, g.nrows);
   reader.RegisterGrid(units_index, kMadeUnitsFile, units_.view(), {}, 0, kUnitsIdentifier, 0, held.first, held.last);
@@ -375,7 +358,7 @@ void HydrologicResponseUnits::NumberFromGrid(modelobject& reader, const std::fun
   }
   grid_table& table = *reader.grids();
   const GridGeometry& g = reader.geometry();
-  const RowRange held = HeldRows(reader);
+  const RowRange held = reader.held_rows();
   const int masters_index = TakeFreeEntry(reader, 1, "HRUMaster");
   masters_ = reader.matrix(held.first, held.last, 1, g.ncols, g.nrows);
   reader.RegisterGrid(masters_index, kMastersIdentifier, masters_.view(), {}, 0, kMastersIdentifier, 0, held.first,

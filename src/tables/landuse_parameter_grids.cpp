@@ -137,22 +137,13 @@ void LanduseParameterGrids::ScanTable(LanduseTable& table) {
 }
 
 void LanduseParameterGrids::FindFreeEntry(modelobject& reader) {
-  const grid_table& grids = *reader.grids();
-  for (int i = 1; i <= kLastGridIndex; ++i) {
-    if (!grids[i].file_name) {
-      next_free_entry_ = i;
-      return;
-    }
+  if (const int free_entry = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex); free_entry > 0) {
+    next_free_entry_ = free_entry;
+    return;
   }
   reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                << "[end-entry]";
   RaiseError(kParameterGridCode);
-}
-
-RowRange LanduseParameterGrids::HaloRows(const modelobject& reader) const {
-  const RowRange strip = reader.strip();
-  if (strip.count() <= 0) return strip;
-  return {std::max(1, strip.first - 1), std::min(reader.geometry().nrows, strip.last + 1)};
 }
 
 LanduseParameterGrids::TableGrid LanduseParameterGrids::FindOrCreate(modelobject& reader,
@@ -162,7 +153,7 @@ LanduseParameterGrids::TableGrid LanduseParameterGrids::FindOrCreate(modelobject
     RequireRows(reader, entry.values, identifier, reader.strip());
     return {entry.values, entry.stack, index, false};
   }
-  const RowRange rows = HaloRows(reader);
+  const RowRange rows = reader.strip_with_halo();
   const GridGeometry& geometry = reader.geometry();
   Grid& grid = owned_grids_.emplace_back(reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows));
   if (fill != 0.0) grid.fill(fill);
@@ -226,7 +217,7 @@ void LanduseParameterGrids::MakeMovingMean(modelobject& reader) {
     KeepMeanOutOfStackCopy(entry);
     return;
   }
-  const RowRange rows = HaloRows(reader);
+  const RowRange rows = reader.strip_with_halo();
   Grid& grid = owned_grids_.emplace_back(reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows));
   movavg7_ = grid.view();
   movavg7_stack_ = make_stack();
@@ -299,7 +290,7 @@ StackView LanduseParameterGrids::MakeFixpointDays(modelobject& reader, const Lan
   const int d0 = LanduseRecord::JulianDay(static_cast<int>(start_.day), static_cast<int>(start_.month),
                                           static_cast<int>(start_.year));
   const int n_entries = table.size();
-  const RowRange rows = Intersect(HaloRows(reader), Intersect(Intersect(zone_.rows(), codes.rows()),
+  const RowRange rows = Intersect(reader.strip_with_halo(), Intersect(Intersect(zone_.rows(), codes.rows()),
                                                               Intersect(elevation_.rows(), regions_.empty()
                                                                                                ? zone_.rows()
                                                                                                : regions_.rows())));
@@ -359,7 +350,7 @@ void LanduseParameterGrids::LinkRecords(LanduseTable& table, int k) {
 RowRange LanduseParameterGrids::StartValueRows(modelobject& reader, ConstGridView codes, int k) {
   RequireRows(reader, codes, LayerIdentifier("landuse", k), reader.strip());
   const LanduseLayerGrids& g = layers_[static_cast<std::size_t>(k) - 1];
-  RowRange rows = Intersect(HaloRows(reader), Intersect(zone_.rows(), Intersect(elevation_.rows(), codes.rows())));
+  RowRange rows = Intersect(reader.strip_with_halo(), Intersect(zone_.rows(), Intersect(elevation_.rows(), codes.rows())));
   if (!regions_.empty()) rows = Intersect(rows, regions_.rows());
   for (const GridView& grid : {g.root_depth, g.vegetation_cover, g.leaf_area_index, g.canopy_resistance,
                                g.interception_resistance, g.roughness_length, g.vegetation_start, g.vegetation_stop,

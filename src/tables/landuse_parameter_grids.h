@@ -128,7 +128,6 @@ class LanduseParameterGrids {
   void LinkRecords(LanduseTable& table, int k);
   void StartValues(modelobject& reader, LanduseTable& table, ConstGridView codes, int k);
   void ExchangeLayer(modelobject& reader, int k);
-  RowRange HaloRows(const modelobject& reader) const;
   RowRange StartValueRows(modelobject& reader, ConstGridView codes, int k);
 
   // Update steps.

@@ -184,5 +184,30 @@ TEST_F(GridTableTest, ReRegistrationKeepsTheNames) {
   EXPECT_EQ(entry.tens, 1);
 }
 
+// The searches for a free entry: by file name from a start (1000 when none), by file name
+// up to a bound that may reach the never-used index 1000 (0 when none), and by identifier.
+TEST_F(GridTableTest, FreeEntrySearchesKeepTheirBoundsAndAnswers) {
+  grid_table& table = *table_;
+  for (const int i : {1, 2, 3, 5}) table[i].file_name = "f.asc";
+  table[4].identifier = "named_only";
+  for (const int i : {1, 2}) table[i].identifier = "id";
+  EXPECT_EQ(table.FirstFreeEntryFrom(1), 4);
+  EXPECT_EQ(table.FirstFreeEntryFrom(-3), 4);
+  EXPECT_EQ(table.FirstFreeEntryFrom(5), 6);
+  EXPECT_EQ(table.FirstFreeEntryUpTo(3), 0);
+  EXPECT_EQ(table.FirstFreeEntryUpTo(4), 4);
+  EXPECT_EQ(table.FirstEntryWithoutIdentifier(), 3);
+
+  for (int i = 1; i <= kLastGridIndex; ++i) {
+    table[i].file_name.emplace(1, 'f');
+    table[i].identifier.emplace(2, 'i');
+  }
+  EXPECT_EQ(table.FirstFreeEntryFrom(1), kLastGridIndex + 1);
+  EXPECT_EQ(table.FirstFreeEntryUpTo(kLastGridIndex), 0);
+  EXPECT_EQ(table.FirstFreeEntryUpTo(kLastGridIndex + 1), kLastGridIndex + 1);
+  EXPECT_EQ(table.FirstFreeEntryUpTo(5000), kLastGridIndex + 1);
+  EXPECT_EQ(table.FirstEntryWithoutIdentifier(), 0);
+}
+
 }  // namespace
 }  // namespace tolvo
