@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
-#include <sstream>
 
 #include "framework/error_code.h"
 #include "framework/modelobject.h"
@@ -13,7 +11,9 @@
 namespace tolvo {
 namespace {
 
-class GridTableTest : public ::testing::Test {
+using test::CodeOf;
+
+class GridTableTest : public test::LogFixture {
  protected:
   GridTableTest() {
     object_.set_name("snow_model");
@@ -26,18 +26,6 @@ class GridTableTest : public ::testing::Test {
     object_.RegisterGrid(index, file, values_.view(), {}, 0, identifier, write_code, 1, 5);
   }
 
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
-
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject object_{log_, "control.txt"};
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   Grid values_{1, 5, 4, 5};

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +22,7 @@ namespace tolvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CodeOf;
 using test::ReadFile;
 using test::TempDir;
 
@@ -31,15 +31,6 @@ constexpr double N = kNodata;
 // The ASCII header of the model grid of the tests.
 const std::string kAsciiHeader =
     "ncols\t3\nnrows\t2\nxllcorner\t100.5\nyllcorner\t200\ncellsize\t25\nnodata_value\t-9999\n";
-
-int CodeOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const ErrorCode& error) {
-    return error.code;
-  }
-  return 0;
-}
 
 template <typename T>
 std::vector<T> Numbers(const std::string& bytes) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 #include "framework/error_code.h"
 #include "support/test_support.h"
@@ -10,10 +9,11 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
 using test::TempDir;
 using test::WriteFile;
 
-class ModelObjectTest : public ::testing::Test {
+class ModelObjectTest : public test::LogFixture {
  protected:
   // A model object reading a control file with the given text.
   modelobject& WithControlFile(const std::string& text) {
@@ -22,18 +22,7 @@ class ModelObjectTest : public ::testing::Test {
     EXPECT_TRUE(object_.OpenControlFile(dir_.file("control.txt")));
     return object_;
   }
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject object_{log_, "control.txt"};
 };
 

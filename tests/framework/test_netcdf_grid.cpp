@@ -18,6 +18,7 @@ namespace tolvo {
 namespace {
 
 namespace nc = netCDF;
+using test::CodeOf;
 using test::TempDir;
 
 // Standard output of a shell command.
@@ -52,15 +53,6 @@ class NetCDFGridTest : public ::testing::Test {
  protected:
   NetCDFGridTest() : log_(dir_.file("diag.xml"), 4, console_) { std::filesystem::create_directories(dir_.path() / "out"); }
 
-  // The error code a call raises (0 when it raises none).
-  static int CodeOf(const std::function<void()>& call) {
-    try {
-      call();
-    } catch (const ErrorCode& e) {
-      return e.code;
-    }
-    return 0;
-  }
   // Whether the console shows the entry (the console drops the "FATAL: " prefix).
   bool Logged(std::string_view entry) const {
     constexpr std::string_view kFatal = "FATAL: ";

@@ -74,7 +74,7 @@ TEST(OutputCalendar, DayMonthAndYearEnds) {
 }
 
 // A 3 x 4 grid whose zone grid leaves out cell (1, 1); ASCII outputs in a temporary folder.
-class OutputSchedulingTest : public ::testing::Test {
+class OutputSchedulingTest : public test::LogFixture {
  protected:
   static constexpr int kRows = 3;
   static constexpr int kCols = 4;
@@ -126,9 +126,6 @@ class OutputSchedulingTest : public ::testing::Test {
   }
   grid_entry& entry(int index = 3) { return (*table_)[index]; }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject object_{log_, "control.txt"};
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   Grid zone_{1, kRows, kCols, kRows};

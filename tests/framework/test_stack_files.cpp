@@ -4,7 +4,6 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,20 +20,12 @@ namespace tolvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::CodeOf;
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
 constexpr double N = kNodata;
-
-int CodeOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const ErrorCode& error) {
-    return error.code;
-  }
-  return 0;
-}
 
 template <typename T>
 std::vector<T> Numbers(const std::string& bytes) {

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <functional>
 #include <memory>
-#include <sstream>
 #include <vector>
 
 #include "framework/error_code.h"
@@ -17,7 +15,7 @@ namespace {
 using test::ReadFile;
 
 // Three zones with the codes 10, 20 and 30 and the area shares 0.2, 0.3 and 0.5.
-class ZonalStatisticTest : public ::testing::Test {
+class ZonalStatisticTest : public test::LogFixture {
  protected:
   ZonalStatisticTest() : zones_(4) {
     const double codes[] = {0, 10, 20, 30};
@@ -48,9 +46,6 @@ class ZonalStatisticTest : public ::testing::Test {
 
   std::string Table() const { return ReadFile(dir_.file("table.txt")); }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   std::vector<ZoneRecord> zones_;
   std::vector<int> list_;
   std::string file_name_;

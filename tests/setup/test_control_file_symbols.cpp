@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 #include <string>
 
 #include "framework/error_code.h"
@@ -15,7 +14,7 @@ namespace {
 using test::ReadFile;
 using test::WriteFile;
 
-class ControlFileSymbolsTest : public ::testing::Test {
+class ControlFileSymbolsTest : public test::LogFixture {
  protected:
   // Compiles a control file with the text; the error code, or 0.
   int Compile(const std::string& text) {
@@ -28,11 +27,6 @@ class ControlFileSymbolsTest : public ::testing::Test {
     return 0;
   }
   std::string Compiled() const { return ReadFile(dir_.file("run.ctl.$$$")); }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
-
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
 };
 
 TEST_F(ControlFileSymbolsTest, CompiledCopySubstitutesSymbolsAndCutsCommentsAndJoins) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "framework/error_code.h"
@@ -37,7 +36,7 @@ std::string FullSection(const std::string& period = "D") {
          "Command=StepDone; inform text\n";
 }
 
-class CouplingSettingsTest : public ::testing::Test {
+class CouplingSettingsTest : public test::LogFixture {
  protected:
   CouplingSettingsTest() {
     reader_.set_name("defaults");
@@ -61,11 +60,7 @@ class CouplingSettingsTest : public ::testing::Test {
     }
     return 0;
   }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "run.ctl"};
   Grid zone_;
 };

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -17,6 +16,8 @@
 
 namespace tolvo {
 namespace {
+
+using test::CodeOf;
 
 // atan(0.1) in degrees: the slope of a plane rising 0.1 m per metre.
 constexpr double kSlopeOfATenth = 5.710593137499643;
@@ -55,7 +56,7 @@ TEST(TerrainSlopeAspect, PlanesFaceAwayFromWhereTheyRise) {
 
 // A 5 x 6 model grid, cell size 100, lower-left corner (1000, 2000); the zone grid leaves
 // out cell (2, 3); made grids are written as ASCII into a temporary folder.
-class DerivedGridsTest : public ::testing::Test {
+class DerivedGridsTest : public test::LogFixture {
  protected:
   static constexpr int kRows = 5;
   static constexpr int kCols = 6;
@@ -96,15 +97,6 @@ class DerivedGridsTest : public ::testing::Test {
     return grid;
   }
 
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
   std::vector<double> FileValues(const std::string& name) const {
     std::istringstream text(test::ReadFile(dir_.file(name)));
     std::string key;
@@ -115,9 +107,6 @@ class DerivedGridsTest : public ::testing::Test {
     return values;
   }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   Grid zone_{1, kRows, kCols, kRows};

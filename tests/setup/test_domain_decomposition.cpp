@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -15,17 +13,10 @@
 namespace tolvo {
 namespace {
 
-constexpr double N = kNodata;
+using test::CodeOf;
+using test::GridOf;
 
-Grid MakeGrid(const std::vector<std::vector<double>>& rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = static_cast<int>(rows.front().size());
-  Grid grid(1, nrows, ncols, nrows);
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) grid(r, c) = rows[r - 1][c - 1];
-  }
-  return grid;
-}
+constexpr double N = kNodata;
 
 std::vector<std::vector<double>> Values(const Grid& grid) {
   std::vector<std::vector<double>> rows;
@@ -35,21 +26,9 @@ std::vector<std::vector<double>> Values(const Grid& grid) {
   return rows;
 }
 
-class DecompositionTest : public ::testing::Test {
+class DecompositionTest : public test::LogFixture {
  protected:
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, dir_.file("control.txt")};
 };
 
@@ -128,8 +107,8 @@ TEST_F(DecompositionTest, BudgetsAreSettledSoThatEveryProcessGetsACell) {
 }
 
 TEST_F(DecompositionTest, CellsAreDealtFromTheHighestRankInRowOrder) {
-  const Grid zone = MakeGrid({{N, 1, 1}, {1, 1, 1}, {1, N, 1}});
-  Grid regions = MakeGrid({{N, N, N}, {N, N, N}, {N, N, N}});
+  const Grid zone = GridOf({{N, 1, 1}, {1, 1, 1}, {1, N, 1}});
+  Grid regions = GridOf({{N, N, N}, {N, N, N}, {N, N, N}});
   const std::vector<RowRange> bands = AssignCells(zone.view(), kNodata, {}, {2, 2, 3}, regions.view());
   EXPECT_EQ(Values(regions), (std::vector<std::vector<double>>{{N, 2, 2}, {2, 1, 1}, {0, N, 0}}));
   ASSERT_EQ(bands.size(), 3u);
@@ -142,9 +121,9 @@ TEST_F(DecompositionTest, CellsAreDealtFromTheHighestRankInRowOrder) {
 }
 
 TEST_F(DecompositionTest, LinkCellsTakeTheBandTheyLieIn) {
-  const Grid zone = MakeGrid({{1, 1}, {1, 1}, {1, 1}});
-  const Grid links = MakeGrid({{0, 5}, {0, 0}, {0, 5}});
-  Grid regions = MakeGrid({{N, N}, {N, N}, {N, N}});
+  const Grid zone = GridOf({{1, 1}, {1, 1}, {1, 1}});
+  const Grid links = GridOf({{0, 5}, {0, 0}, {0, 5}});
+  Grid regions = GridOf({{N, N}, {N, N}, {N, N}});
   // Regular cells: 4; process 1 takes 2 of them (and the link cell between), process 0 the
   // rest; the link cell in the last row lies below process 0's last regular cell.
   const std::vector<RowRange> bands = AssignCells(zone.view(), kNodata, links.view(), {2, 2}, regions.view());
@@ -159,9 +138,9 @@ TEST_F(DecompositionTest, OneProcessComputesEveryCell) {
   test::WriteFile(dir_.file("MpiSpeedFactor.dat"), "1\n");
   test::WriteFile(dir_.file("control.txt"), "[unsatzon_model]\n1 # switch\n60\n1\n2 # interaction\n");
   reader_.set_geometry({.ncols = 3, .nrows = 4, .cellsize = 1, .nodata_value = kNodata});
-  const Grid zone = MakeGrid({{N, N, N}, {N, 1, 1}, {1, N, 1}, {N, N, N}});
-  const Grid elevation = MakeGrid({{0, 0, 0}, {0, 3, 2}, {1, 0, 0}, {0, 0, 0}});
-  const Grid links = MakeGrid({{0, 0, 0}, {0, 4, 4}, {0, 0, 0}, {0, 0, 0}});
+  const Grid zone = GridOf({{N, N, N}, {N, 1, 1}, {1, N, 1}, {N, N, N}});
+  const Grid elevation = GridOf({{0, 0, 0}, {0, 3, 2}, {1, 0, 0}, {0, 0, 0}});
+  const Grid links = GridOf({{0, 0, 0}, {0, 4, 4}, {0, 0, 0}, {0, 0, 0}});
   const DomainDecomposition d = BuildMpiRegions(
       reader_, {zone.view(), elevation.view(), links.view(), dir_.file("MpiSpeedFactor.dat")});
   EXPECT_EQ(Values(d.regions), (std::vector<std::vector<double>>{{N, N, N}, {N, 0, 0}, {0, N, 0}, {N, N, N}}));
@@ -191,8 +170,8 @@ TEST_F(DecompositionTest, OneProcessComputesEveryCell) {
 TEST_F(DecompositionTest, LinksNeedTheInteractionValue2) {
   test::WriteFile(dir_.file("MpiSpeedFactor.dat"), "1\n");
   reader_.set_geometry({.ncols = 2, .nrows = 1, .cellsize = 1, .nodata_value = kNodata});
-  const Grid zone = MakeGrid({{1, 1}});
-  const Grid links = MakeGrid({{4, 4}});
+  const Grid zone = GridOf({{1, 1}});
+  const Grid links = GridOf({{4, 4}});
   const DecompositionInput input{zone.view(), zone.view(), links.view(), dir_.file("MpiSpeedFactor.dat")};
   for (const char* control : {"[unsatzon_model]\n1\n60\n1\n1\n", "[other]\n1\n"}) {
     test::WriteFile(dir_.file("control.txt"), control);
@@ -209,7 +188,7 @@ TEST_F(DecompositionTest, GridsArePublishedAtTheFirstEntryWithoutAFileName) {
   test::WriteFile(dir_.file("MpiSpeedFactor.dat"), "1\n");
   test::WriteFile(dir_.file("control.txt"), "[other]\n");
   reader_.set_geometry({.ncols = 2, .nrows = 2, .cellsize = 1, .nodata_value = kNodata});
-  const Grid zone = MakeGrid({{1, 1}, {N, 1}});
+  const Grid zone = GridOf({{1, 1}, {N, 1}});
   DomainDecomposition d = BuildMpiRegions(reader_, {zone.view(), zone.view(), {}, dir_.file("MpiSpeedFactor.dat")});
   grid_table table;
   reader_.set_grid_table(&table);

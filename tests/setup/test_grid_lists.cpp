@@ -22,6 +22,7 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
 using test::TempDir;
 using test::WriteFile;
 
@@ -31,15 +32,6 @@ constexpr int kCols = 4;
 
 // The zone grid of every test: zones 1 and 2, two cells outside the domain.
 constexpr double kZone[kRows][kCols] = {{1, 1, 2, N}, {1, 2, 2, 2}, {N, 1, 2, 2}};
-
-int CodeOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const ErrorCode& error) {
-    return error.code;
-  }
-  return 0;
-}
 
 // A model object that records the grid outputs it is asked for.
 class RecordingReader : public modelobject {
@@ -53,7 +45,7 @@ class RecordingReader : public modelobject {
   std::vector<int> written;
 };
 
-class GridListsTest : public ::testing::Test {
+class GridListsTest : public test::LogFixture {
  protected:
   void SetUp() override {
     reader_.set_name("defaults");
@@ -114,9 +106,6 @@ class GridListsTest : public ::testing::Test {
     return values;
   }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   grid_table table_;
   RecordingReader reader_{log_, dir_.file("control.txt")};
   Grid zone_;

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -15,43 +13,25 @@
 namespace tolvo {
 namespace {
 
-constexpr double N = kNodata;
+using test::CodeOf;
+using test::GridOf;
 
-Grid MakeGrid(const std::vector<std::vector<double>>& rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = static_cast<int>(rows.front().size());
-  Grid grid(1, nrows, ncols, nrows);
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) grid(r, c) = rows[r - 1][c - 1];
-  }
-  return grid;
-}
+constexpr double N = kNodata;
 
 // Columns 0..ncols of a row.
 std::vector<double> Row(const Grid& grid, int r) { return {grid[r], grid[r] + grid.ncols() + 1}; }
 
-class HaloListsTest : public ::testing::Test {
+class HaloListsTest : public test::LogFixture {
  protected:
   void SetRegions(const std::vector<std::vector<double>>& rows) {
-    regions_ = MakeGrid(rows);
+    regions_ = GridOf(rows);
     const int nrows = regions_.rows().last;
     reader_.set_geometry({.ncols = regions_.ncols(), .nrows = nrows, .cellsize = 1, .nodata_value = kNodata});
     helper_ = Grid(1, nrows, regions_.ncols(), nrows);
     halo_ = Grid(1, nrows, regions_.ncols(), nrows);
     halo_.fill(kNodata);
   }
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   Grid regions_;
   Grid helper_;
@@ -100,7 +80,7 @@ TEST_F(HaloListsTest, HaloMarksNeighboursAcrossEdgesAndCorners) {
 
 TEST_F(HaloListsTest, ReceiveRunsSpanGapsOfOnePeerAndSplitAtAnother) {
   SetRegions({{0}});
-  const Grid halo = MakeGrid({{N, 2, N, N, 2, 2, 1, 2}, {0, 0, N, 0, N, N, N, N}});
+  const Grid halo = GridOf({{N, 2, N, N, 2, 2, 1, 2}, {0, 0, N, 0, N, N, N, N}});
   const std::vector<StripRecord> list = BuildReceiveList(halo.view(), {1, 2});
   const std::vector<StripRecord> expected = {
       {1, 2, 5, 2},  // columns 2 to 6: the gap of 3 and 4 travels with the run

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 
 #include "framework/error_code.h"
@@ -17,7 +16,7 @@ namespace {
 
 // Two multilayer types of two layers (land-use indices 4 over 1, and 2 over 3) on a 3 x 4
 // grid whose zone grid leaves out cell (1, 1).
-class LanduseLayerGridsTest : public ::testing::Test {
+class LanduseLayerGridsTest : public test::LogFixture {
  protected:
   static constexpr int kRows = 3;
   static constexpr int kCols = 4;
@@ -37,9 +36,6 @@ class LanduseLayerGridsTest : public ::testing::Test {
   }
   void RegisterLanduse() { reader_.RegisterGrid(3, "lu.asc", landuse_.view(), {}, 0, "landuse", 0, 1, kRows); }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   MultilayerLanduseTable table_types_{2};

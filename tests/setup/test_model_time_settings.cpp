@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 
 #include "framework/error_code.h"
 #include "support/test_support.h"
@@ -10,6 +9,7 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
 using test::TempDir;
 using test::WriteFile;
 
@@ -40,23 +40,12 @@ temperature   the first
 precipitation
 )";
 
-class SettingsTest : public ::testing::Test {
+class SettingsTest : public test::LogFixture {
  protected:
   std::string Write(const std::string& text) {
     WriteFile(dir_.file("c.ctl"), text);
     return dir_.file("c.ctl");
   }
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "c.ctl"};
 };
 

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,32 +14,16 @@
 namespace tolvo {
 namespace {
 
-constexpr double N = kNodata;
+using test::AsciiGridValues;
+using test::CodeOf;
+using test::GridOf;
 
-Grid MakeGrid(const std::vector<std::vector<double>>& rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = static_cast<int>(rows.front().size());
-  Grid grid(1, nrows, ncols, nrows);
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) grid(r, c) = rows[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(c - 1)];
-  }
-  return grid;
-}
+constexpr double N = kNodata;
 
 Grid Filled(int nrows, int ncols, double value) {
   Grid grid(1, nrows, ncols, nrows);
   grid.fill(value);
   return grid;
-}
-
-// The values of an ASCII grid file after its six header lines.
-std::vector<double> AsciiValues(const std::string& path) {
-  std::istringstream in(test::ReadFile(path));
-  std::string line;
-  for (int i = 0; i < 6; ++i) std::getline(in, line);
-  std::vector<double> values;
-  for (double v; in >> v;) values.push_back(v);
-  return values;
 }
 
 // The weight grids of a whole domain for the weight computation.
@@ -101,7 +83,7 @@ TEST(RegionWeights, TwoRegionsBlendOverTheTransitionDistance) {
 }
 
 TEST(RegionWeights, OneRegionWeighsOneInsideTheZoneAndNodataOutside) {
-  WeightGrids g(MakeGrid({{1, 1, N}, {N, 1, 1}}), MakeGrid({{1, 1, 1}, {1, 1, 1}}));
+  WeightGrids g(GridOf({{1, 1, N}, {N, 1, 1}}), GridOf({{1, 1, 1}, {1, 1, 1}}));
   g.Compute(1, 3.0);
   const double w1[2][3] = {{1, 1, N}, {N, 1, 1}};
   for (int r = 1; r <= 2; ++r) {
@@ -146,7 +128,7 @@ TEST(RegionFileStem, CutsTheExtensionOfTheBaseNameOnly) {
   EXPECT_EQ(RegionFileStem("zones"), "zones");
 }
 
-class RegionGridTest : public ::testing::Test {
+class RegionGridTest : public test::LogFixture {
  protected:
   void SetUp() override {
     reader_.set_grid_table(&table_);
@@ -164,22 +146,11 @@ class RegionGridTest : public ::testing::Test {
     reader_.RegisterGrid(index, "regions.asc", regions_.view(), {}, 0, "regression_regions", 0, 1,
                          regions_.rows().last);
   }
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
   void Make(const std::string& distance) {
     test::WriteFile(dir_.file("control.txt"), "[region_transition_distance]\n" + distance + " distance\n");
     grids_.MakeRegionWeightGrids(reader_, [&] { ++registered_; });
   }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, dir_.file("control.txt"), {}, "", dir_.path().string() + "/"};
   grid_table table_;
   Grid zone_;
@@ -189,9 +160,9 @@ class RegionGridTest : public ::testing::Test {
 };
 
 TEST_F(RegionGridTest, RankingOrdersCodesAndFindsCentroids) {
-  SetDomain(MakeGrid({{1, 1, 1}, {1, 1, N}}));
+  SetDomain(GridOf({{1, 1, 1}, {1, 1, N}}));
   // 2.9 counts as region 2; the cell outside the zone is not looked at.
-  SetRegions(MakeGrid({{5, 2.9, 9}, {5, 2, -7}}));
+  SetRegions(GridOf({{5, 2.9, 9}, {5, 2, -7}}));
   const RegionTables tables = RankRegionGrid(reader_, 2);
   ASSERT_EQ(tables.region_count, 3);
   EXPECT_EQ(tables.largest_code, 9);
@@ -217,8 +188,8 @@ TEST_F(RegionGridTest, RankingRefusesInvalidCodesAndTooManyRegions) {
   const Case cases[] = {{32767, 0}, {32767.9, 0}, {0, 3}, {0.9, 3}, {32768, 3}, {-5, 3}, {N, 3}, {NAN, 3}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
-    SetDomain(MakeGrid({{1, 1}}));
-    SetRegions(MakeGrid({{1, c.value}}));
+    SetDomain(GridOf({{1, 1}}));
+    SetRegions(GridOf({{1, c.value}}));
     EXPECT_EQ(CodeOf([&] { RankRegionGrid(reader_, 2); }), c.code);
   }
   EXPECT_NE(console_.str().find("invalid region code in regions.asc!\n (codes has to be between 1 and 32767)!"),
@@ -238,7 +209,7 @@ TEST_F(RegionGridTest, RankingRefusesInvalidCodesAndTooManyRegions) {
 }
 
 TEST_F(RegionGridTest, WithoutRegionGridTheZoneIsOneRegionOfWeightOne) {
-  SetDomain(MakeGrid({{N, 3, 3}, {4, 4, N}}), "grids.v1/zones.asc");
+  SetDomain(GridOf({{N, 3, 3}, {4, 4, N}}), "grids.v1/zones.asc");
   std::filesystem::create_directories(dir_.path() / "grids.v1");
   Make("0");
   EXPECT_EQ(registered_, 2);
@@ -252,7 +223,7 @@ TEST_F(RegionGridTest, WithoutRegionGridTheZoneIsOneRegionOfWeightOne) {
   EXPECT_EQ(table_[weights].file_name, "grids.v1/zones.$w1");
   EXPECT_EQ(reader_.FindGrid("regression_regions2", true), 0);
   // Written once at set-up, then out of the step outputs.
-  EXPECT_EQ(AsciiValues(dir_.file("grids.v1/zones.$w1")), (std::vector<double>{N, 1, 1, 1, 1, N}));
+  EXPECT_EQ(AsciiGridValues(dir_.file("grids.v1/zones.$w1")), (std::vector<double>{N, 1, 1, 1, 1, N}));
   EXPECT_EQ(table_[weights].ones, 0);
 }
 
@@ -270,9 +241,9 @@ TEST_F(RegionGridTest, TwoRegionsMakeTheSecondRegionGrids) {
   EXPECT_EQ(reader_.FindGrid("regression_regions2", true), 4);
   EXPECT_EQ(reader_.FindGrid("regression_weights2", true), 5);
   EXPECT_EQ(reader_.FindGrid("regression_regions3", true), 0);
-  const std::vector<double> w1 = AsciiValues(dir_.file("regions.$w1"));
-  const std::vector<double> w2 = AsciiValues(dir_.file("regions.$w2"));
-  const std::vector<double> r2 = AsciiValues(dir_.file("regions.$r2"));
+  const std::vector<double> w1 = AsciiGridValues(dir_.file("regions.$w1"));
+  const std::vector<double> w2 = AsciiGridValues(dir_.file("regions.$w2"));
+  const std::vector<double> r2 = AsciiGridValues(dir_.file("regions.$r2"));
   ASSERT_EQ(w1.size(), 30u);
   ASSERT_EQ(w2.size(), 30u);
   ASSERT_EQ(r2.size(), 30u);

@@ -6,21 +6,14 @@
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "support/test_support.h"
 
 namespace tolvo {
 namespace {
 
-constexpr double N = kNodata;
+using test::GridOf;
 
-Grid MakeGrid(const std::vector<std::vector<double>>& rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = static_cast<int>(rows.front().size());
-  Grid grid(1, nrows, ncols, nrows);
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) grid(r, c) = rows[r - 1][c - 1];
-  }
-  return grid;
-}
+constexpr double N = kNodata;
 
 std::vector<std::pair<int, int>> CellsOf(const RiverLink& link) {
   std::vector<std::pair<int, int>> cells;
@@ -31,9 +24,9 @@ std::vector<std::pair<int, int>> CellsOf(const RiverLink& link) {
 TEST(RiverLinks, CollectGroupsOrdersAndSizesTheLinks) {
   // Link 3 (from 3.7 and 3.0) has two stretches; link 1 and link 2 have two cells each.
   // Values 0, below 0 and nodata, and cells outside the zone, mark no link.
-  const Grid zone = MakeGrid({{1, 1, 1, 1}, {1, 1, 1, N}, {1, 1, 1, 1}});
-  const Grid links = MakeGrid({{3.7, 0, 2, 2}, {-1, N, 1, 5}, {1, 0, 0, 3.0}});
-  const Grid elevation = MakeGrid({{10, 0, 7, 7}, {0, 0, 4, 0}, {6, 0, 0, 12}});
+  const Grid zone = GridOf({{1, 1, 1, 1}, {1, 1, 1, N}, {1, 1, 1, 1}});
+  const Grid links = GridOf({{3.7, 0, 2, 2}, {-1, N, 1, 5}, {1, 0, 0, 3.0}});
+  const Grid elevation = GridOf({{10, 0, 7, 7}, {0, 0, 4, 0}, {6, 0, 0, 12}});
   const std::vector<RiverLink> found =
       CollectRiverLinks(zone.view(), links.view(), elevation.view(), kNodata);
   ASSERT_EQ(found.size(), 3u);
@@ -50,9 +43,9 @@ TEST(RiverLinks, CollectGroupsOrdersAndSizesTheLinks) {
 }
 
 TEST(RiverLinks, LargerLinksComeFirst) {
-  const Grid zone = MakeGrid({{1, 1, 1, 1}});
-  const Grid links = MakeGrid({{4, 9, 9, 9}});
-  const Grid elevation = MakeGrid({{0, 0, 0, 0}});
+  const Grid zone = GridOf({{1, 1, 1, 1}});
+  const Grid links = GridOf({{4, 9, 9, 9}});
+  const Grid elevation = GridOf({{0, 0, 0, 0}});
   const std::vector<RiverLink> found =
       CollectRiverLinks(zone.view(), links.view(), elevation.view(), kNodata);
   ASSERT_EQ(found.size(), 2u);
@@ -61,10 +54,10 @@ TEST(RiverLinks, LargerLinksComeFirst) {
 }
 
 TEST(RiverLinks, StampAndListsOfOneProcess) {
-  const Grid zone = MakeGrid({{1, 1}, {1, 1}});
-  const Grid links = MakeGrid({{1, 2}, {1, 2}});
-  const Grid elevation = MakeGrid({{5, 5}, {4, 6}});
-  const Grid regions = MakeGrid({{0, 0}, {0, 0}});
+  const Grid zone = GridOf({{1, 1}, {1, 1}});
+  const Grid links = GridOf({{1, 2}, {1, 2}});
+  const Grid elevation = GridOf({{5, 5}, {4, 6}});
+  const Grid regions = GridOf({{0, 0}, {0, 0}});
   std::vector<RiverLink> found = CollectRiverLinks(zone.view(), links.view(), elevation.view(), kNodata);
   StampLinkCells(found, regions.view());
   ASSERT_EQ(found.size(), 2u);

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,26 +13,11 @@
 namespace tolvo {
 namespace {
 
+using test::AsciiGridValues;
+using test::CodeOf;
+using test::GridOf;
+
 constexpr double N = kNodata;
-
-Grid MakeGrid(const std::vector<std::vector<double>>& rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = static_cast<int>(rows.front().size());
-  Grid grid(1, nrows, ncols, nrows);
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) grid(r, c) = rows[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(c - 1)];
-  }
-  return grid;
-}
-
-std::vector<double> AsciiValues(const std::string& path) {
-  std::istringstream in(test::ReadFile(path));
-  std::string line;
-  for (int i = 0; i < 6; ++i) std::getline(in, line);
-  std::vector<double> values;
-  for (double v; in >> v;) values.push_back(v);
-  return values;
-}
 
 TEST(HruKey, ClassesStandAsFourDigitsAndAnApostrophe) {
   struct Case {
@@ -54,7 +37,7 @@ TEST(HruKey, ClassesStandAsFourDigitsAndAnApostrophe) {
   }
 }
 
-class SpinUpTest : public ::testing::Test {
+class SpinUpTest : public test::LogFixture {
  protected:
   void SetUp() override {
     reader_.set_grid_table(&table_);
@@ -65,7 +48,7 @@ class SpinUpTest : public ::testing::Test {
                 const std::vector<std::pair<std::string, std::vector<std::vector<double>>>>& grids) {
     table_ = grid_table{};
     registered_ = 0;
-    zone_ = MakeGrid(zone);
+    zone_ = GridOf(zone);
     const int nrows = zone_.rows().last;
     reader_.set_geometry({.ncols = zone_.ncols(), .nrows = nrows, .cellsize = 100, .nodata_value = N});
     reader_.set_strip({1, nrows});
@@ -73,7 +56,7 @@ class SpinUpTest : public ::testing::Test {
     grids_.clear();
     grids_.reserve(grids.size());
     for (const auto& [identifier, values] : grids) {
-      grids_.push_back(MakeGrid(values));
+      grids_.push_back(GridOf(values));
       reader_.RegisterGrid(static_cast<int>(grids_.size()) + 1, identifier + ".asc", grids_.back().view(), {}, 0,
                            identifier, 0, 1, nrows);
     }
@@ -82,19 +65,8 @@ class SpinUpTest : public ::testing::Test {
     test::WriteFile(dir_.file("control.txt"), "[model_time]\n1\n" + section + "[end]\n");
     return units_.InitSpinUp(reader_, [&] { ++registered_; });
   }
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
-  std::vector<double> Output(const std::string& name) { return AsciiValues(dir_.file(name)); }
+  std::vector<double> Output(const std::string& name) { return AsciiGridValues(dir_.file(name)); }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, dir_.file("control.txt"), {}, "", dir_.path().string() + "/"};
   grid_table table_;
   Grid zone_;

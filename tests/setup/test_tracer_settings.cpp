@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 
 #include "support/test_support.h"
@@ -17,7 +16,7 @@ std::string TracerLine(const std::string& name, const std::string& decay = "non_
          " soilini = 1.5 gwini = 2.5 statcode = 2001 gridcode = 11 path = out/ statext = .stat gridext = .grd";
 }
 
-class TracerSettingsTest : public ::testing::Test {
+class TracerSettingsTest : public test::LogFixture {
  protected:
   // Reads a control file whose "[substance_transport]" section has the count line and the
   // tracer lines; the error code.
@@ -31,11 +30,7 @@ class TracerSettingsTest : public ::testing::Test {
     object_ = std::make_unique<tracer_ini_class>(error, log_, dir_.file("run.ctl"), 0, n_, tracers_);
     return error;
   }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   int n_ = -1;
   std::span<TracerSettingsRecord> tracers_;
   std::unique_ptr<tracer_ini_class> object_;

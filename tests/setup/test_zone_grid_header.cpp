@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdio>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,7 @@ void WriteBinary(const std::string& path, const std::vector<T>& values) {
   std::fclose(file);
 }
 
-class ZoneGridHeaderTest : public ::testing::Test {
+class ZoneGridHeaderTest : public test::LogFixture {
  protected:
   void SetUp() override {
     reader_.set_grid_table(&table_);
@@ -44,9 +43,6 @@ class ZoneGridHeaderTest : public ::testing::Test {
   }
   std::string path() const { return dir_.file("zone.grd"); }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   grid_table table_;
   modelobject reader_{log_, "control.txt"};
 };

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -14,9 +12,11 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
+
 constexpr double N = kNodata;
 
-class ZoneRankingTest : public ::testing::Test {
+class ZoneRankingTest : public test::LogFixture {
  protected:
   // A zone grid of the given rows (all of equal length) with cells of 100 m.
   void SetZones(const std::vector<std::vector<double>>& rows) {
@@ -31,18 +31,7 @@ class ZoneRankingTest : public ::testing::Test {
   ZoneRanking Rank(ConstGridView weights = {}) {
     return RankZoneGrid(reader_, std::as_const(zone_).view(), "zones.asc", weights, {1, zone_.rows().last});
   }
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   Grid zone_;
 };

@@ -12,6 +12,8 @@ extern char** environ;
 #include <regex>
 #include <sstream>
 
+#include "framework/error_code.h"
+
 namespace tolvo::test {
 
 TempDir::TempDir() {
@@ -97,6 +99,34 @@ int AbortCodeInLog(const std::string& diagnostics) {
   std::smatch match;
   if (!std::regex_search(diagnostics, match, pattern)) return -1;
   return std::stoi(match[1].str());
+}
+
+int CodeOf(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const ErrorCode& error) {
+    return error.code;
+  }
+  return 0;
+}
+
+Grid GridOf(const std::vector<std::vector<double>>& rows) {
+  const int nrows = static_cast<int>(rows.size());
+  const int ncols = static_cast<int>(rows.front().size());
+  Grid grid(1, nrows, ncols, nrows);
+  for (int r = 1; r <= nrows; ++r) {
+    for (int c = 1; c <= ncols; ++c) grid(r, c) = rows[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(c - 1)];
+  }
+  return grid;
+}
+
+std::vector<double> AsciiGridValues(const std::string& path) {
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  for (int i = 0; i < 6; ++i) std::getline(in, line);
+  std::vector<double> values;
+  for (double v; in >> v;) values.push_back(v);
+  return values;
 }
 
 }  // namespace tolvo::test

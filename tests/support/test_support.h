@@ -1,9 +1,17 @@
 #pragma once
-// Helpers of the tests: temporary folders, files, and runs of the program.
+// Helpers of the tests: temporary folders, files, runs of the program, error codes, small
+// grids and a fixture with a diagnostics log.
+
+#include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "framework/diagnostics_log.h"
+#include "framework/matrix.h"
 
 namespace tolvo::test {
 
@@ -36,5 +44,26 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::file
 
 // The code of the "Program aborted with exit code N" entry of a diagnostics file, or -1.
 int AbortCodeInLog(const std::string& diagnostics);
+
+// The code of the ErrorCode the call raises; 0 when it returns.
+int CodeOf(const std::function<void()>& body);
+
+// A whole grid (rows 1..n) of the given rows, all of the same length, row 1 first.
+Grid GridOf(const std::vector<std::vector<double>>& rows);
+
+// The values of an ASCII grid file after its six header lines, row by row.
+std::vector<double> AsciiGridValues(const std::string& path);
+
+// A fixture with a temporary folder and a diagnostics log (level 4, file "d.xml" in the
+// folder) whose console text goes to a string.
+class LogFixture : public ::testing::Test {
+ protected:
+  // Whether the console shows the text.
+  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
+
+  TempDir dir_;
+  std::ostringstream console_;
+  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
+};
 
 }  // namespace tolvo::test

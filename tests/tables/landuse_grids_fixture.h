@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -45,7 +44,7 @@ inline std::string Tables(int n, double albedo, double rsc, double lai, double z
          "; VCF = " + list(vcf) + "; RootDepth = " + list(root) + "; AltDep = " + list(altdep) + ";";
 }
 
-class LanduseGridsTest : public ::testing::Test {
+class LanduseGridsTest : public LogFixture {
  protected:
   static constexpr int kRows = 4;
   static constexpr int kCols = 3;
@@ -105,21 +104,9 @@ class LanduseGridsTest : public ::testing::Test {
   }
   int IndexOf(const std::string& identifier) { return reader_.FindGrid(identifier, true); }
 
-  int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
   // The console shows entries without their level prefix, and every line after the
   // first with the rank in front.
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   Grid zone_{1, kRows, kCols, kRows};

@@ -4,7 +4,6 @@
 
 #include <functional>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,20 +14,10 @@
 namespace tolvo {
 namespace {
 
-constexpr double N = kNodata;
+using test::CodeOf;
+using test::GridOf;
 
-// A grid of the given rows (1-based, all of the same length).
-Grid MakeGrid(std::initializer_list<std::vector<double>> rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = static_cast<int>(rows.begin()->size());
-  Grid grid(1, nrows, ncols, nrows);
-  int r = 1;
-  for (const std::vector<double>& row : rows) {
-    for (int c = 1; c <= ncols; ++c) grid(r, c) = row[static_cast<std::size_t>(c - 1)];
-    ++r;
-  }
-  return grid;
-}
+constexpr double N = kNodata;
 
 std::vector<double> Values(const Grid& grid) {
   std::vector<double> values;
@@ -63,16 +52,8 @@ LanduseTable LanduseCodes(std::initializer_list<int> codes) {
   return table;
 }
 
-class CodeGridTest : public ::testing::Test {
+class CodeGridTest : public test::LogFixture {
  protected:
-  static int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
   // The console shows entries without their level prefix, each after a line end and the
   // rank mark.
   std::vector<std::string> Entries() const {
@@ -94,16 +75,13 @@ class CodeGridTest : public ::testing::Test {
     return table;
   }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   // Row 1 lies outside the domain except its first cell.
-  Grid zone_ = MakeGrid({{1, N, N}, {1, 1, 1}, {1, 1, 1}});
+  Grid zone_ = GridOf({{1, N, N}, {1, 1, 1}, {1, 1, 1}});
 };
 
 TEST_F(CodeGridTest, SoilCodesBecomeTableIndices) {
-  Grid soil = MakeGrid({{10, 30, N}, {20, 30, 10}, {20.7, 10, 20}});
+  Grid soil = GridOf({{10, 30, N}, {20, 30, 10}, {20.7, 10, 20}});
   check_SOIL_Codes(reader_, {soil.view(), "soil.asc", "soil_types"}, zone_.view(), SoilCodes({10, 20, 30}));
   // 20.7 counts as code 20 and becomes its index; outside the domain codes are replaced
   // as well, nodata stays.
@@ -114,7 +92,7 @@ TEST_F(CodeGridTest, SoilCodesBecomeTableIndices) {
 }
 
 TEST_F(CodeGridTest, SwappedCodesDoNotChain) {
-  Grid soil = MakeGrid({{2, N, N}, {1, 2, 1}, {3, 3, 2}});
+  Grid soil = GridOf({{2, N, N}, {1, 2, 1}, {3, 3, 2}});
   check_SOIL_Codes(reader_, {soil.view(), "soil.asc", "soil_types"}, zone_.view(), SoilCodes({2, 1, 3}));
   EXPECT_EQ(Values(soil), (std::vector<double>{1, N, N, 2, 1, 2, 3, 3, 1}));
   // Entry 3 keeps its code and is not logged.
@@ -122,7 +100,7 @@ TEST_F(CodeGridTest, SwappedCodesDoNotChain) {
 }
 
 TEST_F(CodeGridTest, IrrigationChecksOnlyPositiveCodes) {
-  Grid irrigation = MakeGrid({{0, 9, N}, {-1, 2, 1}, {1, 0, 2.5}});
+  Grid irrigation = GridOf({{0, 9, N}, {-1, 2, 1}, {1, 0, 2.5}});
   check_irrig_Codes(reader_, {irrigation.view(), "irr.asc", "irrigation_codes"}, zone_.view(),
                     IrrigationCodes({2, 1}));
   // 0 and -1 in the domain are neither checked nor changed; 9 lies outside the domain.
@@ -133,14 +111,14 @@ TEST_F(CodeGridTest, IrrigationChecksOnlyPositiveCodes) {
 }
 
 TEST_F(CodeGridTest, LandUseWithoutMultilayerTable) {
-  Grid landuse = MakeGrid({{3, N, N}, {11, 3, 11}, {3, 3, 3}});
+  Grid landuse = GridOf({{3, N, N}, {11, 3, 11}, {3, 3, 3}});
   check_landuse_Codes(reader_, {landuse.view(), "lu.asc", "landuse"}, zone_.view(), LanduseCodes({11, 3}), nullptr);
   EXPECT_EQ(Values(landuse), (std::vector<double>{2, N, N, 1, 2, 1, 2, 2, 2}));
   EXPECT_EQ(Entries()[1], "2.:replacing codes in land use grid lu.asc");
 }
 
 TEST_F(CodeGridTest, MultilayerLayerCodesBecomeLandUseIndices) {
-  Grid landuse = MakeGrid({{8, N, N}, {7, 8, 7}, {7, 7, 7}});
+  Grid landuse = GridOf({{8, N, N}, {7, 8, 7}, {7, 7, 7}});
   MultilayerLanduseTable multilayer = Multilayer({"7 forest { Landuse_Layers = 11, 3, -9999; }",
                                                   "8 field { Landuse_Layers = 3, -9999, -9999; }"});
   check_landuse_Codes(reader_, {landuse.view(), "lu.asc", "landuse"}, zone_.view(), LanduseCodes({3, 11}),
@@ -208,7 +186,7 @@ TEST_F(CodeGridTest, CodesMissingFromTheirTableStopTheSetUp) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    Grid grid = MakeGrid({{c.first_cell, N, N}, {1, 1, 1}, {1, 1, 1}});
+    Grid grid = GridOf({{c.first_cell, N, N}, {1, 1, 1}, {1, 1, 1}});
     console_.str("");
     EXPECT_EQ(CodeOf([&] { c.check({grid.view(), "g.asc", "g"}); }), c.code);
     EXPECT_NE(console_.str().find(c.entry), std::string::npos) << console_.str();

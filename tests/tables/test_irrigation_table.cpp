@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <functional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +14,7 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
 using test::TempDir;
 using test::WriteFile;
 
@@ -29,20 +28,12 @@ std::vector<Date> Dates(const IrrigationRecord& record) {
   return dates;
 }
 
-class IrrigationTableTest : public ::testing::Test {
+class IrrigationTableTest : public test::LogFixture {
  protected:
   modelobject& WithControlFile(const std::string& text) {
     WriteFile(dir_.file("control.txt"), text);
     EXPECT_TRUE(object_.OpenControlFile(dir_.file("control.txt")));
     return object_;
-  }
-  static int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
   }
   IrrigationRecord Rules(const std::string& text) {
     IrrigationRecord record;
@@ -50,11 +41,7 @@ class IrrigationTableTest : public ::testing::Test {
     return record;
   }
   // The console shows entries without their "FATAL: " prefix.
-  bool Logged(const std::string& entry) const { return console_.str().find(entry) != std::string::npos; }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject object_{log_, "control.txt"};
 };
 

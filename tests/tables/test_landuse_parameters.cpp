@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,12 +16,14 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
+
 const std::string kDP1 = "F* = 200; DP1_t1_dorm = 60; DP1_T_Bf = 5; JDReset_TStart = 300; maxStartJDforDP1 = 150;";
 const std::string kDP4 =
     "DP4_t0_dorm = 1; DP4_t1_dorm = 2; DP4_T0 = 3; DP4_T1 = 4; DP4_Par_a = 5; DP4_Par_b = 6; DP4_T_xylstop = 7;"
     " DP4_t_xs1 = 8; DP4_SPSLF = 9;";
 
-class LanduseParametersTest : public ::testing::Test {
+class LanduseParametersTest : public test::LogFixture {
  protected:
   // A block entry of code 7 with the given method, days, LAI, altitude gradients and extra keys.
   LanduseRecord Entry(const std::string& method, const std::string& days, const std::string& lai,
@@ -39,20 +40,6 @@ class LanduseParametersTest : public ::testing::Test {
                       method);
     return record;
   }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
-  template <typename Body>
-  int CodeOf(Body body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
-  }
-
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
 };
 
 TEST_F(LanduseParametersTest, DayOfYearFollowsTheGregorianCalendar) {

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <sstream>
 #include <string>
 
 #include "framework/error_code.h"
@@ -31,7 +29,7 @@ const std::string kGrass =
     "3 grass 0.2 70 70 70 70 70 70 70 70 70 70 70 70 1 100 250 366 1 3 3 1 0.01 0.05 0.05 0.01 0.5 0.9 0.9 0.5 "
     "0.2 0.4 0.4 0.2 0.5 3.45";
 
-class LanduseTableTest : public ::testing::Test {
+class LanduseTableTest : public test::LogFixture {
  protected:
   // Reads [landuse_table] with the given entries; the failure code, or 0.
   int Read(const std::string& entries, const std::string& count = "") {
@@ -62,9 +60,6 @@ class LanduseTableTest : public ::testing::Test {
     return console_.str().find(text) != std::string::npos;
   }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   std::optional<LanduseTable> table_;
 };

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -13,7 +12,7 @@
 namespace tolvo {
 namespace {
 
-class MultilayerLanduseTest : public ::testing::Test {
+class MultilayerLanduseTest : public test::LogFixture {
  protected:
   // Reads a control file with the given text; the failure code, or 0.
   int Read(const std::string& control) {
@@ -26,12 +25,8 @@ class MultilayerLanduseTest : public ::testing::Test {
     }
     return 0;
   }
-  bool Logged(const std::string& text) const { return console_.str().find(text) != std::string::npos; }
   static std::vector<int> Codes(std::span<const int> codes) { return {codes.begin(), codes.end()}; }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject reader_{log_, "control.txt"};
   std::optional<MultilayerLanduseTable> table_;
 };

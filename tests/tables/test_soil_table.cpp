@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <functional>
-#include <sstream>
 #include <string>
 
 #include "framework/error_code.h"
@@ -14,6 +12,7 @@
 namespace tolvo {
 namespace {
 
+using test::CodeOf;
 using test::TempDir;
 using test::WriteFile;
 
@@ -26,21 +25,12 @@ std::string Block(const std::string& layers, const std::string& extra = "",
          extra + " }";
 }
 
-class SoilTableTest : public ::testing::Test {
+class SoilTableTest : public test::LogFixture {
  protected:
   modelobject& WithControlFile(const std::string& text) {
     WriteFile(dir_.file("control.txt"), text);
     EXPECT_TRUE(object_.OpenControlFile(dir_.file("control.txt")));
     return object_;
-  }
-  // The error code a body raises (0 when it raises none).
-  static int CodeOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ErrorCode& error) {
-      return error.code;
-    }
-    return 0;
   }
   SoilRecord Parsed(const std::string& block) {
     SoilRecord soil(1);
@@ -59,9 +49,6 @@ class SoilTableTest : public ::testing::Test {
     return entry;
   }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  DiagnosticsLog log_{dir_.file("d.xml"), 4, console_};
   modelobject object_{log_, "control.txt"};
 };
 
