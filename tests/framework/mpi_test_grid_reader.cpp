@@ -13,10 +13,16 @@
 #include "framework/grid_reader.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
+#include "support/row_bands.h"
 #include "support/test_support.h"
 
 namespace tolvo {
 namespace {
+
+using test::RowBand;
+using test::RowBandLayout;
+using test::WorldRank;
+using test::WorldSize;
 
 constexpr int kCols = 5;
 constexpr int kRows = 6;
@@ -24,84 +30,13 @@ constexpr int kRows = 6;
 // v(r, c) = 10 r + c + 0.25: exact in binary32.
 double Value(int r, int c) { return 10.0 * r + c + 0.25; }
 
-int Rank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
-int Size() {
-  int size = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &size);
-  return size;
-}
-
-// Bands of whole rows dealt from the top: the highest rank holds the northern rows,
-// process 0 the southern ones.
-RowRange Band(int rank, int size) {
-  const int per = kRows / size;
-  const int first = (size - 1 - rank) * per + 1;
-  return {first, rank == 0 ? kRows : first + per - 1};
-}
-int Owner(int r, int size) {
-  for (int q = 0; q < size; ++q) {
-    if (Band(q, size).contains(r)) return q;
-  }
-  return -1;
-}
-
-// The decomposition of a 5 x 6 grid in which every cell lies in the domain: the region
-// and strip grids and the halo lists that the set-up would build for these bands.
-class BandLayout {
- public:
-  BandLayout(int rank, int size) {
-    const RowRange band = Band(rank, size);
-    const RowRange held = rank == 0 ? RowRange{1, kRows}
-                                    : RowRange{std::max(1, band.first - 1), std::min(kRows, band.last + 1)};
-    regions_ = Grid(held.first, held.last, kCols, kRows);
-    helper_ = Grid(held.first, held.last, kCols, kRows);
-    helper_.fill(0);
-    for (int r = held.first; r <= held.last; ++r) {
-      for (int c = 1; c <= kCols; ++c) regions_(r, c) = Owner(r, size);
-      // Process 0: (owner, length) of every row; the others: (first column, length) of
-      // their own rows. One run a row.
-      if (rank == 0) {
-        helper_(r, 1) = Owner(r, size);
-        helper_(r, 2) = kCols;
-      } else if (band.contains(r)) {
-        helper_(r, 1) = 1;
-        helper_(r, 2) = kCols;
-      }
-    }
-    if (band.last < kRows) {
-      receive_.push_back({band.last + 1, 1, kCols, Owner(band.last + 1, size)});
-      send_.push_back({band.last, 1, kCols, Owner(band.last + 1, size)});
-    }
-    if (band.first > 1) {
-      receive_.push_back({band.first - 1, 1, kCols, Owner(band.first - 1, size)});
-      send_.push_back({band.first, 1, kCols, Owner(band.first - 1, size)});
-    }
-    layout_.own_rows = band;
-    layout_.regions = std::as_const(regions_).view();
-    layout_.helper = std::as_const(helper_).view();
-    layout_.receive_list = receive_;
-    layout_.send_list = send_;
-  }
-  const DomainLayout& layout() const { return layout_; }
-
- private:
-  Grid regions_;
-  Grid helper_;
-  std::vector<StripRecord> receive_;
-  std::vector<StripRecord> send_;
-  DomainLayout layout_;
-};
 
 class GridReaderMpiTest : public ::testing::Test {
  protected:
-  GridReaderMpiTest() : rank_(Rank()), size_(Size()), bands_(rank_, size_) {
+  GridReaderMpiTest() : rank_(WorldRank()), size_(WorldSize()), bands_(rank_, size_, kRows, kCols) {
     object_.set_name("mpi_test");
     object_.set_geometry({kCols, kRows, 0, 0, 10, kNodata});
-    object_.set_strip(Band(rank_, size_));
+    object_.set_strip(RowBand(rank_, size_, kRows));
     object_.set_domain_layout(&bands_.layout());
     zone_ = Grid(1, kRows, kCols, kRows);
     zone_.fill(1);
@@ -152,13 +87,13 @@ class GridReaderMpiTest : public ::testing::Test {
   }
 
   RowRange WithHalo() const {
-    const RowRange band = Band(rank_, size_);
+    const RowRange band = RowBand(rank_, size_, kRows);
     return {std::max(1, band.first - 1), std::min(kRows, band.last + 1)};
   }
 
   int rank_;
   int size_;
-  BandLayout bands_;
+  RowBandLayout bands_;
   std::ostringstream console_;
   DiagnosticsLog log_{"", 0, console_};
   modelobject object_{log_, "control.txt"};
@@ -194,7 +129,7 @@ TEST_F(GridReaderMpiTest, WholeOnProcessZeroKeepsEveryRowThere) {
   const std::string path = WriteFloatGrid("g.flt");
   Grid grid;
   ASSERT_EQ(Read(path, grid, {.allocate = true, .whole_on_process0 = true}), 0);
-  const RowRange rows = rank_ == 0 ? RowRange{1, kRows} : Band(rank_, size_);
+  const RowRange rows = rank_ == 0 ? RowRange{1, kRows} : RowBand(rank_, size_, kRows);
   EXPECT_EQ(grid.rows().first, rank_ == 0 ? 1 : rows.first);
   ExpectFileValues(grid, rows);
 }

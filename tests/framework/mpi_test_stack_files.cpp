@@ -16,10 +16,14 @@
 #include "framework/grid_file_format.h"
 #include "framework/modelobject.h"
 #include "framework/stack_reader.h"
+#include "support/row_bands.h"
 #include "support/test_support.h"
 
 namespace tolvo {
 namespace {
+
+using test::WorldRank;
+using test::WorldSize;
 
 constexpr int kCols = 10;
 constexpr int kRows = 7;
@@ -36,17 +40,6 @@ bool InDomain(int r, int c) {
 double Value(int r, int c, int l) { return 100.0 * r + c + 0.25 * l; }
 // What the file holds: the values of domain cells, nodata elsewhere.
 double FileValue(int r, int c, int l) { return InDomain(r, c) ? Value(r, c, l) : N; }
-
-int Rank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
-int Size() {
-  int size = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &size);
-  return size;
-}
 
 // The decomposition as the set-up makes it: domain cells dealt out in row-major order in
 // runs of nearly equal size, the highest rank first; bands may share rows. The region
@@ -152,7 +145,7 @@ class CellLayout {
 
 class StackFilesMpiTest : public ::testing::Test {
  protected:
-  StackFilesMpiTest() : rank_(Rank()), size_(Size()), cells_(rank_, size_) {
+  StackFilesMpiTest() : rank_(WorldRank()), size_(WorldSize()), cells_(rank_, size_) {
     object_.set_name("mpi_stacks");
     object_.set_geometry({kCols, kRows, 1000, 2000, 50, N});
     object_.set_strip(cells_.band());

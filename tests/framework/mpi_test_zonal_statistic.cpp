@@ -2,34 +2,25 @@
 // equal those of one process.
 
 #include <gtest/gtest.h>
-#include <mpi.h>
 
 #include <sstream>
 #include <vector>
 
 #include "framework/zonal_statistic.h"
 #include "framework/zone_record.h"
+#include "support/row_bands.h"
 #include "support/test_support.h"
 
 namespace tolvo {
 namespace {
 
-int Rank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
-
-int Size() {
-  int size = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &size);
-  return size;
-}
+using test::WorldRank;
+using test::WorldSize;
 
 // Records 0..2 of a process: n = rank + 1, sx = 10 (rank + 1), RelCellSum = 100 (rank + 1),
 // zonenwert and rel marking the process.
 std::vector<ZoneRecord> RecordsOfThisProcess() {
-  const double r = Rank() + 1;
+  const double r = WorldRank() + 1;
   std::vector<ZoneRecord> records(3);
   for (std::size_t i = 0; i < records.size(); ++i) {
     records[i] = {r + i, 10 * r, 1000 * r + i, -r, 100 * r};
@@ -38,7 +29,7 @@ std::vector<ZoneRecord> RecordsOfThisProcess() {
 }
 
 TEST(ZoneRecordMpi, ReduceSumsOnProcessZeroAndLeavesOthersUnchanged) {
-  const int p = Size();
+  const int p = WorldSize();
   // Sum over ranks of (rank + 1): p (p + 1) / 2.
   const double s = p * (p + 1) / 2.0;
   for (const bool sum_rel_cell_sum : {true, false}) {
@@ -47,7 +38,7 @@ TEST(ZoneRecordMpi, ReduceSumsOnProcessZeroAndLeavesOthersUnchanged) {
     const std::vector<ZoneRecord> before = records;
     ReduceZoneRecords(records, 2, sum_rel_cell_sum);
     for (std::size_t i = 0; i < records.size(); ++i) {
-      if (Rank() == 0) {
+      if (WorldRank() == 0) {
         EXPECT_EQ(records[i].n, s + p * static_cast<double>(i));
         EXPECT_EQ(records[i].sx, 10 * s);
         EXPECT_EQ(records[i].RelCellSum, sum_rel_cell_sum ? 100 * s : 100.0);
@@ -92,16 +83,16 @@ TEST(ZonalStatisticMpi, TableIsTheSameWhateverTheNumberOfProcesses) {
   ASSERT_EQ(status, 0);
   StatisticsRegistry registry;
   const int index = table.WriteHeader("runoff", "(default)", registry, StatisticsRegistry::kCapacity);
-  EXPECT_EQ(index, Rank() == 0 ? 0 : -1);
+  EXPECT_EQ(index, WorldRank() == 0 ? 0 : -1);
   for (long long hour = 1; hour <= 2; ++hour) {
     table.BeginStep();
     for (int cell = 1; cell <= 3; ++cell) {
-      if ((cell - 1) % Size() == Rank()) table.AddValue(1, cell, cell, cell * static_cast<double>(hour), 1.0);
+      if ((cell - 1) % WorldSize() == WorldRank()) table.AddValue(1, cell, cell, cell * static_cast<double>(hour), 1.0);
     }
     table.EndStep(2001, 6, 30, hour, 1);
   }
   table.Release();
-  if (Rank() == 0) {
+  if (WorldRank() == 0) {
     EXPECT_EQ(test::ReadFile(dir.file("table.txt")),
               "YY\tMM\tDD\tHH\t\"10\"\t\"20\"\t\"30\"\ttot_average\n"
               "runoff_submodel:(default)\n"

@@ -4,7 +4,6 @@
 // the same multilayer layer codes.
 
 #include <gtest/gtest.h>
-#include <mpi.h>
 
 #include <algorithm>
 #include <array>
@@ -18,11 +17,18 @@
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
 #include "framework/modelobject.h"
+#include "support/row_bands.h"
 #include "support/test_support.h"
 #include "tables/code_grids.h"
 
 namespace tolvo {
 namespace {
+
+using test::HeldRowsOf;
+using test::RowBand;
+using test::RowBandLayout;
+using test::WorldRank;
+using test::WorldSize;
 
 constexpr int kCols = 5;
 constexpr int kRows = 6;
@@ -51,81 +57,10 @@ const Rows kIrrigation{{{N, 0, 0, 1, N}, {2, 2, 1, 0, -1}, {0, 1, 1, 2, 2}, {-1,
 const Rows kIrrigationIndices{{{N, 0, 0, 2, N}, {1, 1, 2, 0, -1}, {0, 2, 2, 1, 1}, {-1, -1, 0, 1, 2},
                                {2, 2, 1, 1, N}, {N, 0, 0, N, N}}};
 
-int Rank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
-int Size() {
-  int size = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &size);
-  return size;
-}
-
-// Bands of whole rows dealt from the top: the highest rank holds the northern rows,
-// process 0 the southern ones.
-RowRange Band(int rank, int size) {
-  const int per = kRows / size;
-  const int first = (size - 1 - rank) * per + 1;
-  return {first, rank == 0 ? kRows : first + per - 1};
-}
-int Owner(int r, int size) {
-  for (int q = 0; q < size; ++q) {
-    if (Band(q, size).contains(r)) return q;
-  }
-  return -1;
-}
-// Rows a process holds: all on process 0, the band with its halo rows elsewhere.
-RowRange Held(int rank, int size) {
-  const RowRange band = Band(rank, size);
-  return rank == 0 ? RowRange{1, kRows} : RowRange{std::max(1, band.first - 1), std::min(kRows, band.last + 1)};
-}
-
-// The decomposition of the set-up for these bands: every row one run of its owner.
-class BandLayout {
- public:
-  BandLayout(int rank, int size) {
-    const RowRange band = Band(rank, size);
-    const RowRange held = Held(rank, size);
-    regions_ = Grid(held.first, held.last, kCols, kRows);
-    helper_ = Grid(held.first, held.last, kCols, kRows);
-    for (int r = held.first; r <= held.last; ++r) {
-      for (int c = 1; c <= kCols; ++c) regions_(r, c) = Owner(r, size);
-      if (rank == 0) {
-        helper_(r, 1) = Owner(r, size);
-        helper_(r, 2) = kCols;
-      } else if (band.contains(r)) {
-        helper_(r, 1) = 1;
-        helper_(r, 2) = kCols;
-      }
-    }
-    if (band.last < kRows) {
-      receive_.push_back({band.last + 1, 1, kCols, Owner(band.last + 1, size)});
-      send_.push_back({band.last, 1, kCols, Owner(band.last + 1, size)});
-    }
-    if (band.first > 1) {
-      receive_.push_back({band.first - 1, 1, kCols, Owner(band.first - 1, size)});
-      send_.push_back({band.first, 1, kCols, Owner(band.first - 1, size)});
-    }
-    layout_.own_rows = band;
-    layout_.regions = std::as_const(regions_).view();
-    layout_.helper = std::as_const(helper_).view();
-    layout_.receive_list = receive_;
-    layout_.send_list = send_;
-  }
-  const DomainLayout& layout() const { return layout_; }
-
- private:
-  Grid regions_;
-  Grid helper_;
-  std::vector<StripRecord> receive_;
-  std::vector<StripRecord> send_;
-  DomainLayout layout_;
-};
 
 // Process 0 holds the given values in every row; the others hold stale values (-5).
 Grid HeldGrid(const Rows& values, int rank, int size) {
-  const RowRange held = Held(rank, size);
+  const RowRange held = HeldRowsOf(rank, size, kRows);
   Grid grid(held.first, held.last, kCols, kRows);
   for (int r = held.first; r <= held.last; ++r) {
     for (int c = 1; c <= kCols; ++c) {
@@ -139,22 +74,22 @@ void ExpectRows(const Grid& grid, const Rows& expected) {
   for (int r = grid.rows().first; r <= grid.rows().last; ++r) {
     for (int c = 1; c <= kCols; ++c) {
       EXPECT_EQ(grid(r, c), expected[static_cast<std::size_t>(r - 1)][static_cast<std::size_t>(c - 1)])
-          << "row " << r << " column " << c << " on process " << Rank();
+          << "row " << r << " column " << c << " on process " << WorldRank();
     }
   }
 }
 
 TEST(CodeGridsMpi, ExampleBasinCodesBecomeIndicesOnEveryProcess) {
-  const int rank = Rank();
-  const int size = Size();
-  const BandLayout bands(rank, size);
+  const int rank = WorldRank();
+  const int size = WorldSize();
+  const RowBandLayout bands(rank, size, kRows, kCols);
   std::ostringstream console;
   test::TempDir dir;
   DiagnosticsLog log(dir.file("d.xml"), 4, console);
   modelobject reader(log, "example_basin.ctl");
   reader.set_name("defaultini");
   reader.set_geometry({kCols, kRows, 0, 0, 100, kNodata});
-  reader.set_strip(Band(rank, size));
+  reader.set_strip(RowBand(rank, size, kRows));
   reader.set_domain_layout(&bands.layout());
   ASSERT_TRUE(reader.OpenControlFile(std::string(TOLVO_TEST_DATA) + "/tables/data/example_basin.ctl"));
 
@@ -192,14 +127,14 @@ TEST(CodeGridsMpi, ExampleBasinCodesBecomeIndicesOnEveryProcess) {
 }
 
 TEST(CodeGridsMpi, ABadCodeStopsEveryProcessWithItsCode) {
-  const int rank = Rank();
-  const int size = Size();
-  const BandLayout bands(rank, size);
+  const int rank = WorldRank();
+  const int size = WorldSize();
+  const RowBandLayout bands(rank, size, kRows, kCols);
   std::ostringstream console;
   test::TempDir dir;
   DiagnosticsLog log(dir.file("d.xml"), 4, console);
   modelobject reader(log, "example_basin.ctl");
-  reader.set_strip(Band(rank, size));
+  reader.set_strip(RowBand(rank, size, kRows));
   reader.set_domain_layout(&bands.layout());
   SoilTable soil;
   soil.emplace_back(2);

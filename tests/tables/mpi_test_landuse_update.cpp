@@ -17,6 +17,7 @@
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
+#include "support/row_bands.h"
 #include "support/test_support.h"
 #include "tables/landuse_parameter_grids.h"
 #include "tables/landuse_table.h"
@@ -24,36 +25,14 @@
 namespace tolvo {
 namespace {
 
+using test::HeldRowsOf;
+using test::RowBand;
+using test::RowOwner;
+using test::WorldRank;
+using test::WorldSize;
+
 constexpr int kRows = 6;
 constexpr int kCols = 5;
-
-int Rank() {
-  int rank = 0;
-  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-  return rank;
-}
-int Size() {
-  int size = 1;
-  MPI_Comm_size(MPI_COMM_WORLD, &size);
-  return size;
-}
-
-// Bands of whole rows from the top: process 0 the southern rows.
-RowRange Band(int rank, int size) {
-  const int per = kRows / size;
-  const int first = (size - 1 - rank) * per + 1;
-  return {first, rank == 0 ? kRows : first + per - 1};
-}
-int Owner(int r, int size) {
-  for (int q = 0; q < size; ++q) {
-    if (Band(q, size).contains(r)) return q;
-  }
-  return -1;
-}
-RowRange Held(int rank, int size) {
-  const RowRange band = Band(rank, size);
-  return rank == 0 ? RowRange{1, kRows} : RowRange{std::max(1, band.first - 1), std::min(kRows, band.last + 1)};
-}
 
 bool InBasin(int r, int c) { return !((r == 1 && c == 1) || (r == kRows && c == kCols)); }
 
@@ -74,8 +53,8 @@ const std::vector<std::pair<std::string, std::string>> kEntries{
 class Basin {
  public:
   Basin(bool whole, int rank, int size) {
-    const RowRange band = whole ? RowRange{1, kRows} : Band(rank, size);
-    const RowRange held = whole ? RowRange{1, kRows} : Held(rank, size);
+    const RowRange band = whole ? RowRange{1, kRows} : RowBand(rank, size, kRows);
+    const RowRange held = whole ? RowRange{1, kRows} : HeldRowsOf(rank, size, kRows);
     reader_.set_name("defaults");
     reader_.set_geometry({.ncols = kCols, .nrows = kRows, .cellsize = 100, .nodata_value = kNodata});
     reader_.set_strip(band);
@@ -89,7 +68,7 @@ class Basin {
         elevation_(r, c) = 300 + 50 * r + 10 * c;
         code1_(r, c) = 1 + (r + c) % 4;
         code2_(r, c) = (r * c) % 5 == 0 ? kNodata : 1 + (2 * r + c) % 4;
-        regions_(r, c) = whole ? rank : Owner(r, size);
+        regions_(r, c) = whole ? rank : RowOwner(r, size, kRows);
       }
     }
     reader_.RegisterGrid(1, "zone.asc", zone_.view(), {}, 0, "zone", 0, held.first, held.last);
@@ -98,12 +77,12 @@ class Basin {
     reader_.RegisterGrid(4, "t.asc", temperature_.view(), {}, 0, "temperature", 0, held.first, held.last);
     if (!whole) {
       if (band.last < kRows) {
-        receive_.push_back({band.last + 1, 1, kCols, Owner(band.last + 1, size)});
-        send_.push_back({band.last, 1, kCols, Owner(band.last + 1, size)});
+        receive_.push_back({band.last + 1, 1, kCols, RowOwner(band.last + 1, size, kRows)});
+        send_.push_back({band.last, 1, kCols, RowOwner(band.last + 1, size, kRows)});
       }
       if (band.first > 1) {
-        receive_.push_back({band.first - 1, 1, kCols, Owner(band.first - 1, size)});
-        send_.push_back({band.first, 1, kCols, Owner(band.first - 1, size)});
+        receive_.push_back({band.first - 1, 1, kCols, RowOwner(band.first - 1, size, kRows)});
+        send_.push_back({band.first, 1, kCols, RowOwner(band.first - 1, size, kRows)});
       }
       layout_.own_rows = band;
       layout_.regions = std::as_const(regions_).view();
@@ -176,8 +155,8 @@ class Basin {
 };
 
 TEST(LanduseUpdateProcesses, OwnCellsEqualTheWholeBasinComputedByOneProcess) {
-  const int rank = Rank();
-  const int size = Size();
+  const int rank = WorldRank();
+  const int size = WorldSize();
   Basin whole(true, rank, size);
   Basin band(false, rank, size);
   omp_set_num_threads(1);
@@ -187,7 +166,7 @@ TEST(LanduseUpdateProcesses, OwnCellsEqualTheWholeBasinComputedByOneProcess) {
   ASSERT_EQ(band.grids_.created_grid_count(), whole.grids_.created_grid_count());
 
   // The halo rows of the exchanged parameters hold the neighbours' set-up values.
-  const RowRange own = Band(rank, size);
+  const RowRange own = RowBand(rank, size, kRows);
   for (const int r : {own.first - 1, own.last + 1}) {
     if (r < 1 || r > kRows || own.contains(r)) continue;
     for (int c = 1; c <= kCols; ++c) {
