@@ -21,6 +21,7 @@ namespace {
 
 using test::RowBand;
 using test::RowBandLayout;
+using test::TextOfProcess0;
 using test::WorldRank;
 using test::WorldSize;
 
@@ -46,12 +47,7 @@ class GridReaderMpiTest : public ::testing::Test {
 
     // Process 0 writes the files into its folder; every process learns its name.
     if (rank_ == 0) folder_ = std::make_unique<test::TempDir>();
-    std::string path = rank_ == 0 ? folder_->path().string() : std::string();
-    int length = static_cast<int>(path.size());
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    path.resize(static_cast<std::size_t>(length));
-    MPI_Bcast(path.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-    path_ = path + "/";
+    path_ = TextOfProcess0(rank_ == 0 ? folder_->path().string() : std::string()) + "/";
   }
   ~GridReaderMpiTest() override { MPI_Barrier(MPI_COMM_WORLD); }
 

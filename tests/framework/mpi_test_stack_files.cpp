@@ -22,6 +22,7 @@
 namespace tolvo {
 namespace {
 
+using test::TextOfProcess0;
 using test::WorldRank;
 using test::WorldSize;
 
@@ -211,12 +212,7 @@ class StackFilesMpiTest : public ::testing::Test {
   // Process 0 makes the folder of the files; every process learns its name.
   static std::string SharedFolder(int rank, std::unique_ptr<test::TempDir>& folder) {
     if (rank == 0) folder = std::make_unique<test::TempDir>();
-    std::string path = rank == 0 ? folder->path().string() : std::string();
-    int length = static_cast<int>(path.size());
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    path.resize(static_cast<std::size_t>(length));
-    MPI_Bcast(path.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-    return path + "/";
+    return TextOfProcess0(rank == 0 ? folder->path().string() : std::string()) + "/";
   }
 
   int rank_;

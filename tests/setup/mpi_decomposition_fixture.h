@@ -15,6 +15,7 @@
 #include "framework/modelobject.h"
 #include "setup/domain_decomposition.h"
 #include "setup/zone_ranking.h"
+#include "support/row_bands.h"
 #include "support/test_support.h"
 
 namespace tolvo::test {

@@ -32,11 +32,7 @@ class DerivedGridsOverProcesses : public DecomposedDomain {
     reader_.set_strip(decomposition_.own_rows);
     reader_.set_grid_table(table_.get());
     // Every process names process 0's folder: only process 0 writes grid files.
-    std::string folder = dir_.path().string() + "/";
-    int length = static_cast<int>(folder.size());
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    folder.resize(static_cast<std::size_t>(length));
-    MPI_Bcast(folder.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+    const std::string folder = TextOfProcess0(dir_.path().string() + "/");
     reader_.set_directories(folder, folder);
     reader_.set_output_formats({.doubles = true});
 

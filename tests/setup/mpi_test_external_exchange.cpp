@@ -21,6 +21,7 @@ namespace {
 
 using test::kCols;
 using test::kRows;
+using test::TextOfProcess0;
 
 // The value of the internal grid "theta" at a step.
 double Theta(int r, int c, int step) { return 10.0 * r + c + step; }
@@ -32,12 +33,7 @@ class ExternalExchangeTest : public test::DecomposedDomain {
     Decompose(false);
     reader_.set_strip(decomposition_.own_rows);
     // Every process works in process 0's folder, where process 0 alone touches the files.
-    std::string folder = dir_.path().string() + "/";
-    int length = static_cast<int>(folder.size());
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    folder.resize(static_cast<std::size_t>(length));
-    MPI_Bcast(folder.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-    folder_ = folder;
+    folder_ = TextOfProcess0(dir_.path().string() + "/");
     reader_.set_directories(folder_, folder_);
     reader_.set_output_formats({.ascii = true});
     reader_.set_grid_table(&table_);

@@ -26,11 +26,7 @@ class OutputsOverProcesses : public DecomposedDomain {
     reader_.set_grid_table(table_.get());
     // Every process works in process 0's folder, since the binary stacks are written and
     // read by all processes together.
-    std::string folder = dir_.path().string() + "/";
-    int length = static_cast<int>(folder.size());
-    MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-    folder.resize(static_cast<std::size_t>(length));
-    MPI_Bcast(folder.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+    const std::string folder = TextOfProcess0(dir_.path().string() + "/");
     reader_.set_directories(folder, folder);
     reader_.set_output_formats({.ascii = true});
     zone_held_ = HeldGrid(kNodata);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/row_bands.h"
 #include "support/test_support.h"
 
 namespace tolvo::test {
@@ -32,11 +33,7 @@ SharedExampleBasin::SharedExampleBasin(const Edits& edits) {
     WriteFile(file("basin.ctl"), text);
     name = path_.string();
   }
-  int length = static_cast<int>(name.size());
-  MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  name.resize(static_cast<std::size_t>(length));
-  MPI_Bcast(name.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-  path_ = name;
+  path_ = TextOfProcess0(name);
 }
 
 SharedExampleBasin::~SharedExampleBasin() {

@@ -18,6 +18,14 @@ int WorldSize() {
   return size;
 }
 
+std::string TextOfProcess0(std::string text) {
+  int length = static_cast<int>(text.size());
+  MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  text.resize(static_cast<std::size_t>(length));
+  MPI_Bcast(text.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+  return text;
+}
+
 RowRange RowBand(int rank, int size, int nrows) {
   const int per = nrows / size;
   const int first = (size - 1 - rank) * per + 1;

@@ -2,6 +2,7 @@
 // The MPI world of a test and a decomposition of a small grid into bands of whole rows, as
 // the set-up would make it for a domain in which every cell lies.
 
+#include <string>
 #include <vector>
 
 #include "framework/grid_distribution.h"
@@ -11,6 +12,8 @@ namespace tolvo::test {
 
 int WorldRank();
 int WorldSize();
+// Process 0's text on every process (collective).
+std::string TextOfProcess0(std::string text);
 
 // Band of whole rows of a grid of nrows rows, dealt from the top: the highest rank holds
 // the northern rows, process 0 the southern ones and the rows left over.
