@@ -7,6 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "framework/diagnostics_log.h"
+#include "framework/grid_table.h"
+#include "framework/modelobject.h"
+
 namespace tolvo {
 namespace {
 
@@ -125,6 +129,23 @@ std::size_t AsciiScanner::Numbers(std::span<double> values) {
     ++count;
   }
   return count;
+}
+
+void LogGeometryComparison(modelobject& object, const std::string& path, const GridFileHeader& header) {
+  const auto last_characters = [](const std::string& text) {
+    constexpr std::size_t kShown = 35;
+    return text.size() > kShown ? text.substr(text.size() - kShown) : text;
+  };
+  std::string zone_file;
+  if (const grid_table* table = object.grids()) zone_file = (*table)[1].file_name.value_or("");
+  const GridGeometry& model = object.geometry();
+  object.log() << last_characters(zone_file) << " " << last_characters(path) << "\n"
+               << model.ncols << " " << header.ncols() << "\n"
+               << model.nrows << " " << header.nrows() << "\n"
+               << model.xllcorner << " " << header.xllcorner() << "\n"
+               << model.yllcorner << " " << header.yllcorner() << "\n"
+               << model.cellsize << " " << header.cellsize() << "\n"
+               << model.nodata_value << " " << header.nodata_value();
 }
 
 }  // namespace tolvo

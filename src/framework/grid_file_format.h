@@ -18,9 +18,12 @@
 #include <cstdio>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace tolvo {
+
+class modelobject;
 
 inline constexpr int kGridHeaderCount = 12;
 // The nodata value by which binary grid and stack files are recognised.
@@ -117,5 +120,11 @@ class AsciiScanner {
   std::size_t end_ = 0;
   bool at_eof_ = false;
 };
+
+// Writes to the object's log the body of the entry of a grid or stack file whose geometry
+// is not the model's: the last 35 characters of the zone grid's file name and of `path`,
+// then the model's and the file's ncols, nrows, xllcorner, yllcorner, cellsize and nodata
+// value, one pair a line. The caller opens the entry before and closes it after.
+void LogGeometryComparison(modelobject& object, const std::string& path, const GridFileHeader& header);
 
 }  // namespace tolvo

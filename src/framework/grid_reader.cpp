@@ -32,22 +32,11 @@ struct OpenedGrid {
   bool parallel = false;  // every process reads its own rows
 };
 
-// The zone grid (grid-table entry 1): its values mark the model domain, its file name is
-// shown in the geometry message.
-struct ZoneGrid {
-  GridView values;
-  std::string file_name;
-};
-
-ZoneGrid ZoneGridOf(const modelobject& object) {
+// The values of the zone grid (grid-table entry 1), which mark the model domain.
+GridView ZoneValuesOf(const modelobject& object) {
   const grid_table* table = object.grids();
   if (table == nullptr) return {};
-  const grid_entry& zone = (*table)[1];
-  return {zone.values, zone.file_name.value_or("")};
-}
-
-std::string LastCharacters(const std::string& text, std::size_t n) {
-  return text.size() > n ? text.substr(text.size() - n) : text;
+  return (*table)[1].values;
 }
 
 // --- opening, recognising, checking (the reading process) ---------------------------
@@ -139,15 +128,9 @@ void CloseChecked(DiagnosticsLog& log, FilePtr& file, const std::string& path) {
 
 [[noreturn]] void GeometryError(modelobject& object, FilePtr& file, const std::string& path,
                                 const GridFileHeader& header) {
-  const GridGeometry& model = object.geometry();
-  object.log() << "FATAL: " << path << " has not the specified grid measures (in " << object.name() << ")!\n"
-               << LastCharacters(ZoneGridOf(object).file_name, 35) << " " << LastCharacters(path, 35) << "\n"
-               << model.ncols << " " << header.ncols() << "\n"
-               << model.nrows << " " << header.nrows() << "\n"
-               << model.xllcorner << " " << header.xllcorner() << "\n"
-               << model.yllcorner << " " << header.yllcorner() << "\n"
-               << model.cellsize << " " << header.cellsize() << "\n"
-               << model.nodata_value << " " << header.nodata_value() << "[end-entry]";
+  object.log() << "FATAL: " << path << " has not the specified grid measures (in " << object.name() << ")!\n";
+  LogGeometryComparison(object, path, header);
+  object.log() << "[end-entry]";
   CloseChecked(object.log(), file, path);
   RaiseError(kGridGeometryError);
 }
@@ -361,7 +344,7 @@ void FillHoles(modelobject& object, const std::string& path, Grid& whole, double
     std::ranges::copy(row, copy.view().row(r).begin());
   }
 
-  const GridView zone = ZoneGridOf(object).values;
+  const GridView zone = ZoneValuesOf(object);
   const bool ring_search = options.fill_mode == kFillFromNeighbours && options.strict_fill;
   long holes = 0;
   for (int r = 1; r <= nrows; ++r) {

@@ -41,10 +41,6 @@ struct OpenedStack {
   RaiseError(code);
 }
 
-std::string LastCharacters(const std::string& text, std::size_t n) {
-  return text.size() > n ? text.substr(text.size() - n) : text;
-}
-
 // The format and the twelve header values. A binary header must be whole: twelve
 // binary64 numbers for a double stack, twelve binary32 numbers for a float stack.
 void RecogniseAndReadHeader(DiagnosticsLog& log, OpenedStack& opened, GridFileHeader& header) {
@@ -89,17 +85,9 @@ bool GeometryMatches(const GridFileHeader& header, const GridGeometry& model) {
 }
 
 [[noreturn]] void GeometryError(modelobject& object, OpenedStack& opened, const GridFileHeader& header) {
-  const GridGeometry& model = object.geometry();
-  std::string zone_file;
-  if (const grid_table* table = object.grids()) zone_file = (*table)[1].file_name.value_or("");
-  object.log() << "FATAL: " << opened.path << " has not the specified grid measures (in " << object.name() << ")\n"
-               << LastCharacters(zone_file, 35) << " " << LastCharacters(opened.path, 35) << "\n"
-               << model.ncols << " " << header.ncols() << "\n"
-               << model.nrows << " " << header.nrows() << "\n"
-               << model.xllcorner << " " << header.xllcorner() << "\n"
-               << model.yllcorner << " " << header.yllcorner() << "\n"
-               << model.cellsize << " " << header.cellsize() << "\n"
-               << model.nodata_value << " " << header.nodata_value() << "[end-entry]";
+  object.log() << "FATAL: " << opened.path << " has not the specified grid measures (in " << object.name() << ")\n";
+  LogGeometryComparison(object, opened.path, header);
+  object.log() << "[end-entry]";
   opened.scanner.reset();
   if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (1) " + opened.path, kStackCloseError);
   RaiseError(kStackGeometryError);
