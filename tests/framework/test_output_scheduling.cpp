@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +17,7 @@ namespace tolvo {
 namespace {
 
 namespace fs = std::filesystem;
+using test::AsciiGridValues;
 
 TEST(OutputNames, StemDirectoryAndDatedNames) {
   const ModelDate noon{2020, 1, 15, 12};
@@ -108,16 +108,6 @@ class OutputSchedulingTest : public test::LogFixture {
     std::ranges::sort(names);
     return names;
   }
-  // The values of an ASCII grid file, row by row.
-  std::vector<double> Values(const std::string& name) const {
-    std::istringstream text(test::ReadFile(dir_.file(name)));
-    std::string key;
-    double number = 0;
-    for (int i = 0; i < 6; ++i) text >> key >> number;
-    std::vector<double> values;
-    while (text >> number) values.push_back(number);
-    return values;
-  }
   // A grid whose zone cells hold `v` and the excluded cell nodata.
   static std::vector<double> Zone(double v) {
     std::vector<double> values(kRows * kCols, v);
@@ -147,15 +137,15 @@ TEST_F(OutputSchedulingTest, DatedNamesCountRepeatsAndTheEndAddsThePlainName) {
   Fill(3);
   for (int i = 0; i < 3; ++i) Write();
   EXPECT_EQ(Files(), (std::vector<std::string>{"temp_20200115.012", "temp_20200115.012_001", "temp_20200115.012_002"}));
-  EXPECT_EQ(Values("temp_20200115.012_002"), Zone(3));  // the cell outside the zone grid is nodata
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp_20200115.012_002")), Zone(3));  // the cell outside the zone grid is nodata
 
   // A new date starts without suffix; at the end the plain name is written as well.
   SetDate({2020, 1, 15, 13});
   object_.SetEndDate(2020, 1, 15, 13);
   Fill(4);
   Write();
-  EXPECT_EQ(Values("temp_20200115.013"), Zone(4));
-  EXPECT_EQ(Values("temp.asc"), Zone(4));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp_20200115.013")), Zone(4));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.asc")), Zone(4));
 }
 
 TEST_F(OutputSchedulingTest, CurrentValuesFollowTheirPeriod) {
@@ -201,7 +191,7 @@ TEST_F(OutputSchedulingTest, SumsOfAYearAreNamedByTheYear) {
   Fill(2);
   Write();
   EXPECT_EQ(Files(), std::vector<std::string>{"temp_2100.sum"});
-  EXPECT_EQ(Values("temp_2100.sum"), Zone(3.5));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp_2100.sum")), Zone(3.5));
   // The sum starts again after its output.
   EXPECT_EQ(entry().step_count, 0);
   EXPECT_EQ(entry().sum(2, 2), 0);
@@ -216,7 +206,7 @@ TEST_F(OutputSchedulingTest, MeanOverTheRunAndItsRestart) {
     Fill(hour);
     Write();
   }
-  EXPECT_EQ(Values("temp.mit"), Zone(12.5));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.mit")), Zone(12.5));
   EXPECT_EQ(entry().step_count, 0);
 }
 
@@ -229,8 +219,8 @@ TEST_F(OutputSchedulingTest, SkippedAccumulationOutputsKeepSumming) {
   EXPECT_EQ(entry().step_count, 1);
   Fill(3);
   Write();
-  EXPECT_EQ(Values("temp.sum"), Zone(5));
-  EXPECT_EQ(Values("temp.max"), Zone(3));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.sum")), Zone(5));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.max")), Zone(3));
 }
 
 TEST_F(OutputSchedulingTest, MinimumAndMaximumAtTheEnd) {
@@ -243,8 +233,8 @@ TEST_F(OutputSchedulingTest, MinimumAndMaximumAtTheEnd) {
     Write();
   }
   EXPECT_EQ(Files(), (std::vector<std::string>{"temp.max", "temp.min"}));
-  EXPECT_EQ(Values("temp.min"), Zone(-2));  // the cell outside the zone grid holds nodata in both
-  EXPECT_EQ(Values("temp.max"), Zone(7));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.min")), Zone(-2));  // the cell outside the zone grid holds nodata in both
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.max")), Zone(7));
 }
 
 TEST_F(OutputSchedulingTest, AccumulationsAreNamedFromTheFileNameCurrentValuesFromTheOutputName) {
@@ -262,7 +252,7 @@ TEST_F(OutputSchedulingTest, StackValuesAtLevelOneFeedTheAccumulations) {
   object_.RegisterGrid(3, "temp.asc", values_.view(), stack.view(), 2, "temp", 200, 1, kRows);
   object_.SetEndDate(2020, 1, 15, 12);
   Write();
-  EXPECT_EQ(Values("temp.max"), Zone(6));
+  EXPECT_EQ(AsciiGridValues(dir_.file("temp.max")), Zone(6));
   EXPECT_EQ(values_(2, 2), 6);
 }
 
@@ -300,7 +290,7 @@ TEST_F(VegetationPeriodTest, WriteMarkWritesTheSumAndResetMarkRestartsIt) {
   entry().vegetation_write = 1;
   Write();
   EXPECT_EQ(entry().vegetation_write, 0);
-  EXPECT_EQ(Values("et_0020_vegper.sum"), Expected(5, 0, 5));
+  EXPECT_EQ(AsciiGridValues(dir_.file("et_0020_vegper.sum")), Expected(5, 0, 5));
   entry().vegetation_reset = 1;
   Write();
   EXPECT_EQ(entry().vegetation_reset, 0);
@@ -319,7 +309,7 @@ TEST_F(VegetationPeriodTest, MeansAreWrittenAtTheEndOfTheRunAtTheLatest) {
   Write();
   // Sum 6 over a duration of 2; a cell that spent no step in the period has no mean.
   EXPECT_EQ(Files(), std::vector<std::string>{"et_0021_vegper.mit"});
-  EXPECT_EQ(Values("et_0021_vegper.mit"), Expected(3, 0, kNodata));
+  EXPECT_EQ(AsciiGridValues(dir_.file("et_0021_vegper.mit")), Expected(3, 0, kNodata));
   EXPECT_EQ(entry().vegetation_period(2, 2), 6);  // the sums themselves go on
 }
 

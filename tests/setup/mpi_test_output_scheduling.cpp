@@ -5,7 +5,6 @@
 #include <mpi.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -50,17 +49,6 @@ class OutputsOverProcesses : public DecomposedDomain {
     }
   }
 
-  // Process 0: the values of an ASCII grid file.
-  std::vector<double> Values(const std::string& name) const {
-    std::istringstream text(ReadFile(dir_.file(name)));
-    std::string key;
-    double number = 0;
-    for (int i = 0; i < 6; ++i) text >> key >> number;
-    std::vector<double> values;
-    while (text >> number) values.push_back(number);
-    return values;
-  }
-
   static std::vector<double> Expected(double factor) {
     std::vector<double> values;
     for (int r = 1; r <= kRows; ++r) {
@@ -85,10 +73,10 @@ TEST_F(OutputsOverProcesses, GatheredCurrentValuesSumsMinimaAndMaxima) {
     reader_.WriteGridOutputs(3, true, false);
   }
   if (rank_ == 0) {
-    EXPECT_EQ(Values("temp.asc"), Expected(-2));
-    EXPECT_EQ(Values("temp.sum"), Expected(-1));
-    EXPECT_EQ(Values("temp.min"), Expected(-2));
-    EXPECT_EQ(Values("temp.max"), Expected(1));
+    EXPECT_EQ(AsciiGridValues(dir_.file("temp.asc")), Expected(-2));
+    EXPECT_EQ(AsciiGridValues(dir_.file("temp.sum")), Expected(-1));
+    EXPECT_EQ(AsciiGridValues(dir_.file("temp.min")), Expected(-2));
+    EXPECT_EQ(AsciiGridValues(dir_.file("temp.max")), Expected(1));
   }
 }
 

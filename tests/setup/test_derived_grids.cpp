@@ -5,7 +5,6 @@
 #include <cmath>
 #include <filesystem>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +16,7 @@
 namespace tolvo {
 namespace {
 
+using test::AsciiGridValues;
 using test::CodeOf;
 
 // atan(0.1) in degrees: the slope of a plane rising 0.1 m per metre.
@@ -97,16 +97,6 @@ class DerivedGridsTest : public test::LogFixture {
     return grid;
   }
 
-  std::vector<double> FileValues(const std::string& name) const {
-    std::istringstream text(test::ReadFile(dir_.file(name)));
-    std::string key;
-    double number = 0;
-    for (int i = 0; i < 6; ++i) text >> key >> number;
-    std::vector<double> values;
-    while (text >> number) values.push_back(number);
-    return values;
-  }
-
   modelobject reader_{log_, "control.txt"};
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   Grid zone_{1, kRows, kCols, kRows};
@@ -137,7 +127,7 @@ TEST_F(DerivedGridsTest, WithoutGivenGridsEveryCellIsOfTheModelSize) {
   // Written once, named after the zone grid.
   std::vector<double> ones(kRows * kCols, 1.0);
   ones[(2 - 1) * kCols + 2] = kNodata;
-  EXPECT_EQ(FileValues("in/zones.$rca"), ones);
+  EXPECT_EQ(AsciiGridValues(dir_.file("in/zones.$rca")), ones);
   EXPECT_TRUE(std::filesystem::exists(dir_.file("in/zones.$csx")));
   EXPECT_TRUE(std::filesystem::exists(dir_.file("in/zones.$csy")));
 }
