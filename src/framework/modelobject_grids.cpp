@@ -12,7 +12,6 @@ namespace tolvo {
 
 namespace {
 
-inline constexpr int kNoFreeGridCode = 12;
 inline constexpr int kGridMissingCode = 33;
 
 bool IdentifierIs(const grid_entry& entry, std::string_view identifier) {
@@ -94,7 +93,7 @@ void modelobject::RegisterGrid(int index, std::string_view file_name, GridView v
   // where no lookup finds it.
   if (index < 1 || index > kLastGridIndex) {
     log() << "FATAL: no free grid in memory,(max. " << kLastGridIndex + 1 << ")!" << "[end-entry]";
-    RaiseError(kNoFreeGridCode);
+    RaiseError(kNoFreeGridEntry);
   }
   grid_entry& entry = (*grid_table_)[index];
   // A re-registration keeps the names the entry already has.

@@ -30,7 +30,6 @@ namespace tolvo {
 class modelobject;
 struct GridGeometry;
 
-inline constexpr int kNoFreeGridPositionCode = 12;
 inline constexpr int kCellSizeErrorCode = 66;
 
 // The file name of a derived grid: the source's file name up to the last "." of its base

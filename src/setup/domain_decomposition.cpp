@@ -21,7 +21,6 @@ namespace {
 
 constexpr int kSpeedTestSize = 1000;
 constexpr int kSpeedTestRuns = 30;
-constexpr int kNoFreeGridEntryCode = 12;
 
 // Process 0: river links are used when the grid "river_links" exists and the soil model's
 // surface-water interaction (fourth value of "[unsatzon_model]") is 2.
@@ -365,7 +364,7 @@ int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decompo
   if (index > kLastGridIndex) {
     reader.log() << "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position " << index
                  << ")" << "[end-entry]";
-    RaiseError(kNoFreeGridEntryCode);
+    RaiseError(kNoFreeGridEntry);
   }
   const RowRange rows = decomposition.held_rows;
   const std::pair<const char*, Grid*> grids[] = {
