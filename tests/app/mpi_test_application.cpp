@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "app/scripted_input.h"
 #include "framework/error_code.h"
 #include "support/example_basin.h"
 #include "support/test_support.h"
@@ -16,33 +17,7 @@
 namespace tolvo {
 namespace {
 
-// A meteorological input of hourly records from 1 January 2020, 1 h.
-class ScriptedInput : public MeteoInput {
- public:
-  ScriptedInput(std::string name, int records) : name_(std::move(name)) {
-    for (int h = 1; h <= records; ++h) dates_.push_back({2020, 1, 1, h});
-  }
-  const std::string& input_name() const override { return name_; }
-  int method() const override { return 0; }
-  void SetSearchRadiusWarning(int) override {}
-  void SetHourShift(double) override {}
-  ModelDate GetDate() const override { return dates_[static_cast<std::size_t>(std::min(index_, last()))]; }
-  void ComputeElevationRegression(int) override {}
-  void Interpolate(const ModelDate&) override {}
-  void WriteResultGrid() override {}
-  void ReadNextRecord() override { ++index_; }
-  bool EndOfData() const override { return index_ > last(); }
-  void SetEndDateToCurrent() override { dates_.resize(static_cast<std::size_t>(index_) + 1); }
-  void FlushStatistics() override {}
-  void RewindInput() override { index_ = -1; }
-  void DeleteModule() override {}
-
- private:
-  int last() const { return static_cast<int>(dates_.size()) - 1; }
-  std::string name_;
-  std::vector<ModelDate> dates_;
-  int index_ = 0;
-};
+using test::ScriptedInput;
 
 // The calls of one step with interception before or after snow and two soil sub-steps.
 std::vector<std::string> OneStep(bool interception_first) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/scripted_input.h"
 #include "framework/application/modell_application.h"
 #include "framework/error_code.h"
 #include "support/example_basin.h"
@@ -21,31 +22,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A meteorological input whose records have the given dates.
-class ScriptedInput : public MeteoInput {
- public:
-  ScriptedInput(std::string name, std::vector<ModelDate> dates) : name_(std::move(name)), dates_(std::move(dates)) {}
-  const std::string& input_name() const override { return name_; }
-  int method() const override { return 0; }
-  void SetSearchRadiusWarning(int) override {}
-  void SetHourShift(double) override {}
-  ModelDate GetDate() const override { return dates_[static_cast<std::size_t>(std::min(index_, last()))]; }
-  void ComputeElevationRegression(int) override {}
-  void Interpolate(const ModelDate&) override {}
-  void WriteResultGrid() override {}
-  void ReadNextRecord() override { ++index_; }
-  bool EndOfData() const override { return index_ > last(); }
-  void SetEndDateToCurrent() override { dates_.resize(static_cast<std::size_t>(index_) + 1); }
-  void FlushStatistics() override {}
-  void RewindInput() override { index_ = -1; }
-  void DeleteModule() override {}
-
- private:
-  int last() const { return static_cast<int>(dates_.size()) - 1; }
-  std::string name_;
-  std::vector<ModelDate> dates_;
-  int index_ = 0;
-};
+using test::ScriptedInput;
 
 // The coupling section: wait for "to_model.cmd" every 10 ms, exchange at the period
 // letter, write "Command=StepDone;" into "from_model.cmd".
