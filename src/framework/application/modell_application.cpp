@@ -9,7 +9,7 @@
 
 #include "framework/error_code.h"
 #include "framework/output_scheduling.h"
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 #include "meteo/expokorrklasse.h"
 #include "meteo/meteointerpol.h"
 #include "meteo/precicorrclass.h"

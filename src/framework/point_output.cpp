@@ -1,4 +1,4 @@
-#include "framework/special_output.h"
+#include "framework/point_output.h"
 
 namespace tolvo {
 
