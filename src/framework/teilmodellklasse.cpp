@@ -62,12 +62,13 @@ teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& secti
   ReadItem(ModuleSwitch, "flow control parameter for " + section);
   ReadItem(TimeStep, "time interval for " + section);
   CheckTimeStep();
-  StepsPerDay = 1440.0 / TimeStep;
+  StepsPerDay = TimeStep > 0 ? 1440.0 / TimeStep : 0.0;
   if (ModuleSwitch == 0) CloseControlFile();
 }
 
 void teilmodellklasse::CheckTimeStep() {
-  if (TimeStep <= 0) ControlFileItemError("time interval for " + section_, name());
+  // A module that computes needs a positive time step; one that is off may leave it 0.
+  if (TimeStep <= 0 && ModuleSwitch != 0) ControlFileItemError("time interval for " + section_, name());
   if (GetHourShift() <= TimeStep / 60 + 0.00001) return;
   log() << "FATAL: \n-------- error --------\n\nthe time step " << TimeStep
         << " minutes as given in the section for the module " << section_
