@@ -1,5 +1,5 @@
 // The program entry of the model: one process of the MPI job.
-#include "framework/application/run_control_file.h"
+#include "application/run_control_file.h"
 #include "framework/program.h"
 
 int main(int argc, char** argv) { return tolvo::RunProgram(argc, argv, tolvo::RunControlFile); }

@@ -10,7 +10,7 @@
 #include "framework/error_code.h"
 #include "framework/grid_table.h"
 #include "framework/statistics_registry.h"
-#include "setup/tracer_settings.h"
+#include "framework/tracer_settings_record.h"
 
 namespace tolvo {
 namespace {

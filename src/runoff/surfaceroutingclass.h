@@ -6,7 +6,7 @@
 #include <string>
 
 #include "framework/teilmodellklasse.h"
-#include "surface/schneemodellklasse.h"
+#include "framework/dump_options.h"
 
 namespace tolvo {
 

@@ -14,28 +14,10 @@
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "framework/tracer_settings_record.h"
 
 namespace tolvo {
 
-struct TracerSettingsRecord {
-  std::string name;  // 3 characters, lower case, padded with "_"
-  int radioactive = 0;
-  int evaporating = 0;
-  double min_conc = 0;
-  double max_conc = 0;
-  double half_time = 0;  // days; -9999 for a tracer that does not decay
-  double gwini = 0;
-  double soilini = 0;
-  double decay_factor = 0;          // decay over one time step, set by the sub-models
-  double substep_decay_factor = 0;  // decay over one routing sub-step, set by the routing
-  std::string path;
-  std::string statext;
-  std::string gridext;
-  int statcode = 0;
-  int gridcode = 0;
-};
-
-inline constexpr int kMaxTracers = 9;
 inline constexpr int kTracerParameterError = 56;
 inline constexpr int kTooManyTracers = 58;
 inline constexpr int kDuplicateTracerName = 59;

@@ -6,16 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
 
 namespace tolvo {
-
-struct DumpOptions {
-  bool dump_mode = false;
-  bool close_after_dump = false;
-  bool repair_after_dump = false;
-  long long max_dump_files = 0;
-};
 
 class schneemodellklasse : public teilmodellklasse {
  public:

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <sstream>
 
-#include "app/scripted_input.h"
-#include "framework/application/modell_application.h"
+#include "application/scripted_input.h"
+#include "application/modell_application.h"
 #include "framework/error_code.h"
 #include "support/example_basin.h"
 #include "support/test_support.h"

@@ -1,7 +1,7 @@
 // A run of the example basin driven by a scripted meteorological input: the sub-models are
 // called in their fixed order every step, the interrupt menu acts on its choices, and the
 // spin-up repeats the time range. Run under 1, 2 and 3 processes.
-#include "framework/application/modell_application.h"
+#include "application/modell_application.h"
 
 #include <gtest/gtest.h>
 #include <mpi.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "app/scripted_input.h"
+#include "application/scripted_input.h"
 #include "framework/error_code.h"
 #include "support/example_basin.h"
 #include "support/test_support.h"

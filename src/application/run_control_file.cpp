@@ -1,6 +1,6 @@
-#include "framework/application/run_control_file.h"
+#include "application/run_control_file.h"
 
-#include "framework/application/modell_application.h"
+#include "application/modell_application.h"
 #include "framework/signals.h"
 
 namespace tolvo {

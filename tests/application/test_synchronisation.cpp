@@ -1,4 +1,4 @@
-#include "framework/application/synchronisation.h"
+#include "application/synchronisation.h"
 
 #include <gtest/gtest.h>
 

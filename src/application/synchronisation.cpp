@@ -1,4 +1,4 @@
-#include "framework/application/synchronisation.h"
+#include "application/synchronisation.h"
 
 #include <mpi.h>
 
@@ -8,7 +8,7 @@
 #include <ctime>
 #include <thread>
 
-#include "framework/application/modell_application.h"
+#include "application/modell_application.h"
 #include "framework/diagnostics_log.h"
 #include "framework/error_code.h"
 #include "framework/signals.h"

@@ -1,4 +1,4 @@
-#include "framework/application/modell_application.h"
+#include "application/modell_application.h"
 
 #include <mpi.h>
 
