@@ -31,7 +31,8 @@ class ControlFileStream {
   // The next line without its line end; nothing at the end of the file. had_line_end
   // tells whether the line was closed by a line end.
   std::optional<std::string> ReadLine(bool& had_line_end);
-  bool AtEnd() const { return file_ == nullptr || std::feof(file_.get()) != 0; }
+  // At the end of the file, or after a read error: nothing more can be read either way.
+  bool AtEnd() const { return file_ == nullptr || std::feof(file_.get()) != 0 || std::ferror(file_.get()) != 0; }
 
  private:
   FilePtr file_;

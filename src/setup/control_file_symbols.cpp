@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <sstream>
 
@@ -39,13 +40,29 @@ void CheckWorkLineLength(DiagnosticsLog& log, const std::string& text, int line_
   }
 }
 
-// The next line with its line end (if it has one); nothing at the end of the file.
-std::optional<std::string> ReadLine(std::FILE* file) {
+// The next line with its line end (if it has one); nothing at the end of the file. The
+// control file is text: a NUL byte is refused, naming its line, and so is a line that runs
+// past the line limit without a line end, so that a file without line ends (a device such
+// as /dev/zero) is never read without end. A read error fails with 19.
+std::optional<std::string> ReadLine(std::FILE* file, int line_number, const std::string& source,
+                                    DiagnosticsLog& log) {
   std::string line;
-  char chunk[512];
-  while (std::fgets(chunk, sizeof chunk, file) != nullptr) {
-    line += chunk;
-    if (line.back() == '\n') break;
+  int ch;
+  while ((ch = std::getc(file)) != EOF) {
+    if (ch == '\0') {
+      SymbolError(log, "NUL character (byte 0) in column " + std::to_string(line.size() + 1) +
+                           ", a control file must be text,", line_number, line);
+    }
+    line.push_back(static_cast<char>(ch));
+    if (ch == '\n') break;
+    if (line.size() > kMaxControlLineLength) {
+      SymbolError(log, "line longer than " + std::to_string(kMaxControlLineLength) + " characters", line_number,
+                  line.substr(0, kMaxControlLineLength) + " ...");
+    }
+  }
+  if (std::ferror(file) != 0) {
+    log << "FATAL: read error in control file " << source << " at line " << line_number << "[end-entry]";
+    RaiseError(kReadErrorCode);
   }
   if (line.empty()) return std::nullopt;
   return line;
@@ -152,6 +169,12 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
   log << "compiling symbols in control file " << source << "[end-entry]";
   const std::string target = source + ".$$$";
 
+  // A directory opens for reading on some systems and then reads as an error.
+  std::error_code no_throw;
+  if (std::filesystem::is_directory(source, no_throw)) {
+    log << "FATAL: error opening " << source << ": it is a directory, not a control file" << "[end-entry]";
+    RaiseError(kSymbolFileOpenError);
+  }
   FilePtr input(std::fopen(source.c_str(), "rt"));
   if (!input) {
     log << "FATAL: error opening " << source << "[end-entry]";
@@ -160,7 +183,7 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
 
   std::vector<ControlFileSymbol> symbols;
   int line_number = 0;
-  while (const std::optional<std::string> line = ReadLine(input.get())) {
+  while (const std::optional<std::string> line = ReadLine(input.get(), line_number + 1, source, log)) {
     ++line_number;
     const std::string work = " " + *line;
     CheckWorkLineLength(log, work, line_number);
@@ -183,7 +206,7 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
   }
 
   line_number = 0;
-  while (const std::optional<std::string> line = ReadLine(input.get())) {
+  while (const std::optional<std::string> line = ReadLine(input.get(), line_number + 1, source, log)) {
     ++line_number;
     std::string work = " " + *line;
     ReplaceSymbols(work, line_number, symbols, log);

@@ -124,6 +124,35 @@ TEST_F(ControlFileSymbolsTest, SelfReferenceAndExcessiveSymbolsAreRefusedWith17)
   }
 }
 
+// A control file is text: bytes that are not, and files that never end a line, stop the
+// first pass at once, naming the line, instead of being cut or read without end.
+TEST_F(ControlFileSymbolsTest, BinaryContentIsRefusedWith17AtItsLine) {
+  using namespace std::string_literals;
+  const struct {
+    const char* label;
+    std::string text;
+    std::string entry;
+  } cases[] = {
+      {"NUL at the start of a line", "[model_time]\n1 start hour\n\0\0\0\n"s, "NUL character (byte 0) in column 1"},
+      {"NUL inside a line", "[model_time]\n1 start\0 hour\n"s, "in column 8, a control file must be text, at line 2"},
+      {"NUL in the last line without line end", "[a]\n[b]\nx\0"s, "at line 3"},
+      {"no line end for 5000 characters", std::string(5000, 'x'), "line longer than 1200 characters at line 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    EXPECT_EQ(Compile(c.text), 17);
+    EXPECT_TRUE(Logged(c.entry));
+    EXPECT_FALSE(std::filesystem::exists(dir_.file("run.ctl.$$$")));
+  }
+}
+
+TEST_F(ControlFileSymbolsTest, EndlessDeviceAndDirectoryAreRefused) {
+  EXPECT_EQ(test::CodeOf([&] { CompileSymbols("/dev/zero", log_); }), 17);
+  EXPECT_TRUE(Logged("NUL character (byte 0) in column 1, a control file must be text, at line 1"));
+  EXPECT_EQ(test::CodeOf([&] { CompileSymbols(dir_.path().string(), log_); }), 28);
+  EXPECT_TRUE(Logged("error opening " + dir_.path().string() + ": it is a directory, not a control file"));
+}
+
 TEST_F(ControlFileSymbolsTest, RepeatedValuesWarnExceptNumbersAndSpecialValues) {
   ASSERT_EQ(Compile("$set $d1 = /data/in/\n"
                     "$set $d2 = /data/in/\n"
