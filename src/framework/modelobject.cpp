@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <fstream>
+#include <sstream>
 
 #include "framework/error_code.h"
 
@@ -108,6 +109,20 @@ void modelobject::ControlFileItemError(std::string_view item, std::string_view m
   log() << "FATAL: error in control file, " << std::string(item) << "; " << std::string(module) << "not found!"
         << "[end-entry]";
   RaiseError(kMissingControlItem);
+}
+
+void modelobject::ControlFileValueError(std::string_view section, std::string_view item, std::string_view value,
+                                        std::string_view expected) {
+  log() << "FATAL: error in control file, " << std::string(item) << " in " << std::string(section) << ": "
+        << std::string(value) << "; expected " << std::string(expected) << "[end-entry]";
+  RaiseError(kMissingControlItem);
+}
+
+void modelobject::ControlFileValueError(std::string_view section, std::string_view item, double value,
+                                        std::string_view expected) {
+  std::ostringstream text;
+  text << value;
+  ControlFileValueError(section, item, text.str(), expected);
 }
 
 void modelobject::WriteError(std::string_view file_name, int code) {

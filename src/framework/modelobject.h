@@ -76,6 +76,12 @@ class modelobject : public memory_handling {
 
   // --- raisers -------------------------------------------------------------------------
   [[noreturn]] virtual void ControlFileItemError(std::string_view item, std::string_view module);
+  // A value that was read but cannot be used: logs "FATAL: error in control file, " + item
+  // + " in " + section + ": " + value + "; expected " + expected, and fails with 17.
+  [[noreturn]] void ControlFileValueError(std::string_view section, std::string_view item, std::string_view value,
+                                          std::string_view expected);
+  [[noreturn]] void ControlFileValueError(std::string_view section, std::string_view item, double value,
+                                          std::string_view expected);
   [[noreturn]] virtual void WriteError(std::string_view file_name, int code);
   [[noreturn]] virtual void ReadError(std::string_view file_name, int code);
 

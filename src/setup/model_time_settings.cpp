@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cmath>
 
 #include "framework/error_code.h"
 
@@ -71,7 +72,15 @@ void ReadOutputInterval(modelobject& reader, OutputSettings& settings) {
   reader.ReadItem(settings.third_switch, "third output switch in [output_interval]");
   if (settings.third_switch != 1) settings.third_switch = 0;
   reader.ReadItem(settings.min_to_int_end, "min_to_int_end in [output_interval]");
-  settings.min_to_int_end = std::max(settings.min_to_int_end, 0.0);
+  if (!std::isfinite(settings.min_to_int_end)) {
+    reader.ControlFileValueError("[output_interval]", "min_to_int_end (fourth value)", settings.min_to_int_end,
+                                 "minutes from the hour of the meteorological data to the end of the step, 0 or more");
+  }
+  if (settings.min_to_int_end < 0) {
+    reader.log() << "WARNING: min_to_int_end (fourth value of [output_interval]) " << settings.min_to_int_end
+                 << " is negative; 0 is used" << "[end-entry]";
+    settings.min_to_int_end = 0;
+  }
   ReadOutputKeywords(reader, settings);
 }
 
@@ -100,7 +109,20 @@ void ReadCoordinatesAndInputs(modelobject& reader, OutputSettings& settings) {
   reader.ReadItem(settings.latitude, "geographic latitude");
   reader.ReadItem(settings.longitude, "geographic longitude");
   reader.ReadItem(settings.reference_meridian, "reference meridian");
-  reader.ReadItem(settings.time_shift, "time shift of data time to lokal time");
+  reader.ReadItem(settings.time_shift, "time shift of data time to local time");
+  if (!std::isfinite(settings.latitude) || std::abs(settings.latitude) > 90) {
+    reader.ControlFileValueError("[coordinates]", "geographic latitude (first value)", settings.latitude,
+                                 "degrees from -90 to 90");
+  }
+  const struct {
+    double value;
+    const char* item;
+  } others[] = {{settings.longitude, "geographic longitude (second value)"},
+                {settings.reference_meridian, "reference meridian (third value)"},
+                {settings.time_shift, "time shift of data time to local time (fourth value)"}};
+  for (const auto& other : others) {
+    if (!std::isfinite(other.value)) reader.ControlFileValueError("[coordinates]", other.item, other.value, "a number");
+  }
 
   reader.FindSection("[meteo_data_count]", true);
   int count = 0;
@@ -132,19 +154,49 @@ ModelDate ClampModelDate(ModelDate date) {
   return date;
 }
 
+namespace {
+
+// The date as the model time states it: day.month.year hour h.
+std::string DateText(const ModelDate& d) {
+  return std::to_string(d.day) + "." + std::to_string(d.month) + "." + std::to_string(d.year) + " " +
+         std::to_string(d.hour) + " h";
+}
+
+// Hours run from 0 to 24 (24 ends a day); years from 0 to 9999, so that every date key
+// (year * 93000 + ...) and every calendar sum stays far inside a 64-bit integer.
+void CheckModelDate(modelobject& reader, const ModelDate& date, const char* which) {
+  if (date.hour < 0 || date.hour > 24) {
+    reader.ControlFileValueError("[model_time]", std::string(which) + " hour", std::to_string(date.hour),
+                                 "an hour from 0 to 24");
+  }
+  if (date.year < 0 || date.year > kLastModelYear) {
+    reader.ControlFileValueError("[model_time]", std::string(which) + " year", std::to_string(date.year),
+                                 "a year from 0 to " + std::to_string(kLastModelYear) +
+                                     " (years up to 999 are taken as 1900 + year)");
+  }
+}
+
+}  // namespace
+
 ModelTime ReadModelTime(modelobject& reader) {
   reader.FindSection("[model_time]", true);
   ModelTime time;
-  reader.ReadItem(time.start.hour, "starting hour in ");
-  reader.ReadItem(time.start.day, "starting day in ");
-  reader.ReadItem(time.start.month, "starting month in ");
-  reader.ReadItem(time.start.year, "starting year in ");
-  reader.ReadItem(time.end.hour, "end hour in ");
-  reader.ReadItem(time.end.day, "and day in ");
-  reader.ReadItem(time.end.month, "end month in ");
-  reader.ReadItem(time.end.year, "end year in ");
+  reader.ReadItem(time.start.hour, "starting hour in [model_time]");
+  reader.ReadItem(time.start.day, "starting day in [model_time]");
+  reader.ReadItem(time.start.month, "starting month in [model_time]");
+  reader.ReadItem(time.start.year, "starting year in [model_time]");
+  reader.ReadItem(time.end.hour, "end hour in [model_time]");
+  reader.ReadItem(time.end.day, "end day in [model_time]");
+  reader.ReadItem(time.end.month, "end month in [model_time]");
+  reader.ReadItem(time.end.year, "end year in [model_time]");
+  CheckModelDate(reader, time.start, "start");
+  CheckModelDate(reader, time.end, "end");
   time.start = ClampModelDate(time.start);
   time.end = ClampModelDate(time.end);
+  if (DateKey(time.end) < DateKey(time.start)) {
+    reader.ControlFileValueError("[model_time]", "end date", DateText(time.end),
+                                 "a date not before the start date " + DateText(time.start));
+  }
   return time;
 }
 
@@ -154,10 +206,14 @@ int ReadSubsteps(modelobject& reader, const std::string& control_file) {
   if (reader.FindSection("[soil_surface_groundwater_substeps]", false) != 0) {
     const std::optional<std::string> token = reader.control_file().ReadToken();
     const std::optional<int> value = token ? ParseIntPrefix(*token) : std::nullopt;
-    if (!value || *value < 1) {
+    if (!value) {
       reader.ControlFileItemError("sub step counter from [soil_surface_groundwater_substeps] not found", "");
     }
     count = value.value_or(1);
+    if (count < 1) {
+      reader.ControlFileValueError("[soil_surface_groundwater_substeps]", "sub step counter", std::to_string(count),
+                                   "a count of 1 or more");
+    }
   }
   reader.CloseControlFile();
   return count;

@@ -36,12 +36,18 @@ struct ModelTime {
 // "[meteo_names]" from the named control file, which the reader opens and closes itself.
 OutputSettings ReadOutputSettings(modelobject& reader, const std::string& control_file);
 
+// The last year a model time may name.
+inline constexpr long long kLastModelYear = 9999;
+
 // Reads "[model_time]" from the reader's open control file. Two-digit years are taken as
 // 19xx, months are clamped to 1..12 and days to the days of their own month and year.
+// Hours outside 0..24, years outside 0..9999 and an end date before the start date are
+// refused with 17.
 ModelTime ReadModelTime(modelobject& reader);
 
 // The number of soil, surface and groundwater sub-steps: 1 without the section
-// "[soil_surface_groundwater_substeps]"; a count below 1 is refused.
+// "[soil_surface_groundwater_substeps]"; a count below 1 is refused. (Each sub-model that
+// computes sub-steps refuses more sub-steps than its step has minutes.)
 int ReadSubsteps(modelobject& reader, const std::string& control_file);
 
 // Clamps a date as the model time does: year <= 999 gets 1900 added, month to 1..12, day

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 
 #include "framework/error_code.h"
 #include "support/test_support.h"
@@ -120,6 +121,60 @@ TEST_F(SettingsTest, ModelTimeClampsToTheCalendar) {
   EXPECT_EQ(CodeOf([&] { ReadModelTime(reader_); }), 17);
 }
 
+// Values that scan but cannot be used are refused with 17 and an entry that names the
+// section, the item, the value and what was expected.
+TEST_F(SettingsTest, UnusableOutputAndCoordinateValuesAreRefused) {
+  const struct {
+    std::string from, to, entry;
+  } cases[] = {
+      {"47.5 latitude", "90.5 latitude", "geographic latitude (first value) in [coordinates]: 90.5; expected degrees"},
+      {"47.5 latitude", "-91", "geographic latitude (first value) in [coordinates]: -91; expected degrees from -90"},
+      {"47.5 latitude", "nan", "geographic latitude (first value) in [coordinates]: nan; expected"},
+      {"8.5 longitude", "inf", "geographic longitude (second value) in [coordinates]: inf; expected a number"},
+      {"-60  min_to_int_end", "nan", "min_to_int_end (fourth value) in [output_interval]: nan; expected minutes"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.to);
+    std::string text = kSettings;
+    text.replace(text.find(c.from), c.from.size(), c.to);
+    EXPECT_EQ(CodeOf([&] { ReadOutputSettings(reader_, Write(text)); }), 17);
+    EXPECT_TRUE(Logged("error in control file, " + c.entry)) << console_.str();
+  }
+  // The poles themselves are valid; a negative shift is used as 0 and says so.
+  std::string text = kSettings;
+  text.replace(text.find("47.5 latitude"), 4, "-90");
+  EXPECT_EQ(ReadOutputSettings(reader_, Write(text)).latitude, -90);
+  EXPECT_TRUE(Logged("min_to_int_end (fourth value of [output_interval]) -60 is negative; 0 is used"));
+}
+
+TEST_F(SettingsTest, UnusableModelTimesAreRefused) {
+  const struct {
+    const char* label;
+    const char* text;  // start hour, day, month, year, end hour, day, month, year
+    const char* entry;
+  } cases[] = {
+      {"start hour 25", "25 1 1 2020 24 31 1 2020", "start hour in [model_time]: 25; expected an hour from 0 to 24"},
+      {"end hour -1", "1 1 1 2020 -1 31 1 2020", "end hour in [model_time]: -1; expected an hour from 0 to 24"},
+      {"negative year", "1 1 1 -5 24 31 1 2020", "start year in [model_time]: -5; expected a year from 0 to 9999"},
+      // Its date key would overflow a 64-bit integer.
+      {"year 10^17", "1 1 1 2020 24 31 1 100000000000000000", "end year in [model_time]: 100000000000000000;"},
+      {"end before start", "1 1 1 2020 24 31 12 2019",
+       "end date in [model_time]: 31.12.2019 24 h; expected a date not before the start date 1.1.2020 1 h"},
+      {"end hour before start hour", "12 1 1 2020 11 1 1 2020", "end date in [model_time]: 1.1.2020 11 h;"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string text = std::string("[model_time]\n") + c.text;
+    std::replace(text.begin(), text.end(), ' ', '\n');
+    reader_.OpenControlFile(Write(text + "\n"));
+    EXPECT_EQ(CodeOf([&] { ReadModelTime(reader_); }), 17);
+    EXPECT_TRUE(Logged(std::string("error in control file, ") + c.entry)) << console_.str();
+  }
+  // The limits themselves and a run of a single step are valid.
+  reader_.OpenControlFile(Write("[model_time]\n0\n1\n1\n9999\n0\n1\n1\n9999\n"));
+  EXPECT_EQ(DateKey(ReadModelTime(reader_).end), DateKey(9999, 1, 1, 0));
+}
+
 TEST_F(SettingsTest, Substeps) {
   const struct {
     const char* text;
@@ -131,6 +186,7 @@ TEST_F(SettingsTest, Substeps) {
       {"[soil_surface_groundwater_substeps]\n", 0, 17},
       {"[soil_surface_groundwater_substeps]\nnone\n", 0, 17},
       {"[soil_surface_groundwater_substeps]\n0\n", 0, 17},
+      {"[soil_surface_groundwater_substeps]\n-3\n", 0, 17},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
@@ -140,6 +196,7 @@ TEST_F(SettingsTest, Substeps) {
       EXPECT_EQ(count, c.count);
     }
   }
+  EXPECT_TRUE(Logged("sub step counter in [soil_surface_groundwater_substeps]: -3; expected a count of 1 or more"));
 }
 
 }  // namespace
