@@ -51,10 +51,10 @@ teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& secti
     log << "FATAL: error opening " << settings.compiled_control_file << "[end-entry]";
     RaiseError(kControlFileOpenError);
   }
-  try {
-    FindSection("[" + section + "]", true);
-  } catch (const ErrorCode&) {
-    if (section_required) throw;
+  // A module whose section may be left out is switched off without it; that is no error.
+  if (FindSection("[" + section + "]", section_required) == 0) {
+    log << "INFO: section [" << section << "] not found in control file; module " << section << " is switched off"
+        << "[end-entry]";
     ModuleSwitch = 0;
     CloseControlFile();
     return;
@@ -62,28 +62,42 @@ teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& secti
   ReadItem(ModuleSwitch, "flow control parameter for " + section);
   ReadItem(TimeStep, "time interval for " + section);
   CheckTimeStep();
+  CheckSubSteps();
   StepsPerDay = TimeStep > 0 ? 1440.0 / TimeStep : 0.0;
   if (ModuleSwitch == 0) CloseControlFile();
 }
 
 void teilmodellklasse::CheckTimeStep() {
-  // A module that computes needs a positive time step; one that is off may leave it 0.
-  if (TimeStep <= 0 && ModuleSwitch != 0) ControlFileItemError("time interval for " + section_, name());
+  // A module that computes needs a time step of at least one minute, since the step is
+  // counted in whole minutes; one that is off may leave it 0.
+  if (ModuleSwitch != 0 && !(TimeStep >= 1 && std::isfinite(TimeStep))) {
+    ControlFileValueError("[" + section_ + "]", "time interval for " + section_, TimeStep,
+                          "a time step of at least 1 minute (second value of the section)");
+  }
   if (GetHourShift() <= TimeStep / 60 + 0.00001) return;
   log() << "FATAL: \n-------- error --------\n\nthe time step " << TimeStep
         << " minutes as given in the section for the module " << section_
         << " \nis shorter than the parameter min_to_int_end with " << min_to_int_end()
-        << "\nThe fourth parameter in [program_output] gives the shift in minutes from the hour\n"
+        << "\nThe fourth parameter in [output_interval] gives the shift in minutes from the hour\n"
            "written in the meteorological data to the end of the time step:\n"
            "0 when the hour of the meteorological data marks the end of the step,\n"
            "1440 (or the symbol $time) when it marks its start.\n"
            "The shift must not exceed the time step of any module.\n"
-           "Please check the fourth value in [program_output]\n"
+           "Please check the fourth value in [output_interval]\n"
            "and the time steps of all modules.\n"
            "\n"
            "-------- error --------"
         << "[end-entry]";
   RaiseError(kTimeStepTooShort);
+}
+
+void teilmodellklasse::CheckSubSteps() {
+  // A sub-step of a module that computes lasts at least one minute: more sub-steps than the
+  // step has minutes would make it shorter than the step's own unit.
+  if (ModuleSwitch == 0 || SubSteps <= 1 || SubSteps <= TimeStep) return;
+  ControlFileValueError("[soil_surface_groundwater_substeps]", "sub step counter", SubSteps,
+                        "at most " + std::to_string(static_cast<long long>(TimeStep)) + ", the time step of " +
+                            section_ + " in minutes, so that a sub-step lasts at least one minute");
 }
 
 void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4,

@@ -40,7 +40,7 @@ struct RankedZones {
 class teilmodellklasse : public modelobject {
  public:
   // section_required: false only for the special output, whose missing section switches
-  // it off. Throws the ErrorCode of a failure; sub-model constructors catch it.
+  // it off (an INFO entry, not an error). Throws the ErrorCode of a failure; sub-model constructors catch it.
   teilmodellklasse(DiagnosticsLog& log, const std::string& section, const ModelSettings& settings, int sub_steps,
                    bool section_required = true);
 
@@ -104,6 +104,7 @@ class teilmodellklasse : public modelobject {
 
  private:
   void CheckTimeStep();
+  void CheckSubSteps();
 
   const ModelSettings* settings_;
   std::string section_;

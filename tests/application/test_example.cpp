@@ -32,6 +32,9 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("reached end of simulation sucessfully"), std::string::npos);
   EXPECT_NE(run.output.find("exitcode 0"), std::string::npos);
+  // A run that succeeds has nothing to report at the FATAL level (an optional section that
+  // is absent is no error).
+  EXPECT_EQ(test::ReadFile(dir.file("Tolvo_Diag_0.xml")).find("level=\"0\""), std::string::npos);
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "out")) {
     files[entry.path().filename().string()] = test::ReadFile(entry.path().string());
