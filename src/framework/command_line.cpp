@@ -1,13 +1,28 @@
 #include "framework/command_line.h"
 
 #include <cctype>
+#include <utility>
 
 namespace tolvo {
 
-int DiagLevelFromWord(std::string word) {
+namespace {
+
+std::string UpperCase(std::string word) {
   for (char& ch : word) {
     if (ch >= 'a' && ch <= 'z') ch = static_cast<char>(ch - 'a' + 'A');
   }
+  return word;
+}
+
+}  // namespace
+
+bool IsDiagLevelWord(std::string word) {
+  word = UpperCase(std::move(word));
+  return word == "FATAL" || word == "ERROR" || word == "WARNING" || word == "INFO" || word == "DEBUG";
+}
+
+int DiagLevelFromWord(std::string word) {
+  word = UpperCase(std::move(word));
   if (word == "FATAL") return 0;
   if (word == "ERROR") return 1;
   if (word == "WARNING") return 2;
@@ -27,7 +42,9 @@ CommandLine ScanCommandLine(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string argument = argv[i] != nullptr ? argv[i] : "";
     if (argument.starts_with(kLevel)) {
-      line.max_diag_level = DiagLevelFromWord(argument.substr(kLevel.size()));
+      const std::string word = argument.substr(kLevel.size());
+      line.max_diag_level = DiagLevelFromWord(word);
+      line.unknown_diag_level = IsDiagLevelWord(word) ? std::nullopt : std::optional<std::string>(word);
       line.diaglevel_position = i;
     } else if (argument.starts_with(kFile)) {
       line.diagnostics_file = argument.substr(kFile.size());

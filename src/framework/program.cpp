@@ -117,6 +117,11 @@ int RunProgram(int argc, char** argv, const ControlFileRunner& run_control_file)
   try {
     WriteBanner(*log);
     ReportProcess(*log, rank, size);
+    if (options.unknown_diag_level) {
+      *log << "WARNING: unknown diagnostics level \"" << *options.unknown_diag_level << "\" in -diaglevel:"
+           << *options.unknown_diag_level
+           << "; expected FATAL, ERROR, WARNING, INFO or DEBUG; level DEBUG (every entry) is used" << "[end-entry]";
+    }
     log->console().flush();
     if (argc < 2) {
       WriteUsage(*log);

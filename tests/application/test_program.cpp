@@ -52,6 +52,37 @@ TEST(Program, AFatalErrorAbortsWithItsCodeInTheLog) {
   EXPECT_NE(xml.find("caught at top level!"), std::string::npos);
 }
 
+TEST(Program, AnUnknownDiagnosticsLevelIsNamedInAWarning) {
+  TempDir dir;
+  const test::ProgramRun run = RunProgram({"-diaglevel:verbose"}, dir.path(), 0);
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.output.find("unknown diagnostics level \"verbose\" in -diaglevel:verbose; expected FATAL, ERROR, "
+                            "WARNING, INFO or DEBUG; level DEBUG (every entry) is used"),
+            std::string::npos);
+}
+
+// Control files that are no text files stop at once with the code of their failure.
+TEST(Program, ControlFilesThatAreNoTextStopAtOnce) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("folder.ctl"));
+  const struct {
+    const char* control_file;
+    int code;
+    const char* entry;
+  } cases[] = {
+      {"/dev/zero", 17, "NUL character (byte 0) in column 1, a control file must be text, at line 1"},
+      {"folder.ctl", 28, "folder.ctl: it is a directory, not a control file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.control_file);
+    const test::ProgramRun run = RunProgram({c.control_file}, dir.path(), 0);
+    EXPECT_EQ(run.status, c.code);
+    const std::string xml = ReadFile(dir.file("Tolvo_Diag_0.xml"));
+    EXPECT_EQ(AbortCodeInLog(xml), c.code);
+    EXPECT_NE(xml.find(c.entry), std::string::npos) << xml;
+  }
+}
+
 TEST(Program, ErrorCodesAboveAByteStandWholeInTheLog) {
   // An invalid number of dump files is found while the run is built: each layer logs its
   // entry on the way up, and the status keeps only the low byte of 1061.

@@ -36,5 +36,23 @@ TEST(CommandLine, DumpOptionWordsAnywhereAndLevelWords) {
   for (const auto& [word, level] : levels) EXPECT_EQ(DiagLevelFromWord(word), level) << word;
 }
 
+TEST(CommandLine, AnUnknownLevelWordIsKeptForItsWarning) {
+  const struct {
+    std::vector<const char*> args;
+    std::optional<std::string> unknown;
+  } cases[] = {
+      {{"-diaglevel:verbose", "c.ctl"}, "verbose"},
+      {{"-diaglevel:", "c.ctl"}, ""},
+      {{"-diaglevel:debug"}, std::nullopt},
+      {{"c.ctl"}, std::nullopt},
+      {{"-diaglevel:x", "-diaglevel:Info"}, std::nullopt},  // the last occurrence holds
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.front());
+    const CommandLine line = Scan(c.args);
+    EXPECT_EQ(line.unknown_diag_level, c.unknown);
+  }
+}
+
 }  // namespace
 }  // namespace tolvo
