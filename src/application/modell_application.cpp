@@ -120,7 +120,7 @@ void ModellApplication::init(int argc, char** argv, int position) {
       if (!grids_[e].identifier) free_entry = e;
     }
     if (free_entry == 0) {
-      log() << "FATAL: no more free grids in memeory, (max. " << 1000 << ")!" << "[end-entry]";
+      log() << "FATAL: no more free grids in memory, (max. " << 1000 << ")!" << "[end-entry]";
       RaiseError(kNoFreeGridEntry);
     }
     const std::string& name = output.meteo_names[i];

@@ -369,7 +369,7 @@ void DerivedGrids::make_Slope_and_Aspect(modelobject& reader, int& grid_count) {
   const std::string dem_file = FileNameAt(reader, elevation_position_);
   if (slope_found == 0) {
     const int position = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex + 1);
-    if (position == 0) NoFreePosition(reader, "no free grid found in memeory", "");
+    if (position == 0) NoFreePosition(reader, "no free grid found in memory", "");
     MakeGrid(reader, slope_angle_, position, DerivedGridFileName(dem_file, ".$sl"), "slope_angle", rows, grid_count);
   }
   if (aspect_found == 0) {
@@ -378,7 +378,7 @@ void DerivedGrids::make_Slope_and_Aspect(modelobject& reader, int& grid_count) {
     MakeGrid(reader, slope_aspect_, position, DerivedGridFileName(dem_file, ".$ex"), "slope_aspect", rows,
              grid_count);
   }
-  reader.log() << "calculating the lokal topography (aspect, slope ...).. " << "[end-entry]";
+  reader.log() << "calculating the local topography (aspect, slope ...).. " << "[end-entry]";
 
   const GridView slope = slope_found == 0 ? slope_angle_.values : GridView{};
   const GridView aspect = aspect_found == 0 ? slope_aspect_.values : GridView{};

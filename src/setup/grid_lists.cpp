@@ -148,7 +148,7 @@ bool ComputesCell(const modelobject& reader, int r, int c) {
 }
 
 [[noreturn]] void NoFreeGridEntry(modelobject& reader) {
-  reader.log() << "FATAL: no free grid found in memory (an Position " << kLastGridIndex + 1 << ")\n"
+  reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                << "[end-entry]";
   RaiseError(kNoFreeGridEntry);
 }

@@ -95,7 +95,7 @@ GridGeometry ReadGridHeader(modelobject& reader) {
   } else if (!ReadDoubleHead(log, file.get(), path, header)) {
     std::rewind(file.get());
     if (!ReadFloatHead(log, file.get(), path, header)) {
-      Fail(log, "FATAL: could not recognise file format (ascii, double or double) for ", path,
+      Fail(log, "FATAL: could not recognise file format (ascii, binary double or binary float) for ", path,
            kZoneHeaderReadError);
     }
   }

@@ -259,7 +259,7 @@ TEST_F(DerivedGridsTest, PlaneRisingEastFacesWest) {
   EXPECT_EQ(grid_count_, 2);
   EXPECT_EQ(derived_.slope_angle().position, 3);
   EXPECT_EQ(derived_.slope_aspect().position, 4);
-  EXPECT_TRUE(Logged("calculating the lokal topography (aspect, slope ...).. "));
+  EXPECT_TRUE(Logged("calculating the local topography (aspect, slope ...).. "));
   // The border cells are filled from their neighbours: the whole plane has one slope.
   for (int r = 1; r <= kRows; ++r) {
     for (int c = 1; c <= kCols; ++c) {
