@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numeric>
 
 #include "framework/error_code.h"
@@ -69,10 +70,12 @@ teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& secti
 
 void teilmodellklasse::CheckTimeStep() {
   // A module that computes needs a time step of at least one minute, since the step is
-  // counted in whole minutes; one that is off may leave it 0.
-  if (ModuleSwitch != 0 && !(TimeStep >= 1 && std::isfinite(TimeStep))) {
+  // counted in whole minutes (GetTimeStep), and one that a count of minutes can hold; one
+  // that is off may leave it 0.
+  if (ModuleSwitch != 0 && !(TimeStep >= 1 && TimeStep <= std::numeric_limits<int>::max())) {
     ControlFileValueError("[" + section_ + "]", "time interval for " + section_, TimeStep,
-                          "a time step of at least 1 minute (second value of the section)");
+                          "a time step from 1 to " + std::to_string(std::numeric_limits<int>::max()) +
+                              " minutes (second value of the section)");
   }
   if (GetHourShift() <= TimeStep / 60 + 0.00001) return;
   log() << "FATAL: \n-------- error --------\n\nthe time step " << TimeStep

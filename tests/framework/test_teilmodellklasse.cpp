@@ -40,8 +40,10 @@ TEST_F(SubmodelSectionTest, UnusableTimeStepsAndSubStepsNameTheirSection) {
     std::string entry;
   } cases[] = {
       {"time step 0 of a module that computes", "[snow_model]\n1\n0\n", 1, 0, 17,
-       "error in control file, time interval for snow_model in [snow_model]: 0; expected a time step of at least "
-       "1 minute"},
+       "error in control file, time interval for snow_model in [snow_model]: 0; expected a time step from 1 to "
+       "2147483647 minutes"},
+      {"time step beyond a count of minutes", "[snow_model]\n1\n1e300\n", 1, 0, 17,
+       "snow_model in [snow_model]: 1e+300; expected"},
       {"negative time step", "[snow_model]\n1\n-60\n", 1, 0, 17, "snow_model in [snow_model]: -60; expected"},
       {"time step below a minute", "[snow_model]\n1\n0.5\n", 1, 0, 17, "snow_model in [snow_model]: 0.5; expected"},
       {"time step not a number", "[snow_model]\n1\nnan\n", 1, 0, 17, "snow_model in [snow_model]: nan; expected"},
