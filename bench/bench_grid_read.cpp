@@ -96,7 +96,7 @@ void ReadGrid(benchmark::State& state, const std::string& name, const GridReadOp
   object.set_strip({1, kSize});
   for (auto _ : state) {
     Grid grid;
-    ReadGridFile(object, path, grid, options);
+    ReadGrid(object.grid_input(), path, grid, options);
     benchmark::DoNotOptimize(grid[kSize]);
   }
   state.SetItemsProcessed(state.iterations() * static_cast<long long>(kSize) * kSize);

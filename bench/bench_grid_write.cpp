@@ -14,6 +14,7 @@
 #include "framework/diagnostics_log.h"
 #include "framework/grid_reader.h"
 #include "framework/modelobject.h"
+#include "framework/stack_reader.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ void ReadGrid(benchmark::State& state, const std::string& name, const std::strin
   object->WriteGridFile(name, bench.grid().view(), formats.ascii, formats.doubles, formats.netcdf);
   for (auto _ : state) {
     Grid grid;
-    ReadGridFile(*object, bench.path(file), grid, {.allocate = true, .whole_on_process0 = true});
+    ReadGrid(object->grid_input(), bench.path(file), grid, {.allocate = true, .whole_on_process0 = true});
     benchmark::DoNotOptimize(grid[kGridSize]);
   }
   Count(state, formats.netcdf ? name + ".nc" : name, static_cast<long long>(kGridSize) * kGridSize);
@@ -142,7 +143,7 @@ void ReadStack(benchmark::State& state, const std::string& name, OutputFormats f
   object->WriteStackFile(name, bench.stack().view(), kStackLevels, formats.ascii, formats.doubles, formats.netcdf);
   for (auto _ : state) {
     Stack stack;
-    benchmark::DoNotOptimize(object->ReadStackFile(name, stack, whole));
+    benchmark::DoNotOptimize(tolvo::ReadStack(object->grid_input(), name, stack, {.whole_on_process0 = whole}));
   }
   Count(state, name, kStackValues);
 }

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "framework/error_code.h"
-#include "framework/modelobject.h"
+#include "framework/memory_handling.h"
+#include "framework/run_context.h"
 
 namespace tolvo {
 
@@ -19,20 +20,20 @@ namespace {
 enum class StripLimitEntry { Grid, Stack };
 
 // The decomposition a transfer works on, or none when there is nothing to transfer.
-const DomainLayout* ActiveLayout(const modelobject& object) {
-  const DomainLayout* layout = object.domain_layout();
-  if (object.process_count() < 2 || layout == nullptr || layout->regions.empty() || layout->helper.empty()) {
+const DomainLayout* ActiveLayout(const RunContext& run) {
+  const DomainLayout* layout = run.domain_layout;
+  if (run.process_count < 2 || layout == nullptr || layout->regions.empty() || layout->helper.empty()) {
     return nullptr;
   }
   return layout;
 }
 
-[[noreturn]] void TooManyStrips(const modelobject& object, int r, StripLimitEntry entry) {
+[[noreturn]] void TooManyStrips(const RunContext& run, int r, StripLimitEntry entry) {
   if (entry == StripLimitEntry::Grid) {
-    object.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row in row " << r << "[end-entry]";
+    run.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row in row " << r << "[end-entry]";
   } else {
-    object.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row (in row " << r << ")"
-                 << "[end-entry]";
+    run.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row (in row " << r << ")"
+              << "[end-entry]";
   }
   RaiseError(kTooManyStripsCode);
 }
@@ -42,18 +43,18 @@ bool PairStored(int k, int ncols) { return 2 * k <= ncols; }
 
 // After the k-th run of a row, the length of the next pair (column 2k + 2) must lie in
 // the row; otherwise the row holds more runs than it can describe.
-void CheckStripLimit(const modelobject& object, int r, int k, StripLimitEntry entry) {
-  if (2 * k + 2 > object.geometry().ncols) TooManyStrips(object, r, entry);
+void CheckStripLimit(const RunContext& run, int r, int k, StripLimitEntry entry) {
+  if (2 * k + 2 > run.geometry.ncols) TooManyStrips(run, r, entry);
 }
 
 // Process 0's walk: every run of another owner, row by row, left to right, as
 // transfer(row, first column, length, owner). A row's pairs start at its first domain
 // column, which follows the leading run outside the domain whose length column 0 keeps.
 template <typename Transfer>
-void WalkRunsOfOthers(const modelobject& object, const DomainLayout& layout, StripLimitEntry entry,
+void WalkRunsOfOthers(const RunContext& run, const DomainLayout& layout, StripLimitEntry entry,
                       Transfer&& transfer) {
-  const int ncols = object.geometry().ncols;
-  for (int r = 1; r <= object.geometry().nrows; ++r) {
+  const int ncols = run.geometry.ncols;
+  for (int r = 1; r <= run.geometry.nrows; ++r) {
     const std::span<const double> pairs = layout.helper.row(r);
     int c = static_cast<int>(pairs[0]) + 1;
     for (int k = 1; PairStored(k, ncols); ++k) {
@@ -62,7 +63,7 @@ void WalkRunsOfOthers(const modelobject& object, const DomainLayout& layout, Str
       if (length < 1) break;
       if (owner > 0) transfer(r, c, length, owner);
       c += length;
-      CheckStripLimit(object, r, k, entry);
+      CheckStripLimit(run, r, k, entry);
     }
   }
 }
@@ -70,15 +71,15 @@ void WalkRunsOfOthers(const modelobject& object, const DomainLayout& layout, Str
 // Another process's walk: its own runs, row by row over its band, left to right, as
 // transfer(row, first column, length).
 template <typename Transfer>
-void WalkOwnRuns(const modelobject& object, const DomainLayout& layout, StripLimitEntry entry, Transfer&& transfer) {
-  const int ncols = object.geometry().ncols;
+void WalkOwnRuns(const RunContext& run, const DomainLayout& layout, StripLimitEntry entry, Transfer&& transfer) {
+  const int ncols = run.geometry.ncols;
   for (int r = layout.own_rows.first; r <= layout.own_rows.last; ++r) {
     const std::span<const double> pairs = layout.helper.row(r);
     for (int k = 1; PairStored(k, ncols); ++k) {
       const int first_col = static_cast<int>(pairs[2 * k - 1]);
       if (first_col < 1) break;
       transfer(r, first_col, static_cast<int>(pairs[2 * k]));
-      CheckStripLimit(object, r, k, entry);
+      CheckStripLimit(run, r, k, entry);
     }
   }
 }
@@ -95,10 +96,10 @@ void ReceiveDoubles(double* values, int count, int peer, int tag) {
 // `cell(r, c)` gives the first value of cell (r, c), `values_per_cell` how many values a
 // cell moves.
 template <typename Cell>
-void MoveRuns(const modelobject& object, const DomainLayout& layout, bool scatter, int values_per_cell,
+void MoveRuns(const RunContext& run, const DomainLayout& layout, bool scatter, int values_per_cell,
               StripLimitEntry entry, Cell&& cell) {
-  if (object.rank() == 0) {
-    WalkRunsOfOthers(object, layout, entry, [&](int r, int c, int length, int owner) {
+  if (run.rank == 0) {
+    WalkRunsOfOthers(run, layout, entry, [&](int r, int c, int length, int owner) {
       if (scatter) {
         SendDoubles(cell(r, c), length * values_per_cell, owner, r);
       } else {
@@ -106,7 +107,7 @@ void MoveRuns(const modelobject& object, const DomainLayout& layout, bool scatte
       }
     });
   } else {
-    WalkOwnRuns(object, layout, entry, [&](int r, int c, int length) {
+    WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
       if (scatter) {
         ReceiveDoubles(cell(r, c), length * values_per_cell, 0, r);
       } else {
@@ -116,17 +117,17 @@ void MoveRuns(const modelobject& object, const DomainLayout& layout, bool scatte
   }
 }
 
-void LogStackProgress(const modelobject& object, const char* action, std::string_view identifier) {
-  object.log() << action << std::string(identifier) << " for mpi-rank " << object.rank() << "[end-entry]";
+void LogStackProgress(const RunContext& run, const char* action, std::string_view identifier) {
+  run.log() << action << std::string(identifier) << " for mpi-rank " << run.rank << "[end-entry]";
 }
 
 // The masked-cell walk: over the given rows, each from its first to its last zone column,
 // visit(r, c) for every cell whose mask value is above nodata.
 template <typename Visit>
-void WalkMaskedCells(const modelobject& object, const DomainLayout& layout, RowRange rows, ConstGridView mask,
+void WalkMaskedCells(const RunContext& run, const DomainLayout& layout, RowRange rows, ConstGridView mask,
                      Visit&& visit) {
-  const int ncols = object.geometry().ncols;
-  const double nodata = object.geometry().nodata_value;
+  const int ncols = run.geometry.ncols;
+  const double nodata = run.geometry.nodata_value;
   for (int r = rows.first; r <= rows.last; ++r) {
     ColumnRange range{1, ncols};
     if (static_cast<std::size_t>(r) < layout.column_ranges.size()) range = layout.column_ranges[r];
@@ -137,8 +138,8 @@ void WalkMaskedCells(const modelobject& object, const DomainLayout& layout, RowR
 }
 
 // The rows a process walks for masked cells: every row on process 0, its band elsewhere.
-RowRange MaskedRows(const modelobject& object, const DomainLayout& layout) {
-  return object.rank() == 0 ? RowRange{1, object.geometry().nrows} : layout.own_rows;
+RowRange MaskedRows(const RunContext& run, const DomainLayout& layout) {
+  return run.rank == 0 ? RowRange{1, run.geometry.nrows} : layout.own_rows;
 }
 
 int CountOf(std::span<const long long> counts, int q) {
@@ -164,68 +165,68 @@ class BufferCursor {
 
 }  // namespace
 
-void ScatterGrid(const modelobject& object, GridView grid) {
-  const DomainLayout* layout = ActiveLayout(object);
+void ScatterGrid(const RunContext& run, GridView grid) {
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return;
-  MoveRuns(object, *layout, true, 1, StripLimitEntry::Grid, [&](int r, int c) { return &grid(r, c); });
+  MoveRuns(run, *layout, true, 1, StripLimitEntry::Grid, [&](int r, int c) { return &grid(r, c); });
 }
 
-void GatherGrid(const modelobject& object, GridView grid) {
-  const DomainLayout* layout = ActiveLayout(object);
+void GatherGrid(const RunContext& run, GridView grid) {
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return;
-  MoveRuns(object, *layout, false, 1, StripLimitEntry::Grid, [&](int r, int c) { return &grid(r, c); });
+  MoveRuns(run, *layout, false, 1, StripLimitEntry::Grid, [&](int r, int c) { return &grid(r, c); });
 }
 
-Grid GatherGridCopy(modelobject& object, ConstGridView source) {
-  const DomainLayout* layout = ActiveLayout(object);
+Grid GatherGridCopy(const RunContext& run, ConstGridView source) {
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return {};
-  if (object.rank() != 0) {
-    WalkOwnRuns(object, *layout, StripLimitEntry::Grid,
+  if (run.rank != 0) {
+    WalkOwnRuns(run, *layout, StripLimitEntry::Grid,
                 [&](int r, int c, int length) { SendDoubles(&source(r, c), length, 0, r); });
     return {};
   }
-  const GridGeometry& geometry = object.geometry();
-  Grid copy = object.matrix(1, geometry.nrows, 1, geometry.ncols, geometry.nrows);
+  const GridGeometry& geometry = run.geometry;
+  Grid copy = AllocateGrid(run.log(), 1, geometry.nrows, geometry.ncols, geometry.nrows);
   for (int r = 1; r <= geometry.nrows; ++r) {
     for (int c = 1; c <= geometry.ncols; ++c) {
       copy(r, c) = layout->regions(r, c) == 0 ? source(r, c) : geometry.nodata_value;
     }
   }
-  WalkRunsOfOthers(object, *layout, StripLimitEntry::Grid,
+  WalkRunsOfOthers(run, *layout, StripLimitEntry::Grid,
                    [&](int r, int c, int length, int owner) { ReceiveDoubles(&copy(r, c), length, owner, r); });
   return copy;
 }
 
-void MPIScatterStack(const modelobject& object, StackView stack, std::string_view identifier) {
-  const DomainLayout* layout = ActiveLayout(object);
+void MPIScatterStack(const RunContext& run, StackView stack, std::string_view identifier) {
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return;
-  if (!identifier.empty()) LogStackProgress(object, "re-distributing stack ", identifier);
-  MoveRuns(object, *layout, true, stack.level_count() + 1, StripLimitEntry::Grid,
+  if (!identifier.empty()) LogStackProgress(run, "re-distributing stack ", identifier);
+  MoveRuns(run, *layout, true, stack.level_count() + 1, StripLimitEntry::Grid,
            [&](int r, int c) { return stack.levels(r, c).data(); });
 }
 
-void GatherStack(const modelobject& object, StackView stack, std::string_view identifier) {
-  const DomainLayout* layout = ActiveLayout(object);
+void GatherStack(const RunContext& run, StackView stack, std::string_view identifier) {
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return;
-  LogStackProgress(object, "synchronising stack ", identifier);
-  MoveRuns(object, *layout, false, stack.level_count() + 1, StripLimitEntry::Stack,
+  LogStackProgress(run, "synchronising stack ", identifier);
+  MoveRuns(run, *layout, false, stack.level_count() + 1, StripLimitEntry::Stack,
            [&](int r, int c) { return stack.levels(r, c).data(); });
 }
 
-Stack GatherStackCopy(modelobject& object, ConstStackView source, std::string_view identifier) {
-  const DomainLayout* layout = ActiveLayout(object);
+Stack GatherStackCopy(const RunContext& run, ConstStackView source, std::string_view identifier) {
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return {};
-  LogStackProgress(object, "synchronising stack ", identifier);
+  LogStackProgress(run, "synchronising stack ", identifier);
   const int values_per_cell = source.level_count() + 1;
-  if (object.rank() != 0) {
-    WalkOwnRuns(object, *layout, StripLimitEntry::Stack, [&](int r, int c, int length) {
+  if (run.rank != 0) {
+    WalkOwnRuns(run, *layout, StripLimitEntry::Stack, [&](int r, int c, int length) {
       SendDoubles(source.levels(r, c).data(), length * values_per_cell, 0, r);
     });
     return {};
   }
-  const GridGeometry& geometry = object.geometry();
+  const GridGeometry& geometry = run.geometry;
   Stack copy =
-      object.three_d_matrix(1, geometry.nrows, 1, geometry.ncols, source.level_count(), geometry.nrows);
+      AllocateStack(run.log(), 1, geometry.nrows, geometry.ncols, source.level_count(), geometry.nrows);
   for (int r = 1; r <= geometry.nrows; ++r) {
     for (int c = 1; c <= geometry.ncols; ++c) {
       const std::span<double> target = copy.view().levels(r, c);
@@ -236,35 +237,35 @@ Stack GatherStackCopy(modelobject& object, ConstStackView source, std::string_vi
       }
     }
   }
-  WalkRunsOfOthers(object, *layout, StripLimitEntry::Stack, [&](int r, int c, int length, int owner) {
+  WalkRunsOfOthers(run, *layout, StripLimitEntry::Stack, [&](int r, int c, int length, int owner) {
     ReceiveDoubles(copy.view().levels(r, c).data(), length * values_per_cell, owner, r);
   });
   return copy;
 }
 
-void GatherMaskedCells(const modelobject& object, GridView values, ConstGridView mask,
+void GatherMaskedCells(const RunContext& run, GridView values, ConstGridView mask,
                        std::span<const long long> counts, GridView target) {
-  const DomainLayout* layout = ActiveLayout(object);
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return;
-  const int rank = object.rank();
-  const RowRange rows = MaskedRows(object, *layout);
+  const int rank = run.rank;
+  const RowRange rows = MaskedRows(run, *layout);
   if (rank != 0) {
     std::vector<double> buffer(static_cast<std::size_t>(CountOf(counts, rank)));
     std::size_t packed = 0;
-    WalkMaskedCells(object, *layout, rows, mask, [&](int r, int c) {
+    WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
       if (static_cast<int>(layout->regions(r, c)) == rank && packed < buffer.size()) buffer[packed++] = values(r, c);
     });
     SendDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, rank);
     return;
   }
-  const int size = object.process_count();
+  const int size = run.process_count;
   std::vector<std::vector<double>> received(static_cast<std::size_t>(size));
   for (int q = 1; q < size; ++q) {
     received[q].resize(static_cast<std::size_t>(CountOf(counts, q)));
     ReceiveDoubles(received[q].data(), static_cast<int>(received[q].size()), q, q);
   }
   std::vector<BufferCursor> cursors(received.begin(), received.end());
-  WalkMaskedCells(object, *layout, rows, mask, [&](int r, int c) {
+  WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
     const int q = static_cast<int>(layout->regions(r, c));
     const bool remote = q > 0 && q < size;
     double value = 0;
@@ -280,27 +281,27 @@ void GatherMaskedCells(const modelobject& object, GridView values, ConstGridView
   });
 }
 
-void ScatterMaskedCells(const modelobject& object, GridView values, ConstGridView mask,
+void ScatterMaskedCells(const RunContext& run, GridView values, ConstGridView mask,
                         std::span<const long long> counts) {
-  const DomainLayout* layout = ActiveLayout(object);
+  const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return;
-  const int rank = object.rank();
-  const RowRange rows = MaskedRows(object, *layout);
+  const int rank = run.rank;
+  const RowRange rows = MaskedRows(run, *layout);
   if (rank != 0) {
     std::vector<double> buffer(static_cast<std::size_t>(CountOf(counts, rank)));
     ReceiveDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, rank);
     BufferCursor cursor(buffer);
-    WalkMaskedCells(object, *layout, rows, mask, [&](int r, int c) {
+    WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
       double value = 0;
       if (static_cast<int>(layout->regions(r, c)) == rank && cursor.next(value)) values(r, c) = value;
     });
     return;
   }
-  const int size = object.process_count();
+  const int size = run.process_count;
   std::vector<std::vector<double>> buffers(static_cast<std::size_t>(size));
   std::vector<std::size_t> packed(static_cast<std::size_t>(size), 0);
   for (int q = 1; q < size; ++q) buffers[q].resize(static_cast<std::size_t>(CountOf(counts, q)));
-  WalkMaskedCells(object, *layout, rows, mask, [&](int r, int c) {
+  WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
     const int q = static_cast<int>(layout->regions(r, c));
     if (q > 0 && q < size && packed[q] < buffers[q].size()) buffers[q][packed[q]++] = values(r, c);
   });

@@ -22,7 +22,7 @@
 // column), which is the order in which the blocking sends and receives pair up.
 //
 // Every operation is collective: all processes call it at the same point of their work,
-// with the same arguments, on the main thread. With one process, or when the model object
+// with the same arguments, on the main thread. With one process, or when the run
 // has no decomposition, every operation does nothing (the copying gathers return empty).
 
 #include <span>
@@ -33,7 +33,7 @@
 
 namespace tolvo {
 
-class modelobject;
+struct RunContext;
 
 // First and last column of a row that hold a zone cell; {0, -1} for a row without any.
 struct ColumnRange {
@@ -61,21 +61,21 @@ inline constexpr int kTooManyStripsCode = 120;
 
 // Sends, from process 0, every run of another owner to that owner; the others receive
 // their runs into `grid`, whose rows must include their band.
-void ScatterGrid(const modelobject& object, GridView grid);
+void ScatterGrid(const RunContext& run, GridView grid);
 // Receives on process 0 every run of another owner into `grid` (which holds every row
 // there); the others send their runs.
-void GatherGrid(const modelobject& object, GridView grid);
+void GatherGrid(const RunContext& run, GridView grid);
 // On process 0: a new grid of all rows in which the cells of process 0 hold the source's
 // values, the other owners' runs are received, and every other cell is nodata. The other
 // processes send their runs and get an empty grid back.
-Grid GatherGridCopy(modelobject& object, ConstGridView source);
+Grid GatherGridCopy(const RunContext& run, ConstGridView source);
 
 // Stacks: as the grid operations, each cell moving its levels 0..levels as one block.
 // `identifier` names the stack in the progress entries ("re-distributing stack ",
 // "synchronising stack "); the scatter writes its entry only when it is given.
-void MPIScatterStack(const modelobject& object, StackView stack, std::string_view identifier = {});
-void GatherStack(const modelobject& object, StackView stack, std::string_view identifier);
-Stack GatherStackCopy(modelobject& object, ConstStackView source, std::string_view identifier);
+void MPIScatterStack(const RunContext& run, StackView stack, std::string_view identifier = {});
+void GatherStack(const RunContext& run, StackView stack, std::string_view identifier);
+Stack GatherStackCopy(const RunContext& run, ConstStackView source, std::string_view identifier);
 
 // Masked cells: the cells whose mask value is above nodata, walked row by row and, within
 // a row, from its first to its last zone column. counts[q] (q >= 1) is the number of such
@@ -83,11 +83,11 @@ Stack GatherStackCopy(modelobject& object, ConstStackView source, std::string_vi
 // GatherMaskedCells: every process q > 0 sends the values of its masked cells to process
 // 0, which puts them into `target` (when given, copying the values grid at every other
 // masked cell) or back into `values` (leaving process 0's own cells as they are).
-void GatherMaskedCells(const modelobject& object, GridView values, ConstGridView mask,
+void GatherMaskedCells(const RunContext& run, GridView values, ConstGridView mask,
                        std::span<const long long> counts, GridView target = {});
 // ScatterMaskedCells: process 0 sends to every q > 0 the values of q's masked cells,
 // which q puts into its cells of `values`.
-void ScatterMaskedCells(const modelobject& object, GridView values, ConstGridView mask,
+void ScatterMaskedCells(const RunContext& run, GridView values, ConstGridView mask,
                         std::span<const long long> counts);
 
 }  // namespace tolvo

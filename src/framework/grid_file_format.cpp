@@ -9,7 +9,6 @@
 
 #include "framework/diagnostics_log.h"
 #include "framework/grid_table.h"
-#include "framework/modelobject.h"
 
 namespace tolvo {
 namespace {
@@ -131,21 +130,26 @@ std::size_t AsciiScanner::Numbers(std::span<double> values) {
   return count;
 }
 
-void LogGeometryComparison(modelobject& object, const std::string& path, const GridFileHeader& header) {
+std::string PrefixPath(std::string_view directory, std::string_view name) {
+  if (directory.empty() || name.starts_with('/') || name.starts_with('~')) return std::string(name);
+  return std::string(directory) + std::string(name);
+}
+
+void LogGeometryComparison(const RunContext& run, const std::string& path, const GridFileHeader& header) {
   const auto last_characters = [](const std::string& text) {
     constexpr std::size_t kShown = 35;
     return text.size() > kShown ? text.substr(text.size() - kShown) : text;
   };
   std::string zone_file;
-  if (const grid_table* table = object.grids()) zone_file = (*table)[1].file_name.value_or("");
-  const GridGeometry& model = object.geometry();
-  object.log() << last_characters(zone_file) << " " << last_characters(path) << "\n"
-               << model.ncols << " " << header.ncols() << "\n"
-               << model.nrows << " " << header.nrows() << "\n"
-               << model.xllcorner << " " << header.xllcorner() << "\n"
-               << model.yllcorner << " " << header.yllcorner() << "\n"
-               << model.cellsize << " " << header.cellsize() << "\n"
-               << model.nodata_value << " " << header.nodata_value();
+  if (const grid_table* table = run.grids) zone_file = (*table)[1].file_name.value_or("");
+  const GridGeometry& model = run.geometry;
+  run.log() << last_characters(zone_file) << " " << last_characters(path) << "\n"
+            << model.ncols << " " << header.ncols() << "\n"
+            << model.nrows << " " << header.nrows() << "\n"
+            << model.xllcorner << " " << header.xllcorner() << "\n"
+            << model.yllcorner << " " << header.yllcorner() << "\n"
+            << model.cellsize << " " << header.cellsize() << "\n"
+            << model.nodata_value << " " << header.nodata_value();
 }
 
 }  // namespace tolvo

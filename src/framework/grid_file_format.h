@@ -19,11 +19,12 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
-namespace tolvo {
+#include "framework/run_context.h"
 
-class modelobject;
+namespace tolvo {
 
 inline constexpr int kGridHeaderCount = 12;
 // The nodata value by which binary grid and stack files are recognised.
@@ -121,10 +122,24 @@ class AsciiScanner {
   bool at_eof_ = false;
 };
 
-// Writes to the object's log the body of the entry of a grid or stack file whose geometry
+// Writes to the run's log the body of the entry of a grid or stack file whose geometry
 // is not the model's: the last 35 characters of the zone grid's file name and of `path`,
 // then the model's and the file's ncols, nrows, xllcorner, yllcorner, cellsize and nodata
 // value, one pair a line. The caller opens the entry before and closes it after.
-void LogGeometryComparison(modelobject& object, const std::string& path, const GridFileHeader& header);
+void LogGeometryComparison(const RunContext& run, const std::string& path, const GridFileHeader& header);
+
+// The path rule: the directory is put before the name as they stand, unless the name
+// begins with "/" or "~" or there is no directory. A directory must end with "/".
+std::string PrefixPath(std::string_view directory, std::string_view name);
+
+// What reading a grid or stack file takes from the reading object besides the run: the
+// directory that relative names are found in, the object's name for the progress and
+// error entries, and its header record, which receives the header of the file read.
+struct GridInput {
+  const RunContext& run;
+  const std::string& input_directory;
+  const std::string& reader_name;
+  GridFileHeader& header;
+};
 
 }  // namespace tolvo

@@ -17,7 +17,7 @@
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
-#include "framework/modelobject.h"
+#include "framework/memory_handling.h"
 #include "framework/netcdf_grid.h"
 #include "framework/signals.h"
 
@@ -33,8 +33,8 @@ struct OpenedGrid {
 };
 
 // The values of the zone grid (grid-table entry 1), which mark the model domain.
-GridView ZoneValuesOf(const modelobject& object) {
-  const grid_table* table = object.grids();
+GridView ZoneValuesOf(const RunContext& run) {
+  const grid_table* table = run.grids;
   if (table == nullptr) return {};
   return (*table)[1].values;
 }
@@ -126,29 +126,31 @@ void CloseChecked(DiagnosticsLog& log, FilePtr& file, const std::string& path) {
   }
 }
 
-[[noreturn]] void GeometryError(modelobject& object, FilePtr& file, const std::string& path,
+[[noreturn]] void GeometryError(const GridInput& input, FilePtr& file, const std::string& path,
                                 const GridFileHeader& header) {
-  object.log() << "FATAL: " << path << " has not the specified grid measures (in " << object.name() << ")!\n";
-  LogGeometryComparison(object, path, header);
-  object.log() << "[end-entry]";
-  CloseChecked(object.log(), file, path);
+  input.run.log() << "FATAL: " << path << " has not the specified grid measures (in " << input.reader_name << ")!\n";
+  LogGeometryComparison(input.run, path, header);
+  input.run.log() << "[end-entry]";
+  CloseChecked(input.run.log(), file, path);
   RaiseError(kGridGeometryError);
 }
 
 // Steps of process 0 before anything is shared: open, recognise, read and check the header.
-OpenedGrid OpenAndCheck(modelobject& object, std::string_view name, const GridReadOptions& options,
-                        GridFileHeader& header) {
+OpenedGrid OpenAndCheck(const GridInput& input, std::string_view name, const GridReadOptions& options) {
+  GridFileHeader& header = input.header;
   // A netCDF grid is named "file<variable>step": the file proper is opened here, the
   // whole name goes to the netCDF reader.
   const std::size_t angle = name.find('<', 1);
   const std::string_view file_name = angle == std::string_view::npos ? name : name.substr(0, angle);
   OpenedGrid opened;
-  opened.path = PrefixPath(object.input_directory(), file_name);
-  opened.file = OpenWithRetries(object.log(), opened.path);
-  opened.format = Recognise(object.log(), opened.file.get(), opened.path);
-  if (options.log) object.log() << "reading " << opened.path << " for " << object.name() << "..." << "[end-entry]";
-  ReadHeader(object.log(), opened.file.get(), opened.format, opened.path, object.geometry(), header);
-  if (!GeometryMatches(header, object.geometry())) GeometryError(object, opened.file, opened.path, header);
+  opened.path = PrefixPath(input.input_directory, file_name);
+  opened.file = OpenWithRetries(input.run.log(), opened.path);
+  opened.format = Recognise(input.run.log(), opened.file.get(), opened.path);
+  if (options.log) {
+    input.run.log() << "reading " << opened.path << " for " << input.reader_name << "..." << "[end-entry]";
+  }
+  ReadHeader(input.run.log(), opened.file.get(), opened.format, opened.path, input.run.geometry, header);
+  if (!GeometryMatches(header, input.run.geometry)) GeometryError(input, opened.file, opened.path, header);
   if (angle != std::string_view::npos) opened.path = std::string(name);
   const bool binary = opened.format == GridFileFormat::DoubleBinary || opened.format == GridFileFormat::FloatBinary;
   opened.parallel = binary && options.fill_mode == kNoFill && !options.whole_on_process0 && !options.local;
@@ -216,8 +218,8 @@ void ReadBinaryValues(DiagnosticsLog& log, std::FILE* file, const std::string& p
 
 // GIF images are decoded by the GIF grid reader; until it is part of the program a GIF
 // file is refused with the GIF reading entry.
-void ReadGifGrid(modelobject& object, const std::string& path, GridView /*grid*/) {
-  object.log() << "FATAL: error reading GIF " << path << " (" << "GIF images cannot be read by this build" << ")"
+void ReadGifGrid(DiagnosticsLog& log, const std::string& path, GridView /*grid*/) {
+  log << "FATAL: error reading GIF " << path << " (" << "GIF images cannot be read by this build" << ")"
                << "[end-entry]";
   RaiseError(kGridReadError);
 }
@@ -225,17 +227,17 @@ void ReadGifGrid(modelobject& object, const std::string& path, GridView /*grid*/
 // A netCDF grid: one time step of one variable, which must match the model grid cell for
 // cell. (Resampling a grid of another raster by the object's GIF georeference belongs to
 // the GIF grid reader; until that is part of the program every netCDF grid must match.)
-void ReadNetCdfGrid(modelobject& object, const std::string& netcdf_name, GridView grid) {
-  const GridGeometry& model = object.geometry();
-  NetCDFGridReader reader(object.log());
+void ReadNetCdfGrid(const RunContext& run, const std::string& netcdf_name, GridView grid) {
+  const GridGeometry& model = run.geometry;
+  NetCDFGridReader reader(run.log());
   std::string cut = netcdf_name;
   const NetCDFGrid values = reader.Read(cut);
   if (values.nrows != model.nrows || values.ncols != model.ncols) {
-    object.log() << "FATAL: error assigning cell values from a netCDF file to Tolvo grids from file " << netcdf_name
-                 << ". number of columns (" << values.ncols << ") and/or rows (" << values.nrows
-                 << ") in nc-file not matching those in Tolvo (" << model.ncols << " and " << model.nrows
-                 << " resp.).\n"
-                 << " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and "
+    run.log() << "FATAL: error assigning cell values from a netCDF file to Tolvo grids from file " << netcdf_name
+              << ". number of columns (" << values.ncols << ") and/or rows (" << values.nrows
+              << ") in nc-file not matching those in Tolvo (" << model.ncols << " and " << model.nrows
+              << " resp.).\n"
+              << " If the error occurs in interpolation method 9, please define xllcorner, yllcorner and "
                     "cellsize in the x-, y- and z header rows of the input file for interpolation"
                  << "[end-entry]";
     RaiseError(kGridReadError);
@@ -246,8 +248,8 @@ void ReadNetCdfGrid(modelobject& object, const std::string& netcdf_name, GridVie
   }
 }
 
-void ReadWhole(modelobject& object, OpenedGrid& opened, GridView grid) {
-  DiagnosticsLog& log = object.log();
+void ReadWhole(const RunContext& run, OpenedGrid& opened, GridView grid) {
+  DiagnosticsLog& log = run.log();
   switch (opened.format) {
     case GridFileFormat::Ascii:
       ReadAsciiValues(log, opened.file.get(), opened.path, grid);
@@ -259,10 +261,10 @@ void ReadWhole(modelobject& object, OpenedGrid& opened, GridView grid) {
       ReadBinaryValues<float>(log, opened.file.get(), opened.path, grid);
       break;
     case GridFileFormat::Gif:
-      ReadGifGrid(object, opened.path, grid);
+      ReadGifGrid(log, opened.path, grid);
       break;
     case GridFileFormat::NetCdf:
-      ReadNetCdfGrid(object, opened.path, grid);
+      ReadNetCdfGrid(run, opened.path, grid);
       break;
   }
 }
@@ -323,19 +325,19 @@ ModelLog OpenModelLog(DiagnosticsLog& log) {
   return model_log;
 }
 
-void FillHoles(modelobject& object, const std::string& path, Grid& whole, double file_nodata,
+void FillHoles(const RunContext& run, const std::string& path, Grid& whole, double file_nodata,
                const GridReadOptions& options) {
   const GridView grid = whole.view();
   const ConstGridView source = std::as_const(whole).view();
-  DiagnosticsLog& log = object.log();
-  const GridGeometry& model = object.geometry();
+  DiagnosticsLog& log = run.log();
+  const GridGeometry& model = run.geometry;
   const double nodata = model.nodata_value;
   const int nrows = model.nrows;
   const int ncols = model.ncols;
   if (options.log) log << "... " << path << " checking nodata values and replace" << "[end-entry]";
   ModelLog model_log = OpenModelLog(log);
 
-  Grid copy = object.matrix(1, nrows, 1, ncols, nrows);
+  Grid copy = AllocateGrid(run.log(), 1, nrows, ncols, nrows);
   for (int r = 1; r <= nrows; ++r) {
     std::span<double> row = grid.row(r);
     for (int c = 1; c <= ncols; ++c) {
@@ -344,7 +346,7 @@ void FillHoles(modelobject& object, const std::string& path, Grid& whole, double
     std::ranges::copy(row, copy.view().row(r).begin());
   }
 
-  const GridView zone = ZoneValuesOf(object);
+  const GridView zone = ZoneValuesOf(run);
   const bool ring_search = options.fill_mode == kFillFromNeighbours && options.strict_fill;
   long holes = 0;
   for (int r = 1; r <= nrows; ++r) {
@@ -384,8 +386,8 @@ void FillHoles(modelobject& object, const std::string& path, Grid& whole, double
 // --- rows and targets -------------------------------------------------------------------
 
 // The process's own rows, with one more row on each side where the grid has one.
-RowRange OwnRows(const modelobject& object, bool halo_rows) {
-  return halo_rows ? object.strip_with_halo() : object.strip();
+RowRange OwnRows(const RunContext& run, bool halo_rows) {
+  return halo_rows ? run.strip_with_halo() : run.strip;
 }
 
 bool Covers(const Grid& grid, RowRange rows, int ncols) {
@@ -396,15 +398,15 @@ void CopyRows(ConstGridView from, GridView to, RowRange rows) {
   for (int r = rows.first; r <= rows.last; ++r) std::ranges::copy(from.row(r), to.row(r).begin());
 }
 
-void PrepareTarget(modelobject& object, Grid& target, RowRange rows, const std::string& path,
+void PrepareTarget(const RunContext& run, Grid& target, RowRange rows, const std::string& path,
                    const GridReadOptions& options) {
-  const GridGeometry& model = object.geometry();
+  const GridGeometry& model = run.geometry;
   if (options.allocate) {
-    target = object.matrix(rows.first, rows.last, 1, model.ncols, model.nrows);
+    target = AllocateGrid(run.log(), rows.first, rows.last, model.ncols, model.nrows);
     target.fill(model.nodata_value);
   } else if (target.empty()) {
-    object.log() << "FATAL: error reading grid " << path << " no memory allocated (pointer given to function is NULL)"
-                 << "[end-entry]";
+    run.log() << "FATAL: error reading grid " << path << " no memory allocated (pointer given to function is NULL)"
+              << "[end-entry]";
     RaiseError(kGridReadError);
   }
 }
@@ -413,30 +415,30 @@ void PrepareTarget(modelobject& object, Grid& target, RowRange rows, const std::
 // holds every row, else into a work matrix whose rows then go into the target. A target
 // that the call did not allocate is never replaced, since the caller may have published it
 // in the grid table.
-void ReadWholeOnReader(modelobject& object, OpenedGrid& opened, Grid& target, double file_nodata,
+void ReadWholeOnReader(const RunContext& run, OpenedGrid& opened, Grid& target, double file_nodata,
                        const GridReadOptions& options) {
-  const GridGeometry& model = object.geometry();
+  const GridGeometry& model = run.geometry;
   const RowRange all{1, model.nrows};
   Grid work;
   const bool into_target = Covers(target, all, model.ncols);
   if (!into_target) {
-    work = object.matrix(all.first, all.last, 1, model.ncols, model.nrows);
+    work = AllocateGrid(run.log(), all.first, all.last, model.ncols, model.nrows);
     work.fill(model.nodata_value);
   }
   Grid& whole = into_target ? target : work;
-  ReadWhole(object, opened, whole.view());
-  CloseChecked(object.log(), opened.file, opened.path);
+  ReadWhole(run, opened, whole.view());
+  CloseChecked(run.log(), opened.file, opened.path);
   if (options.fill_mode == kFillFromNeighbours || options.fill_mode == kFillWithDefault) {
-    FillHoles(object, opened.path, whole, file_nodata, options);
+    FillHoles(run, opened.path, whole, file_nodata, options);
   }
-  if (!options.local) ScatterGrid(object, whole.view());
+  if (!options.local) ScatterGrid(run, whole.view());
 
-  const RowRange own = OwnRows(object, options.halo_rows);
+  const RowRange own = OwnRows(run, options.halo_rows);
   if (!into_target) {
     const RowRange held{std::max(1, target.rows().first), std::min(model.nrows, target.rows().last)};
     CopyRows(std::as_const(whole).view(), target.view(), held);
   } else if (!options.whole_on_process0 && options.allocate && own.count() > 0) {
-    Grid own_grid = object.matrix(own.first, own.last, 1, model.ncols, model.nrows);
+    Grid own_grid = AllocateGrid(run.log(), own.first, own.last, model.ncols, model.nrows);
     CopyRows(std::as_const(whole).view(), own_grid.view(), own);
     target = std::move(own_grid);
   }
@@ -459,49 +461,36 @@ std::optional<RingValue> RingSearch(ConstGridView grid, int row, int col, int nr
   return std::nullopt;
 }
 
-void ReadGridFile(modelobject& object, std::string_view name, Grid& target, const GridReadOptions& options) {
+void ReadGrid(const GridInput& input, std::string_view name, Grid& target, const GridReadOptions& options) {
+  const RunContext& run = input.run;
   IgnoreCtrlC();
-  const GridGeometry& model = object.geometry();
-  const bool reader = options.local || object.rank() == 0;
-  GridFileHeader& header = object.grid_file_header();
+  const GridGeometry& model = run.geometry;
+  const bool reader = options.local || run.rank == 0;
+  GridFileHeader& header = input.header;
   OpenedGrid opened;
-  if (reader) opened = OpenAndCheck(object, name, options, header);
+  if (reader) opened = OpenAndCheck(input, name, options);
   if (!options.local) {
-    ShareOpened(opened, header, object.rank());
+    ShareOpened(opened, header, run.rank);
     MPI_Barrier(MPI_COMM_WORLD);
   }
 
-  const RowRange own = OwnRows(object, options.halo_rows);
+  const RowRange own = OwnRows(run, options.halo_rows);
   const RowRange rows = reader && !opened.parallel ? RowRange{1, model.nrows} : own;
   if (!options.local) MPI_Barrier(MPI_COMM_WORLD);
-  PrepareTarget(object, target, rows, opened.path, options);
+  PrepareTarget(run, target, rows, opened.path, options);
 
   if (opened.parallel) {
-    CloseChecked(object.log(), opened.file, opened.path);
+    CloseChecked(run.log(), opened.file, opened.path);
     assert(Covers(target, own, model.ncols));
-    ReadRowsParallel(object.log(), opened.path, opened.format, own, target.view());
+    ReadRowsParallel(run.log(), opened.path, opened.format, own, target.view());
   } else if (reader) {
-    ReadWholeOnReader(object, opened, target, header.nodata_value(), options);
+    ReadWholeOnReader(run, opened, target, header.nodata_value(), options);
   } else {
-    assert(Covers(target, object.strip(), model.ncols));
-    ScatterGrid(object, target.view());
+    assert(Covers(target, run.strip, model.ncols));
+    ScatterGrid(run, target.view());
   }
-  if (options.halo_rows && !options.local) ExchangeHalo(object, target.view());
+  if (options.halo_rows && !options.local) ExchangeHalo(run, target.view());
   DisarmCtrlCHandler();
-}
-
-void modelobject::ReadGridFile(std::string_view name, Grid& target, int fill_mode, bool allocate, bool log,
-                               double default_value, bool strict_fill, bool whole_on_process0, bool local,
-                               bool halo_rows) {
-  tolvo::ReadGridFile(*this, name, target,
-                      GridReadOptions{.fill_mode = fill_mode,
-                                      .allocate = allocate,
-                                      .log = log,
-                                      .default_value = default_value,
-                                      .strict_fill = strict_fill,
-                                      .whole_on_process0 = whole_on_process0,
-                                      .local = local,
-                                      .halo_rows = halo_rows});
 }
 
 }  // namespace tolvo

@@ -22,8 +22,6 @@
 
 namespace tolvo {
 
-class modelobject;
-
 inline constexpr int kGridOpenError = 21;
 inline constexpr int kGridReadError = 22;
 inline constexpr int kGridCloseError = 23;
@@ -54,11 +52,12 @@ struct GridReadOptions {
   bool halo_rows = false;         // one more row above and below the own rows, exchanged
 };
 
-// The work of modelobject::ReadGridFile. `name` is relative to the object's input
-// directory unless it begins with "/" or "~"; a netCDF grid is named
-// "file<variable>step". Unless local, every process calls it with the same arguments at
-// the same point of its collective calls.
-void ReadGridFile(modelobject& object, std::string_view name, Grid& target, const GridReadOptions& options);
+// Reads the grid file `name` into `target` for the reading object `input`, whose header
+// record receives the file's header. `name` is relative to the reader's input directory
+// unless it begins with "/" or "~"; a netCDF grid is named "file<variable>step". Unless
+// local, every process calls it with the same arguments at the same point of its
+// collective calls.
+void ReadGrid(const GridInput& input, std::string_view name, Grid& target, const GridReadOptions& options);
 
 // A value found by the ring search and the radius it was found at.
 struct RingValue {

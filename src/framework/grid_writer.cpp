@@ -29,9 +29,9 @@ std::size_t FormatG(double value, char* out) {
   return static_cast<std::size_t>(result.ptr - out);
 }
 
-NetCDFGridWriter::CoordinateGrids CoordinateGridsOf(const modelobject& object) {
+NetCDFGridWriter::CoordinateGrids CoordinateGridsOf(const RunContext& run) {
   NetCDFGridWriter::CoordinateGrids coordinates;
-  if (const grid_table* table = object.grids()) {
+  if (const grid_table* table = run.grids) {
     if (table->latitude_present) coordinates.latitude = (*table)[table->latitude_index].values;
     if (table->longitude_present) coordinates.longitude = (*table)[table->longitude_index].values;
   }
@@ -139,7 +139,7 @@ std::string OutputPath(const modelobject& object, std::string_view name) {
 }
 
 void WriteNetCdfGrid(modelobject& object, const std::string& path, ConstGridView grid, bool doubles) {
-  object.netcdf_writer().WriteGrid(grid, object.geometry(), doubles, path, CoordinateGridsOf(object));
+  object.netcdf_writer().WriteGrid(grid, object.geometry(), doubles, path, CoordinateGridsOf(object.context()));
 }
 
 void WriteAsciiGrid(modelobject& object, const std::string& path, ConstGridView grid, const GridWriteMode& mode) {

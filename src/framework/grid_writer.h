@@ -30,6 +30,7 @@ namespace tolvo {
 
 class modelobject;
 struct OutputFormats;
+struct RunContext;
 
 inline constexpr int kOutputCreateError = 26;
 inline constexpr int kOutputCloseError = 27;
@@ -49,7 +50,7 @@ void WriteGridFileInRange(modelobject& object, std::string_view name, GridView g
 
 // The latitude and longitude grids of the grid table ("latitude", "longitude") that a new
 // netCDF file stores; empty views where the table has none.
-NetCDFGridWriter::CoordinateGrids CoordinateGridsOf(const modelobject& object);
+NetCDFGridWriter::CoordinateGrids CoordinateGridsOf(const RunContext& run);
 
 // A value as printf's "%g" prints it.
 std::size_t FormatG(double value, char* out);

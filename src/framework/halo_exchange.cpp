@@ -1,7 +1,7 @@
 #include "framework/halo_exchange.h"
 
 #include "framework/grid_distribution.h"
-#include "framework/modelobject.h"
+#include "framework/run_context.h"
 
 namespace tolvo {
 
@@ -48,8 +48,8 @@ void ExchangeHalo(std::span<const StripRecord> receive_list, std::span<const Str
   WaitAll(requests);
 }
 
-void ExchangeHalo(const modelobject& object, GridView grid) {
-  const DomainLayout* layout = object.domain_layout();
+void ExchangeHalo(const RunContext& run, GridView grid) {
+  const DomainLayout* layout = run.domain_layout;
   if (layout == nullptr) return;
   ExchangeHalo(layout->receive_list, layout->send_list, grid);
 }
@@ -71,24 +71,24 @@ void ExchangeStackHalo(std::span<const StripRecord> receive_list, std::span<cons
   WaitAll(requests);
 }
 
-void ExchangeStackHalo(const modelobject& object, StackView stack) {
-  const DomainLayout* layout = object.domain_layout();
+void ExchangeStackHalo(const RunContext& run, StackView stack) {
+  const DomainLayout* layout = run.domain_layout;
   if (layout == nullptr) return;
   ExchangeStackHalo(layout->receive_list, layout->send_list, stack);
 }
 
 HaloExchange::~HaloExchange() { WaitHaloRequests(); }
 
-void HaloExchange::PostHaloReceives(const modelobject& object, GridView grid) {
+void HaloExchange::PostHaloReceives(const RunContext& run, GridView grid) {
   WaitHaloRequests();
-  const DomainLayout* layout = object.domain_layout();
+  const DomainLayout* layout = run.domain_layout;
   if (layout == nullptr) return;
   requests_.reserve(layout->receive_list.size() + layout->send_list.size());
   PostReceives(layout->receive_list, grid, requests_);
 }
 
-void HaloExchange::PostHaloSends(const modelobject& object, GridView grid) {
-  const DomainLayout* layout = object.domain_layout();
+void HaloExchange::PostHaloSends(const RunContext& run, GridView grid) {
+  const DomainLayout* layout = run.domain_layout;
   if (layout == nullptr) return;
   PostSends(layout->send_list, grid, requests_);
 }

@@ -24,7 +24,7 @@
 
 namespace tolvo {
 
-class modelobject;
+struct RunContext;
 
 // One run of cells: four ints in this order, also their order on the wire.
 struct StripRecord {
@@ -41,15 +41,15 @@ static_assert(sizeof(StripRecord) == 4 * sizeof(int), "StripRecord travels as fo
 // hold every row named in the lists (a process's band with its halo rows).
 void ExchangeHalo(std::span<const StripRecord> receive_list, std::span<const StripRecord> send_list, GridView grid);
 
-// The same over the lists of the model object's decomposition; nothing happens when the
-// object has none (a run that has not been decomposed, or one process).
-void ExchangeHalo(const modelobject& object, GridView grid);
+// The same over the lists of the run's decomposition; nothing happens when the run
+// has none (it has not been decomposed, or it has one process).
+void ExchangeHalo(const RunContext& run, GridView grid);
 
 // Halo exchange of a stack: each strip moves cell_count x (levels + 1) values starting at
 // level 0 of its first cell, all with tag 0 (the equal order of the lists pairs them up).
 void ExchangeStackHalo(std::span<const StripRecord> receive_list, std::span<const StripRecord> send_list,
                        StackView stack);
-void ExchangeStackHalo(const modelobject& object, StackView stack);
+void ExchangeStackHalo(const RunContext& run, StackView stack);
 
 // The grid halo exchange in three steps, so that a process can compute between posting
 // and waiting. PostHaloReceives starts a new exchange (a request still pending from an
@@ -63,8 +63,8 @@ class HaloExchange {
   // Waits for anything still pending, so no request outlives the matrices it points into.
   ~HaloExchange();
 
-  void PostHaloReceives(const modelobject& object, GridView grid);
-  void PostHaloSends(const modelobject& object, GridView grid);
+  void PostHaloReceives(const RunContext& run, GridView grid);
+  void PostHaloSends(const RunContext& run, GridView grid);
   void WaitHaloRequests();
   std::size_t pending() const { return requests_.size(); }
 

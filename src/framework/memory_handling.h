@@ -3,6 +3,7 @@
 // allocates the object's matrices and raises the memory error.
 
 #include <string>
+#include <string_view>
 
 #include "framework/diagnostics_log.h"
 #include "framework/matrix.h"
@@ -11,6 +12,14 @@ namespace tolvo {
 
 // Longest object name or grid identifier.
 inline constexpr std::size_t kMaxNameLength = 100;
+
+// The allocation of memory_handling for code that holds a log but no model object: a
+// grid of rows first..last with columns 0..ncols, or a stack with levels 0..levels. A
+// failure logs the FATAL entry of the failed step and raises 1.
+Grid AllocateGrid(DiagnosticsLog& log, int first_row, int last_row, int ncols, int total_rows);
+Stack AllocateStack(DiagnosticsLog& log, int first_row, int last_row, int last_col, int levels, int total_rows);
+// Logs "FATAL: memory allocation error in <object_name> (<code>" and raises 81.
+[[noreturn]] void RaiseMemoryError(DiagnosticsLog& log, std::string_view object_name, int code);
 
 class memory_handling {
  public:
@@ -30,7 +39,7 @@ class memory_handling {
   void free_three_d_matrix(Stack& stack, int first_row, int last_row);
 
   // Logs "FATAL: memory allocation error in <name> (<code>" and raises 81.
-  [[noreturn]] virtual void MemoryError(int code);
+  [[noreturn]] void MemoryError(int code) { RaiseMemoryError(*log_, name_, code); }
 
   DiagnosticsLog& log() const { return *log_; }
   const std::string& name() const { return name_; }
@@ -39,8 +48,6 @@ class memory_handling {
   void SetInitialised(int value) { initialised_ = value; }
 
  private:
-  [[noreturn]] void MatrixError(const MatrixAllocationFailure& failure, bool stack);
-
   int initialised_ = 0;
   DiagnosticsLog* log_;
   std::string name_;

@@ -17,11 +17,12 @@ modelobject::modelobject(DiagnosticsLog& log, std::string control_file_name, Out
       formats_(formats),
       input_directory_(std::move(input_directory)),
       output_directory_(std::move(output_directory)) {
+  context_.diagnostics = &log;
   int initialised = 0;
   MPI_Initialized(&initialised);
   if (initialised) {
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank_);
-    MPI_Comm_size(MPI_COMM_WORLD, &process_count_);
+    MPI_Comm_rank(MPI_COMM_WORLD, &context_.rank);
+    MPI_Comm_size(MPI_COMM_WORLD, &context_.process_count);
   }
 }
 
@@ -45,7 +46,6 @@ void modelobject::ItemScanError(std::string_view description, const std::string&
   log() << "--> In ." << "\n" << "  Next line in Tolvo control file: " << "[end-entry]";
   log() << token << "[end-entry]";
   ControlFileItemError(description, name());
-  RaiseError(kMissingControlItem);  // an override of the raiser must not return either
 }
 
 template <typename T, typename Parse>
@@ -136,8 +136,8 @@ void modelobject::ReadError(std::string_view file_name, int code) {
 }
 
 void modelobject::WriteModelLog(std::string_view text) {
-  if (rank_ != 0) return;
-  std::ofstream file("modell_" + std::to_string(rank_) + ".log", std::ios::app);
+  if (rank() != 0) return;
+  std::ofstream file("modell_" + std::to_string(rank()) + ".log", std::ios::app);
   if (!file) return;
   const std::time_t now = std::time(nullptr);
   char stamp[64];
@@ -157,11 +157,6 @@ double modelobject::LinearInterpolation(double x1, double y1, double x2, double 
 
 void modelobject::DeleteModule() {
   log() << "DEBUG: deleting module " << name() << "[end-entry]";
-}
-
-std::string PrefixPath(std::string_view directory, std::string_view name) {
-  if (directory.empty() || name.starts_with('/') || name.starts_with('~')) return std::string(name);
-  return std::string(directory) + std::string(name);
 }
 
 }  // namespace tolvo

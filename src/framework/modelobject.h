@@ -15,24 +15,10 @@
 #include "framework/grid_file_format.h"
 #include "framework/memory_handling.h"
 #include "framework/netcdf_grid.h"  // grid and stack files
+#include "framework/run_context.h"
 #include "framework/running_statistic.h"
 
 namespace tolvo {
-
-class grid_table;  // grid table: framework/grid_table.h
-struct DomainLayout;  // domain decomposition: framework/grid_distribution.h
-
-inline constexpr double kNodata = -9999.0;
-
-// The model grid: taken from the zone grid.
-struct GridGeometry {
-  int ncols = 0;
-  int nrows = 0;
-  double xllcorner = 0;
-  double yllcorner = 0;
-  double cellsize = 0;
-  double nodata_value = kNodata;
-};
 
 // Which output forms grids are written in.
 struct OutputFormats {
@@ -60,47 +46,47 @@ class modelobject : public memory_handling {
   // Finds the line whose first token is `section` (brackets included), searching from the
   // start of the file; the stream is left at the next line. 1 when found. At the end of
   // the file: with fatal_at_end the item error "(EOF)" (17), else 0.
-  virtual int FindSection(std::string_view section, bool fatal_at_end);
+  int FindSection(std::string_view section, bool fatal_at_end);
   // Reads the first token of the next non-blank line as a value and drops the rest of the
   // line. A value that does not scan logs the "Next line" entries and fails with 17.
-  virtual int ReadItem(int& target, std::string_view description);
+  int ReadItem(int& target, std::string_view description);
   // As ReadItem, but the rest of the line is left for the next read.
   int ReadItemKeepLine(int& target, std::string_view description);
-  virtual int ReadItem(long long& target, std::string_view description);
-  virtual int ReadItem(double& target, std::string_view description);
+  int ReadItem(long long& target, std::string_view description);
+  int ReadItem(double& target, std::string_view description);
   // A text value of at most max_length characters; a longer one fails with 17.
-  virtual int ReadItem(std::string& target, std::string_view description, std::size_t max_length = kMaxLineLength);
+  int ReadItem(std::string& target, std::string_view description, std::size_t max_length = kMaxLineLength);
   // Two values at the start of one line; fails with 17 unless both scan.
-  virtual int ReadItemPair(double& first, double& second, std::string_view description);
-  virtual int ReadItemPair(int& first, int& second, std::string_view description);
+  int ReadItemPair(double& first, double& second, std::string_view description);
+  int ReadItemPair(int& first, int& second, std::string_view description);
 
   // --- raisers -------------------------------------------------------------------------
-  [[noreturn]] virtual void ControlFileItemError(std::string_view item, std::string_view module);
+  [[noreturn]] void ControlFileItemError(std::string_view item, std::string_view module);
   // A value that was read but cannot be used: logs "FATAL: error in control file, " + item
   // + " in " + section + ": " + value + "; expected " + expected, and fails with 17.
   [[noreturn]] void ControlFileValueError(std::string_view section, std::string_view item, std::string_view value,
                                           std::string_view expected);
   [[noreturn]] void ControlFileValueError(std::string_view section, std::string_view item, double value,
                                           std::string_view expected);
-  [[noreturn]] virtual void WriteError(std::string_view file_name, int code);
-  [[noreturn]] virtual void ReadError(std::string_view file_name, int code);
+  [[noreturn]] void WriteError(std::string_view file_name, int code);
+  [[noreturn]] void ReadError(std::string_view file_name, int code);
 
   // --- model log, dates, intervals ---------------------------------------------------
   // Appends the calendar time and the text to "modell_0.log" (process 0 only).
-  virtual void WriteModelLog(std::string_view text);
-  virtual void SetEndDate(long long year, long long month, long long day, long long hour);
+  void WriteModelLog(std::string_view text);
+  void SetEndDate(long long year, long long month, long long day, long long hour);
   long long end_date_key() const { return end_date_key_; }
   const ModelDate& end_date() const { return end_date_; }
-  virtual void SetLogInterval(int hours) { log_interval_hours_ = hours; }
-  virtual int GetLogInterval() const { return log_interval_hours_; }
-  virtual double GetHourShift() const { return min_to_int_end_ / 60.0; }
+  void SetLogInterval(int hours) { log_interval_hours_ = hours; }
+  int GetLogInterval() const { return log_interval_hours_; }
+  double GetHourShift() const { return min_to_int_end_ / 60.0; }
   void set_min_to_int_end(double minutes) { min_to_int_end_ = minutes; }
   double min_to_int_end() const { return min_to_int_end_; }
 
   // --- running statistic -------------------------------------------------------------
-  virtual void ResetStatistics(double threshold) { statistic_.Reset(threshold); }
-  virtual void AddToStatistics(double value, double weight) { statistic_.Add(value, weight); }
-  virtual StatisticSummary GetStatistics() const { return statistic_.Get(); }
+  void ResetStatistics(double threshold) { statistic_.Reset(threshold); }
+  void AddToStatistics(double value, double weight) { statistic_.Add(value, weight); }
+  StatisticSummary GetStatistics() const { return statistic_.Get(); }
 
   // y at x on the line through (x1, y1) and (x2, y2); y1 when x1 == x2.
   static double LinearInterpolation(double x1, double y1, double x2, double y2, double x);
@@ -110,74 +96,61 @@ class modelobject : public memory_handling {
 
   // --- grid table: lookup and registration ---------------------------------------------
   // The run's shared table of named grids (not owned); set before any lookup.
-  void set_grid_table(grid_table* table) { grid_table_ = table; }
-  grid_table* grids() const { return grid_table_; }
+  void set_grid_table(grid_table* table) { context_.grids = table; }
+  grid_table* grids() const { return context_.grids; }
   // Index 1..999 of the grid with the identifier, or 0. Without keep_searching the scan
   // ends at the first entry without values; with it, at the first unused entry.
-  virtual int FindGrid(std::string_view identifier, bool keep_searching);
+  int FindGrid(std::string_view identifier, bool keep_searching);
   // Index of the grid with the identifier; a missing grid fails with 33.
-  virtual int RequireGrid(std::string_view identifier);
+  int RequireGrid(std::string_view identifier);
   // Index of the first of the identifiers present, tried in order; none fails with 33.
-  virtual int RequireOneOf3Grids(std::string_view a, std::string_view b, std::string_view c);
-  virtual int RequireOneOf4Grids(std::string_view a, std::string_view b, std::string_view c,
-                                 std::string_view d);
+  int RequireOneOf3Grids(std::string_view a, std::string_view b, std::string_view c);
+  int RequireOneOf4Grids(std::string_view a, std::string_view b, std::string_view c,
+                         std::string_view d);
   // Publishes a grid (and stack) at entry index 1..999 and allocates the accumulators its
   // write code asks for; any other index fails with 12.
-  virtual void RegisterGrid(int index, std::string_view file_name, GridView values, StackView stack, int levels,
-                            std::string_view identifier, int write_code, long long first_row, long long last_row);
+  void RegisterGrid(int index, std::string_view file_name, GridView values, StackView stack, int levels,
+                    std::string_view identifier, int write_code, long long first_row, long long last_row);
   // Releases what the entry owns; the values and stack stay with their owner.
-  virtual void FreeGridEntry(int index);
+  void FreeGridEntry(int index);
 
  protected:
   // Write code 8: the current values are written at registration (output scheduling).
-  virtual void WriteFilledGridAtRegistration(int index);
+  void WriteFilledGridAtRegistration(int index);
 
  private:
   int ScanForGrid(std::string_view identifier) const;
   [[noreturn]] void NoneOfGridsFound(const std::string& alternatives);
-  grid_table* grid_table_ = nullptr;
 
  public:
   // --- end of grid table ---------------------------------------------------------------
 
-  // --- geometry and process ------------------------------------------------------------
-  const GridGeometry& geometry() const { return geometry_; }
-  void set_geometry(const GridGeometry& geometry) { geometry_ = geometry; }
-  RowRange strip() const { return strip_; }
-  void set_strip(RowRange strip) { strip_ = strip; }
-  int rank() const { return rank_; }
-  int process_count() const { return process_count_; }
-  // The own strip with one halo row on each side where the grid has one; a process
-  // without rows of its own keeps its empty strip.
-  RowRange strip_with_halo() const {
-    return strip_.count() > 0 ? WithHaloRows(strip_, geometry_.nrows) : strip_;
-  }
-  // Rows of a whole grid this process holds: every row on process 0 (which reads and
-  // writes the files), elsewhere the strip widened by its halo rows.
-  RowRange held_rows() const {
-    return rank_ == 0 ? RowRange{1, geometry_.nrows} : WithHaloRows(strip_, geometry_.nrows);
-  }
-  // The same, except that a process without rows of its own holds none.
-  RowRange held_rows_or_none() const { return rank_ == 0 ? RowRange{1, geometry_.nrows} : strip_with_halo(); }
-
-  // --- domain decomposition ------------------------------------------------------------
+  // --- run context: geometry, process, grid table, decomposition -------------------------
+  // What the free functions of the framework take instead of the whole object.
+  const RunContext& context() const { return context_; }
+  const GridGeometry& geometry() const { return context_.geometry; }
+  void set_geometry(const GridGeometry& geometry) { context_.geometry = geometry; }
+  RowRange strip() const { return context_.strip; }
+  void set_strip(RowRange strip) { context_.strip = strip; }
+  int rank() const { return context_.rank; }
+  int process_count() const { return context_.process_count; }
+  RowRange strip_with_halo() const { return context_.strip_with_halo(); }
+  RowRange held_rows() const { return context_.held_rows(); }
+  RowRange held_rows_or_none() const { return context_.held_rows_or_none(); }
   // How the grid is shared among the processes (none until the set-up has decomposed the
   // domain); the grid distribution and the halo exchange walk it. Not owned.
-  const DomainLayout* domain_layout() const { return domain_layout_; }
-  void set_domain_layout(const DomainLayout* layout) { domain_layout_ = layout; }
+  const DomainLayout* domain_layout() const { return context_.domain_layout; }
+  void set_domain_layout(const DomainLayout* layout) { context_.domain_layout = layout; }
 
  private:
-  const DomainLayout* domain_layout_ = nullptr;
+  RunContext context_;
 
  public:
-  // --- end of domain decomposition -----------------------------------------------------
+  // --- end of run context --------------------------------------------------------------
 
-  // --- grid file reading (framework/grid_reader.cpp) ---------------------------------------
-  // Reads a grid file into `target` on every process (see grid_reader.h): fill mode 0 none,
-  // 1 holes from neighbours (strict fill) or the default value, 2 the default value.
-  virtual void ReadGridFile(std::string_view name, Grid& target, int fill_mode, bool allocate, bool log,
-                            double default_value, bool strict_fill, bool whole_on_process0, bool local,
-                            bool halo_rows);
+  // --- grid file reading (framework/grid_reader.h, stack_reader.h) ------------------------
+  // The object as a grid or stack read needs it: its run, input directory, name and header.
+  GridInput grid_input() { return {context_, input_directory_, name(), grid_file_header_}; }
   // Header of the last grid or stack file read or written.
   GridFileHeader& grid_file_header() { return grid_file_header_; }
   const GridFileHeader& grid_file_header() const { return grid_file_header_; }
@@ -194,17 +167,14 @@ class modelobject : public memory_handling {
   // output directory (writers) or the input directory (reader) unless they begin with
   // "/" or "~".
   // Writes a grid held by the calling process alone (rows it does not hold as nodata).
-  virtual void WriteGridFile(std::string_view name, ConstGridView grid, bool ascii, bool doubles, bool netcdf);
+  void WriteGridFile(std::string_view name, ConstGridView grid, bool ascii, bool doubles, bool netcdf);
   // As WriteGridFile, but first sets to nodata, in `grid`, every cell outside its row's
   // zone-column range (ASCII and binary forms).
-  virtual void WriteGridFileInRange(std::string_view name, GridView grid, bool ascii, bool doubles, bool netcdf);
-  // Collective: reads a stack file into `target` (this process's rows, every row on
-  // process 0 when whole_on_process0); returns its highest level index.
-  virtual int ReadStackFile(std::string_view name, Stack& target, bool whole_on_process0);
+  void WriteGridFileInRange(std::string_view name, GridView grid, bool ascii, bool doubles, bool netcdf);
   // Collective: writes levels 0..highest_level of a stack (binary: every process its own
   // cells; ASCII and netCDF: process 0 from a whole stack).
-  virtual void WriteStackFile(std::string_view name, ConstStackView stack, int highest_level, bool ascii,
-                              bool doubles, bool netcdf);
+  void WriteStackFile(std::string_view name, ConstStackView stack, int highest_level, bool ascii,
+                      bool doubles, bool netcdf);
   // netCDF files of the object, kept for the whole run (later writes append time steps).
   NetCDFGridWriter& netcdf_writer() { return netcdf_writer_; }
   NetCDFGridReader& netcdf_reader() { return netcdf_reader_; }
@@ -230,7 +200,7 @@ class modelobject : public memory_handling {
   // Collective: every process calls it for the same entries in the same order.
   virtual void WriteGridOutputs(int index, bool distributed, bool skip_accumulation_outputs);
   // The current-value outputs of the entry's stack (ones digit 1 to 5). Collective.
-  virtual void WriteStackOutputs(int index);
+  void WriteStackOutputs(int index);
   // --- end of output scheduling ------------------------------------------------------------
 
   ModelDate& current_date() { return current_date_; }
@@ -258,10 +228,6 @@ class modelobject : public memory_handling {
   OutputFormats formats_;
   std::string input_directory_;
   std::string output_directory_;
-  int rank_ = 0;
-  int process_count_ = 1;
-  GridGeometry geometry_;
-  RowRange strip_;
   double min_to_int_end_ = 0;
   ModelDate current_date_;
   ModelDate start_date_;
@@ -270,9 +236,5 @@ class modelobject : public memory_handling {
   int log_interval_hours_ = 0;
   RunningStatistic statistic_;
 };
-
-// The path rule: the directory is put before the name as they stand, unless the name
-// begins with "/" or "~" or there is no directory. A directory must end with "/".
-std::string PrefixPath(std::string_view directory, std::string_view name);
 
 }  // namespace tolvo

@@ -21,8 +21,8 @@ bool IdentifierIs(const grid_entry& entry, std::string_view identifier) {
 }  // namespace
 
 int modelobject::FindGrid(std::string_view identifier, bool keep_searching) {
-  assert(grid_table_ != nullptr);
-  const grid_table& table = *grid_table_;
+  assert(grids() != nullptr);
+  const grid_table& table = *grids();
   if (IdentifierIs(table[1], identifier)) return 1;
   for (int i = 2; i <= kLastGridIndex; ++i) {
     const grid_entry& entry = table[i];
@@ -36,8 +36,8 @@ int modelobject::FindGrid(std::string_view identifier, bool keep_searching) {
 }
 
 int modelobject::ScanForGrid(std::string_view identifier) const {
-  assert(grid_table_ != nullptr);
-  const grid_table& table = *grid_table_;
+  assert(grids() != nullptr);
+  const grid_table& table = *grids();
   for (int i = 1; i <= kLastGridIndex; ++i) {
     const grid_entry& entry = table[i];
     if (i >= 2 && !entry.identifier) return 0;
@@ -88,14 +88,14 @@ int modelobject::RequireOneOf4Grids(std::string_view a, std::string_view b, std:
 void modelobject::RegisterGrid(int index, std::string_view file_name, GridView values, StackView stack,
                                int levels, std::string_view identifier, int write_code, long long first_row,
                                long long last_row) {
-  assert(grid_table_ != nullptr);
+  assert(grids() != nullptr);
   // Only entries 1..999 can hold a grid; anything else would lie outside the table or
   // where no lookup finds it.
   if (index < 1 || index > kLastGridIndex) {
     log() << "FATAL: no free grid in memory,(max. " << kLastGridIndex + 1 << ")!" << "[end-entry]";
     RaiseError(kNoFreeGridEntry);
   }
-  grid_entry& entry = (*grid_table_)[index];
+  grid_entry& entry = (*grids())[index];
   // A re-registration keeps the names the entry already has.
   if (!entry.file_name) entry.file_name = std::string(file_name);
   if (!entry.outname) {
@@ -148,9 +148,9 @@ void modelobject::WriteFilledGridAtRegistration(int index) {
 }
 
 void modelobject::FreeGridEntry(int index) {
-  assert(grid_table_ != nullptr);
+  assert(grids() != nullptr);
   if (index < 0 || index >= grid_table::size()) return;
-  grid_entry& entry = (*grid_table_)[index];
+  grid_entry& entry = (*grids())[index];
   entry.file_name.reset();
   entry.identifier.reset();
   entry.ones = 0;

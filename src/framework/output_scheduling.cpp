@@ -165,7 +165,7 @@ Grid MaskedCopy(modelobject& object, ConstGridView source, const OwnCells& own) 
 // processes.
 Grid CollectOnProcess0(modelobject& object, ConstGridView source, const OwnCells& own) {
   Grid copy;
-  if (object.process_count() > 1) copy = GatherGridCopy(object, source);
+  if (object.process_count() > 1) copy = GatherGridCopy(object.context(), source);
   if (object.rank() != 0 || !copy.empty()) return copy;
   return MaskedCopy(object, source, own);
 }
@@ -488,7 +488,7 @@ void modelobject::WriteStackOutputs(int index) {
   // process 0 from the whole stack.
   Stack gathered;
   if (process_count() > 1 && (f.ascii || f.netcdf)) {
-    gathered = GatherStackCopy(*this, entry.stack, entry.identifier.value_or(std::string{}));
+    gathered = GatherStackCopy(context(), entry.stack, entry.identifier.value_or(std::string{}));
   }
   const ConstStackView out = gathered.empty() ? ConstStackView(entry.stack) : ConstStackView(gathered.view());
   WriteStackFile(name, out, entry.levels, f.ascii, f.doubles, f.netcdf);

@@ -20,7 +20,7 @@
 #include "framework/grid_distribution.h"
 #include "framework/grid_file_format.h"
 #include "framework/grid_table.h"
-#include "framework/modelobject.h"
+#include "framework/memory_handling.h"
 #include "framework/signals.h"
 
 namespace tolvo {
@@ -84,27 +84,31 @@ bool GeometryMatches(const GridFileHeader& header, const GridGeometry& model) {
          header.cellsize() == model.cellsize && header.nodata_value() == model.nodata_value;
 }
 
-[[noreturn]] void GeometryError(modelobject& object, OpenedStack& opened, const GridFileHeader& header) {
-  object.log() << "FATAL: " << opened.path << " has not the specified grid measures (in " << object.name() << ")\n";
-  LogGeometryComparison(object, opened.path, header);
-  object.log() << "[end-entry]";
+[[noreturn]] void GeometryError(const GridInput& input, OpenedStack& opened, const GridFileHeader& header) {
+  input.run.log() << "FATAL: " << opened.path << " has not the specified grid measures (in " << input.reader_name
+                  << ")\n";
+  LogGeometryComparison(input.run, opened.path, header);
+  input.run.log() << "[end-entry]";
   opened.scanner.reset();
-  if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (1) " + opened.path, kStackCloseError);
+  if (std::fclose(opened.file.release()) != 0) {
+    Fail(input.run.log(), "error closing stack (1) " + opened.path, kStackCloseError);
+  }
   RaiseError(kStackGeometryError);
 }
 
 // Process 0: open, recognise, read and check the header.
-OpenedStack OpenAndCheck(modelobject& object, std::string_view name, bool whole_on_process0, GridFileHeader& header) {
+OpenedStack OpenAndCheck(const GridInput& input, std::string_view name, bool whole_on_process0,
+                         GridFileHeader& header) {
   OpenedStack opened;
-  opened.path = PrefixPath(object.input_directory(), name);
+  opened.path = PrefixPath(input.input_directory, name);
   opened.file.reset(std::fopen(opened.path.c_str(), "rb"));
-  if (!opened.file) Fail(object.log(), "error opening " + opened.path, kStackOpenError);
-  object.log() << "reading " << opened.path << " for " << object.name() << "..." << "[end-entry]";
-  RecogniseAndReadHeader(object.log(), opened, header);
-  if (!GeometryMatches(header, object.geometry())) GeometryError(object, opened, header);
+  if (!opened.file) Fail(input.run.log(), "error opening " + opened.path, kStackOpenError);
+  input.run.log() << "reading " << opened.path << " for " << input.reader_name << "..." << "[end-entry]";
+  RecogniseAndReadHeader(input.run.log(), opened, header);
+  if (!GeometryMatches(header, input.run.geometry)) GeometryError(input, opened, header);
   // Levels 0..n: a level index an int cannot hold, or a negative one, is no stack header.
   const double levels = std::floor(header.numlevels());
-  if (!(levels >= 0 && levels < INT_MAX)) Fail(object.log(), "error reading from " + opened.path, kStackReadError);
+  if (!(levels >= 0 && levels < INT_MAX)) Fail(input.run.log(), "error reading from " + opened.path, kStackReadError);
   opened.levels = static_cast<int>(levels);
   opened.parallel = opened.format != StackFileFormat::Ascii && !whole_on_process0;
   return opened;
@@ -147,22 +151,22 @@ MPI_Datatype MpiType() {
 // receives less than its rows fails, and every other process with it, naming the first
 // row that any process missed.
 template <typename T>
-void ReadRowsParallel(modelobject& object, const OpenedStack& opened, RowRange rows, StackView stack) {
-  const int ncols = object.geometry().ncols;
+void ReadRowsParallel(const GridInput& input, const OpenedStack& opened, RowRange rows, StackView stack) {
+  const int ncols = input.run.geometry.ncols;
   const std::size_t per_row = static_cast<std::size_t>(ncols) * (static_cast<std::size_t>(opened.levels) + 1);
   const std::size_t total = rows.count() > 0 ? per_row * static_cast<std::size_t>(rows.count()) : 0;
   std::vector<T> buffer;
   try {
     buffer.resize(total);
   } catch (const std::bad_alloc&) {
-    object.MemoryError(1);
+    RaiseMemoryError(input.run.log(), input.reader_name, 1);
   }
   MPI_File file;
   char* mpi_path = const_cast<char*>(opened.path.c_str());
   const int opened_here = MPI_File_open(MPI_COMM_WORLD, mpi_path, MPI_MODE_RDONLY, MPI_INFO_NULL, &file) == MPI_SUCCESS;
   int all_opened = 0;
   MPI_Allreduce(&opened_here, &all_opened, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  if (!all_opened) Fail(object.log(), "error opening " + opened.path, kStackOpenError);
+  if (!all_opened) Fail(input.run.log(), "error opening " + opened.path, kStackOpenError);
 
   std::size_t received = 0;
   MPI_Offset offset = total > 0 ? StackRowOffset(rows.first, ncols, opened.levels, sizeof(T)) : 0;
@@ -184,7 +188,7 @@ void ReadRowsParallel(modelobject& object, const OpenedStack& opened, RowRange r
   int first_missed = received < total ? rows.first + static_cast<int>(received / per_row) : INT_MAX;
   int any_missed = INT_MAX;
   MPI_Allreduce(&first_missed, &any_missed, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  if (any_missed != INT_MAX) ShortBinaryStack(object.log(), opened.format, opened.path, any_missed);
+  if (any_missed != INT_MAX) ShortBinaryStack(input.run.log(), opened.format, opened.path, any_missed);
 
   for (int r = rows.first; r <= rows.last; ++r) {
     const auto from = buffer.begin() + static_cast<std::ptrdiff_t>(per_row * static_cast<std::size_t>(r - rows.first));
@@ -229,35 +233,37 @@ void ReadAsciiRows(DiagnosticsLog& log, OpenedStack& opened, int nrows, int ncol
   }
 }
 
-void ReadWhole(modelobject& object, OpenedStack& opened, StackView stack) {
-  const GridGeometry& g = object.geometry();
+void ReadWhole(const GridInput& input, OpenedStack& opened, StackView stack) {
+  const GridGeometry& g = input.run.geometry;
   switch (opened.format) {
     case StackFileFormat::Ascii:
-      ReadAsciiRows(object.log(), opened, g.nrows, g.ncols, stack);
+      ReadAsciiRows(input.run.log(), opened, g.nrows, g.ncols, stack);
       break;
     case StackFileFormat::DoubleBinary:
-      ReadBinaryRows<double>(object.log(), opened, g.nrows, g.ncols, stack);
+      ReadBinaryRows<double>(input.run.log(), opened, g.nrows, g.ncols, stack);
       break;
     case StackFileFormat::FloatBinary:
-      ReadBinaryRows<float>(object.log(), opened, g.nrows, g.ncols, stack);
+      ReadBinaryRows<float>(input.run.log(), opened, g.nrows, g.ncols, stack);
       break;
   }
   opened.scanner.reset();
-  if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (2) " + opened.path, kStackCloseError);
+  if (std::fclose(opened.file.release()) != 0) {
+    Fail(input.run.log(), "error closing stack (2) " + opened.path, kStackCloseError);
+  }
 }
 
 // After the distribution: the cells of this process's rows that another process computes
 // hold nodata.
-void ClearCellsOfOthers(const modelobject& object, StackView stack) {
-  const DomainLayout* layout = object.domain_layout();
+void ClearCellsOfOthers(const GridInput& input, StackView stack) {
+  const DomainLayout* layout = input.run.domain_layout;
   if (layout == nullptr || layout->regions.empty() || stack.empty()) return;
-  const double nodata = object.geometry().nodata_value;
+  const double nodata = input.run.geometry.nodata_value;
   const RowRange rows{std::max(stack.rows().first, layout->regions.rows().first),
                       std::min(stack.rows().last, layout->regions.rows().last)};
   for (int r = rows.first; r <= rows.last; ++r) {
     const std::span<const double> owners = layout->regions.row(r);
-    for (int c = 1; c <= object.geometry().ncols; ++c) {
-      if (static_cast<int>(owners[static_cast<std::size_t>(c)]) != object.rank()) {
+    for (int c = 1; c <= input.run.geometry.ncols; ++c) {
+      if (static_cast<int>(owners[static_cast<std::size_t>(c)]) != input.run.rank) {
         std::ranges::fill(stack.levels(r, c), nodata);
       }
     }
@@ -266,35 +272,36 @@ void ClearCellsOfOthers(const modelobject& object, StackView stack) {
 
 }  // namespace
 
-int ReadStackFile(modelobject& object, std::string_view name, Stack& target, bool whole_on_process0) {
+int ReadStack(const GridInput& input, std::string_view name, Stack& target, const StackReadOptions& options) {
+  const bool whole_on_process0 = options.whole_on_process0;
   IgnoreCtrlC();
-  const GridGeometry& g = object.geometry();
-  const int rank = object.rank();
-  GridFileHeader& header = object.grid_file_header();
+  const GridGeometry& g = input.run.geometry;
+  const int rank = input.run.rank;
+  GridFileHeader& header = input.header;
   OpenedStack opened;
-  if (rank == 0) opened = OpenAndCheck(object, name, whole_on_process0, header);
+  if (rank == 0) opened = OpenAndCheck(input, name, whole_on_process0, header);
   ShareOpened(opened, header, rank);
 
-  const RowRange own = object.strip();
+  const RowRange own = input.run.strip;
   const RowRange rows = rank == 0 && !opened.parallel ? RowRange{1, g.nrows} : own;
   MPI_Barrier(MPI_COMM_WORLD);
-  target = object.three_d_matrix(rows.first, rows.last, 1, g.ncols, opened.levels, g.nrows);
+  target = AllocateStack(input.run.log(), rows.first, rows.last, g.ncols, opened.levels, g.nrows);
 
   if (opened.parallel) {
     if (rank == 0 && std::fclose(opened.file.release()) != 0) {
-      Fail(object.log(), "error closing grid " + opened.path, kStackCloseError);
+      Fail(input.run.log(), "error closing grid " + opened.path, kStackCloseError);
     }
     if (opened.format == StackFileFormat::DoubleBinary) {
-      ReadRowsParallel<double>(object, opened, rows, target.view());
+      ReadRowsParallel<double>(input, opened, rows, target.view());
     } else {
-      ReadRowsParallel<float>(object, opened, rows, target.view());
+      ReadRowsParallel<float>(input, opened, rows, target.view());
     }
   } else {
-    if (rank == 0) ReadWhole(object, opened, target.view());
-    MPIScatterStack(object, target.view());
-    if (rank != 0) ClearCellsOfOthers(object, target.view());
+    if (rank == 0) ReadWhole(input, opened, target.view());
+    MPIScatterStack(input.run, target.view());
+    if (rank != 0) ClearCellsOfOthers(input, target.view());
     if (rank == 0 && !whole_on_process0 && own.count() > 0 && (own.first != 1 || own.last != g.nrows)) {
-      Stack own_stack = object.three_d_matrix(own.first, own.last, 1, g.ncols, opened.levels, g.nrows);
+      Stack own_stack = AllocateStack(input.run.log(), own.first, own.last, g.ncols, opened.levels, g.nrows);
       for (int r = own.first; r <= own.last; ++r) {
         std::ranges::copy(RowValues(target.view(), r, g.ncols), RowValues(own_stack.view(), r, g.ncols).begin());
       }
@@ -303,10 +310,6 @@ int ReadStackFile(modelobject& object, std::string_view name, Stack& target, boo
   }
   DisarmCtrlCHandler();
   return opened.levels;
-}
-
-int modelobject::ReadStackFile(std::string_view name, Stack& target, bool whole_on_process0) {
-  return tolvo::ReadStackFile(*this, name, target, whole_on_process0);
 }
 
 }  // namespace tolvo

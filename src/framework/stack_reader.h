@@ -16,21 +16,25 @@
 
 #include <string_view>
 
+#include "framework/grid_file_format.h"
 #include "framework/matrix.h"
 
 namespace tolvo {
-
-class modelobject;
 
 inline constexpr int kStackOpenError = 21;
 inline constexpr int kStackReadError = 22;
 inline constexpr int kStackCloseError = 23;
 inline constexpr int kStackGeometryError = 24;
 
-// The work of modelobject::ReadStackFile: collective, every process with the same
-// arguments. `name` is relative to the input directory unless it begins with "/" or "~".
-// `target` receives a new stack with levels 0..n over this process's own rows (every row
-// on process 0 when whole_on_process0 is set); the result is n, the file's highest level.
-int ReadStackFile(modelobject& object, std::string_view name, Stack& target, bool whole_on_process0);
+struct StackReadOptions {
+  bool whole_on_process0 = false;  // process 0 keeps every row
+};
+
+// Reads the stack file `name` for the reading object `input`, whose header record
+// receives the file's header: collective, every process with the same arguments. `name`
+// is relative to the reader's input directory unless it begins with "/" or "~". `target`
+// receives a new stack with levels 0..n over this process's own rows (every row on
+// process 0 when whole_on_process0 is set); the result is n, the file's highest level.
+int ReadStack(const GridInput& input, std::string_view name, Stack& target, const StackReadOptions& options = {});
 
 }  // namespace tolvo

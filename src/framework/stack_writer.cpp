@@ -232,7 +232,7 @@ void WriteStackFile(modelobject& object, std::string_view name, ConstStackView s
   if (form == OutputForm::NetCdf) {
     if (object.rank() == 0) {
       object.netcdf_writer().WriteStack(stack, highest_level, object.geometry(), switches.doubles, path,
-                                        CoordinateGridsOf(object));
+                                        CoordinateGridsOf(object.context()));
     }
     ArmCtrlCHandler();
     return;

@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "framework/error_code.h"
+#include "framework/grid_reader.h"
 #include "framework/grid_table.h"
 #include "framework/statistics_registry.h"
 #include "framework/tracer_settings_record.h"
@@ -179,7 +180,7 @@ void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<Tra
       const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
       t.grid_file = TracerFileName(s, section_, s.gridext);
       if (StorageGridsReadCode == 1) {
-        ReadGridFile(t.grid_file, t.storage, 0, true, true, 0.0, false, false, false, true);
+        ReadGrid(grid_input(), t.grid_file, t.storage, {.allocate = true, .log = true, .halo_rows = true});
       } else {
         t.storage = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
         GridView storage = t.storage.view();

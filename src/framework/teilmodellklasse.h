@@ -47,22 +47,22 @@ class teilmodellklasse : public modelobject {
   int IsActive() const { return ModuleSwitch; }
   int GetTimeStep() const { return static_cast<int>(TimeStep); }
   int GetSubSteps() const { return SubSteps; }
-  virtual void SetSubSteps(int n) { SubSteps = n; }
+  void SetSubSteps(int n) { SubSteps = n; }
   const std::string& section() const { return section_; }
   const ModelSettings& settings() const { return *settings_; }
 
   // Reports a floating-point error signalled since the last report (state 1), once.
-  virtual void ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4, double a5);
+  void ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4, double a5);
   volatile std::sig_atomic_t& fpe_report_state() { return FpeReportState; }
 
   // Per-tracer statistics and concentration grids; the code of a failure goes to
   // error_code (103 for anything but an ErrorCode), nothing is thrown.
-  virtual void InitTracers(int& error_code, int n_tracers, std::span<TracerSettingsRecord> tracers,
-                           StatisticsRegistry& registry, int capacity);
+  void InitTracers(int& error_code, int n_tracers, std::span<TracerSettingsRecord> tracers,
+                   StatisticsRegistry& registry, int capacity);
   virtual void ReleaseTracers();
 
   // Stores the date of the step and writes the progress line at the log interval.
-  virtual void RunStep(long long hour, long long day, long long month, long long year);
+  void RunStep(long long hour, long long day, long long month, long long year);
 
   // Solar geometry at the model site.
   DayNightSplit DayFraction() const;

@@ -238,7 +238,14 @@ void defaultini::Stage6() {
     const auto read_base = [&](int index, Grid& target, bool strict) {
       grid_entry& entry = table[index];
       const std::string file = entry.file_name.value_or("");
-      ReadGridFile(file, target, 0, true, true, entry.defaultValue, strict, true, true, true);
+      ReadGrid(grid_input(), file, target,
+               {.allocate = true,
+                .log = true,
+                .default_value = entry.defaultValue,
+                .strict_fill = strict,
+                .whole_on_process0 = true,
+                .local = true,
+                .halo_rows = true});
       RegisterGrid(index, file, target.view(), {}, 0, entry.identifier.value_or(""), WriteCodeOf(entry), 1,
                    geometry.nrows);
     };
@@ -289,12 +296,12 @@ void defaultini::Stage7() {
     if (s.river_links_index > 0) make_strip(s.river_links_index, s.river_links);
   }
   for (Grid* grid : {&s.zone_grid, &s.elevation}) {
-    ScatterGrid(*this, grid->view());
-    ExchangeHalo(*this, grid->view());
+    ScatterGrid(context(), grid->view());
+    ExchangeHalo(context(), grid->view());
   }
   if (s.river_links_index > 0) {
-    ScatterGrid(*this, s.river_links.view());
-    ExchangeHalo(*this, s.river_links.view());
+    ScatterGrid(context(), s.river_links.view());
+    ExchangeHalo(context(), s.river_links.view());
   }
 }
 

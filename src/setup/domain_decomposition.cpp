@@ -102,8 +102,8 @@ std::vector<RowRange> DecomposeOnRoot(modelobject& reader, const DecompositionIn
   reader.log() << "MPI regular cells: " << regular << "\nMPI river cells: " << link_cells << "[end-entry]";
   if (links_used) result.riverLinks = CollectRiverLinks(input.zone, links_grid, input.elevation, g.nodata_value);
 
-  std::vector<long long> budgets = CellBudgets(reader, regular + link_cells, weights, result.riverLinks);
-  SettleBudgets(reader, budgets, regular);
+  std::vector<long long> budgets = CellBudgets(reader.context(), regular + link_cells, weights, result.riverLinks);
+  SettleBudgets(reader.context(), budgets, regular);
   std::vector<RowRange> bands = AssignCells(input.zone, g.nodata_value, links_grid, budgets, result.regions.view());
   StampLinkCells(result.riverLinks, std::as_const(result.regions).view());
   return bands;
@@ -212,7 +212,7 @@ std::vector<double> SpeedWeights(const std::vector<double>& speed_values) {
   return weights;
 }
 
-std::vector<long long> CellBudgets(const modelobject& reader, long long total_cells, const std::vector<double>& weights,
+std::vector<long long> CellBudgets(const RunContext& run, long long total_cells, const std::vector<double>& weights,
                                    std::vector<RiverLink>& links) {
   const int size = static_cast<int>(weights.size());
   std::vector<long long> budgets(static_cast<std::size_t>(size), 0);
@@ -233,27 +233,27 @@ std::vector<long long> CellBudgets(const modelobject& reader, long long total_ce
     budgets[k] = budget;
     lower_budgets += budget;
     long long own_link_cells = 0;
-    reader.log() << "MPI num cells: " << budget << " for instance: " << k << "[end-entry]";
+    run.log() << "MPI num cells: " << budget << " for instance: " << k << "[end-entry]";
     for (std::size_t i = first_link; i < j; ++i) {
-      reader.log() << " + link cells: " << links[i].cellCount << " for river link " << links[i].linkId
-                   << "[end-entry]";
+      run.log() << " + link cells: " << links[i].cellCount << " for river link " << links[i].linkId
+                << "[end-entry]";
       own_link_cells += links[i].cellCount;
     }
     if (j > first_link) {
-      reader.log() << "        total: " << budget + own_link_cells << " for instance " << k << "[end-entry]";
+      run.log() << "        total: " << budget + own_link_cells << " for instance " << k << "[end-entry]";
     }
     lower_link_cells += own_link_cells;
   }
   return budgets;
 }
 
-void SettleBudgets(const modelobject& reader, std::vector<long long>& budgets, long long regular_cells) {
+void SettleBudgets(const RunContext& run, std::vector<long long>& budgets, long long regular_cells) {
   const auto size = static_cast<long long>(budgets.size());
   if (size < 2) return;
   if (regular_cells < size) {
-    reader.log() << "FATAL: MPI-Regions: " << regular_cells << " cells of the domain cannot be shared among "
-                 << size << " processes: every process needs at least one cell; run with fewer processes!"
-                 << "[end-entry]";
+    run.log() << "FATAL: MPI-Regions: " << regular_cells << " cells of the domain cannot be shared among "
+              << size << " processes: every process needs at least one cell; run with fewer processes!"
+              << "[end-entry]";
     RaiseError(kDecompositionErrorCode);
   }
   long long sum = 0;
@@ -280,10 +280,10 @@ void SettleBudgets(const modelobject& reader, std::vector<long long>& budgets, l
     largest += change;
     difference -= change;
   }
-  reader.log() << "WARNING: MPI-Regions: the cell budgets did not deal every regular cell to a process of its own;"
-               << " adjusted so that every process gets at least one cell" << "[end-entry]";
+  run.log() << "WARNING: MPI-Regions: the cell budgets did not deal every regular cell to a process of its own;"
+            << " adjusted so that every process gets at least one cell" << "[end-entry]";
   for (long long k = 0; k < size; ++k) {
-    reader.log() << "WARNING: MPI num cells (adjusted): " << budgets[k] << " for instance: " << k << "[end-entry]";
+    run.log() << "WARNING: MPI num cells (adjusted): " << budgets[k] << " for instance: " << k << "[end-entry]";
   }
 }
 
@@ -350,8 +350,8 @@ DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInpu
   if (size > 1) DistributeRegions(reader, bands, result);
 
   const RowRange walked = rank == 0 ? RowRange{1, g.nrows} : result.own_rows;
-  BuildStripGrid(reader, rank, size, std::as_const(result.regions).view(), result.helper.view(), walked);
-  BuildHaloGrid(reader, rank, std::as_const(result.regions).view(), result.halo.view(), walked);
+  BuildStripGrid(reader.context(), rank, size, std::as_const(result.regions).view(), result.helper.view(), walked);
+  BuildHaloGrid(reader.context(), rank, std::as_const(result.regions).view(), result.halo.view(), walked);
 
   result.cell_counts = CountCells(reader, input.zone, std::as_const(result.regions).view());
   result.receive_list = BuildReceiveList(std::as_const(result.halo).view(), result.held_rows);

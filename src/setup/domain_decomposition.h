@@ -19,6 +19,7 @@
 namespace tolvo {
 
 class modelobject;
+struct RunContext;
 
 // Error code of a domain that cannot give every process at least one cell.
 inline constexpr int kDecompositionErrorCode = 121;
@@ -72,13 +73,13 @@ std::vector<double> SpeedWeights(const std::vector<double>& speed_values);
 // Cell budgets of the processes and the owners of the links (given in list order: every
 // process takes the next link while links are left, then further ones while its budget
 // exceeds the size of the next). Logs each budget with its links. Process 0.
-std::vector<long long> CellBudgets(const modelobject& reader, long long total_cells, const std::vector<double>& weights,
+std::vector<long long> CellBudgets(const RunContext& run, long long total_cells, const std::vector<double>& weights,
                                    std::vector<RiverLink>& links);
 
 // Process 0: makes the budgets deal every regular cell and give each process at least one
 // (scaling them to the regular cells when they do not add up to them), logging a warning
 // when it changes them. Fails with 121 when there are fewer regular cells than processes.
-void SettleBudgets(const modelobject& reader, std::vector<long long>& budgets, long long regular_cells);
+void SettleBudgets(const RunContext& run, std::vector<long long>& budgets, long long regular_cells);
 
 // Process 0: deals the domain cells out (the highest rank first) into `regions` and
 // returns the first and last row of every band. Link cells take the rank of the band

@@ -9,6 +9,7 @@
 
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
+#include "framework/grid_reader.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
 #include "framework/parallel.h"
@@ -131,7 +132,12 @@ int ExternalExchange::ReadExternalGrids(modelobject& reader, const ModelDate& da
     // keep their values.
     CopyRows(target, buffer.view(), rows);
     try {
-      reader.ReadGridFile(grid.file_name, buffer, grid.fill_code, false, true, 0.0, true, true, false, true);
+      ReadGrid(reader.grid_input(), grid.file_name, buffer,
+               {.fill_mode = grid.fill_code,
+                .log = true,
+                .strict_fill = true,
+                .whole_on_process0 = true,
+                .halo_rows = true});
     } catch (const std::exception&) {
       reader.log() << "FATAL: error reading external grid " << grid.file_name << "[end-entry]";
       RaiseError(kExternalReadError);
@@ -286,7 +292,7 @@ void ExternalExchange::WriteMatrix(modelobject& reader, const std::string& name,
   const OutputFormats& formats = reader.output_formats();
   Grid collected;
   if (reader.process_count() > 1) {
-    collected = GatherGridCopy(reader, values);
+    collected = GatherGridCopy(reader.context(), values);
   } else {
     const GridGeometry& g = reader.geometry();
     collected = reader.matrix(1, g.nrows, 1, g.ncols, g.nrows);

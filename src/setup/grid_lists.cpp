@@ -13,6 +13,7 @@
 
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
+#include "framework/grid_reader.h"
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
 #include "framework/modelobject.h"
@@ -135,16 +136,16 @@ std::optional<std::string> NextLine(ControlFileStream& stream) {
 }
 
 // First and last column of the process's own cells in row r.
-ColumnRange OwnColumns(const modelobject& reader, int r) {
-  const DomainLayout* layout = reader.domain_layout();
-  if (layout == nullptr || layout->column_ranges.empty()) return {1, reader.geometry().ncols};
+ColumnRange OwnColumns(const RunContext& run, int r) {
+  const DomainLayout* layout = run.domain_layout;
+  if (layout == nullptr || layout->column_ranges.empty()) return {1, run.geometry.ncols};
   return layout->column_ranges[static_cast<std::size_t>(r)];
 }
 
 // Whether the process computes the domain cell (r, c).
-bool ComputesCell(const modelobject& reader, int r, int c) {
-  const DomainLayout* layout = reader.domain_layout();
-  return layout == nullptr || layout->regions.empty() || layout->regions(r, c) == reader.rank();
+bool ComputesCell(const RunContext& run, int r, int c) {
+  const DomainLayout* layout = run.domain_layout;
+  return layout == nullptr || layout->regions.empty() || layout->regions(r, c) == run.rank;
 }
 
 [[noreturn]] void NoFreeGridEntry(modelobject& reader) {
@@ -165,9 +166,9 @@ class ControlFileCloser {
   modelobject& reader_;
 };
 
-void CopyOwnCells(const modelobject& reader, ConstGridView from, GridView to) {
-  for_each_row(reader.strip(), [&reader, from, to](int r) {
-    const ColumnRange columns = OwnColumns(reader, r);
+void CopyOwnCells(const RunContext& run, ConstGridView from, GridView to) {
+  for_each_row(run.strip, [&run, from, to](int r) {
+    const ColumnRange columns = OwnColumns(run, r);
     const std::span<const double> source = from.row(r);
     const std::span<double> target = to.row(r);
     for (int c = std::max(columns.first, 1); c <= columns.last; ++c) target[c] = source[c];
@@ -176,18 +177,18 @@ void CopyOwnCells(const modelobject& reader, ConstGridView from, GridView to) {
 
 }  // namespace
 
-void RenewLanduseLayerGrid(const modelobject& reader, GridView layer, int layer_number, ConstGridView landuse,
+void RenewLanduseLayerGrid(const RunContext& run, GridView layer, int layer_number, ConstGridView landuse,
                            const MultilayerLanduseTable& multilayer) {
-  const ConstGridView zone = (*reader.grids())[1].values;
-  const double nodata = reader.geometry().nodata_value;
+  const ConstGridView zone = (*run.grids)[1].values;
+  const double nodata = run.geometry.nodata_value;
   const std::span<const MultilayerLanduseRecord> records = multilayer.entries();
-  for_each_row(reader.strip(), [&reader, &multilayer, records, zone, landuse, layer, layer_number, nodata](int r) {
-    const ColumnRange columns = OwnColumns(reader, r);
+  for_each_row(run.strip, [&run, &multilayer, records, zone, landuse, layer, layer_number, nodata](int r) {
+    const ColumnRange columns = OwnColumns(run, r);
     const std::span<const double> zone_row = zone.row(r);
     const std::span<const double> landuse_row = landuse.row(r);
     const std::span<double> row = layer.row(r);
     for (int c = std::max(columns.first, 1); c <= columns.last; ++c) {
-      if (zone_row[c] > nodata && ComputesCell(reader, r, c)) {
+      if (zone_row[c] > nodata && ComputesCell(run, r, c)) {
         // After the code check every domain cell holds the index of a multilayer record.
         const int index = static_cast<int>(landuse_row[c]);
         assert(index >= 1 && index <= multilayer.size() && layer_number <= multilayer.layers());
@@ -342,10 +343,16 @@ void GridLists::ReadStandardGridValue(modelobject& reader, int k) {
       for (std::size_t c = 1; c < row.size(); ++c) row[c] = zone_row[c] == nodata ? nodata : default_value;
     });
     reader.RegisterGrid(position, identifier, values.view(), {}, 0, identifier, write_code, rows.first, rows.last);
-    ExchangeHalo(reader, values.view());
+    ExchangeHalo(reader.context(), values.view());
   } else {
-    reader.ReadGridFile(*entry.file_name, values, entry.fillcode, true, true, entry.defaultValue, true, true, false,
-                        true);
+    ReadGrid(reader.grid_input(), *entry.file_name, values,
+             {.fill_mode = entry.fillcode,
+              .allocate = true,
+              .log = true,
+              .default_value = entry.defaultValue,
+              .strict_fill = true,
+              .whole_on_process0 = true,
+              .halo_rows = true});
     reader.RegisterGrid(position, *entry.file_name, values.view(), {}, 0, identifier, write_code, values.rows().first,
                         values.rows().last);
   }
@@ -418,7 +425,13 @@ void GridLists::ReadVariableGridLine(modelobject& reader, int f, int position) {
   const GridGeometry& geometry = reader.geometry();
   Grid& values = variable_values_[static_cast<std::size_t>(f - 1)];
   if (read_code == 1) {
-    reader.ReadGridFile(*file_name, values, *fill_code, true, true, 0.0, true, true, false, true);
+    ReadGrid(reader.grid_input(), *file_name, values,
+             {.fill_mode = *fill_code,
+              .allocate = true,
+              .log = true,
+              .strict_fill = true,
+              .whole_on_process0 = true,
+              .halo_rows = true});
   } else {
     const RowRange rows = reader.held_rows_or_none();
     values = reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows);
@@ -493,8 +506,13 @@ void GridLists::ReRead(modelobject& reader, int position, StandardGrid& grid, co
   std::snprintf(name.data(), name.size(), "%s_%04lld%02lld%02lld%02lld", entry.file_name->c_str(), date.year,
                 date.month, date.day, date.hour);
   entry.dated_periodic_name = name.data();
-  reader.ReadGridFile(entry.dated_periodic_name, grid.values, entry.fillcode, false, true, entry.defaultValue, true,
-                      true, false, true);
+  ReadGrid(reader.grid_input(), entry.dated_periodic_name, grid.values,
+           {.fill_mode = entry.fillcode,
+            .log = true,
+            .default_value = entry.defaultValue,
+            .strict_fill = true,
+            .whole_on_process0 = true,
+            .halo_rows = true});
   if (position == landuse_.position) {
     // The sub-models and the layer grids read land-use values as table indices.
     if (landuse_.landuse != nullptr) {
@@ -503,7 +521,7 @@ void GridLists::ReRead(modelobject& reader, int position, StandardGrid& grid, co
     }
     RenewLanduseLayers(reader, std::as_const(grid.values).view());
   }
-  ExchangeHalo(reader, grid.values.view());
+  ExchangeHalo(reader.context(), grid.values.view());
   entry.period_end_counter = 0;
   entry.calendar_rise_counter = 0;
   if (!entry.persistent) {
@@ -515,16 +533,16 @@ void GridLists::ReRead(modelobject& reader, int position, StandardGrid& grid, co
 void GridLists::RenewLanduseLayers(modelobject& reader, ConstGridView landuse) {
   if (landuse_.multilayer == nullptr) return;
   for (std::size_t j = 0; j < landuse_.layers.size(); ++j) {
-    RenewLanduseLayerGrid(reader, landuse_.layers[j], static_cast<int>(j) + 1, landuse, *landuse_.multilayer);
+    RenewLanduseLayerGrid(reader.context(), landuse_.layers[j], static_cast<int>(j) + 1, landuse, *landuse_.multilayer);
     // Neighbouring processes read the layer grids in their halo rows, as after set-up.
-    ExchangeHalo(reader, landuse_.layers[j]);
+    ExchangeHalo(reader.context(), landuse_.layers[j]);
   }
 }
 
 void GridLists::RestoreSavedValues(modelobject& reader, int position) {
   grid_entry& entry = (*reader.grids())[position];
-  CopyOwnCells(reader, std::as_const(entry.saved_values).view(), entry.values);
-  ExchangeHalo(reader, entry.values);
+  CopyOwnCells(reader.context(), std::as_const(entry.saved_values).view(), entry.values);
+  ExchangeHalo(reader.context(), entry.values);
   entry.restore_pending = false;
 }
 

@@ -37,6 +37,7 @@
 namespace tolvo {
 
 class modelobject;
+struct RunContext;
 struct grid_entry;
 class LanduseTable;
 class MultilayerLanduseTable;
@@ -96,7 +97,7 @@ struct LanduseRenewal {
 // cell that the process computes gets the land-use index of that layer of the multilayer
 // record whose index `landuse` holds; every other cell of the own column ranges gets
 // nodata. The halo rows are left to the caller's exchange.
-void RenewLanduseLayerGrid(const modelobject& reader, GridView layer, int layer_number, ConstGridView landuse,
+void RenewLanduseLayerGrid(const RunContext& run, GridView layer, int layer_number, ConstGridView landuse,
                            const MultilayerLanduseTable& multilayer);
 
 class GridLists {

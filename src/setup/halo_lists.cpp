@@ -7,7 +7,7 @@
 
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
-#include "framework/modelobject.h"
+#include "framework/run_context.h"
 
 namespace tolvo {
 
@@ -16,15 +16,15 @@ namespace {
 // Appends pairs to one row of the strip grid, checking room before every new pair.
 class StripRow {
  public:
-  StripRow(const modelobject& reader, bool shared, GridView helper, int r)
-      : reader_(reader), shared_(shared), row_(helper.row(r)), r_(r) {}
+  StripRow(const RunContext& run, bool shared, GridView helper, int r)
+      : run_(run), shared_(shared), row_(helper.row(r)), r_(r) {}
 
   // Starts a new pair; false when the row has no room left (one process only).
   bool Start(double first, int ncols) {
     if (2 * (pairs_ + 1) > ncols) {
       if (shared_) {
-        reader_.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row in row " << r_
-                      << "[end-entry]";
+        run_.log() << "FATAL: MPI-Regions: to much strips to be stored in a grid row in row " << r_
+                   << "[end-entry]";
         RaiseError(kTooManyStripsCode);
       }
       return false;
@@ -39,17 +39,17 @@ class StripRow {
   bool empty() const { return pairs_ == 0; }
 
  private:
-  const modelobject& reader_;
+  const RunContext& run_;
   bool shared_;
   std::span<double> row_;
   int r_;
   int pairs_ = 0;
 };
 
-void BuildRootStripRow(const modelobject& reader, bool shared, ConstGridView regions, GridView helper, int r) {
-  const int ncols = reader.geometry().ncols;
-  StripRow row(reader, shared, helper, r);
-  double previous = reader.geometry().nodata_value;
+void BuildRootStripRow(const RunContext& run, bool shared, ConstGridView regions, GridView helper, int r) {
+  const int ncols = run.geometry.ncols;
+  StripRow row(run, shared, helper, r);
+  double previous = run.geometry.nodata_value;
   for (int c = 1; c <= ncols; ++c) {
     const double v = regions(r, c);
     if (v == previous) {
@@ -61,11 +61,11 @@ void BuildRootStripRow(const modelobject& reader, bool shared, ConstGridView reg
   }
 }
 
-void BuildOwnStripRow(const modelobject& reader, int rank, bool shared, ConstGridView regions, GridView helper,
+void BuildOwnStripRow(const RunContext& run, int rank, bool shared, ConstGridView regions, GridView helper,
                       int r) {
-  const int ncols = reader.geometry().ncols;
-  StripRow row(reader, shared, helper, r);
-  double previous = reader.geometry().nodata_value;
+  const int ncols = run.geometry.ncols;
+  StripRow row(run, shared, helper, r);
+  double previous = run.geometry.nodata_value;
   for (int c = 1; c <= ncols; ++c) {
     const double v = regions(r, c);
     if (v == rank) {
@@ -81,20 +81,20 @@ void BuildOwnStripRow(const modelobject& reader, int rank, bool shared, ConstGri
 
 }  // namespace
 
-void BuildStripGrid(const modelobject& reader, int rank, int process_count, ConstGridView regions, GridView helper,
+void BuildStripGrid(const RunContext& run, int rank, int process_count, ConstGridView regions, GridView helper,
                     RowRange rows) {
   const bool shared = process_count > 1;
   for (int r = rows.first; r <= rows.last; ++r) {
     if (rank == 0) {
-      BuildRootStripRow(reader, shared, regions, helper, r);
+      BuildRootStripRow(run, shared, regions, helper, r);
     } else {
-      BuildOwnStripRow(reader, rank, shared, regions, helper, r);
+      BuildOwnStripRow(run, rank, shared, regions, helper, r);
     }
   }
 }
 
-void BuildHaloGrid(const modelobject& reader, int rank, ConstGridView regions, GridView halo, RowRange rows) {
-  const GridGeometry& g = reader.geometry();
+void BuildHaloGrid(const RunContext& run, int rank, ConstGridView regions, GridView halo, RowRange rows) {
+  const GridGeometry& g = run.geometry;
   for (int r = rows.first; r <= rows.last; ++r) {
     for (int c = 1; c <= g.ncols; ++c) {
       const double v = regions(r, c);

@@ -19,18 +19,18 @@
 
 namespace tolvo {
 
-class modelobject;
+struct RunContext;
 
 // Fills the strip grid of process `rank` over `rows` (process 0: every row; others: their
 // band). A row whose runs do not fit fails with 120 after its FATAL entry when several
 // processes share the grid; with one process (whose strip grid nobody walks) the row keeps
-// the pairs that fit. The grid must be zeroed. Geometry and log come from the reader.
-void BuildStripGrid(const modelobject& reader, int rank, int process_count, ConstGridView regions, GridView helper,
+// the pairs that fit. The grid must be zeroed. Geometry and log come from the run.
+void BuildStripGrid(const RunContext& run, int rank, int process_count, ConstGridView regions, GridView helper,
                     RowRange rows);
 
 // Marks in the halo grid (nodata on entry) the neighbours of the cells of process `rank`
 // in `rows` that another process computes.
-void BuildHaloGrid(const modelobject& reader, int rank, ConstGridView regions, GridView halo, RowRange rows);
+void BuildHaloGrid(const RunContext& run, int rank, ConstGridView regions, GridView halo, RowRange rows);
 
 // The receive list over rows `held` of the halo grid: runs of halo cells of one peer, left
 // to right; a run of one peer in one row spans the gaps of non-halo cells between its

@@ -78,7 +78,7 @@ void LanduseCodeLayers::MakeLanduseLayerGrids(modelobject& reader, const Multila
         layer(r, c) = own_cell ? LayerCode(table, codes(r, c), j, g.nodata_value) : g.nodata_value;
       }
     }
-    ExchangeHalo(reader, layer);
+    ExchangeHalo(reader.context(), layer);
     ++grid_count;
   }
 }

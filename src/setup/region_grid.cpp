@@ -406,8 +406,8 @@ void RegionGrids::SpreadAndWrite(modelobject& reader) {
   const auto spread_and_write = [&](std::size_t first, std::size_t last) {
     if (last >= indices_.size()) return;
     for (std::size_t i = first; i <= last; ++i) {
-      ScatterGrid(reader, grids_[i].view());
-      ExchangeHalo(reader, grids_[i].view());
+      ScatterGrid(reader.context(), grids_[i].view());
+      ExchangeHalo(reader.context(), grids_[i].view());
       table[indices_[i]].ones = 1;
     }
     for (std::size_t i = first; i <= last; ++i) reader.WriteGridOutputs(indices_[i], true, false);

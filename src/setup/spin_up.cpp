@@ -388,8 +388,8 @@ void HydrologicResponseUnits::WriteUnitGrids(modelobject& reader, GridView units
   const OutputFormats& f = reader.output_formats();
   reader.WriteGridFile(FileForRank(units_file, reader.rank()), units, f.ascii, f.doubles, f.netcdf);
   reader.WriteGridFile(FileForRank(masters_file, reader.rank()), masters, f.ascii, f.doubles, f.netcdf);
-  GatherGrid(reader, units);
-  GatherGrid(reader, masters);
+  GatherGrid(reader.context(), units);
+  GatherGrid(reader.context(), masters);
   if (reader.rank() == 0) {
     reader.WriteGridFile(units_file, units, f.ascii, f.doubles, f.netcdf);
     reader.WriteGridFile(masters_file, masters, f.ascii, f.doubles, f.netcdf);

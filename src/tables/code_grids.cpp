@@ -134,8 +134,8 @@ void OnProcessZero(modelobject& reader, const std::function<void()>& work) {
 }
 
 void Distribute(modelobject& reader, const CodeGrid& grid) {
-  ScatterGrid(reader, grid.values);
-  ExchangeHalo(reader, grid.values);
+  ScatterGrid(reader.context(), grid.values);
+  ExchangeHalo(reader.context(), grid.values);
 }
 
 template <typename Table, typename Code>

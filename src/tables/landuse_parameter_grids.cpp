@@ -428,9 +428,9 @@ void LanduseParameterGrids::ExchangeLayer(modelobject& reader, int k) {
   const LanduseLayerGrids& g = layers_[static_cast<std::size_t>(k) - 1];
   for (const GridView& grid : {g.root_depth, g.vegetation_cover, g.leaf_area_index, g.canopy_resistance,
                                g.interception_resistance, g.roughness_length}) {
-    ExchangeHalo(reader, grid);
+    ExchangeHalo(reader.context(), grid);
   }
-  if (k == 1) ExchangeHalo(reader, evaporation_resistance_);
+  if (k == 1) ExchangeHalo(reader.context(), evaporation_resistance_);
 }
 
 }  // namespace tolvo

@@ -68,7 +68,7 @@ class GridReaderMpiTest : public ::testing::Test {
 
   int Read(const std::string& path, Grid& grid, const GridReadOptions& options) {
     try {
-      ReadGridFile(object_, path, grid, options);
+      ReadGrid(object_.grid_input(), path, grid, options);
     } catch (const ErrorCode& error) {
       return error.code;
     }

@@ -182,7 +182,7 @@ class StackFilesMpiTest : public ::testing::Test {
 
   int Read(const std::string& name, Stack& target, bool whole, int* levels = nullptr) {
     try {
-      const int n = object_.ReadStackFile(name, target, whole);
+      const int n = ReadStack(object_.grid_input(), name, target, {.whole_on_process0 = whole});
       if (levels != nullptr) *levels = n;
     } catch (const ErrorCode& error) {
       return error.code;

@@ -95,7 +95,7 @@ class GridReaderTest : public ::testing::Test {
   // The error code of the read, 0 when it succeeds.
   int Read(const std::string& name, Grid& target, const GridReadOptions& options) {
     try {
-      ReadGridFile(object_, name, target, options);
+      ReadGrid(object_.grid_input(), name, target, options);
     } catch (const ErrorCode& error) {
       return error.code;
     }

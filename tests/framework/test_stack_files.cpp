@@ -66,7 +66,7 @@ class StackFileTest : public ::testing::Test {
     return CodeOf([&] { object_.WriteStackFile(name, stack.view(), levels, ascii, doubles, netcdf); });
   }
   int Read(const std::string& name, Stack& target, int& levels, bool whole = false) {
-    return CodeOf([&] { levels = object_.ReadStackFile(name, target, whole); });
+    return CodeOf([&] { levels = ReadStack(object_.grid_input(), name, target, {.whole_on_process0 = whole}); });
   }
 
   // The header of a binary stack of the model grid with the given numlevels and nodata.

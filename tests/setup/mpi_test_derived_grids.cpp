@@ -58,7 +58,7 @@ class DerivedGridsOverProcesses : public DecomposedDomain {
         if (rank_ == 0 || Mine(r, c)) grid(r, c) = value(r, c);
       }
     }
-    ExchangeHalo(reader_, grid.view());
+    ExchangeHalo(reader_.context(), grid.view());
     return grid;
   }
 

@@ -83,8 +83,8 @@ TEST_F(Decomposition, HaloCellsTakeTheirOwnersValues) {
       for (int l = 0; l <= 2; ++l) stack(r, c, l) = value(r, c, l);
     }
   }
-  ExchangeHalo(reader_, grid.view());
-  ExchangeStackHalo(reader_, stack.view());
+  ExchangeHalo(reader_.context(), grid.view());
+  ExchangeStackHalo(reader_.context(), stack.view());
   long long halo_cells = 0;
   for (int r = held.first; r <= held.last; ++r) {
     for (int c = 1; c <= kCols; ++c) {
@@ -106,8 +106,8 @@ TEST_F(Decomposition, HaloCellsTakeTheirOwnersValues) {
     }
   }
   HaloExchange exchange;
-  exchange.PostHaloReceives(reader_, split.view());
-  exchange.PostHaloSends(reader_, split.view());
+  exchange.PostHaloReceives(reader_.context(), split.view());
+  exchange.PostHaloSends(reader_.context(), split.view());
   exchange.WaitHaloRequests();
   EXPECT_EQ(exchange.pending(), 0u);
   for (int r = held.first; r <= held.last; ++r) {

@@ -34,7 +34,7 @@ TEST_F(GridDistribution, ScatterThenGatherReturnsTheGrid) {
       for (int c = 1; c <= kCols; ++c) grid(r, c) = Value(r, c);
     }
   }
-  ScatterGrid(reader_, grid.view());
+  ScatterGrid(reader_.context(), grid.view());
   const RowRange own = decomposition_.own_rows;
   for (int r = own.first; r <= own.last; ++r) {
     for (int c = 1; c <= kCols; ++c) {
@@ -51,8 +51,8 @@ TEST_F(GridDistribution, ScatterThenGatherReturnsTheGrid) {
       }
     }
   }
-  GatherGrid(reader_, grid.view());
-  const Grid copy = GatherGridCopy(reader_, std::as_const(grid).view());
+  GatherGrid(reader_.context(), grid.view());
+  const Grid copy = GatherGridCopy(reader_.context(), std::as_const(grid).view());
   if (rank_ != 0) {
     EXPECT_TRUE(copy.empty());
     return;
@@ -82,7 +82,7 @@ TEST_F(GridDistribution, StacksTravelWithAllTheirLevels) {
       }
     }
   }
-  MPIScatterStack(reader_, stack.view(), "theta");
+  MPIScatterStack(reader_.context(), stack.view(), "theta");
   for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
     for (int c = 1; c <= kCols; ++c) {
       for (int l = 0; l <= 2 && Mine(r, c); ++l) EXPECT_EQ(stack(r, c, l), Value(r, c, l));
@@ -94,8 +94,8 @@ TEST_F(GridDistribution, StacksTravelWithAllTheirLevels) {
       for (int l = 0; l <= 2 && Mine(r, c); ++l) stack(r, c, l) = 2 * Value(r, c, l);
     }
   }
-  const Stack copy = GatherStackCopy(reader_, std::as_const(stack).view(), "theta");
-  GatherStack(reader_, stack.view(), "theta");
+  const Stack copy = GatherStackCopy(reader_.context(), std::as_const(stack).view(), "theta");
+  GatherStack(reader_.context(), stack.view(), "theta");
   if (rank_ != 0 || size_ == 1) {
     EXPECT_TRUE(copy.empty());
     return;
@@ -146,8 +146,9 @@ TEST_F(GridDistribution, MaskedCellsTravelToProcess0AndBack) {
     }
   }
   Grid target = GridForRank(*this, rank_, decomposition_.held_rows, -7);
-  GatherMaskedCells(reader_, values.view(), std::as_const(mask).view(), counts, rank_ == 0 ? target.view() : GridView{});
-  GatherMaskedCells(reader_, values.view(), std::as_const(mask).view(), counts);
+  GatherMaskedCells(reader_.context(), values.view(), std::as_const(mask).view(), counts,
+                    rank_ == 0 ? target.view() : GridView{});
+  GatherMaskedCells(reader_.context(), values.view(), std::as_const(mask).view(), counts);
   if (rank_ == 0) {
     for (int r = 1; r <= kRows; ++r) {
       const ColumnRange range = ranking_.column_ranges[r];
@@ -170,7 +171,7 @@ TEST_F(GridDistribution, MaskedCellsTravelToProcess0AndBack) {
       for (int c = 1; c <= kCols; ++c) values(r, c) = -Value(r, c);
     }
   }
-  ScatterMaskedCells(reader_, values.view(), std::as_const(mask).view(), counts);
+  ScatterMaskedCells(reader_.context(), values.view(), std::as_const(mask).view(), counts);
   for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
     for (int c = 1; c <= kCols; ++c) {
       if (!Mine(r, c)) continue;
@@ -198,11 +199,11 @@ TEST_F(GridDistribution, ARowHoldsAtMostHalfItsColumnsLessOneRuns) {
   object.set_geometry({.ncols = 8, .nrows = rank_ == 0 ? 1 : 0, .nodata_value = kNodata});
   object.set_domain_layout(&layout);
   Grid grid(1, 2, 8, 2);
-  EXPECT_NO_THROW(ScatterGrid(object, grid.view()));
+  EXPECT_NO_THROW(ScatterGrid(object.context(), grid.view()));
   for (int c = 0; c <= 8; ++c) helper(1, c) = four[c];
   int code = 0;
   try {
-    ScatterGrid(object, grid.view());
+    ScatterGrid(object.context(), grid.view());
   } catch (const ErrorCode& error) {
     code = error.code;
   }

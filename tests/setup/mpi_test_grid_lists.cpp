@@ -56,8 +56,8 @@ class GridListsMpi : public DecomposedDomain {
     lists_.ReadStandardGrids(reader_);
     reader_.CloseControlFile();
     if (rank_ != 0) zone_ = HeldGrid(kNodata);
-    ScatterGrid(reader_, zone_.view());
-    ExchangeHalo(reader_, zone_.view());
+    ScatterGrid(reader_.context(), zone_.view());
+    ExchangeHalo(reader_.context(), zone_.view());
     const RowRange rows = zone_.rows();
     reader_.RegisterGrid(1, "zone.asc", zone_.view(), {}, 0, "[zone_grid]", 0, rows.first, rows.last);
     reader_.RegisterGrid(2, "dem.asc", zone_.view(), {}, 0, "[elevation_model]", 0, rows.first, rows.last);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/grid_table.h"
+#include "framework/stack_reader.h"
 #include "setup/mpi_decomposition_fixture.h"
 
 namespace tolvo::test {
@@ -98,7 +99,7 @@ TEST_F(OutputsOverProcesses, StacksAreWrittenWholeInEveryForm) {
     reader_.WriteStackOutputs(3);
 
     Stack back;
-    reader_.ReadStackFile(file, back, true);
+    ReadStack(reader_.grid_input(), file, back, {.whole_on_process0 = true});
     if (rank_ == 0) {
       for (int r = 1; r <= kRows; ++r) {
         for (int c = 1; c <= kCols; ++c) {

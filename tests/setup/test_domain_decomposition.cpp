@@ -60,7 +60,7 @@ TEST_F(DecompositionTest, SpeedValueComesFromTheFirstNumberOfTheFile) {
 TEST_F(DecompositionTest, BudgetsRoundAndTheLastProcessTakesTheRest) {
   std::vector<RiverLink> none;
   // 10 cells over 4 equal processes: 2.5 rounds down to 2 three times, the last gets 4.
-  EXPECT_EQ(CellBudgets(reader_, 10, {0.25, 0.25, 0.25, 0.25}, none), (std::vector<long long>{2, 2, 2, 4}));
+  EXPECT_EQ(CellBudgets(reader_.context(), 10, {0.25, 0.25, 0.25, 0.25}, none), (std::vector<long long>{2, 2, 2, 4}));
   EXPECT_TRUE(Logged("MPI num cells: 4 for instance: 3"));
 }
 
@@ -73,7 +73,7 @@ TEST_F(DecompositionTest, LinksAreHandedOutInListOrder) {
     links.emplace_back(id);
     for (int i = 0; i < size; ++i) links.back().AddCell({.linkId = id});
   }
-  const std::vector<long long> budgets = CellBudgets(reader_, 20, {0.5, 0.5}, links);
+  const std::vector<long long> budgets = CellBudgets(reader_.context(), 20, {0.5, 0.5}, links);
   EXPECT_EQ(budgets, (std::vector<long long>{2, 5}));
   EXPECT_EQ(links[0].ownerRank, 0);
   EXPECT_EQ(links[1].ownerRank, 1);
@@ -98,11 +98,11 @@ TEST_F(DecompositionTest, BudgetsAreSettledSoThatEveryProcessGetsACell) {
   };
   for (const Case& c : cases) {
     std::vector<long long> budgets = c.budgets;
-    SettleBudgets(reader_, budgets, c.regular);
+    SettleBudgets(reader_.context(), budgets, c.regular);
     EXPECT_EQ(budgets, c.settled);
   }
   std::vector<long long> budgets{1, 1, 1, 0};
-  EXPECT_EQ(CodeOf([&] { SettleBudgets(reader_, budgets, 3); }), kDecompositionErrorCode);
+  EXPECT_EQ(CodeOf([&] { SettleBudgets(reader_.context(), budgets, 3); }), kDecompositionErrorCode);
   EXPECT_TRUE(Logged("MPI-Regions: 3 cells of the domain cannot be shared among 4 processes"));
 }
 

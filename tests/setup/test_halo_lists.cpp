@@ -40,7 +40,7 @@ class HaloListsTest : public test::LogFixture {
 
 TEST_F(HaloListsTest, StripGridOfProcess0DescribesWholeRows) {
   SetRegions({{N, N, 1, 1, 0, 0, N, 0}, {N, N, N, N, N, N, N, N}, {2, 2, 2, 1, 1, 1, 1, 1}});
-  BuildStripGrid(reader_, 0, 3, std::as_const(regions_).view(), helper_.view(), {1, 3});
+  BuildStripGrid(reader_.context(), 0, 3, std::as_const(regions_).view(), helper_.view(), {1, 3});
   // Two cells outside, then runs (1, 2), (0, 2), (nodata, 1), (0, 1).
   EXPECT_EQ(Row(helper_, 1), (std::vector<double>{2, 1, 2, 0, 2, N, 1, 0, 1}));
   EXPECT_EQ(Row(helper_, 2), (std::vector<double>{8, 0, 0, 0, 0, 0, 0, 0, 0}));
@@ -49,7 +49,7 @@ TEST_F(HaloListsTest, StripGridOfProcess0DescribesWholeRows) {
 
 TEST_F(HaloListsTest, StripGridOfAnotherProcessListsItsOwnRuns) {
   SetRegions({{2, 2, 1, 1, 2, N, 1, 0}, {1, 1, 1, 1, 1, 1, 1, 1}, {1, 0, 0, 0, 0, 0, 0, 0}});
-  BuildStripGrid(reader_, 1, 3, std::as_const(regions_).view(), helper_.view(), {1, 2});
+  BuildStripGrid(reader_.context(), 1, 3, std::as_const(regions_).view(), helper_.view(), {1, 2});
   EXPECT_EQ(Row(helper_, 1), (std::vector<double>{0, 3, 2, 7, 1, 0, 0, 0, 0}));
   EXPECT_EQ(Row(helper_, 2), (std::vector<double>{0, 1, 8, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(Row(helper_, 3), (std::vector<double>(9, 0)));  // outside the band
@@ -59,20 +59,21 @@ TEST_F(HaloListsTest, RowsWithMoreRunsThanRoomAreRefusedBeforeWritingPastThem) {
   // Six columns hold three pairs; the fourth run has no room.
   SetRegions({{1, 0, 1, 0, 1, 0}, {0, 0, 0, 0, 0, 0}});
   helper_[2][0] = 42;  // the next row must stay untouched
-  EXPECT_EQ(CodeOf([&] { BuildStripGrid(reader_, 0, 2, std::as_const(regions_).view(), helper_.view(), {1, 1}); }),
+  const RunContext& run = reader_.context();
+  EXPECT_EQ(CodeOf([&] { BuildStripGrid(run, 0, 2, std::as_const(regions_).view(), helper_.view(), {1, 1}); }),
             kTooManyStripsCode);
   EXPECT_NE(console_.str().find("MPI-Regions: to much strips to be stored in a grid row in row 1"),
             std::string::npos);
   EXPECT_EQ(helper_[2][0], 42);
   SetRegions({{1, 0, 1, 0, 1, 0}});
-  EXPECT_EQ(CodeOf([&] { BuildStripGrid(reader_, 1, 2, std::as_const(regions_).view(), helper_.view(), {1, 1}); }),
+  EXPECT_EQ(CodeOf([&] { BuildStripGrid(run, 1, 2, std::as_const(regions_).view(), helper_.view(), {1, 1}); }),
             0);
   EXPECT_EQ(Row(helper_, 1), (std::vector<double>{0, 1, 1, 3, 1, 5, 1}));
 }
 
 TEST_F(HaloListsTest, HaloMarksNeighboursAcrossEdgesAndCorners) {
   SetRegions({{2, 2, N, N}, {N, N, 1, N}, {0, 0, 0, 0}});
-  BuildHaloGrid(reader_, 1, std::as_const(regions_).view(), halo_.view(), {2, 2});
+  BuildHaloGrid(reader_.context(), 1, std::as_const(regions_).view(), halo_.view(), {2, 2});
   EXPECT_EQ(Row(halo_, 1), (std::vector<double>{N, N, 2, N, N}));  // (1, 2) touches (2, 3) at a corner
   EXPECT_EQ(Row(halo_, 2), (std::vector<double>{N, N, N, N, N}));
   EXPECT_EQ(Row(halo_, 3), (std::vector<double>{N, N, 0, 0, 0}));
