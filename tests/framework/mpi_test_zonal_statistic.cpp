@@ -123,7 +123,7 @@ class NonIntegerZoneSums {
   static bool Mine(int r, int c) { return (r * kCols + c) % WorldSize() == WorldRank(); }
   ConstGridView areas() const { return areas_.view(); }
 
-  // A table with code 2002 (zone means over two steps, 15 decimals) written in four steps:
+  // A table with code 2002 (zone means over two steps, 17 decimals) written in four steps:
   // every process adds its own cells with `threads` threads and the sums are reduced, or,
   // with all_cells_serially, one thread adds every cell in row order and nothing is reduced.
   std::string Table(const std::string& directory, const std::string& name, bool all_cells_serially) const {
@@ -132,7 +132,7 @@ class NonIntegerZoneSums {
     std::vector<ZoneRecord> zones(4);
     for (int i = 1; i <= 3; ++i) zones[static_cast<std::size_t>(i)].zonenwert = 10.0 * i;
     std::string file_name = name;
-    zonalstatistic table(log, areas(), kRows, kCols, zones, 3, 2002, 15, file_name, directory + "/", {});
+    zonalstatistic table(log, areas(), kRows, kCols, zones, 3, 2002, 17, file_name, directory + "/", {});
     StatisticsRegistry registry;
     table.WriteHeader("runoff", "(default)", registry, StatisticsRegistry::kCapacity);
     table.PrepareThreads(row_thread_count());
