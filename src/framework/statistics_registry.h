@@ -11,7 +11,13 @@
 #include <span>
 #include <string>
 
+#include "framework/error_code.h"
+
 namespace tolvo {
+
+// Error code of a table that finds every registry entry taken: the registry is full as a
+// grid table is, and fails alike.
+inline constexpr int kStatisticsRegistryFull = kNoFreeGridEntry;
 
 struct StatisticsRegistryEntry {
   long long year = 0;
@@ -37,7 +43,8 @@ class StatisticsRegistry {
   const StatisticsRegistryEntry& operator[](int index) const { return entries_[static_cast<std::size_t>(index)]; }
 
   // Copies the block into the first free entry among 0 .. capacity - 1 (capacity is cut to
-  // the registry's size); its index, or -1 when none is free.
+  // the registry's size); its index, or -1 when none is free (the table that registers
+  // reports that as a fatal error).
   int Register(const StatisticsRegistryEntry& block, int capacity);
 
  private:

@@ -161,11 +161,9 @@ void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<Tra
       ClearZoneSums(t.zones, zones.zone_count);
 
       t.statistic_file = TracerFileName(s, section_, s.statext);
-      int status = 0;
-      t.statistic = std::make_unique<zonalstatistic>(status, log(), weights, g.nrows, g.ncols, t.zones,
-                                                     zones.zone_count, s.statcode, 99, t.statistic_file,
-                                                     output_directory(), settings_->output_list);
-      if (status != 0) RaiseError(status);
+      t.statistic = std::make_unique<zonalstatistic>(log(), weights, g.nrows, g.ncols, t.zones, zones.zone_count,
+                                                     s.statcode, 99, t.statistic_file, output_directory(),
+                                                     settings_->output_list);
       char quantity[300];
       std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
       t.statistic->WriteHeader(quantity, section_, registry, capacity);

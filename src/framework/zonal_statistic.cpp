@@ -33,12 +33,11 @@ StatisticsCode DecodeStatisticsCode(int code) {
   }
 }
 
-zonalstatistic::zonalstatistic(int& status, DiagnosticsLog& log, ConstGridView weights, int nrows, int ncols,
+zonalstatistic::zonalstatistic(DiagnosticsLog& log, ConstGridView weights, int nrows, int ncols,
                                std::span<ZoneRecord> zone_records, int n_zones, int statcode, int precision,
                                std::string& file_name, std::string_view directory,
                                std::span<const int> output_list)
     : log_(log), zones_(zone_records), n_zones_(n_zones) {
-  status = 0;
   int initialised = 0;
   MPI_Initialized(&initialised);
   if (initialised) MPI_Comm_rank(MPI_COMM_WORLD, &rank_);
@@ -49,15 +48,11 @@ zonalstatistic::zonalstatistic(int& status, DiagnosticsLog& log, ConstGridView w
   }
   try {
     Construct(weights, nrows, ncols, statcode, precision, file_name, directory, output_list);
-    constructed_ = 1;
   } catch (const std::bad_alloc&) {
     log_ << "FATAL: no free memory in zonalstatistik::zonalstatistik " << "[end-entry]";
-    status = 1;
-    constructed_ = 0;
-  } catch (const ErrorCode&) {
-    status = 1;
-    constructed_ = 0;
+    RaiseError(kStatisticsConstructionError);
   }
+  constructed_ = 1;
 }
 
 zonalstatistic::~zonalstatistic() = default;
@@ -123,7 +118,7 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
     if (found == 0) {
       log_ << "\n\n ------ error ------\n\n there is a code in the output list which no zone exists for (" << code
            << ")" << "[end-entry]";
-      RaiseError(1);
+      RaiseError(kStatisticsConstructionError);
     }
     list_to_zone_[j - 1] = found;
     previous = found;
@@ -157,6 +152,7 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
   caption_.reserve(1200);
 
   ClearZoneSums(zones_, n_zones_);
+  PrepareThreads(1);
   if (code_.interval > 1) {
     carry_n_.assign(static_cast<std::size_t>(n_zones_) + 1, 0.0);
     carry_sx_.assign(static_cast<std::size_t>(n_zones_) + 1, 0.0);
@@ -211,26 +207,17 @@ void zonalstatistic::FlushRows() {
   values_in_row_ = 0;
 }
 
-void zonalstatistic::AddValue(int row, int column, int zone_index, double value, double weight) {
-  if (!enabled()) return;
-  assert(zone_index >= 0 && zone_index <= n_zones_);
-  ZoneRecord& zone = zones_[static_cast<std::size_t>(zone_index)];
-  zone.n += weight;
-  if (!weights_.empty() && row >= 1 && row <= nrows_ && column >= 1 && column <= ncols_ &&
-      weights_.rows().contains(row) && weights_(row, column) > kNodataWeight) {
-    const double area = weights_(row, column);
-    zone.RelCellSum += area * weight;
-    zone.sx += value * area * weight;
-  } else {
-    zone.RelCellSum += weight;
-    zone.sx += value * weight;
-  }
+void zonalstatistic::PrepareThreads(int n_threads) {
+  if (!enabled() || n_threads <= n_threads_) return;
+  sums_.resize(SumIndex(n_threads, 0));
+  n_threads_ = n_threads;
 }
 
 void zonalstatistic::BeginStep() {
   if (!enabled()) return;
   ++steps_in_interval_;
   ClearZoneSums(zones_, n_zones_);
+  for (ExactSum& sum : sums_) sum.Clear();
 }
 
 void zonalstatistic::PushValue(double value) {
@@ -241,10 +228,20 @@ void zonalstatistic::PushValue(double value) {
 
 void zonalstatistic::EndStep(long long year, long long month, long long day, long long hour, int reduce) {
   if (!enabled()) return;
-  if (reduce > 0) ReduceZoneRecords(zones_, n_zones_, true);
+  const std::size_t zone_records = static_cast<std::size_t>(n_zones_) + 1;
+  const std::span<ExactSum> step(sums_.data(), zone_records * kSumsPerZone);
+  for (int t = 1; t < n_threads_; ++t) {
+    const ExactSum* thread_sums = &sums_[SumIndex(t, 0)];
+    for (std::size_t k = 0; k < step.size(); ++k) step[k].Merge(thread_sums[k]);
+  }
+  if (reduce > 0) ReduceExactSums(step, reduce_buffer_);
+  for (std::size_t i = 0; i < zone_records; ++i) {
+    zones_[i].n = step[i * kSumsPerZone + kSumN].Value();
+    zones_[i].sx = step[i * kSumsPerZone + kSumSx].Value();
+    zones_[i].RelCellSum = step[i * kSumsPerZone + kSumRel].Value();
+  }
   if (rank_ != 0) return;
 
-  const std::size_t zone_records = static_cast<std::size_t>(n_zones_) + 1;
   const bool carry = code_.interval > 1;
   if (carry) {
     for (std::size_t i = 0; i < zone_records; ++i) {
@@ -321,6 +318,13 @@ int zonalstatistic::WriteHeader(std::string_view quantity, std::string_view subm
   block.caption = &caption_;
   block.zone_codes = zone_codes_;
   const int index = registry.Register(block, capacity);
+  if (index < 0) {
+    log_ << "FATAL: no free entry left in the statistics registry (" << std::min(capacity, StatisticsRegistry::kEntries)
+         << " entries) for " << path_ << "[end-entry]";
+    file_.reset();
+    DisarmCtrlCHandler();
+    RaiseError(kStatisticsRegistryFull);
+  }
 
   // The zones of the columns, in column order.
   std::vector<int> column_zones;
@@ -374,6 +378,9 @@ void zonalstatistic::Release() {
   carry_sx_ = {};
   carry_rel_ = {};
   list_to_zone_ = {};
+  sums_ = {};
+  n_threads_ = 0;
+  reduce_buffer_ = {};
   // A released table takes no further steps.
   code_.mode = StatisticsMode::Disabled;
 }

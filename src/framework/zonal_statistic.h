@@ -4,16 +4,24 @@
 // over the interval, or their sums.
 //
 // Each step the owner clears the zone sums (BeginStep), adds the value of each of its
-// cells (AddValue) and closes the step (EndStep). EndStep sums the zone records of all
+// cells (AddValue) and closes the step (EndStep). EndStep sums the zone sums of all
 // processes on process 0, which buffers a row at the end of each interval and appends
 // buffered rows to the file in bursts of about 2 MiB. The statistics code selects the
 // table: code div 1000 is the mode, code mod 1000 the steps per row (0: header only);
 // a code of 1000 or less disables the table, and every operation then does nothing.
 //
+// The zone sums of a step (cell weights, weighted values, relative cell areas) are exact
+// sums rounded once on process 0 (ExactSum), so a table is the same byte for byte
+// whatever the number of processes, the cells each computes, or the number of threads
+// that add them: each thread adds into its own sums (AddValue's thread argument, after
+// PrepareThreads) and EndStep merges them.
+//
 // Tables of one owner usually share the owner's zone records; since BeginStep clears the
 // shared sums, each table runs its Begin/Add/End sequence to its end before the next one
-// begins (the interval sums live in each table's own carry arrays).
+// begins (the interval sums live in each table's own carry arrays). EndStep leaves in the
+// records the step's sums: the totals on process 0, each process's own sums elsewhere.
 
+#include <cassert>
 #include <cstdio>
 #include <span>
 #include <string>
@@ -21,6 +29,7 @@
 #include <vector>
 
 #include "framework/diagnostics_log.h"
+#include "framework/exact_sum.h"
 #include "framework/file_handle.h"
 #include "framework/matrix.h"
 #include "framework/statistics_registry.h"
@@ -50,17 +59,19 @@ StatisticsCode DecodeStatisticsCode(int code);
 inline constexpr long long kStatisticsBufferBytes = 2097152;
 inline constexpr int kStatisticsOpenError = 15;
 inline constexpr int kStatisticsCloseError = 16;
+inline constexpr int kStatisticsConstructionError = 1;
 
 class zonalstatistic {
  public:
-  // status := 0 on success, 1 on any failure (never throws). weights: the relative cell
-  // areas, or an empty view for none. zone_records: indices 0..n_zones, not owned; the
-  // table adds into their n, sx and RelCellSum. file_name is completed in place with the
-  // directory (unless it begins with "/" or "~"). output_list: the zone codes of the
-  // output list in ascending order (its first min(n_zones, size) codes are used).
-  zonalstatistic(int& status, DiagnosticsLog& log, ConstGridView weights, int nrows, int ncols,
-                 std::span<ZoneRecord> zone_records, int n_zones, int statcode, int precision,
-                 std::string& file_name, std::string_view directory, std::span<const int> output_list);
+  // Throws ErrorCode 1 after its log entry when the table cannot be made (an output-list
+  // code without a zone, no memory). weights: the relative cell areas, or an empty view
+  // for none. zone_records: indices 0..n_zones, not owned; EndStep writes the step's sums
+  // into their n, sx and RelCellSum. file_name is completed in place with the directory
+  // (unless it begins with "/" or "~"). output_list: the zone codes of the output list in
+  // ascending order (its first min(n_zones, size) codes are used).
+  zonalstatistic(DiagnosticsLog& log, ConstGridView weights, int nrows, int ncols, std::span<ZoneRecord> zone_records,
+                 int n_zones, int statcode, int precision, std::string& file_name, std::string_view directory,
+                 std::span<const int> output_list);
   virtual ~zonalstatistic();
   zonalstatistic(const zonalstatistic&) = delete;
   zonalstatistic& operator=(const zonalstatistic&) = delete;
@@ -71,14 +82,34 @@ class zonalstatistic {
   virtual void CloseTable();
   // Appends the buffered rows to the file (process 0).
   virtual void FlushRows();
-  // Adds one cell's value to zone zone_index with the weight.
-  virtual void AddValue(int row, int column, int zone_index, double value, double weight);
+  // Makes room for the sums of threads 0 .. n_threads - 1 (allocates; call it outside
+  // parallel regions, before the step's AddValue calls).
+  void PrepareThreads(int n_threads);
+  // Adds one cell's value to zone zone_index with the weight, into the sums of `thread`
+  // (below the count given to PrepareThreads; distinct threads may add at the same time).
+  void AddValue(int row, int column, int zone_index, double value, double weight, int thread = 0) {
+    if (!enabled()) return;
+    assert(zone_index >= 0 && zone_index <= n_zones_);
+    assert(thread >= 0 && thread < n_threads_);
+    ExactSum* zone = &sums_[SumIndex(thread, zone_index)];
+    zone[kSumN].Add(weight);
+    if (!weights_.empty() && row >= 1 && row <= nrows_ && column >= 1 && column <= ncols_ &&
+        weights_.rows().contains(row) && weights_(row, column) > kNodataWeight) {
+      const double area = weights_(row, column);
+      zone[kSumRel].Add(area * weight);
+      zone[kSumSx].Add(value * area * weight);
+    } else {
+      zone[kSumRel].Add(weight);
+      zone[kSumSx].Add(value * weight);
+    }
+  }
   // Clears the zone sums for a new step.
   virtual void BeginStep();
   // Closes the step; with reduce > 0 a collective call. Buffers a row at an interval end.
   virtual void EndStep(long long year, long long month, long long day, long long hour, int reduce);
   // Creates the file with its header on process 0 and registers the table; the registry
-  // index, or -1 (disabled table, other process or a full registry).
+  // index, or -1 (disabled table or other process). A full registry logs a FATAL entry and
+  // raises kStatisticsRegistryFull.
   virtual int WriteHeader(std::string_view quantity, std::string_view submodel, StatisticsRegistry& registry,
                           int capacity);
   // Flushes the buffered rows and frees the row buffer.
@@ -96,6 +127,16 @@ class zonalstatistic {
   struct RowDate {
     long long year, month, day, hour;
   };
+  // A zone's exact sums of one step, in this order: weights (n), weighted values (sx),
+  // relative cell areas (RelCellSum).
+  static constexpr std::size_t kSumN = 0;
+  static constexpr std::size_t kSumSx = 1;
+  static constexpr std::size_t kSumRel = 2;
+  static constexpr std::size_t kSumsPerZone = 3;
+  std::size_t SumIndex(int thread, int zone_index) const {
+    return ((static_cast<std::size_t>(thread) * (static_cast<std::size_t>(n_zones_) + 1)) +
+            static_cast<std::size_t>(zone_index)) * kSumsPerZone;
+  }
 
   bool mean_mode() const;
   bool zone_columns() const;
@@ -149,6 +190,11 @@ class zonalstatistic {
   std::vector<double> carry_rel_;
   // For output-list position j (0-based) the index of the zone with that code.
   std::vector<int> list_to_zone_;
+
+  // The step's sums: thread t's sums of zone i from SumIndex(t, i) on.
+  std::vector<ExactSum> sums_;
+  int n_threads_ = 0;
+  std::vector<std::int64_t> reduce_buffer_;
 };
 
 }  // namespace tolvo

@@ -16,16 +16,6 @@ void ClearZoneSums(std::span<ZoneRecord> records, int z) {
   }
 }
 
-void SumZoneRecords(void* in, void* inout, int* count, MPI_Datatype* /*type*/) {
-  const auto* incoming = static_cast<const ZoneRecord*>(in);
-  auto* accumulating = static_cast<ZoneRecord*>(inout);
-  for (int i = 0; i < *count; ++i) {
-    accumulating[i].n += incoming[i].n;
-    accumulating[i].sx += incoming[i].sx;
-    accumulating[i].RelCellSum += incoming[i].RelCellSum;
-  }
-}
-
 ZoneRecordType::ZoneRecordType() {
   MPI_Type_contiguous(5, MPI_DOUBLE, &type_);
   MPI_Type_commit(&type_);
@@ -33,12 +23,6 @@ ZoneRecordType::ZoneRecordType() {
 
 ZoneRecordType::~ZoneRecordType() {
   if (type_ != MPI_DATATYPE_NULL) MPI_Type_free(&type_);
-}
-
-SumZoneRecordsOp::SumZoneRecordsOp() { MPI_Op_create(&SumZoneRecords, /*commute=*/1, &op_); }
-
-SumZoneRecordsOp::~SumZoneRecordsOp() {
-  if (op_ != MPI_OP_NULL) MPI_Op_free(&op_);
 }
 
 namespace {
@@ -73,29 +57,22 @@ class FiveDoubleStructType {
 void ReduceZoneRecords(std::span<ZoneRecord> records, int z, bool sum_rel_cell_sum) {
   assert(z >= 0 && static_cast<std::size_t>(z) < records.size());
   const std::size_t count = static_cast<std::size_t>(z) + 1;
-  const bool root = WorldRank() == 0;
-
-  // MPI may apply the operation with process 0's records on either side, so the fields
-  // that are not summed are noted here and put back on process 0 afterwards.
-  std::vector<ZoneRecord> own(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(count));
-
-  {
-    const ZoneRecordType type;
-    const SumZoneRecordsOp op;
-    if (root) {
-      MPI_Reduce(MPI_IN_PLACE, records.data(), static_cast<int>(count), type.get(), op.get(), 0,
-                 MPI_COMM_WORLD);
-    } else {
-      MPI_Reduce(records.data(), nullptr, static_cast<int>(count), type.get(), op.get(), 0,
-                 MPI_COMM_WORLD);
-    }
+  const int values = static_cast<int>(count * 5);
+  if (WorldRank() != 0) {
+    MPI_Gather(records.data(), values, MPI_DOUBLE, nullptr, values, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    return;
   }
-
-  if (root) {
-    for (std::size_t i = 0; i < count; ++i) {
-      records[i].zonenwert = own[i].zonenwert;
-      records[i].rel = own[i].rel;
-      if (!sum_rel_cell_sum) records[i].RelCellSum = own[i].RelCellSum;
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  std::vector<ZoneRecord> all(count * static_cast<std::size_t>(size));
+  MPI_Gather(records.data(), values, MPI_DOUBLE, all.data(), values, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  for (std::size_t i = 0; i < count; ++i) {
+    ZoneRecord& sum = records[i];
+    for (std::size_t k = 1; k < static_cast<std::size_t>(size); ++k) {
+      const ZoneRecord& other = all[k * count + i];
+      sum.n += other.n;
+      sum.sx += other.sx;
+      if (sum_rel_cell_sum) sum.RelCellSum += other.RelCellSum;
     }
   }
 }

@@ -3,9 +3,10 @@
 // flow-time zones share, and its MPI reduction and broadcast.
 //
 // A zone table is an array of ZoneRecord with indices 0..z for z zones (zones are
-// 1-based; index i holds the zone with the i-th smallest code). Each step every process
-// adds its own cells into n, sx and RelCellSum; the processes' sums are then combined on
-// process 0 (ReduceZoneRecords) or made equal everywhere (BroadcastZoneRecords).
+// 1-based; index i holds the zone with the i-th smallest code). The processes' sums n, sx
+// and RelCellSum are combined on process 0 in rank order (ReduceZoneRecords) or made equal
+// everywhere (BroadcastZoneRecords). The statistics tables do not reduce records: they
+// keep exact sums of their own (zonal_statistic.h) and write the results into records.
 
 #include <mpi.h>
 
@@ -27,11 +28,6 @@ static_assert(std::is_standard_layout_v<ZoneRecord> && sizeof(ZoneRecord) == 5 *
 // Clears the sums n, sx and RelCellSum of records 0..z; codes and shares stay.
 void ClearZoneSums(std::span<ZoneRecord> records, int z);
 
-// The MPI user reduction on ZoneRecord arrays: n, sx and RelCellSum of the incoming
-// record are added to the accumulating one; zonenwert and rel keep the accumulating
-// side's values. Signature of MPI_User_function.
-void SumZoneRecords(void* in, void* inout, int* count, MPI_Datatype* type);
-
 // ZoneRecordType: five contiguous doubles, committed on construction and freed on
 // destruction (made and released around each use).
 class ZoneRecordType {
@@ -46,20 +42,8 @@ class ZoneRecordType {
   MPI_Datatype type_ = MPI_DATATYPE_NULL;
 };
 
-// The commutative operation SumZoneRecords, created on construction, freed on destruction.
-class SumZoneRecordsOp {
- public:
-  SumZoneRecordsOp();
-  ~SumZoneRecordsOp();
-  SumZoneRecordsOp(const SumZoneRecordsOp&) = delete;
-  SumZoneRecordsOp& operator=(const SumZoneRecordsOp&) = delete;
-  MPI_Op get() const { return op_; }
-
- private:
-  MPI_Op op_ = MPI_OP_NULL;
-};
-
-// Collective: sums records 0..z of all processes on process 0 (in place there; the other
+// Collective: sums records 0..z of all processes on process 0, adding them in rank order
+// so that the same records always give the same sums (in place there; the other
 // processes' records are unchanged). n and sx are always summed; RelCellSum only when
 // sum_rel_cell_sum is set, otherwise process 0 keeps its own RelCellSum values.
 // records must hold at least z + 1 entries.

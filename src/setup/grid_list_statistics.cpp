@@ -7,6 +7,7 @@
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
+#include "framework/parallel.h"
 #include "framework/zonal_statistic.h"
 
 namespace tolvo {
@@ -36,12 +37,9 @@ void GridListStatistics::InitGridStatistics(modelobject& reader, int grid_count,
       entry.zone_records[i].rel = ranking.zones[i].rel;
       entry.zone_records[i].RelCellSum = ranking.zones[i].RelCellSum;
     }
-    int status = 0;
     entry.statistic = std::make_unique<zonalstatistic>(
-        status, reader.log(), reader.rel_cell_area(), geometry.nrows, geometry.ncols, entry.zone_records,
-        ranking.zone_count, entry.statcode, kStatisticsPrecision, entry.statfile, reader.output_directory(),
-        output_list);
-    if (status != 0) RaiseError(status);
+        reader.log(), reader.rel_cell_area(), geometry.nrows, geometry.ncols, entry.zone_records, ranking.zone_count,
+        entry.statcode, kStatisticsPrecision, entry.statfile, reader.output_directory(), output_list);
     entry.statistic->WriteHeader(entry.identifier.value_or(""), "(default)", registry, capacity);
     positions_.push_back(position);
   }
@@ -58,14 +56,17 @@ void GridListStatistics::AccumulateGridStatistics(modelobject& reader) {
   const double nodata = geometry.nodata_value;
   const DomainLayout* layout = reader.domain_layout();
   const RowRange own = reader.strip();
-  // The zone sums of one table are shared by all its cells, so the cells are added in
-  // row order by one thread.
+  // The rows are shared out over the threads; each thread adds into its own sums of the
+  // table, which are exact, so the table does not depend on who added which cell.
+  const int n_threads = row_thread_count();
   for (const int position : positions_) {
     grid_entry& entry = table[position];
     zonalstatistic& statistic = *entry.statistic;
+    statistic.PrepareThreads(n_threads);
     const ConstGridView zone = entry.zone_grid;
     const ConstGridView values = entry.values;
-    for (int r = own.first; r <= own.last; ++r) {
+    const std::span<const int> zone_index_map = entry.zone_index_map;
+    for_each_row_by_thread(own, [&](int r, int thread) {
       const ColumnRange columns = layout != nullptr && !layout->column_ranges.empty()
                                       ? layout->column_ranges[static_cast<std::size_t>(r)]
                                       : ColumnRange{1, geometry.ncols};
@@ -74,10 +75,10 @@ void GridListStatistics::AccumulateGridStatistics(modelobject& reader) {
       for (int c = std::max(columns.first, 1); c <= columns.last; ++c) {
         if (zone_row[c] == nodata || value_row[c] == nodata) continue;
         if (layout != nullptr && !layout->regions.empty() && layout->regions(r, c) != reader.rank()) continue;
-        const int zone_index = entry.zone_index_map[static_cast<std::size_t>(static_cast<int>(zone_row[c]))];
-        statistic.AddValue(r, c, zone_index, value_row[c], 1.0);
+        const int zone_index = zone_index_map[static_cast<std::size_t>(static_cast<int>(zone_row[c]))];
+        statistic.AddValue(r, c, zone_index, value_row[c], 1.0, thread);
       }
-    }
+    });
   }
 }
 

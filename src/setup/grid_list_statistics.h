@@ -7,7 +7,8 @@
 // Each step the time loop calls, after the grid lists are written, Reset, Accumulate and
 // Finish in this order. Every process adds its own cells (its rows, within each row's
 // zone columns, the cells "MPIRegions" gives to it); Finish sums the zone records of all
-// processes on process 0, which alone writes the tables. A cell whose value is nodata is
+// processes on process 0 (exact sums, so that the tables do not depend on the number of
+// processes or threads), which alone writes the tables. A cell whose value is nodata is
 // left out, so that it never enters a zone mean. Every operation is collective through
 // the reduction and runs on every process in the same order.
 

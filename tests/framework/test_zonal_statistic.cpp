@@ -30,11 +30,8 @@ class ZonalStatisticTest : public test::LogFixture {
                                        ConstGridView weights = {}) {
     list_ = std::move(list);
     file_name_ = "table.txt";
-    int status = -1;
-    auto table = std::make_unique<zonalstatistic>(status, log_, weights, 3, 3, zones_, 3, statcode, precision,
-                                                  file_name_, dir_.path().string() + "/", list_);
-    last_status_ = status;
-    return table;
+    return std::make_unique<zonalstatistic>(log_, weights, 3, 3, zones_, 3, statcode, precision, file_name_,
+                                            dir_.path().string() + "/", list_);
   }
 
   // One step: zone i gets one cell with values[i - 1], weight 1.
@@ -49,7 +46,6 @@ class ZonalStatisticTest : public test::LogFixture {
   std::vector<ZoneRecord> zones_;
   std::vector<int> list_;
   std::string file_name_;
-  int last_status_ = -1;
   StatisticsRegistry registry_;
 };
 
@@ -60,7 +56,6 @@ constexpr const char* kAllZonesHeader =
 
 TEST_F(ZonalStatisticTest, ZoneMeansOfOneStepGiveTheHeaderAndOneRow) {
   auto table = Make(2001);
-  ASSERT_EQ(last_status_, 0);
   EXPECT_EQ(file_name_, dir_.path().string() + "/table.txt");
   EXPECT_EQ(table->WriteHeader("throughfall", "(default)", registry_, StatisticsRegistry::kCapacity), 0);
   Step(*table, {1, 2, 3});
@@ -84,7 +79,6 @@ TEST_F(ZonalStatisticTest, CodesUpTo1000DisableTheTable) {
   for (const int code : {1000, 500, 0, -3}) {
     SCOPED_TRACE(code);
     auto table = Make(code);
-    EXPECT_EQ(last_status_, 0);
     EXPECT_EQ(table->constructed(), 1);
     EXPECT_EQ(table->WriteHeader("q", "m", registry_, StatisticsRegistry::kCapacity), -1);
     Step(*table, {1, 2, 3});
@@ -117,7 +111,6 @@ TEST_F(ZonalStatisticTest, IntervalsCombineTheirStepsAsMeansOrSums) {
   for (const IntervalCase& c : cases) {
     SCOPED_TRACE(c.label);
     auto table = Make(c.statcode);
-    ASSERT_EQ(last_status_, 0);
     table->WriteHeader("throughfall", "(default)", registry_, StatisticsRegistry::kCapacity);
     Step(*table, {1, 2, 3}, 3);
     Step(*table, {3, 4, 5}, 4);
@@ -130,7 +123,6 @@ TEST_F(ZonalStatisticTest, IntervalsCombineTheirStepsAsMeansOrSums) {
 
 TEST_F(ZonalStatisticTest, ListedZonesGetTheirOwnColumnsInListOrder) {
   auto table = Make(5001, 2, {20, 30});
-  ASSERT_EQ(last_status_, 0);
   table->WriteHeader("q", "m", registry_, StatisticsRegistry::kCapacity);
   Step(*table, {1, 2, 3});
   table->Release();
@@ -143,9 +135,12 @@ TEST_F(ZonalStatisticTest, ListedZonesGetTheirOwnColumnsInListOrder) {
 
 TEST_F(ZonalStatisticTest, OutputListOutOfOrderOrNamingAMissingZoneFailsConstruction) {
   for (const std::vector<int>& list : {std::vector<int>{30, 20}, std::vector<int>{10, 25}}) {
-    auto table = Make(5001, 2, list);
-    EXPECT_EQ(last_status_, 1);
-    EXPECT_EQ(table->constructed(), 0);
+    try {
+      Make(5001, 2, list);
+      ADD_FAILURE() << "no error";
+    } catch (const ErrorCode& error) {
+      EXPECT_EQ(error.code, 1);
+    }
   }
   EXPECT_NE(console_.str().find("there is a code in the output list which no zone exists for (20)"),
             std::string::npos);
@@ -187,23 +182,33 @@ TEST_F(ZonalStatisticTest, FlushAppendsBufferedRowsInOrder) {
             std::string::npos);
 }
 
-TEST_F(ZonalStatisticTest, UnwritableFileFailsWith15AndAFullRegistryLeavesTheTableUnregistered) {
-  file_name_ = "missing/table.txt";
-  int status = -1;
-  zonalstatistic table(status, log_, {}, 3, 3, zones_, 3, 2001, 2, file_name_, dir_.path().string() + "/", {});
-  try {
-    table.WriteHeader("q", "m", registry_, StatisticsRegistry::kCapacity);
-    ADD_FAILURE() << "no error";
-  } catch (const ErrorCode& error) {
-    EXPECT_EQ(error.code, 15);
+TEST_F(ZonalStatisticTest, UnwritableFileFailsWith15AndAFullRegistryWith12) {
+  struct Case {
+    const char* label;
+    std::string file_name;
+    int capacity;
+    int code;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      {"unwritable file", "missing/table.txt", StatisticsRegistry::kCapacity, 15,
+       "error opening \n" + dir_.file("missing/table.txt")},
+      {"full registry", "table.txt", 0, 12,
+       "no free entry left in the statistics registry (0 entries) for " + dir_.file("table.txt")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    file_name_ = c.file_name;
+    zonalstatistic table(log_, {}, 3, 3, zones_, 3, 2001, 2, file_name_, dir_.path().string() + "/", {});
+    try {
+      table.WriteHeader("q", "m", registry_, c.capacity);
+      ADD_FAILURE() << "no error";
+    } catch (const ErrorCode& error) {
+      EXPECT_EQ(error.code, c.code);
+    }
+    EXPECT_NE(console_.str().find(c.entry), std::string::npos) << console_.str();
   }
-  EXPECT_NE(console_.str().find("error opening \n" + dir_.file("missing/table.txt")), std::string::npos);
-
-  auto second = Make(2001);
-  EXPECT_EQ(second->WriteHeader("q", "m", registry_, 0), -1);
-  Step(*second, {1, 2, 3});
-  second->Release();
-  EXPECT_NE(Table().find("2000\t 1\t 2\t 3\t1.00"), std::string::npos);
+  EXPECT_TRUE(registry_[0].free());
 }
 
 }  // namespace
