@@ -121,7 +121,7 @@ void ModellApplication::init(int argc, char** argv, int position) {
     }
     if (free_entry == 0) {
       log() << "FATAL: no more free grids in memeory, (max. " << 1000 << ")!" << "[end-entry]";
-      RaiseError(kNoFreeGridEntry);
+      RaiseError(kGridEntryError);
     }
     const std::string& name = output.meteo_names[i];
     std::unique_ptr<MeteoInput> input;

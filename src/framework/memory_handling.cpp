@@ -12,7 +12,7 @@ void memory_handling::MatrixError(const MatrixAllocationFailure& failure, bool s
   } else {
     log() << "FATAL: memory allocation error " << failure.stage << " in matrix()" << "[end-entry]";
   }
-  RaiseError(kMatrixErrorCode);
+  RaiseError(kGeneralError);
 }
 
 Grid memory_handling::matrix(int first_row, int last_row, int /*first_col*/, int ncols, int total_rows) {

@@ -48,9 +48,9 @@ void RecogniseAndReadHeader(DiagnosticsLog& log, OpenedStack& opened, GridFileHe
   const std::size_t got = std::fread(head.data(), 1, head.size(), opened.file.get());
   const std::optional<StackFileFormat> format = RecogniseStackFile(std::span(head).first(got));
   if (!format) {
-    if (got < head.size()) Fail(log, "error reading from " + opened.path, kStackReadError);
+    if (got < head.size()) Fail(log, "error reading from " + opened.path, kGridReadError);
     Fail(log, "could not recognise file format (ascii, single float or double float) for stack " + opened.path,
-         kStackReadError);
+         kGridReadError);
   }
   opened.format = *format;
   switch (*format) {
@@ -59,17 +59,17 @@ void RecogniseAndReadHeader(DiagnosticsLog& log, OpenedStack& opened, GridFileHe
       opened.scanner = std::make_unique<AsciiScanner>(opened.file.get());
       for (int j = 1; j <= kGridHeaderCount; ++j) {
         const std::optional<double> value = opened.scanner->SkipWord() ? opened.scanner->Number() : std::nullopt;
-        if (!value) Fail(log, "error reading ascii value #" + std::to_string(j) + " from " + opened.path, kStackReadError);
+        if (!value) Fail(log, "error reading ascii value #" + std::to_string(j) + " from " + opened.path, kGridReadError);
         header.values[static_cast<std::size_t>(j - 1)] = *value;
       }
       break;
     }
     case StackFileFormat::DoubleBinary:
-      if (got < kGridHeaderCount * sizeof(double)) Fail(log, "error reading from " + opened.path, kStackReadError);
+      if (got < kGridHeaderCount * sizeof(double)) Fail(log, "error reading from " + opened.path, kGridReadError);
       std::memcpy(header.values.data(), head.data(), kGridHeaderCount * sizeof(double));
       break;
     case StackFileFormat::FloatBinary: {
-      if (got < kGridHeaderCount * sizeof(float)) Fail(log, "error reading from " + opened.path, kStackReadError);
+      if (got < kGridHeaderCount * sizeof(float)) Fail(log, "error reading from " + opened.path, kGridReadError);
       std::array<float, kGridHeaderCount> numbers;
       std::memcpy(numbers.data(), head.data(), sizeof numbers);
       std::copy(numbers.begin(), numbers.end(), header.values.begin());
@@ -89,8 +89,8 @@ bool GeometryMatches(const GridFileHeader& header, const GridGeometry& model) {
   LogGeometryComparison(object, opened.path, header);
   object.log() << "[end-entry]";
   opened.scanner.reset();
-  if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (1) " + opened.path, kStackCloseError);
-  RaiseError(kStackGeometryError);
+  if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (1) " + opened.path, kGridCloseError);
+  RaiseError(kGridGeometryError);
 }
 
 // Process 0: open, recognise, read and check the header.
@@ -98,13 +98,13 @@ OpenedStack OpenAndCheck(modelobject& object, std::string_view name, bool whole_
   OpenedStack opened;
   opened.path = PrefixPath(object.input_directory(), name);
   opened.file.reset(std::fopen(opened.path.c_str(), "rb"));
-  if (!opened.file) Fail(object.log(), "error opening " + opened.path, kStackOpenError);
+  if (!opened.file) Fail(object.log(), "error opening " + opened.path, kGridOpenError);
   object.log() << "reading " << opened.path << " for " << object.name() << "..." << "[end-entry]";
   RecogniseAndReadHeader(object.log(), opened, header);
   if (!GeometryMatches(header, object.geometry())) GeometryError(object, opened, header);
   // Levels 0..n: a level index an int cannot hold, or a negative one, is no stack header.
   const double levels = std::floor(header.numlevels());
-  if (!(levels >= 0 && levels < INT_MAX)) Fail(object.log(), "error reading from " + opened.path, kStackReadError);
+  if (!(levels >= 0 && levels < INT_MAX)) Fail(object.log(), "error reading from " + opened.path, kGridReadError);
   opened.levels = static_cast<int>(levels);
   opened.parallel = opened.format != StackFileFormat::Ascii && !whole_on_process0;
   return opened;
@@ -135,7 +135,7 @@ std::span<double> RowValues(StackView stack, int r, int ncols) {
 [[noreturn]] void ShortBinaryStack(DiagnosticsLog& log, StackFileFormat format, const std::string& path, int row) {
   log << (format == StackFileFormat::DoubleBinary ? "FATAL: error reading double stack " : "FATAL: error reading float stack ")
       << path << "at row " << row << "[end-entry]";
-  RaiseError(kStackReadError);
+  RaiseError(kGridReadError);
 }
 
 template <typename T>
@@ -162,7 +162,7 @@ void ReadRowsParallel(modelobject& object, const OpenedStack& opened, RowRange r
   const int opened_here = MPI_File_open(MPI_COMM_WORLD, mpi_path, MPI_MODE_RDONLY, MPI_INFO_NULL, &file) == MPI_SUCCESS;
   int all_opened = 0;
   MPI_Allreduce(&opened_here, &all_opened, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  if (!all_opened) Fail(object.log(), "error opening " + opened.path, kStackOpenError);
+  if (!all_opened) Fail(object.log(), "error opening " + opened.path, kGridOpenError);
 
   std::size_t received = 0;
   MPI_Offset offset = total > 0 ? StackRowOffset(rows.first, ncols, opened.levels, sizeof(T)) : 0;
@@ -224,7 +224,7 @@ void ReadAsciiRows(DiagnosticsLog& log, OpenedStack& opened, int nrows, int ncol
     if (got < row.size()) {
       log << "FATAL: error reading ascii stack " << opened.path << "at row " << r << ", column "
           << static_cast<int>(got / per_cell) + 1 << ", level " << static_cast<int>(got % per_cell) << "[end-entry]";
-      RaiseError(kStackReadError);
+      RaiseError(kGridReadError);
     }
   }
 }
@@ -243,7 +243,7 @@ void ReadWhole(modelobject& object, OpenedStack& opened, StackView stack) {
       break;
   }
   opened.scanner.reset();
-  if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (2) " + opened.path, kStackCloseError);
+  if (std::fclose(opened.file.release()) != 0) Fail(object.log(), "error closing stack (2) " + opened.path, kGridCloseError);
 }
 
 // After the distribution: the cells of this process's rows that another process computes
@@ -282,7 +282,7 @@ int ReadStackFile(modelobject& object, std::string_view name, Stack& target, boo
 
   if (opened.parallel) {
     if (rank == 0 && std::fclose(opened.file.release()) != 0) {
-      Fail(object.log(), "error closing grid " + opened.path, kStackCloseError);
+      Fail(object.log(), "error closing grid " + opened.path, kGridCloseError);
     }
     if (opened.format == StackFileFormat::DoubleBinary) {
       ReadRowsParallel<double>(object, opened, rows, target.view());

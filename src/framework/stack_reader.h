@@ -22,11 +22,6 @@ namespace tolvo {
 
 class modelobject;
 
-inline constexpr int kStackOpenError = 21;
-inline constexpr int kStackReadError = 22;
-inline constexpr int kStackCloseError = 23;
-inline constexpr int kStackGeometryError = 24;
-
 // The work of modelobject::ReadStackFile: collective, every process with the same
 // arguments. `name` is relative to the input directory unless it begins with "/" or "~".
 // `target` receives a new stack with levels 0..n over this process's own rows (every row

@@ -18,9 +18,6 @@ namespace {
 constexpr int kLargestZoneId = 32767;
 constexpr int kMaxRankedZones = 16000;
 constexpr int kMaxSubbasins = 10000;
-constexpr int kWrongZoneId = 3;
-constexpr int kTooManyZones = 4;
-constexpr int kAllNodata = 7;
 
 // "%s%.3s%.5s.%.3s": path, tracer name, section name and extension, each cut.
 std::string TracerFileName(const TracerSettingsRecord& tracer, const std::string& section, const std::string& ext) {
@@ -157,7 +154,7 @@ void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<Tra
         log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
                  "larger value "
               << 1000 << "[end-entry]";
-        RaiseError(kNoFreeGridEntry);
+        RaiseError(kGridEntryError);
       }
       const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
       t.grid_file = TracerFileName(s, section_, s.gridext);
@@ -226,7 +223,7 @@ RankedZones teilmodellklasse::RankZones() {
           if (id_value < 0 || id_value > kLargestZoneId) {
             log() << "FATAL: wrong zone index in " << file << "!\n Zones have to range from 0 to " << kLargestZoneId
                   << "!" << "[end-entry]";
-            RaiseError(kWrongZoneId);
+            RaiseError(kInvalidZoneCode);
           }
           const int id = static_cast<int>(id_value);
           if (first_index[static_cast<std::size_t>(id)] >= 0) continue;

@@ -27,8 +27,6 @@ namespace tolvo {
 struct TracerSettingsRecord;
 class StatisticsRegistry;
 
-inline constexpr int kTimeStepTooShort = 63;
-
 // A zone table made by RankZones (owned).
 struct RankedZones {
   int zone_count = 0;

@@ -123,7 +123,7 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
     if (found == 0) {
       log_ << "\n\n ------ error ------\n\n there is a code in the output list which no zone exists for (" << code
            << ")" << "[end-entry]";
-      RaiseError(1);
+      RaiseError(kGeneralError);
     }
     list_to_zone_[j - 1] = found;
     previous = found;

@@ -48,8 +48,6 @@ struct StatisticsCode {
 StatisticsCode DecodeStatisticsCode(int code);
 
 inline constexpr long long kStatisticsBufferBytes = 2097152;
-inline constexpr int kStatisticsOpenError = 15;
-inline constexpr int kStatisticsCloseError = 16;
 
 class zonalstatistic {
  public:

@@ -13,7 +13,6 @@ namespace tolvo {
 
 namespace {
 
-constexpr int kUnexpectedError = 103;
 constexpr std::size_t kMaxTracerLine = 1199;
 constexpr std::size_t kMaxTracerWord = 299;
 
@@ -149,7 +148,7 @@ tracer_ini_class::tracer_ini_class(int& error_code, DiagnosticsLog& log, std::st
   } catch (const ErrorCode& error) {
     error_code = error.code;
   } catch (...) {
-    error_code = kUnexpectedError;
+    error_code = kOtherExceptionCode;
   }
 }
 

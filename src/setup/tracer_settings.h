@@ -18,10 +18,6 @@
 
 namespace tolvo {
 
-inline constexpr int kTracerParameterError = 56;
-inline constexpr int kTooManyTracers = 58;
-inline constexpr int kDuplicateTracerName = 59;
-
 class tracer_ini_class : public modelobject {
  public:
   // Reads "[substance_transport]" from the (compiled) control file. error_code := 0, or the

@@ -54,7 +54,7 @@ void KeepMeanOutOfStackCopy(grid_entry& entry) { entry.no_stack_copy = 1; }
   reader.log() << "FATAL: the land-use index " << code << " of land-use layer " << k << " in row " << r
                << ", column " << c << " is no entry of the land-use table (1 to " << n_entries << ")"
                << "[end-entry]";
-  RaiseError(kLanduseIndexCode);
+  RaiseError(kLanduseCodeError);
 }
 
 template <typename View>
@@ -63,7 +63,7 @@ void RequireRows(modelobject& reader, const View& grid, const std::string& ident
   if (grid.empty() || (rows.count() > 0 && (held.first > rows.first || held.last < rows.last))) {
     reader.log() << "FATAL: the grid \"" << identifier << "\" does not hold the rows " << rows.first << " to "
                  << rows.last << " that this process computes" << "[end-entry]";
-    RaiseError(kParameterGridCode);
+    RaiseError(kGridEntryError);
   }
 }
 template void RequireRows(modelobject&, const GridView&, const std::string&, RowRange);
@@ -87,7 +87,7 @@ void LanduseParameterGrids::generateMultiLayerParameterGrids(modelobject& reader
     reader.log() << "FATAL: Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as "
                     "standard or variable grid (there, it can be created automatically)"
                  << "[end-entry]";
-    RaiseError(kParameterGridCode);
+    RaiseError(kGridEntryError);
   }
   FindFreeEntry(reader);
   albedo_ = (*reader.grids())[albedo_index].values;
@@ -143,7 +143,7 @@ void LanduseParameterGrids::FindFreeEntry(modelobject& reader) {
   }
   reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                << "[end-entry]";
-  RaiseError(kParameterGridCode);
+  RaiseError(kGridEntryError);
 }
 
 LanduseParameterGrids::TableGrid LanduseParameterGrids::FindOrCreate(modelobject& reader,

@@ -39,10 +39,6 @@ namespace tolvo {
 class modelobject;
 struct ParameterDate;
 
-inline constexpr int kParameterGridCode = 12;     // no "albedo", no free grid-table entry
-inline constexpr int kTemperatureGridCode = 33;   // no "temperature" with dynamic phenology
-inline constexpr int kLanduseIndexCode = 31;      // a layer code that is no land-use table index
-
 // The parameter grids of one land-use layer, with their grid-table entries.
 struct LanduseLayerGrids {
   GridView root_depth;               // "root_depth<k>"

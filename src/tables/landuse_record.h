@@ -43,11 +43,6 @@ enum class LanduseMethod : int {
   DynamicPhenology_4 = 6,
 };
 
-inline constexpr int kLanduseTableCode = 29;    // a land-use entry that cannot be read
-inline constexpr int kJulianDayOverflow = 150;  // a day of year outside 0..366
-inline constexpr int kFixpointDayRange = 152;   // a corrected fixpoint day outside -1..366
-inline constexpr int kMonthRange = 154;         // monthly form with a month outside 1..12
-
 // Reference altitude of the fixpoint days, metres.
 inline constexpr double kFixpointReferenceAltitude = 400.0;
 // Marks a parameter the control file did not give (n-factors).

@@ -147,7 +147,7 @@ void LanduseParameterGrids::ResolveWeatherGrids(modelobject& reader) {
     reader.log() << "FATAL: could not find grid with label \"" << "temperature" << "\". \nThis grid must be present "
                  << "(either by interpolating " << "or by reading or as standard grid) for using dynamic phenology"
                  << "[end-entry]";
-    RaiseError(kTemperatureGridCode);
+    RaiseError(kMissingGrid);
   }
   const grid_table& grids = *reader.grids();
   RequireRows(reader, grids[temperature].values, "temperature", reader.strip());
@@ -162,7 +162,7 @@ void LanduseParameterGrids::CheckLayerCodes(modelobject& reader, std::span<const
   if (layer_codes.size() != layers_.size()) {
     reader.log() << "FATAL: " << static_cast<int>(layer_codes.size()) << " land-use layer grids given for "
                  << static_cast<int>(layers_.size()) << " land-use layers" << "[end-entry]";
-    RaiseError(kParameterGridCode);
+    RaiseError(kGridEntryError);
   }
   for (std::size_t k = 0; k < layer_codes.size(); ++k) {
     RequireRows(reader, layer_codes[k], "landuse" + std::to_string(k + 1), reader.strip());

@@ -192,7 +192,7 @@ TEST_F(LanduseUpdate, DynamicPhenologyNeedsTheTemperatureGrid) {
   MakeTable({{21, "DynamicPhenology_1", kDP1}});
   MakeLayers({1});
   Generate(1, 1, 2001);
-  EXPECT_EQ(CodeOf([&] { Update(24, 1, 1, 2001, 1440); }), kTemperatureGridCode);
+  EXPECT_EQ(CodeOf([&] { Update(24, 1, 1, 2001, 1440); }), kMissingGrid);
   EXPECT_TRUE(Logged("could not find grid with label \"temperature\". "));
 }
 
@@ -240,7 +240,7 @@ TEST_F(LanduseUpdate, ALayerCodeThatIsNoTableIndexStopsTheUpdate) {
   MakeLayers({1});
   Generate(15, 4, 2001);
   codes_[0](4, 2) = 9;
-  EXPECT_EQ(CodeOf([&] { Run(106, 106); }), kLanduseIndexCode);
+  EXPECT_EQ(CodeOf([&] { Run(106, 106); }), kLanduseCodeError);
   EXPECT_TRUE(Logged("the land-use index 9 of land-use layer 1 in row 4, column 2"));
 }
 
