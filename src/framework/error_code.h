@@ -5,13 +5,22 @@
 //
 // This file holds every error code of the program, each under one name.
 
+#include <string_view>
+
 namespace tolvo {
+
+class DiagnosticsLog;
 
 struct ErrorCode {
   int code;
 };
 
 [[noreturn]] inline void RaiseError(int code) { throw ErrorCode{code}; }
+
+// For a catch-all handler, while its exception is being handled: writes the entry
+// "FATAL: unexpected exception caught <where>: " with what() of a std::exception or
+// "unknown exception" otherwise, and throws ErrorCode 103 in its place.
+[[noreturn]] void RaiseOtherException(DiagnosticsLog& log, std::string_view where);
 
 // Thrown on every process when the user chose to stop at once without saving: the program
 // entry closes the diagnostics log and ends the process with the status, without ending
