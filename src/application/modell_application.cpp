@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "framework/error_code.h"
 #include "framework/output_scheduling.h"
@@ -29,21 +30,24 @@ namespace {
 
 constexpr int kRegistryCapacity = 200;
 
-// Builds a sub-model: its failures reach the caller as their ErrorCode, anything else
-// as 103.
-template <typename T, typename... Args>
-std::unique_ptr<T> Build(Args&&... args) {
+// Runs a step of the set-up: its failures reach the caller as their ErrorCode; any other
+// exception is logged, with `where`, and becomes 103.
+template <typename Work>
+decltype(auto) Guarded(DiagnosticsLog& log, std::string_view where, Work&& work) {
   try {
-    return std::make_unique<T>(std::forward<Args>(args)...);
+    return work();
   } catch (const ErrorCode&) {
     throw;
   } catch (...) {
-    throw ErrorCode{kOtherExceptionCode};
+    RaiseOtherException(log, where);
   }
 }
 
-void ThrowOn(int error_code) {
-  if (error_code != 0) RaiseError(error_code);
+// Builds a sub-model (every sub-model takes the log first).
+template <typename T, typename... Args>
+std::unique_ptr<T> Build(DiagnosticsLog& log, Args&&... args) {
+  return Guarded(log, "while building a sub-model",
+                 [&] { return std::make_unique<T>(log, std::forward<Args>(args)...); });
 }
 
 std::unique_ptr<MeteoInput> MakeInterpolator(DiagnosticsLog& log, const std::string& name,
@@ -121,17 +125,12 @@ void ModellApplication::init(int argc, char** argv, int position) {
     }
     if (free_entry == 0) {
       log() << "FATAL: no more free grids in memory, (max. " << 1000 << ")!" << "[end-entry]";
-      RaiseError(kNoFreeGridEntry);
+      RaiseError(kGridEntryError);
     }
     const std::string& name = output.meteo_names[i];
-    std::unique_ptr<MeteoInput> input;
-    try {
-      input = make_input_(log(), name, settings_, free_entry, static_cast<int>(i) + 1);
-    } catch (const ErrorCode&) {
-      throw;
-    } catch (...) {
-      RaiseError(kOtherExceptionCode);
-    }
+    std::unique_ptr<MeteoInput> input =
+        Guarded(log(), "while building the meteorological input " + name,
+                [&] { return make_input_(log(), name, settings_, free_entry, static_cast<int>(i) + 1); });
     input->SetSearchRadiusWarning(output.search_radius_warning);
     input->SetHourShift(settings_.min_to_int_end / 60);
     if (name.find("irrigation_amounts") != std::string::npos) input->SetSearchRadiusWarning(0);
@@ -141,11 +140,9 @@ void ModellApplication::init(int argc, char** argv, int position) {
 }
 
 void ModellApplication::BuildSubmodels(int argc, char** argv) {
-  int error = 0;
-  tracer_settings_ = Build<tracer_ini_class>(error, log(), settings_.compiled_control_file, 0, n_tracers_, tracers_,
+  tracer_settings_ = Build<tracer_ini_class>(log(), settings_.compiled_control_file, 0, n_tracers_, tracers_,
                                              settings_.formats, settings_.input_directory,
                                              settings_.output_directory);
-  ThrowOn(error);
   tracer_settings_->SetInitialised(1);
 
   superposition_ = std::make_unique<RegionalSuperposition>(log(), registry_, settings_);
@@ -193,10 +190,9 @@ void ModellApplication::BuildSubmodels(int argc, char** argv) {
 }
 
 void ModellApplication::LinkSubmodels(int sub_steps) {
-  int error = 0;
   const auto init_tracers = [&](teilmodellklasse& model) {
-    model.InitTracers(error, n_tracers_, tracers_, registry_, kRegistryCapacity);
-    ThrowOn(error);
+    Guarded(log(), "while setting up the tracers of " + model.section(),
+            [&] { model.InitTracers(n_tracers_, tracers_, registry_, kRegistryCapacity); });
   };
   init_tracers(*irrigation_);
   init_tracers(*snow_);

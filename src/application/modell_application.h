@@ -38,9 +38,6 @@ class SpecialOutputClass;
 class tracer_ini_class;
 struct TracerSettingsRecord;
 
-inline constexpr int kInvalidDumpFiles = 1061;
-inline constexpr int kPreSpinUpWithoutTemperature = 1035;
-inline constexpr int kStopWithoutSaving = 98;
 inline constexpr int kFinishHandled = 99;
 
 // Options of the soil, snow and surface-routing dumps, from the command line.

@@ -43,7 +43,7 @@ int AskWhileWaiting(DiagnosticsLog& log, const std::string& path, std::FILE* key
   const int ch = std::getc(keyboard);
   int choice = ch >= '0' && ch <= '9' ? ch - '0' : 0;
   if (choice > 3) choice = 0;
-  if (choice == 2) RaiseError(kStopWhileWaiting);
+  if (choice == 2) RaiseError(kStopWithoutSaving);
   ArmCtrlCHandler();
   return choice;
 }

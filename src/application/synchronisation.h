@@ -32,8 +32,6 @@ inline constexpr const char* kTemporaryCommandFile = "Tolvo_Ulx_temporary_semaph
 inline constexpr std::string_view kFinishCommand = "Command=Finish;";
 // Suffix of the second finish command file written at the end of the run.
 inline constexpr std::string_view kDoneSuffix = "_Done";
-// Error code of the stop chosen in the menu of the wait.
-inline constexpr int kStopWhileWaiting = 98;
 // Longest first line of a command file that is read.
 inline constexpr std::size_t kMaxCommandLine = 1200;
 

@@ -2,14 +2,25 @@
 // The error code of a fatal error. The failing code writes its "FATAL: " entry to the
 // diagnostics log and then throws an ErrorCode; the program entry turns it into the
 // process's abort code. Codes may exceed 255: the log entry shows them whole.
+//
+// This file holds every error code of the program, each under one name.
+
+#include <string_view>
 
 namespace tolvo {
+
+class DiagnosticsLog;
 
 struct ErrorCode {
   int code;
 };
 
 [[noreturn]] inline void RaiseError(int code) { throw ErrorCode{code}; }
+
+// For a catch-all handler, while its exception is being handled: writes the entry
+// "FATAL: unexpected exception caught <where>: " with what() of a std::exception or
+// "unknown exception" otherwise, and throws ErrorCode 103 in its place.
+[[noreturn]] void RaiseOtherException(DiagnosticsLog& log, std::string_view where);
 
 // Thrown on every process when the user chose to stop at once without saving: the program
 // entry closes the diagnostics log and ends the process with the status, without ending
@@ -18,17 +29,86 @@ struct StopRequest {
   int status;
 };
 
-// Codes of the generic raisers.
-inline constexpr int kMissingControlItem = 17;
-inline constexpr int kWriteErrorCode = 18;
-inline constexpr int kReadErrorCode = 19;
-inline constexpr int kMemoryErrorCode = 81;
-inline constexpr int kMatrixErrorCode = 1;
-inline constexpr int kNoControlFile = 2;
-inline constexpr int kDiagnosticsFileError = 320;
-inline constexpr int kControlFileCloseError = 11;
-inline constexpr int kNoFreeGridEntry = 12;
-inline constexpr int kControlFileOpenError = 28;
-inline constexpr int kOtherExceptionCode = 103;
+// --- program, control file and memory ----------------------------------------------------
+inline constexpr int kGeneralError = 1;            // a matrix or name buffer cannot be allocated, or an
+                                                   // output list names a zone the zone grid lacks
+inline constexpr int kNoControlFile = 2;           // the command line names no control file
+inline constexpr int kControlFileCloseError = 11;  // the control file or its compiled copy cannot be closed
+inline constexpr int kMissingControlItem = 17;     // a control-file item is missing or cannot be read
+inline constexpr int kControlFileOpenError = 28;   // the control file or its compiled copy cannot be opened
+inline constexpr int kTimeStepTooShort = 63;       // a module's time step is shorter than the hour shift
+inline constexpr int kMemoryErrorCode = 81;        // a sub-model's memory cannot be allocated
+inline constexpr int kOutputListOrder = 97;        // the codes of [output_list] are not ascending
+inline constexpr int kStopWithoutSaving = 98;      // the user chose to stop at once without saving
+inline constexpr int kOtherExceptionCode = 103;    // an exception that is no error code, or a
+                                                   // meteorological input this build cannot provide
+inline constexpr int kDiagnosticsFileError = 320;  // the diagnostics file cannot be opened
+inline constexpr int kInvalidDumpFiles = 1061;     // -dumpmode: gives no number of dump files
+
+// --- zones, regions and the grid table ---------------------------------------------------
+inline constexpr int kInvalidZoneCode = 3;    // a zone or region grid holds a code outside its range
+inline constexpr int kTooManyZones = 4;       // a zone or region grid holds more zones than allowed
+inline constexpr int kAllNodata = 7;          // every cell of a zone grid is nodata
+inline constexpr int kGridEntryError = 12;    // no free grid-table entry, a full statistics registry,
+                                              // or a land-use parameter grid that is missing or
+                                              // does not fit
+inline constexpr int kMissingGrid = 33;       // a grid the model needs is not in the grid table
+inline constexpr int kCellSizeErrorCode = 66;        // a grid whose cell size differs from the model's
+inline constexpr int kTooManyStripsCode = 120;       // a grid row holds more strips than a row can describe
+inline constexpr int kDecompositionErrorCode = 121;  // the domain cannot give every process a cell
+
+// --- grid, stack and statistics files -----------------------------------------------------
+inline constexpr int kModelLogOpenError = 5;        // the model log for filled holes cannot be opened
+inline constexpr int kStatisticsOpenError = 15;     // a statistics table cannot be opened
+inline constexpr int kStatisticsCloseError = 16;    // a statistics table cannot be written or closed
+inline constexpr int kWriteErrorCode = 18;          // a file cannot be written
+inline constexpr int kReadErrorCode = 19;           // a file cannot be read
+inline constexpr int kGridOpenError = 21;           // a grid or stack file cannot be opened
+inline constexpr int kGridReadError = 22;           // a grid or stack file cannot be read
+inline constexpr int kGridCloseError = 23;          // a grid or stack file cannot be closed
+inline constexpr int kGridGeometryError = 24;       // a grid or stack does not fit the model's geometry
+inline constexpr int kGridHoleError = 25;           // a grid has a hole too big to fill
+inline constexpr int kOutputOrNetCDFError = 26;     // an output file cannot be created, or a netCDF
+                                                    // file cannot be read or written
+inline constexpr int kOutputCloseError = 27;        // an output file cannot be closed
+inline constexpr int kDatedStackNameClash = 34;     // two stacks whose dated output names coincide
+inline constexpr int kNetCDFSpecificationError = 50;  // a netCDF input not given as file<variable>step
+inline constexpr int kNetCDFTooManyFiles = 1100;      // more netCDF files open than allowed
+
+// --- parameter tables ----------------------------------------------------------------------
+inline constexpr int kTableEntryError = 29;     // an entry of the land-use, soil or irrigation
+                                                // table cannot be read
+inline constexpr int kSoilTableError = 30;      // the soil table cannot be read or its types differ
+inline constexpr int kLanduseCodeError = 31;    // a land-use or irrigation code of a grid that is
+                                                // not in its table
+inline constexpr int kSoilCodeError = 32;       // a soil code of a grid that is not in the soil table
+inline constexpr int kMultilayerEntryCode = 110;   // an entry of the multilayer land-use table cannot be read
+inline constexpr int kMultilayerLayerCount = 111;  // multilayer land-use types with different layer counts
+inline constexpr int kMultilayerNoLayers = 112;    // a multilayer land-use entry without "Landuse_Layers"
+inline constexpr int kJulianDayOverflow = 150;  // a date whose day of year lies outside 0..366
+inline constexpr int kFixpointDayRange = 152;   // a corrected fixpoint day outside -1..366
+inline constexpr int kMonthRange = 154;         // a monthly value asked for a month outside 1..12
+inline constexpr int kMultilayerCodeError = 311;  // a land-use code of a grid not in the multilayer table
+inline constexpr int kLayerCodeError = 312;       // a layer code of the multilayer table that is not in
+                                                  // the land-use table
+
+// --- tracers ---------------------------------------------------------------------------------
+inline constexpr int kTracerParameterError = 56;  // a tracer line that cannot be read
+inline constexpr int kTooManyTracers = 58;        // more than 9 tracers
+inline constexpr int kDuplicateTracerName = 59;   // two tracers whose names begin alike
+
+// --- coupling, spin-up and the run ---------------------------------------------------------
+inline constexpr int kCouplingSectionError = 10;          // [ExternalCoupling] cannot be read
+inline constexpr int kCouplingControlFileOpenError = 14;  // the control file cannot be opened for the coupling
+inline constexpr int kExternalReadError = 1001;  // an external grid cannot be read, or the wait file
+                                                 // cannot be deleted
+inline constexpr int kExternalFileError = 1002;  // a read external grid cannot be renamed or deleted
+inline constexpr int kUnknownReadGrid = 1003;    // a coupling read grid that is not in the grid table
+inline constexpr int kUnknownWriteGrid = 1004;   // a coupling write grid that is not in the grid table
+inline constexpr int kUnknownStatistic = 1005;   // a coupling statistic that is not registered
+inline constexpr int kHruGridMissing = 1030;     // spin-up without the grid of hydrologic response units
+inline constexpr int kHruClassTooLarge = 1031;   // a response-unit class too large for the spin-up
+inline constexpr int kPreSpinUpWithoutTemperature = 1035;  // pre-spin-up whose first input is not the
+                                                           // air temperature
 
 }  // namespace tolvo

@@ -56,9 +56,6 @@ struct DomainLayout {
   std::span<const long long> cell_counts;         // zone cells per rank (entries 0..size-1)
 };
 
-// Error code of a row of the strip grid that holds more runs than a row can describe.
-inline constexpr int kTooManyStripsCode = 120;
-
 // Sends, from process 0, every run of another owner to that owner; the others receive
 // their runs into `grid`, whose rows must include their band.
 void ScatterGrid(const RunContext& run, GridView grid);

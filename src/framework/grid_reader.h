@@ -22,12 +22,6 @@
 
 namespace tolvo {
 
-inline constexpr int kGridOpenError = 21;
-inline constexpr int kGridReadError = 22;
-inline constexpr int kGridCloseError = 23;
-inline constexpr int kGridGeometryError = 24;
-inline constexpr int kGridHoleError = 25;
-inline constexpr int kModelLogOpenError = 5;
 
 // Tries to open a grid file, and the pause between tries.
 inline constexpr int kGridOpenTries = 6;

@@ -44,7 +44,7 @@ OutputFile::OutputFile(modelobject& object, std::string path, const char* mode, 
     : object_(&object), path_(std::move(path)), file_(std::fopen(path_.c_str(), mode)) {
   if (!file_) {
     object.log() << "FATAL: " << failure_text << "[end-entry]";
-    RaiseError(kOutputCreateError);
+    RaiseError(kOutputOrNetCDFError);
   }
 }
 

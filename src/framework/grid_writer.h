@@ -32,9 +32,6 @@ class modelobject;
 struct OutputFormats;
 struct RunContext;
 
-inline constexpr int kOutputCreateError = 26;
-inline constexpr int kOutputCloseError = 27;
-
 // The form of an output file, chosen from the object's switches: netCDF decides alone,
 // else ASCII, else binary with 64-bit values when doubles is set, else 32-bit.
 // (The netCDF form stores doubles or floats as the doubles switch says.)

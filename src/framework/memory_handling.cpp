@@ -13,7 +13,7 @@ namespace {
   } else {
     log << "FATAL: memory allocation error " << failure.stage << " in matrix()" << "[end-entry]";
   }
-  RaiseError(kMatrixErrorCode);
+  RaiseError(kGeneralError);
 }
 
 }  // namespace

@@ -12,8 +12,6 @@ namespace tolvo {
 
 namespace {
 
-inline constexpr int kGridMissingCode = 33;
-
 bool IdentifierIs(const grid_entry& entry, std::string_view identifier) {
   return entry.identifier && *entry.identifier == identifier;
 }
@@ -55,7 +53,7 @@ int modelobject::RequireGrid(std::string_view identifier) {
         << " in the control file or read it in as a standardfile,\n"
            "-----------------------------------------------------------\n"
         << "[end-entry]";
-  RaiseError(kGridMissingCode);
+  RaiseError(kMissingGrid);
 }
 
 void modelobject::NoneOfGridsFound(const std::string& alternatives) {
@@ -67,7 +65,7 @@ void modelobject::NoneOfGridsFound(const std::string& alternatives) {
         << "or read it as a standard grid \n"
         << "-----------------------------------------------------------------------\n"
         << "[end-entry]";
-  RaiseError(kGridMissingCode);
+  RaiseError(kMissingGrid);
 }
 
 int modelobject::RequireOneOf3Grids(std::string_view a, std::string_view b, std::string_view c) {
@@ -93,7 +91,7 @@ void modelobject::RegisterGrid(int index, std::string_view file_name, GridView v
   // where no lookup finds it.
   if (index < 1 || index > kLastGridIndex) {
     log() << "FATAL: no free grid in memory,(max. " << kLastGridIndex + 1 << ")!" << "[end-entry]";
-    RaiseError(kNoFreeGridEntry);
+    RaiseError(kGridEntryError);
   }
   grid_entry& entry = (*grids())[index];
   // A re-registration keeps the names the entry already has.

@@ -181,7 +181,7 @@ void NetCDFGridWriter::WriteValues(std::span<const T> values, const std::string&
   } catch (const std::exception& e) {
     latitude_attached_ = longitude_attached_ = false;
     *log_ << "FATAL: error creating " << file << " for writing in netCDF: " << e.what() << "[end-entry]";
-    RaiseError(kNetCDFErrorCode);
+    RaiseError(kOutputOrNetCDFError);
   }
   latitude_attached_ = longitude_attached_ = false;
 }
@@ -456,7 +456,7 @@ void NetCDFGridReader::CloseAll() { open_files_.clear(); }
 void NetCDFGridReader::Fail(const std::string& file, std::string_view reason) {
   *log_ << "FATAL: exception occured when reading from netCDF file " << file << ". Internal message is: "
         << std::string(reason) << "[end-entry]";
-  RaiseError(kNetCDFErrorCode);
+  RaiseError(kOutputOrNetCDFError);
 }
 
 nc::NcFile& NetCDFGridReader::OpenFile(const std::string& file) {
@@ -495,13 +495,13 @@ NetCDFGrid NetCDFGridReader::Read(std::string& netcdf_name) {
     const FileSizes sizes = SizesOf(source);
     if (variable.empty()) {
       *log_ << "FATAL: No variable name given for reading from netCDF." << "[end-entry]";
-      RaiseError(kNetCDFErrorCode);
+      RaiseError(kOutputOrNetCDFError);
     }
     const nc::NcVar var = source.getVar(variable);
     if (var.isNull()) {
       *log_ << "FATAL: cannot find variable " << variable << " in file " << file << " for reading from netCDF."
             << "[end-entry]";
-      RaiseError(kNetCDFErrorCode);
+      RaiseError(kOutputOrNetCDFError);
     }
     if (!sizes.ncols || !sizes.nrows || *sizes.ncols == 0 || *sizes.nrows == 0 || *sizes.ncols > INT_MAX ||
         *sizes.nrows > INT_MAX) {

@@ -42,9 +42,6 @@ namespace tolvo {
 // Declared in modelobject.h, which may hold these objects.
 struct GridGeometry;
 
-inline constexpr int kNetCDFErrorCode = 26;
-inline constexpr int kNetCDFSpecificationError = 50;
-inline constexpr int kNetCDFTooManyFiles = 1100;
 inline constexpr std::size_t kMaxOpenNetCDFFiles = 200;
 
 // The netCDF file of an output path: the path with ".nc" appended.

@@ -24,9 +24,6 @@ namespace tolvo {
 
 class modelobject;
 
-// Two stacks whose dated output names coincide.
-inline constexpr int kDatedStackNameClash = 34;
-
 // Hours are 1..24 and the hour shift says how far the date of a step lies before its end;
 // it counts in whole hours (cut towards zero) for the period ends.
 bool IsDayEnd(const ModelDate& date, double hour_shift);

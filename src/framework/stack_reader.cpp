@@ -48,9 +48,9 @@ void RecogniseAndReadHeader(DiagnosticsLog& log, OpenedStack& opened, GridFileHe
   const std::size_t got = std::fread(head.data(), 1, head.size(), opened.file.get());
   const std::optional<StackFileFormat> format = RecogniseStackFile(std::span(head).first(got));
   if (!format) {
-    if (got < head.size()) Fail(log, "error reading from " + opened.path, kStackReadError);
+    if (got < head.size()) Fail(log, "error reading from " + opened.path, kGridReadError);
     Fail(log, "could not recognise file format (ascii, single float or double float) for stack " + opened.path,
-         kStackReadError);
+         kGridReadError);
   }
   opened.format = *format;
   switch (*format) {
@@ -59,17 +59,17 @@ void RecogniseAndReadHeader(DiagnosticsLog& log, OpenedStack& opened, GridFileHe
       opened.scanner = std::make_unique<AsciiScanner>(opened.file.get());
       for (int j = 1; j <= kGridHeaderCount; ++j) {
         const std::optional<double> value = opened.scanner->SkipWord() ? opened.scanner->Number() : std::nullopt;
-        if (!value) Fail(log, "error reading ascii value #" + std::to_string(j) + " from " + opened.path, kStackReadError);
+        if (!value) Fail(log, "error reading ascii value #" + std::to_string(j) + " from " + opened.path, kGridReadError);
         header.values[static_cast<std::size_t>(j - 1)] = *value;
       }
       break;
     }
     case StackFileFormat::DoubleBinary:
-      if (got < kGridHeaderCount * sizeof(double)) Fail(log, "error reading from " + opened.path, kStackReadError);
+      if (got < kGridHeaderCount * sizeof(double)) Fail(log, "error reading from " + opened.path, kGridReadError);
       std::memcpy(header.values.data(), head.data(), kGridHeaderCount * sizeof(double));
       break;
     case StackFileFormat::FloatBinary: {
-      if (got < kGridHeaderCount * sizeof(float)) Fail(log, "error reading from " + opened.path, kStackReadError);
+      if (got < kGridHeaderCount * sizeof(float)) Fail(log, "error reading from " + opened.path, kGridReadError);
       std::array<float, kGridHeaderCount> numbers;
       std::memcpy(numbers.data(), head.data(), sizeof numbers);
       std::copy(numbers.begin(), numbers.end(), header.values.begin());
@@ -91,9 +91,9 @@ bool GeometryMatches(const GridFileHeader& header, const GridGeometry& model) {
   input.run.log() << "[end-entry]";
   opened.scanner.reset();
   if (std::fclose(opened.file.release()) != 0) {
-    Fail(input.run.log(), "error closing stack (1) " + opened.path, kStackCloseError);
+    Fail(input.run.log(), "error closing stack (1) " + opened.path, kGridCloseError);
   }
-  RaiseError(kStackGeometryError);
+  RaiseError(kGridGeometryError);
 }
 
 // Process 0: open, recognise, read and check the header.
@@ -102,13 +102,13 @@ OpenedStack OpenAndCheck(const GridInput& input, std::string_view name, bool who
   OpenedStack opened;
   opened.path = PrefixPath(input.input_directory, name);
   opened.file.reset(std::fopen(opened.path.c_str(), "rb"));
-  if (!opened.file) Fail(input.run.log(), "error opening " + opened.path, kStackOpenError);
+  if (!opened.file) Fail(input.run.log(), "error opening " + opened.path, kGridOpenError);
   input.run.log() << "reading " << opened.path << " for " << input.reader_name << "..." << "[end-entry]";
   RecogniseAndReadHeader(input.run.log(), opened, header);
   if (!GeometryMatches(header, input.run.geometry)) GeometryError(input, opened, header);
   // Levels 0..n: a level index an int cannot hold, or a negative one, is no stack header.
   const double levels = std::floor(header.numlevels());
-  if (!(levels >= 0 && levels < INT_MAX)) Fail(input.run.log(), "error reading from " + opened.path, kStackReadError);
+  if (!(levels >= 0 && levels < INT_MAX)) Fail(input.run.log(), "error reading from " + opened.path, kGridReadError);
   opened.levels = static_cast<int>(levels);
   opened.parallel = opened.format != StackFileFormat::Ascii && !whole_on_process0;
   return opened;
@@ -139,7 +139,7 @@ std::span<double> RowValues(StackView stack, int r, int ncols) {
 [[noreturn]] void ShortBinaryStack(DiagnosticsLog& log, StackFileFormat format, const std::string& path, int row) {
   log << (format == StackFileFormat::DoubleBinary ? "FATAL: error reading double stack " : "FATAL: error reading float stack ")
       << path << "at row " << row << "[end-entry]";
-  RaiseError(kStackReadError);
+  RaiseError(kGridReadError);
 }
 
 template <typename T>
@@ -166,7 +166,7 @@ void ReadRowsParallel(const GridInput& input, const OpenedStack& opened, RowRang
   const int opened_here = MPI_File_open(MPI_COMM_WORLD, mpi_path, MPI_MODE_RDONLY, MPI_INFO_NULL, &file) == MPI_SUCCESS;
   int all_opened = 0;
   MPI_Allreduce(&opened_here, &all_opened, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
-  if (!all_opened) Fail(input.run.log(), "error opening " + opened.path, kStackOpenError);
+  if (!all_opened) Fail(input.run.log(), "error opening " + opened.path, kGridOpenError);
 
   std::size_t received = 0;
   MPI_Offset offset = total > 0 ? StackRowOffset(rows.first, ncols, opened.levels, sizeof(T)) : 0;
@@ -228,7 +228,7 @@ void ReadAsciiRows(DiagnosticsLog& log, OpenedStack& opened, int nrows, int ncol
     if (got < row.size()) {
       log << "FATAL: error reading ascii stack " << opened.path << "at row " << r << ", column "
           << static_cast<int>(got / per_cell) + 1 << ", level " << static_cast<int>(got % per_cell) << "[end-entry]";
-      RaiseError(kStackReadError);
+      RaiseError(kGridReadError);
     }
   }
 }
@@ -248,7 +248,7 @@ void ReadWhole(const GridInput& input, OpenedStack& opened, StackView stack) {
   }
   opened.scanner.reset();
   if (std::fclose(opened.file.release()) != 0) {
-    Fail(input.run.log(), "error closing stack (2) " + opened.path, kStackCloseError);
+    Fail(input.run.log(), "error closing stack (2) " + opened.path, kGridCloseError);
   }
 }
 
@@ -289,7 +289,7 @@ int ReadStack(const GridInput& input, std::string_view name, Stack& target, cons
 
   if (opened.parallel) {
     if (rank == 0 && std::fclose(opened.file.release()) != 0) {
-      Fail(input.run.log(), "error closing grid " + opened.path, kStackCloseError);
+      Fail(input.run.log(), "error closing grid " + opened.path, kGridCloseError);
     }
     if (opened.format == StackFileFormat::DoubleBinary) {
       ReadRowsParallel<double>(input, opened, rows, target.view());

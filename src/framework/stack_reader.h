@@ -21,11 +21,6 @@
 
 namespace tolvo {
 
-inline constexpr int kStackOpenError = 21;
-inline constexpr int kStackReadError = 22;
-inline constexpr int kStackCloseError = 23;
-inline constexpr int kStackGeometryError = 24;
-
 struct StackReadOptions {
   bool whole_on_process0 = false;  // process 0 keeps every row
 };

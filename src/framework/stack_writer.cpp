@@ -167,7 +167,7 @@ void WriteBinaryStack(modelobject& object, const std::string& path, ConstStackVi
       MPI_File_open(MPI_COMM_WORLD, mpi_path, MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL, &file) == MPI_SUCCESS;
   if (AnyProcess(!opened)) {
     object.log() << "FATAL: error opening " << path << "[end-entry]";
-    RaiseError(kOutputCreateError);
+    RaiseError(kOutputOrNetCDFError);
   }
 
   bool written = true;

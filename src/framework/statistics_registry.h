@@ -15,10 +15,6 @@
 
 namespace tolvo {
 
-// Error code of a table that finds every registry entry taken: the registry is full as a
-// grid table is, and fails alike.
-inline constexpr int kStatisticsRegistryFull = kNoFreeGridEntry;
-
 struct StatisticsRegistryEntry {
   long long year = 0;
   long long month = 0;

@@ -20,9 +20,6 @@ namespace {
 constexpr int kLargestZoneId = 32767;
 constexpr int kMaxRankedZones = 16000;
 constexpr int kMaxSubbasins = 10000;
-constexpr int kWrongZoneId = 3;
-constexpr int kTooManyZones = 4;
-constexpr int kAllNodata = 7;
 
 // "%s%.3s%.5s.%.3s": path, tracer name, section name and extension, each cut.
 std::string TracerFileName(const TracerSettingsRecord& tracer, const std::string& section, const std::string& ext) {
@@ -137,70 +134,63 @@ SunDirection teilmodellklasse::SunPositionAt(int day, int month, double hour) co
   return SunPosition(day, month, settings_->site, hour);
 }
 
-void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<TracerSettingsRecord> tracers,
-                                   StatisticsRegistry& registry, int capacity) {
-  error_code = 0;
+void teilmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                                   int capacity) {
   TracerCount = n_tracers;
   if (n_tracers <= 0) return;
-  try {
-    TracerSettings = tracers;
-    TracerRecords.clear();
-    TracerRecords.resize(static_cast<std::size_t>(n_tracers) + 1);
-    grid_table& table = *grids();
-    const GridGeometry& g = geometry();
-    const int relcell = FindGrid("RelCellArea", false);
-    const ConstGridView weights = relcell > 0 ? ConstGridView(table[relcell].values) : ConstGridView();
-    const ConstGridView zone_grid = table[1].values;
-    for (int i = 1; i <= n_tracers; ++i) {
-      TracerSettingsRecord& s = tracers[static_cast<std::size_t>(i)];
-      TracerRecord& t = TracerRecords[static_cast<std::size_t>(i)];
-      if (s.radioactive == 1) s.decay_factor = std::exp(-(TimeStep / 60 / 24) / (1.442695041111 * s.half_time));
+  TracerSettings = tracers;
+  TracerRecords.clear();
+  TracerRecords.resize(static_cast<std::size_t>(n_tracers) + 1);
+  grid_table& table = *grids();
+  const GridGeometry& g = geometry();
+  const int relcell = FindGrid("RelCellArea", false);
+  const ConstGridView weights = relcell > 0 ? ConstGridView(table[relcell].values) : ConstGridView();
+  const ConstGridView zone_grid = table[1].values;
+  for (int i = 1; i <= n_tracers; ++i) {
+    TracerSettingsRecord& s = tracers[static_cast<std::size_t>(i)];
+    TracerRecord& t = TracerRecords[static_cast<std::size_t>(i)];
+    if (s.radioactive == 1) s.decay_factor = std::exp(-(TimeStep / 60 / 24) / (1.442695041111 * s.half_time));
 
-      const ZoneTableView& zones = settings_->zones;
-      t.zones.assign(zones.zones.begin(), zones.zones.end());
-      ClearZoneSums(t.zones, zones.zone_count);
+    const ZoneTableView& zones = settings_->zones;
+    t.zones.assign(zones.zones.begin(), zones.zones.end());
+    ClearZoneSums(t.zones, zones.zone_count);
 
-      t.statistic_file = TracerFileName(s, section_, s.statext);
-      t.statistic = std::make_unique<zonalstatistic>(log(), weights, g.nrows, g.ncols, t.zones, zones.zone_count,
-                                                     s.statcode, 99, t.statistic_file, output_directory(),
-                                                     settings_->output_list);
-      char quantity[300];
-      std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
-      t.statistic->WriteHeader(quantity, section_, registry, capacity);
+    t.statistic_file = TracerFileName(s, section_, s.statext);
+    t.statistic = std::make_unique<zonalstatistic>(log(), weights, g.nrows, g.ncols, t.zones, zones.zone_count,
+                                                   s.statcode, 99, t.statistic_file, output_directory(),
+                                                   settings_->output_list);
+    char quantity[300];
+    std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
+    t.statistic->WriteHeader(quantity, section_, registry, capacity);
 
-      const int free_entry = table.FirstEntryWithoutIdentifier();
-      if (free_entry == 0 || free_entry + 1 > kLastGridIndex) {
-        log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
-                 "larger value "
-              << 1000 << "[end-entry]";
-        RaiseError(kNoFreeGridEntry);
-      }
-      const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
-      t.grid_file = TracerFileName(s, section_, s.gridext);
-      if (StorageGridsReadCode == 1) {
-        ReadGrid(grid_input(), t.grid_file, t.storage, {.allocate = true, .log = true, .halo_rows = true});
-      } else {
-        t.storage = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
-        GridView storage = t.storage.view();
-        for (int r = strip().first; r <= strip().last; ++r) {
-          for (int c = 1; c <= g.ncols; ++c) {
-            storage(r, c) = zone_grid.empty() || zone_grid(r, c) == g.nodata_value ? g.nodata_value : 0.0;
-          }
+    const int free_entry = table.FirstEntryWithoutIdentifier();
+    if (free_entry == 0 || free_entry + 1 > kLastGridIndex) {
+      log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
+               "larger value "
+            << 1000 << "[end-entry]";
+      RaiseError(kGridEntryError);
+    }
+    const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
+    t.grid_file = TracerFileName(s, section_, s.gridext);
+    if (StorageGridsReadCode == 1) {
+      ReadGrid(grid_input(), t.grid_file, t.storage, {.allocate = true, .log = true, .halo_rows = true});
+    } else {
+      t.storage = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
+      GridView storage = t.storage.view();
+      for (int r = strip().first; r <= strip().last; ++r) {
+        for (int c = 1; c <= g.ncols; ++c) {
+          storage(r, c) = zone_grid.empty() || zone_grid(r, c) == g.nodata_value ? g.nodata_value : 0.0;
         }
       }
-      RegisterGrid(free_entry, t.grid_file, t.storage.view(), {}, 0, storage_id, s.gridcode, t.storage.rows().first,
-                   t.storage.rows().last);
-      t.storage_index = free_entry;
-
-      t.flux = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
-      t.flux_index = free_entry + 1;
-      RegisterGrid(t.flux_index, t.grid_file, t.flux.view(), {}, 0,
-                   "concflux_tracer_" + std::to_string(i) + "_" + section_, 0, strip().first, strip().last);
     }
-  } catch (const ErrorCode& error) {
-    error_code = error.code;
-  } catch (...) {
-    error_code = kOtherExceptionCode;
+    RegisterGrid(free_entry, t.grid_file, t.storage.view(), {}, 0, storage_id, s.gridcode, t.storage.rows().first,
+                 t.storage.rows().last);
+    t.storage_index = free_entry;
+
+    t.flux = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
+    t.flux_index = free_entry + 1;
+    RegisterGrid(t.flux_index, t.grid_file, t.flux.view(), {}, 0,
+                 "concflux_tracer_" + std::to_string(i) + "_" + section_, 0, strip().first, strip().last);
   }
 }
 
@@ -242,7 +232,7 @@ RankedZones teilmodellklasse::RankZones() {
           if (id_value < 0 || id_value > kLargestZoneId) {
             log() << "FATAL: wrong zone index in " << file << "!\n Zones have to range from 0 to " << kLargestZoneId
                   << "!" << "[end-entry]";
-            RaiseError(kWrongZoneId);
+            RaiseError(kInvalidZoneCode);
           }
           const int id = static_cast<int>(id_value);
           if (first_index[static_cast<std::size_t>(id)] >= 0) continue;

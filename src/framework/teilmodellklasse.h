@@ -4,8 +4,8 @@
 // floating-point report, the per-tracer statistics and concentration grids, the zone
 // ranking of the soil model's zone grid, and the solar geometry of the site.
 //
-// Protocol with the application: a sub-model constructor never lets an ErrorCode escape
-// (it stores it in its error-code out-parameter); the sub-model is switched on or off by
+// Protocol with the application: a sub-model constructor throws the ErrorCode of a
+// failure, which the application passes on; the sub-model is switched on or off by
 // its module switch (the first value of its section, the second being its time step in
 // minutes), is marked initialised when its set-up is complete, is stepped by the time
 // loop, flushes on request and is released by DeleteModule.
@@ -27,8 +27,6 @@ namespace tolvo {
 struct TracerSettingsRecord;
 class StatisticsRegistry;
 
-inline constexpr int kTimeStepTooShort = 63;
-
 // A zone table made by RankZones (owned).
 struct RankedZones {
   int zone_count = 0;
@@ -40,7 +38,7 @@ struct RankedZones {
 class teilmodellklasse : public modelobject {
  public:
   // section_required: false only for the special output, whose missing section switches
-  // it off (an INFO entry, not an error). Throws the ErrorCode of a failure; sub-model constructors catch it.
+  // it off (an INFO entry, not an error). Throws the ErrorCode of a failure.
   teilmodellklasse(DiagnosticsLog& log, const std::string& section, const ModelSettings& settings, int sub_steps,
                    bool section_required = true);
 
@@ -55,10 +53,9 @@ class teilmodellklasse : public modelobject {
   void ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4, double a5);
   volatile std::sig_atomic_t& fpe_report_state() { return FpeReportState; }
 
-  // Per-tracer statistics and concentration grids; the code of a failure goes to
-  // error_code (103 for anything but an ErrorCode), nothing is thrown.
-  void InitTracers(int& error_code, int n_tracers, std::span<TracerSettingsRecord> tracers,
-                   StatisticsRegistry& registry, int capacity);
+  // Per-tracer statistics and concentration grids; throws the ErrorCode of a failure.
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity);
   virtual void ReleaseTracers();
 
   // Stores the date of the step and writes the progress line at the log interval.

@@ -50,7 +50,7 @@ zonalstatistic::zonalstatistic(DiagnosticsLog& log, ConstGridView weights, int n
     Construct(weights, nrows, ncols, statcode, precision, file_name, directory, output_list);
   } catch (const std::bad_alloc&) {
     log_ << "FATAL: no free memory in zonalstatistik::zonalstatistik " << "[end-entry]";
-    RaiseError(kStatisticsConstructionError);
+    RaiseError(kGeneralError);
   }
   constructed_ = 1;
 }
@@ -118,7 +118,7 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
     if (found == 0) {
       log_ << "\n\n ------ error ------\n\n there is a code in the output list which no zone exists for (" << code
            << ")" << "[end-entry]";
-      RaiseError(kStatisticsConstructionError);
+      RaiseError(kGeneralError);
     }
     list_to_zone_[j - 1] = found;
     previous = found;
@@ -323,7 +323,7 @@ int zonalstatistic::WriteHeader(std::string_view quantity, std::string_view subm
          << " entries) for " << path_ << "[end-entry]";
     file_.reset();
     DisarmCtrlCHandler();
-    RaiseError(kStatisticsRegistryFull);
+    RaiseError(kGridEntryError);
   }
 
   // The zones of the columns, in column order.

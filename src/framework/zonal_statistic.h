@@ -57,9 +57,6 @@ struct StatisticsCode {
 StatisticsCode DecodeStatisticsCode(int code);
 
 inline constexpr long long kStatisticsBufferBytes = 2097152;
-inline constexpr int kStatisticsOpenError = 15;
-inline constexpr int kStatisticsCloseError = 16;
-inline constexpr int kStatisticsConstructionError = 1;
 
 class zonalstatistic {
  public:
@@ -109,7 +106,7 @@ class zonalstatistic {
   virtual void EndStep(long long year, long long month, long long day, long long hour, int reduce);
   // Creates the file with its header on process 0 and registers the table; the registry
   // index, or -1 (disabled table or other process). A full registry logs a FATAL entry and
-  // raises kStatisticsRegistryFull.
+  // raises kGridEntryError.
   virtual int WriteHeader(std::string_view quantity, std::string_view submodel, StatisticsRegistry& registry,
                           int capacity);
   // Flushes the buffered rows and frees the row buffer.

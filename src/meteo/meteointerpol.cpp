@@ -12,7 +12,7 @@ meteointerpol::meteointerpol(DiagnosticsLog& log, const std::string& input_name,
   set_name(input_name.substr(0, kMaxNameLength));
   log << "FATAL: the meteorological input " << input_name
       << " cannot be interpolated: station interpolation is not part of this build" << "[end-entry]";
-  RaiseError(kMeteoInputUnavailable);
+  RaiseError(kOtherExceptionCode);
 }
 
 }  // namespace tolvo

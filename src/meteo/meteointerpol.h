@@ -14,8 +14,6 @@
 
 namespace tolvo {
 
-inline constexpr int kMeteoInputUnavailable = 103;
-
 class meteointerpol : public modelobject, public MeteoInput {
  public:
   meteointerpol(DiagnosticsLog& log, const std::string& input_name, const ModelSettings& settings,

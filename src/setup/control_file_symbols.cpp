@@ -24,7 +24,7 @@ constexpr std::string_view kSetKeyword = "$set";
                               const std::string& text) {
   log << "FATAL: \n" << kRule << "\npossible error in control file!\n" << problem << " at line " << line_number
       << ":\n" << text << "\n\n" << kRule << "\n" << "[end-entry]";
-  RaiseError(kSymbolErrorCode);
+  RaiseError(kMissingControlItem);
 }
 
 // Length of a text without its line end.
@@ -84,7 +84,7 @@ void CloseChecked(FilePtr& file, const std::string& name, DiagnosticsLog& log) {
   const bool failed_before = std::ferror(raw) != 0;
   if (std::fclose(raw) != 0 || failed_before) {
     log << "FATAL: error closing " << name << "[end-entry]";
-    RaiseError(kSymbolFileCloseError);
+    RaiseError(kControlFileCloseError);
   }
 }
 
@@ -178,7 +178,7 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
   FilePtr input(std::fopen(source.c_str(), "rt"));
   if (!input) {
     log << "FATAL: error opening " << source << "[end-entry]";
-    RaiseError(kSymbolFileOpenError);
+    RaiseError(kControlFileOpenError);
   }
 
   std::vector<ControlFileSymbol> symbols;
@@ -195,14 +195,14 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
 
   if (std::fseek(input.get(), 0, SEEK_SET) != 0) {
     log << "FATAL: error rewinding " << source << "[end-entry]";
-    RaiseError(kSymbolFileOpenError);
+    RaiseError(kControlFileOpenError);
   }
   std::clearerr(input.get());
 
   FilePtr output(std::fopen(target.c_str(), "wt"));
   if (!output) {
     log << "FATAL: error opening " << target << "[end-entry]";
-    RaiseError(kSymbolFileOpenError);
+    RaiseError(kControlFileOpenError);
   }
 
   line_number = 0;

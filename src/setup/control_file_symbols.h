@@ -25,9 +25,6 @@ struct ControlFileSymbol {
 inline constexpr int kMaxSymbols = 1999;
 inline constexpr std::size_t kMaxSymbolLength = 299;
 inline constexpr std::size_t kMaxControlLineLength = 1200;
-inline constexpr int kSymbolErrorCode = 17;
-inline constexpr int kSymbolFileOpenError = 28;
-inline constexpr int kSymbolFileCloseError = 11;
 
 // Substitutes the symbols in one line or value, in place: cuts a comment ('#' after the
 // first character) to a line end; leaves a text containing "$set" otherwise untouched;

@@ -19,10 +19,6 @@ namespace tolvo {
 
 class modelobject;
 
-// Error codes of the section.
-inline constexpr int kCouplingControlFileOpenError = 14;
-inline constexpr int kCouplingSectionError = 10;
-
 // Longest name in the lists of the section, and longest write code.
 inline constexpr std::size_t kMaxCouplingNameLength = 1200;
 inline constexpr std::size_t kMaxCouplingWriteCodeLength = 49;

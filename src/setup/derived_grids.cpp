@@ -61,7 +61,7 @@ void WriteOnce(modelobject& reader, int position) {
 
 [[noreturn]] void NoFreePosition(modelobject& reader, const char* text, const char* end) {
   reader.log() << "FATAL: " << text << " (at position " << kLastGridIndex + 1 << ")" << end << "[end-entry]";
-  RaiseError(kNoFreeGridEntry);
+  RaiseError(kGridEntryError);
 }
 
 // Collective: the largest of the processes' codes, so that a fault that one process finds

@@ -30,8 +30,6 @@ namespace tolvo {
 class modelobject;
 struct GridGeometry;
 
-inline constexpr int kCellSizeErrorCode = 66;
-
 // The file name of a derived grid: the source's file name up to the last "." of its base
 // name (the whole name when there is none), followed by the suffix.
 std::string DerivedGridFileName(std::string_view source_file, std::string_view suffix);

@@ -29,7 +29,7 @@ bool RiverLinksUsed(modelobject& reader, bool grid_present) {
   ControlFileStream file(name);
   if (!file.is_open()) {
     reader.log() << "FATAL: Error opening " << name << "[end-entry]";
-    RaiseError(28);
+    RaiseError(kControlFileOpenError);
   }
   bool found = false;
   while (const std::optional<std::string> token = file.ReadToken()) {
@@ -364,7 +364,7 @@ int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decompo
   if (index > kLastGridIndex) {
     reader.log() << "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position " << index
                  << ")" << "[end-entry]";
-    RaiseError(kNoFreeGridEntry);
+    RaiseError(kGridEntryError);
   }
   const RowRange rows = decomposition.held_rows;
   const std::pair<const char*, Grid*> grids[] = {

@@ -21,9 +21,6 @@ namespace tolvo {
 class modelobject;
 struct RunContext;
 
-// Error code of a domain that cannot give every process at least one cell.
-inline constexpr int kDecompositionErrorCode = 121;
-
 // What the decomposition reads on process 0 (the other processes pass empty views).
 struct DecompositionInput {
   ConstGridView zone;         // zone grid: a cell belongs to the domain when its value is above nodata

@@ -26,12 +26,6 @@ class modelobject;
 class StatisticsRegistry;
 struct StatisticsRegistryEntry;
 
-inline constexpr int kExternalReadError = 1001;
-inline constexpr int kExternalFileError = 1002;
-inline constexpr int kUnknownReadGrid = 1003;
-inline constexpr int kUnknownWriteGrid = 1004;
-inline constexpr int kUnknownStatistic = 1005;
-
 // Whether the step that ends a coupling period also ends a calendar day, month or year.
 struct CalendarEnds {
   bool day = false;

@@ -151,7 +151,7 @@ bool ComputesCell(const RunContext& run, int r, int c) {
 [[noreturn]] void NoFreeGridEntry(modelobject& reader) {
   reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                << "[end-entry]";
-  RaiseError(kNoFreeGridEntry);
+  RaiseError(kGridEntryError);
 }
 
 // Closes the reader's control-file stream when the reading ends, also by a failure.

@@ -42,9 +42,6 @@ struct grid_entry;
 class LanduseTable;
 class MultilayerLanduseTable;
 
-// Error codes of the grid lists.
-// kNoFreeGridEntry (12) and kControlFileOpenError (28) come from framework/error_code.h.
-
 // Longest period unit of a periodic grid.
 inline constexpr std::size_t kMaxPeriodUnitLength = 99;
 // The watched value before the first step: any calendar value is smaller, so the first

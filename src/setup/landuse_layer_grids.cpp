@@ -60,7 +60,7 @@ void LanduseCodeLayers::MakeLanduseLayerGrids(modelobject& reader, const Multila
   if (first == 0) {
     reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                  << "[end-entry]";
-    RaiseError(kNoFreeGridEntry);
+    RaiseError(kGridEntryError);
   }
 
   const GridGeometry& g = reader.geometry();

@@ -10,14 +10,12 @@
 namespace tolvo {
 namespace {
 
-constexpr int kFileOpenError = 28;
-constexpr int kOutputListOrder = 97;
 constexpr std::size_t kMaxMeteoNameLength = 200;
 
 void OpenOrFail(modelobject& reader, const std::string& control_file) {
   if (!reader.OpenControlFile(control_file)) {
     reader.log() << "FATAL: Error opening " << control_file << "[end-entry]";
-    RaiseError(kFileOpenError);
+    RaiseError(kControlFileOpenError);
   }
 }
 

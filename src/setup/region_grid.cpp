@@ -24,7 +24,7 @@ bool InZone(double zone_value, double nodata) { return zone_value > nodata; }
 [[noreturn]] void NoFreeEntry(modelobject& reader, int position, bool line_end) {
   reader.log() << "FATAL: no free grid found in memory (at position " << position << ")" << (line_end ? "\n" : "")
                << "[end-entry]";
-  RaiseError(kNoFreeGridEntry);
+  RaiseError(kGridEntryError);
 }
 
 // The region code of a region value: truncated toward zero; 0 for a value outside the
@@ -49,13 +49,13 @@ RegionTables RankOnProcess0(modelobject& reader, ConstGridView zone, ConstGridVi
         reader.log() << "FATAL: invalid region code in " << file_name << "!\n (codes has to be between 1 and "
                      << kLargestRegionCode << ")!\n"
                      << "[end-entry]";
-        RaiseError(kInvalidRegionCode);
+        RaiseError(kInvalidZoneCode);
       }
       if (index_of[static_cast<std::size_t>(code)] != 0) continue;
       if (static_cast<int>(seen.size()) == kMaxRegions) {
         reader.log() << "FATAL: too much zones in " << file_name << ", (max. " << kMaxRegions << ")!\n"
                      << "[end-entry]";
-        RaiseError(kTooManyRegions);
+        RaiseError(kTooManyZones);
       }
       seen.push_back(code);
       index_of[static_cast<std::size_t>(code)] = static_cast<int>(seen.size());

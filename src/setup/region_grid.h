@@ -30,9 +30,6 @@ class modelobject;
 
 inline constexpr int kMaxRegions = 30;
 inline constexpr int kLargestRegionCode = 32767;
-// Error codes of the ranking.
-inline constexpr int kInvalidRegionCode = 3;
-inline constexpr int kTooManyRegions = 4;
 // A transition distance of 0 or below is taken as this (far less than a cell).
 inline constexpr double kSmallestTransitionDistance = 0.01;
 

@@ -31,7 +31,7 @@ int TakeFreeEntry(modelobject& reader, int start, const char* what) {
   if (index > kLastGridIndex) {
     reader.log() << "FATAL: when trying to create " << what << " grid: no free grid found in memory (max position "
                  << kLastGridIndex + 1 << ")" << "[end-entry]";
-    RaiseError(kNoFreeGridEntry);
+    RaiseError(kGridEntryError);
   }
   return index;
 }

@@ -39,9 +39,6 @@ struct HruRecord {
   friend bool operator==(const HruRecord&, const HruRecord&) = default;
 };
 
-// Error codes of the units.
-inline constexpr int kHruGridMissing = 1030;
-inline constexpr int kHruClassTooLarge = 1031;
 // Largest class a classification grid may give.
 inline constexpr double kLargestHruClass = 9999;
 

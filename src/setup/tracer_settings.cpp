@@ -13,7 +13,6 @@ namespace tolvo {
 
 namespace {
 
-constexpr int kUnexpectedError = 103;
 constexpr std::size_t kMaxTracerLine = 1199;
 constexpr std::size_t kMaxTracerWord = 299;
 
@@ -135,22 +134,15 @@ std::string TracerName(std::string_view line) {
 
 }  // namespace
 
-tracer_ini_class::tracer_ini_class(int& error_code, DiagnosticsLog& log, std::string control_file_name, int /*unused*/,
-                                   int& n_tracers, std::span<TracerSettingsRecord>& tracers, OutputFormats formats,
+tracer_ini_class::tracer_ini_class(DiagnosticsLog& log, std::string control_file_name, int /*unused*/, int& n_tracers,
+                                   std::span<TracerSettingsRecord>& tracers, OutputFormats formats,
                                    std::string input_directory, std::string output_directory)
     : modelobject(log, std::move(control_file_name), formats, std::move(input_directory),
                   std::move(output_directory)) {
-  error_code = 0;
   set_name("tracer_ini");
-  try {
-    ReadSection();
-    n_tracers = tracers_.empty() ? 0 : static_cast<int>(tracers_.size()) - 1;
-    tracers = tracers_;
-  } catch (const ErrorCode& error) {
-    error_code = error.code;
-  } catch (...) {
-    error_code = kUnexpectedError;
-  }
+  ReadSection();
+  n_tracers = tracers_.empty() ? 0 : static_cast<int>(tracers_.size()) - 1;
+  tracers = tracers_;
 }
 
 int tracer_ini_class::ReadTracerCount() {

@@ -18,17 +18,13 @@
 
 namespace tolvo {
 
-inline constexpr int kTracerParameterError = 56;
-inline constexpr int kTooManyTracers = 58;
-inline constexpr int kDuplicateTracerName = 59;
-
 class tracer_ini_class : public modelobject {
  public:
-  // Reads "[substance_transport]" from the (compiled) control file. error_code := 0, or the
-  // code of the failure (any exception other than an ErrorCode becomes 103). n_tracers and
-  // tracers (entries 0..n, entry 0 unused; empty without tracers) are handed out only when
-  // the section has been read completely; the table stays owned by this object.
-  tracer_ini_class(int& error_code, DiagnosticsLog& log, std::string control_file_name, int unused, int& n_tracers,
+  // Reads "[substance_transport]" from the (compiled) control file; throws the ErrorCode of
+  // a failure after its entry. n_tracers and tracers (entries 0..n, entry 0 unused; empty
+  // without tracers) are handed out only when the section has been read completely; the
+  // table stays owned by this object.
+  tracer_ini_class(DiagnosticsLog& log, std::string control_file_name, int unused, int& n_tracers,
                    std::span<TracerSettingsRecord>& tracers, OutputFormats formats = {},
                    std::string input_directory = {}, std::string output_directory = {});
 

@@ -30,7 +30,7 @@ void ReadAsciiHead(DiagnosticsLog& log, std::FILE* file, const std::string& path
   AsciiScanner scanner(file, 4096);
   for (std::size_t j = 0; j < 6; ++j) {
     const std::optional<double> value = scanner.SkipWord() ? scanner.Number() : std::nullopt;
-    if (!value) Fail(log, "FATAL: error reading ", path, kZoneHeaderReadError);
+    if (!value) Fail(log, "FATAL: error reading ", path, kGridReadError);
     header.values[j] = *value;
   }
 }
@@ -43,7 +43,7 @@ bool ReadDoubleHead(DiagnosticsLog& log, std::FILE* file, const std::string& pat
   if (got < 6 || head[5] != kBinaryFileNodata) return false;
   if (got < head.size()) {
     std::copy_n(head.begin(), got, header.values.begin());
-    Fail(log, "FATAL: error reading double value from the header of ", path, kZoneHeaderReadError);
+    Fail(log, "FATAL: error reading double value from the header of ", path, kGridReadError);
   }
   header.values = head;
   return true;
@@ -61,7 +61,7 @@ bool ReadFloatHead(DiagnosticsLog& log, std::FILE* file, const std::string& path
     float value = 0;
     if (std::fread(&value, sizeof value, 1, file) != 1) {
       log << "FATAL: error reading double value #" << j << " from the header of " << path << "[end-entry]";
-      RaiseError(kZoneHeaderReadError);
+      RaiseError(kGridReadError);
     }
     header.values[static_cast<std::size_t>(j - 1)] = value;
   }
@@ -83,7 +83,7 @@ GridGeometry ReadGridHeader(modelobject& reader) {
   const grid_entry& zone = (*reader.grids())[1];
   const std::string path = PrefixPath(reader.input_directory(), zone.file_name.value_or(""));
   FilePtr file{std::fopen(path.c_str(), "rb")};
-  if (!file) Fail(log, "FATAL: error opening ", path, kZoneHeaderOpenError);
+  if (!file) Fail(log, "FATAL: error opening ", path, kGridOpenError);
 
   GridFileHeader& header = reader.grid_file_header();
   std::array<char, 4> marker{};
@@ -96,7 +96,7 @@ GridGeometry ReadGridHeader(modelobject& reader) {
     std::rewind(file.get());
     if (!ReadFloatHead(log, file.get(), path, header)) {
       Fail(log, "FATAL: could not recognise file format (ascii, binary double or binary float) for ", path,
-           kZoneHeaderReadError);
+           kGridReadError);
     }
   }
 
@@ -104,7 +104,7 @@ GridGeometry ReadGridHeader(modelobject& reader) {
   // (not a number, below one, beyond an int) is as unreadable as a missing one.
   const std::optional<int> ncols = GridCount(header.ncols());
   const std::optional<int> nrows = GridCount(header.nrows());
-  if (!ncols || !nrows) Fail(log, "FATAL: error reading ", path, kZoneHeaderReadError);
+  if (!ncols || !nrows) Fail(log, "FATAL: error reading ", path, kGridReadError);
   const GridGeometry geometry{.ncols = *ncols,
                               .nrows = *nrows,
                               .xllcorner = header.xllcorner(),
@@ -112,7 +112,7 @@ GridGeometry ReadGridHeader(modelobject& reader) {
                               .cellsize = header.cellsize(),
                               .nodata_value = header.nodata_value()};
 
-  if (std::fclose(file.release()) != 0) Fail(log, "FATAL: error closing grid ", path, kZoneHeaderCloseError);
+  if (std::fclose(file.release()) != 0) Fail(log, "FATAL: error closing grid ", path, kGridCloseError);
   ArmCtrlCHandler();
   return geometry;
 }

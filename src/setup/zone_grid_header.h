@@ -19,10 +19,6 @@
 
 namespace tolvo {
 
-inline constexpr int kZoneHeaderOpenError = 21;
-inline constexpr int kZoneHeaderReadError = 22;
-inline constexpr int kZoneHeaderCloseError = 23;
-
 // Process 0 (or any single process): reads the head of the zone grid file, found under
 // the input directory unless its name begins with "/" or "~". The values read (1 to 6 of
 // an ASCII head, 1 to 12 of a binary one) also go into the object's GridFileHeader.

@@ -38,7 +38,7 @@ int ZoneCode(const modelobject& reader, double v, std::string_view zone_file_nam
   if (!(code >= 0 && code <= kLargestZoneCode)) {
     reader.log() << "FATAL: invalid zone code in " << std::string(zone_file_name)
                  << "!\n (codes has to be between 0 and " << kLargestZoneCode << ")!" << "[end-entry]";
-    RaiseError(3);
+    RaiseError(kInvalidZoneCode);
   }
   return static_cast<int>(code);
 }
@@ -62,7 +62,7 @@ void CollectZones(modelobject& reader, ConstGridView zone, std::string_view zone
       if (n + 1 > kMaxZones) {
         reader.log() << "FATAL: too much zones in " << std::string(zone_file_name) << ", (max. " << kMaxZones
                      << ")!" << "[end-entry]";
-        RaiseError(4);
+        RaiseError(kTooManyZones);
       }
       code_index[code] = ++n;
       ranking.largest_code = std::max(ranking.largest_code, code);
@@ -99,7 +99,7 @@ void SumZones(modelobject& reader, ConstGridView zone, std::string_view zone_fil
   if (ranking.zone_count == 0 || sum == 0) {
     reader.log() << "FATAL: all cells in the zone grid " << std::string(zone_file_name) << " are NODATA!"
                  << "[end-entry]";
-    RaiseError(7);
+    RaiseError(kAllNodata);
   }
   for (int k = 1; k <= ranking.zone_count; ++k) ranking.zones[k].rel = ranking.zones[k].n / sum;
   ranking.zones[0].rel = sum * g.cellsize * g.cellsize / 1000000.0;

@@ -74,7 +74,7 @@ struct CheckTexts {
 constexpr CheckTexts kIrrigationTexts{"1.: checking codes in irrigation grid", "2.:replacing codes in irrigation grid ",
                                       "irrigation type ",
                                       "is not present in the irrigation table in the control file \n",
-                                      kIrrigationCodeError};
+                                      kLanduseCodeError};
 constexpr CheckTexts kSoilTexts{"1.: checking soil type codes", "2.:replacing soil type codes ", "soil type ",
                                 "is not present in the control file \n", kSoilCodeError};
 constexpr CheckTexts kLanduseTexts{"1.: checking codes in land use grid", "2.:replacing codes in land use grid ",

@@ -28,13 +28,6 @@ namespace tolvo {
 
 class modelobject;
 
-// Error codes of the checks.
-inline constexpr int kLanduseCodeError = 31;     // land use not in the land-use table
-inline constexpr int kIrrigationCodeError = 31;  // irrigation type not in the irrigation table
-inline constexpr int kSoilCodeError = 32;        // soil type not in the soil table
-inline constexpr int kMultilayerCodeError = 311;  // land use not in the multilayer table
-inline constexpr int kLayerCodeError = 312;       // a layer code not in the land-use table
-
 // A code grid of the grid table: its values (on process 0 every row 1..nrows, elsewhere
 // the process's rows) with the file name and identifier that name it in messages.
 struct CodeGrid {

@@ -48,7 +48,7 @@ std::optional<double> NextDouble(ControlFileStream& file) { return NextValue<dou
 
 [[noreturn]] void EntryError(DiagnosticsLog& log, int entry, const std::string& what) {
   log << "FATAL: for irrigation code " << entry << what << "[end-entry]";
-  RaiseError(kIrrigationTableError);
+  RaiseError(kTableEntryError);
 }
 
 // A date of a rule, months 1..12 and days 1..the month's length.
@@ -139,7 +139,7 @@ bool After(const RuleDate& a, const RuleDate& b) { return a.month > b.month || (
 
 void IrrigationRuleError(DiagnosticsLog& log, int entry) {
   log << "FATAL: irrigation description for irrigation type " << entry << " is wrong " << kRuleHelp << "[end-entry]";
-  RaiseError(kIrrigationTableError);
+  RaiseError(kTableEntryError);
 }
 
 void ParseIrrigationRules(DiagnosticsLog& log, int entry, std::string_view text,
@@ -287,7 +287,7 @@ IrrigationSettings ReadIrrigationTable(modelobject& reader, std::span<const int,
   if (count < 0) {
     reader.log() << "FATAL: [irrigation_table]: the number of irrigation types must not be negative (here " << count
                  << ")" << "[end-entry]";
-    RaiseError(kIrrigationTableError);
+    RaiseError(kTableEntryError);
   }
   IrrigationTable table(1);
   table[0].code = count;

@@ -25,8 +25,6 @@ namespace tolvo {
 
 class modelobject;
 
-// Error code of every failure of the irrigation table.
-inline constexpr int kIrrigationTableError = 29;
 // Longest name of an irrigation type.
 inline constexpr std::size_t kMaxIrrigationNameLength = 50;
 

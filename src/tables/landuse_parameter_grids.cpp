@@ -54,7 +54,7 @@ void KeepMeanOutOfStackCopy(grid_entry& entry) { entry.no_stack_copy = 1; }
   reader.log() << "FATAL: the land-use index " << code << " of land-use layer " << k << " in row " << r
                << ", column " << c << " is no entry of the land-use table (1 to " << n_entries << ")"
                << "[end-entry]";
-  RaiseError(kLanduseIndexCode);
+  RaiseError(kLanduseCodeError);
 }
 
 template <typename View>
@@ -63,7 +63,7 @@ void RequireRows(modelobject& reader, const View& grid, const std::string& ident
   if (grid.empty() || (rows.count() > 0 && (held.first > rows.first || held.last < rows.last))) {
     reader.log() << "FATAL: the grid \"" << identifier << "\" does not hold the rows " << rows.first << " to "
                  << rows.last << " that this process computes" << "[end-entry]";
-    RaiseError(kParameterGridCode);
+    RaiseError(kGridEntryError);
   }
 }
 template void RequireRows(modelobject&, const GridView&, const std::string&, RowRange);
@@ -87,7 +87,7 @@ void LanduseParameterGrids::generateMultiLayerParameterGrids(modelobject& reader
     reader.log() << "FATAL: Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as "
                     "standard or variable grid (there, it can be created automatically)"
                  << "[end-entry]";
-    RaiseError(kParameterGridCode);
+    RaiseError(kGridEntryError);
   }
   FindFreeEntry(reader);
   albedo_ = (*reader.grids())[albedo_index].values;
@@ -107,7 +107,7 @@ void LanduseParameterGrids::generateMultiLayerParameterGrids(modelobject& reader
     ExchangeLayer(reader, k);
   }
   for (const LanduseLayerGrids& g : layers_) phenology_layers_.push_back(g.phenology);
-  deferred_column_.assign(static_cast<std::size_t>(std::max(reader.strip().count(), 0)), 0);
+  row_failures_.assign(static_cast<std::size_t>(std::max(reader.strip().count(), 0)), CellFailure{});
   generated_ = true;
 }
 
@@ -143,7 +143,7 @@ void LanduseParameterGrids::FindFreeEntry(modelobject& reader) {
   }
   reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
                << "[end-entry]";
-  RaiseError(kParameterGridCode);
+  RaiseError(kGridEntryError);
 }
 
 LanduseParameterGrids::TableGrid LanduseParameterGrids::FindOrCreate(modelobject& reader,
@@ -368,7 +368,6 @@ RowRange LanduseParameterGrids::StartValueRows(modelobject& reader, ConstGridVie
 }
 
 void LanduseParameterGrids::StartValues(modelobject& reader, LanduseTable& table, ConstGridView codes, int k) {
-  DiagnosticsLog& log = reader.log();
   const LanduseLayerGrids& g = layers_[static_cast<std::size_t>(k) - 1];
   const PhenologyLayerGrids& p = g.phenology;
   const ParameterDate date = MakeParameterDate(static_cast<int>(start_.day), static_cast<int>(start_.month),
@@ -412,13 +411,19 @@ void LanduseParameterGrids::StartValues(modelobject& reader, LanduseTable& table
         }
         if (p.forcing_threshold(r, c) < 0) p.forcing_threshold(r, c) = e.GetFStar();
       }
-      SeasonalLayerParameters(log, e, date, k, r, c, z, g);
+      if (CellFailure f = SeasonalLayerParameters(e, date, k, r, c, z, g)) RaiseCellFailure(reader, f, n_entries);
       if (g.vegetation_start(r, c) <= 0) {
-        g.vegetation_start(r, c) = e.VegetationStartAtJulianDay(log, date.day_of_year, k, r, c, z);
+        const LanduseValue start = e.VegetationStartAtJulianDay(date.day_of_year, k, r, c, z);
+        if (!start.ok()) RaiseCellFailure(reader, OperationFailure(e, start, date, k, r, c, z), n_entries);
+        g.vegetation_start(r, c) = start.value;
       }
       g.vegetation_duration(r, c) = 0;
       g.vegetation_stop(r, c) = -1;
-      if (k == 1) SurfaceParameters(log, e, date, r, c, z, albedo_, evaporation_resistance_);
+      if (k == 1) {
+        if (CellFailure f = SurfaceParameters(e, date, r, c, z, albedo_, evaporation_resistance_)) {
+          RaiseCellFailure(reader, f, n_entries);
+        }
+      }
       LimitLayerParameters(g, r, c, RoughnessLimit::BelowMinimum, k == 1 ? evaporation_resistance_ : GridView{});
     }
   }

@@ -39,9 +39,22 @@ namespace tolvo {
 class modelobject;
 struct ParameterDate;
 
-inline constexpr int kParameterGridCode = 12;     // no "albedo", no free grid-table entry
-inline constexpr int kTemperatureGridCode = 33;   // no "temperature" with dynamic phenology
-inline constexpr int kLanduseIndexCode = 31;      // a layer code that is no land-use table index
+// What stopped the evaluation of cell (r, c): nothing (code 0); a code of layer k that is
+// no land-use table index (31); or a date operation of the layer's entry that failed (its
+// code), the root depth's naming the cell in an entry of its own.
+struct CellFailure {
+  int code = 0;
+  int r = 0;
+  int c = 0;
+  int k = 0;
+  double layer_code = 0;                  // 31: the code of layer k
+  const LanduseRecord* entry = nullptr;   // a failed date operation: the entry,
+  LanduseValue failed{};                  // its result,
+  bool root_depth = false;                // whether it was the root depth,
+  int day_of_year = 0;                    // and the day and altitude (m) of the cell
+  double altitude = 0;
+  explicit operator bool() const { return code != 0; }
+};
 
 // The parameter grids of one land-use layer, with their grid-table entries.
 struct LanduseLayerGrids {
@@ -142,9 +155,8 @@ class LanduseParameterGrids {
   PhenologyGrids PhenologyInputs(const modelobject& reader, std::span<const ConstGridView> layer_codes) const;
   void UpdateParameters(modelobject& reader, const LanduseTable& table, std::span<const ConstGridView> layer_codes,
                         const ParameterDate& date);
-  bool CellReady(const LanduseTable& table, std::span<const ConstGridView> layer_codes, int r, int c) const;
-  void UpdateCell(DiagnosticsLog& log, const LanduseTable& table, std::span<const ConstGridView> layer_codes,
-                  const ParameterDate& date, int r, int c) const;
+  CellFailure UpdateCell(const LanduseTable& table, std::span<const ConstGridView> layer_codes,
+                         const ParameterDate& date, int r, int c) const;
   void MarkBalanceGrids(modelobject& reader, const LanduseTable& table, int day_of_year);
   void CountBalanceSteps(const modelobject& reader);
 
@@ -181,9 +193,8 @@ class LanduseParameterGrids {
   // Storage of the grids this object created; the grid table refers to it.
   std::vector<Grid> owned_grids_;
   std::vector<Stack> owned_stacks_;
-  // Per own row: the first column that the parallel parameter update left to the
-  // serial pass (0: none).
-  std::vector<int> deferred_column_;
+  // Per own row: the failure that stopped the row in the parallel parameter update.
+  std::vector<CellFailure> row_failures_;
 };
 
 }  // namespace tolvo

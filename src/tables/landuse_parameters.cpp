@@ -1,7 +1,9 @@
 // Land-use parameters by date: the day of year, the altitude shift of the fixpoint days,
 // interpolation between fixpoints (or between the per-cell fixpoint days of dynamic
 // phenology), the monthly form of one-line entries, the vegetation-period tests and the
-// n-factor. Every operation is const and keeps its working values on the stack.
+// n-factor. Every operation is const and keeps its working values on the stack; none
+// logs or throws, so that parallel loops may call them, and a failure comes back in the
+// result for the caller to report once the loop is over.
 
 #include <algorithm>
 #include <array>
@@ -55,17 +57,30 @@ int CellUpperIndex(std::span<const double> q, int last, double d) {
   return u;
 }
 
+// The entry of a failed date operation; only a fixpoint day out of range has one.
+void LogFailure(DiagnosticsLog& log, const LanduseValue& failed) {
+  if (failed.code != kFixpointDayRange) return;
+  log << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << failed.day << " for fix point "
+      << failed.fixpoint << " (JD should be between 1 and 366)" << "[end-entry]";
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
 // Day of year and fixpoint search
 
-int LanduseRecord::JulianDay(int day, int month, int year) {
-  if (month < 1 || month > 12) RaiseError(kJulianDayOverflow);
+LanduseValue LanduseRecord::DayOfYear(int day, int month, int year) {
+  if (month < 1 || month > 12) return {.code = kJulianDayOverflow};
   long long jd = day;
   for (int m = 1; m < month; ++m) jd += DaysInMonth(year, m);
-  if (jd > 366 || jd < 0) RaiseError(kJulianDayOverflow);
-  return static_cast<int>(jd);
+  if (jd > 366 || jd < 0) return {.code = kJulianDayOverflow};
+  return {.value = static_cast<double>(jd)};
+}
+
+int LanduseRecord::JulianDay(int day, int month, int year) {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  if (!jd.ok()) RaiseError(jd.code);
+  return static_cast<int>(jd.value);
 }
 
 bool LanduseRecord::DynamicStart() const { return HasDynamicStart(method) && startFixpoint >= 1; }
@@ -81,20 +96,33 @@ int LanduseRecord::CorrectedFixpointDay(int k, int start_day, double altitude) c
   return static_cast<int>(std::clamp<long long>(day, -1000000, 1000000));
 }
 
-int LanduseRecord::CorrectedFixpointInterval(DiagnosticsLog& log, int jd, int start_day, double altitude) const {
+LanduseValue LanduseRecord::CheckFixpointDays(int start_day, double altitude) const {
   for (int k = 1; k <= count; ++k) {
     const int day = CorrectedFixpointDay(k, start_day, altitude);
-    if (day < -1 || day > 366) {
-      log << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << day << " for fix point " << k
-          << " (JD should be between 1 and 366)" << "[end-entry]";
-      RaiseError(kFixpointDayRange);
-    }
+    if (day < -1 || day > 366) return {.code = kFixpointDayRange, .day = day, .fixpoint = k};
   }
+  return {};
+}
+
+int LanduseRecord::CorrectedFixpointInterval(int jd, int start_day, double altitude) const {
   for (int k = 1; k <= count; ++k) {
     const int day = CorrectedFixpointDay(k, start_day, altitude);
     if (day >= jd || day < 0) return k;
   }
   return count + 1;
+}
+
+void RaiseLanduseFailure(DiagnosticsLog& log, const LanduseValue& failed) {
+  LogFailure(log, failed);
+  RaiseError(failed.code);
+}
+
+void LanduseRecord::RaiseRootDepthFailure(DiagnosticsLog& log, const LanduseValue& failed, int jd, int layer, int r,
+                                          int c, double altitude) const {
+  LogFailure(log, failed);
+  log << "FATAL: Coordinates: i=" << r << ", j=" << c << "\nLayer=" << layer << "\nAltitude=" << altitude
+      << "m\nJulday=" << jd << "\nLanduse Code=" << GetCode() << "\nTStart=" << fallbackStartDay << "[end-entry]";
+  RaiseError(failed.code);
 }
 
 bool LanduseRecord::UsesCellFixpointDays(int layer) const {
@@ -114,22 +142,23 @@ int LanduseRecord::StartDayOf(int layer, int r, int c) const {
 // ---------------------------------------------------------------------------------------
 // Values
 
-double LanduseRecord::ValueAtJulianDay(DiagnosticsLog& log, std::span<const double> table, int jd, int layer, int r,
-                                       int c, double altitude) const {
+LanduseValue LanduseRecord::ValueAtJulianDay(std::span<const double> table, int jd, int layer, int r, int c,
+                                             double altitude) const {
   // Header and unread entries hold no fixpoints; neither do absent tables.
-  if (count < 1 || table.size() < static_cast<std::size_t>(count) + 1) return kNotGiven;
-  if (UsesCellFixpointDays(layer)) return ValueFromCellDays(table, jd, layer, r, c);
+  if (count < 1 || table.size() < static_cast<std::size_t>(count) + 1) return {.value = kNotGiven};
+  if (UsesCellFixpointDays(layer)) return {.value = ValueFromCellDays(table, jd, layer, r, c)};
   const int start_day = StartDayOf(layer, r, c);
-  int g = CorrectedFixpointInterval(log, jd, start_day, altitude);
+  if (const LanduseValue check = CheckFixpointDays(start_day, altitude); !check.ok()) return check;
+  int g = CorrectedFixpointInterval(jd, start_day, altitude);
   double d = jd;
   if (g > count) {  // after the last fixpoint: towards the first one of the next year
     g = 1;
     d = jd - 366;
   }
   // Until the phenology starts, the value stays at the fixpoint before the placeholder.
-  if (HasDynamicStart(method) && g == startFixpoint) return table[static_cast<std::size_t>(g) - 1];
-  return Interpolate(CorrectedFixpointDay(g - 1, start_day, altitude), table[static_cast<std::size_t>(g) - 1],
-                     CorrectedFixpointDay(g, start_day, altitude), table[static_cast<std::size_t>(g)], d);
+  if (HasDynamicStart(method) && g == startFixpoint) return {.value = table[static_cast<std::size_t>(g) - 1]};
+  return {.value = Interpolate(CorrectedFixpointDay(g - 1, start_day, altitude), table[static_cast<std::size_t>(g) - 1],
+                               CorrectedFixpointDay(g, start_day, altitude), table[static_cast<std::size_t>(g)], d)};
 }
 
 double LanduseRecord::ValueFromCellDays(std::span<const double> table, int jd, int layer, int r, int c) const {
@@ -153,9 +182,9 @@ double LanduseRecord::ValueFromCellDays(std::span<const double> table, int jd, i
   return Interpolate(q[static_cast<std::size_t>(u) - 1], below, q[static_cast<std::size_t>(u)], above, d);
 }
 
-double LanduseRecord::MonthlyValue(std::span<const double> table, int day, int month, int year) const {
-  if (month - 1 < 0 || month - 1 > 11) RaiseError(kMonthRange);
-  if (table.size() < 14) return kNotGiven;
+LanduseValue LanduseRecord::MonthlyValue(std::span<const double> table, int day, int month, int year) const {
+  if (month - 1 < 0 || month - 1 > 11) return {.code = kMonthRange};
+  if (table.size() < 14) return {.value = kNotGiven};
   const std::array<int, 13> lengths = MonthLengths(year);
   // Each monthly value stands on day 15 of its month.
   int m = month;
@@ -166,185 +195,182 @@ double LanduseRecord::MonthlyValue(std::span<const double> table, int day, int m
   }
   const int length = lengths[static_cast<std::size_t>(month)];
   const double here = table[static_cast<std::size_t>(m)];
-  if (length == 0) return here;
-  return here * (length + 15 - d) / length + table[static_cast<std::size_t>(m) + 1] * (d - 15) / length;
+  if (length == 0) return {.value = here};
+  return {.value = here * (length + 15 - d) / length + table[static_cast<std::size_t>(m) + 1] * (d - 15) / length};
 }
 
-double LanduseRecord::ResistanceAt(DiagnosticsLog& log, std::span<const double> table, int day, int month, int year,
-                                   int layer, double altitude, int r, int c) const {
-  if (method == LanduseMethod::MonthlyValues) return MonthlyValue(table, day, month, year);
-  return ValueAtJulianDay(log, table, JulianDay(day, month, year), layer, r, c, altitude);
-}
-
-double LanduseRecord::CanopyResistanceAt(DiagnosticsLog& log, int day, int month, int year, int layer,
+LanduseValue LanduseRecord::ResistanceAt(std::span<const double> table, int day, int month, int year, int layer,
                                          double altitude, int r, int c) const {
-  return ResistanceAt(log, rsc, day, month, year, layer, altitude, r, c);
-}
-double LanduseRecord::InterceptionResistanceAt(DiagnosticsLog& log, int day, int month, int year, int layer,
-                                               double altitude, int r, int c) const {
-  return ResistanceAt(log, rs_interception, day, month, year, layer, altitude, r, c);
-}
-double LanduseRecord::EvaporationResistanceAt(DiagnosticsLog& log, int day, int month, int year, int layer,
-                                              double altitude, int r, int c) const {
-  return ResistanceAt(log, rs_evaporation, day, month, year, layer, altitude, r, c);
-}
-double LanduseRecord::RoughnessLengthAt(DiagnosticsLog& log, int day, int month, int year, int layer,
-                                        double altitude, int r, int c) const {
-  return RoughnessLengthAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
-}
-double LanduseRecord::LeafAreaIndexAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude,
-                                      int r, int c) const {
-  return LeafAreaIndexAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
-}
-double LanduseRecord::VegetationCoverAt(DiagnosticsLog& log, int day, int month, int year, int layer,
-                                        double altitude, int r, int c) const {
-  return VegetationCoverAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
-}
-double LanduseRecord::RootDepthAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                                  int c) const {
-  return RootDepthAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
-}
-double LanduseRecord::AlbedoAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                               int c) const {
-  return AlbedoAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
-}
-double LanduseRecord::StemDiameterAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude,
-                                     int r, int c) const {
-  return StemDiameterAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
-}
-double LanduseRecord::ResidueCoverAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude,
-                                     int r, int c) const {
-  return ResidueCoverAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
+  if (method == LanduseMethod::MonthlyValues) return MonthlyValue(table, day, month, year);
+  const LanduseValue jd = DayOfYear(day, month, year);
+  if (!jd.ok()) return jd;
+  return ValueAtJulianDay(table, static_cast<int>(jd.value), layer, r, c, altitude);
 }
 
-double LanduseRecord::CanopyResistanceAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                  double altitude) const {
-  return ValueAtJulianDay(log, rsc, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::CanopyResistanceAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  return ResistanceAt(rsc, day, month, year, layer, altitude, r, c);
 }
-double LanduseRecord::InterceptionResistanceAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                        double altitude) const {
-  return ValueAtJulianDay(log, rs_interception, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::InterceptionResistanceAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  return ResistanceAt(rs_interception, day, month, year, layer, altitude, r, c);
 }
-double LanduseRecord::EvaporationResistanceAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                       double altitude) const {
-  return ValueAtJulianDay(log, rs_evaporation, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::EvaporationResistanceAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  return ResistanceAt(rs_evaporation, day, month, year, layer, altitude, r, c);
 }
-double LanduseRecord::RoughnessLengthAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                 double altitude) const {
-  return ValueAtJulianDay(log, Z0, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::RoughnessLengthAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? RoughnessLengthAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
-double LanduseRecord::LeafAreaIndexAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                               double altitude) const {
-  return ValueAtJulianDay(log, LAI, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::LeafAreaIndexAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? LeafAreaIndexAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
-double LanduseRecord::VegetationCoverAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                 double altitude) const {
-  return ValueAtJulianDay(log, VCF, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::VegetationCoverAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? VegetationCoverAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
-double LanduseRecord::RootDepthAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                           double altitude) const {
-  try {
-    return ValueAtJulianDay(log, RootDepth, jd, layer, r, c, altitude);
-  } catch (const ErrorCode&) {
-    log << "FATAL: Coordinates: i=" << r << ", j=" << c << "\nLayer=" << layer << "\nAltitude=" << altitude
-        << "m\nJulday=" << jd << "\nLanduse Code=" << GetCode() << "\nTStart=" << fallbackStartDay << "[end-entry]";
-    throw;
-  }
+LanduseValue LanduseRecord::RootDepthAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? RootDepthAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
-double LanduseRecord::AlbedoAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const {
-  return ValueAtJulianDay(log, Albedo, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::AlbedoAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? AlbedoAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
-double LanduseRecord::StemDiameterAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                              double altitude) const {
-  return ValueAtJulianDay(log, SR_StemDiameter, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::StemDiameterAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? StemDiameterAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
-double LanduseRecord::ResidueCoverAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                              double altitude) const {
-  return ValueAtJulianDay(log, SR_ResidCovrg, jd, layer, r, c, altitude);
+LanduseValue LanduseRecord::ResidueCoverAt(int day, int month, int year, int layer, double altitude, int r,
+                                        int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? ResidueCoverAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+}
+
+LanduseValue LanduseRecord::CanopyResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(rsc, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::InterceptionResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(rs_interception, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::EvaporationResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(rs_evaporation, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::RoughnessLengthAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(Z0, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::LeafAreaIndexAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(LAI, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::VegetationCoverAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(VCF, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::RootDepthAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(RootDepth, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::AlbedoAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(Albedo, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::StemDiameterAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(SR_StemDiameter, jd, layer, r, c, altitude);
+}
+LanduseValue LanduseRecord::ResidueCoverAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
+  return ValueAtJulianDay(SR_ResidCovrg, jd, layer, r, c, altitude);
 }
 
 // ---------------------------------------------------------------------------------------
 // Vegetation period of the balance
 
-double LanduseRecord::VegetationStartAt(DiagnosticsLog& log, int day, int month, int year, int layer,
-                                        double altitude, int r, int c) const {
-  return VegetationStartAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
+LanduseValue LanduseRecord::VegetationStartAt(int day, int month, int year, int layer, double altitude, int r,
+                                              int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? VegetationStartAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
 
-double LanduseRecord::VegetationStopAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude,
-                                       int r, int c) const {
-  return VegetationStopAtJulianDay(log, JulianDay(day, month, year), layer, r, c, altitude);
+LanduseValue LanduseRecord::VegetationStopAt(int day, int month, int year, int layer, double altitude, int r,
+                                             int c) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? VegetationStopAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
 }
 
-double LanduseRecord::VegetationStartAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                 double altitude) const {
+LanduseValue LanduseRecord::VegetationStartAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
   const int start = StartVegetationPeriodForBalance;
   const int stop = StopVegetationPeriodForBalance;
-  if (start == 0) return 0;
-  if (count < 1) return -1;
+  if (start == 0) return {.value = 0};
+  if (count < 1) return {.value = -1};
   const double d = jd;
   const auto in_period = [start, stop](int k) { return k >= start && (k < stop || stop < start); };
   if (UsesCellFixpointDays(layer)) {
     const std::span<const double> q = cellFixpointDays[static_cast<std::size_t>(layer)].levels(r, c);
     const int last = std::min(count, static_cast<int>(q.size()) - 1);
-    if (last < 1) return -1;
+    if (last < 1) return {.value = -1};
     const int lower = CellUpperIndex(q, last, d) - 1;
-    return in_period(lower) && d >= q[static_cast<std::size_t>(lower)] ? d : -1;
+    return {.value = in_period(lower) && d >= q[static_cast<std::size_t>(lower)] ? d : -1};
   }
   const int start_day = StartDayOf(layer, r, c);
-  int g = CorrectedFixpointInterval(log, jd, start_day, altitude);
+  if (const LanduseValue check = CheckFixpointDays(start_day, altitude); !check.ok()) return check;
+  int g = CorrectedFixpointInterval(jd, start_day, altitude);
   double x = d;
   if (g > count) {
     g = 1;
     x = d - 366;
   }
   const int fixpoint_day = CorrectedFixpointDay(g, start_day, altitude);
-  return in_period(g) && fixpoint_day <= x && fixpoint_day > 0 ? d : -1;
+  return {.value = in_period(g) && fixpoint_day <= x && fixpoint_day > 0 ? d : -1};
 }
 
-double LanduseRecord::VegetationStopAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                                double altitude) const {
+LanduseValue LanduseRecord::VegetationStopAtJulianDay(int jd, int layer, int r, int c, double altitude) const {
   const int stop = StopVegetationPeriodForBalance;
-  if (stop == 0) return 0;
-  if (count < 1) return -1;
+  if (stop == 0) return {.value = 0};
+  if (count < 1) return {.value = -1};
   const double d = jd;
   if (UsesCellFixpointDays(layer)) {
     const std::span<const double> q = cellFixpointDays[static_cast<std::size_t>(layer)].levels(r, c);
     const int last = std::min(count, static_cast<int>(q.size()) - 1);
-    if (last < 1 || d < q[1] || last <= 1 || q[1] <= 0) return -1;
+    if (last < 1 || d < q[1] || last <= 1 || q[1] <= 0) return {.value = -1};
     int lower = 1;
     while (lower + 1 < last && d >= q[static_cast<std::size_t>(lower) + 1] && q[static_cast<std::size_t>(lower) + 1] > 0) {
       ++lower;
     }
-    return lower == stop && d == q[static_cast<std::size_t>(stop)] ? d : -1;
+    return {.value = lower == stop && d == q[static_cast<std::size_t>(stop)] ? d : -1};
   }
   const int start_day = StartDayOf(layer, r, c);
-  int g = CorrectedFixpointInterval(log, jd, start_day, altitude);
+  if (const LanduseValue check = CheckFixpointDays(start_day, altitude); !check.ok()) return check;
+  int g = CorrectedFixpointInterval(jd, start_day, altitude);
   double x = d;
   if (g > count) {
     g = 1;
     x = d - 366;
   }
-  return g == stop && x == CorrectedFixpointDay(stop, start_day, altitude) ? d : -1;
+  return {.value = g == stop && x == CorrectedFixpointDay(stop, start_day, altitude) ? d : -1};
 }
 
 // ---------------------------------------------------------------------------------------
 // n-factor and phenology start
 
-double LanduseRecord::NFactorAt(DiagnosticsLog& log, int day, int month, int year) const {
-  return NFactorAtJulianDay(log, JulianDay(day, month, year));
+LanduseValue LanduseRecord::NFactorAt(int day, int month, int year) const {
+  const LanduseValue jd = DayOfYear(day, month, year);
+  return jd.ok() ? NFactorAtJulianDay(static_cast<int>(jd.value)) : jd;
 }
 
-double LanduseRecord::NFactorAtJulianDay(DiagnosticsLog&, int jd) const {
-  if (count < 1 || nFactor.size() < static_cast<std::size_t>(count) + 1) return kNotGiven;
+LanduseValue LanduseRecord::NFactorAtJulianDay(int jd) const {
+  if (count < 1 || nFactor.size() < static_cast<std::size_t>(count) + 1) return {.value = kNotGiven};
   const auto day = [this](int k) { return static_cast<double>(JulDays[static_cast<std::size_t>(k)]); };
   const auto value = [this](int k) { return nFactor[static_cast<std::size_t>(k)]; };
   const double d = jd;
-  if (d <= day(1) || day(1) < 0) return Interpolate(day(0), value(0), day(1), value(1), d);
+  if (d <= day(1) || day(1) < 0) return {.value = Interpolate(day(0), value(0), day(1), value(1), d)};
   for (int k = 2; k <= count; ++k) {
-    if (day(k) >= d || day(k) < 0) return Interpolate(day(k - 1), value(k - 1), day(k), value(k), d);
+    if (day(k) >= d || day(k) < 0) return {.value = Interpolate(day(k - 1), value(k - 1), day(k), value(k), d)};
   }
-  return Interpolate(day(0), value(0), day(1), value(1), d - 366);
+  return {.value = Interpolate(day(0), value(0), day(1), value(1), d - 366)};
 }
 
 void LanduseRecord::InitPhenologyStart(int day, int month, int year) {

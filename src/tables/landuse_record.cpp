@@ -91,7 +91,7 @@ LanduseRecord::LanduseRecord(int code) : TableEntry(code) {}
 void LanduseRecord::FailEntry(DiagnosticsLog& log, std::string_view text) const {
   log << "FATAL: landuse table code " << GetCode() << ": some values could not be read\n"
       << std::string(text) << "[end-entry]";
-  RaiseError(kLanduseTableCode);
+  RaiseError(kTableEntryError);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -15,10 +15,9 @@
 // fixpoint days in a per-cell stack.
 //
 // The date operations are const and pure: every call works on its own corrected days
-// and month lengths, so threads may query one record at the same time. Their error paths
-// (a corrected fixpoint day outside -1..366: code 152) write to the diagnostics log,
-// which is not for concurrent use; callers in a parallel region record the failure per
-// row and raise after the loop.
+// and month lengths, so threads may query one record at the same time. They neither log
+// nor throw: a failure (a corrected fixpoint day outside -1..366, code 152) comes back
+// with the value, and the caller reports it outside any parallel region.
 
 #include <optional>
 #include <span>
@@ -43,10 +42,21 @@ enum class LanduseMethod : int {
   DynamicPhenology_4 = 6,
 };
 
-inline constexpr int kLanduseTableCode = 29;    // a land-use entry that cannot be read
-inline constexpr int kJulianDayOverflow = 150;  // a day of year outside 0..366
-inline constexpr int kFixpointDayRange = 152;   // a corrected fixpoint day outside -1..366
-inline constexpr int kMonthRange = 154;         // monthly form with a month outside 1..12
+// The result of a date operation: its value, or a failure (code other than 0), after
+// which the value means nothing. A corrected fixpoint day outside -1..366 (code 152)
+// names the day and its fixpoint; a month outside 1..12 (154) or a date outside the year
+// (150) nothing more.
+struct LanduseValue {
+  double value = 0;
+  int code = 0;
+  int day = 0;
+  int fixpoint = 0;
+  bool ok() const { return code == 0; }
+};
+
+// Reports a failed date operation from serial code: the entry of a fixpoint day out of
+// range (152; the other codes have none), then raises its code.
+[[noreturn]] void RaiseLanduseFailure(DiagnosticsLog& log, const LanduseValue& failed);
 
 // Reference altitude of the fixpoint days, metres.
 inline constexpr double kFixpointReferenceAltitude = 400.0;
@@ -117,65 +127,61 @@ class LanduseRecord : public TableEntry {
   void ReadTillageDays(DiagnosticsLog& log, std::string_view text);
 
   // --- values at a date ------------------------------------------------------------------
-  // By date: (log, day, month, year, layer, altitude m, row, column). By day of year:
-  // (log, day of year, layer, row, column, altitude m). Layer, row and column select the
-  // cell in the per-layer links of the dynamic-phenology methods.
+  // By date: (day, month, year, layer, altitude m, row, column). By day of year: (day of
+  // year, layer, row, column, altitude m). Layer, row and column select the cell in the
+  // per-layer links of the dynamic-phenology methods. Each returns its value or its failure.
   // Resistances: method 1 interpolates its monthly values (by-date forms only).
-  double CanopyResistanceAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                            int c) const;
-  double InterceptionResistanceAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude,
-                                  int r, int c) const;
-  double EvaporationResistanceAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude,
-                                 int r, int c) const;
-  double RoughnessLengthAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                           int c) const;
-  double LeafAreaIndexAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                         int c) const;
-  double VegetationCoverAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                           int c) const;
-  double RootDepthAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                     int c) const;
-  double AlbedoAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r, int c) const;
-  double StemDiameterAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                        int c) const;
-  double ResidueCoverAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                        int c) const;
+  LanduseValue CanopyResistanceAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue InterceptionResistanceAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue EvaporationResistanceAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue RoughnessLengthAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue LeafAreaIndexAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue VegetationCoverAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue RootDepthAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue AlbedoAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue StemDiameterAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue ResidueCoverAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
 
-  double CanopyResistanceAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double InterceptionResistanceAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                           double altitude) const;
-  double EvaporationResistanceAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c,
-                                          double altitude) const;
-  double RoughnessLengthAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double LeafAreaIndexAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double VegetationCoverAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  // Adds an entry with the cell's coordinates, layer, altitude, day and code to any
-  // failure of the fixpoint search before passing its code on.
-  double RootDepthAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double AlbedoAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double StemDiameterAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double ResidueCoverAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue CanopyResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue InterceptionResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue EvaporationResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue RoughnessLengthAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue LeafAreaIndexAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue VegetationCoverAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue RootDepthAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue AlbedoAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue StemDiameterAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue ResidueCoverAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+
+  // Reports a failed root depth of cell (r, c) from serial code: the failure's entry, then
+  // one with the cell's coordinates, layer, altitude, day and land-use code; raises its code.
+  [[noreturn]] void RaiseRootDepthFailure(DiagnosticsLog& log, const LanduseValue& failed, int jd, int layer, int r,
+                                          int c, double altitude) const;
 
   // Vegetation period of the balance: the day of year when the day qualifies, -1 when it
   // does not, 0 when the entry defines no such fixpoint.
-  double VegetationStartAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                           int c) const;
-  double VegetationStopAt(DiagnosticsLog& log, int day, int month, int year, int layer, double altitude, int r,
-                          int c) const;
-  double VegetationStartAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
-  double VegetationStopAtJulianDay(DiagnosticsLog& log, int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue VegetationStartAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue VegetationStopAt(int day, int month, int year, int layer, double altitude, int r, int c) const;
+  LanduseValue VegetationStartAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
+  LanduseValue VegetationStopAtJulianDay(int jd, int layer, int r, int c, double altitude) const;
 
   // The "n-factor" of frozen soil by date, from the uncorrected fixpoint days (no
   // altitude shift, no dynamic start). kNotGiven when the entry has no n-factor table.
-  double NFactorAt(DiagnosticsLog& log, int day, int month, int year) const;
-  double NFactorAtJulianDay(DiagnosticsLog& log, int jd) const;
+  LanduseValue NFactorAt(int day, int month, int year) const;
+  LanduseValue NFactorAtJulianDay(int jd) const;
 
   // Day of year by the Gregorian calendar; a result outside 0..366 (or a month outside
   // 1..12) raises 150 without a log entry.
   static int JulianDay(int day, int month, int year);
+  // The same as a result: code 150 instead of the raise.
+  static LanduseValue DayOfYear(int day, int month, int year);
+  // Code 152 with the first corrected fixpoint day outside -1..366 and its fixpoint, or
+  // code 0 when every day lies within. `start_day` is the cell's phenology start (-1 while
+  // none is known).
+  LanduseValue CheckFixpointDays(int start_day, double altitude) const;
   // The first fixpoint k with a corrected day >= jd (or a negative corrected day), or
-  // count + 1. `start_day` is the cell's phenology start (-1 while none is known).
-  int CorrectedFixpointInterval(DiagnosticsLog& log, int jd, int start_day, double altitude) const;
+  // count + 1; no check.
+  int CorrectedFixpointInterval(int jd, int start_day, double altitude) const;
   // The corrected day of fixpoint k (0..count) for the start day and altitude; no check.
   int CorrectedFixpointDay(int k, int start_day, double altitude) const;
 
@@ -256,12 +262,11 @@ class LanduseRecord : public TableEntry {
   bool DynamicStart() const;
   bool UsesCellFixpointDays(int layer) const;
   int StartDayOf(int layer, int r, int c) const;
-  double ValueAtJulianDay(DiagnosticsLog& log, std::span<const double> table, int jd, int layer, int r, int c,
-                          double altitude) const;
+  LanduseValue ValueAtJulianDay(std::span<const double> table, int jd, int layer, int r, int c, double altitude) const;
   double ValueFromCellDays(std::span<const double> table, int jd, int layer, int r, int c) const;
-  double MonthlyValue(std::span<const double> table, int day, int month, int year) const;
-  double ResistanceAt(DiagnosticsLog& log, std::span<const double> table, int day, int month, int year, int layer,
-                      double altitude, int r, int c) const;
+  LanduseValue MonthlyValue(std::span<const double> table, int day, int month, int year) const;
+  LanduseValue ResistanceAt(std::span<const double> table, int day, int month, int year, int layer, double altitude,
+                            int r, int c) const;
 
   LanduseMethod method = LanduseMethod::None;
   int count = 0;

@@ -37,7 +37,7 @@ namespace {
 
 [[noreturn]] void TableFailure(DiagnosticsLog& log, const std::string& text) {
   log << "FATAL: [landuse_table]: " << text << "[end-entry]";
-  RaiseError(kLanduseTableCode);
+  RaiseError(kTableEntryError);
 }
 
 bool BeginsBlock(std::string_view line, std::string_view method_word) {

@@ -27,14 +27,6 @@ ColumnRange ColumnsOf(const modelobject& reader, int r) {
   return {1, reader.geometry().ncols};
 }
 
-// A phenology start day as the date operations read it: truncated toward zero, values no
-// day can reach (not-a-number included) far outside the year.
-int StartDayOf(double value) {
-  constexpr double kFar = 1.0e6;
-  if (!(std::fabs(value) < kFar)) return static_cast<int>(kFar);
-  return static_cast<int>(std::trunc(value));
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -44,27 +36,63 @@ ParameterDate MakeParameterDate(int day, int month, int year) {
   return {day, month, year, LanduseRecord::JulianDay(day, month, year)};
 }
 
-void SeasonalLayerParameters(DiagnosticsLog& log, const LanduseRecord& e, const ParameterDate& date, int k, int r,
-                             int c, double z, const LanduseLayerGrids& g) {
-  const int jd = date.day_of_year;
-  if (e.TestParameterFlag(kFlagRootDepth)) g.root_depth(r, c) = e.RootDepthAtJulianDay(log, jd, k, r, c, z);
-  if (e.TestParameterFlag(kFlagLAI)) g.leaf_area_index(r, c) = e.LeafAreaIndexAtJulianDay(log, jd, k, r, c, z);
-  if (e.TestParameterFlag(kFlagVCF)) g.vegetation_cover(r, c) = e.VegetationCoverAtJulianDay(log, jd, k, r, c, z);
-  if (e.TestParameterFlag(kFlagCanopyResistance)) {
-    g.canopy_resistance(r, c) = e.CanopyResistanceAt(log, date.day, date.month, date.year, k, z, r, c);
-  }
-  if (e.TestParameterFlag(kFlagInterceptionResistance)) {
-    g.interception_resistance(r, c) = e.InterceptionResistanceAt(log, date.day, date.month, date.year, k, z, r, c);
-  }
-  if (e.TestParameterFlag(kFlagZ0)) g.roughness_length(r, c) = e.RoughnessLengthAtJulianDay(log, jd, k, r, c, z);
+CellFailure OperationFailure(const LanduseRecord& e, const LanduseValue& failed, const ParameterDate& date, int k,
+                             int r, int c, double z, bool root_depth) {
+  return {.code = failed.code,
+          .r = r,
+          .c = c,
+          .k = k,
+          .entry = &e,
+          .failed = failed,
+          .root_depth = root_depth,
+          .day_of_year = date.day_of_year,
+          .altitude = z};
 }
 
-void SurfaceParameters(DiagnosticsLog& log, const LanduseRecord& e, const ParameterDate& date, int r, int c, double z,
-                       GridView albedo, GridView evaporation_resistance) {
-  if (e.TestParameterFlag(kFlagAlbedo)) albedo(r, c) = e.AlbedoAtJulianDay(log, date.day_of_year, 1, r, c, z);
-  if (e.TestParameterFlag(kFlagEvaporationResistance)) {
-    evaporation_resistance(r, c) = e.EvaporationResistanceAt(log, date.day, date.month, date.year, 1, z, r, c);
+CellFailure SeasonalLayerParameters(const LanduseRecord& e, const ParameterDate& date, int k, int r, int c, double z,
+                                    const LanduseLayerGrids& g) {
+  const int jd = date.day_of_year;
+  const auto store = [&](const GridView& grid, const LanduseValue& v, bool root_depth = false) {
+    if (!v.ok()) return OperationFailure(e, v, date, k, r, c, z, root_depth);
+    grid(r, c) = v.value;
+    return CellFailure{};
+  };
+  if (e.TestParameterFlag(kFlagRootDepth)) {
+    if (CellFailure f = store(g.root_depth, e.RootDepthAtJulianDay(jd, k, r, c, z), true)) return f;
   }
+  if (e.TestParameterFlag(kFlagLAI)) {
+    if (CellFailure f = store(g.leaf_area_index, e.LeafAreaIndexAtJulianDay(jd, k, r, c, z))) return f;
+  }
+  if (e.TestParameterFlag(kFlagVCF)) {
+    if (CellFailure f = store(g.vegetation_cover, e.VegetationCoverAtJulianDay(jd, k, r, c, z))) return f;
+  }
+  if (e.TestParameterFlag(kFlagCanopyResistance)) {
+    const LanduseValue v = e.CanopyResistanceAt(date.day, date.month, date.year, k, z, r, c);
+    if (CellFailure f = store(g.canopy_resistance, v)) return f;
+  }
+  if (e.TestParameterFlag(kFlagInterceptionResistance)) {
+    const LanduseValue v = e.InterceptionResistanceAt(date.day, date.month, date.year, k, z, r, c);
+    if (CellFailure f = store(g.interception_resistance, v)) return f;
+  }
+  if (e.TestParameterFlag(kFlagZ0)) {
+    if (CellFailure f = store(g.roughness_length, e.RoughnessLengthAtJulianDay(jd, k, r, c, z))) return f;
+  }
+  return {};
+}
+
+CellFailure SurfaceParameters(const LanduseRecord& e, const ParameterDate& date, int r, int c, double z,
+                              GridView albedo, GridView evaporation_resistance) {
+  if (e.TestParameterFlag(kFlagAlbedo)) {
+    const LanduseValue v = e.AlbedoAtJulianDay(date.day_of_year, 1, r, c, z);
+    if (!v.ok()) return OperationFailure(e, v, date, 1, r, c, z);
+    albedo(r, c) = v.value;
+  }
+  if (e.TestParameterFlag(kFlagEvaporationResistance)) {
+    const LanduseValue v = e.EvaporationResistanceAt(date.day, date.month, date.year, 1, z, r, c);
+    if (!v.ok()) return OperationFailure(e, v, date, 1, r, c, z);
+    evaporation_resistance(r, c) = v.value;
+  }
+  return {};
 }
 
 void LimitLayerParameters(const LanduseLayerGrids& g, int r, int c, RoughnessLimit roughness,
@@ -81,19 +109,15 @@ void LimitLayerParameters(const LanduseLayerGrids& g, int r, int c, RoughnessLim
   if (!evaporation_resistance.empty() && evaporation_resistance(r, c) < 0) evaporation_resistance(r, c) = 0;
 }
 
-bool FixpointDaysInRange(const LanduseRecord& e, const PhenologyLayerGrids& phenology, int r, int c, double z) {
-  const LanduseMethod method = e.GetMethod();
-  const bool own_days = (method == LanduseMethod::DynamicPhenology_3 || method == LanduseMethod::DynamicPhenology_4) &&
-                        !phenology.fixpoint_days.empty();
-  if (own_days || e.GetCount() < 1) return true;
-  const bool dynamic_start = method == LanduseMethod::DynamicPhenology_1 ||
-                             method == LanduseMethod::DynamicPhenology_2 || method == LanduseMethod::DynamicPhenology_4;
-  const int start = dynamic_start && !phenology.start_day.empty() ? StartDayOf(phenology.start_day(r, c)) : -1;
-  for (int k = 1; k <= e.GetCount(); ++k) {
-    const int day = e.CorrectedFixpointDay(k, start, z);
-    if (day < -1 || day > 366) return false;
+void RaiseCellFailure(modelobject& reader, const CellFailure& failure, int n_entries) {
+  if (failure.code == kLanduseCodeError) {
+    BadLanduseIndex(reader, failure.layer_code, failure.k, failure.r, failure.c, n_entries);
   }
-  return true;
+  if (failure.root_depth) {
+    failure.entry->RaiseRootDepthFailure(reader.log(), failure.failed, failure.day_of_year, failure.k, failure.r,
+                                         failure.c, failure.altitude);
+  }
+  RaiseLanduseFailure(reader.log(), failure.failed);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -147,7 +171,7 @@ void LanduseParameterGrids::ResolveWeatherGrids(modelobject& reader) {
     reader.log() << "FATAL: could not find grid with label \"" << "temperature" << "\". \nThis grid must be present "
                  << "(either by interpolating " << "or by reading or as standard grid) for using dynamic phenology"
                  << "[end-entry]";
-    RaiseError(kTemperatureGridCode);
+    RaiseError(kMissingGrid);
   }
   const grid_table& grids = *reader.grids();
   RequireRows(reader, grids[temperature].values, "temperature", reader.strip());
@@ -162,7 +186,7 @@ void LanduseParameterGrids::CheckLayerCodes(modelobject& reader, std::span<const
   if (layer_codes.size() != layers_.size()) {
     reader.log() << "FATAL: " << static_cast<int>(layer_codes.size()) << " land-use layer grids given for "
                  << static_cast<int>(layers_.size()) << " land-use layers" << "[end-entry]";
-    RaiseError(kParameterGridCode);
+    RaiseError(kGridEntryError);
   }
   for (std::size_t k = 0; k < layer_codes.size(); ++k) {
     RequireRows(reader, layer_codes[k], "landuse" + std::to_string(k + 1), reader.strip());
@@ -213,13 +237,19 @@ PhenologyGrids LanduseParameterGrids::PhenologyInputs(const modelobject& reader,
           temperature_avg_,   mean_theta_,      movavg7_,                movavg7_stack_,       leaf_fall_start_};
 }
 
-// The parameters of one own cell in every layer for the date. The cell's layer codes
-// are table indices or nodata (the caller has made sure).
-void LanduseParameterGrids::UpdateCell(DiagnosticsLog& log, const LanduseTable& table,
-                                       std::span<const ConstGridView> layer_codes, const ParameterDate& date, int r,
-                                       int c) const {
+// The parameters of one own cell in every layer for the date, up to the first failure.
+// Every layer code is checked before any date operation, so that a code that is no table
+// index is the failure reported for the cell.
+CellFailure LanduseParameterGrids::UpdateCell(const LanduseTable& table, std::span<const ConstGridView> layer_codes,
+                                              const ParameterDate& date, int r, int c) const {
   const double z = elevation_(r, c);
   const int n_entries = table.size();
+  for (std::size_t l = 0; l < layers_.size(); ++l) {
+    const double code = layer_codes[l](r, c);
+    if (code != kNodata && LanduseTableIndex(code, n_entries) == 0) {
+      return {.code = kLanduseCodeError, .r = r, .c = c, .k = static_cast<int>(l) + 1, .layer_code = code};
+    }
+  }
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     const int k = static_cast<int>(l) + 1;
     const LanduseLayerGrids& g = layers_[l];
@@ -235,11 +265,11 @@ void LanduseParameterGrids::UpdateCell(DiagnosticsLog& log, const LanduseTable& 
       }
       continue;
     }
-    const int index = LanduseTableIndex(code, n_entries);
-    if (index == 0) continue;
-    const LanduseRecord& e = table[index];
-    if (k == 1) SurfaceParameters(log, e, date, r, c, z, albedo_, evaporation_resistance_);
-    SeasonalLayerParameters(log, e, date, k, r, c, z, g);
+    const LanduseRecord& e = table[LanduseTableIndex(code, n_entries)];
+    if (k == 1) {
+      if (CellFailure f = SurfaceParameters(e, date, r, c, z, albedo_, evaporation_resistance_)) return f;
+    }
+    if (CellFailure f = SeasonalLayerParameters(e, date, k, r, c, z, g)) return f;
     // The balance period starts again on the entry's reset day.
     const int d = date.day_of_year;
     double& start = g.vegetation_start(r, c);
@@ -249,59 +279,39 @@ void LanduseParameterGrids::UpdateCell(DiagnosticsLog& log, const LanduseTable& 
       stop = -1;
       g.vegetation_duration(r, c) = 0;
     }
-    if (start <= 0) start = e.VegetationStartAtJulianDay(log, d, k, r, c, z);
-    if (stop < 0) stop = e.VegetationStopAtJulianDay(log, d, k, r, c, z);
+    if (start <= 0) {
+      const LanduseValue v = e.VegetationStartAtJulianDay(d, k, r, c, z);
+      if (!v.ok()) return OperationFailure(e, v, date, k, r, c, z);
+      start = v.value;
+    }
+    if (stop < 0) {
+      const LanduseValue v = e.VegetationStopAtJulianDay(d, k, r, c, z);
+      if (!v.ok()) return OperationFailure(e, v, date, k, r, c, z);
+      stop = v.value;
+    }
     LimitLayerParameters(g, r, c, RoughnessLimit::ZeroOrBelow, k == 1 ? evaporation_resistance_ : GridView{});
   }
-}
-
-// Whether the cell can be updated inside the parallel loop: every layer code is a table
-// index or nodata, and no date operation of the cell can fail.
-bool LanduseParameterGrids::CellReady(const LanduseTable& table, std::span<const ConstGridView> layer_codes, int r,
-                                      int c) const {
-  const double z = elevation_(r, c);
-  for (std::size_t l = 0; l < layers_.size(); ++l) {
-    const double code = layer_codes[l](r, c);
-    if (code == kNodata) continue;
-    const int index = LanduseTableIndex(code, table.size());
-    if (index == 0 || !FixpointDaysInRange(table[index], layers_[l].phenology, r, c, z)) return false;
-  }
-  return true;
+  return {};
 }
 
 void LanduseParameterGrids::UpdateParameters(modelobject& reader, const LanduseTable& table,
                                              std::span<const ConstGridView> layer_codes, const ParameterDate& date) {
-  DiagnosticsLog& log = reader.log();
   const RowRange strip = reader.strip();
-  std::fill(deferred_column_.begin(), deferred_column_.end(), 0);
   const int rank = reader.rank();
-  // Cells whose evaluation could write to the log wait, with the rest of their row, for
-  // the serial pass below; the parallel loop neither logs nor throws.
+  // The parallel loop neither logs nor throws: a row stops at its first failing cell and
+  // keeps the failure, and the rows report theirs in order after the loop.
   for_each_row(strip, [&](int r) {
+    CellFailure& failure = row_failures_[static_cast<std::size_t>(r - strip.first)];
+    failure = {};
     const ColumnRange columns = ColumnsOf(reader, r);
     for (int c = columns.first; c <= columns.last; ++c) {
       if (!(zone_(r, c) > kNodata && (regions_.empty() || regions_(r, c) == rank))) continue;
-      if (!CellReady(table, layer_codes, r, c)) {
-        deferred_column_[static_cast<std::size_t>(r - strip.first)] = c;
-        return;
-      }
-      UpdateCell(log, table, layer_codes, date, r, c);
+      failure = UpdateCell(table, layer_codes, date, r, c);
+      if (failure) return;
     }
   });
-  for (int r = strip.first; r <= strip.last; ++r) {
-    const int first = deferred_column_[static_cast<std::size_t>(r - strip.first)];
-    if (first == 0) continue;
-    const ColumnRange columns = ColumnsOf(reader, r);
-    for (int c = first; c <= columns.last; ++c) {
-      if (!(zone_(r, c) > kNodata && (regions_.empty() || regions_(r, c) == rank))) continue;
-      for (std::size_t l = 0; l < layers_.size(); ++l) {
-        const double code = layer_codes[l](r, c);
-        if (code != kNodata && LanduseTableIndex(code, table.size()) == 0) {
-          BadLanduseIndex(reader, code, static_cast<int>(l) + 1, r, c, table.size());
-        }
-      }
-      UpdateCell(log, table, layer_codes, date, r, c);
-    }
+  for (const CellFailure& failure : row_failures_) {
+    if (failure) RaiseCellFailure(reader, failure, table.size());
   }
 }
 

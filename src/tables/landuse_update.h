@@ -1,12 +1,10 @@
 #pragma once
 // The land-use parameters of one cell for a date: the evaluation shared by the set-up of
-// the parameter grids (start date) and their daily update, their limits, and the check
-// that lets the daily update run its cells in parallel.
+// the parameter grids (start date) and their daily update, and their limits.
 //
-// The date operations of a land-use entry are const and pure; they write to the log only
-// when a corrected fixpoint day falls outside -1..366 (code 152). FixpointDaysInRange
-// tells beforehand whether that can happen for a cell, so that a parallel loop leaves
-// such cells to a serial pass, which writes the entries and raises.
+// The evaluation neither logs nor throws, so that the daily update runs its cells in
+// parallel: it stops at the first failure of a cell and hands it back as a CellFailure,
+// which the caller reports (RaiseCellFailure) once outside the parallel loop.
 
 #include "framework/diagnostics_log.h"
 #include "tables/landuse_parameter_grids.h"
@@ -27,14 +25,18 @@ ParameterDate MakeParameterDate(int day, int month, int year);
 // The seasonal parameters of layer k whose bits are set in the entry's parameter flags,
 // in this order: 0x40 root depth, 0x10 LAI, 0x20 VCF, 4 canopy resistance, 8 interception
 // resistance, 0x80 roughness length; for cell (r, c) at altitude z (m). A cleared bit
-// leaves the grid value as it is.
-void SeasonalLayerParameters(DiagnosticsLog& log, const LanduseRecord& e, const ParameterDate& date, int k, int r,
-                             int c, double z, const LanduseLayerGrids& g);
+// leaves the grid value as it is. Stops at the first failure and returns it.
+CellFailure SeasonalLayerParameters(const LanduseRecord& e, const ParameterDate& date, int k, int r, int c, double z,
+                                    const LanduseLayerGrids& g);
 
 // Layer 1's surface parameters: bit 1 the albedo of snow-free ground, bit 2 the soil
-// evaporation resistance.
-void SurfaceParameters(DiagnosticsLog& log, const LanduseRecord& e, const ParameterDate& date, int r, int c, double z,
-                       GridView albedo, GridView evaporation_resistance);
+// evaporation resistance. Stops at the first failure and returns it.
+CellFailure SurfaceParameters(const LanduseRecord& e, const ParameterDate& date, int r, int c, double z,
+                              GridView albedo, GridView evaporation_resistance);
+
+// The failure of a date operation of entry e for layer k of cell (r, c) at altitude z (m).
+CellFailure OperationFailure(const LanduseRecord& e, const LanduseValue& failed, const ParameterDate& date, int k,
+                             int r, int c, double z, bool root_depth = false);
 
 // How the roughness length is kept positive: the set-up raises every value below 0.01,
 // the daily update only values of 0 or below.
@@ -46,13 +48,11 @@ enum class RoughnessLimit { BelowMinimum, ZeroOrBelow };
 void LimitLayerParameters(const LanduseLayerGrids& g, int r, int c, RoughnessLimit roughness,
                           GridView evaporation_resistance = {});
 
-// Whether no date operation of the entry can fail for the cell: every fixpoint day,
-// corrected for the altitude z and the cell's phenology start, lies within -1..366 (or
-// the entry uses the cell's own fixpoint days, which are not corrected).
-bool FixpointDaysInRange(const LanduseRecord& e, const PhenologyLayerGrids& phenology, int r, int c, double z);
-
 // Logs that a layer code of an own cell is no land-use table index and fails with 31.
 [[noreturn]] void BadLanduseIndex(modelobject& reader, double code, int k, int r, int c, int n_entries);
+
+// Serial code only: writes the entries of a cell's failure and raises its code.
+[[noreturn]] void RaiseCellFailure(modelobject& reader, const CellFailure& failure, int n_entries);
 
 // Fails with 12 after its FATAL entry when the grid has no values or does not hold every
 // one of `rows`.

@@ -22,10 +22,6 @@ namespace tolvo {
 
 class modelobject;
 
-inline constexpr int kMultilayerEntryCode = 110;   // an entry that cannot be read
-inline constexpr int kMultilayerLayerCount = 111;  // types with different layer counts
-inline constexpr int kMultilayerNoLayers = 112;    // an entry without "Landuse_Layers"
-
 class MultilayerLanduseRecord : public TableEntry {
  public:
   MultilayerLanduseRecord() = default;

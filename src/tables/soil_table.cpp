@@ -86,7 +86,7 @@ void Fill(std::vector<double>& values, double value) { values.assign(values.size
 void SoilRecord::ParseBlock(DiagnosticsLog& log, std::string_view block_text) {
   if (block_text.find("MultipleHorizons") == std::string_view::npos) {
     log << "FATAL: soil table definition method unknown " << std::string(block_text) << "[end-entry]";
-    RaiseError(kSoilBlockError);
+    RaiseError(kTableEntryError);
   }
   const std::string_view searched = BlockBody(block_text);
   try {
@@ -95,7 +95,7 @@ void SoilRecord::ParseBlock(DiagnosticsLog& log, std::string_view block_text) {
     if (!failure.detail.empty()) log << "FATAL: " << failure.detail << "[end-entry]";
     log << "FATAL: Soil table code " << GetCode() << ": some values could not be read\n"
         << std::string(searched) << "[end-entry]";
-    RaiseError(kSoilBlockError);
+    RaiseError(kTableEntryError);
   }
 }
 
@@ -409,7 +409,7 @@ SoilTable ReadSoilTable(modelobject& reader) {
       if (!text) {
         log << "FATAL: Soil table code " << j << ": the control file ends inside the parameter block (no \"}\")\n"
             << *line << "[end-entry]";
-        RaiseError(kSoilBlockError);
+        RaiseError(kTableEntryError);
       }
       record.ParseBlock(log, *text);
     } else {

@@ -27,11 +27,6 @@ namespace tolvo {
 
 class modelobject;
 
-// Error codes of the soil table: a parameter block that cannot be read, and a one-line
-// entry that cannot be read or a table whose types differ in their layer count.
-inline constexpr int kSoilBlockError = 29;
-inline constexpr int kSoilTableError = 30;
-
 class SoilRecord : public TableEntry {
  public:
   SoilRecord() = default;

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
 
 #include "application/scripted_input.h"
 #include "framework/error_code.h"
@@ -56,7 +57,8 @@ class ApplicationRun : public ::testing::Test {
   // named `input`; `menu` is what the keyboard answers (process 0) after a Ctrl-C that
   // `interrupt` simulates before the first step.
   Result Run(const test::SharedExampleBasin::Edits& edits, int records, const std::string& input = "temperature",
-             bool interrupt = false, const std::string& menu = "") {
+             bool interrupt = false, const std::string& menu = "",
+             ModellApplication::MeteoInputFactory make_input = {}) {
     test::SharedExampleBasin basin(edits);
     test::WriteFile(basin.file("keys.txt"), menu);
     const std::filesystem::path previous = std::filesystem::current_path();
@@ -82,12 +84,13 @@ class ApplicationRun : public ::testing::Test {
       std::string control = "basin.ctl";
       std::vector<char*> argv = {program.data(), control.data()};
       try {
-        ModellApplication application(
-            log, 2, argv.data(), 1,
-            [&](DiagnosticsLog&, const std::string& name, const ModelSettings&, int, int) {
-              return std::make_unique<ScriptedInput>(name, records);
-            },
-            [&](std::string_view call) { result.calls.emplace_back(call); });
+        if (!make_input) {
+          make_input = [&](DiagnosticsLog&, const std::string& name, const ModelSettings&, int, int) {
+            return std::make_unique<ScriptedInput>(name, records);
+          };
+        }
+        ModellApplication application(log, 2, argv.data(), 1, make_input,
+                                      [&](std::string_view call) { result.calls.emplace_back(call); });
         if (interrupt) application.InterruptState = 1;
         result.status = application.run();
         application.ClearMemory();
@@ -178,6 +181,23 @@ TEST_F(ApplicationRun, SpinUpRepeatsTheTimeRange) {
   // The pre-spin-up needs the temperature as the first input.
   const Result wrong = Run({kOneInput, spin_up("1 spin up\n1 1 pre-spin-up\n0 grids")}, 2, "precipitation");
   EXPECT_EQ(wrong.status, 1035);
+}
+
+TEST_F(ApplicationRun, AnExceptionThatIsNoErrorCodeIsLoggedAndBecomes103) {
+  const auto failing = [](DiagnosticsLog&, const std::string&, const ModelSettings&, int,
+                          int) -> std::unique_ptr<MeteoInput> { throw std::runtime_error("station list unreadable"); };
+  const Result result = Run({kOneInput}, 2, "temperature", false, "", failing);
+  EXPECT_EQ(result.status, 103);
+  EXPECT_TRUE(result.calls.empty());
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  if (rank == 0) {
+    // What was caught and where, then the entry of the application as before.
+    const std::size_t caught = result.console.find(
+        "unexpected exception caught while building the meteorological input temperature: station list unreadable");
+    ASSERT_NE(caught, std::string::npos);
+    EXPECT_NE(result.console.find("exceptions in ModellApplication::init() caught!", caught), std::string::npos);
+  }
 }
 
 TEST(DumpOptions, FromTheCommandLine) {

@@ -283,7 +283,7 @@ TEST_F(StackFilesMpiTest, ShortFileFailsOnEveryProcess) {
   }
   MPI_Barrier(MPI_COMM_WORLD);
   Stack stack;
-  EXPECT_EQ(Read("short.dbl", stack, false), kStackReadError);
+  EXPECT_EQ(Read("short.dbl", stack, false), kGridReadError);
   if (rank_ == 0) {
     EXPECT_NE(console_.str().find("short.dblat row 7"), std::string::npos) << console_.str();
   }

@@ -192,11 +192,11 @@ TEST_F(DerivedGridsTest, AFullGridTableIsFatal) {
     const std::string name = std::to_string(i) + ".asc";
     reader_.RegisterGrid(i, name, filler.view(), {}, 0, name, 0, 1, kRows);
   }
-  EXPECT_EQ(CodeOf([&] { derived_.MakeCellSizeGrids(reader_, grid_count_); }), kNoFreeGridEntry);
+  EXPECT_EQ(CodeOf([&] { derived_.MakeCellSizeGrids(reader_, grid_count_); }), kGridEntryError);
   EXPECT_TRUE(Logged("no free grid found in memory (at position 1000)"));
-  EXPECT_EQ(CodeOf([&] { derived_.MakeCoordinateGrids(reader_, grid_count_); }), kNoFreeGridEntry);
+  EXPECT_EQ(CodeOf([&] { derived_.MakeCoordinateGrids(reader_, grid_count_); }), kGridEntryError);
   // The terrain grids would take position 1000, which no grid can hold.
-  EXPECT_EQ(CodeOf([&] { derived_.make_Slope_and_Aspect(reader_, grid_count_); }), kNoFreeGridEntry);
+  EXPECT_EQ(CodeOf([&] { derived_.make_Slope_and_Aspect(reader_, grid_count_); }), kGridEntryError);
 }
 
 TEST_F(DerivedGridsTest, CoordinatesOfTheLowerLeftCornersFollowTheCellSizes) {

@@ -203,7 +203,7 @@ TEST_F(RegionGridTest, RankingRefusesInvalidCodesAndTooManyRegions) {
     for (int c = 1; c <= n; ++c) regions(1, c) = 100 + c;
     SetDomain(std::move(zone));
     SetRegions(std::move(regions));
-    EXPECT_EQ(CodeOf([&] { RankRegionGrid(reader_, 2); }), n == 30 ? 0 : kTooManyRegions);
+    EXPECT_EQ(CodeOf([&] { RankRegionGrid(reader_, 2); }), n == 30 ? 0 : kTooManyZones);
   }
   EXPECT_NE(console_.str().find("too much zones in regions.asc, (max. 30)!"), std::string::npos);
 }

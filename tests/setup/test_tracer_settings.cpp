@@ -24,11 +24,11 @@ class TracerSettingsTest : public test::LogFixture {
     std::string text = "[model_time]\n1\n[substance_transport]\n" + count + " number of tracers\n";
     for (const std::string& line : lines) text += line + "\n";
     test::WriteFile(dir_.file("run.ctl"), text);
-    int error = -1;
     n_ = -1;
     tracers_ = {};
-    object_ = std::make_unique<tracer_ini_class>(error, log_, dir_.file("run.ctl"), 0, n_, tracers_);
-    return error;
+    object_.reset();
+    return test::CodeOf(
+        [&] { object_ = std::make_unique<tracer_ini_class>(log_, dir_.file("run.ctl"), 0, n_, tracers_); });
   }
 
   int n_ = -1;
@@ -93,11 +93,8 @@ TEST_F(TracerSettingsTest, CountsAreReadAsCIntegersAndLimitedToNine) {
 
 TEST_F(TracerSettingsTest, SectionMustExist) {
   test::WriteFile(dir_.file("run.ctl"), "[model_time]\n1\n");
-  int error = -1;
-  tracer_ini_class object(error, log_, dir_.file("run.ctl"), 0, n_, tracers_);
-  EXPECT_EQ(error, 17);
-  tracer_ini_class missing(error, log_, dir_.file("absent.ctl"), 0, n_, tracers_);
-  EXPECT_EQ(error, 28);
+  EXPECT_EQ(test::CodeOf([&] { tracer_ini_class object(log_, dir_.file("run.ctl"), 0, n_, tracers_); }), 17);
+  EXPECT_EQ(test::CodeOf([&] { tracer_ini_class missing(log_, dir_.file("absent.ctl"), 0, n_, tracers_); }), 28);
   EXPECT_TRUE(Logged("error opening " + dir_.file("absent.ctl")));
 }
 

@@ -90,20 +90,20 @@ TEST_F(ZoneGridHeaderTest, UnreadableHeadsFail) {
   };
   const std::string p = path();
   const Case cases[] = {
-      {"no file", [] {}, kZoneHeaderOpenError, "error opening "},
+      {"no file", [] {}, kGridOpenError, "error opening "},
       {"capital NCOLS", [&] { WriteFile(p, "NCOLS 4\nNROWS 3\nX 0\nY 0\nCELLSIZE 1\nNODATA -9999\n"); },
-       kZoneHeaderReadError, "could not recognise file format (ascii, binary double or binary float) for "},
-      {"ascii head ends early", [&] { WriteFile(p, "ncols 4\nnrows 3\nxllcorner 0\n"); }, kZoneHeaderReadError,
+       kGridReadError, "could not recognise file format (ascii, binary double or binary float) for "},
+      {"ascii head ends early", [&] { WriteFile(p, "ncols 4\nnrows 3\nxllcorner 0\n"); }, kGridReadError,
        "error reading "},
       {"binary nodata other than -9999",
-       [&] { WriteBinary(p, std::vector<double>{4, 3, 0, 0, 1, -1, 0, 0, 0, 0, 0, 0}); }, kZoneHeaderReadError,
+       [&] { WriteBinary(p, std::vector<double>{4, 3, 0, 0, 1, -1, 0, 0, 0, 0, 0, 0}); }, kGridReadError,
        "could not recognise file format (ascii, binary double or binary float) for "},
       {"double head shorter than twelve", [&] { WriteBinary(p, std::vector<double>{4, 3, 0, 0, 1, -9999, 0}); },
-       kZoneHeaderReadError, "error reading double value from the header of "},
+       kGridReadError, "error reading double value from the header of "},
       {"float head shorter than twelve", [&] { WriteBinary(p, std::vector<float>{4, 3, 0, 0, 1, -9999, 0, 0}); },
-       kZoneHeaderReadError, "error reading double value #9 from the header of "},
+       kGridReadError, "error reading double value #9 from the header of "},
       {"no rows", [&] { WriteFile(p, "ncols 4\nnrows 0\nx 0\ny 0\ncellsize 1\nnodata -9999\n"); },
-       kZoneHeaderReadError, "error reading "},
+       kGridReadError, "error reading "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -125,7 +125,7 @@ TEST_F(ParameterGrids, RefusesAMissingAlbedoAFullGridTableAndCodesThatAreNoTable
   MakeTable({{11, "VariableDayCount", kDays4 + Tables(4, 0.2, 50, 3, 0.1, 0.8, 1.5)}});
   MakeLayers({1});
   reader_.FreeGridEntry(3);
-  EXPECT_EQ(CodeOf([&] { Generate(15, 4, 2001); }), kParameterGridCode);
+  EXPECT_EQ(CodeOf([&] { Generate(15, 4, 2001); }), kGridEntryError);
   EXPECT_TRUE(Logged("Albedo Grid not found for use within Landuse-Table."));
   EXPECT_TRUE(Logged(" This grid must be read in as standard or variable grid (there, it can be created automatically)"));
 
@@ -137,7 +137,7 @@ TEST_F(ParameterGrids, RefusesAMissingAlbedoAFullGridTableAndCodesThatAreNoTable
   LanduseParameterGrids full;
   const LanduseGridSources sources{std::as_const(zone_).view(), std::as_const(elevation_).view(), {}, {2001, 4, 15, 0}};
   EXPECT_EQ(CodeOf([&] { full.generateMultiLayerParameterGrids(reader_, *landuse_, code_views_, sources); }),
-            kParameterGridCode);
+            kGridEntryError);
   EXPECT_TRUE(Logged("no free grid found in memory (at position 1000)"));
 }
 
@@ -145,7 +145,7 @@ TEST_F(ParameterGrids, LayerCodesThatAreNoTableIndexStopTheSetUp) {
   MakeTable({{11, "VariableDayCount", kDays4 + Tables(4, 0.2, 50, 3, 0.1, 0.8, 1.5)}});
   MakeLayers({1});
   codes_[0](2, 3) = 5;
-  EXPECT_EQ(CodeOf([&] { Generate(15, 4, 2001); }), kLanduseIndexCode);
+  EXPECT_EQ(CodeOf([&] { Generate(15, 4, 2001); }), kLanduseCodeError);
   EXPECT_TRUE(Logged("the land-use index 5 of land-use layer 1 in row 2, column 3 is no entry"));
 }
 

@@ -56,6 +56,9 @@ TEST_F(LanduseParametersTest, DayOfYearFollowsTheGregorianCalendar) {
   EXPECT_EQ(CodeOf([] { LanduseRecord::JulianDay(32, 12, 2004); }), kJulianDayOverflow);
   EXPECT_EQ(CodeOf([] { LanduseRecord::JulianDay(1, 13, 2004); }), kJulianDayOverflow);
   EXPECT_EQ(CodeOf([] { LanduseRecord::JulianDay(-1, 1, 2004); }), kJulianDayOverflow);
+  // The date operations return the failure instead.
+  const LanduseRecord e = Entry("VariableDayCount", "30 120 250 300", "1 2 4 3", "0 0 0 0");
+  EXPECT_EQ(e.LeafAreaIndexAt(32, 12, 2004, 1, 400.0, 1, 1).code, kJulianDayOverflow);
   EXPECT_TRUE(console_.str().empty());
 }
 
@@ -74,34 +77,43 @@ TEST_F(LanduseParametersTest, InterpolatesBetweenFixpointsAndAcrossTheYearEnd) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.jd);
-    EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, c.jd, 1, 1, 1, 400.0), c.expected);
+    EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(c.jd, 1, 1, 1, 400.0).value, c.expected);
   }
   // By date: 2 May 2004 is day 123 (leap year), 2 May 2003 day 122.
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAt(log_, 2, 5, 2004, 1, 400.0, 1, 1), e.LeafAreaIndexAtJulianDay(log_, 123, 1, 1, 1, 400));
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAt(log_, 2, 5, 2003, 1, 400.0, 1, 1), e.LeafAreaIndexAtJulianDay(log_, 122, 1, 1, 1, 400));
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAt(2, 5, 2004, 1, 400.0, 1, 1).value,
+                   e.LeafAreaIndexAtJulianDay(123, 1, 1, 1, 400).value);
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAt(2, 5, 2003, 1, 400.0, 1, 1).value,
+                   e.LeafAreaIndexAtJulianDay(122, 1, 1, 1, 400).value);
 }
 
 TEST_F(LanduseParametersTest, FixpointDaysShiftWithAltitude) {
   const LanduseRecord e = Entry("VariableDayCount", "30 120 250 300", "1 2 4 3", "0.025 0.025 -0.025 -0.025");
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, 120, 1, 1, 1, 400.0), 2.0);
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, 145, 1, 1, 1, 1400.0), 2.0);  // 25 days later
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, 225, 1, 1, 1, 1400.0), 4.0);  // 25 days earlier
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, 144, 1, 1, 1, 1399.0), 2.0);  // 24.975 -> 24 days
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, 110, 1, 1, 1, 0.0), 2.0);     // 10 days earlier at sea level
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(120, 1, 1, 1, 400.0).value, 2.0);
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(145, 1, 1, 1, 1400.0).value, 2.0);  // 25 days later
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(225, 1, 1, 1, 1400.0).value, 4.0);  // 25 days earlier
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(144, 1, 1, 1, 1399.0).value, 2.0);  // 24.975 -> 24 days
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(110, 1, 1, 1, 0.0).value, 2.0);     // 10 days earlier at sea level
   EXPECT_EQ(e.CorrectedFixpointDay(1, -1, 1399.0), 54);
   EXPECT_EQ(e.CorrectedFixpointDay(3, -1, 1399.0), 226);
 
-  // A corrected day outside -1..366 anywhere in the table is fatal, whatever day is asked.
+  // A corrected day outside -1..366 anywhere in the table fails the operation, whatever
+  // day is asked: the result names the day and its fixpoint, and nothing is logged.
   const LanduseRecord late = Entry("VariableDayCount", "1 120 250 366", "1 2 4 3", "0 0 0 0.001");
-  EXPECT_EQ(CodeOf([&] { late.AlbedoAtJulianDay(log_, 100, 1, 1, 1, 1400.0); }), kFixpointDayRange);
+  const LanduseValue failed = late.AlbedoAtJulianDay(100, 1, 1, 1, 1400.0);
+  EXPECT_EQ(failed.code, kFixpointDayRange);
+  EXPECT_EQ(failed.day, 367);
+  EXPECT_EQ(failed.fixpoint, 4);
+  const LanduseRecord early = Entry("VariableDayCount", "1 120 250 366", "1 2 4 3", "-0.003 0 0 0");
+  EXPECT_EQ(early.AlbedoAtJulianDay(100, 1, 1, 1, 1400.0).code, kFixpointDayRange);
+  const LanduseRecord edge = Entry("VariableDayCount", "1 120 250 366", "1 2 4 3", "-0.002 0 0 0");
+  EXPECT_TRUE(edge.AlbedoAtJulianDay(100, 1, 1, 1, 1400.0).ok());  // -1 is accepted
+  EXPECT_TRUE(console_.str().empty());
+  // Serial code reports it; the root depth adds the cell's context.
+  EXPECT_EQ(CodeOf([&] { RaiseLanduseFailure(log_, failed); }), kFixpointDayRange);
   EXPECT_TRUE(Logged("\n---ERROR--\naltitude correction resulted in a Julian day of 367 for fix point 4 (JD should be "
                      "between 1 and 366)"));
-  const LanduseRecord early = Entry("VariableDayCount", "1 120 250 366", "1 2 4 3", "-0.003 0 0 0");
-  EXPECT_EQ(CodeOf([&] { early.AlbedoAtJulianDay(log_, 100, 1, 1, 1, 1400.0); }), kFixpointDayRange);
-  const LanduseRecord edge = Entry("VariableDayCount", "1 120 250 366", "1 2 4 3", "-0.002 0 0 0");
-  EXPECT_EQ(CodeOf([&] { edge.AlbedoAtJulianDay(log_, 100, 1, 1, 1, 1400.0); }), 0);  // -1 is accepted
-  // The root depth adds the cell's context to the failure.
-  EXPECT_EQ(CodeOf([&] { late.RootDepthAtJulianDay(log_, 100, 1, 2, 3, 1400.0); }), kFixpointDayRange);
+  const LanduseValue root_depth = late.RootDepthAtJulianDay(100, 1, 2, 3, 1400.0);
+  EXPECT_EQ(CodeOf([&] { late.RaiseRootDepthFailure(log_, root_depth, 100, 1, 2, 3, 1400.0); }), kFixpointDayRange);
   EXPECT_TRUE(Logged("Coordinates: i=2, j=3\nLayer=1\nAltitude=1400m\nJulday=100\nLanduse Code=7\nTStart=-1"));
 }
 
@@ -111,18 +123,18 @@ TEST_F(LanduseParametersTest, DynamicStartPlaceholder) {
   // No start yet: the value of fixpoint 2 from day 100 to the end of the season.
   for (const int jd : {100, 150, 300, 366}) {
     SCOPED_TRACE(jd);
-    EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, jd, 1, 1, 1, 400.0), 2.0);
+    EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(jd, 1, 1, 1, 400.0).value, 2.0);
   }
-  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(log_, 50, 1, 1, 1, 400.0), (1.0 * 50 + 2.0 * 49) / 99);
+  EXPECT_DOUBLE_EQ(e.LeafAreaIndexAtJulianDay(50, 1, 1, 1, 400.0).value, (1.0 * 50 + 2.0 * 49) / 99);
 
   // Start on day 120: fixpoint 3 on 120, fixpoint 4 thirty days later.
   Grid start(1, 1, 1, 1);
   start(1, 1) = 120.7;  // truncated to 120
   LanduseRecord started = e;
   started.SetCellPhenoStart({ConstGridView{}, std::as_const(start).view()});
-  EXPECT_DOUBLE_EQ(started.LeafAreaIndexAtJulianDay(log_, 110, 1, 1, 1, 400.0), 2.0);
-  EXPECT_DOUBLE_EQ(started.LeafAreaIndexAtJulianDay(log_, 130, 1, 1, 1, 400.0), (5.0 * 20 + 6.0 * 10) / 30);
-  EXPECT_DOUBLE_EQ(started.LeafAreaIndexAtJulianDay(log_, 200, 1, 1, 1, 400.0), (6.0 * 166 + 1.0 * 50) / 216);
+  EXPECT_DOUBLE_EQ(started.LeafAreaIndexAtJulianDay(110, 1, 1, 1, 400.0).value, 2.0);
+  EXPECT_DOUBLE_EQ(started.LeafAreaIndexAtJulianDay(130, 1, 1, 1, 400.0).value, (5.0 * 20 + 6.0 * 10) / 30);
+  EXPECT_DOUBLE_EQ(started.LeafAreaIndexAtJulianDay(200, 1, 1, 1, 400.0).value, (6.0 * 166 + 1.0 * 50) / 216);
 }
 
 TEST_F(LanduseParametersTest, CellFixpointDaysHoldUntilAFixpointIsReached) {
@@ -136,12 +148,12 @@ TEST_F(LanduseParametersTest, CellFixpointDaysHoldUntilAFixpointIsReached) {
   // Before the start the placeholder day is unreached (-1): the value holds at fixpoint 2
   // rather than running away from it along a line through day -1.
   set({0, 1, 100, -1, -1, -1});
-  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(log_, 150, 1, 1, 1, 400.0), 2.0);
-  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(log_, 50, 1, 1, 1, 400.0), (1.0 * 50 + 2.0 * 49) / 99);
+  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(150, 1, 1, 1, 400.0).value, 2.0);
+  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(50, 1, 1, 1, 400.0).value, (1.0 * 50 + 2.0 * 49) / 99);
   // Start placed on day 120.
   set({0, 1, 100, 120, 150, 366});
-  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(log_, 110, 1, 1, 1, 400.0), (2.0 * 10 + 5.0 * 10) / 20);
-  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(log_, 130, 1, 1, 1, 400.0), (5.0 * 20 + 6.0 * 10) / 30);
+  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(110, 1, 1, 1, 400.0).value, (2.0 * 10 + 5.0 * 10) / 20);
+  EXPECT_DOUBLE_EQ(cell.LeafAreaIndexAtJulianDay(130, 1, 1, 1, 400.0).value, (5.0 * 20 + 6.0 * 10) / 30);
 
   // DynamicPhenology_3 follows the forcing sum towards the next threshold: from
   // threshold 10 (value 2) to threshold 20 (value 4) at a sum of 15.
@@ -156,7 +168,7 @@ TEST_F(LanduseParametersTest, CellFixpointDaysHoldUntilAFixpointIsReached) {
   LanduseRecord forced = f;
   forced.SetCellFixpointDays({ConstStackView{}, std::as_const(q).view()}, 5);
   forced.SetCellForcingSum({ConstGridView{}, std::as_const(sum).view()});
-  EXPECT_DOUBLE_EQ(forced.LeafAreaIndexAtJulianDay(log_, 200, 1, 1, 1, 400.0), 3.0);
+  EXPECT_DOUBLE_EQ(forced.LeafAreaIndexAtJulianDay(200, 1, 1, 1, 400.0).value, 3.0);
 }
 
 TEST_F(LanduseParametersTest, MonthlyFormOfOneLineEntries) {
@@ -177,14 +189,14 @@ TEST_F(LanduseParametersTest, MonthlyFormOfOneLineEntries) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.day) + "." + std::to_string(c.month) + "." + std::to_string(c.year));
-    EXPECT_DOUBLE_EQ(e.CanopyResistanceAt(log_, c.day, c.month, c.year, 1, 400.0, 1, 1), c.expected);
-    EXPECT_DOUBLE_EQ(e.EvaporationResistanceAt(log_, c.day, c.month, c.year, 1, 400.0, 1, 1), c.expected);
-    EXPECT_DOUBLE_EQ(e.InterceptionResistanceAt(log_, c.day, c.month, c.year, 1, 400.0, 1, 1), 20.0);
+    EXPECT_DOUBLE_EQ(e.CanopyResistanceAt(c.day, c.month, c.year, 1, 400.0, 1, 1).value, c.expected);
+    EXPECT_DOUBLE_EQ(e.EvaporationResistanceAt(c.day, c.month, c.year, 1, 400.0, 1, 1).value, c.expected);
+    EXPECT_DOUBLE_EQ(e.InterceptionResistanceAt(c.day, c.month, c.year, 1, 400.0, 1, 1).value, 20.0);
   }
-  EXPECT_EQ(CodeOf([&] { e.CanopyResistanceAt(log_, 1, 13, 2003, 1, 400.0, 1, 1); }), kMonthRange);
-  EXPECT_EQ(CodeOf([&] { e.CanopyResistanceAt(log_, 1, 0, 2003, 1, 400.0, 1, 1); }), kMonthRange);
+  EXPECT_EQ(e.CanopyResistanceAt(1, 13, 2003, 1, 400.0, 1, 1).code, kMonthRange);
+  EXPECT_EQ(e.CanopyResistanceAt(1, 0, 2003, 1, 400.0, 1, 1).code, kMonthRange);
   // One-line entries have no n-factor table.
-  EXPECT_DOUBLE_EQ(e.NFactorAt(log_, 1, 6, 2003), kNotGiven);
+  EXPECT_DOUBLE_EQ(e.NFactorAt(1, 6, 2003).value, kNotGiven);
 }
 
 TEST_F(LanduseParametersTest, VegetationPeriodAndNFactor) {
@@ -198,18 +210,18 @@ TEST_F(LanduseParametersTest, VegetationPeriodAndNFactor) {
   const Case cases[] = {{120, 120, -1}, {121, -1, -1}, {30, -1, -1}, {250, -1, 250}, {249, -1, -1}, {300, -1, -1}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.jd);
-    EXPECT_DOUBLE_EQ(e.VegetationStartAtJulianDay(log_, c.jd, 1, 1, 1, 400.0), c.start);
-    EXPECT_DOUBLE_EQ(e.VegetationStopAtJulianDay(log_, c.jd, 1, 1, 1, 400.0), c.stop);
+    EXPECT_DOUBLE_EQ(e.VegetationStartAtJulianDay(c.jd, 1, 1, 1, 400.0).value, c.start);
+    EXPECT_DOUBLE_EQ(e.VegetationStopAtJulianDay(c.jd, 1, 1, 1, 400.0).value, c.stop);
   }
   const LanduseRecord none = Entry("VariableDayCount", "30 120 250 300", "1 2 4 3", "0 0 0 0");
-  EXPECT_DOUBLE_EQ(none.VegetationStartAtJulianDay(log_, 120, 1, 1, 1, 400.0), 0.0);
-  EXPECT_DOUBLE_EQ(none.VegetationStopAtJulianDay(log_, 250, 1, 1, 1, 400.0), 0.0);
+  EXPECT_DOUBLE_EQ(none.VegetationStartAtJulianDay(120, 1, 1, 1, 400.0).value, 0.0);
+  EXPECT_DOUBLE_EQ(none.VegetationStopAtJulianDay(250, 1, 1, 1, 400.0).value, 0.0);
 
   // The n-factor ignores the altitude.
-  EXPECT_DOUBLE_EQ(e.NFactorAtJulianDay(log_, 120), 0.7);
-  EXPECT_DOUBLE_EQ(e.NFactorAtJulianDay(log_, 10), (0.6 * 20 + 0.5 * 76) / 96);
-  EXPECT_DOUBLE_EQ(e.NFactorAtJulianDay(log_, 330), (0.6 * 66 + 0.5 * 30) / 96);
-  EXPECT_DOUBLE_EQ(e.NFactorAt(log_, 30, 4, 2003), e.NFactorAtJulianDay(log_, 120));
+  EXPECT_DOUBLE_EQ(e.NFactorAtJulianDay(120).value, 0.7);
+  EXPECT_DOUBLE_EQ(e.NFactorAtJulianDay(10).value, (0.6 * 20 + 0.5 * 76) / 96);
+  EXPECT_DOUBLE_EQ(e.NFactorAtJulianDay(330).value, (0.6 * 66 + 0.5 * 30) / 96);
+  EXPECT_DOUBLE_EQ(e.NFactorAt(30, 4, 2003).value, e.NFactorAtJulianDay(120).value);
 }
 
 TEST_F(LanduseParametersTest, PhenologyStartAfterTheLatestStartDay) {
@@ -228,9 +240,9 @@ TEST_F(LanduseParametersTest, ThreadsGetTheSequentialValues) {
   const LanduseRecord e = Entry("VariableDayCount", "30 120 250 300", "1 2 4 3", "0.025 0.025 -0.025 -0.025");
   constexpr int kRows = 64;
   std::vector<double> sequential(kRows + 1), parallel(kRows + 1);
-  for (int r = 1; r <= kRows; ++r) sequential[r] = e.AlbedoAt(log_, 1 + r % 28, 1 + r % 12, 2000 + r % 5, 1, 20.0 * r, r, 1);
-  for_each_row(RowRange{1, kRows},
-               [&](int r) { parallel[r] = e.AlbedoAt(log_, 1 + r % 28, 1 + r % 12, 2000 + r % 5, 1, 20.0 * r, r, 1); });
+  const auto albedo = [&](int r) { return e.AlbedoAt(1 + r % 28, 1 + r % 12, 2000 + r % 5, 1, 20.0 * r, r, 1).value; };
+  for (int r = 1; r <= kRows; ++r) sequential[r] = albedo(r);
+  for_each_row(RowRange{1, kRows}, [&](int r) { parallel[r] = albedo(r); });
   EXPECT_EQ(parallel, sequential);
 }
 

@@ -87,11 +87,11 @@ TEST_F(LanduseTableTest, OneLineEntry) {
   // repeats the canopy resistance; LAI 3 between fixpoints 2 and 3 at 400 m.
   for (const auto& [day, month] : {std::pair{1, 1}, {14, 3}, {15, 7}, {31, 12}}) {
     SCOPED_TRACE(month);
-    EXPECT_DOUBLE_EQ(grass.AlbedoAt(log_, day, month, 2003, 1, 400, 1, 1), 0.2);
-    EXPECT_DOUBLE_EQ(grass.CanopyResistanceAt(log_, day, month, 2003, 1, 400, 1, 1), 70.0);
-    EXPECT_DOUBLE_EQ(grass.EvaporationResistanceAt(log_, day, month, 2003, 1, 400, 1, 1), 70.0);
+    EXPECT_DOUBLE_EQ(grass.AlbedoAt(day, month, 2003, 1, 400, 1, 1).value, 0.2);
+    EXPECT_DOUBLE_EQ(grass.CanopyResistanceAt(day, month, 2003, 1, 400, 1, 1).value, 70.0);
+    EXPECT_DOUBLE_EQ(grass.EvaporationResistanceAt(day, month, 2003, 1, 400, 1, 1).value, 70.0);
   }
-  EXPECT_DOUBLE_EQ(grass.LeafAreaIndexAt(log_, 15, 7, 2003, 1, 400, 1, 1), 3.0);
+  EXPECT_DOUBLE_EQ(grass.LeafAreaIndexAt(15, 7, 2003, 1, 400, 1, 1).value, 3.0);
   // Header: one entry with reset day 1 and write day 0.
   EXPECT_EQ((*table_)[0].GetCode(), 1);
   EXPECT_EQ((*table_)[0].GetJDVegetationResetForBalance(), 1);
@@ -135,11 +135,11 @@ TEST_F(LanduseTableTest, MinimalBlockTakesTheDefaults) {
   EXPECT_EQ(n_tillage, 0);
   for (const int day : {1, 100, 200, 366}) {
     SCOPED_TRACE(day);
-    EXPECT_DOUBLE_EQ(meadow.InterceptionResistanceAtJulianDay(log_, day, 1, 1, 1, 400), 20.0);
-    EXPECT_DOUBLE_EQ(meadow.EvaporationResistanceAtJulianDay(log_, day, 1, 1, 1, 400), 200.0);
-    EXPECT_DOUBLE_EQ(meadow.StemDiameterAtJulianDay(log_, day, 1, 1, 1, 400), 0.01);
-    EXPECT_DOUBLE_EQ(meadow.ResidueCoverAtJulianDay(log_, day, 1, 1, 1, 400), 0.01);
-    EXPECT_DOUBLE_EQ(meadow.NFactorAtJulianDay(log_, day), kNotGiven);
+    EXPECT_DOUBLE_EQ(meadow.InterceptionResistanceAtJulianDay(day, 1, 1, 1, 400).value, 20.0);
+    EXPECT_DOUBLE_EQ(meadow.EvaporationResistanceAtJulianDay(day, 1, 1, 1, 400).value, 200.0);
+    EXPECT_DOUBLE_EQ(meadow.StemDiameterAtJulianDay(day, 1, 1, 1, 400).value, 0.01);
+    EXPECT_DOUBLE_EQ(meadow.ResidueCoverAtJulianDay(day, 1, 1, 1, 400).value, 0.01);
+    EXPECT_DOUBLE_EQ(meadow.NFactorAtJulianDay(day).value, kNotGiven);
   }
   // The header takes 1 and 365 when no entry gives days of its own.
   EXPECT_EQ((*table_)[0].GetJDVegetationResetForBalance(), 1);
@@ -157,13 +157,13 @@ TEST_F(LanduseTableTest, BlockOverManyLinesEqualsOneLine) {
   EXPECT_EQ(many.GetCount(), 4);
   for (int day = 1; day <= 366; day += 5) {
     SCOPED_TRACE(day);
-    EXPECT_EQ(one.AlbedoAtJulianDay(log_, day, 1, 1, 1, 400), many.AlbedoAtJulianDay(log_, day, 1, 1, 1, 400));
-    EXPECT_EQ(one.LeafAreaIndexAtJulianDay(log_, day, 1, 1, 1, 400),
-              many.LeafAreaIndexAtJulianDay(log_, day, 1, 1, 1, 400));
+    EXPECT_EQ(one.AlbedoAtJulianDay(day, 1, 1, 1, 400).value, many.AlbedoAtJulianDay(day, 1, 1, 1, 400).value);
+    EXPECT_EQ(one.LeafAreaIndexAtJulianDay(day, 1, 1, 1, 400).value,
+              many.LeafAreaIndexAtJulianDay(day, 1, 1, 1, 400).value);
   }
   // Albedo 0.25 stands on day 250; the value between 120 and 250 is interpolated.
-  EXPECT_DOUBLE_EQ(many.AlbedoAtJulianDay(log_, 250, 1, 1, 1, 400), 0.25);
-  EXPECT_DOUBLE_EQ(many.AlbedoAtJulianDay(log_, 185, 1, 1, 1, 400), 0.225);
+  EXPECT_DOUBLE_EQ(many.AlbedoAtJulianDay(250, 1, 1, 1, 400).value, 0.25);
+  EXPECT_DOUBLE_EQ(many.AlbedoAtJulianDay(185, 1, 1, 1, 400).value, 0.225);
 }
 
 TEST_F(LanduseTableTest, BlockKeysAndFlags) {

@@ -192,7 +192,7 @@ TEST_F(LanduseUpdate, DynamicPhenologyNeedsTheTemperatureGrid) {
   MakeTable({{21, "DynamicPhenology_1", kDP1}});
   MakeLayers({1});
   Generate(1, 1, 2001);
-  EXPECT_EQ(CodeOf([&] { Update(24, 1, 1, 2001, 1440); }), kTemperatureGridCode);
+  EXPECT_EQ(CodeOf([&] { Update(24, 1, 1, 2001, 1440); }), kMissingGrid);
   EXPECT_TRUE(Logged("could not find grid with label \"temperature\". "));
 }
 
@@ -235,12 +235,30 @@ TEST_F(LanduseUpdate, CellsWhoseFixpointDaysLeaveTheYearFailAfterTheParallelPass
   EXPECT_TRUE(Logged("Coordinates: i=3, j=3"));
 }
 
+TEST_F(LanduseUpdate, TheFailureOfTheEarliestRowIsReportedAfterTheParallelPass) {
+  // The rows run in parallel; whichever thread meets its failure first, the report is the
+  // one of the earliest row. Cell (3, 3) fails in its root depth; a layer code that is no
+  // table index fails a cell of row 4, then one of row 2.
+  MakeTable({{21, "DynamicPhenology_1", kDP1 + " useInternalParameters = 01111100;"}});
+  MakeLayers({1});
+  AddTemperature(0);
+  Generate(15, 4, 2001);
+  Values("Pheno_start1")(3, 3) = 400;
+  codes_[0](4, 1) = 9;
+  EXPECT_EQ(CodeOf([&] { Run(106, 106); }), kFixpointDayRange);
+  EXPECT_TRUE(Logged("Coordinates: i=3, j=3"));
+  EXPECT_FALSE(Logged("the land-use index 9"));
+  codes_[0](2, 2) = 9;
+  EXPECT_EQ(CodeOf([&] { Run(107, 107); }), kLanduseCodeError);
+  EXPECT_TRUE(Logged("the land-use index 9 of land-use layer 1 in row 2, column 2"));
+}
+
 TEST_F(LanduseUpdate, ALayerCodeThatIsNoTableIndexStopsTheUpdate) {
   MakeTable({{11, "VariableDayCount", kLai + kTables}});
   MakeLayers({1});
   Generate(15, 4, 2001);
   codes_[0](4, 2) = 9;
-  EXPECT_EQ(CodeOf([&] { Run(106, 106); }), kLanduseIndexCode);
+  EXPECT_EQ(CodeOf([&] { Run(106, 106); }), kLanduseCodeError);
   EXPECT_TRUE(Logged("the land-use index 9 of land-use layer 1 in row 4, column 2"));
 }
 
