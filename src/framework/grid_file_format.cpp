@@ -137,7 +137,7 @@ void LogGeometryComparison(modelobject& object, const std::string& path, const G
     return text.size() > kShown ? text.substr(text.size() - kShown) : text;
   };
   std::string zone_file;
-  if (const grid_table* table = object.grids()) zone_file = (*table)[1].file_name.value_or("");
+  if (const grid_table* table = object.grids()) zone_file = table->zone_grid().file_name.value_or("");
   const GridGeometry& model = object.geometry();
   object.log() << last_characters(zone_file) << " " << last_characters(path) << "\n"
                << model.ncols << " " << header.ncols() << "\n"

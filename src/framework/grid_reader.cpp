@@ -36,7 +36,7 @@ struct OpenedGrid {
 GridView ZoneValuesOf(const modelobject& object) {
   const grid_table* table = object.grids();
   if (table == nullptr) return {};
-  return (*table)[1].values;
+  return table->zone_grid().values;
 }
 
 // --- opening, recognising, checking (the reading process) ---------------------------

@@ -132,7 +132,7 @@ void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<Tra
     const GridGeometry& g = geometry();
     const int relcell = FindGrid("RelCellArea", false);
     const ConstGridView weights = relcell > 0 ? ConstGridView(table[relcell].values) : ConstGridView();
-    const ConstGridView zone_grid = table[1].values;
+    const ConstGridView zone_grid = table.zone_grid().values;
     for (int i = 1; i <= n_tracers; ++i) {
       TracerSettingsRecord& s = tracers[static_cast<std::size_t>(i)];
       TracerRecord& t = TracerRecords[static_cast<std::size_t>(i)];
@@ -152,13 +152,10 @@ void teilmodellklasse::InitTracers(int& error_code, int n_tracers, std::span<Tra
       std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
       t.statistic->WriteHeader(quantity, section_, registry, capacity);
 
-      const int free_entry = table.FirstEntryWithoutIdentifier();
-      if (free_entry == 0 || free_entry + 1 > kLastGridIndex) {
-        log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
-                 "larger value "
-              << 1000 << "[end-entry]";
-        RaiseError(kNoFreeGridEntry);
-      }
+      // The storage grid and the flux grid take two consecutive entries.
+      const int free_entry = table.TakeFreeEntries(
+          2, {.taken_by = grid_table::TakenBy::kIdentifier}, log(),
+          "no free grid left. Please contact the author to set the number of available grids to a larger value 1000");
       const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
       t.grid_file = TracerFileName(s, section_, s.gridext);
       if (StorageGridsReadCode == 1) {

@@ -198,7 +198,7 @@ TEST_F(GridListsTest, SectionsFillTheGridTable) {
       "s.asc soil fillcode = 2 statfile = s.txt statcode = 2001 periodicity = 1 Y 1 persistent = 0 24\n"
       "lon2.asc longitude 0 outname = x.asc\n");
   EXPECT_EQ(lists_.grid_count(), 4);
-  EXPECT_EQ(table_[1].identifier, "[zone_grid]");
+  EXPECT_EQ(table_.zone_grid().identifier, "[zone_grid]");
   EXPECT_EQ(table_[2].file_name, "dem.asc");
   EXPECT_EQ(table_[2].identifier, "[elevation_model]");
   EXPECT_EQ(table_[5].file_name, "s.asc");
