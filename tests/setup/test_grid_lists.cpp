@@ -14,7 +14,7 @@
 #include "framework/modelobject.h"
 #include "framework/zonal_statistic.h"
 #include "setup/grid_list_statistics.h"
-#include "setup/zone_ranking.h"
+#include "framework/zone_ranking.h"
 #include "support/test_support.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
