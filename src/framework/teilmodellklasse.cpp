@@ -212,8 +212,10 @@ RankedZones teilmodellklasse::RankZones() {
   RankedZones ranked = RankZoneGrid(*this, entry.values, file, weights, {1, g.nrows}, messages);
   // Every process holds the same count, so all fail together.
   if (ranked.zone_count > kMaxSubbasins) {
-    if (rank() == 0) log() << "FATAL: too much subbasins (" << ranked.zone_count << ") in " << section_ << " (max. " << kMaxSubbasins
-          << "). Ende!" << "[end-entry]";
+    if (rank() == 0) {
+      log() << "FATAL: too much subbasins (" << ranked.zone_count << ") in " << section_ << " (max. " << kMaxSubbasins
+            << "). Ende!" << "[end-entry]";
+    }
     RaiseError(kTooManySubbasins);
   }
   // Record 0 of a sub-model's table carries zone code 1.
