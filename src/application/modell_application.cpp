@@ -119,14 +119,8 @@ void ModellApplication::init(int argc, char** argv, int position) {
 
   const OutputSettings& output = reader_->output_settings();
   for (std::size_t i = 0; i < output.meteo_names.size(); ++i) {
-    int free_entry = 0;
-    for (int e = 1; e <= kLastGridIndex && free_entry == 0; ++e) {
-      if (!grids_[e].identifier) free_entry = e;
-    }
-    if (free_entry == 0) {
-      log() << "FATAL: no more free grids in memory, (max. " << 1000 << ")!" << "[end-entry]";
-      RaiseError(kGridEntryError);
-    }
+    const int free_entry = grids_.TakeFreeEntries(1, {.taken_by = grid_table::TakenBy::kIdentifier}, log(),
+                                                  "no more free grids in memory, (max. 1000)!");
     const std::string& name = output.meteo_names[i];
     std::unique_ptr<MeteoInput> input =
         Guarded(log(), "while building the meteorological input " + name,

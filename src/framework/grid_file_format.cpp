@@ -141,7 +141,7 @@ void LogGeometryComparison(const RunContext& run, const std::string& path, const
     return text.size() > kShown ? text.substr(text.size() - kShown) : text;
   };
   std::string zone_file;
-  if (const grid_table* table = run.grids) zone_file = (*table)[1].file_name.value_or("");
+  if (const grid_table* table = run.grids) zone_file = table->zone_grid().file_name.value_or("");
   const GridGeometry& model = run.geometry;
   run.log() << last_characters(zone_file) << " " << last_characters(path) << "\n"
             << model.ncols << " " << header.ncols() << "\n"

@@ -36,7 +36,7 @@ struct OpenedGrid {
 GridView ZoneValuesOf(const RunContext& run) {
   const grid_table* table = run.grids;
   if (table == nullptr) return {};
-  return (*table)[1].values;
+  return table->zone_grid().values;
 }
 
 // --- opening, recognising, checking (the reading process) ---------------------------

@@ -1,7 +1,11 @@
 #include "framework/grid_table.h"
 
 #include <algorithm>
+#include <cassert>
+#include <string>
 
+#include "framework/diagnostics_log.h"
+#include "framework/error_code.h"
 #include "framework/zonal_statistic.h"
 
 namespace tolvo {
@@ -12,24 +16,30 @@ grid_entry::~grid_entry() = default;
 grid_entry::grid_entry(grid_entry&&) noexcept = default;
 grid_entry& grid_entry::operator=(grid_entry&&) noexcept = default;
 
-int grid_table::FirstFreeEntryFrom(int start) const {
-  int index = std::max(start, 1);
-  while (index <= kLastGridIndex && (*this)[index].file_name) ++index;
-  return index;
+int grid_table::TakeFreeEntries(int n, EntryBounds bounds, DiagnosticsLog& log, std::string_view message) const {
+  assert(n >= 1);
+  assert(UsedEntriesFormPrefix());
+  const bool by_file_name = bounds.taken_by == TakenBy::kFileName;
+  const auto free = [&](int i) { return by_file_name ? !(*this)[i].file_name : !(*this)[i].identifier; };
+  const int last = std::min(bounds.last, size() - 1);
+  int first = std::max(bounds.first, 1);
+  while (first + n - 1 <= last) {
+    int taken = first;
+    while (taken < first + n && free(taken)) ++taken;
+    if (taken == first + n) return first;
+    first = taken + 1;
+  }
+  log << "FATAL: " << std::string(message) << "[end-entry]";
+  RaiseError(kGridEntryError);
 }
 
-int grid_table::FirstFreeEntryUpTo(int last) const {
-  for (int i = 1; i <= std::min(last, size() - 1); ++i) {
-    if (!(*this)[i].file_name) return i;
+bool grid_table::UsedEntriesFormPrefix() const {
+  int i = 1;
+  while (i <= kLastGridIndex && (*this)[i].file_name) ++i;
+  for (; i <= kLastGridIndex; ++i) {
+    if ((*this)[i].file_name || (*this)[i].identifier) return false;
   }
-  return 0;
-}
-
-int grid_table::FirstEntryWithoutIdentifier() const {
-  for (int i = 1; i <= kLastGridIndex; ++i) {
-    if (!(*this)[i].identifier) return i;
-  }
-  return 0;
+  return true;
 }
 
 }  // namespace tolvo

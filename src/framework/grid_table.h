@@ -7,6 +7,12 @@
 // entries 1..999 and index 1000 is never registered, so at most 999 grids are held.
 // Entries are never moved: an index stays valid for the whole run.
 //
+// Used entries form an unbroken prefix: entries 1..k hold a grid (a file name and an
+// identifier), entries k+1..999 hold none. FindGrid relies on it, for it ends its scan at
+// the first entry without a file name. New entries are therefore only handed out by
+// TakeFreeEntries, which takes them right after the prefix; only the release of the
+// sub-models' tracer grids at the end of a run frees entries inside it.
+//
 // An entry refers to its owner's current values and stack (views; the owner keeps the
 // storage) and owns the accumulation matrices that its write code asks for. The write
 // code has four decimal digits: ones the output of the current values, tens sums or means
@@ -18,6 +24,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/matrix.h"
@@ -25,9 +32,12 @@
 
 namespace tolvo {
 
+class DiagnosticsLog;
 class zonalstatistic;
 
 inline constexpr int kGridTableSize = 1001;
+// Entry of the zone grid.
+inline constexpr int kZoneGridIndex = 1;
 // Highest index a grid can be registered or found at.
 inline constexpr int kLastGridIndex = 999;
 // Longest grid identifier.
@@ -124,16 +134,26 @@ class grid_table {
   const grid_entry& operator[](int index) const { return entries_[static_cast<std::size_t>(index)]; }
   static constexpr int size() { return kGridTableSize; }
 
-  // Searches for an entry a new grid can take. The set-up places its grids by file name,
-  // so there an entry is free when it has none; the sub-models register grids under an
-  // identifier, so there an entry is free when it has no identifier. The variants keep
-  // the bounds and the "none" answer their callers rely on.
-  // The first entry from `start` (at least 1) to 999 without a file name; 1000 when none.
-  int FirstFreeEntryFrom(int start) const;
-  // The first entry from 1 to `last` (at most 1000) without a file name; 0 when none.
-  int FirstFreeEntryUpTo(int last) const;
-  // The first entry from 1 to 999 without an identifier; 0 when none.
-  int FirstEntryWithoutIdentifier() const;
+  // The zone grid of the run.
+  grid_entry& zone_grid() { return entries_[kZoneGridIndex]; }
+  const grid_entry& zone_grid() const { return entries_[kZoneGridIndex]; }
+
+  // What marks an entry as taken: the set-up places its grids by file name, so there an
+  // entry is free when it has none; the sub-models register grids under an identifier,
+  // so there an entry is free when it has no identifier.
+  enum class TakenBy { kFileName, kIdentifier };
+  // Where a search for free entries runs: from `first` (at least 1) to `last` (at most
+  // 1000; 1000 itself can be handed out but never registered, see RegisterGrid).
+  struct EntryBounds {
+    TakenBy taken_by = TakenBy::kFileName;
+    int first = 1;
+    int last = kLastGridIndex;
+  };
+  // Hands out `n` (at least 1) consecutive free entries within `bounds` and returns the
+  // first of them: the entries right after the used prefix. When they do not fit, writes
+  // "FATAL: " + `message` to `log` and throws ErrorCode 12 (kGridEntryError). The entries
+  // stay free until their grids are registered there.
+  int TakeFreeEntries(int n, EntryBounds bounds, DiagnosticsLog& log, std::string_view message) const;
 
   // Table-wide fields set by the standard-grid reader and read by the netCDF writer.
   bool latitude_present = false;
@@ -142,6 +162,9 @@ class grid_table {
   int longitude_index = 0;
 
  private:
+  // Debug check of the prefix rule above.
+  bool UsedEntriesFormPrefix() const;
+
   std::vector<grid_entry> entries_;
 };
 

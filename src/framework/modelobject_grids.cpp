@@ -21,7 +21,7 @@ bool IdentifierIs(const grid_entry& entry, std::string_view identifier) {
 int modelobject::FindGrid(std::string_view identifier, bool keep_searching) {
   assert(grids() != nullptr);
   const grid_table& table = *grids();
-  if (IdentifierIs(table[1], identifier)) return 1;
+  if (IdentifierIs(table.zone_grid(), identifier)) return kZoneGridIndex;
   for (int i = 2; i <= kLastGridIndex; ++i) {
     const grid_entry& entry = table[i];
     // Without keep-searching the scan ends at the first entry without values (a stack,
@@ -94,6 +94,9 @@ void modelobject::RegisterGrid(int index, std::string_view file_name, GridView v
     RaiseError(kGridEntryError);
   }
   grid_entry& entry = (*grids())[index];
+  // An entry is registered when it is free or already holds this grid (a set-up list
+  // places a grid before its values are read); another grid's entry is never taken over.
+  assert(!entry.identifier || *entry.identifier == identifier);
   // A re-registration keeps the names the entry already has.
   if (!entry.file_name) entry.file_name = std::string(file_name);
   if (!entry.outname) {

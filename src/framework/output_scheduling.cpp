@@ -77,7 +77,7 @@ class OwnCells {
  public:
   OwnCells(const modelobject& object, bool distributed)
       : rank_(object.rank()), ncols_(object.geometry().ncols), nodata_(object.geometry().nodata_value) {
-    if (const grid_table* table = object.grids()) zone_ = (*table)[1].values;
+    if (const grid_table* table = object.grids()) zone_ = table->zone_grid().values;
     if (const DomainLayout* layout = object.domain_layout()) {
       ranges_ = layout->column_ranges;
       if (distributed) regions_ = layout->regions;

@@ -17,8 +17,6 @@
 namespace tolvo {
 namespace {
 
-constexpr int kLargestZoneId = 32767;
-constexpr int kMaxRankedZones = 16000;
 constexpr int kMaxSubbasins = 10000;
 
 // "%s%.3s%.5s.%.3s": path, tracer name, section name and extension, each cut.
@@ -145,7 +143,7 @@ void teilmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord
   const GridGeometry& g = geometry();
   const int relcell = FindGrid("RelCellArea", false);
   const ConstGridView weights = relcell > 0 ? ConstGridView(table[relcell].values) : ConstGridView();
-  const ConstGridView zone_grid = table[1].values;
+  const ConstGridView zone_grid = table.zone_grid().values;
   for (int i = 1; i <= n_tracers; ++i) {
     TracerSettingsRecord& s = tracers[static_cast<std::size_t>(i)];
     TracerRecord& t = TracerRecords[static_cast<std::size_t>(i)];
@@ -163,13 +161,10 @@ void teilmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord
     std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", i, s.name.c_str());
     t.statistic->WriteHeader(quantity, section_, registry, capacity);
 
-    const int free_entry = table.FirstEntryWithoutIdentifier();
-    if (free_entry == 0 || free_entry + 1 > kLastGridIndex) {
-      log() << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
-               "larger value "
-            << 1000 << "[end-entry]";
-      RaiseError(kGridEntryError);
-    }
+    // The storage grid and the flux grid take two consecutive entries.
+    const int free_entry = table.TakeFreeEntries(
+        2, {.taken_by = grid_table::TakenBy::kIdentifier}, log(),
+        "no free grid left. Please contact the author to set the number of available grids to a larger value 1000");
     const std::string storage_id = "concstor_tracer_" + std::to_string(i) + "_" + section_;
     t.grid_file = TracerFileName(s, section_, s.gridext);
     if (StorageGridsReadCode == 1) {
@@ -210,94 +205,29 @@ void teilmodellklasse::ReleaseTracers() {
 RankedZones teilmodellklasse::RankZones() {
   const int index = RequireGrid("zonegrid_soilmodel");
   const grid_entry& entry = (*grids())[index];
-  const ConstGridView values = entry.values;
   const std::string file = entry.file_name.value_or("zonegrid_soilmodel");
   const GridGeometry& g = geometry();
-  RankedZones ranked;
-  int status = 0;
-  if (rank() == 0) {
-    try {
-      log() << "ranking zones from " << file << " for " << section_ << "[end-entry]";
-      std::vector<int> first_index(kLargestZoneId + 1, -1);
-      std::vector<ZoneRecord> found{{0, 0, 1, 1, 0}};
-      const std::span<const ColumnRange> ranges = settings_->zones.column_ranges;
-      for (int r = 1; r <= g.nrows; ++r) {
-        const ColumnRange cols = static_cast<std::size_t>(r) < ranges.size() ? ranges[static_cast<std::size_t>(r)]
-                                                                             : ColumnRange{1, g.ncols};
-        for (int c = cols.first; c <= cols.last; ++c) {
-          const double v = values(r, c);
-          if (v == g.nodata_value) continue;
-          // The zone of a cell is its value truncated to a whole number, in both scans.
-          const double id_value = std::trunc(v);
-          if (id_value < 0 || id_value > kLargestZoneId) {
-            log() << "FATAL: wrong zone index in " << file << "!\n Zones have to range from 0 to " << kLargestZoneId
-                  << "!" << "[end-entry]";
-            RaiseError(kInvalidZoneCode);
-          }
-          const int id = static_cast<int>(id_value);
-          if (first_index[static_cast<std::size_t>(id)] >= 0) continue;
-          if (static_cast<int>(found.size()) > kMaxRankedZones) {
-            log() << "FATAL: too much zones in " << file << ", (max. " << kMaxRankedZones << "!)" << "[end-entry]";
-            RaiseError(kTooManyZones);
-          }
-          first_index[static_cast<std::size_t>(id)] = static_cast<int>(found.size());
-          found.push_back({0, 0, id_value, 0, 0});
-          ranked.largest_code = std::max(ranked.largest_code, id);
-        }
-      }
-      ranked.zone_count = static_cast<int>(found.size()) - 1;
-      // Zones in ascending code order; equal codes cannot occur.
-      std::stable_sort(found.begin() + 1, found.end(),
-                       [](const ZoneRecord& a, const ZoneRecord& b) { return a.zonenwert < b.zonenwert; });
-      ranked.code_index.assign(static_cast<std::size_t>(ranked.largest_code) + 1, 0);
-      for (int z = 1; z <= ranked.zone_count; ++z) {
-        ranked.code_index[static_cast<std::size_t>(found[static_cast<std::size_t>(z)].zonenwert)] = z;
-      }
-      const int relcell = FindGrid("RelCellArea", false);
-      const ConstGridView weights = relcell > 0 ? ConstGridView((*grids())[relcell].values) : ConstGridView();
-      for (int r = 1; r <= g.nrows; ++r) {
-        for (int c = 1; c <= g.ncols; ++c) {
-          const double v = values(r, c);
-          if (v == g.nodata_value) continue;
-          ZoneRecord& z = found[static_cast<std::size_t>(
-              ranked.code_index[static_cast<std::size_t>(static_cast<int>(std::trunc(v)))])];
-          const double w = weights.empty() ? 1.0 : weights(r, c);
-          z.sx += 1;
-          z.n += w;
-          z.RelCellSum += w;
-        }
-      }
-      double total = 0;
-      for (int z = 1; z <= ranked.zone_count; ++z) total += found[static_cast<std::size_t>(z)].n;
-      if (ranked.zone_count == 0 || total == 0) {
-        log() << "FATAL: all cells in " << file << " are NODATA!" << "[end-entry]";
-        RaiseError(kAllNodata);
-      }
-      for (int z = 1; z <= ranked.zone_count; ++z) {
-        found[static_cast<std::size_t>(z)].rel = found[static_cast<std::size_t>(z)].n / total;
-      }
-      found[0].rel = total * g.cellsize * g.cellsize / 1000000;
-      if (ranked.zone_count > kMaxSubbasins) {
-        log() << "FATAL: too much subbasins (" << ranked.zone_count << ") in " << section_ << " (max. "
-              << kMaxSubbasins << "). Ende!" << "[end-entry]";
-        RaiseError(kTooManyZones);
-      }
-      ranked.zones = std::move(found);
-    } catch (const ErrorCode& error) {
-      status = error.code;
+  const int relcell = FindGrid("RelCellArea", false);
+  const ConstGridView weights = relcell > 0 ? ConstGridView((*grids())[relcell].values) : ConstGridView();
+  const ZoneRankingMessages messages{
+      .ranking = "ranking zones from " + file + " for " + section_,
+      .invalid_code = "wrong zone index in " + file + "!\n Zones have to range from 0 to " +
+                      std::to_string(kLargestZoneCode) + "!",
+      .too_many_zones = "too much zones in " + file + ", (max. " + std::to_string(kMaxZones) + "!)",
+      .no_zone_cell = "all cells in " + file + " are NODATA!"};
+  // The sub-model's zones come from every row of its zone grid, whatever the column
+  // ranges of the run's zone grid.
+  RankedZones ranked = RankZoneGrid(*this, entry.values, file, weights, {1, g.nrows}, messages);
+  // Every process holds the same count, so all fail together.
+  if (ranked.zone_count > kMaxSubbasins) {
+    if (rank() == 0) {
+      log() << "FATAL: too much subbasins (" << ranked.zone_count << ") in " << section_ << " (max. " << kMaxSubbasins
+            << "). Ende!" << "[end-entry]";
     }
+    RaiseError(kTooManyZones);
   }
-  // Process 0's verdict reaches every process, so that none waits in a broadcast below.
-  MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  if (status != 0) RaiseError(status);
-  int counts[2] = {ranked.zone_count, ranked.largest_code};
-  MPI_Bcast(counts, 2, MPI_INT, 0, MPI_COMM_WORLD);
-  ranked.zone_count = counts[0];
-  ranked.largest_code = counts[1];
-  ranked.code_index.resize(static_cast<std::size_t>(ranked.largest_code) + 1);
-  ranked.zones.resize(static_cast<std::size_t>(ranked.zone_count) + 1);
-  MPI_Bcast(ranked.code_index.data(), ranked.largest_code + 1, MPI_INT, 0, MPI_COMM_WORLD);
-  MPI_Bcast(ranked.zones.data(), 5 * (ranked.zone_count + 1), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  // Record 0 of a sub-model's table carries zone code 1.
+  ranked.zones[0].zonenwert = 1;
   return ranked;
 }
 

@@ -21,19 +21,16 @@
 #include "framework/modelobject.h"
 #include "framework/solar_geometry.h"
 #include "framework/zonal_statistic.h"
+#include "framework/zone_ranking.h"
 
 namespace tolvo {
 
 struct TracerSettingsRecord;
 class StatisticsRegistry;
 
-// A zone table made by RankZones (owned).
-struct RankedZones {
-  int zone_count = 0;
-  int largest_code = 0;
-  std::vector<ZoneRecord> zones;  // entries 0..zone_count
-  std::vector<int> code_index;    // entries 0..largest_code
-};
+
+// A zone table made by RankZones (owned); its column ranges cover every row.
+using RankedZones = ZoneRanking;
 
 class teilmodellklasse : public modelobject {
  public:
@@ -69,8 +66,10 @@ class teilmodellklasse : public modelobject {
   static double WeightedMean(double a, double b, double c, double d) { return c + d == 0 ? 0 : (c * a + d * b) / (c + d); }
   static double RatioTerm(double a, double b, double c) { return b == c ? 0 : a * b / (b - c); }
 
-  // Ranks the zones of "zonegrid_soilmodel" (collective): process 0 ranks, the others
-  // receive the table. Fails with 3, 4 or 7 as the zone-grid ranking does.
+  // Ranks the zones of "zonegrid_soilmodel" over all its rows (collective): process 0
+  // ranks, the others receive the table. Fails on every process with 3, 4 or 7 as the
+  // zone-grid ranking does, with this object's texts, and with 4 for more than 10000
+  // zones.
   RankedZones RankZones();
 
   void DeleteModule() override;

@@ -173,7 +173,7 @@ std::string CompileSymbols(const std::string& source, DiagnosticsLog& log) {
   std::error_code no_throw;
   if (std::filesystem::is_directory(source, no_throw)) {
     log << "FATAL: error opening " << source << ": it is a directory, not a control file" << "[end-entry]";
-    RaiseError(kSymbolFileOpenError);
+    RaiseError(kControlFileOpenError);
   }
   FilePtr input(std::fopen(source.c_str(), "rt"));
   if (!input) {

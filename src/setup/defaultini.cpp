@@ -274,7 +274,7 @@ void defaultini::Stage7() {
   SetupState& s = *state_;
   grid_table& table = *grids();
   const GridGeometry& g = geometry();
-  const std::string zone_file = table[1].file_name.value_or("");
+  const std::string zone_file = table.zone_grid().file_name.value_or("");
   s.zones = RankZoneGrid(*this, s.zone_grid.view(), zone_file, {}, s.decomposition.own_rows);
   s.layout.column_ranges = s.zones.column_ranges;
   if (rank() == 0) {

@@ -15,9 +15,9 @@
 #include "framework/grid_distribution.h"
 #include "framework/model_settings.h"
 #include "framework/modelobject.h"
+#include "framework/zone_ranking.h"
 #include "setup/model_time_settings.h"
 #include "setup/spin_up.h"  // SpinUpSettings, HruRecord
-#include "setup/zone_ranking.h"
 
 namespace tolvo {
 

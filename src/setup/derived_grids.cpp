@@ -59,9 +59,11 @@ void WriteOnce(modelobject& reader, int position) {
   entry.ones = 0;
 }
 
-[[noreturn]] void NoFreePosition(modelobject& reader, const char* text, const char* end) {
-  reader.log() << "FATAL: " << text << " (at position " << kLastGridIndex + 1 << ")" << end << "[end-entry]";
-  RaiseError(kGridEntryError);
+// The first of `n` consecutive free entries (by file name, up to `last`); fails with 12
+// after a FATAL entry of `text`, the position and `end`.
+int TakeEntries(modelobject& reader, int n, int last, const char* text, const char* end) {
+  const std::string message = std::string(text) + " (at position " + std::to_string(kLastGridIndex + 1) + ")" + end;
+  return reader.grids()->TakeFreeEntries(n, {.last = last}, reader.log(), message);
 }
 
 // Collective: the largest of the processes' codes, so that a fault that one process finds
@@ -198,22 +200,26 @@ void DerivedGrids::MakeCellSizeGrids(modelobject& reader, int& grid_count) {
   const GridGeometry& g = reader.geometry();
   const double cs = g.cellsize;
   const double nodata = g.nodata_value;
-  int next = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex);
-  if (next == 0) NoFreePosition(reader, "no free grid found in memory", "");
+  // Grids that the lists do not give are made, in consecutive free entries.
+  const int found_x = reader.FindGrid("CellSizeX", false);
+  const int found_y = reader.FindGrid("CellSizeY", false);
+  const bool make_area = reader.rel_cell_area().empty();
+  const int n_made = (found_x == 0) + (found_y == 0) + make_area;
+  int next = TakeEntries(reader, std::max(n_made, 1), kLastGridIndex, "no free grid found in memory", "");
 
   const RowRange rows = reader.held_rows_or_none();
-  const std::string zone_file = FileNameAt(reader, 1);
-  if (const int found = reader.FindGrid("CellSizeX", false); found > 0) {
-    UseGiven(reader, cell_size_x_, found);
+  const std::string zone_file = FileNameAt(reader, kZoneGridIndex);
+  if (found_x > 0) {
+    UseGiven(reader, cell_size_x_, found_x);
   } else {
     MakeGrid(reader, cell_size_x_, next++, DerivedGridFileName(zone_file, ".$csx"), "CellSizeX", rows, grid_count);
   }
-  if (const int found = reader.FindGrid("CellSizeY", false); found > 0) {
-    UseGiven(reader, cell_size_y_, found);
+  if (found_y > 0) {
+    UseGiven(reader, cell_size_y_, found_y);
   } else {
     MakeGrid(reader, cell_size_y_, next++, DerivedGridFileName(zone_file, ".$csy"), "CellSizeY", rows, grid_count);
   }
-  if (reader.rel_cell_area().empty()) {
+  if (make_area) {
     MakeGrid(reader, rel_cell_area_, next++, DerivedGridFileName(zone_file, ".$rca"), "RelCellArea", rows,
              grid_count);
   } else {
@@ -223,7 +229,7 @@ void DerivedGrids::MakeCellSizeGrids(modelobject& reader, int& grid_count) {
   const bool x_given = cell_size_x_.given;
   const bool y_given = cell_size_y_.given;
   const bool r_given = rel_cell_area_.given;
-  const ConstGridView zone = EntryAt(reader, 1).values;
+  const ConstGridView zone = reader.grids()->zone_grid().values;
   const GridView xs = cell_size_x_.values;
   const GridView ys = cell_size_y_.values;
   const GridView ra = rel_cell_area_.values;
@@ -307,10 +313,9 @@ void DerivedGrids::MakeCoordinateGrids(modelobject& reader, int& grid_count) {
   const GridGeometry& g = reader.geometry();
   const double cs = g.cellsize;
   const double nodata = g.nodata_value;
-  const int first = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex);
-  if (first == 0) NoFreePosition(reader, "no free grid found in memory", "");
+  const int first = TakeEntries(reader, 2, kLastGridIndex, "no free grid found in memory", "");
   const RowRange rows = OwnRowsOrAll(reader);
-  const std::string zone_file = FileNameAt(reader, 1);
+  const std::string zone_file = FileNameAt(reader, kZoneGridIndex);
   MakeGrid(reader, coord_x_, first, DerivedGridFileName(zone_file, ".$cx"), "CoordX", rows, grid_count);
   MakeGrid(reader, coord_y_, first + 1, DerivedGridFileName(zone_file, ".$cy"), "CoordY", rows, grid_count);
 
@@ -341,7 +346,7 @@ void DerivedGrids::MakeCoordinateGrids(modelobject& reader, int& grid_count) {
         }
       }
     }
-    const ConstGridView zone = EntryAt(reader, 1).values;
+    const ConstGridView zone = reader.grids()->zone_grid().values;
     for (int r = 1; r <= g.nrows; ++r) {
       for (int c = 1; c <= g.ncols; ++c) {
         if (zone(r, c) == nodata) x(r, c) = y(r, c) = nodata;
@@ -368,13 +373,12 @@ void DerivedGrids::make_Slope_and_Aspect(modelobject& reader, int& grid_count) {
   const RowRange rows = reader.held_rows_or_none();
   const std::string dem_file = FileNameAt(reader, elevation_position_);
   if (slope_found == 0) {
-    const int position = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex + 1);
-    if (position == 0) NoFreePosition(reader, "no free grid found in memory", "");
+    // Up to 1000, the entry that no grid can hold: a full table fails at the registration.
+    const int position = TakeEntries(reader, 1, kLastGridIndex + 1, "no free grid found in memory", "");
     MakeGrid(reader, slope_angle_, position, DerivedGridFileName(dem_file, ".$sl"), "slope_angle", rows, grid_count);
   }
   if (aspect_found == 0) {
-    const int position = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex + 1);
-    if (position == 0) NoFreePosition(reader, "no free grid left", "\n");
+    const int position = TakeEntries(reader, 1, kLastGridIndex + 1, "no free grid left", "\n");
     MakeGrid(reader, slope_aspect_, position, DerivedGridFileName(dem_file, ".$ex"), "slope_aspect", rows,
              grid_count);
   }

@@ -360,12 +360,10 @@ DomainDecomposition BuildMpiRegions(modelobject& reader, const DecompositionInpu
 }
 
 int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decomposition) {
-  const int index = reader.grids()->FirstFreeEntryFrom(1);
-  if (index > kLastGridIndex) {
-    reader.log() << "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position " << index
-                 << ")" << "[end-entry]";
-    RaiseError(kGridEntryError);
-  }
+  const int index = reader.grids()->TakeFreeEntries(
+      3, {}, reader.log(),
+      "when trying to create MPI-Regions: no free grid found in memory (at position " +
+          std::to_string(kLastGridIndex + 1) + ")");
   const RowRange rows = decomposition.held_rows;
   const std::pair<const char*, Grid*> grids[] = {
       {"MPIRegions", &decomposition.regions}, {"MPIHelper", &decomposition.helper}, {"MPIHalo", &decomposition.halo}};

@@ -28,7 +28,7 @@ void GridListStatistics::InitGridStatistics(modelobject& reader, int grid_count,
   for (int position = 2; position <= last; ++position) {
     grid_entry& entry = table[position];
     if (entry.statfile.empty()) continue;
-    entry.zone_grid = table[1].values;
+    entry.zone_grid = table.zone_grid().values;
     entry.zone_index_map = ranking.code_index;
     if (ranking.zones.empty()) reader.MemoryError(1);
     entry.zone_records.assign(ranking.zones.size(), ZoneRecord{});

@@ -17,7 +17,7 @@
 
 #include "framework/date.h"
 #include "framework/statistics_registry.h"
-#include "setup/zone_ranking.h"
+#include "framework/zone_ranking.h"
 
 namespace tolvo {
 

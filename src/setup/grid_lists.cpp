@@ -148,9 +148,12 @@ bool ComputesCell(const RunContext& run, int r, int c) {
   return layout == nullptr || layout->regions.empty() || layout->regions(r, c) == run.rank;
 }
 
+std::string NoFreeGridEntryMessage() {
+  return "no free grid found in memory (an Position " + std::to_string(kLastGridIndex + 1) + ")\n";
+}
+
 [[noreturn]] void NoFreeGridEntry(modelobject& reader) {
-  reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
-               << "[end-entry]";
+  reader.log() << "FATAL: " << NoFreeGridEntryMessage() << "[end-entry]";
   RaiseError(kGridEntryError);
 }
 
@@ -179,7 +182,7 @@ void CopyOwnCells(const RunContext& run, ConstGridView from, GridView to) {
 
 void RenewLanduseLayerGrid(const RunContext& run, GridView layer, int layer_number, ConstGridView landuse,
                            const MultilayerLanduseTable& multilayer) {
-  const ConstGridView zone = (*run.grids)[1].values;
+  const ConstGridView zone = run.grids->zone_grid().values;
   const double nodata = run.geometry.nodata_value;
   const std::span<const MultilayerLanduseRecord> records = multilayer.entries();
   for_each_row(run.strip, [&run, &multilayer, records, zone, landuse, layer, layer_number, nodata](int r) {
@@ -241,7 +244,7 @@ void GridLists::ReadStandardGrids(modelobject& reader) {
     table[position].file_name = std::move(file_name);
     table[position].identifier = section;
   };
-  base_grid(1, "[zone_grid]");
+  base_grid(kZoneGridIndex, "[zone_grid]");
   base_grid(2, "[elevation_model]");
 
   reader.FindSection("[standard_grids]", true);
@@ -333,7 +336,7 @@ void GridLists::ReadStandardGridValue(modelobject& reader, int k) {
   if (entry.readcode < 1) {
     const RowRange rows = reader.held_rows_or_none();
     values = reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows);
-    const ConstGridView zone = (*reader.grids())[1].values;
+    const ConstGridView zone = reader.grids()->zone_grid().values;
     const double default_value = entry.defaultValue;
     const double nodata = geometry.nodata_value;
     const GridView target = values.view();
@@ -382,12 +385,11 @@ int GridLists::ReadVariableGrids(modelobject& reader, const std::string& control
   variable_grid_count_ = 0;
   first_variable_grid_ = 0;
   if (m > 0) {
-    const int first = reader.grids()->FirstFreeEntryFrom(1);
-    if (first > kLastGridIndex) NoFreeGridEntry(reader);
+    // The variable grids follow each other from the first free entry on.
+    const int first = reader.grids()->TakeFreeEntries(m, {}, reader.log(), NoFreeGridEntryMessage());
     first_variable_grid_ = first;
     variable_read_codes_.assign(static_cast<std::size_t>(m) + 1, 0);
     variable_values_.resize(static_cast<std::size_t>(m));
-    // The variable grids follow each other from the first free entry on.
     for (int f = 1; f <= m; ++f) ReadVariableGridLine(reader, f, first + f - 1);
   }
   variable_grid_count_ = m;
@@ -421,7 +423,6 @@ void GridLists::ReadVariableGridLine(modelobject& reader, int f, int position) {
   reader.ReadItem(read_code, "Readgrid for a variable grid ");
   variable_read_codes_[static_cast<std::size_t>(f)] = read_code;
 
-  if (position > kLastGridIndex || (*reader.grids())[position].file_name) NoFreeGridEntry(reader);
   const GridGeometry& geometry = reader.geometry();
   Grid& values = variable_values_[static_cast<std::size_t>(f - 1)];
   if (read_code == 1) {
@@ -435,7 +436,7 @@ void GridLists::ReadVariableGridLine(modelobject& reader, int f, int position) {
   } else {
     const RowRange rows = reader.held_rows_or_none();
     values = reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows);
-    const ConstGridView zone = (*reader.grids())[1].values;
+    const ConstGridView zone = reader.grids()->zone_grid().values;
     const double fill = *default_value;
     const double nodata = geometry.nodata_value;
     const GridView target = values.view();
@@ -517,7 +518,7 @@ void GridLists::ReRead(modelobject& reader, int position, StandardGrid& grid, co
     // The sub-models and the layer grids read land-use values as table indices.
     if (landuse_.landuse != nullptr) {
       check_landuse_Codes(reader, CodeGrid{grid.values.view(), entry.dated_periodic_name, *entry.identifier},
-                          (*reader.grids())[1].values, *landuse_.landuse, landuse_.multilayer);
+                          reader.grids()->zone_grid().values, *landuse_.landuse, landuse_.multilayer);
     }
     RenewLanduseLayers(reader, std::as_const(grid.values).view());
   }

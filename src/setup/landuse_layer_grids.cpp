@@ -19,7 +19,7 @@ namespace {
 class OwnZoneCells {
  public:
   explicit OwnZoneCells(const modelobject& reader)
-      : zone_((*reader.grids())[1].values), rank_(reader.rank()), nodata_(reader.geometry().nodata_value) {
+      : zone_(reader.grids()->zone_grid().values), rank_(reader.rank()), nodata_(reader.geometry().nodata_value) {
     if (const DomainLayout* layout = reader.domain_layout()) regions_ = layout->regions;
   }
   bool Contains(int r, int c) const {
@@ -56,12 +56,10 @@ void LanduseCodeLayers::MakeLanduseLayerGrids(modelobject& reader, const Multila
   const ConstGridView codes = grids[landuse].values;
   layers_[0] = grids[landuse].values;
 
-  const int first = grids.FirstFreeEntryUpTo(kLastGridIndex);
-  if (first == 0) {
-    reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
-                 << "[end-entry]";
-    RaiseError(kGridEntryError);
-  }
+  // The layer grids take consecutive free entries.
+  const int first = grids.TakeFreeEntries(std::max(n_layers, 1), {}, reader.log(),
+                                          "no free grid found in memory (at position " +
+                                              std::to_string(kLastGridIndex + 1) + ")\n");
 
   const GridGeometry& g = reader.geometry();
   const RowRange rows = reader.held_rows();

@@ -21,10 +21,12 @@ namespace {
 // A cell belongs to the zone when its zone value is above nodata (not NaN).
 bool InZone(double zone_value, double nodata) { return zone_value > nodata; }
 
-[[noreturn]] void NoFreeEntry(modelobject& reader, int position, bool line_end) {
-  reader.log() << "FATAL: no free grid found in memory (at position " << position << ")" << (line_end ? "\n" : "")
-               << "[end-entry]";
-  RaiseError(kGridEntryError);
+// The first of `n` consecutive free entries; fails with 12 after a FATAL entry that ends
+// with `end`.
+int TakeEntries(modelobject& reader, int n, const char* end) {
+  return reader.grids()->TakeFreeEntries(
+      n, {}, reader.log(),
+      "no free grid found in memory (at position " + std::to_string(kLastGridIndex + 1) + ")" + end);
 }
 
 // The region code of a region value: truncated toward zero; 0 for a value outside the
@@ -248,7 +250,7 @@ RegionTables RankRegionGrid(modelobject& reader, int index) {
   if (reader.rank() == 0) {
     const std::string file_name = table[index].file_name.value_or("");
     reader.log() << "ranking regions from " << file_name << " for " << reader.name() << "[end-entry]";
-    tables = RankOnProcess0(reader, table[1].values, table[index].values, file_name);
+    tables = RankOnProcess0(reader, table.zone_grid().values, table[index].values, file_name);
   }
 
   MPI_Barrier(MPI_COMM_WORLD);
@@ -301,8 +303,7 @@ void RegionGrids::MakeRegionWeightGrids(modelobject& reader, const std::function
 
   region_index_ = reader.FindGrid("regression_regions", true);
   if (region_index_ == 0) {
-    region_index_ = reader.grids()->FirstFreeEntryFrom(1);
-    if (region_index_ > kLastGridIndex) NoFreeEntry(reader, region_index_, true);
+    region_index_ = TakeEntries(reader, 1, "\n");
     MakeOneRegionGrid(reader, region_index_, count_registered_grid);
   }
   ReadTransitionDistance(reader);
@@ -320,10 +321,10 @@ void RegionGrids::MakeOneRegionGrid(modelobject& reader, int index,
                                     const std::function<void()>& count_registered_grid) {
   const GridGeometry& g = reader.geometry();
   const grid_table& table = *reader.grids();
-  const std::string file_name = RegionFileStem(table[1].file_name.value_or("")) + ".$r1";
+  const std::string file_name = RegionFileStem(table.zone_grid().file_name.value_or("")) + ".$r1";
   const RowRange held = reader.held_rows();
   made_regions_ = reader.matrix(held.first, held.last, 1, g.ncols, g.nrows);
-  const ConstGridView zone = table[1].values;
+  const ConstGridView zone = table.zone_grid().values;
   const GridView regions = made_regions_.view();
   for (int r = held.first; r <= held.last; ++r) {
     for (int c = 1; c <= g.ncols; ++c) {
@@ -363,12 +364,15 @@ void RegionGrids::RegisterWeightGrids(modelobject& reader, const std::string& re
   const RowRange held = reader.held_rows();
   const std::string stem = RegionFileStem(region_file);
   grids_.reserve(kGrids.size());
-  int index = 0;
+  const auto made_here = [&](const Made& made) {
+    return made.least_regions <= 1 || tables_.region_count >= made.least_regions;
+  };
+  const auto n_made = static_cast<int>(std::find_if_not(kGrids.begin(), kGrids.end(), made_here) - kGrids.begin());
+  // The grids take consecutive free entries, so no grid of the table is replaced.
+  int index = TakeEntries(reader, n_made, "") - 1;
   for (const Made& made : kGrids) {
-    if (tables_.region_count < made.least_regions && made.least_regions > 1) break;
-    // Each takes the next entry without a file name, so no grid of the table is replaced.
-    index = reader.grids()->FirstFreeEntryFrom(index + 1);
-    if (index > kLastGridIndex && indices_.empty()) NoFreeEntry(reader, index, false);
+    if (!made_here(made)) break;
+    ++index;
     Grid grid = reader.matrix(held.first, held.last, 1, g.ncols, g.nrows);
     reader.RegisterGrid(index, stem + made.suffix, grid.view(), {}, 0, made.identifier, 0, held.first, held.last);
     count_registered_grid();
@@ -383,7 +387,7 @@ void RegionGrids::MakeRegionWeights(modelobject& reader) {
   const GridGeometry& g = reader.geometry();
   const grid_table& table = *reader.grids();
   const auto grid = [&](std::size_t i) { return i < grids_.size() ? grids_[i].view() : GridView(); };
-  const RegionWeightGridViews views{table[1].values, table[region_index_].values, grid(0), grid(1), grid(2),
+  const RegionWeightGridViews views{table.zone_grid().values, table[region_index_].values, grid(0), grid(1), grid(2),
                                     grid(3), grid(4)};
   std::vector<ColumnRange> full_rows;
   std::span<const ColumnRange> ranges;

@@ -27,13 +27,10 @@ constexpr const char* kMadeUnitsFile = "All_HydrologicResponseUnits";
 constexpr const char* kMadeMastersFile = "Master_HydrologicResponseUnits";
 
 int TakeFreeEntry(modelobject& reader, int start, const char* what) {
-  const int index = reader.grids()->FirstFreeEntryFrom(start);
-  if (index > kLastGridIndex) {
-    reader.log() << "FATAL: when trying to create " << what << " grid: no free grid found in memory (max position "
-                 << kLastGridIndex + 1 << ")" << "[end-entry]";
-    RaiseError(kGridEntryError);
-  }
-  return index;
+  return reader.grids()->TakeFreeEntries(1, {.first = start}, reader.log(),
+                                         "when trying to create " + std::string(what) +
+                                             " grid: no free grid found in memory (max position " +
+                                             std::to_string(kLastGridIndex + 1) + ")");
 }
 
 // Calls f(r, c) for the cells of rows `rows` within each row's zone-column range, rows top
@@ -309,7 +306,7 @@ void HydrologicResponseUnits::ClassifyFromGrids(modelobject& reader, const std::
   count_registered_grid();
 
   const double nodata = g.nodata_value;
-  const ConstGridView zone = table[1].values;
+  const ConstGridView zone = table.zone_grid().values;
   const DomainLayout* layout = reader.domain_layout();
   const ConstGridView regions = layout != nullptr ? layout->regions : ConstGridView();
   const GridView units = units_.view();

@@ -80,7 +80,7 @@ std::optional<int> GridCount(double value) {
 GridGeometry ReadGridHeader(modelobject& reader) {
   IgnoreCtrlC();
   DiagnosticsLog& log = reader.log();
-  const grid_entry& zone = (*reader.grids())[1];
+  const grid_entry& zone = reader.grids()->zone_grid();
   const std::string path = PrefixPath(reader.input_directory(), zone.file_name.value_or(""));
   FilePtr file{std::fopen(path.c_str(), "rb")};
   if (!file) Fail(log, "FATAL: error opening ", path, kGridOpenError);

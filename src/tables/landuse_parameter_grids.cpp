@@ -89,6 +89,7 @@ void LanduseParameterGrids::generateMultiLayerParameterGrids(modelobject& reader
                  << "[end-entry]";
     RaiseError(kGridEntryError);
   }
+  // The set-up fails here, before any grid is made, when the table is full.
   FindFreeEntry(reader);
   albedo_ = (*reader.grids())[albedo_index].values;
   RequireRows(reader, albedo_, "albedo", reader.strip());
@@ -136,14 +137,10 @@ void LanduseParameterGrids::ScanTable(LanduseTable& table) {
   }
 }
 
-void LanduseParameterGrids::FindFreeEntry(modelobject& reader) {
-  if (const int free_entry = reader.grids()->FirstFreeEntryUpTo(kLastGridIndex); free_entry > 0) {
-    next_free_entry_ = free_entry;
-    return;
-  }
-  reader.log() << "FATAL: no free grid found in memory (at position " << kLastGridIndex + 1 << ")\n"
-               << "[end-entry]";
-  RaiseError(kGridEntryError);
+int LanduseParameterGrids::FindFreeEntry(modelobject& reader) {
+  return reader.grids()->TakeFreeEntries(1, {}, reader.log(),
+                                         "no free grid found in memory (at position " +
+                                             std::to_string(kLastGridIndex + 1) + ")\n");
 }
 
 LanduseParameterGrids::TableGrid LanduseParameterGrids::FindOrCreate(modelobject& reader,
@@ -157,7 +154,7 @@ LanduseParameterGrids::TableGrid LanduseParameterGrids::FindOrCreate(modelobject
   const GridGeometry& geometry = reader.geometry();
   Grid& grid = owned_grids_.emplace_back(reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows));
   if (fill != 0.0) grid.fill(fill);
-  const int index = next_free_entry_++;
+  const int index = FindFreeEntry(reader);
   reader.RegisterGrid(index, identifier, grid.view(), {}, 0, identifier, 0, rows.first, rows.last);
   ++created_grids_;
   return {grid.view(), {}, index, true};
@@ -221,7 +218,7 @@ void LanduseParameterGrids::MakeMovingMean(modelobject& reader) {
   Grid& grid = owned_grids_.emplace_back(reader.matrix(rows.first, rows.last, 1, geometry.ncols, geometry.nrows));
   movavg7_ = grid.view();
   movavg7_stack_ = make_stack();
-  movavg7_index_ = next_free_entry_++;
+  movavg7_index_ = FindFreeEntry(reader);
   reader.RegisterGrid(movavg7_index_, identifier, movavg7_, movavg7_stack_, kMovingMeanLevels, identifier,
                       grids[temperature_avg_index_].ones, rows.first, rows.last);
   ++created_grids_;
@@ -281,7 +278,7 @@ StackView LanduseParameterGrids::MakeFixpointDays(modelobject& reader, const Lan
     grids[found].stack = stack.view();
     grids[found].levels = max_count_;
   } else {
-    const int index = next_free_entry_++;
+    const int index = FindFreeEntry(reader);
     reader.RegisterGrid(index, identifier, {}, stack.view(), max_count_, identifier, 3, 1, geometry.nrows);
     ++created_grids_;
     if (k == 1) multiple_start_times_index_ = index;

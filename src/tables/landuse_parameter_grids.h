@@ -132,7 +132,8 @@ class LanduseParameterGrids {
 
   // Set-up steps.
   void ScanTable(LanduseTable& table);
-  void FindFreeEntry(modelobject& reader);
+  // The entry the next created grid takes; fails with 12 when the table is full.
+  int FindFreeEntry(modelobject& reader);
   TableGrid FindOrCreate(modelobject& reader, const std::string& identifier, double fill);
   void MakeSingleGrids(modelobject& reader);
   void MakeMovingMean(modelobject& reader);
@@ -184,7 +185,6 @@ class LanduseParameterGrids {
   ConstGridView temperature_;
   ConstGridView mean_theta_;
   int created_grids_ = 0;
-  int next_free_entry_ = 0;
   // Links of the land-use entries with dynamic phenology, element k = layer k.
   std::vector<ConstGridView> start_day_links_;
   std::vector<ConstGridView> forcing_sum_links_;

@@ -41,8 +41,8 @@ class GridReaderMpiTest : public ::testing::Test {
     object_.set_domain_layout(&bands_.layout());
     zone_ = Grid(1, kRows, kCols, kRows);
     zone_.fill(1);
-    table_[1].values = zone_.view();
-    table_[1].file_name = "zone.asc";
+    table_.zone_grid().values = zone_.view();
+    table_.zone_grid().file_name = "zone.asc";
     object_.set_grid_table(&table_);
 
     // Process 0 writes the files into its folder; every process learns its name.

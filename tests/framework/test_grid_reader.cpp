@@ -87,8 +87,8 @@ class GridReaderTest : public ::testing::Test {
     object_.set_strip({1, geometry.nrows});
     zone_ = Grid(1, geometry.nrows, geometry.ncols, geometry.nrows);
     zone_.fill(1.0);
-    table_[1].values = zone_.view();
-    table_[1].file_name = "zone.asc";
+    table_.zone_grid().values = zone_.view();
+    table_.zone_grid().file_name = "zone.asc";
     object_.set_grid_table(&table_);
   }
 
@@ -235,7 +235,7 @@ TEST_F(GridReaderTest, GeometryCheck) {
 
 TEST_F(GridReaderTest, GeometryEntryNamesBothFilesAndEveryValue) {
   const std::string zone_file = "/a/long/folder/name/for/the/zone/grid/zones.asc";
-  table_[1].file_name = zone_file;
+  table_.zone_grid().file_name = zone_file;
   const std::string path = Write("a_grid_file_with_a_rather_long_name.asc",
                                  AsciiGrid("ncols 4\nnrows 3\nxllcorner 1000.5\nyllcorner 2000.25\n"
                                            "cellsize 50\nnodata_value -9999\n",

@@ -164,7 +164,7 @@ TEST_F(GridTableTest, FreeGridEntryDropsOnlyWhatTheRegistrationCreated) {
 
 TEST_F(GridTableTest, ReRegistrationKeepsTheNames) {
   Register(3, "first", 0, "first.asc");
-  Register(3, "second", 10, "second.asc");
+  Register(3, "first", 10, "second.asc");
   const grid_entry& entry = (*table_)[3];
   EXPECT_EQ(entry.file_name, "first.asc");
   EXPECT_EQ(entry.identifier, "first");
@@ -172,29 +172,48 @@ TEST_F(GridTableTest, ReRegistrationKeepsTheNames) {
   EXPECT_EQ(entry.tens, 1);
 }
 
-// The searches for a free entry: by file name from a start (1000 when none), by file name
-// up to a bound that may reach the never-used index 1000 (0 when none), and by identifier.
-TEST_F(GridTableTest, FreeEntrySearchesKeepTheirBoundsAndAnswers) {
+// Entries are handed out right after the used prefix, n at a time, within the bounds of
+// the caller; when they do not fit, the caller's message is the FATAL entry and the code 12.
+TEST_F(GridTableTest, TakeFreeEntriesHandsOutConsecutiveEntriesAfterTheUsedOnes) {
   grid_table& table = *table_;
-  for (const int i : {1, 2, 3, 5}) table[i].file_name = "f.asc";
-  table[4].identifier = "named_only";
-  for (const int i : {1, 2}) table[i].identifier = "id";
-  EXPECT_EQ(table.FirstFreeEntryFrom(1), 4);
-  EXPECT_EQ(table.FirstFreeEntryFrom(-3), 4);
-  EXPECT_EQ(table.FirstFreeEntryFrom(5), 6);
-  EXPECT_EQ(table.FirstFreeEntryUpTo(3), 0);
-  EXPECT_EQ(table.FirstFreeEntryUpTo(4), 4);
-  EXPECT_EQ(table.FirstEntryWithoutIdentifier(), 3);
-
-  for (int i = 1; i <= kLastGridIndex; ++i) {
-    table[i].file_name.emplace(1, 'f');
-    table[i].identifier.emplace(2, 'i');
+  using Bounds = grid_table::EntryBounds;
+  constexpr auto kByIdentifier = grid_table::TakenBy::kIdentifier;
+  for (int i = 1; i <= 4; ++i) Register(i, std::to_string(i));
+  // A grid of the set-up lists placed by file name, not registered yet: taken for the
+  // set-up, still free for a sub-model's registration.
+  table[5].file_name = "placed.asc";
+  const struct {
+    int n;
+    Bounds bounds;
+    int first;
+  } fits[] = {{1, {}, 6},
+              {3, {}, 6},
+              {2, {.taken_by = kByIdentifier}, 5},
+              {1, {.first = 7}, 7},
+              {kLastGridIndex - 5, {}, 6},
+              {1, {.first = -2, .last = 6}, 6}};
+  for (const auto& c : fits) {
+    SCOPED_TRACE(testing::Message() << "n " << c.n << ", from " << c.bounds.first << " to " << c.bounds.last);
+    EXPECT_EQ(table.TakeFreeEntries(c.n, c.bounds, log_, "unused"), c.first);
   }
-  EXPECT_EQ(table.FirstFreeEntryFrom(1), kLastGridIndex + 1);
-  EXPECT_EQ(table.FirstFreeEntryUpTo(kLastGridIndex), 0);
-  EXPECT_EQ(table.FirstFreeEntryUpTo(kLastGridIndex + 1), kLastGridIndex + 1);
-  EXPECT_EQ(table.FirstFreeEntryUpTo(5000), kLastGridIndex + 1);
-  EXPECT_EQ(table.FirstEntryWithoutIdentifier(), 0);
+  EXPECT_FALSE(Logged("FATAL"));
+
+  const struct {
+    int n;
+    Bounds bounds;
+  } full[] = {{kLastGridIndex - 4, {}}, {2, {.last = 6}}, {1, {.last = 5}}, {1, {.first = kLastGridIndex + 1}}};
+  for (const auto& c : full) {
+    SCOPED_TRACE(testing::Message() << "n " << c.n << ", from " << c.bounds.first << " to " << c.bounds.last);
+    console_.str("");
+    EXPECT_EQ(CodeOf([&] { table.TakeFreeEntries(c.n, c.bounds, log_, "no free grid left (max. 1000)\n"); }),
+              kGridEntryError);
+    EXPECT_TRUE(Logged("no free grid left (max. 1000)\n")) << console_.str();
+  }
+
+  // Index 1000 only where the caller's bound reaches it.
+  for (int i = 5; i <= kLastGridIndex; ++i) Register(i, std::to_string(i));
+  EXPECT_EQ(table.TakeFreeEntries(1, {.last = kLastGridIndex + 1}, log_, "unused"), kLastGridIndex + 1);
+  EXPECT_EQ(CodeOf([&] { table.TakeFreeEntries(1, {}, log_, "full"); }), kGridEntryError);
 }
 
 }  // namespace

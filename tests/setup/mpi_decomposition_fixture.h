@@ -14,7 +14,7 @@
 #include "framework/grid_distribution.h"
 #include "framework/modelobject.h"
 #include "setup/domain_decomposition.h"
-#include "setup/zone_ranking.h"
+#include "framework/zone_ranking.h"
 #include "support/row_bands.h"
 #include "support/test_support.h"
 

@@ -77,7 +77,7 @@ TEST_F(SetupStages, TheExampleBasinPassesEveryStageInOrder) {
     const RowRange own = s.strip;
     for (int r = own.first; r <= own.last; ++r) {
       for (int c = 1; c <= 10; ++c) {
-        const double zone = grids[1].values(r, c);
+        const double zone = grids.zone_grid().values(r, c);
         if (zone == kNodata) continue;
         EXPECT_TRUE(grids[landuse].values(r, c) == 1 || grids[landuse].values(r, c) == 2);
         EXPECT_GE(grids[soils].values(r, c), 1);

@@ -192,7 +192,7 @@ TEST_F(DecompositionTest, GridsArePublishedAtTheFirstEntryWithoutAFileName) {
   DomainDecomposition d = BuildMpiRegions(reader_, {zone.view(), zone.view(), {}, dir_.file("MpiSpeedFactor.dat")});
   grid_table table;
   reader_.set_grid_table(&table);
-  table[1].file_name = "zones.asc";
+  table.zone_grid().file_name = "zones.asc";
   table[2].file_name = "dem.asc";
   EXPECT_EQ(RegisterDecompositionGrids(reader_, d), 3);
   EXPECT_EQ(reader_.FindGrid("MPIRegions", true), 3);

@@ -14,7 +14,7 @@
 #include "framework/modelobject.h"
 #include "framework/zonal_statistic.h"
 #include "setup/grid_list_statistics.h"
-#include "setup/zone_ranking.h"
+#include "framework/zone_ranking.h"
 #include "support/test_support.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
@@ -198,7 +198,7 @@ TEST_F(GridListsTest, SectionsFillTheGridTable) {
       "s.asc soil fillcode = 2 statfile = s.txt statcode = 2001 periodicity = 1 Y 1 persistent = 0 24\n"
       "lon2.asc longitude 0 outname = x.asc\n");
   EXPECT_EQ(lists_.grid_count(), 4);
-  EXPECT_EQ(table_[1].identifier, "[zone_grid]");
+  EXPECT_EQ(table_.zone_grid().identifier, "[zone_grid]");
   EXPECT_EQ(table_[2].file_name, "dem.asc");
   EXPECT_EQ(table_[2].identifier, "[elevation_model]");
   EXPECT_EQ(table_[5].file_name, "s.asc");

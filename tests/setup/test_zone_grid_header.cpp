@@ -31,7 +31,7 @@ class ZoneGridHeaderTest : public test::LogFixture {
   void SetUp() override {
     reader_.set_grid_table(&table_);
     reader_.set_directories(dir_.path().string() + "/", "");
-    table_[1].file_name = "zone.grd";
+    table_.zone_grid().file_name = "zone.grd";
   }
   int CodeOfRead() {
     try {

@@ -1,4 +1,4 @@
-#include "setup/zone_ranking.h"
+#include "framework/zone_ranking.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "setup/zone_ranking.h"
+#include "framework/zone_ranking.h"
 
 #include <mpi.h>
 
@@ -33,11 +33,10 @@ class ColumnRangeType {
 bool IsZoneCell(double v, double nodata) { return v != nodata; }
 
 // The code of a zone value (truncated toward zero) after checking its range.
-int ZoneCode(const modelobject& reader, double v, std::string_view zone_file_name) {
+int ZoneCode(const modelobject& reader, double v, const ZoneRankingMessages& messages) {
   const double code = std::trunc(v);
   if (!(code >= 0 && code <= kLargestZoneCode)) {
-    reader.log() << "FATAL: invalid zone code in " << std::string(zone_file_name)
-                 << "!\n (codes has to be between 0 and " << kLargestZoneCode << ")!" << "[end-entry]";
+    reader.log() << "FATAL: " << messages.invalid_code << "[end-entry]";
     RaiseError(kInvalidZoneCode);
   }
   return static_cast<int>(code);
@@ -45,7 +44,8 @@ int ZoneCode(const modelobject& reader, double v, std::string_view zone_file_nam
 
 // Process 0: codes, indices, column ranges and the zone records with their first value,
 // ordered by code.
-void CollectZones(modelobject& reader, ConstGridView zone, std::string_view zone_file_name, ZoneRanking& ranking) {
+void CollectZones(modelobject& reader, ConstGridView zone, const ZoneRankingMessages& messages,
+                  ZoneRanking& ranking) {
   const GridGeometry& g = reader.geometry();
   std::vector<int> code_index(kLargestZoneCode + 1, 0);
   std::vector<ZoneRecord> records(kMaxZones + 1);
@@ -57,11 +57,10 @@ void CollectZones(modelobject& reader, ConstGridView zone, std::string_view zone
       if (!IsZoneCell(v, g.nodata_value)) continue;
       if (range.first == 0) range.first = c;
       range.last = c;
-      const int code = ZoneCode(reader, v, zone_file_name);
+      const int code = ZoneCode(reader, v, messages);
       if (code_index[code] != 0) continue;
       if (n + 1 > kMaxZones) {
-        reader.log() << "FATAL: too much zones in " << std::string(zone_file_name) << ", (max. " << kMaxZones
-                     << ")!" << "[end-entry]";
+        reader.log() << "FATAL: " << messages.too_many_zones << "[end-entry]";
         RaiseError(kTooManyZones);
       }
       code_index[code] = ++n;
@@ -78,16 +77,22 @@ void CollectZones(modelobject& reader, ConstGridView zone, std::string_view zone
   ranking.code_index.assign(code_index.begin(), code_index.begin() + ranking.largest_code + 1);
 }
 
-// Process 0: cell counts, weight sums and area shares.
+// Process 0: cell counts, weight sums and area shares, over the cells CollectZones ranked.
 void SumZones(modelobject& reader, ConstGridView zone, std::string_view zone_file_name, ConstGridView weights,
-              ZoneRanking& ranking) {
+              const ZoneRankingMessages& messages, ZoneRanking& ranking) {
   const GridGeometry& g = reader.geometry();
   for (int r = 1; r <= g.nrows; ++r) {
-    const ColumnRange range = ranking.column_ranges[r];
-    for (int c = std::max(range.first, 1); c <= range.last; ++c) {
+    for (int c = 1; c <= g.ncols; ++c) {
       const double v = zone(r, c);
       if (!IsZoneCell(v, g.nodata_value)) continue;
-      ZoneRecord& record = ranking.zones[ranking.code_index[static_cast<int>(v)]];
+      const double code = std::trunc(v);
+      const int index = code >= 0 && code <= ranking.largest_code ? ranking.code_index[static_cast<int>(code)] : 0;
+      if (index == 0) {
+        reader.log() << "FATAL: zone value " << v << " in " << std::string(zone_file_name) << " at row " << r
+                     << ", column " << c << " belongs to no ranked zone!" << "[end-entry]";
+        RaiseError(kInvalidZoneCode);
+      }
+      ZoneRecord& record = ranking.zones[index];
       const double weight = weights.empty() ? 1.0 : weights(r, c);
       record.sx += 1;
       record.n += weight;
@@ -97,8 +102,7 @@ void SumZones(modelobject& reader, ConstGridView zone, std::string_view zone_fil
   double sum = 0;
   for (int k = 1; k <= ranking.zone_count; ++k) sum += ranking.zones[k].n;
   if (ranking.zone_count == 0 || sum == 0) {
-    reader.log() << "FATAL: all cells in the zone grid " << std::string(zone_file_name) << " are NODATA!"
-                 << "[end-entry]";
+    reader.log() << "FATAL: " << messages.no_zone_cell << "[end-entry]";
     RaiseError(kAllNodata);
   }
   for (int k = 1; k <= ranking.zone_count; ++k) ranking.zones[k].rel = ranking.zones[k].n / sum;
@@ -106,7 +110,7 @@ void SumZones(modelobject& reader, ConstGridView zone, std::string_view zone_fil
 }
 
 // Every process: the tables of process 0, in one message each.
-void BroadcastRanking(modelobject& reader, ZoneRanking& ranking) {
+void BroadcastRanking(const modelobject& reader, ZoneRanking& ranking) {
   MPI_Bcast(&ranking.zone_count, 1, MPI_INT, 0, MPI_COMM_WORLD);
   MPI_Bcast(&ranking.largest_code, 1, MPI_INT, 0, MPI_COMM_WORLD);
   if (reader.rank() != 0) {
@@ -126,16 +130,22 @@ void BroadcastRanking(modelobject& reader, ZoneRanking& ranking) {
 }  // namespace
 
 ZoneRanking RankZoneGrid(modelobject& reader, ConstGridView zone, std::string_view zone_file_name,
-                         ConstGridView weights, RowRange own_rows) {
+                         ConstGridView weights, RowRange own_rows, const ZoneRankingMessages& messages) {
   ZoneRanking ranking;
   try {
     ranking.column_ranges.assign(static_cast<std::size_t>(reader.geometry().nrows) + 1, ColumnRange{});
+    int status = 0;
     if (reader.rank() == 0) {
-      reader.log() << "ranking zones from " << std::string(zone_file_name) << " for " << reader.name()
-                   << "[end-entry]";
-      CollectZones(reader, zone, zone_file_name, ranking);
-      SumZones(reader, zone, zone_file_name, weights, ranking);
+      reader.log() << messages.ranking << "[end-entry]";
+      try {
+        CollectZones(reader, zone, messages, ranking);
+        SumZones(reader, zone, zone_file_name, weights, messages, ranking);
+      } catch (const ErrorCode& error) {
+        status = error.code;
+      }
     }
+    if (reader.process_count() > 1) MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
+    if (status != 0) RaiseError(status);
     if (reader.process_count() > 1) BroadcastRanking(reader, ranking);
   } catch (const std::bad_alloc&) {
     reader.MemoryError(1);
@@ -146,6 +156,18 @@ ZoneRanking RankZoneGrid(modelobject& reader, ConstGridView zone, std::string_vi
     }
   }
   return ranking;
+}
+
+ZoneRanking RankZoneGrid(modelobject& reader, ConstGridView zone, std::string_view zone_file_name,
+                         ConstGridView weights, RowRange own_rows) {
+  const std::string file(zone_file_name);
+  const ZoneRankingMessages messages{
+      .ranking = "ranking zones from " + file + " for " + reader.name(),
+      .invalid_code = "invalid zone code in " + file + "!\n (codes has to be between 0 and " +
+                      std::to_string(kLargestZoneCode) + ")!",
+      .too_many_zones = "too much zones in " + file + ", (max. " + std::to_string(kMaxZones) + ")!",
+      .no_zone_cell = "all cells in the zone grid " + file + " are NODATA!"};
+  return RankZoneGrid(reader, zone, zone_file_name, weights, own_rows, messages);
 }
 
 }  // namespace tolvo
