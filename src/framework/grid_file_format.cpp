@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include <sys/stat.h>
+
 #include "framework/diagnostics_log.h"
 #include "framework/grid_table.h"
 
@@ -133,6 +135,25 @@ std::size_t AsciiScanner::Numbers(std::span<double> values) {
 std::string PrefixPath(std::string_view directory, std::string_view name) {
   if (directory.empty() || name.starts_with('/') || name.starts_with('~')) return std::string(name);
   return std::string(directory) + std::string(name);
+}
+
+RequiredFileBytes RequiredAsciiBytes(double count) { return {std::max(2 * count - 1, 0.0), false}; }
+
+RequiredFileBytes RequiredBinaryBytes(double count, std::size_t value_bytes) {
+  return {(kGridHeaderCount + count) * static_cast<double>(value_bytes), true};
+}
+
+std::optional<long long> RegularFileBytes(std::FILE* file) {
+  struct stat status {};
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return static_cast<long long>(status.st_size);
+}
+
+std::string FileSizeMismatch(const std::string& declared, RequiredFileBytes need, long long file_bytes) {
+  char bytes[64];
+  std::snprintf(bytes, sizeof bytes, "%.0f", need.bytes);
+  return "the header declares " + declared + ", which take" + (need.exact ? " exactly " : " at least ") +
+         bytes + " bytes, but the file has " + std::to_string(file_bytes) + " bytes";
 }
 
 void LogGeometryComparison(const RunContext& run, const std::string& path, const GridFileHeader& header) {

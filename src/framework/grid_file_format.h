@@ -14,8 +14,10 @@
 // therefore is exactly -9999 in every binary file.
 
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string>
@@ -89,6 +91,41 @@ constexpr long long StackRowOffset(int row, int ncols, int numlevels, std::size_
   return (kGridHeaderCount + (static_cast<long long>(row) - 1) * ncols * (static_cast<long long>(numlevels) + 1)) *
          static_cast<long long>(value_bytes);
 }
+
+// Largest magnitude of a usable grid value: the largest binary32 number, since every grid
+// may be written to a float grid file, where a larger value would become an infinity.
+inline constexpr double kLargestGridValue = std::numeric_limits<float>::max();
+
+// Whether a value read from a grid or stack file can be used: a finite number of
+// magnitude at most kLargestGridValue, or the file's own nodata value. NaN never is.
+inline bool UsableFileValue(double value, double file_nodata) {
+  return std::fabs(value) <= kLargestGridValue || value == file_nodata;
+}
+
+// The size a file must have to hold `count` numbers after its header: an ASCII file at
+// least two bytes a number (a digit and a separator; none after the last), a binary file
+// exactly its twelve header numbers and `count` numbers of `value_bytes` bytes. `count`
+// is a double so that no product of header sizes overflows; the sizes compared stay far
+// below 2^53 bytes, where doubles count exactly.
+struct RequiredFileBytes {
+  double bytes;
+  bool exact;
+  bool HeldBy(long long file_bytes) const {
+    const auto have = static_cast<double>(file_bytes);
+    return exact ? have == bytes : have >= bytes;
+  }
+};
+RequiredFileBytes RequiredAsciiBytes(double count);
+RequiredFileBytes RequiredBinaryBytes(double count, std::size_t value_bytes);
+
+// The size of an open file when it is a regular file; nothing for pipes and devices,
+// whose size says nothing about what can be read from them.
+std::optional<long long> RegularFileBytes(std::FILE* file);
+
+// The text that refuses a file too small (or, binary, of another size) for what its header
+// declares: "the header declares <what>, which take at least (exactly) <n> bytes, but the
+// file has <m> bytes".
+std::string FileSizeMismatch(const std::string& declared, RequiredFileBytes need, long long file_bytes);
 
 // Reads the white-space separated words and numbers of an ASCII grid or stack from an
 // open file, through a large buffer and without formatted stream I/O. Numbers are read

@@ -6,6 +6,7 @@
 #include <array>
 #include <cassert>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <thread>
@@ -31,6 +32,126 @@ struct OpenedGrid {
   GridFileFormat format = GridFileFormat::Ascii;
   bool parallel = false;  // every process reads its own rows
 };
+
+// Runs a step of the reading process and gives every process of a shared read its
+// outcome: a failure on process 0 is raised with the same code on every process, so that
+// none is left waiting in a collective call that process 0 no longer makes.
+template <typename Step>
+void OnReaderAgreed(bool reader, bool local, Step&& step) {
+  if (local) {
+    step();
+    return;
+  }
+  int status = 0;
+  if (reader) {
+    try {
+      step();
+    } catch (const ErrorCode& error) {
+      status = error.code;
+    }
+  }
+  MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if (status != 0) RaiseError(status);
+}
+
+// Runs a step on every process of a shared read; a failure on any process is raised on
+// all of them. Process 0, which alone writes the log, names the process that failed when
+// the failure was not its own.
+template <typename Step>
+void OnEveryProcessAgreed(DiagnosticsLog& log, const std::string& path, bool local, Step&& step) {
+  if (local) {
+    step();
+    return;
+  }
+  int rank = 0;
+  MPI_Comm_rank(MPI_COMM_WORLD, &rank);
+  struct {
+    int code;
+    int rank;
+  } mine{0, rank}, worst{0, 0};
+  try {
+    step();
+  } catch (const ErrorCode& error) {
+    mine.code = error.code;
+  }
+  MPI_Allreduce(&mine, &worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD);
+  if (worst.code == 0) return;
+  if (mine.code == 0) {
+    log << "FATAL: error reading grid " << path << ": process " << worst.rank << " failed with code " << worst.code
+        << "[end-entry]";
+  }
+  RaiseError(worst.code);
+}
+
+// A matrix for rows of the grid read from `path`. Failing, it names the grid and the
+// bytes it asked for, and raises the memory error.
+Grid AllocateGridRows(const GridInput& input, RowRange rows, const std::string& path) {
+  const GridGeometry& model = input.run.geometry;
+  try {
+    return Grid(rows.first, rows.last, model.ncols, model.nrows);
+  } catch (const MatrixAllocationFailure&) {
+    const double bytes = static_cast<double>(std::max(rows.count(), 0)) * (static_cast<double>(model.ncols) + 1) *
+                         static_cast<double>(sizeof(double));
+    char text[64];
+    std::snprintf(text, sizeof text, "%.0f", bytes);
+    input.run.log() << "FATAL: memory allocation error in " << input.reader_name << " (" << text
+                    << " bytes asked for rows " << rows.first << " to " << rows.last << " of " << model.ncols
+                    << " columns of grid " << path << ")" << "[end-entry]";
+    RaiseError(kMemoryErrorCode);
+  }
+}
+
+// --- values that no grid may hold ------------------------------------------------------
+
+struct UnusableCell {
+  int row;
+  int col;
+  double value;
+};
+
+// The first cell of the rows, in row order, whose value is neither a usable number nor
+// the file's nodata value.
+std::optional<UnusableCell> FirstUnusableCell(ConstGridView grid, RowRange rows, double file_nodata) {
+  for (int r = rows.first; r <= rows.last; ++r) {
+    const std::span<const double> row = grid.row(r);
+    for (int c = 1; c <= grid.ncols(); ++c) {
+      const double value = row[static_cast<std::size_t>(c)];
+      if (!UsableFileValue(value, file_nodata)) return UnusableCell{r, c, value};
+    }
+  }
+  return std::nullopt;
+}
+
+[[noreturn]] void UnusableValueError(DiagnosticsLog& log, const std::string& path, const UnusableCell& cell,
+                                     double file_nodata) {
+  log << "FATAL: error reading grid " << path << " in row " << cell.row << ", col " << cell.col << ": " << cell.value
+      << " is no usable value (expected a finite number of magnitude at most " << kLargestGridValue
+      << ", or the nodata value " << file_nodata << " of the file)" << "[end-entry]";
+  RaiseError(kGridReadError);
+}
+
+// After a parallel read every process checks the rows it read; all of them fail with the
+// first unusable cell of the grid, whichever process read it.
+void CheckValuesParallel(const RunContext& run, const std::string& path, ConstGridView grid, RowRange rows,
+                         double file_nodata) {
+  const int ncols = grid.ncols();
+  const std::optional<UnusableCell> cell = FirstUnusableCell(grid, rows, file_nodata);
+  long long mine = LLONG_MAX;
+  double value = 0;
+  if (cell) {
+    mine = (static_cast<long long>(cell->row) - 1) * ncols + (cell->col - 1);
+    value = cell->value;
+  }
+  long long first = LLONG_MAX;
+  MPI_Allreduce(&mine, &first, 1, MPI_LONG_LONG, MPI_MIN, MPI_COMM_WORLD);
+  if (first == LLONG_MAX) return;
+  const int holder = mine == first ? run.rank : -1;
+  int source = 0;
+  MPI_Allreduce(&holder, &source, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  MPI_Bcast(&value, 1, MPI_DOUBLE, source, MPI_COMM_WORLD);
+  UnusableValueError(run.log(), path,
+                     {static_cast<int>(first / ncols) + 1, static_cast<int>(first % ncols) + 1, value}, file_nodata);
+}
 
 // The values of the zone grid (grid-table entry 1), which mark the model domain.
 GridView ZoneValuesOf(const RunContext& run) {
@@ -135,6 +256,27 @@ void CloseChecked(DiagnosticsLog& log, FilePtr& file, const std::string& path) {
   RaiseError(kGridGeometryError);
 }
 
+// A header that declares more cells than the file can hold is refused before memory is
+// taken for them: a damaged or foreign header must not make the run ask for gigabytes.
+void CheckFileSize(const RunContext& run, const OpenedGrid& opened) {
+  const bool ascii = opened.format == GridFileFormat::Ascii;
+  if (!ascii && opened.format != GridFileFormat::DoubleBinary && opened.format != GridFileFormat::FloatBinary) return;
+  const std::optional<long long> file_bytes = RegularFileBytes(opened.file.get());
+  if (!file_bytes) return;
+  const GridGeometry& model = run.geometry;
+  const double cells = static_cast<double>(model.ncols) * static_cast<double>(model.nrows);
+  const RequiredFileBytes need = ascii ? RequiredAsciiBytes(cells) : RequiredBinaryBytes(cells, BinaryValueBytes(opened.format));
+  if (need.HeldBy(*file_bytes)) return;
+  const std::string declared = std::to_string(model.ncols) + " x " + std::to_string(model.nrows) + " cells" +
+                               (ascii ? std::string(" as ASCII numbers")
+                                      : opened.format == GridFileFormat::FloatBinary ? std::string(" of 4 bytes")
+                                                                                      : std::string(" of 8 bytes"));
+  // A binary grid that is too short is refused with the entry of a short row.
+  run.log() << (ascii ? "FATAL: error reading ascii grid " : "FATAL: error reading double grid ") << opened.path
+            << ": " << FileSizeMismatch(declared, need, *file_bytes) << "[end-entry]";
+  RaiseError(kGridReadError);
+}
+
 // Steps of process 0 before anything is shared: open, recognise, read and check the header.
 OpenedGrid OpenAndCheck(const GridInput& input, std::string_view name, const GridReadOptions& options) {
   GridFileHeader& header = input.header;
@@ -151,6 +293,7 @@ OpenedGrid OpenAndCheck(const GridInput& input, std::string_view name, const Gri
   }
   ReadHeader(input.run.log(), opened.file.get(), opened.format, opened.path, input.run.geometry, header);
   if (!GeometryMatches(header, input.run.geometry)) GeometryError(input, opened.file, opened.path, header);
+  CheckFileSize(input.run, opened);
   if (angle != std::string_view::npos) opened.path = std::string(name);
   const bool binary = opened.format == GridFileFormat::DoubleBinary || opened.format == GridFileFormat::FloatBinary;
   opened.parallel = binary && options.fill_mode == kNoFill && !options.whole_on_process0 && !options.local;
@@ -398,43 +541,54 @@ void CopyRows(ConstGridView from, GridView to, RowRange rows) {
   for (int r = rows.first; r <= rows.last; ++r) std::ranges::copy(from.row(r), to.row(r).begin());
 }
 
-void PrepareTarget(const RunContext& run, Grid& target, RowRange rows, const std::string& path,
+void PrepareTarget(const GridInput& input, Grid& target, RowRange rows, const std::string& path,
                    const GridReadOptions& options) {
-  const GridGeometry& model = run.geometry;
+  const GridGeometry& model = input.run.geometry;
   if (options.allocate) {
-    target = AllocateGrid(run.log(), rows.first, rows.last, model.ncols, model.nrows);
+    target = AllocateGridRows(input, rows, path);
     target.fill(model.nodata_value);
   } else if (target.empty()) {
-    run.log() << "FATAL: error reading grid " << path << " no memory allocated (pointer given to function is NULL)"
-              << "[end-entry]";
+    input.run.log() << "FATAL: error reading grid " << path
+                    << " no memory allocated (pointer given to function is NULL)" << "[end-entry]";
     RaiseError(kGridReadError);
   }
 }
 
-// The whole read on the reading process: the grid is read into the target when the target
-// holds every row, else into a work matrix whose rows then go into the target. A target
-// that the call did not allocate is never replaced, since the caller may have published it
-// in the grid table.
-void ReadWholeOnReader(const RunContext& run, OpenedGrid& opened, Grid& target, double file_nodata,
-                       const GridReadOptions& options) {
+// The whole read on the reading process, up to the filling of holes: the grid is read
+// into the target when the target holds every row, else into `work`. A target that the
+// call did not allocate is never replaced, since the caller may have published it in the
+// grid table.
+Grid& ReadWholeOnReader(const GridInput& input, OpenedGrid& opened, Grid& target, Grid& work, double file_nodata,
+                        const GridReadOptions& options) {
+  const RunContext& run = input.run;
   const GridGeometry& model = run.geometry;
   const RowRange all{1, model.nrows};
-  Grid work;
   const bool into_target = Covers(target, all, model.ncols);
   if (!into_target) {
-    work = AllocateGrid(run.log(), all.first, all.last, model.ncols, model.nrows);
+    work = AllocateGridRows(input, all, opened.path);
     work.fill(model.nodata_value);
   }
   Grid& whole = into_target ? target : work;
   ReadWhole(run, opened, whole.view());
   CloseChecked(run.log(), opened.file, opened.path);
+  if (opened.format != GridFileFormat::Gif && opened.format != GridFileFormat::NetCdf) {
+    if (const std::optional<UnusableCell> cell = FirstUnusableCell(std::as_const(whole).view(), all, file_nodata)) {
+      UnusableValueError(run.log(), opened.path, *cell, file_nodata);
+    }
+  }
   if (options.fill_mode == kFillFromNeighbours || options.fill_mode == kFillWithDefault) {
     FillHoles(run, opened.path, whole, file_nodata, options);
   }
-  if (!options.local) ScatterGrid(run, whole.view());
+  return whole;
+}
 
+// After the whole read: every other process receives its rows, and the reading process
+// keeps what the options ask for.
+void DistributeWhole(const RunContext& run, Grid& whole, Grid& target, const GridReadOptions& options) {
+  const GridGeometry& model = run.geometry;
+  if (!options.local) ScatterGrid(run, whole.view());
   const RowRange own = OwnRows(run, options.halo_rows);
-  if (!into_target) {
+  if (&whole != &target) {
     const RowRange held{std::max(1, target.rows().first), std::min(model.nrows, target.rows().last)};
     CopyRows(std::as_const(whole).view(), target.view(), held);
   } else if (!options.whole_on_process0 && options.allocate && own.count() > 0) {
@@ -468,7 +622,7 @@ void ReadGrid(const GridInput& input, std::string_view name, Grid& target, const
   const bool reader = options.local || run.rank == 0;
   GridFileHeader& header = input.header;
   OpenedGrid opened;
-  if (reader) opened = OpenAndCheck(input, name, options);
+  OnReaderAgreed(reader, options.local, [&] { opened = OpenAndCheck(input, name, options); });
   if (!options.local) {
     ShareOpened(opened, header, run.rank);
     MPI_Barrier(MPI_COMM_WORLD);
@@ -477,17 +631,26 @@ void ReadGrid(const GridInput& input, std::string_view name, Grid& target, const
   const RowRange own = OwnRows(run, options.halo_rows);
   const RowRange rows = reader && !opened.parallel ? RowRange{1, model.nrows} : own;
   if (!options.local) MPI_Barrier(MPI_COMM_WORLD);
-  PrepareTarget(run, target, rows, opened.path, options);
+  OnEveryProcessAgreed(run.log(), opened.path, options.local,
+                       [&] { PrepareTarget(input, target, rows, opened.path, options); });
 
   if (opened.parallel) {
     CloseChecked(run.log(), opened.file, opened.path);
     assert(Covers(target, own, model.ncols));
     ReadRowsParallel(run.log(), opened.path, opened.format, own, target.view());
-  } else if (reader) {
-    ReadWholeOnReader(run, opened, target, header.nodata_value(), options);
+    CheckValuesParallel(run, opened.path, std::as_const(target).view(), own, header.nodata_value());
   } else {
-    assert(Covers(target, run.strip, model.ncols));
-    ScatterGrid(run, target.view());
+    Grid work;
+    Grid* whole = &target;
+    OnReaderAgreed(reader, options.local, [&] {
+      whole = &ReadWholeOnReader(input, opened, target, work, header.nodata_value(), options);
+    });
+    if (reader) {
+      DistributeWhole(run, *whole, target, options);
+    } else {
+      assert(Covers(target, run.strip, model.ncols));
+      ScatterGrid(run, target.view());
+    }
   }
   if (options.halo_rows && !options.local) ExchangeHalo(run, target.view());
   DisarmCtrlCHandler();

@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <span>
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/grid_file_format.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
@@ -38,17 +41,30 @@ NetCDFGridWriter::CoordinateGrids CoordinateGridsOf(const RunContext& run) {
   return coordinates;
 }
 
+std::string SystemReason(int error) { return error != 0 ? std::strerror(error) : "reason unknown"; }
+
 // --- OutputFile -------------------------------------------------------------------------
 
 OutputFile::OutputFile(modelobject& object, std::string path, const char* mode, const std::string& failure_text)
     : object_(&object), path_(std::move(path)), file_(std::fopen(path_.c_str(), mode)) {
   if (!file_) {
-    object.log() << "FATAL: " << failure_text << "[end-entry]";
+    // The system's reason tells a missing or read-only folder from a folder that is a file.
+    const std::string reason = SystemReason(errno);
+    object.log() << "FATAL: " << failure_text << " (" << reason << ")" << "[end-entry]";
     RaiseError(kOutputOrNetCDFError);
   }
 }
 
 void OutputFile::WriteFailed() {
+  const std::string reason = SystemReason(errno);
+  // An incomplete output file must not pass for a result: a regular file is removed (a
+  // device such as /dev/full is left alone).
+  std::FILE* file = file_.release();
+  const bool regular = RegularFileBytes(file).has_value();
+  std::fclose(file);
+  const bool removed = regular && std::remove(path_.c_str()) == 0;
+  object_->log() << "FATAL: cannot write " << path_ << ": " << reason
+                 << (removed ? "; the incomplete file was removed" : "") << "[end-entry]";
   object_->WriteError(path_, kWriteErrorCode);
   RaiseError(kWriteErrorCode);  // should an override of WriteError return
 }

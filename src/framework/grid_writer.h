@@ -49,13 +49,18 @@ void WriteGridFileInRange(modelobject& object, std::string_view name, GridView g
 // netCDF file stores; empty views where the table has none.
 NetCDFGridWriter::CoordinateGrids CoordinateGridsOf(const RunContext& run);
 
+// The system's text for an errno value ("No space left on device"); "reason unknown" for 0.
+std::string SystemReason(int error);
+
 // A value as printf's "%g" prints it.
 std::size_t FormatG(double value, char* out);
 inline constexpr std::size_t kFormatGMaxChars = 32;
 
 // An output file of the writers: every write, flush and close is checked. Text is
-// gathered in a buffer and written in large pieces. A short write ends in `WriteError`
-// (18), a failed close in "FATAL: error closing <path>" (27).
+// gathered in a buffer and written in large pieces. A file that cannot be created names
+// the system's reason (26). A short write (a full disk) logs "FATAL: cannot write <path>:
+// <reason>", removes the incomplete file and ends in `WriteError` (18); a failed close in
+// "FATAL: error closing <path>" (27).
 class OutputFile {
  public:
   // Opens `path` with the fopen mode; on failure logs "FATAL: " + failure_text and raises 26.

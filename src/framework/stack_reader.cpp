@@ -96,6 +96,32 @@ bool GeometryMatches(const GridFileHeader& header, const GridGeometry& model) {
   RaiseError(kGridGeometryError);
 }
 
+// A header that declares more values than the file holds (a level count of a billion,
+// say) is refused before memory is taken for them.
+void CheckFileSize(const RunContext& run, const OpenedStack& opened) {
+  const std::optional<long long> file_bytes = RegularFileBytes(opened.file.get());
+  if (!file_bytes) return;
+  const GridGeometry& g = run.geometry;
+  const double count = static_cast<double>(g.ncols) * static_cast<double>(g.nrows) * (opened.levels + 1.0);
+  const bool ascii = opened.format == StackFileFormat::Ascii;
+  const std::size_t value_bytes = opened.format == StackFileFormat::FloatBinary ? sizeof(float) : sizeof(double);
+  const RequiredFileBytes need = ascii ? RequiredAsciiBytes(count) : RequiredBinaryBytes(count, value_bytes);
+  if (need.HeldBy(*file_bytes)) return;
+  const std::string declared = std::to_string(g.ncols) + " x " + std::to_string(g.nrows) + " cells of " +
+                               std::to_string(opened.levels + 1LL) + " levels" +
+                               (ascii ? " as ASCII numbers" : value_bytes == 8 ? " of 8 bytes" : " of 4 bytes");
+  std::string entry = ascii ? "error reading ascii stack " + opened.path
+                            : (value_bytes == 8 ? "error reading double stack " : "error reading float stack ") +
+                                  opened.path;
+  // A binary stack that is too short names its first incomplete row, as a short read does.
+  const double values = static_cast<double>(*file_bytes / static_cast<long long>(value_bytes)) - kGridHeaderCount;
+  if (!ascii && values < count) {
+    const double per_row = static_cast<double>(g.ncols) * (opened.levels + 1.0);
+    entry += "at row " + std::to_string(static_cast<long long>(std::max(values, 0.0) / per_row) + 1);
+  }
+  Fail(run.log(), entry + ": " + FileSizeMismatch(declared, need, *file_bytes), kGridReadError);
+}
+
 // Process 0: open, recognise, read and check the header.
 OpenedStack OpenAndCheck(const GridInput& input, std::string_view name, bool whole_on_process0,
                          GridFileHeader& header) {
@@ -110,6 +136,7 @@ OpenedStack OpenAndCheck(const GridInput& input, std::string_view name, bool who
   const double levels = std::floor(header.numlevels());
   if (!(levels >= 0 && levels < INT_MAX)) Fail(input.run.log(), "error reading from " + opened.path, kGridReadError);
   opened.levels = static_cast<int>(levels);
+  CheckFileSize(input.run, opened);
   opened.parallel = opened.format != StackFileFormat::Ascii && !whole_on_process0;
   return opened;
 }
@@ -279,7 +306,17 @@ int ReadStack(const GridInput& input, std::string_view name, Stack& target, cons
   const int rank = input.run.rank;
   GridFileHeader& header = input.header;
   OpenedStack opened;
-  if (rank == 0) opened = OpenAndCheck(input, name, whole_on_process0, header);
+  // A failure of process 0 is raised on every process, so that none waits for the header.
+  int status = 0;
+  if (rank == 0) {
+    try {
+      opened = OpenAndCheck(input, name, whole_on_process0, header);
+    } catch (const ErrorCode& error) {
+      status = error.code;
+    }
+  }
+  MPI_Bcast(&status, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if (status != 0) RaiseError(status);
   ShareOpened(opened, header, rank);
 
   const RowRange own = input.run.strip;

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_writer.h"
@@ -56,6 +58,14 @@ namespace {
 template <typename T>
 MPI_Datatype MpiType() {
   return std::is_same_v<T, double> ? MPI_DOUBLE : MPI_FLOAT;
+}
+
+// The MPI library's text for an error code, such as "MPI_ERR_NO_SUCH_FILE: no such file".
+std::string MpiReason(int result) {
+  std::array<char, MPI_MAX_ERROR_STRING> text{};
+  int length = 0;
+  MPI_Error_string(result, text.data(), &length);
+  return std::string(text.data(), static_cast<std::size_t>(std::max(length, 0)));
 }
 
 // Whether any process has failed; every process learns the same answer.
@@ -163,10 +173,12 @@ void WriteBinaryStack(modelobject& object, const std::string& path, ConstStackVi
 
   MPI_File file;
   char* mpi_path = const_cast<char*>(path.c_str());
-  const bool opened =
-      MPI_File_open(MPI_COMM_WORLD, mpi_path, MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL, &file) == MPI_SUCCESS;
-  if (AnyProcess(!opened)) {
-    object.log() << "FATAL: error opening " << path << "[end-entry]";
+  const int open_result =
+      MPI_File_open(MPI_COMM_WORLD, mpi_path, MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL, &file);
+  if (AnyProcess(open_result != MPI_SUCCESS)) {
+    object.log() << "FATAL: error opening " << path << " ("
+                 << (open_result != MPI_SUCCESS ? MpiReason(open_result) : std::string("failed on another process"))
+                 << ")" << "[end-entry]";
     RaiseError(kOutputOrNetCDFError);
   }
 
@@ -189,7 +201,15 @@ void WriteBinaryStack(modelobject& object, const std::string& path, ConstStackVi
       (kGridHeaderCount + static_cast<MPI_Offset>(g.ncols) * g.nrows * per_cell) * static_cast<MPI_Offset>(sizeof(T));
   const bool failed = AnyProcess(!written) || AnyProcess(MPI_File_set_size(file, size) != MPI_SUCCESS);
   const bool closed = MPI_File_close(&file) == MPI_SUCCESS;
-  if (failed) object.WriteError(path, kWriteErrorCode);
+  if (failed) {
+    // An incomplete stack must not pass for a result; a device is left alone.
+    struct stat status {};
+    const bool removed = object.rank() == 0 && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+                         std::remove(path.c_str()) == 0;
+    object.log() << "FATAL: cannot write " << path << ": fewer values written than asked (disk full?)"
+                 << (removed ? "; the incomplete file was removed" : "") << "[end-entry]";
+    object.WriteError(path, kWriteErrorCode);
+  }
   if (AnyProcess(!closed)) {
     object.log() << "FATAL: error closing " << path << "[end-entry]";
     RaiseError(kOutputCloseError);

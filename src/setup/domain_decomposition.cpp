@@ -79,6 +79,12 @@ std::vector<double> GatherSpeedValues(modelobject& reader, double own) {
 std::vector<RowRange> DecomposeOnRoot(modelobject& reader, const DecompositionInput& input,
                                       const std::vector<double>& speed_values, DomainDecomposition& result) {
   const GridGeometry& g = reader.geometry();
+  for (std::size_t k = 0; k < speed_values.size(); ++k) {
+    if (UsableSpeedValue(speed_values[k])) continue;
+    reader.log() << "WARNING: MPI speed value " << speed_values[k] << " for instance: " << static_cast<int>(k)
+                 << " is no positive finite number with a finite inverse (check MpiSpeedFactor.dat);"
+                 << " it counts as an inverse of 1" << "[end-entry]";
+  }
   const std::vector<double> weights = SpeedWeights(speed_values);
   for (std::size_t k = 0; k < weights.size(); ++k) {
     reader.log() << "MPI performance weight: " << weights[k] << " for instance: " << static_cast<int>(k)
@@ -201,12 +207,23 @@ double FindSpeedValue(modelobject& reader, const std::string& speed_file) {
   return total;
 }
 
+bool UsableSpeedValue(double value) { return value > 0 && std::isfinite(value) && std::isfinite(1.0 / value); }
+
 std::vector<double> SpeedWeights(const std::vector<double>& speed_values) {
   std::vector<double> weights(speed_values.size());
   double sum = 0;
   for (std::size_t k = 0; k < speed_values.size(); ++k) {
-    weights[k] = speed_values[k] > 0 ? 1.0 / speed_values[k] : 1.0;
+    weights[k] = UsableSpeedValue(speed_values[k]) ? 1.0 / speed_values[k] : 1.0;
     sum += weights[k];
+  }
+  if (!std::isfinite(sum)) {
+    // Inverses near the largest double: scaled by the largest, their sum stays finite.
+    const double largest = *std::ranges::max_element(weights);
+    sum = 0;
+    for (double& w : weights) {
+      w /= largest;
+      sum += w;
+    }
   }
   for (double& w : weights) w /= sum;
   return weights;

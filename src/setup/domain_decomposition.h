@@ -63,8 +63,13 @@ int RegisterDecompositionGrids(modelobject& reader, DomainDecomposition& decompo
 // kernel take.
 double FindSpeedValue(modelobject& reader, const std::string& speed_file);
 
+// Whether a speed value counts by its inverse: a positive finite number whose inverse is
+// finite as well.
+bool UsableSpeedValue(double value);
+
 // Weights of the processes from their speed values: proportional to 1 / value, with an
-// inverse of 1 for a value of 0 or below; they sum to 1.
+// inverse of 1 for any value that is not usable (0 or below, not a number, infinite, or
+// so small that its inverse overflows); they are finite, never negative, and sum to 1.
 std::vector<double> SpeedWeights(const std::vector<double>& speed_values);
 
 // Cell budgets of the processes and the owners of the links (given in list order: every

@@ -265,8 +265,12 @@ void GridLists::ReadStandardGridLine(modelobject& reader, int k) {
   const std::string number = std::to_string(k);
   if (!line) reader.ControlFileItemError("\nerror reading a grid name or identifier " + number + " in\n", reader.name());
   if (!line->fill_code) {
+    // A file name with a blank in it splits into a name, an identifier and a rest that
+    // holds no fill code: say what was read, so that the split shows.
     reader.ControlFileItemError("\nerror reading the fillcode for standard grid " + number +
-                                    " (found neither in old nor in new style standard grid definition) in\n",
+                                    " (found neither in old nor in new style standard grid definition) in the line \"" +
+                                    *text + "\": read the file name \"" + line->file_name + "\" and the identifier \"" +
+                                    line->identifier + "\" (names cannot contain blanks) in\n",
                                 reader.name());
   }
   const Periodicity periodicity = line->periodicity.value_or(Periodicity{});
@@ -407,10 +411,13 @@ void GridLists::ReadVariableGridLine(modelobject& reader, int f, int position) {
   const std::optional<double> default_value = scanner.Real();
   const std::string number = std::to_string(f);
   if (!default_value) {
-    reader.ControlFileItemError("\nfile for vargrid " + number +
-                                    " or the identifier or the fillcode or the defaultvalue (which is new in "
-                                    "version 7.7) in ",
-                                reader.name());
+    std::string read = "\nfile for vargrid " + number +
+                       " or the identifier or the fillcode or the defaultvalue (which is new in version 7.7)";
+    if (text) {
+      read += " in the line \"" + *text + "\": read the file name \"" + file_name.value_or("") +
+              "\" and the identifier \"" + identifier.value_or("") + "\" (names cannot contain blanks)";
+    }
+    reader.ControlFileItemError(read + " in ", reader.name());
   }
   if (file_name->size() > kMaxLineLength || identifier->size() > kMaxGridIdentifierLength) {
     reader.ControlFileItemError("\nfile name or identifier of vargrid " + number +

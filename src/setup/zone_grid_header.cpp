@@ -75,6 +75,23 @@ std::optional<int> GridCount(double value) {
   return static_cast<int>(whole);
 }
 
+// Every later grid is placed and compared by these values: a corner, cell size or nodata
+// value that is no finite number (or a cell size of 0 or below) would turn every
+// geometry check and every cell area into nonsense.
+void CheckPlacement(DiagnosticsLog& log, const std::string& path, const GridFileHeader& header) {
+  const auto refuse = [&](const char* what, double value, const char* expected) {
+    log << "FATAL: error reading " << path << ": the header's " << what << " " << value << " is no " << expected
+        << "[end-entry]";
+    RaiseError(kGridReadError);
+  };
+  if (!std::isfinite(header.xllcorner())) refuse("xllcorner", header.xllcorner(), "finite number");
+  if (!std::isfinite(header.yllcorner())) refuse("yllcorner", header.yllcorner(), "finite number");
+  if (!(std::isfinite(header.cellsize()) && header.cellsize() > 0)) {
+    refuse("cellsize", header.cellsize(), "finite number above 0");
+  }
+  if (!std::isfinite(header.nodata_value())) refuse("nodata_value", header.nodata_value(), "finite number");
+}
+
 }  // namespace
 
 GridGeometry ReadGridHeader(modelobject& reader) {
@@ -105,6 +122,7 @@ GridGeometry ReadGridHeader(modelobject& reader) {
   const std::optional<int> ncols = GridCount(header.ncols());
   const std::optional<int> nrows = GridCount(header.nrows());
   if (!ncols || !nrows) Fail(log, "FATAL: error reading ", path, kGridReadError);
+  CheckPlacement(log, path, header);
   const GridGeometry geometry{.ncols = *ncols,
                               .nrows = *nrows,
                               .xllcorner = header.xllcorner(),

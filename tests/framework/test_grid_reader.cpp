@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -200,6 +201,95 @@ TEST_F(GridReaderTest, RecognitionAndHeaderFaults) {
     if (const std::size_t at = entry.find("<path>"); at != std::string::npos) entry.replace(at, 6, path);
     EXPECT_NE(Console().find(entry), std::string::npos) << Console();
   }
+}
+
+TEST_F(GridReaderTest, CellsThatHoldNoUsableNumberAreRefused) {
+  const GridReadOptions whole{.allocate = true, .whole_on_process0 = true};
+  const GridReadOptions parallel{.allocate = true};
+  std::vector<std::vector<double>> nan_cell = kFixtureValues;
+  nan_cell[1][2] = std::nan("");
+  std::vector<std::vector<double>> infinite_cell = kFixtureValues;
+  infinite_cell[2][0] = -HUGE_VAL;
+  struct Case {
+    const char* label;
+    std::string content;
+    GridReadOptions options;
+    std::string entry;  // the path written as <path>
+  };
+  const std::vector<Case> cases{
+      {"ascii nan", kHeader4x3 + "1 2 3 4\n5 6 nan 8\n9 10 11 12\n", whole, "<path> in row 2, col 3: nan is no usable"},
+      {"ascii infinity", kHeader4x3 + "1 2 3 4\n5 6 7 8\n9 inf 11 12\n", whole, "<path> in row 3, col 2: inf is no"},
+      {"ascii 1e300", kHeader4x3 + "1e300 2 3 4\n5 6 7 8\n9 10 11 12\n", whole, "<path> in row 1, col 1: 1e+300 is no"},
+      {"double NaN, whole", BinaryGrid<double>({4, 3, 1000.5, 2000.25, 100, N}, nan_cell), whole,
+       "<path> in row 2, col 3: nan"},
+      {"double NaN, own rows", BinaryGrid<double>({4, 3, 1000.5, 2000.25, 100, N}, nan_cell), parallel,
+       "<path> in row 2, col 3: nan"},
+      {"float infinity, own rows", BinaryGrid<float>({4, 3, 1000.5, 2000.25, 100, N}, infinite_cell), parallel,
+       "<path> in row 3, col 1: -inf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    console_.str("");
+    const std::string path = Write("grid.in", c.content);
+    Grid grid;
+    EXPECT_EQ(Read(path, grid, c.options), kGridReadError);
+    std::string entry = "error reading grid " + c.entry;
+    entry.replace(entry.find("<path>"), 6, path);
+    EXPECT_NE(Console().find(entry), std::string::npos) << Console();
+  }
+  // The file's own nodata value stays acceptable, however large.
+  console_.str("");
+  const std::string path = Write("nodata.asc", "ncols 4\nnrows 3\nxllcorner 1000.5\nyllcorner 2000.25\ncellsize 100\n"
+                                               "nodata_value -1e300\n1 2 3 4\n5 -1e300 7 8\n9 10 11 12\n");
+  Grid grid;
+  EXPECT_EQ(Read(path, grid, whole), 0) << Console();
+  EXPECT_EQ(grid(2, 2), -1e300);
+}
+
+TEST_F(GridReaderTest, HeaderIsCheckedAgainstTheFileSizeBeforeMemoryIsTaken) {
+  // A model of 60000 x 60000 cells: the grid's matrix would take about 29 GB.
+  SetGeometry({4, 3, 1000.5, 2000.25, 100, N});
+  object_.set_geometry({60000, 60000, 1000.5, 2000.25, 100, N});
+  const std::string big_header =
+      "ncols 60000\nnrows 60000\nxllcorner 1000.5\nyllcorner 2000.25\ncellsize 100\nnodata_value -9999\n";
+  std::string ascii = big_header;
+  while (ascii.size() < 1024) ascii += "1 ";
+  ascii.resize(1024);
+  struct Case {
+    const char* label;
+    std::string content;
+    std::string entry;
+  };
+  const std::vector<Case> cases{
+      {"ascii", ascii,
+       "error reading ascii grid <path>: the header declares 60000 x 60000 cells as ASCII numbers, which take "
+       "at least 7199999999 bytes, but the file has 1024 bytes"},
+      {"float", BinaryGrid<float>({60000, 60000, 1000.5, 2000.25, 100, N}, {{1, 2, 3}}),
+       "error reading double grid <path>: the header declares 60000 x 60000 cells of 4 bytes, which take "
+       "exactly 14400000048 bytes, but the file has 60 bytes"},
+  };
+  for (const Case& c : cases) {
+    for (const GridReadOptions& options : {GridReadOptions{.allocate = true, .whole_on_process0 = true},
+                                           GridReadOptions{.allocate = true}}) {
+      SCOPED_TRACE(c.label);
+      console_.str("");
+      const std::string path = Write("big.in", c.content);
+      Grid grid;
+      EXPECT_EQ(Read(path, grid, options), kGridReadError);
+      EXPECT_TRUE(grid.empty());
+      std::string entry = c.entry;
+      entry.replace(entry.find("<path>"), 6, path);
+      EXPECT_NE(Console().find(entry), std::string::npos) << Console();
+    }
+  }
+  // A binary grid longer than its header declares is refused as well.
+  SetGeometry({4, 3, 1000.5, 2000.25, 100, N});
+  console_.str("");
+  const std::string path = Write("long.dbl", BinaryGrid<double>({4, 3, 1000.5, 2000.25, 100, N}, kFixtureValues) +
+                                                 std::string(8, '\0'));
+  Grid grid;
+  EXPECT_EQ(Read(path, grid, {.allocate = true}), kGridReadError);
+  EXPECT_NE(Console().find("which take exactly 192 bytes, but the file has 200 bytes"), std::string::npos);
 }
 
 TEST_F(GridReaderTest, GeometryCheck) {

@@ -1,6 +1,7 @@
 #include "framework/grid_writer.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <csignal>
@@ -249,6 +250,55 @@ TEST_F(GridWriterTest, FailuresEndInTheirEntryAndCode) {
     EXPECT_EQ(Write(c.name, grid, c.ascii, c.doubles, false), c.code);
     EXPECT_NE(console_.str().find(c.entry), std::string::npos) << console_.str();
   }
+}
+
+TEST_F(GridWriterTest, FailuresNameTheSystemsReason) {
+  const Grid grid = MakeGrid({{1, 2, 3}, {4, 5, 6}});
+  const std::string dir = dir_.path().string() + "/";
+  test::WriteFile(dir + "plain", "a file where a folder is expected");
+  struct Case {
+    const char* what;
+    std::string name;
+    int code;
+    std::string entry;
+  };
+  // (A read-only folder cannot be shown here: the tests may run as root, who writes anyway.)
+  const std::vector<Case> cases{
+      {"missing folder", dir + "missing/x.asc", 26,
+       "error creating " + dir + "missing/x.asc for writing in text mode. (No such file or directory)"},
+      {"folder that is a file", dir + "plain/x.asc", 26,
+       "error creating " + dir + "plain/x.asc for writing in text mode. (Not a directory)"},
+      {"full device", "/dev/full", 18, "cannot write /dev/full: No space left on device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    console_.str("");
+    EXPECT_EQ(Write(c.name, grid, true, false, false), c.code);
+    EXPECT_NE(console_.str().find(c.entry), std::string::npos) << console_.str();
+  }
+  // The device is no regular file: it is not removed.
+  EXPECT_TRUE(std::filesystem::exists("/dev/full"));
+}
+
+TEST_F(GridWriterTest, FileCutShortByAFullDiskIsRemoved) {
+  // A file size limit stands in for a full disk: the write beyond it fails (EFBIG).
+  const Grid grid = MakeGrid({{1, 2, 3}, {4, 5, 6}});
+  const std::string path = dir_.file("cut.asc");
+  rlimit previous{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit limit = previous;
+  limit.rlim_cur = 40;  // less than the header
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  const int code = Write(path, grid, true, false, false);
+  setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(code, 18);
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_NE(console_.str().find("cannot write " + path + ": File too large; the incomplete file was removed"),
+            std::string::npos)
+      << console_.str();
+  EXPECT_NE(console_.str().find("write error " + path + " ! (18)"), std::string::npos);
 }
 
 TEST_F(GridWriterTest, NetCdfWritesAppendTimeStepsToOneFileOfTheRun) {

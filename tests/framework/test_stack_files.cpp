@@ -163,6 +163,8 @@ TEST_F(StackFileTest, BadFilesFailWithTheirEntryAndCode) {
   foreign_nodata.resize(18, 1.0);
   std::vector<double> negative_levels = Header(-1);
   negative_levels.resize(18, 1.0);
+  std::vector<double> billion_levels = Header(1e9);  // would ask for 48 GB
+  billion_levels.resize(18, 1.0);
   struct Case {
     const char* what;
     std::string name;
@@ -188,6 +190,9 @@ TEST_F(StackFileTest, BadFilesFailWithTheirEntryAndCode) {
       {"ASCII number missing", "short.stk", ascii_header + "1 2 3 4 5 6 7 8 9 10 11\n", 22,
        "error reading ascii stack " + dir + "short.stkat row 2, column 3, level 1"},
       {"ASCII header cut short", "head.stk", "stack_ncols\t3\nnrows\t2\n", 22, "error reading ascii value #3"},
+      {"numlevels beyond the file, refused before allocating", "billion.dbl", Bytes<double>(billion_levels), 22,
+       "error reading double stack " + dir + "billion.dblat row 1: the header declares 3 x 2 cells of 1000000001 "
+       "levels of 8 bytes, which take exactly 48000000144 bytes, but the file has 144 bytes"},
       {"negative numlevels", "levels.dbl", Bytes<double>(negative_levels), 22, "error reading from " + dir + "levels.dbl"},
   };
   for (const Case& c : cases) {

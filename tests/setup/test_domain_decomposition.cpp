@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <utility>
 #include <vector>
 
@@ -47,6 +49,31 @@ TEST_F(DecompositionTest, SpeedWeightsAreInverseRunTimes) {
     const std::vector<double> weights = SpeedWeights(c.speeds);
     ASSERT_EQ(weights.size(), c.weights.size());
     for (std::size_t k = 0; k < weights.size(); ++k) EXPECT_DOUBLE_EQ(weights[k], c.weights[k]);
+  }
+}
+
+TEST_F(DecompositionTest, UnusableSpeedValuesNeverGiveNaNWeightsOrNegativeBudgets) {
+  // Each unusable value counts as an inverse of 1; values near the largest inverse do not
+  // overflow the sum.
+  struct Case {
+    const char* what;
+    std::vector<double> speeds;
+    std::vector<double> weights;
+  };
+  const double nan = std::nan("");
+  const Case cases[] = {
+      {"subnormal value, its inverse overflows", {1e-310, 1}, {0.5, 0.5}},
+      {"not a number", {nan, 1, 1}, {1.0 / 3, 1.0 / 3, 1.0 / 3}},
+      {"infinities", {HUGE_VAL, -HUGE_VAL}, {0.5, 0.5}},
+      {"inverses whose sum overflows", {1e-308, 1e-308}, {0.5, 0.5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<double> weights = SpeedWeights(c.speeds);
+    ASSERT_EQ(weights.size(), c.weights.size());
+    for (std::size_t k = 0; k < weights.size(); ++k) EXPECT_DOUBLE_EQ(weights[k], c.weights[k]);
+    std::vector<RiverLink> links;
+    for (long long budget : CellBudgets(reader_.context(), 10, weights, links)) EXPECT_GE(budget, 0);
   }
 }
 

@@ -115,5 +115,27 @@ TEST_F(ZoneGridHeaderTest, UnreadableHeadsFail) {
   }
 }
 
+TEST_F(ZoneGridHeaderTest, HeadsThatPlaceNoGridFail) {
+  struct Case {
+    const char* name;
+    const char* head;  // the lines after ncols and nrows
+    const char* entry;
+  };
+  const Case cases[] = {
+      {"cell size 0", "xllcorner 0\nyllcorner 0\ncellsize 0\n", "the header's cellsize 0 is no finite number above 0"},
+      {"negative cell size", "xllcorner 0\nyllcorner 0\ncellsize -100\n", "the header's cellsize -100 is no"},
+      {"cell size not a number", "xllcorner 0\nyllcorner 0\ncellsize nan\n", "the header's cellsize nan is no"},
+      {"infinite corner", "xllcorner inf\nyllcorner 0\ncellsize 100\n", "the header's xllcorner inf is no finite number"},
+  };
+  const std::string p = path();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(p, std::string("ncols 4\nnrows 3\n") + c.head + "nodata_value -9999\n");
+    console_.str("");
+    EXPECT_EQ(CodeOfRead(), kGridReadError);
+    EXPECT_NE(console_.str().find("error reading " + p + ": " + c.entry), std::string::npos) << console_.str();
+  }
+}
+
 }  // namespace
 }  // namespace tolvo
