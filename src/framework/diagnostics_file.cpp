@@ -87,17 +87,18 @@ std::optional<std::string> DiagnosticsFile::ReadAll() const {
   return text;
 }
 
+bool DiagnosticsFile::IsEnded() const {
+  struct stat info{};
+  if (fd_ < 0 || ::fstat(fd_, &info) != 0) return false;
+  std::string tail(std::min<std::size_t>(kClosingTag.size(), static_cast<std::size_t>(info.st_size)), '\0');
+  const off_t from = info.st_size - static_cast<off_t>(tail.size());
+  return ::pread(fd_, tail.data(), tail.size(), from) == static_cast<ssize_t>(tail.size()) && Ended(tail);
+}
+
 bool DiagnosticsFile::Append(std::string_view text) {
   if (fd_ < 0 || failed_ || text.empty()) return false;
   Lock();
-  bool written = false;
-  struct stat info{};
-  if (::fstat(fd_, &info) == 0) {
-    std::string tail(std::min<std::size_t>(kClosingTag.size(), static_cast<std::size_t>(info.st_size)), '\0');
-    const off_t from = info.st_size - static_cast<off_t>(tail.size());
-    const bool read = ::pread(fd_, tail.data(), tail.size(), from) == static_cast<ssize_t>(tail.size());
-    if (read && !Ended(tail)) written = WriteAll(text);
-  }
+  const bool written = !IsEnded() && WriteAll(text);
   Unlock();
   return written;
 }

@@ -40,6 +40,9 @@ class DiagnosticsFile {
   // or after a failed write; returns whether the text was written.
   bool Append(std::string_view text);
 
+  // Whether the file ends with the closing tag.
+  bool IsEnded() const;
+
   // Ends the file unless it is ended already: appends those of `lines` (whole lines with
   // their line end) that the file does not hold yet, as often as they are missing, then
   // `closing`. Returns the positions in `lines` of the lines appended, or nothing when the

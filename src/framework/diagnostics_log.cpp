@@ -3,8 +3,10 @@
 #include <mpi.h>
 
 #include <array>
+#include <chrono>
 #include <ctime>
 #include <optional>
+#include <thread>
 #include <utility>
 
 #include "framework/error_code.h"
@@ -225,6 +227,12 @@ bool DiagnosticsLog::EndAfterFatal() {
     entry_closed_ = true;
   }
   if (rank_ != 0 && !file_.is_open()) file_.Attach(shared_file_name_);
+  // An error that every process meets is best reported by process 0, whose file holds the
+  // entries that led to it: another process gives it a moment to end the file first.
+  constexpr int kPolls = 40;
+  for (int poll = 0; rank_ != 0 && file_.is_open() && !file_.IsEnded() && poll < kPolls; ++poll) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   std::vector<std::string> lines;
   for (const FatalEntry& entry : fatal_entries_) lines.push_back(entry.line);
   std::vector<std::size_t> shown;
