@@ -44,7 +44,7 @@ int modelobject::FindSection(std::string_view section, bool fatal_at_end) {
 
 void modelobject::ItemScanError(std::string_view description, const std::string& token) {
   log() << "--> In ." << "\n" << "  Next line in Tolvo control file: " << "[end-entry]";
-  log() << token << "[end-entry]";
+  log() << QuotedExcerpt(token) << "[end-entry]";
   ControlFileItemError(description, name());
 }
 

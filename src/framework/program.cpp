@@ -2,10 +2,12 @@
 
 #include <mpi.h>
 #include <omp.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +88,23 @@ void WriteUsage(DiagnosticsLog& log) {
       << "[end-entry]";
 }
 
+// How long a process whose fatal error came second waits for the process that ended the
+// diagnostics to abort the job, before it aborts the job itself.
+constexpr int kAbortWaitSeconds = 30;
+
+// Writes the top-level entries of a fatal error, ends the diagnostics and aborts the job
+// with the code. The process that ended the diagnostics file aborts the job, so that the
+// exit status is the code of the entries in the file; any other waits to be ended by it.
+[[noreturn]] void AbortJob(DiagnosticsLog& log, int code) {
+  log << "FATAL: Exception " << code << " caught at top level!" << "[end-entry]";
+  log << "FATAL: Program aborted with exit code " << code << "[end-entry]";
+  const bool ended_here = log.EndAfterFatal();
+  std::fflush(nullptr);
+  for (int waited = 0; !ended_here && waited < kAbortWaitSeconds; ++waited) ::sleep(1);
+  MPI_Abort(MPI_COMM_WORLD, code);
+  std::_Exit(code);
+}
+
 }  // namespace
 
 std::string VersionText() {
@@ -112,6 +131,7 @@ int RunProgram(int argc, char** argv, const ControlFileRunner& run_control_file)
     return error.code;
   }
   SetCurrentApplication(nullptr);
+  log->ShareFileName();
 
   int exit_code = 0;
   try {
@@ -136,12 +156,14 @@ int RunProgram(int argc, char** argv, const ControlFileRunner& run_control_file)
     std::fflush(nullptr);
     std::_Exit(stop.status);
   } catch (const ErrorCode& error) {
-    *log << "FATAL: Exception " << error.code << " caught at top level!" << "[end-entry]";
-    *log << "FATAL: Program aborted with exit code " << error.code << "[end-entry]";
-    log.reset();
-    std::fflush(nullptr);
-    MPI_Abort(MPI_COMM_WORLD, error.code);
-    return error.code;
+    AbortJob(*log, error.code);
+  } catch (const std::exception& error) {
+    // Not an error of the model's own checks (memory, the library): its text is all there is.
+    *log << "FATAL: unexpected exception: " << std::string(error.what()) << "[end-entry]";
+    AbortJob(*log, kOtherExceptionCode);
+  } catch (...) {
+    *log << "FATAL: unexpected exception of unknown type" << "[end-entry]";
+    AbortJob(*log, kOtherExceptionCode);
   }
 
   *log << "exitcode " << exit_code << "[end-entry]";

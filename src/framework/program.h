@@ -13,8 +13,9 @@ namespace tolvo {
 // command line; returns the run's result (0, 99, ...). Throws ErrorCode on failure.
 using ControlFileRunner = std::function<int(DiagnosticsLog& log, int argc, char** argv, int position)>;
 
-// The whole life of the process. Returns the exit code after a normal end; fatal errors
-// abort the MPI job and do not return.
+// The whole life of the process. Returns the exit code after a normal end; a fatal error
+// met on any process, or any other exception (code 103), aborts the MPI job after its
+// FATAL entries have reached the diagnostics file and the console, and does not return.
 int RunProgram(int argc, char** argv, const ControlFileRunner& run_control_file);
 
 // The version text of the build, without "$" characters.

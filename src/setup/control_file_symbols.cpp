@@ -23,7 +23,7 @@ constexpr std::string_view kSetKeyword = "$set";
 [[noreturn]] void SymbolError(DiagnosticsLog& log, const std::string& problem, int line_number,
                               const std::string& text) {
   log << "FATAL: \n" << kRule << "\npossible error in control file!\n" << problem << " at line " << line_number
-      << ":\n" << text << "\n\n" << kRule << "\n" << "[end-entry]";
+      << ":\n" << QuotedExcerpt(text) << "\n\n" << kRule << "\n" << "[end-entry]";
   RaiseError(kMissingControlItem);
 }
 

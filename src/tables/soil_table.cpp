@@ -408,7 +408,7 @@ SoilTable ReadSoilTable(modelobject& reader) {
       const std::optional<std::string> text = CollectBlockText(file, *line);
       if (!text) {
         log << "FATAL: Soil table code " << j << ": the control file ends inside the parameter block (no \"}\")\n"
-            << *line << "[end-entry]";
+            << QuotedExcerpt(*line) << "[end-entry]";
         RaiseError(kTableEntryError);
       }
       record.ParseBlock(log, *text);

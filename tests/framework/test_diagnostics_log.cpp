@@ -8,6 +8,7 @@
 
 #include "framework/error_code.h"
 #include "support/test_support.h"
+#include "support/xml_check.h"
 
 namespace tolvo {
 namespace {
@@ -64,7 +65,15 @@ TEST(DiagnosticsLog, FileFormEscapesForAnXmlAttribute) {
                {"-----", "--"},
                {"a---b--c", "a--b--c"},
                {"done[end-entry]", "done\"/>"},
-               {"[end-entry]", "\"/>"}};
+               {"[end-entry]", "\"/>"},
+               // Characters XML forbids, and bytes that are not UTF-8, are shown by code.
+               {"bell\a, tab\t", "bell\\x07, tab\t"},
+               {"1 2\r", "1 2\\x0D"},
+               {"caf\xC3\xA9 \xE2\x82\xAC", "caf\xC3\xA9 \xE2\x82\xAC"},
+               {"a\xFF" "b", "a\\xFFb"},
+               {"cut \xC3", "cut \\xC3"},
+               {"overlong \xC0\xAF", "overlong \\xC0\\xAF"},
+               {"surrogate \xED\xA0\x80", "surrogate \\xED\\xA0\\x80"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(DiagnosticsLog::FileForm(c.text), c.form);
@@ -152,6 +161,50 @@ TEST(DiagnosticsLog, FallsBackToTheDefaultNameThenFailsWith320) {
   }
   std::filesystem::current_path(previous);
   EXPECT_NE(console.str().find("Error opening diagnostics output file Tolvo_Diag.xml"), std::string::npos);
+}
+
+TEST(DiagnosticsLog, AnyPieceLeavesTheFileWellFormed) {
+  TempDir dir;
+  std::ostringstream console;
+  {
+    DiagnosticsLog log(dir.file("d.xml"), 4, console);
+    std::string every_byte;
+    for (int b = 0; b < 256; ++b) every_byte += static_cast<char>(b);
+    log << "FATAL: " << every_byte << "[end-entry]";
+    log << every_byte.c_str() + 1 << "[end-entry]";
+  }
+  const std::string xml = ReadFile(dir.file("d_0.xml"));
+  EXPECT_EQ(test::XmlProblem(xml), "") << xml;
+}
+
+TEST(DiagnosticsLog, QuotesALongLineCutWithItsLength) {
+  EXPECT_EQ(QuotedExcerpt("3 soil types"), "3 soil types");
+  EXPECT_EQ(QuotedExcerpt(std::string(kMaxQuotedLength, 'x')), std::string(kMaxQuotedLength, 'x'));
+  EXPECT_EQ(QuotedExcerpt(std::string(100000, 'x')), std::string(kMaxQuotedLength, 'x') + " ... (100000 characters)");
+  // A character of two bytes across the cut is left out whole.
+  const std::string umlauts = std::string(kMaxQuotedLength - 1, 'x') + "\xC3\xBC\xC3\xBC";
+  EXPECT_EQ(QuotedExcerpt(umlauts), std::string(kMaxQuotedLength - 1, 'x') + " ... (303 characters)");
+}
+
+TEST(DiagnosticsLog, EndAfterFatalEndsTheFileOnceWithEveryFatalEntry) {
+  TempDir dir;
+  std::ostringstream console;
+  {
+    DiagnosticsLog log(dir.file("d.xml"), 0, console);
+    log << "INFO: not written at level 0" << "[end-entry]";
+    log << "FATAL: read error " << std::string("dem.asc") << " ! (" << 19 << ")" << "[end-entry]";
+    log << "FATAL: left open";
+    EXPECT_TRUE(log.EndAfterFatal());
+    // Nothing follows the end: the entry of a later error and the destructor add nothing.
+    log << "FATAL: after the end" << "[end-entry]";
+  }
+  const std::string xml = ReadFile(dir.file("d_0.xml"));
+  EXPECT_EQ(test::XmlProblem(xml), "") << xml;
+  const std::vector<std::string> lines = EntryLines(xml);
+  ASSERT_EQ(lines.size(), 2u) << xml;
+  EXPECT_EQ(lines[0], "\t<line level=\"0\" description= \"read error dem.asc ! (19)\"/>");
+  EXPECT_EQ(lines[1], "\t<line level=\"0\" description= \"left open\"/>");
+  EXPECT_TRUE(xml.ends_with("\"/>\n</Diag>\n"));
 }
 
 }  // namespace

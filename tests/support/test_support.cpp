@@ -72,13 +72,14 @@ std::string ScrubbedEnvironment() {
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workdir,
-                      int processes, const std::string& input) {
+                      int processes, const std::string& input, int timeout_seconds) {
   const std::filesystem::path input_file = workdir / ".stdin";
   WriteFile(input_file.string(), input);
   std::ostringstream command;
   // A job started by a test as root needs the same permissions the test suite runs with.
   command << "cd " << Quote(workdir.string()) << " && " << ScrubbedEnvironment()
           << " OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1 ";
+  if (timeout_seconds > 0) command << "timeout -k 10 " << timeout_seconds << " ";
   if (processes > 0) command << TOLVO_MPIEXEC << " --oversubscribe -np " << processes << " ";
   command << Quote(TOLVO_PROGRAM);
   for (const std::string& argument : arguments) command << " " << Quote(argument);
