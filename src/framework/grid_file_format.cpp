@@ -39,8 +39,9 @@ std::string_view Leading(std::span<const std::byte> head, std::size_t n) {
 
 bool IsNetCdf(std::span<const std::byte> head) {
   // The four bytes as a text that ends at the first zero byte.
+  // An empty file's span may have no data pointer at all, which memcpy must not be given.
   char text[5] = {};
-  std::memcpy(text, head.data(), std::min<std::size_t>(head.size(), 4));
+  if (!head.empty()) std::memcpy(text, head.data(), std::min<std::size_t>(head.size(), 4));
   const std::string_view signature(text);
   return signature.starts_with("CDF") || signature.substr(std::min<std::size_t>(1, signature.size())).starts_with("HDF");
 }

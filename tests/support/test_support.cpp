@@ -7,6 +7,7 @@ extern char** environ;
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <regex>
@@ -80,7 +81,13 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::file
   command << "cd " << Quote(workdir.string()) << " && " << ScrubbedEnvironment()
           << " OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1 ";
   if (timeout_seconds > 0) command << "timeout -k 10 " << timeout_seconds << " ";
-  if (processes > 0) command << TOLVO_MPIEXEC << " --oversubscribe -np " << processes << " ";
+  if (processes > 0) {
+    command << TOLVO_MPIEXEC << " --oversubscribe -np " << processes << " ";
+    // A sanitizer build's test runs with the checkers' options; the job's processes need them too.
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+      if (std::getenv(name) != nullptr) command << "-x " << name << " ";
+    }
+  }
   command << Quote(TOLVO_PROGRAM);
   for (const std::string& argument : arguments) command << " " << Quote(argument);
   command << " < " << Quote(input_file.string()) << " 2>&1";
