@@ -14,6 +14,12 @@ LanduseTable::LanduseTable(int n) {
   for (int j = 1; j <= n; ++j) records_.emplace_back(j);
 }
 
+LanduseTable LanduseTable::Announced(int n) {
+  LanduseTable table(0);
+  table.records_[0] = LanduseRecord(n);
+  return table;
+}
+
 void LanduseTable::SetBalanceDays() {
   int reset = 1;
   int write = 365;
@@ -54,13 +60,14 @@ LanduseTable ReadLanduseTable(modelobject& reader) {
   reader.ReadItem(n, "number of landuse classes in [landuse_table] ");
   if (n < 0) TableFailure(log, "the number of entries must not be negative, it is " + std::to_string(n));
 
-  LanduseTable table(n);
+  LanduseTable table = LanduseTable::Announced(n);
   ControlFileStream& file = reader.control_file();
   for (int j = 1; j <= n; ++j) {
     const std::optional<std::string> line = ReadControlLine(file);
     if (!line) {
       TableFailure(log, "the control file ends before entry " + std::to_string(j) + " of " + std::to_string(n));
     }
+    LanduseRecord& record = table.AppendEntry();
     const std::optional<std::string_view> method_word = LanduseMethodWordIn(*line);
     if (method_word && BeginsBlock(*line, *method_word)) {
       const std::optional<std::string> block = CollectBlockText(file, *line);
@@ -68,9 +75,9 @@ LanduseTable ReadLanduseTable(modelobject& reader) {
         TableFailure(log, "the control file ends inside entry " + std::to_string(j) + " (no \"}\" after \"" + *line +
                               "\")");
       }
-      table[j].ParseBlock(log, *block, *method_word);
+      record.ParseBlock(log, *block, *method_word);
     } else {
-      table[j].ParseLine(log, *line);
+      record.ParseLine(log, *line);
     }
   }
   table.SetBalanceDays();

@@ -21,6 +21,11 @@ class LanduseTable {
  public:
   // A header and n entries with the codes 1..n (header code n).
   explicit LanduseTable(int n);
+  // The header of a table of n entries, without them: the reader appends each entry as it
+  // reads it, so a count that the control file does not hold never asks for memory.
+  static LanduseTable Announced(int n);
+  // Appends the entry with the next code and returns it.
+  LanduseRecord& AppendEntry() { return records_.emplace_back(size() + 1); }
 
   // Number of entries N (the header not counted).
   int size() const { return static_cast<int>(records_.size()) - 1; }

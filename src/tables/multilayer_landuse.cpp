@@ -57,6 +57,12 @@ MultilayerLanduseTable::MultilayerLanduseTable(int n) {
   for (int j = 1; j <= n; ++j) records_.emplace_back(j);
 }
 
+MultilayerLanduseTable MultilayerLanduseTable::Announced(int n) {
+  MultilayerLanduseTable table(0);
+  table.records_[0] = MultilayerLanduseRecord(n);
+  return table;
+}
+
 std::optional<MultilayerLanduseTable> ReadMultilayerLanduse(modelobject& reader) {
   DiagnosticsLog& log = reader.log();
   if (!reader.FindSection("[multilayer_landuse]", false)) return std::nullopt;
@@ -68,13 +74,14 @@ std::optional<MultilayerLanduseTable> ReadMultilayerLanduse(modelobject& reader)
                             std::to_string(n));
   }
 
-  MultilayerLanduseTable table(n);
+  MultilayerLanduseTable table = MultilayerLanduseTable::Announced(n);
   ControlFileStream& file = reader.control_file();
   for (int j = 1; j <= n; ++j) {
     const std::optional<std::string> line = ReadControlLine(file);
     if (!line) {
       SectionFailure(log, "the control file ends before entry " + std::to_string(j) + " of " + std::to_string(n));
     }
+    table.AppendEntry();
     if (line->find(kLayersKey) == std::string::npos) NoLayersKey(log, *line + "\n");
     const std::optional<std::string> block = CollectBlockText(file, *line);
     if (!block) {

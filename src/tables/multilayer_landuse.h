@@ -56,6 +56,11 @@ class MultilayerLanduseTable {
  public:
   // A header and n entries with the codes 1..n (header code n).
   explicit MultilayerLanduseTable(int n);
+  // The header of a table of n entries, without them: the reader appends each entry as it
+  // reads it, so a count that the control file does not hold never asks for memory.
+  static MultilayerLanduseTable Announced(int n);
+  // Appends the entry with the next code and returns it.
+  MultilayerLanduseRecord& AppendEntry() { return records_.emplace_back(size() + 1); }
 
   int size() const { return static_cast<int>(records_.size()) - 1; }
   MultilayerLanduseRecord& operator[](int j) { return records_.at(static_cast<std::size_t>(j)); }

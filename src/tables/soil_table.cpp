@@ -389,19 +389,19 @@ SoilTable ReadSoilTable(modelobject& reader) {
     RaiseError(kSoilTableError);
   }
   SoilTable table;
-  table.reserve(static_cast<std::size_t>(count) + 1);
+  // Each soil type is appended as it is read, so a count that the control file does not
+  // hold never asks for memory.
   table.emplace_back(count);
-  for (int j = 1; j <= count; ++j) table.emplace_back(j);
 
   ControlFileStream& file = reader.control_file();
   for (int j = 1; j <= count; ++j) {
-    SoilRecord& record = table[static_cast<std::size_t>(j)];
     const std::optional<std::string> line = ReadControlLine(file);
     if (!line) {
       log << "FATAL: [soil_table]: the control file ends before soil type " << j << " of " << count
           << "[end-entry]";
       RaiseError(kSoilTableError);
     }
+    SoilRecord& record = table.emplace_back(j);
     const bool block = line->find("MultipleHorizons") != std::string::npos ||
                        line->find("method") != std::string::npos || line->find('{') != std::string::npos;
     if (block) {

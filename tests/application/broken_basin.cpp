@@ -86,6 +86,8 @@ BasinMutation SetGridCell(const std::string& file, int row, int column, const st
   };
 }
 
+void PrintTo(const BrokenBasinCase& broken, std::ostream* os) { *os << broken.name; }
+
 void CheckBrokenBasin(const BrokenBasinCase& broken, int processes) {
   SCOPED_TRACE(broken.name + ", " + std::to_string(processes) + " processes");
   TempDir dir;

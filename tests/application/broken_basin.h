@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct BrokenBasinCase {
   // Command-line arguments after the control file.
   std::vector<std::string> arguments = {};
 };
+
+// Test names and failure messages show a case by its name.
+void PrintTo(const BrokenBasinCase& broken, std::ostream* os);
 
 // Runs the case under the given number of processes and checks the exit status, the
 // FATAL entry in the diagnostics file and on the console, the well-formed diagnostics

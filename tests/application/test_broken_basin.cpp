@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <filesystem>
 #include <string>
 
 #include "application/broken_basin.h"
@@ -24,13 +25,78 @@ const BrokenBasinCase kCases[] = {
      .code = 152,
      .fatal_text = "altitude correction resulted in a Julian day of",
      .absent_files = {"out/dem.$ex", "out/dem.$sl", "out/zones.$w1"}},
-    // The table's storage cannot be had: the library's exception, not one of the model's
-    // checks, stops every process.
-    {.name = "land-use count beyond any memory",
+    // A count far beyond the entries the file holds asks for no memory: the table grows as
+    // its entries are read, and the line after the last entry is refused as the next one.
+    {.name = "land-use count beyond the entries of the table",
      .mutations = {ReplaceText("basin.ctl", "2 land uses", "2000000000 land uses")},
-     .code = 103,
-     .fatal_text = "std::bad_alloc",
+     .code = 29,
+     .fatal_text = "landuse table code 3: some values could not be read",
      .absent_files = {"out/MPIRegions_0"}},
+    // Control-file values that scan but cannot be used.
+    {.name = "NUL byte in the control file",
+     .mutations = {ReplaceText("basin.ctl", "1     start hour", std::string("1 \0   start hour", 16))},
+     .code = 17,
+     .fatal_text = "NUL character (byte 0) in column 3",
+     .absent_files = {"out/MPIRegions_0"}},
+    {.name = "latitude beyond the pole",
+     .mutations = {ReplaceText("basin.ctl", "47.5  geographic latitude", "91  geographic latitude")},
+     .code = 17,
+     .fatal_text = "geographic latitude (first value) in [coordinates]: 91; expected degrees from -90 to 90",
+     .absent_files = {"out/MPIRegions_0"}},
+    {.name = "end date before the start date",
+     .mutations = {ReplaceText("basin.ctl", "2020  end year", "2019  end year")},
+     .code = 17,
+     .fatal_text = "end date in [model_time]: 31.1.2019 24 h; expected a date not before the start date",
+     .absent_files = {"out/MPIRegions_0"}},
+    {.name = "end hour beyond the day",
+     .mutations = {ReplaceText("basin.ctl", "24    end hour", "25    end hour")},
+     .code = 17,
+     .fatal_text = "end hour in [model_time]: 25; expected an hour from 0 to 24"},
+    {.name = "year beyond the date arithmetic",
+     .mutations = {ReplaceText("basin.ctl", "2020  start year", "100000000000000000  start year")},
+     .code = 17,
+     .fatal_text = "start year in [model_time]: 100000000000000000; expected a year from 0 to 9999"},
+    {.name = "more sub-steps than minutes in the step",
+     .mutations = {ReplaceText("basin.ctl", "2 sub-steps", "61 sub-steps")},
+     .code = 17,
+     .fatal_text = "sub step counter in [soil_surface_groundwater_substeps]: 61; expected at most 60"},
+    {.name = "time step of 0 for a module that computes",
+     .mutations = {ReplaceText("basin.ctl", "[evapotranspiration]\n1     on\n$time time step in minutes",
+                               "[evapotranspiration]\n1     on\n0 time step in minutes")},
+     .code = 17,
+     .fatal_text = "time interval for evapotranspiration in [evapotranspiration]: 0; expected a time step from 1"},
+    {.name = "grid name with a blank",
+     .mutations = {ReplaceText("basin.ctl", "landuse.asc landuse 0", "land use.asc landuse 0")},
+     .code = 17,
+     .fatal_text = "read the file name \"land\" and the identifier \"use.asc\" (names cannot contain blanks)"},
+    // Grid files whose header or values cannot be right.
+    {.name = "elevation that is no number",
+     .mutations = {SetGridCell("dem.asc", 3, 2, "nan")},
+     .code = 22,
+     .fatal_text = "error reading grid dem.asc in row 3, col 2: nan is no usable value"},
+    {.name = "elevation beyond any float",
+     .mutations = {SetGridCell("dem.asc", 3, 2, "1e300")},
+     .code = 22,
+     .fatal_text = "error reading grid dem.asc in row 3, col 2: 1e+300 is no usable value"},
+    {.name = "zone grid with cell size 0",
+     .mutations = {ReplaceText("zones.asc", "cellsize 100", "cellsize 0")},
+     .code = 22,
+     .fatal_text = "error reading zones.asc: the header's cellsize 0 is no finite number above 0"},
+    {.name = "zone grid header declaring far more cells than the file holds",
+     .mutations = {ReplaceText("zones.asc", "ncols 10", "ncols 60000"), ReplaceText("zones.asc", "nrows 8", "nrows 60000")},
+     .code = 22,
+     .fatal_text = "the header declares 60000 x 60000 cells as ASCII numbers"},
+    // Output that cannot be written.
+    {.name = "output folder missing",
+     .mutations = {[](const std::filesystem::path& basin) { std::filesystem::remove_all(basin / "out"); }},
+     .code = 26,
+     .fatal_text = "error creating out/MPIRegions_0 for writing in text mode. (No such file or directory)"},
+    {.name = "output on a full disk",
+     .mutations = {[](const std::filesystem::path& basin) {
+       std::filesystem::create_symlink("/dev/full", basin / "out" / "MPIRegions_0");
+     }},
+     .code = 18,
+     .fatal_text = "cannot write out/MPIRegions_0: No space left on device"},
     // A code above 255: the exit status keeps its low byte, the log the whole code.
     {.name = "invalid number of dump files",
      .mutations = {},
