@@ -1,7 +1,6 @@
 // Reading a 2000 x 2000 grid in each file format: ASCII, float and double binary (read
 // whole by process 0, and by own rows through MPI file access), and netCDF.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
 
 #include <unistd.h>
 
@@ -122,13 +121,3 @@ BENCHMARK(BM_ReadDoubleGridOwnRows)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadNetCdfGrid)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-// The reader makes collective MPI calls, so MPI runs around the benchmarks.
-int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
-}

@@ -2,7 +2,6 @@
 // file format: ASCII, float and double binary, and netCDF (grids: netCDF, ASCII, float and
 // double binary; stacks: ASCII, float and double binary through MPI file access, netCDF).
 #include <benchmark/benchmark.h>
-#include <mpi.h>
 
 #include <unistd.h>
 
@@ -169,14 +168,3 @@ BENCHMARK(BM_ReadStackDoubleOwnRows)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadStackDoubleWhole)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-// The stack writer and the readers make collective MPI calls, so MPI runs around the
-// benchmarks.
-int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
-}

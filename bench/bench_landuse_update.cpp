@@ -127,5 +127,3 @@ void BM_YearOfDailySteps(benchmark::State& state) {
 BENCHMARK(BM_YearOfDailySteps)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
-
-BENCHMARK_MAIN();

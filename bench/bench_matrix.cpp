@@ -27,5 +27,3 @@ static void BM_SweepGrid(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * static_cast<long long>(n) * n);
 }
 BENCHMARK(BM_SweepGrid)->Arg(2000);
-
-BENCHMARK_MAIN();

@@ -125,5 +125,3 @@ void BM_LiquidFractionsOfAColumn(benchmark::State& state) {
 BENCHMARK(BM_LiquidFractionsOfAColumn);
 
 }  // namespace
-
-BENCHMARK_MAIN();

@@ -4,7 +4,6 @@
 // For comparison, the same cells added into plain double zone sums in row order by one
 // thread, which is what the tables did before their sums became exact.
 #include <benchmark/benchmark.h>
-#include <mpi.h>
 #include <omp.h>
 
 #include <filesystem>
@@ -111,13 +110,3 @@ void BM_PlainZoneSumsInRowOrder(benchmark::State& state) {
 BENCHMARK(BM_PlainZoneSumsInRowOrder)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-// The table's step ends with collective MPI calls, so MPI runs around the benchmarks.
-int main(int argc, char** argv) {
-  MPI_Init(&argc, &argv);
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  MPI_Finalize();
-  return 0;
-}
