@@ -228,8 +228,9 @@ bool DiagnosticsLog::EndAfterFatal() {
   }
   if (rank_ != 0 && !file_.is_open()) file_.Attach(shared_file_name_);
   // An error that every process meets is best reported by process 0, whose file holds the
-  // entries that led to it: another process gives it a moment to end the file first.
-  constexpr int kPolls = 40;
+  // entries that led to it: another process gives it up to 10 s to end the file first (on
+  // a loaded machine process 0 may be seconds behind; the wait ends as soon as it has).
+  constexpr int kPolls = 200;
   for (int poll = 0; rank_ != 0 && file_.is_open() && !file_.IsEnded() && poll < kPolls; ++poll) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }

@@ -68,7 +68,7 @@ class DiagnosticsLog {
   // After the fatal entries of an error that stops the job: ends the diagnostics file
   // with this process's FATAL entries that it lacks and the closing lines, and shows those
   // entries on the console (process 0 has shown them already). Another process first gives
-  // process 0 up to two seconds to end the file itself. Returns false when another
+  // process 0 up to ten seconds to end the file itself. Returns false when another
   // process had ended the file already, with the fatal error it stops the job with.
   bool EndAfterFatal();
 
