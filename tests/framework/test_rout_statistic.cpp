@@ -152,6 +152,22 @@ TEST_F(RoutStatisticTest, IntervalsAndListedSubBasins) {
   }
 }
 
+TEST_F(RoutStatisticTest, DirectAdditionsAndAddValueMeetThroughTheBaseClassToo) {
+  auto table = Make(2001);
+  table->WriteHeader("q", "m", registry_, StatisticsRegistry::kCapacity);
+  zonalstatistic& base = *table;
+  base.BeginStep();
+  zones_[1].n += 1;
+  zones_[1].RelCellSum += 1;
+  zones_[1].sx += 3;
+  base.AddValue(1, 1, 2, 5.0, 1.0);
+  base.AddValue(1, 1, 2, 7.0, 1.0);
+  base.EndStep(2000, 1, 2, 3, 1);
+  table->Release();
+  // Sub-basin 10: 3 added directly; sub-basin 20: (5 + 7) / 2 through AddValue.
+  EXPECT_NE(Table().find("2000\t 1\t 2\t 3\t3.00\t6.00\n"), std::string::npos) << Table();
+}
+
 TEST_F(RoutStatisticTest, GoodnessOfFitBlocksFollowTheRowsAndFillTheZoneRecords) {
   // Precision 5: the goodness of fit is printed with 4 decimals.
   auto table = Make(2001, {}, 5);
