@@ -74,6 +74,10 @@ inline constexpr int kOutputCloseError = 27;        // an output file cannot be 
 inline constexpr int kDatedStackNameClash = 34;     // two stacks whose dated output names coincide
 inline constexpr int kNetCDFSpecificationError = 50;  // a netCDF input not given as file<variable>step
 inline constexpr int kNetCDFTooManyFiles = 1100;      // more netCDF files open than allowed
+inline constexpr int kTimeseriesLineError = 201;       // the first data line of a time-series table
+                                                      // cannot be buffered
+inline constexpr int kTimeseriesPositionError = 202;   // a position in a time-series table cannot be taken
+inline constexpr int kTimeseriesBudgetTooSmall = 203;  // a time-series table's byte budget holds no record
 
 // --- parameter tables ----------------------------------------------------------------------
 inline constexpr int kTableEntryError = 29;     // an entry of the land-use, soil or irrigation

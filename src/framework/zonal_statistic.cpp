@@ -300,12 +300,7 @@ void zonalstatistic::EndStep(long long year, long long month, long long day, lon
   }
 }
 
-int zonalstatistic::WriteHeader(std::string_view quantity, std::string_view submodel, StatisticsRegistry& registry,
-                                int capacity) {
-  if (!enabled() || rank_ != 0) return -1;
-  IgnoreCtrlC();
-  OpenTable("wt");
-
+int zonalstatistic::RegisterBlock(StatisticsRegistry& registry, int capacity) {
   StatisticsRegistryEntry block;
   block.year = last_row_date_.year;
   block.month = last_row_date_.month;
@@ -325,14 +320,27 @@ int zonalstatistic::WriteHeader(std::string_view quantity, std::string_view subm
     DisarmCtrlCHandler();
     RaiseError(kGridEntryError);
   }
+  return index;
+}
 
-  // The zones of the columns, in column order.
+std::vector<int> zonalstatistic::ColumnZones() const {
   std::vector<int> column_zones;
   if (zone_columns()) {
     for (int i = 1; i <= n_zones_; ++i) column_zones.push_back(i);
   } else if (listed_columns()) {
     column_zones = list_to_zone_;
   }
+  return column_zones;
+}
+
+int zonalstatistic::WriteHeader(std::string_view quantity, std::string_view submodel, StatisticsRegistry& registry,
+                                int capacity) {
+  if (!enabled() || rank_ != 0) return -1;
+  IgnoreCtrlC();
+  OpenTable("wt");
+
+  const int index = RegisterBlock(registry, capacity);
+  const std::vector<int> column_zones = ColumnZones();
 
   std::FILE* file = file_.get();
   std::fputs("YY\tMM\tDD\tHH", file);

@@ -143,6 +143,11 @@ class zonalstatistic {
   bool IsListedZone(int zone, int list_position) const;
   void Construct(ConstGridView weights, int nrows, int ncols, int statcode, int precision, std::string& file_name,
                  std::string_view directory, std::span<const int> output_list);
+  // Registers the registry block in the first free entry among 0 .. capacity - 1 and
+  // returns its index; a full registry logs a FATAL entry and raises kGridEntryError.
+  int RegisterBlock(StatisticsRegistry& registry, int capacity);
+  // The zone index of each zone column, in column order.
+  std::vector<int> ColumnZones() const;
   void PushValue(double value);
   void WriteValue(std::FILE* file, double value) const;
 
