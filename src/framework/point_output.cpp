@@ -15,7 +15,9 @@ SpecialOutputClass::SpecialOutputClass(DiagnosticsLog& log, StatisticsRegistry& 
     : teilmodellklasse(log, "special_output", settings, 1, false), soil_sub_steps_(sub_steps) {
   if (ModuleSwitch == 0) return;
   try {
-    log << "file " << "teilmod" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+    log << "file "
+        << "teilmod"
+        << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
     ReadFileBlocks();
   } catch (const ErrorCode&) {
     throw;

@@ -18,8 +18,7 @@ namespace tolvo {
 class SpecialOutputClass : public teilmodellklasse {
  public:
   // Throws the ErrorCode of a failure (1006, 1007, 1008, 104 and the generic ones).
-  SpecialOutputClass(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
-                     int sub_steps);
+  SpecialOutputClass(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings, int sub_steps);
   // Samples the points of every file: in a soil sub-step (in_substep 1, sub-step k from 1)
   // or at the end of the step (0, 0). Collective when a buffer is full.
   void CollectAll(const ModelDate& date, int in_substep, int substep);

@@ -27,13 +27,28 @@ constexpr double kNotMine = std::numeric_limits<double>::lowest();
 
 // Grids whose values are fluxes of a soil sub-step: with several sub-steps a point shows
 // their sum over the step instead of the value after the step.
-constexpr std::array<std::string_view, 22> kSummedGrids = {
-    "baseflow",           "irrigation_amounts", "macropore_infiltration", "groundwater_recharge",
-    "Capillar_Uprise",    "Percolation",        "DirectRunoffSiltingUp",  "directflow",
-    "interflow",          "infiltration_excess", "total_infiltration",    "drainage_flow",
-    "river_infiltration", "river_exfiltration", "q_down",                 "SurfaceRoutingFluxes",
-    "SurfaceRoutingHead", "SurfaceRoutingQIn",  "SurfaceRoutingQOut",     "gw_flow_x_",
-    "gw_flow_y_",         "gw_leakage_"};
+constexpr std::array<std::string_view, 22> kSummedGrids = {"baseflow",
+                                                           "irrigation_amounts",
+                                                           "macropore_infiltration",
+                                                           "groundwater_recharge",
+                                                           "Capillar_Uprise",
+                                                           "Percolation",
+                                                           "DirectRunoffSiltingUp",
+                                                           "directflow",
+                                                           "interflow",
+                                                           "infiltration_excess",
+                                                           "total_infiltration",
+                                                           "drainage_flow",
+                                                           "river_infiltration",
+                                                           "river_exfiltration",
+                                                           "q_down",
+                                                           "SurfaceRoutingFluxes",
+                                                           "SurfaceRoutingHead",
+                                                           "SurfaceRoutingQIn",
+                                                           "SurfaceRoutingQOut",
+                                                           "gw_flow_x_",
+                                                           "gw_flow_y_",
+                                                           "gw_leakage_"};
 
 [[noreturn]] void SectionError(modelobject& owner, std::string_view what) {
   owner.log() << "FATAL: Error in section [special_output]: " << std::string(what) << "[end-entry]";
@@ -44,10 +59,8 @@ constexpr std::array<std::string_view, 22> kSummedGrids = {
 template <typename T>
 void RequireItem(modelobject& owner, std::string_view text, std::string_view key, T& value, std::string_view where) {
   switch (GetKeyValue(text, key, value)) {
-    case KeyStatus::kFound:
-      return;
-    case KeyStatus::kAbsent:
-      SectionError(owner, "item " + std::string(key) + "=...; missing " + std::string(where));
+    case KeyStatus::kFound: return;
+    case KeyStatus::kAbsent: SectionError(owner, "item " + std::string(key) + "=...; missing " + std::string(where));
     case KeyStatus::kNotANumber:
       SectionError(owner, "item " + std::string(key) + " is no whole number " + std::string(where));
   }
@@ -83,7 +96,8 @@ SpecialOutputEntity::SpecialOutputEntity(std::string_view text, modelobject& own
   if (!levels_.empty() && levels_.size() != x_.size()) {
     log << "FATAL: Error in section [special_output]: number of levels dos not match the number of X and Y "
            "coordinates for entity "
-        << identifier_ << ". EIther each point has a level or none has." << "[end-entry]";
+        << identifier_ << ". EIther each point has a level or none has."
+        << "[end-entry]";
     RaiseError(kPointLevelsOrFileError);
   }
   // A point on the border between two columns belongs to the left one, a point on the
@@ -111,8 +125,8 @@ SpecialOutputEntity::SpecialOutputEntity(std::string_view text, modelobject& own
     bool mine = false;
     if (!regions.empty() && regions.rows().contains(r)) {
       const double region = regions(r, columns_[i]);
-      mine = std::isfinite(region) && region >= INT_MIN && region <= INT_MAX &&
-             static_cast<int>(region) == owner.rank();
+      mine =
+          std::isfinite(region) && region >= INT_MIN && region <= INT_MAX && static_cast<int>(region) == owner.rank();
     }
     owned_.push_back(mine ? 1 : 0);
   }
@@ -127,8 +141,7 @@ std::size_t SpecialOutputFile::Capacity(std::size_t values_per_row) {
   return std::max<std::size_t>(1, kBufferBytes / (8 * (values_per_row + 1) + 32));
 }
 
-SpecialOutputFile::SpecialOutputFile(std::string_view block, modelobject& owner, ConstGridView regions,
-                                     int sub_steps)
+SpecialOutputFile::SpecialOutputFile(std::string_view block, modelobject& owner, ConstGridView regions, int sub_steps)
     : owner_(&owner) {
   RequireItem(owner, block, "header", header_, "in a file block");
   RequireItem(owner, block, "filename", file_name_, "in a file block");
@@ -138,8 +151,8 @@ SpecialOutputFile::SpecialOutputFile(std::string_view block, modelobject& owner,
   // next "}" (included), so that the items of the file block stay outside it.
   for (std::size_t at = FindEntityWord(block, 0); at != std::string_view::npos; at = FindEntityWord(block, at)) {
     std::size_t open = at + 6;
-    while (open < block.size() && (block[open] == ' ' || block[open] == '\t' || block[open] == '\r' ||
-                                   block[open] == '\n')) {
+    while (open < block.size() &&
+           (block[open] == ' ' || block[open] == '\t' || block[open] == '\r' || block[open] == '\n')) {
       ++open;
     }
     if (open >= block.size() || block[open] != '{') {
@@ -162,7 +175,8 @@ void SpecialOutputFile::WriteHeadLines() {
   std::FILE* file = std::fopen(file_name_.c_str(), "w");
   if (file == nullptr) {
     owner_->log() << "FATAL: error opening file for special output of file\n"
-                  << file_name_ << "\n-> check file name, disk space or user rights" << "[end-entry]";
+                  << file_name_ << "\n-> check file name, disk space or user rights"
+                  << "[end-entry]";
     ArmCtrlCHandler();
     RaiseError(kPointLevelsOrFileError);
   }
@@ -267,7 +281,8 @@ void SpecialOutputFile::Flush() {
                    static_cast<long>(d.day), static_cast<long>(d.hour));
       const double* row = values_.data() + k * stride;
       // A position no process computes (or whose value is no number) is nodata.
-      for (std::size_t p = 1; p <= values_per_row_; ++p) std::fprintf(file.get(), "\t%g", row[p] > kNotMine ? row[p] : kNodata);
+      for (std::size_t p = 1; p <= values_per_row_; ++p)
+        std::fprintf(file.get(), "\t%g", row[p] > kNotMine ? row[p] : kNodata);
       std::fputc('\n', file.get());
     }
     const bool failed = std::ferror(file.get()) != 0;
@@ -276,7 +291,8 @@ void SpecialOutputFile::Flush() {
       owner_->WriteError(file_name_, 2);
     }
     owner_->log() << "(" << static_cast<long>((values_per_row_ + 4) * rows_held_ * 8) << " of "
-                  << static_cast<long>(kBufferBytes) << " buffer-bytes)" << "[end-entry]";
+                  << static_cast<long>(kBufferBytes) << " buffer-bytes)"
+                  << "[end-entry]";
   }
   rows_held_ = 0;
   ArmCtrlCHandler();

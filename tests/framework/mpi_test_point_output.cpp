@@ -116,8 +116,10 @@ TEST(PointOutputMpi, EveryPointShowsItsOwnersValueWhateverTheNumberOfProcesses) 
   }
   test::WriteFile(settings.compiled_control_file,
                   "[special_output]\n1\n60\nnumfiles=1;\n{\nheader=runoff;\nfilename=q.txt;\n"
-                  "entity { ID=runoff; Symbol=q; Xcoords=" + xs + "; Ycoords=" + ys + "; }\n"
-                  "entity { ID=baseflow; Symbol=qb; Xcoords=5,35,15; Ycoords=5,55,35; }\n}\n");
+                  "entity { ID=runoff; Symbol=q; Xcoords=" +
+                      xs + "; Ycoords=" + ys +
+                      "; }\n"
+                      "entity { ID=baseflow; Symbol=qb; Xcoords=5,35,15; Ycoords=5,55,35; }\n}\n");
   StatisticsRegistry registry;
   SpecialOutputClass output(log, registry, settings, 2);
 

@@ -1,8 +1,6 @@
 // The special point output on one process: the section and its failures, the head lines,
 // the location of the points, the sampling with its sums over sub-steps, the row buffer
 // and the writing.
-#include "framework/point_output.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,6 +11,7 @@
 
 #include "framework/error_code.h"
 #include "framework/grid_table.h"
+#include "framework/point_output.h"
 #include "framework/statistics_registry.h"
 #include "support/test_support.h"
 
@@ -113,8 +112,9 @@ TEST_F(PointOutputTest, UnusableSectionsFailWithTheirCodeAndEntry) {
        "Error in section [special_output]: x-coordinate 1000, defined as point 1 for entity theta, is located "
        "outside the actual grid."},
       // All x are checked before the y: the bad y of point 0 is met after the bad x of point 1.
-      {"x beyond the right border checked before y", "entity { ID=theta; Symbol=t; Xcoords=1015,1041; Ycoords=1999,2015; }",
-       1008, "x-coordinate 1041, defined as point 1 for entity theta"},
+      {"x beyond the right border checked before y",
+       "entity { ID=theta; Symbol=t; Xcoords=1015,1041; Ycoords=1999,2015; }", 1008,
+       "x-coordinate 1041, defined as point 1 for entity theta"},
       // y equal to the top border gives row 0: outside.
       {"y on the top border", "entity { ID=theta; Symbol=t; Xcoords=1015; Ycoords=2030; }", 1008,
        "Error in section [special_output]: y-coordinate 2030, defined as point 0 for entity theta, is located "
@@ -147,7 +147,8 @@ TEST_F(PointOutputTest, UnusableFileBlocksFailWithTheirCodeAndEntry) {
       {"no numfiles", "files=1;\n", 104, "expected numfiles=<number of files>; after the time step, found: files=1;"},
       {"control file ends inside a block", "numfiles=1;\n{\nheader=h;\nfilename=p.txt;\n", 104,
        "the control file ends inside the block of file 1 of 1"},
-      {"block without a file name", "numfiles=1;\n{\nheader=h;\n}\n", 104, "item filename=...; missing in a file block"},
+      {"block without a file name", "numfiles=1;\n{\nheader=h;\n}\n", 104,
+       "item filename=...; missing in a file block"},
       {"file that cannot be created", "numfiles=1;\n{\nheader=h;\nfilename=no/such/folder/p.txt;\n}\n", 1007,
        "error opening file for special output of file\n" + dir_.path().string() +
            "/no/such/folder/p.txt\n-> check file name, disk space or user rights"},
@@ -179,10 +180,11 @@ TEST_F(PointOutputTest, HeadLinesNameEveryPointByCellAndByCoordinates) {
   // the entity's identifier; an entity without points gives no column.
   settings_.geometry.xllcorner = 4567800;
   settings_.geometry.cellsize = 100;
-  Build("numfiles=1;\n{\nheader=soil moisture;\nfilename=ID=p.txt;\n"
-        "entity {ID=theta; Symbol=th; Xcoords=4567890, 4567900; Ycoords=2050\t2100; Level=2,1;}\n"
-        "entity {ID=runoff; Symbol=q; Xcoords=; Ycoords=;}\n"
-        "entity {\n  ID = runoff;\n  Symbol=q;\n  Xcoords=4568150;\n  Ycoords=2299.5;\n}\n}\n");
+  Build(
+      "numfiles=1;\n{\nheader=soil moisture;\nfilename=ID=p.txt;\n"
+      "entity {ID=theta; Symbol=th; Xcoords=4567890, 4567900; Ycoords=2050\t2100; Level=2,1;}\n"
+      "entity {ID=runoff; Symbol=q; Xcoords=; Ycoords=;}\n"
+      "entity {\n  ID = runoff;\n  Symbol=q;\n  Xcoords=4568150;\n  Ycoords=2299.5;\n}\n}\n");
   EXPECT_EQ(ReadFile(dir_.file("ID=p.txt")),
             "YY\tMM\tDD\tHH\tth/1/3/2\tth/1/2/1\tq/4/1\n"
             "soil\n"
@@ -262,8 +264,9 @@ TEST_F(PointOutputTest, RowsAreWrittenWhenTheBufferIsFullAndAtTheEnd) {
   EXPECT_EQ(SpecialOutputFile::Capacity(10), 17476u);
   EXPECT_EQ(SpecialOutputFile::Capacity(0), 52428u);
   EXPECT_EQ(SpecialOutputFile::Capacity(1000000), 1u);
-  auto output = BuildFile("entity { ID=runoff; Symbol=q; Xcoords=1015,1015,1015,1015,1015,1015,1015,1015,1015,1015; "
-                          "Ycoords=2015,2015,2015,2015,2015,2015,2015,2015,2015,2015; }");
+  auto output = BuildFile(
+      "entity { ID=runoff; Symbol=q; Xcoords=1015,1015,1015,1015,1015,1015,1015,1015,1015,1015; "
+      "Ycoords=2015,2015,2015,2015,2015,2015,2015,2015,2015,2015; }");
   ASSERT_EQ(output->files().front().capacity(), 17476u);
   for (int step = 1; step <= 17475; ++step) output->CollectAll(Hour(step % 24 + 1), 0, 0);
   EXPECT_TRUE(Rows().empty());
