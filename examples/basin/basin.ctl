@@ -126,3 +126,22 @@ $time time step in minutes
 [routing_model]
 1     on
 $time time step in minutes
+
+[special_output]
+1     on
+$time time step in minutes (the points are written at every model step)
+numfiles=2;
+{
+header=surface;
+filename=points_surface.txt;
+entity { ID=albedo; Symbol=alb; Xcoords=3500250,3500850; Ycoords=5300450,5300150; }
+entity { ID=slope_angle; Symbol=slope; Xcoords=3500250,3500650; Ycoords=5300450,5300750; }
+entity { ID=soil_types; Symbol=st; Xcoords=3500250; Ycoords=5300450; }
+}
+{
+header=soil;
+filename=points_soil.txt;
+entity { ID=theta; Symbol=th; Xcoords=3500250,3500650,3500950; Ycoords=5300450,5300750,5300050; Level=1,2,1; }
+entity { ID=baseflow; Symbol=qb; Xcoords=3500250,3500650,3500950; Ycoords=5300450,5300750,5300050; }
+entity { ID=interflow; Symbol=qi; Xcoords=3500250; Ycoords=5300450; }
+}

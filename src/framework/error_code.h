@@ -115,4 +115,12 @@ inline constexpr int kHruClassTooLarge = 1031;   // a response-unit class too la
 inline constexpr int kPreSpinUpWithoutTemperature = 1035;  // pre-spin-up whose first input is not the
                                                            // air temperature
 
+// --- special point output ------------------------------------------------------------------
+inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending
+inline constexpr int kPointOutputError = 104;      // [special_output] lacks an item or holds an unusable one
+inline constexpr int kPointCountMismatch = 1006;   // an entity with different counts of x and y coordinates
+inline constexpr int kPointLevelsOrFileError = 1007;  // an entity's level count fits neither none nor every
+                                                      // point, or a point-output file cannot be created
+inline constexpr int kPointOutsideGrid = 1008;     // a point of an entity lies outside the model grid
+
 }  // namespace tolvo

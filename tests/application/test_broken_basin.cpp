@@ -97,6 +97,32 @@ const BrokenBasinCase kCases[] = {
      }},
      .code = 18,
      .fatal_text = "cannot write out/MPIRegions_0: No space left on device"},
+    // Points of the special output that do not fit, and point files that cannot be written.
+    {.name = "point entity with more x than y coordinates",
+     .mutations = {ReplaceText("basin.ctl", "Ycoords=5300450,5300150;", "Ycoords=5300450;")},
+     .code = 1006,
+     .fatal_text = "Error in section [special_output]: count of X coordinates dos not match the number of Y "
+                   "coordinates for entity albedo"},
+    {.name = "point entity with fewer levels than points",
+     .mutations = {ReplaceText("basin.ctl", "Level=1,2,1;", "Level=1,2;")},
+     .code = 1007,
+     .fatal_text = "number of levels dos not match the number of X and Y coordinates for entity theta. EIther each "
+                   "point has a level or none has."},
+    {.name = "point on the left border of the grid",
+     .mutations = {ReplaceText("basin.ctl", "Xcoords=3500250,3500850;", "Xcoords=3500000,3500850;")},
+     .code = 1008,
+     .fatal_text = "Error in section [special_output]: x-coordinate 3.5e+06, defined as point 0 for entity albedo, "
+                   "is located outside the actual grid."},
+    {.name = "point file in a missing folder",
+     .mutations = {ReplaceText("basin.ctl", "filename=points_soil.txt;", "filename=none/points_soil.txt;")},
+     .code = 1007,
+     .fatal_text = "error opening file for special output of file"},
+    {.name = "point file on a full disk",
+     .mutations = {[](const std::filesystem::path& basin) {
+       std::filesystem::create_symlink("/dev/full", basin / "out" / "points_surface.txt");
+     }},
+     .code = 18,
+     .fatal_text = "write error out/points_surface.txt"},
     // A code above 255: the exit status keeps its low byte, the log the whole code.
     {.name = "invalid number of dump files",
      .mutations = {},

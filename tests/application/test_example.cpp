@@ -56,6 +56,8 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   ASSERT_TRUE(three.contains("MPIRegions_0"));
   const std::vector<std::string> shared = GridValues(three["MPIRegions_0"]);
   for (const char* rank : {"0", "1", "2"}) EXPECT_GT(std::count(shared.begin(), shared.end(), rank), 0) << rank;
+  // The two point files of the special output, written by process 0 from every process's cells.
+  for (const char* name : {"points_surface.txt", "points_soil.txt"}) EXPECT_TRUE(three.contains(name)) << name;
   one.erase("MPIRegions_0");
   three.erase("MPIRegions_0");
   EXPECT_EQ(one, three);
