@@ -72,7 +72,7 @@ struct GifImage {
   int top = 0;
   int width = 0;
   int height = 0;
-  std::vector<int> pixels;  // in the order they are stored: row by row, interlace order if set
+  std::vector<int> pixels{};  // in the order they are stored: row by row, interlace order if set
   bool interlaced = false;
   bool local_table = false;
 };
