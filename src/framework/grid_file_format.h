@@ -169,14 +169,19 @@ void LogGeometryComparison(const RunContext& run, const std::string& path, const
 // begins with "/" or "~" or there is no directory. A directory must end with "/".
 std::string PrefixPath(std::string_view directory, std::string_view name);
 
+struct GifGridSettings;
+
 // What reading a grid or stack file takes from the reading object besides the run: the
 // directory that relative names are found in, the object's name for the progress and
-// error entries, and its header record, which receives the header of the file read.
+// error entries, its header record, which receives the header of the file read, and the
+// georeference and class mapping by which GIF images (and netCDF grids of another raster)
+// are placed on the model grid.
 struct GridInput {
   const RunContext& run;
   const std::string& input_directory;
   const std::string& reader_name;
   GridFileHeader& header;
+  const GifGridSettings& gif;
 };
 
 }  // namespace tolvo

@@ -15,6 +15,7 @@
 
 #include "framework/error_code.h"
 #include "framework/file_handle.h"
+#include "framework/gif_grid.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
@@ -359,22 +360,69 @@ void ReadBinaryValues(DiagnosticsLog& log, std::FILE* file, const std::string& p
   }
 }
 
-// GIF images are decoded by the GIF grid reader; until it is part of the program a GIF
-// file is refused with the GIF reading entry.
-void ReadGifGrid(DiagnosticsLog& log, const std::string& path, GridView /*grid*/) {
-  log << "FATAL: error reading GIF " << path << " (" << "GIF images cannot be read by this build" << ")"
-               << "[end-entry]";
+[[noreturn]] void GifError(DiagnosticsLog& log, const std::string& path, const std::string& text) {
+  log << "FATAL: error reading GIF " << path << " (" << text << ")"
+      << "[end-entry]";
   RaiseError(kGridReadError);
 }
 
-// A netCDF grid: one time step of one variable, which must match the model grid cell for
-// cell. (Resampling a grid of another raster by the object's GIF georeference belongs to
-// the GIF grid reader; until that is part of the program every netCDF grid must match.)
-void ReadNetCdfGrid(const RunContext& run, const std::string& netcdf_name, GridView grid) {
+// A GIF image: its palette indices are decoded into a source raster of the image's
+// screen, placed by the object's georeference, resampled onto the model grid and turned
+// into values by the object's class mapping. An image without a georeference cannot be
+// placed and is refused.
+void ReadGifGrid(const GridInput& input, const std::string& path, GridView grid) {
+  DiagnosticsLog& log = input.run.log();
+  const GifGeoreference& georeference = input.gif.georeference;
+  if (georeference.none()) {
+    GifError(log, path, "no georeference is set for " + input.reader_name + ": the image cannot be placed");
+  }
+  if (const std::string fault = GeoreferenceFault(georeference); !fault.empty()) GifError(log, path, fault);
+  const GifGridReader reader(path);
+  Grid source;
+  try {
+    const GifScreenSize screen = reader.ReadScreenSize();
+    source = AllocateGrid(log, 1, screen.height, screen.width, screen.height);
+    source.fill(kNodata);
+    reader.Decode(source.view());
+  } catch (const GifDecodeError& error) {
+    GifError(log, path, error.text);
+  }
+  GifGridReader::Resample(std::as_const(source).view(), georeference, input.run.geometry, grid);
+  GifGridReader::MapPixelClasses(grid, input.gif.mapping);
+}
+
+// A netCDF grid: one time step of one variable. Without a georeference it must match the
+// model grid cell for cell; with one it is resampled from its own raster, whose origin is
+// the centre of its lower-left cell.
+void ReadNetCdfGrid(const GridInput& input, const std::string& netcdf_name, GridView grid) {
+  const RunContext& run = input.run;
   const GridGeometry& model = run.geometry;
+  const GifGeoreference& georeference = input.gif.georeference;
   NetCDFGridReader reader(run.log());
   std::string cut = netcdf_name;
   const NetCDFGrid values = reader.Read(cut);
+  if (!georeference.none()) {
+    if (const std::string fault = GeoreferenceFault(georeference); !fault.empty()) {
+      run.log() << "FATAL: error reading grid " << netcdf_name << " (" << fault << ")"
+                << "[end-entry]";
+      RaiseError(kGridReadError);
+    }
+    if (values.nrows < 1 || values.ncols < 1) {
+      run.log() << "FATAL: error reading grid " << netcdf_name << " (the variable holds " << values.ncols
+                << " columns and " << values.nrows << " rows: no cell to resample from)"
+                << "[end-entry]";
+      RaiseError(kGridReadError);
+    }
+    Grid source = AllocateGrid(run.log(), 1, values.nrows, values.ncols, values.nrows);
+    for (int r = 1; r <= values.nrows; ++r) {
+      for (int c = 1; c <= values.ncols; ++c) source(r, c) = values.at(r, c);
+    }
+    GifGeoreference corner = georeference;
+    corner.x_origin -= georeference.cell_size / 2;
+    corner.y_origin -= georeference.cell_size / 2;
+    GifGridReader::Resample(std::as_const(source).view(), corner, model, grid);
+    return;
+  }
   if (values.nrows != model.nrows || values.ncols != model.ncols) {
     run.log() << "FATAL: error assigning cell values from a netCDF file to Tolvo grids from file " << netcdf_name
               << ". number of columns (" << values.ncols << ") and/or rows (" << values.nrows
@@ -385,14 +433,19 @@ void ReadNetCdfGrid(const RunContext& run, const std::string& netcdf_name, GridV
                  << "[end-entry]";
     RaiseError(kGridReadError);
   }
+  const ConstGridView mask = georeference.mask;
   for (int r = 1; r <= model.nrows; ++r) {
     std::span<double> row = grid.row(r);
-    for (int c = 1; c <= model.ncols; ++c) row[static_cast<std::size_t>(c)] = values.at(r, c);
+    const bool masked_row = !mask.empty() && mask.rows().contains(r);
+    for (int c = 1; c <= model.ncols; ++c) {
+      const bool masked = masked_row && c <= mask.ncols() && mask(r, c) == model.nodata_value;
+      row[static_cast<std::size_t>(c)] = masked ? model.nodata_value : values.at(r, c);
+    }
   }
 }
 
-void ReadWhole(const RunContext& run, OpenedGrid& opened, GridView grid) {
-  DiagnosticsLog& log = run.log();
+void ReadWhole(const GridInput& input, OpenedGrid& opened, GridView grid) {
+  DiagnosticsLog& log = input.run.log();
   switch (opened.format) {
     case GridFileFormat::Ascii:
       ReadAsciiValues(log, opened.file.get(), opened.path, grid);
@@ -403,12 +456,8 @@ void ReadWhole(const RunContext& run, OpenedGrid& opened, GridView grid) {
     case GridFileFormat::FloatBinary:
       ReadBinaryValues<float>(log, opened.file.get(), opened.path, grid);
       break;
-    case GridFileFormat::Gif:
-      ReadGifGrid(log, opened.path, grid);
-      break;
-    case GridFileFormat::NetCdf:
-      ReadNetCdfGrid(run, opened.path, grid);
-      break;
+    case GridFileFormat::Gif: ReadGifGrid(input, opened.path, grid); break;
+    case GridFileFormat::NetCdf: ReadNetCdfGrid(input, opened.path, grid); break;
   }
 }
 
@@ -569,9 +618,10 @@ Grid& ReadWholeOnReader(const GridInput& input, OpenedGrid& opened, Grid& target
     work.fill(model.nodata_value);
   }
   Grid& whole = into_target ? target : work;
-  ReadWhole(run, opened, whole.view());
+  ReadWhole(input, opened, whole.view());
   CloseChecked(run.log(), opened.file, opened.path);
-  if (opened.format != GridFileFormat::Gif && opened.format != GridFileFormat::NetCdf) {
+  // A GIF grid's values come from its class mapping, whose parameters may overflow.
+  if (opened.format != GridFileFormat::NetCdf) {
     if (const std::optional<UnusableCell> cell = FirstUnusableCell(std::as_const(whole).view(), all, file_nodata)) {
       UnusableValueError(run.log(), opened.path, *cell, file_nodata);
     }

@@ -6,10 +6,13 @@
 // cells without a value). The grid then reaches every process in the rows it computes:
 // either process 0 reads the whole grid and sends each process its part, or, for binary
 // grids without hole filling, every process reads its own rows of the file directly
-// through MPI file access. All of it is collective unless the read is local.
+// through MPI file access. All of it is collective unless the read is local. A GIF image
+// (and a netCDF grid of another raster) is placed on the model grid by the reading
+// object's georeference and resampled (framework/gif_grid.h).
 //
 // Failures write their "FATAL: " entry and raise: 21 the file cannot be opened, 22 it
-// cannot be recognised or read, 23 it cannot be closed, 24 its geometry differs from the
+// cannot be recognised or read (a GIF image also when it is malformed or the object has no
+// georeference to place it), 23 it cannot be closed, 24 its geometry differs from the
 // model's, 25 a hole is too big to be filled from its neighbours, 5 the model log cannot
 // be opened while holes are filled.
 

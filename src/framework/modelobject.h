@@ -12,6 +12,7 @@
 
 #include "framework/control_file_stream.h"
 #include "framework/date.h"
+#include "framework/gif_grid.h"
 #include "framework/grid_file_format.h"
 #include "framework/memory_handling.h"
 #include "framework/netcdf_grid.h"  // grid and stack files
@@ -150,13 +151,24 @@ class modelobject : public memory_handling {
 
   // --- grid file reading (framework/grid_reader.h, stack_reader.h) ------------------------
   // The object as a grid or stack read needs it: its run, input directory, name and header.
-  GridInput grid_input() { return {context_, input_directory_, name(), grid_file_header_}; }
+  GridInput grid_input() { return {context_, input_directory_, name(), grid_file_header_, gif_}; }
   // Header of the last grid or stack file read or written.
   GridFileHeader& grid_file_header() { return grid_file_header_; }
   const GridFileHeader& grid_file_header() const { return grid_file_header_; }
+  // Places the GIF images (and netCDF grids of another raster) that the object reads:
+  // (x_origin, y_origin) and cell_size as GifGeoreference describes them, 9999 for all
+  // three for none; `mask` (not owned, the model grid's shape, or empty) marks the cells
+  // that keep their mask value of -9999 or lower.
+  void SetGifGeoreference(ConstGridView mask, double x_origin, double y_origin, double cell_size) {
+    gif_.georeference = {x_origin, y_origin, cell_size, mask};
+  }
+  const GifGeoreference& gif_georeference() const { return gif_.georeference; }
+  // The class-to-value mapping of the GIF images the object reads.
+  GifMappingParameters& gif_mapping_parameters() { return gif_.mapping; }
 
  private:
   GridFileHeader grid_file_header_;
+  GifGridSettings gif_;
 
  public:
   // --- end of grid file reading ------------------------------------------------------------

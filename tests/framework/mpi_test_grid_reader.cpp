@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/gif_test_image.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_reader.h"
 #include "framework/grid_table.h"
@@ -136,6 +137,51 @@ TEST_F(GridReaderMpiTest, ShortFileFailsOnEveryProcess) {
   const std::string path = WriteFloatGrid("short.flt", 1);
   Grid grid;
   EXPECT_EQ(Read(path, grid, {.allocate = true}), kGridReadError);
+}
+
+TEST_F(GridReaderMpiTest, GifImageReachesEveryProcessAsProcessZeroMapsIt) {
+  // A kCols x kRows image of classes (r + 2 c) mod 7 with one pixel of no value, on the
+  // model raster.
+  if (rank_ == 0) {
+    test::GifImage image{.width = kCols, .height = kRows};
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) image.pixels.push_back(r == 3 && c == 2 ? 255 : (r + 2 * c) % 7);
+    }
+    test::WriteFile(path_ + "g.gif", test::GifHeader(kCols, kRows) + test::ImageBlock(image) + test::kGifTrailer);
+    test::WriteFile(path_ + "bad.gif", test::GifHeader(kCols, kRows) + test::Extension(0x02, {"x"}) +
+                                           test::ImageBlock(image) + test::kGifTrailer);
+  }
+  MPI_Barrier(MPI_COMM_WORLD);
+  object_.SetGifGeoreference(zone_.view(), 0, 0, 10);
+
+  Grid whole;
+  ASSERT_EQ(Read(path_ + "g.gif", whole, {.allocate = true, .whole_on_process0 = true}), 0);
+  // Process 0's whole grid, as every process learns it.
+  std::vector<double> reference(static_cast<std::size_t>(kRows * kCols));
+  if (rank_ == 0) {
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) reference[static_cast<std::size_t>((r - 1) * kCols + c - 1)] = whole(r, c);
+    }
+  }
+  MPI_Bcast(reference.data(), kRows * kCols, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+
+  Grid sent;
+  ASSERT_EQ(Read(path_ + "g.gif", sent, {.allocate = true, .halo_rows = true}), 0);
+  const RowRange rows = WithHalo();
+  EXPECT_EQ(sent.rows().first, rows.first);
+  EXPECT_EQ(sent.rows().last, rows.last);
+  for (int r = rows.first; r <= rows.last; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      EXPECT_EQ(sent(r, c), reference[static_cast<std::size_t>((r - 1) * kCols + c - 1)])
+          << "rank " << rank_ << " cell " << r << "/" << c;
+    }
+  }
+  // The pixel without a value leaves the cells that use it without one.
+  EXPECT_EQ(reference[static_cast<std::size_t>((3 - 1) * kCols + 2 - 1)], kNodata);
+
+  // A malformed image fails on every process, not on process 0 alone.
+  Grid bad;
+  EXPECT_EQ(Read(path_ + "bad.gif", bad, {.allocate = true}), kGridReadError);
 }
 
 }  // namespace

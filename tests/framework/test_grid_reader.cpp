@@ -1,5 +1,3 @@
-#include "framework/grid_reader.h"
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,6 +10,8 @@
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/gif_test_image.h"
+#include "framework/grid_reader.h"
 #include "framework/grid_table.h"
 #include "framework/modelobject.h"
 #include "framework/netcdf_grid.h"
@@ -563,6 +563,105 @@ TEST_F(GridReaderTest, NetCdfGridIsReadByVariableAndTimeStep) {
                            "resp.)."),
             std::string::npos)
       << Console();
+}
+
+// A 4 x 3 image of classes 127 (rows 1 and 2) and 128 (row 3), with no value in its
+// top-left pixel.
+std::string ClassImage(const std::string& before_image = "") {
+  const test::GifImage image{
+      .width = 4, .height = 3, .pixels = {255, 127, 127, 127, 127, 127, 127, 127, 128, 128, 128, 128}};
+  return test::GifHeader(4, 3) + before_image + test::ImageBlock(image) + test::kGifTrailer;
+}
+
+TEST_F(GridReaderTest, GifImageIsResampledAndMappedOntoTheModelGrid) {
+  // The image lies on the model raster, so every model corner falls between four pixel
+  // centres (bilinear weights 0.5) or, in the bottom row and left column, beyond the
+  // outer centres. Mapped with the default parameters: class 127 gives 8.916787e-5
+  // exp(0.0767528404 * 127) = 1.52596, class 128 gives 6e-6 exp(0.098 * 128) = 1.68245 and
+  // the mixed class 127.5 of row 2 gives 6e-6 exp(0.098 * 127.5) = 1.60199.
+  zone_(2, 2) = N;
+  object_.SetGifGeoreference(zone_.view(), 1000.5, 2000.25, 100);
+  const std::string path = Write("classes.gif", ClassImage());
+  Grid grid;
+  ASSERT_EQ(Read(path, grid, {.allocate = true, .whole_on_process0 = true}), 0) << Console();
+  const std::vector<std::vector<double>> expected{
+      {N, N, 1.52596, 1.52596}, {1.60199, N, 1.60199, 1.60199}, {1.68245, 1.68245, 1.68245, 1.68245}};
+  for (int r = 1; r <= 3; ++r) {
+    for (int c = 1; c <= 4; ++c) {
+      EXPECT_NEAR(grid(r, c), expected[r - 1][c - 1], 5e-6) << "row " << r << ", col " << c;
+    }
+  }
+}
+
+TEST_F(GridReaderTest, GifImagesThatCannotBeReadAreRefused) {
+  struct Case {
+    const char* label;
+    std::string content;
+    GifGeoreference georeference;
+    double f2;
+    std::string entry;  // the path written as <path>
+  };
+  const GifGeoreference placed{1000.5, 2000.25, 100, {}};
+  const std::vector<Case> cases{
+      {"extension label 0x02", ClassImage(test::Extension(0x02, {"x"})), placed, 6e-6,
+       "error reading GIF <path> (invalid extension type ID \"0x2\" found)"},
+      {"no georeference",
+       ClassImage(),
+       {},
+       6e-6,
+       "error reading GIF <path> (no georeference is set for test_model: the image cannot be placed)"},
+      {"cell size 0",
+       ClassImage(),
+       {1000.5, 2000.25, 0, {}},
+       6e-6,
+       "error reading GIF <path> (georeference x origin 1000.5, y origin 2000.25, cell size 0 cannot place"},
+      {"trailer missing", test::GifHeader(2, 1) + test::ImageBlock({.width = 2, .height = 1, .pixels = {1, 2}}), placed,
+       6e-6, "error reading GIF <path> (the file ends after "},
+      {"mapping that overflows", ClassImage(), placed, 1e306, "error reading grid <path> in row 2, col 1: inf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    console_.str("");
+    object_.SetGifGeoreference({}, c.georeference.x_origin, c.georeference.y_origin, c.georeference.cell_size);
+    object_.gif_mapping_parameters().f2 = c.f2;
+    const std::string path = Write("image.gif", c.content);
+    Grid grid;
+    EXPECT_EQ(Read(path, grid, {.allocate = true, .whole_on_process0 = true}), kGridReadError);
+    std::string entry = c.entry;
+    entry.replace(entry.find("<path>"), 6, path);
+    EXPECT_NE(Console().find(entry), std::string::npos) << Console();
+  }
+}
+
+TEST_F(GridReaderTest, NetCdfGridOfAnotherRasterIsPlacedByTheGeoreference) {
+  // A 2 x 2 raster of 200 m cells {{1, 2}, {3, 4}} whose lower-left cell centre lies at
+  // (1100.5, 2100.25): its lower-left corner is the model's.
+  NetCDFGridWriter writer(log_);
+  writer.Write(std::span<const double>(std::vector<double>{1, 3, 2, 4}), dir_.file("coarse.nc"), "p", N, 2, 2);
+  zone_(3, 4) = N;
+  object_.SetGifGeoreference(zone_.view(), 1100.5, 2100.25, 200);
+  Grid grid;
+  ASSERT_EQ(Read(dir_.file("coarse.nc") + "<p>0", grid, {.allocate = true, .whole_on_process0 = true}), 0) << Console();
+  // By hand: corner (1000.5, 2000.25) lies beyond both outer centres: value 3; corner
+  // (1000.5, 2200.25) halfway between the rows of column 1: (1 + 3) / 2; corner (1200.5,
+  // 2100.25) halfway between the columns of row 2: (3 + 4) / 2; corner (1300.5, 2200.25)
+  // beyond the east centres and halfway between the rows: (2 + 4) / 2; the masked cell nodata.
+  EXPECT_EQ(grid(3, 1), 3);
+  EXPECT_EQ(grid(1, 1), 2);
+  EXPECT_EQ(grid(2, 3), 3.5);
+  EXPECT_EQ(grid(1, 4), 3);
+  EXPECT_EQ(grid(3, 4), N);
+
+  // Without a georeference the grid must match the model's, and the mask still applies.
+  std::vector<double> column_major;
+  for (int c = 1; c <= 4; ++c) {
+    for (int r = 1; r <= 3; ++r) column_major.push_back(10 * r + c);
+  }
+  writer.Write(std::span<const double>(column_major), dir_.file("same.nc"), "p", N, 3, 4);
+  object_.SetGifGeoreference(zone_.view(), kNoGeoreference, kNoGeoreference, kNoGeoreference);
+  ASSERT_EQ(Read(dir_.file("same.nc") + "<p>0", grid, {.allocate = true, .whole_on_process0 = true}), 0) << Console();
+  EXPECT_EQ(Values(grid, {1, 3}),
+            (std::vector<std::vector<double>>{{11, 12, 13, 14}, {21, 22, 23, 24}, {31, 32, 33, N}}));
 }
 
 }  // namespace
