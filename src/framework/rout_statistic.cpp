@@ -52,10 +52,7 @@ void routstatistic::EndStep(long long year, long long month, long long day, long
   if (!enabled()) return;
   const std::size_t zone_records = static_cast<std::size_t>(n_zones_) + 1;
   // What was added through AddValue joins what the owner added directly.
-  for (int t = 1; t < n_threads_; ++t) {
-    const ExactSum* thread_sums = &sums_[SumIndex(t, 0)];
-    for (std::size_t k = 0; k < zone_records * kSumsPerZone; ++k) sums_[k].Merge(thread_sums[k]);
-  }
+  MergeThreadSums();
   for (std::size_t i = 0; i < zone_records; ++i) {
     zones_[i].n += sums_[i * kSumsPerZone + kSumN].Value();
     zones_[i].sx += sums_[i * kSumsPerZone + kSumSx].Value();
@@ -63,24 +60,10 @@ void routstatistic::EndStep(long long year, long long month, long long day, long
   }
 
   const bool carry = code_.interval > 1;
-  if (carry) {
-    for (std::size_t i = 1; i < zone_records; ++i) {
-      if (mean_mode()) {
-        zones_[i].n += carry_n_[i];
-        zones_[i].RelCellSum += carry_rel_[i];
-      }
-      zones_[i].sx += carry_sx_[i];
-    }
-  }
+  if (carry) AddCarry(1);
 
   if (steps_in_interval_ != code_.interval) {
-    if (carry) {
-      for (std::size_t i = 0; i < zone_records; ++i) {
-        carry_n_[i] = zones_[i].n;
-        carry_sx_[i] = zones_[i].sx;
-        carry_rel_[i] = zones_[i].RelCellSum;
-      }
-    }
+    if (carry) SaveCarry();
     return;
   }
 
@@ -103,11 +86,7 @@ void routstatistic::EndStep(long long year, long long month, long long day, long
     }
   }
 
-  if (carry) {
-    std::fill(carry_n_.begin(), carry_n_.end(), 0.0);
-    std::fill(carry_sx_.begin(), carry_sx_.end(), 0.0);
-    std::fill(carry_rel_.begin(), carry_rel_.end(), 0.0);
-  }
+  if (carry) ClearCarry();
   steps_in_interval_ = 0;
   if (rows_in_use_ >= capacity_) FlushRows();
 }
@@ -122,18 +101,9 @@ int routstatistic::WriteHeader(std::string_view quantity, std::string_view submo
   int observed = 0;
   const int usable = std::min(capacity, StatisticsRegistry::kEntries);
   if (simulated + 1 < usable && registry[simulated + 1].free()) {
-    StatisticsRegistryEntry block;
-    block.year = observed_date_.year;
-    block.month = observed_date_.month;
-    block.day = observed_date_.day;
-    block.hour = observed_date_.hour;
-    block.row_length = observed_columns_;
-    block.last_values = observed_values_;
-    block.accumulator = observed_accumulator_;
-    block.area_shares = observed_header_;
-    block.caption = &observed_caption_;
-    block.zone_codes = observed_codes_;
-    registry[simulated + 1] = block;
+    registry[simulated + 1] = RegistryEntry(observed_date_, observed_columns_, observed_values_,
+                                            observed_accumulator_, observed_header_, observed_caption_,
+                                            observed_codes_);
     observed = simulated + 1;
   }
 

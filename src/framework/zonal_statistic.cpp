@@ -230,10 +230,7 @@ void zonalstatistic::EndStep(long long year, long long month, long long day, lon
   if (!enabled()) return;
   const std::size_t zone_records = static_cast<std::size_t>(n_zones_) + 1;
   const std::span<ExactSum> step(sums_.data(), zone_records * kSumsPerZone);
-  for (int t = 1; t < n_threads_; ++t) {
-    const ExactSum* thread_sums = &sums_[SumIndex(t, 0)];
-    for (std::size_t k = 0; k < step.size(); ++k) step[k].Merge(thread_sums[k]);
-  }
+  MergeThreadSums();
   if (reduce > 0) ReduceExactSums(step, reduce_buffer_);
   for (std::size_t i = 0; i < zone_records; ++i) {
     zones_[i].n = step[i * kSumsPerZone + kSumN].Value();
@@ -243,15 +240,7 @@ void zonalstatistic::EndStep(long long year, long long month, long long day, lon
   if (rank_ != 0) return;
 
   const bool carry = code_.interval > 1;
-  if (carry) {
-    for (std::size_t i = 0; i < zone_records; ++i) {
-      if (mean_mode()) {
-        zones_[i].n += carry_n_[i];
-        zones_[i].RelCellSum += carry_rel_[i];
-      }
-      zones_[i].sx += carry_sx_[i];
-    }
-  }
+  if (carry) AddCarry(0);
 
   const bool interval_end = steps_in_interval_ == code_.interval;
   if (interval_end) {
@@ -280,38 +269,70 @@ void zonalstatistic::EndStep(long long year, long long month, long long day, lon
   }
   const double total = sum_rel > 0 ? sum_sx / sum_rel : 0.0;
 
-  if (carry) {
-    for (std::size_t i = 0; i < zone_records; ++i) {
-      carry_n_[i] = zones_[i].n;
-      carry_sx_[i] = zones_[i].sx;
-      carry_rel_[i] = zones_[i].RelCellSum;
-    }
-  }
+  if (carry) SaveCarry();
 
   if (interval_end) {
     PushValue(total);
-    if (carry) {
-      std::fill(carry_n_.begin(), carry_n_.end(), 0.0);
-      std::fill(carry_sx_.begin(), carry_sx_.end(), 0.0);
-      std::fill(carry_rel_.begin(), carry_rel_.end(), 0.0);
-    }
+    if (carry) ClearCarry();
     steps_in_interval_ = 0;
     if (rows_in_use_ >= capacity_) FlushRows();
   }
 }
 
-int zonalstatistic::RegisterBlock(StatisticsRegistry& registry, int capacity) {
+void zonalstatistic::MergeThreadSums() {
+  const std::size_t step_sums = (static_cast<std::size_t>(n_zones_) + 1) * kSumsPerZone;
+  for (int t = 1; t < n_threads_; ++t) {
+    const ExactSum* thread_sums = &sums_[SumIndex(t, 0)];
+    for (std::size_t k = 0; k < step_sums; ++k) sums_[k].Merge(thread_sums[k]);
+  }
+}
+
+void zonalstatistic::AddCarry(std::size_t first_zone) {
+  for (std::size_t i = first_zone; i <= static_cast<std::size_t>(n_zones_); ++i) {
+    if (mean_mode()) {
+      zones_[i].n += carry_n_[i];
+      zones_[i].RelCellSum += carry_rel_[i];
+    }
+    zones_[i].sx += carry_sx_[i];
+  }
+}
+
+void zonalstatistic::SaveCarry() {
+  for (std::size_t i = 0; i <= static_cast<std::size_t>(n_zones_); ++i) {
+    carry_n_[i] = zones_[i].n;
+    carry_sx_[i] = zones_[i].sx;
+    carry_rel_[i] = zones_[i].RelCellSum;
+  }
+}
+
+void zonalstatistic::ClearCarry() {
+  std::fill(carry_n_.begin(), carry_n_.end(), 0.0);
+  std::fill(carry_sx_.begin(), carry_sx_.end(), 0.0);
+  std::fill(carry_rel_.begin(), carry_rel_.end(), 0.0);
+}
+
+StatisticsRegistryEntry zonalstatistic::RegistryEntry(const RowDate& date, long long row_length,
+                                                      std::vector<double>& last_values,
+                                                      std::vector<double>& accumulator,
+                                                      std::vector<double>& area_shares, const std::string& caption,
+                                                      std::vector<long long>& zone_codes) {
   StatisticsRegistryEntry block;
-  block.year = last_row_date_.year;
-  block.month = last_row_date_.month;
-  block.day = last_row_date_.day;
-  block.hour = last_row_date_.hour;
-  block.row_length = row_length_;
-  block.last_values = last_values_;
-  block.accumulator = accumulator_;
-  block.area_shares = area_shares_;
-  block.caption = &caption_;
-  block.zone_codes = zone_codes_;
+  block.year = date.year;
+  block.month = date.month;
+  block.day = date.day;
+  block.hour = date.hour;
+  block.row_length = row_length;
+  block.last_values = last_values;
+  block.accumulator = accumulator;
+  block.area_shares = area_shares;
+  block.caption = &caption;
+  block.zone_codes = zone_codes;
+  return block;
+}
+
+int zonalstatistic::RegisterBlock(StatisticsRegistry& registry, int capacity) {
+  const StatisticsRegistryEntry block = RegistryEntry(last_row_date_, row_length_, last_values_, accumulator_,
+                                                      area_shares_, caption_, zone_codes_);
   const int index = registry.Register(block, capacity);
   if (index < 0) {
     log_ << "FATAL: no free entry left in the statistics registry (" << std::min(capacity, StatisticsRegistry::kEntries)

@@ -143,6 +143,19 @@ class zonalstatistic {
   bool IsListedZone(int zone, int list_position) const;
   void Construct(ConstGridView weights, int nrows, int ncols, int statcode, int precision, std::string& file_name,
                  std::string_view directory, std::span<const int> output_list);
+  // Adds the sums of threads 1.. into those of thread 0.
+  void MergeThreadSums();
+  // Adds the carried sums of the interval's earlier steps to the zone records from
+  // `first_zone` on (n and RelCellSum only in mean mode).
+  void AddCarry(std::size_t first_zone);
+  // Keeps the zone records' sums for the interval's next step, or forgets them.
+  void SaveCarry();
+  void ClearCarry();
+  // A registry block over the given arrays (1-based, index 1 .. row length).
+  static StatisticsRegistryEntry RegistryEntry(const RowDate& date, long long row_length,
+                                               std::vector<double>& last_values, std::vector<double>& accumulator,
+                                               std::vector<double>& area_shares, const std::string& caption,
+                                               std::vector<long long>& zone_codes);
   // Registers the registry block in the first free entry among 0 .. capacity - 1 and
   // returns its index; a full registry logs a FATAL entry and raises kGridEntryError.
   int RegisterBlock(StatisticsRegistry& registry, int capacity);
