@@ -50,10 +50,6 @@ std::unique_ptr<T> Build(DiagnosticsLog& log, Args&&... args) {
                  [&] { return std::make_unique<T>(log, std::forward<Args>(args)...); });
 }
 
-std::unique_ptr<MeteoInput> MakeInterpolator(DiagnosticsLog& log, const std::string& name,
-                                             const ModelSettings& settings, int grid_index, int position) {
-  return std::make_unique<meteointerpol>(log, name, settings, grid_index, position);
-}
 
 }  // namespace
 
@@ -90,7 +86,12 @@ DumpOptions ReadDumpOptions(DiagnosticsLog& log, int argc, char** argv) {
 ModellApplication::ModellApplication(DiagnosticsLog& log, int argc, char** argv, int position,
                                      MeteoInputFactory make_input, CallTrace trace)
     : memory_handling(log, "ModellApplication"),
-      make_input_(make_input ? std::move(make_input) : MeteoInputFactory(MakeInterpolator)),
+      make_input_(make_input ? std::move(make_input)
+                             : MeteoInputFactory([this](DiagnosticsLog& input_log, const std::string& name,
+                                                        const ModelSettings& settings, int grid_index, int) {
+                                 return std::make_unique<meteointerpol>(input_log, registry_, kRegistryCapacity,
+                                                                        name, settings, grid_index);
+                               })),
       trace_(std::move(trace)) {
   try {
     init(argc, argv, position);
@@ -278,7 +279,7 @@ void ModellApplication::ActOnInterrupt() {
     InterruptState = 0;
     ArmCtrlCHandler();
   } else if (state == 1) {
-    for (auto& input : inputs_) input->SetEndDateToCurrent();
+    for (auto& input : inputs_) input->EndAtCurrentDate();
     SetEndDateEverywhere(DateOfStep());
     InterruptState = kFinishHandled;
     ArmCtrlCHandler();

@@ -115,6 +115,21 @@ inline constexpr int kHruClassTooLarge = 1031;   // a response-unit class too la
 inline constexpr int kPreSpinUpWithoutTemperature = 1035;  // pre-spin-up whose first input is not the
                                                            // air temperature
 
+// --- meteorological input ------------------------------------------------------------------
+inline constexpr int kScenarioTableError = 48;      // a scenario table of a meteorological input that
+                                                    // cannot be read or would multiply by 0
+inline constexpr int kMeteoInputFileError = 49;     // a station, grid-list or regression file, or a
+                                                    // method line of an input's section, that cannot be
+                                                    // opened or read
+inline constexpr int kMeteoFileCloseError = 50;     // a station, grid-list or regression file that cannot
+                                                    // be closed (the number of a netCDF specification error)
+inline constexpr int kMeteoStartDateMissing = 51;   // an input file without the run's start date
+inline constexpr int kMeteoRegressionDateError = 52;  // a regression date that differs from the station date
+inline constexpr int kInterpolationMethodRange = 53;  // an interpolation method outside 1..12
+inline constexpr int kStationFilesDisagree = 73;    // the two station files of an input differ in stations
+                                                    // or in date
+inline constexpr int kRelCellAreaMissing = 74;      // no "RelCellArea" grid for the meteorological inputs
+
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending
 inline constexpr int kPointOutputError = 104;      // [special_output] lacks an item or holds an unusable one

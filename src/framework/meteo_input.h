@@ -24,7 +24,8 @@ class MeteoInput {
   virtual void WriteResultGrid() = 0;
   virtual void ReadNextRecord() = 0;
   virtual bool EndOfData() const = 0;
-  virtual void SetEndDateToCurrent() = 0;
+  // The end date becomes the current date: the next ReadNextRecord ends the data.
+  virtual void EndAtCurrentDate() = 0;
   virtual void FlushStatistics() = 0;
   virtual void RewindInput() = 0;
   virtual void DeleteModule() = 0;

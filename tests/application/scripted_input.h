@@ -31,7 +31,7 @@ class ScriptedInput : public MeteoInput {
   void WriteResultGrid() override {}
   void ReadNextRecord() override { ++index_; }
   bool EndOfData() const override { return index_ > last(); }
-  void SetEndDateToCurrent() override { dates_.resize(static_cast<std::size_t>(index_) + 1); }
+  void EndAtCurrentDate() override { dates_.resize(static_cast<std::size_t>(index_) + 1); }
   void FlushStatistics() override {}
   void RewindInput() override { index_ = -1; }
   void DeleteModule() override {}
