@@ -233,7 +233,7 @@ void meteointerpol::OpenGridList() {
   if (header.n_stations >= 1) {
     SetGifGeoreference(zone_grid_, header.x[1], header.y[1], header.altitude[1]);
   } else {
-    SetGifGeoreference(zone_grid_, 9999, 9999, 9999);
+    SetGifGeoreference(zone_grid_, kNoGeoreference, kNoGeoreference, kNoGeoreference);
   }
   header.all_equal = false;
   current_date() = grid_list_.date;
