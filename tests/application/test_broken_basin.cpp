@@ -11,6 +11,22 @@
 namespace tolvo::test {
 namespace {
 
+// The example basin with one meteorological input, "temperature", interpolated by
+// inverse distances from the station data file temperature.txt with `rows`.
+std::vector<BasinMutation> WithTemperatureInput(const std::string& rows) {
+  return {ReplaceText("basin.ctl", "0 number of meteorological inputs", "1 number of meteorological inputs"),
+          ReplaceText("basin.ctl", "[meteo_names]\n", "[meteo_names]\ntemperature\n"),
+          ReplaceText("basin.ctl", "[zone_grid]",
+                      "[temperature]\n1   interpolation method: idw\ntemperature.txt   station data file\n"
+                      "none   name of the regression file\ntemperature.asc   result grid\n0   write code\n"
+                      "1   scaling factor\ntemperature_stat.txt 0   statistics\n9999   nodata value\n"
+                      "2.0   idw weight\n0.5   fraction of idw\n30000   maximum distance\n0   slope\n"
+                      "1   anisotropy ratio\n-40   lower limit\n-40   lower replacement\n50   upper limit\n"
+                      "50   upper replacement\n0   SzenUse\n\n[zone_grid]"),
+          WriteText("temperature.txt", "air temperature\nYY MM DD HH 400 500\nYY MM DD HH 100 900\n"
+                                       "YY MM DD HH 100 900\nYY MM DD HH north south\n" + rows)};
+}
+
 const BrokenBasinCase kCases[] = {
     // Every process reads the control file and fails at the same item.
     {.name = "start year that is no number",
@@ -129,6 +145,16 @@ const BrokenBasinCase kCases[] = {
      .code = 1061,
      .fatal_text = "invalid number of max dumpfiles given in argument -dumpmode:x",
      .arguments = {"-dumpmode:x"}},
+    // Meteorological inputs are read and positioned, but not yet interpolated: the run
+    // stops at its first step.
+    {.name = "meteorological input that cannot be interpolated yet",
+     .mutations = WithTemperatureInput("2020 1 1 1 2.5 3.5\n2020 1 1 2 2.0 3.0\n"),
+     .code = 103,
+     .fatal_text = "the meteorological input temperature cannot be interpolated"},
+    {.name = "station data file without the start date",
+     .mutations = WithTemperatureInput("2020 1 1 2 2.0 3.0\n"),
+     .code = 51,
+     .fatal_text = "file temperature.txt dosnt contain date 1.1.2020, hour 1(feof)!"},
 };
 
 class BrokenBasin : public ::testing::TestWithParam<BrokenBasinCase> {};
