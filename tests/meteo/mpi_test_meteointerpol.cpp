@@ -1,0 +1,114 @@
+// Inputs of methods 1, 2, 6 and 9 are built, advanced to the end of their data and rewound
+// to their start record alike on every process, whatever the number of processes: each
+// process reads the files itself and holds the result grid over its own rows (method 9:
+// process 0 over every row).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "meteo_fixture.h"
+#include "support/row_bands.h"
+
+namespace tolvo::test {
+namespace {
+
+class MeteoInputMpi : public LogFixture {
+ protected:
+  MeteoInputMpi() {
+    WriteFile(dir_.file("residuals.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, HourlyRows(1, 4, 2)));
+    WriteFile(dir_.file("gradients.txt"),
+              StationFileText({400, 500}, {1000, 2000}, {3000, 4000},
+                              {"2020 1 1 1 -0.5 -0.6", "2020 1 1 2 -0.5 -0.6", "2020 1 1 3 -0.6 -0.7",
+                               "2020 1 1 4 -0.6 -0.7"}));
+    WriteFile(dir_.file("grids.txt"), StationFileText({100}, {0}, {400}, {"2020 1 1 1 a.asc", "2020 1 1 2 -9999",
+                                                                          "2020 1 1 3 b.asc", "2020 1 1 4 c.asc"}));
+    std::ofstream(dir_.file("regression.txt")) << "jr mo dy hr a1 b1 h1 a2 b2 h2 a3 b3 c0 cx cy\n"
+                                               << "2020 1 1 1 1 2 3 4 5 6 7 8 9 10 11\n"
+                                               << "2020 1 1 2 2 3 4 5 6 7 8 9 10 11 12\n"
+                                               << "2020 1 1 3 3 4 5 6 7 8 9 10 11 12 13\n"
+                                               << "2020 1 1 4 4 5 6 7 8 9 10 11 12 13 14\n"
+                                               << "0 0 0 0\n";
+  }
+
+  // The current record of an input as one line: its date and what it carries.
+  static std::string Record(const meteointerpol& input) {
+    std::ostringstream text;
+    const ModelDate d = input.GetDate();
+    text << d.year << "-" << d.month << "-" << d.day << " " << d.hour << ":";
+    const int m = input.method();
+    if (m == 2) {
+      for (double p : input.regression_file().parameters) text << " " << p;
+    } else if (m == 9) {
+      text << " " << input.grid_list().grid_name;
+    } else {
+      for (int slot = 0; slot < StationFileCount(m); ++slot) {
+        const StationFileState& file = input.station_file(slot);
+        for (int i = 1; i <= file.n_stations; ++i) text << " " << file.values[static_cast<std::size_t>(i)];
+      }
+    }
+    return text.str();
+  }
+
+  // Builds the input, walks it to its end, rewinds it and takes the start record again.
+  std::string Walk(const SectionSpec& spec) {
+    MeteoRun run(log_, run_dir_, RowBand(WorldRank(), WorldSize(), kMeteoRows));
+    run.settings.end_date = {2020, 1, 1, 24};
+    run.WriteControlFile(SectionText("temperature", spec));
+    const std::unique_ptr<meteointerpol> input = run.Build(log_, "temperature");
+    const RowRange held = input->result_grid().rows();
+    const RowRange expected = spec.method == "9" && WorldRank() == 0 ? RowRange{1, kMeteoRows} : run.settings.strip;
+    EXPECT_EQ(held.first, expected.first);
+    EXPECT_EQ(held.last, expected.last);
+    std::string walk = Record(*input) + "\n";
+    for (int step = 0; step < 10 && !input->EndOfData(); ++step) {
+      input->ReadNextRecord();
+      if (!input->EndOfData()) walk += Record(*input) + "\n";
+    }
+    for (int repetition = 0; repetition < 2; ++repetition) {
+      input->RewindInput();
+      input->ReadNextRecord();
+      walk += "rewound: " + Record(*input) + "\n";
+    }
+    input->DeleteModule();
+    return walk;
+  }
+
+  TempDir run_dir_;
+};
+
+TEST_F(MeteoInputMpi, InputsWalkTheirRecordsAndRewindAlikeOnEveryProcess) {
+  struct WalkCase {
+    const char* name;
+    SectionSpec spec;
+    std::string expected;
+  };
+  const WalkCase cases[] = {
+      {"method 1",
+       {.method = "1", .file_lines = {dir_.file("residuals.txt")}},
+       "2020-1-1 1: 11 21\n2020-1-1 2: 12 22\n2020-1-1 3: 13 23\n2020-1-1 4: 14 24\n"
+       "rewound: 2020-1-1 1: 11 21\nrewound: 2020-1-1 1: 11 21\n"},
+      {"method 2",
+       {.method = "2", .file_lines = {"unused"}, .method_line = dir_.file("regression.txt")},
+       "2020-1-1 1: 1 2 3 4 5 6 7 8 9 10 11\n2020-1-1 2: 2 3 4 5 6 7 8 9 10 11 12\n"
+       "2020-1-1 3: 3 4 5 6 7 8 9 10 11 12 13\n2020-1-1 4: 4 5 6 7 8 9 10 11 12 13 14\n"
+       "rewound: 2020-1-1 1: 1 2 3 4 5 6 7 8 9 10 11\nrewound: 2020-1-1 1: 1 2 3 4 5 6 7 8 9 10 11\n"},
+      {"method 6",
+       {.method = "6", .file_lines = {dir_.file("residuals.txt"), dir_.file("gradients.txt")}},
+       "2020-1-1 1: 11 21 -0.5 -0.6\n2020-1-1 2: 12 22 -0.5 -0.6\n2020-1-1 3: 13 23 -0.6 -0.7\n"
+       "2020-1-1 4: 14 24 -0.6 -0.7\nrewound: 2020-1-1 1: 11 21 -0.5 -0.6\nrewound: 2020-1-1 1: 11 21 -0.5 -0.6\n"},
+      {"method 9",
+       {.method = "9", .file_lines = {dir_.file("grids.txt")}, .method_line = "8.9e-5 0.0767 127 6e-6 0.098"},
+       "2020-1-1 1: a.asc\n2020-1-1 2: -9999\n2020-1-1 3: b.asc\n2020-1-1 4: c.asc\n"
+       "rewound: 2020-1-1 1: a.asc\nrewound: 2020-1-1 1: a.asc\n"},
+  };
+  for (const WalkCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string walk = Walk(c.spec);
+    EXPECT_EQ(walk, c.expected);
+    EXPECT_EQ(walk, TextOfProcess0(walk));
+  }
+}
+
+}  // namespace
+}  // namespace tolvo::test
