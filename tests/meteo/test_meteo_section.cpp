@@ -28,6 +28,9 @@ class MeteoSectionTest : public LogFixture {
     WriteFile(dir_.file("stations.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
     WriteFile(dir_.file("gradients.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
     WriteFile(dir_.file("other_x.txt"), StationFileText({400, 500}, {1000, 2001}, {3000, 4000}, rows));
+    WriteFile(dir_.file("month1.asc"),
+              "ncols 3\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n"
+              "1 1 1\n1 1 1\n2 2 2\n2 2 2\n");
     WriteFile(dir_.file("grids.txt"), StationFileText({100}, {0}, {400}, {"2020 1 1 1 a.asc", "2020 1 1 2 b.asc"}));
   }
   std::string File(const std::string& name) const { return dir_.file(name); }
@@ -40,6 +43,7 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
   const std::string scenario_row = "5000 6000 10 10 10 10 10 10 10 10 10 10 10 10";
   std::string eleven_months;
   for (int m = 1; m <= 11; ++m) eleven_months += "month" + std::to_string(m) + ".asc\n";
+  const std::string twelve_months = eleven_months + "month12.asc  December\n";
   const SectionCase cases[] = {
       {"method 13 is read completely, then refused",
        {.method = "13", .file_lines = {stations}},
@@ -134,6 +138,14 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
        {.file_lines = {stations}, .scenario = "1 SzenUse\n1 SzenMeth\n0 SzenNum"},
        0,
        ""},
+      {"twelve scenario month grids: the start month's grid is read",
+       {.file_lines = {stations}, .scenario = "1 SzenUse\n6 SzenMeth\n" + twelve_months},
+       0,
+       "",
+       [](const meteointerpol& input) {
+         EXPECT_EQ(input.scenario_month(), 1);
+         EXPECT_EQ(input.section().month_files[12], "month12.asc");
+       }},
       {"eleven scenario month grids before the next section",
        {.file_lines = {stations}, .scenario = "1 SzenUse\n5 SzenMeth\n" + eleven_months},
        kMissingControlItem,
@@ -151,6 +163,7 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
     SCOPED_TRACE(c.name);
     console_.str("");
     MeteoRun run(log_, run_dir_);
+    run.settings.input_directory = dir_.file("");
     run.WriteControlFile(SectionText("temperature", c.spec));
     std::unique_ptr<meteointerpol> input;
     const int code = CodeOf([&] { input = run.Build(log_, "temperature"); });
@@ -159,6 +172,11 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
       EXPECT_TRUE(Logged(c.logged)) << console_.str();
     }
     if (code == 0 && c.check) c.check(*input);
+    if (code == 0 && input->scenario_month() > 0) {
+      const grid_entry& scenario = run.table()[7];
+      EXPECT_EQ(scenario.identifier.value_or(""), "scenariogrid_temperature");
+      EXPECT_EQ(scenario.values(4, 3), 2);
+    }
     // A refused input leaves no view of its grids in the grid table.
     if (code != 0) {
       EXPECT_TRUE(run.table()[6].values.empty());
