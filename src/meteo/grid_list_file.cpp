@@ -72,9 +72,12 @@ void SeekGridListStart(const MeteoFileContext& context, const StationFileState& 
 void NextGridListRecord(const MeteoFileContext& context, const StationFileState& header, GridListState& list,
                         long long end_key, bool& end_of_data) {
   DiagnosticsLog& log = context.log;
+  const auto close = [&] {
+    if (!list.list.Close()) RaiseInputError(log, "error closing " + header.file_name, kMeteoFileCloseError);
+  };
   if (DateKey(list.date) >= end_key) {
     end_of_data = true;
-    list.list.Close();
+    close();
     return;
   }
   if (end_of_data) return;
@@ -96,7 +99,7 @@ void NextGridListRecord(const MeteoFileContext& context, const StationFileState&
     return;
   }
   end_of_data = true;
-  list.list.Close();
+  close();
 }
 
 void RewindGridList(GridListState& list, const ModelDate& start) {

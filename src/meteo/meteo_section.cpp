@@ -1,5 +1,6 @@
 #include "meteo/meteo_section.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -26,7 +27,11 @@ StationFileLine ParseStationFileLine(const std::string& line) {
   if (!words.empty()) result.file_name = std::string(words.front());
   constexpr std::string_view kKey = "AdditionalColumns=";
   const std::size_t key = line.find(kKey);
-  if (key != std::string::npos) result.additional_columns = std::atoi(line.c_str() + key + kKey.size());
+  if (key != std::string::npos) {
+    // A count beyond int is as unusable as a negative one.
+    const long long count = std::strtoll(line.c_str() + key + kKey.size(), nullptr, 10);
+    result.additional_columns = count >= 0 && count <= INT_MAX ? static_cast<int>(count) : -1;
+  }
   return result;
 }
 
@@ -107,7 +112,7 @@ void meteointerpol::ReadStationFileLine(int slot) {
   // A negative count would take words from the values of the stations.
   if (parsed.additional_columns < 0) {
     ControlFileValueError("[" + input_name_ + "]", "AdditionalColumns of station data file nr. " + std::to_string(slot),
-                          parsed.additional_columns, "a count of 0 or more");
+                          parsed.line, "a count from 0 to " + std::to_string(INT_MAX) + " after AdditionalColumns=");
   }
   section_.station_files.push_back(std::move(parsed));
 }

@@ -40,7 +40,7 @@ inline bool IsStationDataMethod(int method) {
 inline int StationFileCount(int method) { return method == 6 || method == 8 ? 2 : 1; }
 
 // A line that names a station data file: its first word, and the count after
-// "AdditionalColumns=" (0 when absent).
+// "AdditionalColumns=" (0 when absent, -1 when negative or beyond int).
 struct StationFileLine {
   std::string file_name;
   std::string line;

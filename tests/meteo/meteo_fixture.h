@@ -25,7 +25,7 @@ inline constexpr int kMeteoRows = 4;
 inline constexpr int kMeteoCols = 3;
 
 // The items of an input's section; the defaults make a method-1 input of one station file.
-struct SectionSpec {
+struct SectionItems {
   std::string method = "1";
   std::vector<std::string> file_lines;  // the station data file line(s)
   std::string method_line = "regression.txt   name of the regression file";
@@ -35,7 +35,7 @@ struct SectionSpec {
 };
 
 // The section text of input `name`.
-inline std::string SectionText(const std::string& name, const SectionSpec& s) {
+inline std::string SectionText(const std::string& name, const SectionItems& s) {
   std::ostringstream text;
   text << "[" << name << "]\n" << s.method << "   interpolation method\n";
   for (const std::string& line : s.file_lines) text << line << "\n";

@@ -51,13 +51,13 @@ class MeteoInputMpi : public LogFixture {
   }
 
   // Builds the input, walks it to its end, rewinds it and takes the start record again.
-  std::string Walk(const SectionSpec& spec) {
+  std::string Walk(const SectionItems& items) {
     MeteoRun run(log_, run_dir_, RowBand(WorldRank(), WorldSize(), kMeteoRows));
     run.settings.end_date = {2020, 1, 1, 24};
-    run.WriteControlFile(SectionText("temperature", spec));
+    run.WriteControlFile(SectionText("temperature", items));
     const std::unique_ptr<meteointerpol> input = run.Build(log_, "temperature");
     const RowRange held = input->result_grid().rows();
-    const RowRange expected = spec.method == "9" && WorldRank() == 0 ? RowRange{1, kMeteoRows} : run.settings.strip;
+    const RowRange expected = items.method == "9" && WorldRank() == 0 ? RowRange{1, kMeteoRows} : run.settings.strip;
     EXPECT_EQ(held.first, expected.first);
     EXPECT_EQ(held.last, expected.last);
     std::string walk = Record(*input) + "\n";
@@ -80,7 +80,7 @@ class MeteoInputMpi : public LogFixture {
 TEST_F(MeteoInputMpi, InputsWalkTheirRecordsAndRewindAlikeOnEveryProcess) {
   struct WalkCase {
     const char* name;
-    SectionSpec spec;
+    SectionItems items;
     std::string expected;
   };
   const WalkCase cases[] = {
@@ -104,7 +104,7 @@ TEST_F(MeteoInputMpi, InputsWalkTheirRecordsAndRewindAlikeOnEveryProcess) {
   };
   for (const WalkCase& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string walk = Walk(c.spec);
+    const std::string walk = Walk(c.items);
     EXPECT_EQ(walk, c.expected);
     EXPECT_EQ(walk, TextOfProcess0(walk));
   }

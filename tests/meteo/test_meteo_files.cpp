@@ -15,15 +15,15 @@ namespace {
 
 class MeteoFilesTest : public LogFixture {
  protected:
-  // Builds input "temperature" of `spec` with the given end hour of 1 January 2020.
-  std::unique_ptr<meteointerpol> Build(const SectionSpec& spec, int end_hour = 5) {
+  // Builds input "temperature" of `items` with the given end hour of 1 January 2020.
+  std::unique_ptr<meteointerpol> Build(const SectionItems& items, int end_hour = 5) {
     run_ = std::make_unique<MeteoRun>(log_, run_dir_);
     run_->settings.end_date = {2020, 1, 1, end_hour};
-    run_->WriteControlFile(SectionText("temperature", spec));
+    run_->WriteControlFile(SectionText("temperature", items));
     return run_->Build(log_, "temperature");
   }
-  int CodeOfBuild(const SectionSpec& spec) {
-    return CodeOf([&] { Build(spec); });
+  int CodeOfBuild(const SectionItems& items) {
+    return CodeOf([&] { Build(items); });
   }
   void WriteStations(const std::string& name, const std::vector<std::string>& rows) {
     WriteFile(dir_.file(name), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
@@ -119,6 +119,10 @@ TEST_F(MeteoFilesTest, TheInputEndsWithTheRowOfTheEndDateOrTheEndOfItsData) {
   // Rows that end before the end date: the last row, then the end.
   input = Build({.file_lines = {dir_.file("stations.txt")}}, 24);
   EXPECT_EQ(Hours(*input), (std::vector<long long>{1, 2, 3, 4, 5}));
+  // A file whose start row is its last row.
+  WriteStations("stations.txt", HourlyRows(1, 1, 2));
+  input = Build({.file_lines = {dir_.file("stations.txt")}}, 24);
+  EXPECT_EQ(Hours(*input), (std::vector<long long>{1}));
   // A row of year, month and day 0 ends the data; what follows it is not read.
   WriteStations("stations.txt", {"2020 1 1 1 1 2", "2020 1 1 2 3 4", "0 0 0 0", "not a row"});
   input = Build({.file_lines = {dir_.file("stations.txt")}}, 24);

@@ -14,7 +14,7 @@ namespace {
 
 struct SectionCase {
   const char* name;
-  SectionSpec spec;
+  SectionItems items;
   int code;                 // 0: the input is built
   std::string logged;       // a text of the console (empty: none checked)
   std::function<void(const meteointerpol&)> check = {};
@@ -28,6 +28,8 @@ class MeteoSectionTest : public LogFixture {
     WriteFile(dir_.file("stations.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
     WriteFile(dir_.file("gradients.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
     WriteFile(dir_.file("other_x.txt"), StationFileText({400, 500}, {1000, 2001}, {3000, 4000}, rows));
+    WriteFile(dir_.file("extra.txt"), "title\nYY MM DD HH QQ 400 500\nYY MM DD HH QQ 1000 2000\n"
+                                      "YY MM DD HH QQ 3000 4000\nnames\n2020 1 1 1 x 11 21\n");
     WriteFile(dir_.file("month1.asc"),
               "ncols 3\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n"
               "1 1 1\n1 1 1\n2 2 2\n2 2 2\n");
@@ -150,6 +152,20 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
        {.file_lines = {stations}, .scenario = "1 SzenUse\n5 SzenMeth\n" + eleven_months},
        kMissingControlItem,
        "scenario grid for month 12 in temperature not found!"},
+      {"a negative count of additional columns",
+       {.file_lines = {stations + " AdditionalColumns=-2"}},
+       kMissingControlItem,
+       "AdditionalColumns of station data file nr. 0 in [temperature]"},
+      {"additional columns skipped before the values",
+       {.file_lines = {File("extra.txt") + " AdditionalColumns=1"}},
+       0,
+       "",
+       [](const meteointerpol& input) {
+         EXPECT_EQ(input.station_file(0).n_stations, 2);
+         EXPECT_EQ(input.station_file(0).x[2], 2000);
+         EXPECT_EQ(input.station_file(0).values[1], 11);
+         EXPECT_NE(input.statistics_description().find("additional columns: 1"), std::string::npos);
+       }},
       {"a station data file that is missing",
        {.file_lines = {File("none.txt")}},
        kMeteoInputFileError,
@@ -164,7 +180,7 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
     console_.str("");
     MeteoRun run(log_, run_dir_);
     run.settings.input_directory = dir_.file("");
-    run.WriteControlFile(SectionText("temperature", c.spec));
+    run.WriteControlFile(SectionText("temperature", c.items));
     std::unique_ptr<meteointerpol> input;
     const int code = CodeOf([&] { input = run.Build(log_, "temperature"); });
     EXPECT_EQ(code, c.code);
@@ -216,6 +232,8 @@ TEST(MeteoSectionLines, StationFileLinesNameTheFileAndItsAdditionalColumns) {
   const StationFileLine extra = ParseStationFileLine("temp.txt AdditionalColumns=2");
   EXPECT_EQ(extra.file_name, "temp.txt");
   EXPECT_EQ(extra.additional_columns, 2);
+  EXPECT_EQ(ParseStationFileLine("temp.txt AdditionalColumns=-1").additional_columns, -1);
+  EXPECT_EQ(ParseStationFileLine("temp.txt AdditionalColumns=99999999999").additional_columns, -1);
 }
 
 }  // namespace
