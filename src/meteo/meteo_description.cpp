@@ -18,8 +18,8 @@ std::string Format(const char* format, Args... args) {
 
 }  // namespace
 
-std::string StatisticsDescription(const MeteoSection& s, const std::string& input_name, const std::string& zone_file,
-                                  const std::string& control_file) {
+std::string StatisticsDescription(InterpolationMethod method, const MeteoSection& s, const std::string& input_name,
+                                  const std::string& zone_file, const std::string& control_file) {
   const char* name = input_name.c_str();
   const char* zones = zone_file.c_str();
   const char* control = control_file.c_str();
@@ -31,55 +31,56 @@ std::string StatisticsDescription(const MeteoSection& s, const std::string& inpu
   const int columns1 = first.additional_columns;
   const int columns2 = second.additional_columns;
   const double distance = s.squared_distance() ? std::sqrt(s.max_distance) : s.max_distance;
-  switch (s.method) {
-    case 1:
+  using enum InterpolationMethod;
+  switch (method) {
+    case kInverseDistance:
       return Format("%s interpolated with idw from %s, zones from %s, weighting = %4.1f,  maxentf = %8.0f, control "
                     "file %s, additional columns: %d",
                     name, file1, zones, s.idw_weight, distance, control, columns1);
-    case 2: {
+    case kRegression: {
       const std::string text = Format("%s interpolated with regression from ", name) + " " + s.regression_file + ",";
       return Format("%s zones from %s, control file: %s", text.c_str(), zones, control);
     }
-    case 3:
+    case kInverseDistanceRegression:
       return Format("%s interpolated with idw+regression from %s, zones from %s,weighting = %4.1f, fraction "
                     "distance: = %4.1f max distance = %8.0f, control file %s, additional columns: %d",
                     name, file1, zones, s.idw_weight, s.idw_fraction, distance, control, columns1);
-    case 4:
+    case kThiessen:
       return Format("%s interpolated with Thiessen from %s, zones from %s, control file %s, additional columns: %d",
                     name, file1, zones, control, columns1);
-    case 5:
+    case kBilinear:
       return Format("%s interpolated with bilinear interpolation from %s, zones from %s, control file %s, additional "
                     "columns: %d",
                     name, file1, zones, control, columns1);
-    case 6:
+    case kBilinearResiduals:
       return Format("%s interpolated with bilinear interpolation of gradients (%s, add. col.: %d) and residuals (%s, "
                     "add. col.: %d), linearly combined, zones from %s, control file %s",
                     name, file2, columns2, file1, columns1, zones, control);
-    case 7:
+    case kBicubicSpline:
       return Format("%s interpolated with bicubic spline interpolation (%s, add. col.: %d), zones from %s, control "
                     "file %s",
                     name, file1, columns1, zones, control);
-    case 8:
+    case kSplineResiduals:
       return Format("%s interpolated with bicubic spline interpolation of gradients (%s, add. col.: %d) and "
                     "residuals (%s, add. col.: %d), linearly combined, zones from %s, control file %s",
                     name, file2, columns2, file1, columns1, zones, control);
-    case 9:
+    case kReadGrids:
       return Format("%s read in from grids containing already interpolated data (%s, add. col.: %d) zones from %s, "
                     "control file %s",
                     name, file1, columns1, zones, control);
-    case 10:
+    case kElevationRegression:
       return Format("%s interpolated with elevation dependent regression for values taken from %s, control file %s",
                     name, file1, control);
-    case 11:
+    case kInverseDistanceElevation:
       return Format("%s interpolated with elevation dependent regression + idw, all values taken from %s, control "
                     "file %s",
                     name, file1, control);
-    case 12:
+    case kThiessenLapseRate:
       return Format("%s interpolated with Thiessen plus elevation lapserate, all values taken from %s, control file "
                     "%s",
                     name, file1, control);
-    default: return {};
   }
+  return {};
 }
 
 }  // namespace tolvo

@@ -8,9 +8,9 @@
 
 namespace tolvo {
 
-// For a method 1..12; the maximum distance is shown as read (its square root when the
-// section squared it).
-std::string StatisticsDescription(const MeteoSection& section, const std::string& input_name,
-                                  const std::string& zone_file, const std::string& control_file);
+// The maximum distance is shown as read (its square root when the section squared it).
+std::string StatisticsDescription(InterpolationMethod method, const MeteoSection& section,
+                                  const std::string& input_name, const std::string& zone_file,
+                                  const std::string& control_file);
 
 }  // namespace tolvo

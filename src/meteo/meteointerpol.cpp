@@ -142,14 +142,17 @@ void meteointerpol::ReadStartMonthScenarioGrid() {
 
 void meteointerpol::CheckMethod() {
   const int m = section_.method;
-  if (m >= kFirstMethod && m <= kLastMethod) return;
+  if (m >= kFirstMethod && m <= kLastMethod) {
+    method_ = static_cast<InterpolationMethod>(m);
+    return;
+  }
   log() << "FATAL: error! interpolation method has to range from 1..12 (here: " << m << ")\n" << "[end-entry]";
   RaiseError(kInterpolationMethodRange);
 }
 
 void meteointerpol::BuildStatisticsDescription() {
   const std::string zone_file = (*grids())[kZoneGridIndex].file_name.value_or("");
-  description_ = StatisticsDescription(section_, input_name_, zone_file, control_file_name());
+  description_ = StatisticsDescription(method_, section_, input_name_, zone_file, control_file_name());
 }
 
 void meteointerpol::CreateStatisticsTable(const ModelSettings& settings, StatisticsRegistry& registry,

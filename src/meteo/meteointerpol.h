@@ -129,6 +129,7 @@ class meteointerpol : public modelobject, public MeteoInput {
 
   std::string input_name_;
   MeteoSection section_;
+  InterpolationMethod method_ = InterpolationMethod::kInverseDistance;  // section_.method once checked
   int result_index_ = 0;
   bool result_registered_ = false;
   Grid result_;

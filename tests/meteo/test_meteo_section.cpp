@@ -59,9 +59,14 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
        {.method = "6", .file_lines = {stations, File("gradients.txt")}},
        0,
        "",
-       [](const meteointerpol& input) {
+       [gradients = File("gradients.txt"), stations](const meteointerpol& input) {
          EXPECT_EQ(input.station_file(1).n_stations, 2);
          EXPECT_EQ(input.station_file(1).values[2], 21);
+         // The second file holds the gradients, the first the residuals.
+         EXPECT_NE(input.statistics_description().find("bilinear interpolation of gradients (" + gradients +
+                                                       ", add. col.: 0) and residuals (" + stations + ", add. col.: 0)"),
+                   std::string::npos)
+             << input.statistics_description();
        }},
       {"method 12 with a lapse rate and one more number",
        {.method = "12", .file_lines = {stations}, .method_line = "-0.0065 1500"},
