@@ -50,7 +50,6 @@ std::unique_ptr<T> Build(DiagnosticsLog& log, Args&&... args) {
                  [&] { return std::make_unique<T>(log, std::forward<Args>(args)...); });
 }
 
-
 }  // namespace
 
 DumpOptions ReadDumpOptions(DiagnosticsLog& log, int argc, char** argv) {

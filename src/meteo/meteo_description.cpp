@@ -34,51 +34,60 @@ std::string StatisticsDescription(InterpolationMethod method, const MeteoSection
   using enum InterpolationMethod;
   switch (method) {
     case kInverseDistance:
-      return Format("%s interpolated with idw from %s, zones from %s, weighting = %4.1f,  maxentf = %8.0f, control "
-                    "file %s, additional columns: %d",
-                    name, file1, zones, s.idw_weight, distance, control, columns1);
+      return Format(
+          "%s interpolated with idw from %s, zones from %s, weighting = %4.1f,  maxentf = %8.0f, control "
+          "file %s, additional columns: %d",
+          name, file1, zones, s.idw_weight, distance, control, columns1);
     case kRegression: {
       const std::string text = Format("%s interpolated with regression from ", name) + " " + s.regression_file + ",";
       return Format("%s zones from %s, control file: %s", text.c_str(), zones, control);
     }
     case kInverseDistanceRegression:
-      return Format("%s interpolated with idw+regression from %s, zones from %s,weighting = %4.1f, fraction "
-                    "distance: = %4.1f max distance = %8.0f, control file %s, additional columns: %d",
-                    name, file1, zones, s.idw_weight, s.idw_fraction, distance, control, columns1);
+      return Format(
+          "%s interpolated with idw+regression from %s, zones from %s,weighting = %4.1f, fraction "
+          "distance: = %4.1f max distance = %8.0f, control file %s, additional columns: %d",
+          name, file1, zones, s.idw_weight, s.idw_fraction, distance, control, columns1);
     case kThiessen:
       return Format("%s interpolated with Thiessen from %s, zones from %s, control file %s, additional columns: %d",
                     name, file1, zones, control, columns1);
     case kBilinear:
-      return Format("%s interpolated with bilinear interpolation from %s, zones from %s, control file %s, additional "
-                    "columns: %d",
-                    name, file1, zones, control, columns1);
+      return Format(
+          "%s interpolated with bilinear interpolation from %s, zones from %s, control file %s, additional "
+          "columns: %d",
+          name, file1, zones, control, columns1);
     case kBilinearResiduals:
-      return Format("%s interpolated with bilinear interpolation of gradients (%s, add. col.: %d) and residuals (%s, "
-                    "add. col.: %d), linearly combined, zones from %s, control file %s",
-                    name, file2, columns2, file1, columns1, zones, control);
+      return Format(
+          "%s interpolated with bilinear interpolation of gradients (%s, add. col.: %d) and residuals (%s, "
+          "add. col.: %d), linearly combined, zones from %s, control file %s",
+          name, file2, columns2, file1, columns1, zones, control);
     case kBicubicSpline:
-      return Format("%s interpolated with bicubic spline interpolation (%s, add. col.: %d), zones from %s, control "
-                    "file %s",
-                    name, file1, columns1, zones, control);
+      return Format(
+          "%s interpolated with bicubic spline interpolation (%s, add. col.: %d), zones from %s, control "
+          "file %s",
+          name, file1, columns1, zones, control);
     case kSplineResiduals:
-      return Format("%s interpolated with bicubic spline interpolation of gradients (%s, add. col.: %d) and "
-                    "residuals (%s, add. col.: %d), linearly combined, zones from %s, control file %s",
-                    name, file2, columns2, file1, columns1, zones, control);
+      return Format(
+          "%s interpolated with bicubic spline interpolation of gradients (%s, add. col.: %d) and "
+          "residuals (%s, add. col.: %d), linearly combined, zones from %s, control file %s",
+          name, file2, columns2, file1, columns1, zones, control);
     case kReadGrids:
-      return Format("%s read in from grids containing already interpolated data (%s, add. col.: %d) zones from %s, "
-                    "control file %s",
-                    name, file1, columns1, zones, control);
+      return Format(
+          "%s read in from grids containing already interpolated data (%s, add. col.: %d) zones from %s, "
+          "control file %s",
+          name, file1, columns1, zones, control);
     case kElevationRegression:
       return Format("%s interpolated with elevation dependent regression for values taken from %s, control file %s",
                     name, file1, control);
     case kInverseDistanceElevation:
-      return Format("%s interpolated with elevation dependent regression + idw, all values taken from %s, control "
-                    "file %s",
-                    name, file1, control);
+      return Format(
+          "%s interpolated with elevation dependent regression + idw, all values taken from %s, control "
+          "file %s",
+          name, file1, control);
     case kThiessenLapseRate:
-      return Format("%s interpolated with Thiessen plus elevation lapserate, all values taken from %s, control file "
-                    "%s",
-                    name, file1, control);
+      return Format(
+          "%s interpolated with Thiessen plus elevation lapserate, all values taken from %s, control file "
+          "%s",
+          name, file1, control);
   }
   return {};
 }

@@ -47,8 +47,8 @@ std::optional<ElevationRegressionSettings> ParseElevationRegressionLine(const st
 std::optional<LapseRateSettings> ParseLapseRateLine(const std::string& line) {
   LapseRateSettings s;
   std::string word(line.size() + 1, '\0');
-  const int n = std::sscanf(line.c_str(), "%lf %lf %lf %s", &s.lapse_rate, &s.inversion_height,
-                            &s.upper_lapse_rate, word.data());
+  const int n =
+      std::sscanf(line.c_str(), "%lf %lf %lf %s", &s.lapse_rate, &s.inversion_height, &s.upper_lapse_rate, word.data());
   if (n < 1 || n == 2) return std::nullopt;
   if (n == 1) {
     s.inversion_height = -9999;
@@ -199,7 +199,8 @@ void meteointerpol::ReadScenarioTable() {
   ReadItem(s.szen_num, "SzenNum in " + input_name_);
   if (s.szen_num < 0) {
     log() << "FATAL: error! scenario table of " << input_name_ << ": SzenNum " << s.szen_num
-          << " is negative; it counts the rows of the table" << "[end-entry]";
+          << " is negative; it counts the rows of the table"
+          << "[end-entry]";
     RaiseError(kScenarioTableError);
   }
   // Every scenario method but 1 multiplies the results by the value of the nearest row: with
@@ -218,7 +219,8 @@ void meteointerpol::ReadScenarioTable() {
       const std::optional<double> value = word ? WholeDouble(*word) : std::nullopt;
       if (!value) {
         log() << "FATAL: error! scenario-data row " << row << ", column " << column << " in " << input_name_
-              << ": read error!" << "[end-entry]";
+              << ": read error!"
+              << "[end-entry]";
         RaiseError(kScenarioTableError);
       }
       // With SzenMeth 3 the monthly values are percentages of change.

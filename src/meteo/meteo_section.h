@@ -15,18 +15,18 @@ namespace tolvo {
 
 // Interpolation methods, the first item of the section.
 enum class InterpolationMethod {
-  kInverseDistance = 1,               // idw of the station values
-  kRegression = 2,                    // regression parameters per step (regression file)
-  kInverseDistanceRegression = 3,     // weighted combination of 1 and 2
-  kThiessen = 4,                      // nearest station
-  kBilinear = 5,                      // bilinear between stations
-  kBilinearResiduals = 6,             // bilinear of residuals + gradients * elevation (two files)
-  kBicubicSpline = 7,                 // bicubic spline of the station values
-  kSplineResiduals = 8,               // splines of residuals + gradients * elevation (two files)
-  kReadGrids = 9,                     // ready grids of a grid list
-  kElevationRegression = 10,          // elevation-dependent regression fitted every step
-  kInverseDistanceElevation = 11,     // idw combined with the regression of 10
-  kThiessenLapseRate = 12,            // nearest station corrected by a lapse rate
+  kInverseDistance = 1,            // idw of the station values
+  kRegression = 2,                 // regression parameters per step (regression file)
+  kInverseDistanceRegression = 3,  // weighted combination of 1 and 2
+  kThiessen = 4,                   // nearest station
+  kBilinear = 5,                   // bilinear between stations
+  kBilinearResiduals = 6,          // bilinear of residuals + gradients * elevation (two files)
+  kBicubicSpline = 7,              // bicubic spline of the station values
+  kSplineResiduals = 8,            // splines of residuals + gradients * elevation (two files)
+  kReadGrids = 9,                  // ready grids of a grid list
+  kElevationRegression = 10,       // elevation-dependent regression fitted every step
+  kInverseDistanceElevation = 11,  // idw combined with the regression of 10
+  kThiessenLapseRate = 12,         // nearest station corrected by a lapse rate
 };
 
 inline constexpr int kFirstMethod = 1;
@@ -80,7 +80,7 @@ std::optional<GifMappingParameters> ParseGifMappingLine(const std::string& line)
 using ScenarioRow = std::array<double, 16>;
 
 struct MeteoSection {
-  int method = 0;  // as read; checked at construction
+  int method = 0;                              // as read; checked at construction
   std::vector<StationFileLine> station_files;  // 1, or 2 for methods 6 and 8
   std::string regression_file;
   GifMappingParameters gif_mapping;
@@ -91,19 +91,19 @@ struct MeteoSection {
   double scaling = 1;
   std::string statistics_file;
   int statistics_code = 0;
-  double nodata = 0;             // N: v is present when -N <= v <= N
-  double idw_weight = 0;         // distance exponent
-  double idw_fraction = 0;       // share of idw in methods 3 and 11
-  double max_distance = 0;       // search radius (m; squared when the weight is 2.0)
-  double anisotropy_slope = 0;   // degrees as read
-  double anisotropy_ratio = 0;   // b/a
+  double nodata = 0;            // N: v is present when -N <= v <= N
+  double idw_weight = 0;        // distance exponent
+  double idw_fraction = 0;      // share of idw in methods 3 and 11
+  double max_distance = 0;      // search radius (m; squared when the weight is 2.0)
+  double anisotropy_slope = 0;  // degrees as read
+  double anisotropy_ratio = 0;  // b/a
   double lower_limit = 0;
   double lower_replacement = 0;
   double upper_limit = 0;
   double upper_replacement = 0;
-  int szen_use = 0;   // 1: scenario values apply
-  int szen_meth = 0;  // how: 1 and 6 add, any other multiplies; 5 and 6 from monthly grids
-  int szen_num = 0;   // rows of the scenario table
+  int szen_use = 0;                         // 1: scenario values apply
+  int szen_meth = 0;                        // how: 1 and 6 add, any other multiplies; 5 and 6 from monthly grids
+  int szen_num = 0;                         // rows of the scenario table
   std::array<std::string, 13> month_files;  // months 1..12 (SzenMeth 5 and 6)
   std::vector<ScenarioRow> scenario_table;  // rows 1..SzenNum at 0..SzenNum - 1
 

@@ -42,7 +42,9 @@ meteointerpol::meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, 
   SetLogInterval(settings.log_interval);
   SetEndDate(settings.end_date.year, settings.end_date.month, settings.end_date.day, settings.end_date.hour);
   start_date() = settings.start_date;
-  log << "file " << "meteoint" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  log << "file "
+      << "meteoint"
+      << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   try {
     Construct(settings, registry, registry_capacity);
   } catch (const ErrorCode&) {
@@ -55,9 +57,7 @@ meteointerpol::meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, 
 
 meteointerpol::~meteointerpol() = default;
 
-MeteoFileContext meteointerpol::file_context() {
-  return {log(), input_name_, section_.nodata, start_date()};
-}
+MeteoFileContext meteointerpol::file_context() { return {log(), input_name_, section_.nodata, start_date()}; }
 
 void meteointerpol::Construct(const ModelSettings& settings, StatisticsRegistry& registry, int registry_capacity) {
   log() << "DEBUG: initializing interpolator for " << input_name_ << "[end-entry]";
@@ -120,8 +120,8 @@ void meteointerpol::RegisterResultGrid() {
   // Ready grids are read whole on process 0.
   const RowRange rows = section_.method == 9 && rank() == 0 ? RowRange{1, g.nrows} : strip();
   result_ = matrix(rows.first, rows.last, 1, g.ncols, g.nrows);
-  RegisterGrid(result_index_, section_.result_file, result_.view(), {}, 0, input_name_, section_.write_code,
-               rows.first, rows.last);
+  RegisterGrid(result_index_, section_.result_file, result_.view(), {}, 0, input_name_, section_.write_code, rows.first,
+               rows.last);
   result_registered_ = true;
   const GridView result = result_.view();
   for (int r = strip().first; r <= strip().last; ++r) {
@@ -146,7 +146,8 @@ void meteointerpol::CheckMethod() {
     method_ = static_cast<InterpolationMethod>(m);
     return;
   }
-  log() << "FATAL: error! interpolation method has to range from 1..12 (here: " << m << ")\n" << "[end-entry]";
+  log() << "FATAL: error! interpolation method has to range from 1..12 (here: " << m << ")\n"
+        << "[end-entry]";
   RaiseError(kInterpolationMethodRange);
 }
 
@@ -202,8 +203,7 @@ void meteointerpol::CheckSecondStationFile() {
           << "Altitude and/or coordinates of station " << i << " are different in\nmeteorological station files "
           << second.file_name << "\nH: " << second.altitude[k] << ",\tX: " << second.x[k] << "\tY: " << second.y[k]
           << "\nand\n"
-          << first.file_name << "\nH: " << first.altitude[k] << ",\tX: " << first.x[k] << "\tY: " << first.y[k]
-          << "\n"
+          << first.file_name << "\nH: " << first.altitude[k] << ",\tX: " << first.x[k] << "\tY: " << first.y[k] << "\n"
           << "These data has to be identical in both files for interpolation method 6\n"
           << "------- Program terminated due to input data error ---------\n\n"
           << "[end-entry]";
@@ -305,13 +305,15 @@ void meteointerpol::CheckStationDates() {
     same = same && f.year == d.year && f.month == d.month && f.day == d.day && f.hour == d.hour;
   }
   if (same) return;
-  log() << "FATAL: error reading date from stationfiles:" << "[end-entry]";
+  log() << "FATAL: error reading date from stationfiles:"
+        << "[end-entry]";
   for (int slot = 0; slot < n_files; ++slot) {
     const StationFileState& file = station_files_[static_cast<std::size_t>(slot)];
     log() << "file " << file.file_name << ": YYYY=" << file.date.year << ", MM=" << file.date.month
           << ", DD=" << file.date.day << ", HH=" << file.date.hour << "[end-entry]";
   }
-  log() << "" << "[end-entry]";
+  log() << ""
+        << "[end-entry]";
   RaiseError(kStationFilesDisagree);
 }
 
@@ -326,7 +328,9 @@ void meteointerpol::CheckRegressionDate() {
   log() << "FATAL: " << rule << "\nerror in date column of " << input_name_
         << " for IDW*Regress \n\nDate from station/regress file " << station_files_[0].file_name << ":\n"
         << DateLine(station) << " h\n\nbut date from regres file " << regression_.file_name << ":\n"
-        << DateLine(regression) << " h\n\n" << rule << "\n" << "[end-entry]";
+        << DateLine(regression) << " h\n\n"
+        << rule << "\n"
+        << "[end-entry]";
   RaiseError(kMeteoRegressionDateError);
 }
 
@@ -350,7 +354,8 @@ void meteointerpol::RewindInput() {
 
 void meteointerpol::Interpolate(const ModelDate& /*date*/) {
   log() << "FATAL: the meteorological input " << input_name_
-        << " cannot be interpolated: the interpolation methods are not part of this build" << "[end-entry]";
+        << " cannot be interpolated: the interpolation methods are not part of this build"
+        << "[end-entry]";
   RaiseError(kOtherExceptionCode);
 }
 

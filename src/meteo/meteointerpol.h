@@ -40,8 +40,8 @@ class meteointerpol : public modelobject, public MeteoInput {
  public:
   // Builds the input `input_name` with its result grid at grid-table entry
   // `result_grid_index`; throws the ErrorCode of a failure after its FATAL entry.
-  meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, int registry_capacity,
-                const std::string& input_name, const ModelSettings& settings, int result_grid_index);
+  meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, int registry_capacity, const std::string& input_name,
+                const ModelSettings& settings, int result_grid_index);
   ~meteointerpol() override;
 
   // --- what the time loop uses ---------------------------------------------------------

@@ -61,9 +61,9 @@ RegressionRecord ParseTextRecord(DiagnosticsLog& log, const RegressionFileState&
   for (std::size_t k = 0; k < record.parameters.size(); ++k) {
     const std::optional<double> value = WholeDouble(words[4 + k]);
     if (!value) {
-      RaiseRecordError(log, file, where,
-                       "regression parameter " + std::to_string(k + 1) + " (" + std::string(words[4 + k]) +
-                           ") is no number");
+      RaiseRecordError(
+          log, file, where,
+          "regression parameter " + std::to_string(k + 1) + " (" + std::string(words[4 + k]) + ") is no number");
     }
     record.parameters[k] = *value;
   }
@@ -86,8 +86,7 @@ RegressionRecord DecodeBinaryRecord(DiagnosticsLog& log, const RegressionFileSta
 
 // The next record of the open file; nothing at its end (a partial binary record at the
 // end of the file is no record).
-std::optional<RegressionRecord> ReadRecord(DiagnosticsLog& log, const RegressionFileState& file,
-                                           MeteoTextFile& input) {
+std::optional<RegressionRecord> ReadRecord(DiagnosticsLog& log, const RegressionFileState& file, MeteoTextFile& input) {
   if (file.text) {
     for (;;) {
       const std::optional<std::string> line = input.ReadLine();

@@ -34,8 +34,8 @@ inline long long RegressionYear(long long year) { return year <= 999 ? 1900 + ye
 struct RegressionFileState {
   std::string file_name;
   bool text = false;
-  ModelDate date;                      // of the current record
-  RegressionParameters parameters{};   // of the current record
+  ModelDate date;                     // of the current record
+  RegressionParameters parameters{};  // of the current record
 
   // Record block, as for station files.
   int capacity = 0;

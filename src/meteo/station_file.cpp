@@ -53,9 +53,9 @@ void ParseStationValues(DiagnosticsLog& log, const DataRowDate& row, const Stati
                         long long line_number, std::span<double> target) {
   const int n = file.n_stations;
   if (row.rest.size() < static_cast<std::size_t>(n)) {
-    RaiseRowError(log, file.file_name, line_number,
-                  "the row holds " + std::to_string(row.rest.size()) + " values for " + std::to_string(n) +
-                      " stations");
+    RaiseRowError(
+        log, file.file_name, line_number,
+        "the row holds " + std::to_string(row.rest.size()) + " values for " + std::to_string(n) + " stations");
   }
   for (int i = 0; i < n; ++i) {
     const std::string_view word = row.rest[static_cast<std::size_t>(i)];
@@ -103,12 +103,12 @@ DataRowDate ParseDataRowDate(DiagnosticsLog& log, std::string_view line, int add
   for (int k = 0; k < 4; ++k) {
     const std::optional<long long> value = WholeInteger(words[static_cast<std::size_t>(k)]);
     // Month, day and hour within the range of int keep every date key far from overflow.
-    const bool in_range = value && (k == 0 || (*value >= std::numeric_limits<int>::min() &&
-                                               *value <= std::numeric_limits<int>::max()));
+    const bool in_range =
+        value && (k == 0 || (*value >= std::numeric_limits<int>::min() && *value <= std::numeric_limits<int>::max()));
     if (!in_range) {
-      RaiseRowError(log, file_name, line_number,
-                    std::string("the ") + names[k] + " (" + std::string(words[static_cast<std::size_t>(k)]) +
-                        ") is no integer");
+      RaiseRowError(
+          log, file_name, line_number,
+          std::string("the ") + names[k] + " (" + std::string(words[static_cast<std::size_t>(k)]) + ") is no integer");
     }
     fields[k] = *value;
   }
@@ -124,8 +124,8 @@ DataRowDate ParseDataRowDate(DiagnosticsLog& log, std::string_view line, int add
 
 void ReadStationHeader(const MeteoFileContext& context, StationFileState& file) {
   DiagnosticsLog& log = context.log;
-  log << "reading station description for " << std::string(context.input_name) << " from " << file.file_name
-      << " ..." << "[end-entry]";
+  log << "reading station description for " << std::string(context.input_name) << " from " << file.file_name << " ..."
+      << "[end-entry]";
   MeteoTextFile text;
   OpenOrRaise(log, text, file.file_name, "\nerror opening ");
   const std::size_t lead = LeadingWords(file.additional_columns);
@@ -148,7 +148,8 @@ void ReadStationHeader(const MeteoFileContext& context, StationFileState& file) 
   file.y.assign(size, 0.0);
   file.anisotropy.assign(size, 0.0);
   file.values.assign(size, -context.nodata - 1);
-  log << " (" << n << ") Stationen " << "[end-entry]";
+  log << " (" << n << ") Stationen "
+      << "[end-entry]";
   CloseOrRaise(log, text, file.file_name);
 
   OpenOrRaise(log, text, file.file_name, "error opening file ");
@@ -192,8 +193,7 @@ void SeekStationStart(const MeteoFileContext& context, StationFileState& file) {
                       kMeteoStartDateMissing);
     }
     if (IsBlank(*line)) continue;
-    const DataRowDate row =
-        ParseDataRowDate(log, *line, file.additional_columns, file.file_name, text.line_number());
+    const DataRowDate row = ParseDataRowDate(log, *line, file.additional_columns, file.file_name, text.line_number());
     if (row.date.day == 1 && (row.date.hour == 0 || row.date.hour > 23)) progress += ".";
     if (row.end_of_data || !SameDate(row.date, start)) continue;
     ParseStationValues(log, row, file, context.nodata, text.line_number(), std::span<double>(file.values).subspan(1));
@@ -230,8 +230,7 @@ bool LoadStationBlock(const MeteoFileContext& context, StationFileState& file) {
     const std::optional<std::string> line = text.ReadLine();
     if (!line) break;
     if (IsBlank(*line)) continue;
-    const DataRowDate row =
-        ParseDataRowDate(log, *line, file.additional_columns, file.file_name, text.line_number());
+    const DataRowDate row = ParseDataRowDate(log, *line, file.additional_columns, file.file_name, text.line_number());
     const std::size_t k = static_cast<std::size_t>(loaded);
     std::span<double> values = std::span<double>(file.record_values).subspan(k * n, n);
     file.record_dates[k] = row.date;
@@ -250,8 +249,7 @@ bool LoadStationBlock(const MeteoFileContext& context, StationFileState& file) {
   return loaded > 0;
 }
 
-void NextStationRecord(const MeteoFileContext& context, StationFileState& file, long long end_key,
-                       bool& end_of_data) {
+void NextStationRecord(const MeteoFileContext& context, StationFileState& file, long long end_key, bool& end_of_data) {
   if (DateKey(file.date) >= end_key) {
     end_of_data = true;
     return;

@@ -71,12 +71,12 @@ struct StationFileState {
   int capacity = 0;
   int loaded = 0;
   int index = 0;
-  std::vector<ModelDate> record_dates;        // record k at k - 1
-  std::vector<unsigned char> record_ends;     // 1: the row of year, month and day 0
-  std::vector<double> record_values;          // record k's station i at (k - 1) * n + i - 1
-  LinePosition next_block;       // where the next block begins
-  LinePosition start_row;        // the row of the start date
-  LinePosition saved_start_row;  // where a rewind begins
+  std::vector<ModelDate> record_dates;     // record k at k - 1
+  std::vector<unsigned char> record_ends;  // 1: the row of year, month and day 0
+  std::vector<double> record_values;       // record k's station i at (k - 1) * n + i - 1
+  LinePosition next_block;                 // where the next block begins
+  LinePosition start_row;                  // the row of the start date
+  LinePosition saved_start_row;            // where a rewind begins
 };
 
 // Reads lines 1 to 4: the station count and the stations' altitudes and coordinates; the
@@ -92,8 +92,7 @@ void SizeStationBlock(StationFileState& file);
 bool LoadStationBlock(const MeteoFileContext& context, StationFileState& file);
 // Makes the next record current; sets end_of_data when the file's date has reached
 // end_key, the rows ended or the end row was met (the date then stays).
-void NextStationRecord(const MeteoFileContext& context, StationFileState& file, long long end_key,
-                       bool& end_of_data);
+void NextStationRecord(const MeteoFileContext& context, StationFileState& file, long long end_key, bool& end_of_data);
 // Back to the start row: the next advance loads a block from it.
 void RewindStationFile(StationFileState& file, const ModelDate& start);
 

@@ -106,8 +106,12 @@ class MeteoRun {
  public:
   MeteoRun(DiagnosticsLog& log, const TempDir& dir, RowRange strip = {1, kMeteoRows}) : dir_(dir), setup_(log, "") {
     setup_.set_name("set-up");
-    const GridGeometry geometry{.ncols = kMeteoCols, .nrows = kMeteoRows, .xllcorner = 0, .yllcorner = 0,
-                                .cellsize = 100, .nodata_value = kNodata};
+    const GridGeometry geometry{.ncols = kMeteoCols,
+                                .nrows = kMeteoRows,
+                                .xllcorner = 0,
+                                .yllcorner = 0,
+                                .cellsize = 100,
+                                .nodata_value = kNodata};
     setup_.set_geometry(geometry);
     setup_.set_strip(strip);
     setup_.set_grid_table(&table_);

@@ -17,12 +17,12 @@ class MeteoInputMpi : public LogFixture {
  protected:
   MeteoInputMpi() {
     WriteFile(dir_.file("residuals.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, HourlyRows(1, 4, 2)));
-    WriteFile(dir_.file("gradients.txt"),
-              StationFileText({400, 500}, {1000, 2000}, {3000, 4000},
-                              {"2020 1 1 1 -0.5 -0.6", "2020 1 1 2 -0.5 -0.6", "2020 1 1 3 -0.6 -0.7",
-                               "2020 1 1 4 -0.6 -0.7"}));
-    WriteFile(dir_.file("grids.txt"), StationFileText({100}, {0}, {400}, {"2020 1 1 1 a.asc", "2020 1 1 2 -9999",
-                                                                          "2020 1 1 3 b.asc", "2020 1 1 4 c.asc"}));
+    WriteFile(dir_.file("gradients.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000},
+                                                          {"2020 1 1 1 -0.5 -0.6", "2020 1 1 2 -0.5 -0.6",
+                                                           "2020 1 1 3 -0.6 -0.7", "2020 1 1 4 -0.6 -0.7"}));
+    WriteFile(dir_.file("grids.txt"),
+              StationFileText({100}, {0}, {400},
+                              {"2020 1 1 1 a.asc", "2020 1 1 2 -9999", "2020 1 1 3 b.asc", "2020 1 1 4 c.asc"}));
     std::ofstream(dir_.file("regression.txt")) << "jr mo dy hr a1 b1 h1 a2 b2 h2 a3 b3 c0 cx cy\n"
                                                << "2020 1 1 1 1 2 3 4 5 6 7 8 9 10 11\n"
                                                << "2020 1 1 2 2 3 4 5 6 7 8 9 10 11 12\n"

@@ -184,7 +184,8 @@ TEST_F(MeteoFilesTest, RowsThatCannotBeReadStopWith49NamingTheFileAndTheLine) {
 
 TEST_F(MeteoFilesTest, TheRestOfARowIsSkippedWhateverItsLength) {
   const std::string comment(20000, 'x');
-  WriteStations("stations.txt", {"2020 1 1 1 1 2 " + comment, "2020 1 1 2 3 4   " + comment + " 7 8", "2020 1 1 3 5 6"});
+  WriteStations("stations.txt",
+                {"2020 1 1 1 1 2 " + comment, "2020 1 1 2 3 4   " + comment + " 7 8", "2020 1 1 3 5 6"});
   const auto input = Build({.file_lines = {dir_.file("stations.txt")}});
   EXPECT_EQ(Hours(*input), (std::vector<long long>{1, 2, 3}));
 }
@@ -223,11 +224,10 @@ TEST_F(MeteoFilesTest, ABlockThatEndsWithTheFileLoadsTheStartRecordAgainAfterARe
 
 TEST_F(MeteoFilesTest, RegressionFilesAreTextAfterAJrMoHeaderAndBinaryOtherwise) {
   // Text: the header line, then one record per line.
-  std::ofstream(dir_.file("regression.txt"))
-      << "jr mo dy hr a1 b1 h1 a2 b2 h2 a3 b3 c0 cx cy\n"
-      << "2019 12 31 24 1 2 3 4 5 6 7 8 9 10 11\n"
-      << "120 1 1 1 1 2 3 4 5 6 7 8 9 10 11\n"
-      << "2020 1 1 2 2 3 4 5 6 7 8 9 10 11 12\n";
+  std::ofstream(dir_.file("regression.txt")) << "jr mo dy hr a1 b1 h1 a2 b2 h2 a3 b3 c0 cx cy\n"
+                                             << "2019 12 31 24 1 2 3 4 5 6 7 8 9 10 11\n"
+                                             << "120 1 1 1 1 2 3 4 5 6 7 8 9 10 11\n"
+                                             << "2020 1 1 2 2 3 4 5 6 7 8 9 10 11 12\n";
   auto input = Build({.method = "2", .file_lines = {"unused"}, .method_line = dir_.file("regression.txt")});
   EXPECT_TRUE(input->regression_file().text);
   EXPECT_EQ(input->GetDate().year, 2020);

@@ -15,8 +15,8 @@ namespace {
 struct SectionCase {
   const char* name;
   SectionItems items;
-  int code;                 // 0: the input is built
-  std::string logged;       // a text of the console (empty: none checked)
+  int code;            // 0: the input is built
+  std::string logged;  // a text of the console (empty: none checked)
   std::function<void(const meteointerpol&)> check = {};
 };
 
@@ -28,8 +28,9 @@ class MeteoSectionTest : public LogFixture {
     WriteFile(dir_.file("stations.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
     WriteFile(dir_.file("gradients.txt"), StationFileText({400, 500}, {1000, 2000}, {3000, 4000}, rows));
     WriteFile(dir_.file("other_x.txt"), StationFileText({400, 500}, {1000, 2001}, {3000, 4000}, rows));
-    WriteFile(dir_.file("extra.txt"), "title\nYY MM DD HH QQ 400 500\nYY MM DD HH QQ 1000 2000\n"
-                                      "YY MM DD HH QQ 3000 4000\nnames\n2020 1 1 1 x 11 21\n");
+    WriteFile(dir_.file("extra.txt"),
+              "title\nYY MM DD HH QQ 400 500\nYY MM DD HH QQ 1000 2000\n"
+              "YY MM DD HH QQ 3000 4000\nnames\n2020 1 1 1 x 11 21\n");
     WriteFile(dir_.file("month1.asc"),
               "ncols 3\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n"
               "1 1 1\n1 1 1\n2 2 2\n2 2 2\n");
@@ -63,9 +64,10 @@ TEST_F(MeteoSectionTest, SectionsBuildOrStopWithTheirCode) {
          EXPECT_EQ(input.station_file(1).n_stations, 2);
          EXPECT_EQ(input.station_file(1).values[2], 21);
          // The second file holds the gradients, the first the residuals.
-         EXPECT_NE(input.statistics_description().find("bilinear interpolation of gradients (" + gradients +
-                                                       ", add. col.: 0) and residuals (" + stations + ", add. col.: 0)"),
-                   std::string::npos)
+         EXPECT_NE(
+             input.statistics_description().find("bilinear interpolation of gradients (" + gradients +
+                                                 ", add. col.: 0) and residuals (" + stations + ", add. col.: 0)"),
+             std::string::npos)
              << input.statistics_description();
        }},
       {"method 12 with a lapse rate and one more number",
