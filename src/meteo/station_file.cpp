@@ -96,7 +96,8 @@ DataRowDate ParseDataRowDate(DiagnosticsLog& log, std::string_view line, int add
   std::vector<std::string_view> words = SplitWords(line);
   if (words.size() < LeadingWords(additional_columns)) {
     RaiseRowError(log, file_name, line_number,
-                  "the row holds no date and " + std::to_string(additional_columns) + " additional columns");
+                  "the row holds " + std::to_string(words.size()) + " words, fewer than the 4 of its date and the " +
+                      std::to_string(additional_columns) + " additional columns");
   }
   long long fields[4] = {0, 0, 0, 0};
   const char* names[4] = {"year", "month", "day", "hour"};
@@ -160,9 +161,9 @@ void ReadStationHeader(const MeteoFileContext& context, StationFileState& file) 
     const std::vector<std::string_view> row = SplitWords(*line);
     if (row.size() < lead + static_cast<std::size_t>(n)) {
       RaiseInputError(log,
-                      "error reading " + Location(file.file_name, text.line_number()) + ": " +
-                          std::to_string(row.size() < lead ? 0 : row.size() - lead) + " numbers for " +
-                          std::to_string(n) + " stations",
+                      "error reading " + Location(file.file_name, text.line_number()) + ": the line holds " +
+                          std::to_string(row.size() < lead ? 0 : row.size() - lead) + " values after its " +
+                          std::to_string(lead) + " leading words for " + std::to_string(n) + " stations",
                       kMeteoInputFileError);
     }
     for (int i = 1; i <= n; ++i) {

@@ -182,6 +182,29 @@ TEST_F(MeteoFilesTest, RowsThatCannotBeReadStopWith49NamingTheFileAndTheLine) {
   }
 }
 
+TEST_F(MeteoFilesTest, HeadersWithoutACoordinateForEveryStationStopWith49) {
+  struct HeaderCase {
+    const char* name;
+    std::string text;
+    std::string logged;
+  };
+  const std::string file = dir_.file("stations.txt");
+  const HeaderCase cases[] = {
+      {"a title only", "title\n", "station data file " + file + " ends before line 2"},
+      {"no y row", "title\nYY MM DD HH 400 500\nYY MM DD HH 1000 2000\n", "ends before line 4"},
+      {"an x row shorter than the altitudes", "title\nYY MM DD HH 400 500\nYY MM DD HH 1000\nYY MM DD HH 1 2\n",
+       file + ", line 3: the line holds 1 values after its 4 leading words for 2 stations"},
+      {"a row without its date", "title\nYY MM DD HH 400\nYY MM DD HH 1\nYY MM DD HH 1\nnames\n2020 1 1\n",
+       file + ", line 6: the row holds 3 words, fewer than the 4 of its date and the 0 additional columns"},
+  };
+  for (const HeaderCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteFile(file, c.text);
+    EXPECT_EQ(CodeOfBuild({.file_lines = {file}}), kMeteoInputFileError);
+    EXPECT_TRUE(Logged(c.logged)) << console_.str();
+  }
+}
+
 TEST_F(MeteoFilesTest, TheRestOfARowIsSkippedWhateverItsLength) {
   const std::string comment(20000, 'x');
   WriteStations("stations.txt",
