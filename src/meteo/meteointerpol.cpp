@@ -47,8 +47,8 @@ meteointerpol::meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, 
       << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   try {
     Construct(settings, registry, registry_capacity);
-  } catch (const ErrorCode&) {
-    // The grid table must not keep views of this object's grids.
+  } catch (...) {
+    // The grid table must not keep views of this object's grids, whatever stopped it.
     if (scenario_index_ > 0) FreeGridEntry(scenario_index_);
     if (result_registered_) FreeGridEntry(result_index_);
     throw;
