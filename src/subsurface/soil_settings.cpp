@@ -91,7 +91,7 @@ double RecessionMinutes(double hours) { return hours < 0.001 ? 0.06 : hours * 60
 double InverseRecession(double value) { return value < 0 ? 0 : 1 / value; }
 
 [[noreturn]] void BlockError(modelobject& reader, const std::string& text) {
-  reader.log() << std::string(kBlockHead) << text << " for " << reader.name() << std::string(kBlockHelp)
+  reader.log() << std::string(kBlockHead) << text << std::string(kBlockHelp)
                << "[end-entry]";
   RaiseError(kSubbasinBlockError);
 }
@@ -109,7 +109,7 @@ std::vector<int> ReadBlockCodes(modelobject& reader, const ZoneRanking& subbasin
   for (;;) {
     const std::optional<std::string> token = file.ReadToken();
     const std::optional<int> c = token ? ParseIntPrefix(*token) : std::nullopt;
-    if (!c) BlockError(reader, "error reading code[" + std::to_string(last_value) + "]");
+    if (!c) BlockError(reader, "error reading code[" + std::to_string(last_value) + "] for " + reader.name());
     last_value = *c;
     const bool known = *c >= 1 && *c <= subbasins.largest_code &&
                        subbasins.code_index[static_cast<std::size_t>(*c)] > 0;
@@ -143,7 +143,8 @@ std::vector<double> ReadBlockLine(modelobject& reader, const ZoneRanking& subbas
       const std::optional<double> v = token ? ParseDoublePrefix(*token) : std::nullopt;
       if (!v) {
         BlockError(reader, "error reading " + std::string(label) + "[" +
-                               std::to_string(static_cast<int>(subbasins.zones[i].zonenwert)) + "]");
+                               std::to_string(static_cast<int>(subbasins.zones[i].zonenwert)) + "] for " +
+                               reader.name());
       }
       values[i] = convert(*v);
     } else {
