@@ -97,26 +97,32 @@ void unsatzonmodellklasse::ReadStartState() {
   const GridReadOptions whole{.fill_mode = kFillFromNeighbours, .allocate = true, .whole_on_process0 = true,
                               .halo_rows = true};
   const GridReadOptions own{.fill_mode = kFillFromNeighbours, .allocate = true};
-  ReadGrid(grid_input(), settings_.output(SoilOutput::GwStand).name, groundwater_distance_.grid, whole);
-  if (settings_.pond == 1) ReadGrid(grid_input(), settings_.output(SoilOutput::Pond).name, ponding_storage_.grid, whole);
-  if (!all_state) return;
-  const auto read_stack = [&](OwnedGrid& g, const std::string& name) {
-    const int levels = ReadStack(grid_input(), name, g.stack);
-    if (levels != n_layers_) {
-      log() << "FATAL: wrong number of levels in stack " << name << " (there are " << levels
-            << " level, it must be " << n_layers_ << "[end-entry]";
-      RaiseError(kStackLevelError);
-    }
+  const auto read_grid = [&](OwnedGrid& g, SoilOutput o, const GridReadOptions& options) {
+    ReadGrid(grid_input(), settings_.output(o).name, g.grid, options);
   };
-  read_stack(theta_, settings_.output(SoilOutput::Theta).name);
-  read_stack(geodetic_heads_, settings_.output(SoilOutput::GeodeticHeads).name);
-  read_stack(hydraulic_heads_, settings_.output(SoilOutput::HydraulicHeads).name);
-  if (isHeatTransferActive()) read_stack(soil_temperature_, settings_.heat.temperature_stack.name);
-  ReadGrid(grid_input(), settings_.output(SoilOutput::GwLevel).name, groundwater_level_.grid, own);
-  ReadGrid(grid_input(), settings_.output(SoilOutput::GwTheta).name, theta_in_level_.grid, own);
-  GridReadOptions baseflow = whole;
-  baseflow.halo_rows = false;
-  ReadGrid(grid_input(), settings_.output(SoilOutput::DeltaGw).name, baseflow_.grid, baseflow);
+  if (all_state) {
+    const auto read_stack = [&](OwnedGrid& g, const std::string& name) {
+      const int levels = ReadStack(grid_input(), name, g.stack);
+      if (levels != n_layers_) {
+        log() << "FATAL: wrong number of levels in stack " << name << " (there are " << levels
+              << " level, it must be " << n_layers_ << "[end-entry]";
+        RaiseError(kStackLevelError);
+      }
+    };
+    read_stack(theta_, settings_.output(SoilOutput::Theta).name);
+    read_stack(geodetic_heads_, settings_.output(SoilOutput::GeodeticHeads).name);
+    read_stack(hydraulic_heads_, settings_.output(SoilOutput::HydraulicHeads).name);
+    if (isHeatTransferActive()) read_stack(soil_temperature_, settings_.heat.temperature_stack.name);
+  }
+  read_grid(groundwater_distance_, SoilOutput::GwStand, whole);
+  if (all_state) {
+    read_grid(groundwater_level_, SoilOutput::GwLevel, own);
+    read_grid(theta_in_level_, SoilOutput::GwTheta, own);
+    GridReadOptions baseflow = whole;
+    baseflow.halo_rows = false;
+    read_grid(baseflow_, SoilOutput::DeltaGw, baseflow);
+  }
+  if (settings_.pond == 1) read_grid(ponding_storage_, SoilOutput::Pond, whole);
 }
 
 void unsatzonmodellklasse::RegisterGrids() {

@@ -21,6 +21,7 @@ struct SoilSectionText {
   std::string storage_file = "storage.ste";
   std::string method3_items = "30 min step\nsubsteps.stat 0 statistics\nsubsteps.asc grid\n0 write code\n";
   std::string line_end = "\n";
+  int statistic_code = 0;  // of every statistics table
 
   std::string Render() const {
     const char* statistics[] = {"QDRAIN", "GWSTAND", "GWN", "SB_1_", "SB_2_", "ROOT", "INFEX", "POND",
@@ -29,7 +30,7 @@ struct SoilSectionText {
                     " method\n" + std::to_string(interaction) + " interaction\n" + std::to_string(pond) +
                     " pond\n" + std::to_string(drainage) + " drainage\n" + std::to_string(clay) +
                     " clay\n1e-8 ksat clay\n" + ini_gw_level + " ini_gw_level\n";
-    for (const char* s : statistics) t += std::string(s) + ".stat 0 statistics\n";
+    for (const char* s : statistics) t += std::string(s) + ".stat " + std::to_string(statistic_code) + " statistics\n";
     const char* outputs[] = {"sb05",  "sb1",  "wurz", "theta", "hh",   "hgeo", "qu",   "gwst",
                              "gwth",  "gwn",  "gwlv", "qdr",   "sat",  "infex", "qd",  "qi",
                              "qb",    "gwin", "gwex", "pond",  "uprs", "perc", "macr", "irri"};

@@ -6,6 +6,8 @@
 
 #include <cmath>
 #include <filesystem>
+#include <cstdio>
+#include <functional>
 #include <string>
 
 #include "framework/modelobject.h"
@@ -124,6 +126,152 @@ TEST_F(SoilModelTest, StartProfilesAtTheEdgesOfTheColumn) {
       EXPECT_DOUBLE_EQ(grid("groundwater_distance")(3, 1), c.distance);
     }
   }
+}
+
+}  // namespace
+}  // namespace tolvo
+
+namespace tolvo {
+namespace {
+
+using test::ReadFile;
+using test::SoilModelTest;
+using test::SoilSectionText;
+using test::WriteFile;
+
+// Interaction 2, drainage and ponding on, flow times given, no irrigation, no clay.
+TEST_F(SoilModelTest, OptionalInputsShapeTheOptionTagAndTheirGrids) {
+  Add("flow_times", 3600);
+  Add("drainage_depth", 0.005);
+  Add("drainage_distance", 10);
+  GridView ponding = Add("max_ponding_storage", 0.02);
+  SoilSectionText section;
+  section.interaction = 2;
+  section.drainage = 1;
+  section.pond = 1;
+  section.statistic_code = 2001;
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  EXPECT_EQ(model_->option_tag(), "+ft,+srf2,+dr,+po,");
+  // A drain 0.005 m deep lies above the first layer's bottom less 0.01 m: level 0.
+  EXPECT_EQ(grid("drainage_level")(2, 2), 0);
+  EXPECT_EQ(grid("drainage_flow")(2, 2), 0);
+  EXPECT_EQ(grid("ponding_storage")(2, 2), 0);
+  // The ponding capacity is converted from m to mm in the cells of a sub-basin.
+  EXPECT_DOUBLE_EQ(ponding(2, 2), 20);
+  EXPECT_DOUBLE_EQ(ponding(1, 3), 0.02);
+  EXPECT_FALSE(Logged("There was no flow travel time grid"));
+  // Every table of the model writes its header; the river exchange tables come later.
+  for (const char* name : {"GWSTAND", "GWN", "SB_1_", "SB_2_", "ROOT", "INFEX", "QD", "QI", "QB", "Qg", "MACRO",
+                           "INFILT", "QDRAIN", "POND"}) {
+    EXPECT_TRUE(std::filesystem::exists(dir_.file(std::string(name) + ".stat"))) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("GWIN.stat")));
+  EXPECT_NE(ReadFile(dir_.file("GWSTAND.stat")).find("groundwater level [m below surface] (GWSTAND)"),
+            std::string::npos);
+}
+
+// The registrations take consecutive entries in their fixed order.
+TEST_F(SoilModelTest, RegistrationsTakeConsecutiveEntriesInTheirOrder) {
+  ASSERT_EQ(Build(SoilSectionText()), 0) << console_.str();
+  const char* order[] = {"groundwater_distance", "geodetic_heads", "theta", "hydraulic_heads", "baseflow",
+                         "groundwater_level", "Theta_in_GWLEVEL", "q_down", "q_downext", "SB_1_grid",
+                         "MeanThetaInRootZone", "GWTableExtern", "Balance", "tangens_beta", "SB_2_grid",
+                         "macropore_infiltration", "ROOTgrid", "groundwater_recharge", "Capillar_Uprise",
+                         "Percolation", "directflow", "interflow", "infiltration_excess", "total_infiltration",
+                         "infiltration_saturation"};
+  const int first = IndexOf(order[0]);
+  ASSERT_GT(first, 0);
+  for (int k = 0; k < static_cast<int>(std::size(order)); ++k) EXPECT_EQ(IndexOf(order[k]), first + k) << order[k];
+  EXPECT_EQ((*table_)[IndexOf("theta")].levels, 5);
+  EXPECT_EQ((*table_)[IndexOf("theta")].file_name, "theta.asc");
+  EXPECT_EQ((*table_)[IndexOf("MeanThetaInRootZone")].file_name, "MeanThetaInRootZone");
+  for (const char* absent : {"irrigation_amounts", "Max_Pumping", "SBLOW_grid", "SBHIGH_grid", "ETR2ETP",
+                             "number_of_substeps", "ponding_storage", "drainage_level"}) {
+    EXPECT_EQ(IndexOf(absent), 0) << absent;
+  }
+  EXPECT_EQ(model_->option_tag(), "");
+  EXPECT_TRUE(Logged("Warning! There was no flow travel time grid for surface runoff read in"));
+}
+
+TEST_F(SoilModelTest, ControlPointFilesAndModelLogStartLines) {
+  SoilSectionText section;
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  // No control point: no file, and only process 0's mean lines in the model log.
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("hhyd.txt")));
+  const std::string log0 = ReadFile(dir_.file("modell_0.log"));
+  EXPECT_EQ(log0.find("for control point"), std::string::npos);
+
+  section.control_point = "2 3";
+  MakeBasin();
+  std::filesystem::remove(dir_.file("modell_0.log"));
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  EXPECT_EQ(ReadFile(dir_.file("hhyd.txt")), "YY\tMM\tDD\tHH\thhyd[2][3][1]\t[2]\t[3]\t[4]\t[5]\t\n");
+  EXPECT_EQ(ReadFile(dir_.file("etr.txt")),
+            "YY\tMM\tDD\tHH\tetr[2][3](etr[0] is evaporation from first layer)[0]\t[1]\t[2]\t[3]\t[4]\t[5]\t\n");
+  EXPECT_EQ(ReadFile(dir_.file("other.txt")),
+            "YY\tMM\tDD\tHH\totherdata[2][3]QD\tQI\tDELTAGW/QB\tQINF\tGWIN\tGWEX\tGWN\tUPRISE\tPERCOL\tMACR\tQDRAIN\t"
+            "ACT_POND\tINFEX\tGWST\tGWLEVEL\tROOT\tAlbedo\tRSE\tLAI_1\tVCF_1\tRSC_1\tRSI_1\tROOT_1\tZ0_1\n");
+  for (const char* name : {"theta.txt", "qbot.txt", "interf.txt"}) EXPECT_TRUE(std::filesystem::exists(dir_.file(name)));
+
+  // Every column holds the same profile: W = sum of theta d over the layers.
+  const StackView theta = stack("theta");
+  double w = 0;
+  for (int k = 1; k <= 5; ++k) w += theta(2, 3, k) * 0.1;
+  char expected[512];
+  std::snprintf(expected, sizeof expected,
+                "soil water content (for control point r=2 c=3) at model-start: %lf mm\n"
+                "mean soil water content for all cells at model-start: %lf m^3/m^2\n"
+                "mean soil water content for unglacierized or only partly unglacierized cells at model-start: %lf "
+                "m^3/m^2\n"
+                "mean soil water content for partly or completely glacierized cells at model-start: 0.000000 m^3/m^2\n",
+                w * 1000, w, w);
+  EXPECT_EQ(ReadFile(dir_.file("modell_0.log")), expected);
+}
+
+TEST_F(SoilModelTest, RefusalsOfTheConstruction) {
+  const auto fill_table_to = [this](int used) {
+    while (CountUsed() < used) Add("filler" + std::to_string(CountUsed()), 0);
+  };
+  const struct {
+    const char* label;
+    std::function<void()> edit;
+    int drainage;
+    int code;
+    std::string entry;
+  } cases[] = {
+      {"a required grid missing", [this] { (*table_)[IndexOf("real_evaporation")].identifier = "other"; }, 0, 33,
+       "real_evaporation not found in memory"},
+      {"no free grid-table entry", [&] { fill_table_to(999); }, 0, 12, "no more free grids in memeory, (max. 1000)!"},
+      {"grid table full during the registrations", [&] { fill_table_to(990); }, 0, 12,
+       "no more free grids in memeory, (max. 1000)!"},
+      {"drainage without its grids", [] {}, 1, 33, "drainage_depth not found in memory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeBasin();
+    c.edit();
+    SoilSectionText section;
+    section.drainage = c.drainage;
+    EXPECT_EQ(Build(section), c.code);
+    EXPECT_TRUE(Logged(c.entry)) << console_.str();
+  }
+}
+
+TEST_F(SoilModelTest, StateStacksMustHoldEveryLayer) {
+  ASSERT_EQ(Build(SoilSectionText()), 0) << console_.str();
+  // Write the computed state, with one level too few in the theta stack.
+  modelobject writer(log_, "c", {.ascii = true}, dir_.path().string() + "/", dir_.path().string() + "/");
+  writer.set_geometry(settings_.geometry);
+  writer.set_strip(settings_.strip);
+  writer.WriteStackFile("theta.asc", stack("theta"), 4, true, false, false);
+  writer.WriteStackFile("hgeo.asc", stack("geodetic_heads"), 5, true, false, false);
+  writer.WriteStackFile("hh.asc", stack("hydraulic_heads"), 5, true, false, false);
+  MakeBasin();
+  SoilSectionText section;
+  section.storage_read_code = 3;
+  EXPECT_EQ(Build(section), 13);
+  EXPECT_TRUE(Logged("wrong number of levels in stack theta.asc (there are 4 level, it must be 5"))
+      << console_.str();
 }
 
 }  // namespace
