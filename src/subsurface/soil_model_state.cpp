@@ -329,8 +329,8 @@ void unsatzonmodellklasse::FillIrrigationGrids() {
 }
 
 void unsatzonmodellklasse::PrepareSoilTableForHeat() {
-  // The soil table is shared read-only; the freezing tables and the dry-soil defaults of
-  // heat transfer are prepared by the heat-transfer set-up that owns a writable copy.
+  std::vector<SoilRecord>& soils = *settings().soils;
+  for (std::size_t j = 1; j < soils.size(); ++j) PrepareSoilForHeat(soils[j], settings_.heat);
 }
 
 void unsatzonmodellklasse::MakeGlacierRecords(StatisticsRegistry& registry) {

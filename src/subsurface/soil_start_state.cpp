@@ -4,6 +4,7 @@
 #include <cassert>
 #include <cmath>
 
+#include "subsurface/soil_settings.h"
 #include "tables/soil_table.h"
 
 namespace tolvo {
@@ -97,6 +98,22 @@ double WaterInDepthRange(std::span<const double> g, std::span<const double> thet
     water += part * theta[i];
   }
   return water;
+}
+
+void PrepareSoilForHeat(SoilRecord& soil, const HeatTransferSettings& heat) {
+  const auto complete = [](std::vector<double>& values, double fallback) {
+    for (double& v : values) {
+      if (v < 0) v = fallback;
+    }
+  };
+  complete(soil.DryDensity, heat.rho_dry_soil);
+  complete(soil.DryHeatCapacity, heat.c_dry_soil);
+  complete(soil.DryThermalConduct, heat.lam_dry_soil);
+  if (soil.KMinFrozenSoil < 0) {
+    soil.KMinFrozenSoil = heat.k_min;
+    if (heat.k_min > 0) soil.logKMinFrozenSoil = std::log(heat.k_min);
+  }
+  for (int l = 0; l <= soil.layerCount; ++l) soil.BuildFreezingTables(l, heat.factor);
 }
 
 }  // namespace tolvo

@@ -19,6 +19,7 @@
 namespace tolvo {
 
 class SoilRecord;
+struct HeatTransferSettings;
 
 // g[0] = elevation; g[k] = g[k-1] - thickness of layer k (thickness indices 1..L).
 void ComputeGeodeticHeads(double elevation_m, std::span<const double> thickness_m, std::span<double> g);
@@ -63,5 +64,11 @@ int DrainageLayer(std::span<const double> g, double drainage_depth_m);
 // Water held between the surface and `depth_m` (at most the column bottom) [m]: the sum
 // of theta times the part of each layer inside the range.
 double WaterInDepthRange(std::span<const double> g, std::span<const double> theta, double depth_m);
+
+// Heat transfer: the dry-soil heat capacity, density and thermal conductivity and the
+// smallest conductivity of frozen soil that the soil type does not give (negative values)
+// take the defaults of the heat settings; then the freezing tables of every layer are
+// built with the suction increase per kelvin below 0 °C.
+void PrepareSoilForHeat(SoilRecord& soil, const HeatTransferSettings& heat);
 
 }  // namespace tolvo

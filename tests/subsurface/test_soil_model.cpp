@@ -276,3 +276,82 @@ TEST_F(SoilModelTest, StateStacksMustHoldEveryLayer) {
 
 }  // namespace
 }  // namespace tolvo
+
+namespace tolvo {
+namespace {
+
+using test::ReadFile;
+using test::SoilModelTest;
+using test::SoilSectionText;
+
+// Irrigation thresholds from the second soil horizon: demand control by suction ends at
+// psi_wet, demand control by the evapotranspiration ratio at the land use's HReduDry.
+TEST_F(SoilModelTest, IrrigationGridsTakeTheirThresholdsFromTheMethod) {
+  IrrigationTable irrigation(3);
+  irrigation[1].method = IrrigationMethod::DemandByEtRatio;
+  irrigation[1].psi_dry = 20;
+  irrigation[1].psi_wet = 3.45;
+  irrigation[2].method = IrrigationMethod::DemandBySuction;
+  irrigation[2].psi_dry = 10;
+  irrigation[2].psi_wet = 2;
+  settings_.irrigation = &irrigation;
+  LanduseTable landuse(1);
+  landuse[1].ParseBlock(log_,
+                        "11 lu11 { method = VariableDayCount; RootDist = 1; TReduWet = 1; HReduDry = 50; JulDays = 30 "
+                        "120 250 300; Albedo = 0.2 0.2 0.2 0.2; rsc = 50 50 50 50; LAI = 1 1 1 1; Z0 = 0.1 0.1 0.1 "
+                        "0.1; VCF = 0.5 0.5 0.5 0.5; RootDepth = 1 1 1 1; AltDep = 0 0 0 0; }\n",
+                        "VariableDayCount");
+  ASSERT_EQ(landuse[1].GetHReduDry(), 50);
+  settings_.landuse = &landuse;
+  GridView codes = Add("irrigation_codes", 1);
+  for (int c = 1; c <= kCols; ++c) {
+    codes(3, c) = 2;
+    codes(4, c) = kNodata;
+  }
+  ASSERT_EQ(Build(SoilSectionText()), 0) << console_.str();
+  const SoilRecord& soil = soils_[1];
+  EXPECT_DOUBLE_EQ(grid("SBLOW_grid")(2, 1), soil.ThetaForSuction(2, 20));
+  EXPECT_DOUBLE_EQ(grid("SBHIGH_grid")(2, 1), soil.ThetaForSuction(2, 50));
+  EXPECT_DOUBLE_EQ(grid("SBLOW_grid")(3, 1), soil.ThetaForSuction(2, 10));
+  EXPECT_DOUBLE_EQ(grid("SBHIGH_grid")(3, 1), soil.ThetaForSuction(2, 2));
+  EXPECT_EQ(grid("SBHIGH_grid")(4, 1), kNodata);
+  // The root zone reaches 0.25 m: layers 1 and 2 whole, half of layer 3.
+  const StackView theta = stack("theta");
+  const double sb1 = (0.1 * theta(4, 1, 1) + 0.1 * theta(4, 1, 2) + 0.05 * theta(4, 1, 3)) / 0.25;
+  EXPECT_NEAR(grid("SB_1_grid")(4, 1), sb1, 1e-14);
+  EXPECT_DOUBLE_EQ(grid("MeanThetaInRootZone")(4, 1), soil.SuctionForTheta(1, grid("SB_1_grid")(4, 1)));
+  EXPECT_EQ(grid("ETR2ETP")(2, 2), 1);
+  EXPECT_EQ(grid("irrigation_amounts")(2, 2), 0);
+  EXPECT_EQ(model_->option_tag(), "+ir,");
+
+  // A ratio grid that another sub-model registered is used, not registered again.
+  MakeBasin();
+  settings_.irrigation = &irrigation;
+  Add("irrigation_codes", 1);
+  const int given = IndexOf("irrigation_codes") + 1;
+  Add("ETR2ETP", 0.5);
+  ASSERT_EQ(Build(SoilSectionText()), 0) << console_.str();
+  EXPECT_EQ(IndexOf("ETR2ETP"), given);
+  EXPECT_EQ(grid("ETR2ETP")(2, 2), 0.5);
+}
+
+TEST_F(SoilModelTest, HeatTransferPreparesTheSoilTableAndTheLowerBoundary) {
+  const std::string heat =
+      "[heat_transfer]\n1\n0\n0\n0\n10 base\n-0.01 lapse\n700\n1400\n0.5\n1e-11\n0.56\n2.3\n4180\n1900\n2000\n"
+      "330000\n1000\n1.3\n0.5\n60\n1800\n1\n1\ntemper.txt\ntemper.stat 0\ntemper.asc\n0\nthaw.asc\n0\n";
+  Add("temperature", 5);
+  ASSERT_EQ(soils_[1].DryDensity[1], -1);
+  ASSERT_EQ(Build(SoilSectionText(), heat), 0) << console_.str();
+  EXPECT_TRUE(model_->isHeatTransferActive());
+  EXPECT_EQ(soils_[1].DryDensity[1], 1400);
+  EXPECT_EQ(soils_[1].DryHeatCapacity[3], 700);
+  EXPECT_EQ(soils_[1].KMinFrozenSoil, 1e-11);
+  // 500 m above sea level with -0.01 K/m from 10 °C at 0 m.
+  EXPECT_DOUBLE_EQ(grid("T_Lower_Boundary_Condition")(2, 2), 5);
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("T_Lower_Boundary_Condition_000")));
+  EXPECT_EQ(stack("Soil_Temperature_Stack")(2, 2, 3), 0);
+  EXPECT_EQ(grid("ThawDepthTMod")(2, 2), 0);
+}
+
+}  // namespace
+}  // namespace tolvo
