@@ -355,3 +355,72 @@ TEST_F(SoilModelTest, HeatTransferPreparesTheSoilTableAndTheLowerBoundary) {
 
 }  // namespace
 }  // namespace tolvo
+
+namespace tolvo {
+namespace {
+
+using test::ReadFile;
+using test::SoilModelTest;
+using test::SoilSectionText;
+
+// Glacier records per sub-basin: fractions limited to 0..1, the cells of sub-basin 1 in
+// row 1 (two cells), those of sub-basin 2 in rows 2-4 (nine cells).
+TEST_F(SoilModelTest, GlacierRecordsAndTheResizingTable) {
+  const struct {
+    const char* label;
+    bool resizing;  // "GlacierMassBalance" with "GlacierizedCells"
+    std::string sb2_file;
+    std::string immo_file;  // "" for none
+  } cases[] = {
+      {"ice and firn grid", false, "SB_2_.stat", ""},
+      {"resized glaciers", true, "soil.moisture.stat", "soil.moisture_immo.stat"},
+      {"resized glaciers, a name without extension", true, "sb2", "sb2_immo"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeBasin();
+    GridView glacier = Add(c.resizing ? "GlacierizedCells" : "ice_firn", 0);
+    if (c.resizing) {
+      Add("GlacierizedCellsOld", 0);
+      Add("GlacierMassBalance", 0);
+    }
+    glacier(1, 1) = 1.5;
+    glacier(2, 1) = 0.25;
+    glacier(3, 1) = -1;
+    SoilSectionText section;
+    section.statistic_code = 2001;
+    std::string text = section.Render();
+    text.replace(text.find("SB_2_.stat"), 10, c.sb2_file);
+    test::WriteFile(dir_.file("c.ctl.$$$"), text);
+    settings_.compiled_control_file = dir_.file("c.ctl.$$$");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    ASSERT_EQ(test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); }),
+              0)
+        << console_.str();
+    std::filesystem::current_path(previous);
+    const std::span<const GlacierSubbasinRecord> records = model_->glacier_records();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_TRUE(records[1].hasGlacier);
+    EXPECT_DOUBLE_EQ(records[1].glacierArea, 1);
+    EXPECT_DOUBLE_EQ(records[1].nonGlacierArea, 1);
+    EXPECT_TRUE(records[2].hasGlacier);
+    EXPECT_DOUBLE_EQ(records[2].glacierArea, 0.25);
+    EXPECT_DOUBLE_EQ(records[2].nonGlacierArea, 8.75);
+    EXPECT_FALSE(records[0].hasGlacier);
+    if (!c.immo_file.empty()) {
+      EXPECT_NE(ReadFile(dir_.file(c.immo_file)).find("immobilised or mobilised soil water by glacier resizing"),
+                std::string::npos);
+    }
+    // Glacier water: the saturated profile (0.43 x 0.5 m) times the fractions 1 and 0.25,
+    // over the weights of the 11 cells (each 1 without "RelCellArea"): 0.26875 / 11.
+    const std::string log0 = ReadFile(dir_.file("modell_0.log"));
+    EXPECT_NE(log0.find("partly or completely glacierized cells at model-start: 0.024432 m^3/m^2"),
+              std::string::npos)
+        << log0;
+    std::filesystem::remove(dir_.file("modell_0.log"));
+  }
+}
+
+}  // namespace
+}  // namespace tolvo
