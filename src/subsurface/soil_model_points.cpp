@@ -48,30 +48,36 @@ void unsatzonmodellklasse::WriteControlPointHeaders() {
     std::string file;
     std::string text;
     const char* fatal;
+    int width;  // values per record of its series
   };
   std::vector<Header> headers = {
       {settings_.point_file(PointFile::HydraulicHead), LayerHeader(Head("hhyd", r, c), 1, n),
-       "FATAL: error opening file for hydraulic head (single point) \n-> check disk space or user rights"},
+       "FATAL: error opening file for hydraulic head (single point) \n-> check disk space or user rights", n + 1},
       {settings_.point_file(PointFile::OtherData), other,
-       "FATAL: error opening file for other detail data (single point) \n-> check disk space or user rights"},
+       "FATAL: error opening file for other detail data (single point) \n-> check disk space or user rights",
+       6 * n_landuse_layers_ + 19},
       {settings_.point_file(PointFile::Theta), LayerHeader(Head("theta", r, c), 1, n),
-       "FATAL: error opening file for soil theta (single point) \n-> check disk space or user rights"},
+       "FATAL: error opening file for soil theta (single point) \n-> check disk space or user rights", n + 1},
       {settings_.point_file(PointFile::QBottom), LayerHeader(Head("q_bottom", r, c), 1, n),
        "FATAL: error opening file for the fluxes at the layer bottoms (single point) \n-> check disk space or user "
-       "rights"},
+       "rights",
+       n + 1},
       {settings_.point_file(PointFile::EtrDetail),
        LayerHeader(Head("etr", r, c) + "(etr[0] is evaporation from first layer)", 0, n),
        "FATAL: error opening file for transpiration/evaporation per layer (single point) \n-> check disk space or "
-       "user rights"},
+       "user rights",
+       n + 1},
       {settings_.point_file(PointFile::Interflow), LayerHeader(Head("interflow_per_layer", r, c), 1, n),
-       "FATAL: error opening file for interflow (single point) \n-> check disk space or user rights"},
+       "FATAL: error opening file for interflow (single point) \n-> check disk space or user rights", n + 1},
   };
   if (isHeatTransferActive()) {
     headers.push_back({settings_.heat.point_file, LayerHeader(Head("temper", r, c), 1, n),
                        "FATAL: error opening file for soil temperatures (single point details) \n-> check disk "
-                       "space or user rights"});
+                       "space or user rights",
+                       n + 1});
   }
   for (const Header& h : headers) {
+    point_series_.emplace_back(h.file, h.width);
     FilePtr file(std::fopen(h.file.c_str(), "wt"));
     if (!file || std::fputs(h.text.c_str(), file.get()) < 0) {
       log() << h.fatal << "[end-entry]";

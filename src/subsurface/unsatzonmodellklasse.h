@@ -21,6 +21,7 @@
 #include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
+#include "subsurface/soil_point_series.h"
 #include "subsurface/soil_settings.h"
 
 namespace tolvo {
@@ -62,6 +63,9 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // "+ft," "+ir," "+srf1"/"+srf2," "+dr," "+cl," "+po," as they apply, in this order.
   const std::string& option_tag() const { return option_tag_; }
   std::span<const GlacierSubbasinRecord> glacier_records() const { return glacier_records_; }
+  // The control cell's series (hhyd, Otherdata, Theta, Qbottom, etr-detail, interflow and,
+  // with heat transfer, temperature); none on the processes that do not own the cell.
+  std::span<const PointSeries> point_series() const { return point_series_; }
 
   // --- operations of the later phases (empty until they are built) --------------------
   void updateMaxPumping() {}
@@ -181,6 +185,7 @@ class unsatzonmodellklasse : public teilmodellklasse {
       total_infiltration_, saturation_, frozen_in_groundwater_, thaw_depth_, drainage_flow_, drainage_level_;
 
   std::array<StatisticsTable, kTableCount> tables_;
+  std::vector<PointSeries> point_series_;
 };
 
 }  // namespace tolvo

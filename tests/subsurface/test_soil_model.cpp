@@ -200,6 +200,7 @@ TEST_F(SoilModelTest, ControlPointFilesAndModelLogStartLines) {
   EXPECT_FALSE(std::filesystem::exists(dir_.file("hhyd.txt")));
   const std::string log0 = ReadFile(dir_.file("modell_0.log"));
   EXPECT_EQ(log0.find("for control point"), std::string::npos);
+  EXPECT_TRUE(model_->point_series().empty());
 
   section.control_point = "2 3";
   MakeBasin();
@@ -212,6 +213,13 @@ TEST_F(SoilModelTest, ControlPointFilesAndModelLogStartLines) {
             "YY\tMM\tDD\tHH\totherdata[2][3]QD\tQI\tDELTAGW/QB\tQINF\tGWIN\tGWEX\tGWN\tUPRISE\tPERCOL\tMACR\tQDRAIN\t"
             "ACT_POND\tINFEX\tGWST\tGWLEVEL\tROOT\tAlbedo\tRSE\tLAI_1\tVCF_1\tRSC_1\tRSI_1\tROOT_1\tZ0_1\n");
   for (const char* name : {"theta.txt", "qbot.txt", "interf.txt"}) EXPECT_TRUE(std::filesystem::exists(dir_.file(name)));
+  // Series buffers of about 2 MiB: 5 layers and index 0 take 2097152 / (6 * 8 + 32)
+  // records, the other data of one land-use layer 2097152 / (25 * 8 + 32).
+  ASSERT_EQ(model_->point_series().size(), 6u);
+  EXPECT_EQ(model_->point_series()[0].capacity(), 26214);
+  EXPECT_EQ(model_->point_series()[1].capacity(), 9039);
+  EXPECT_EQ(model_->point_series()[1].width(), 25);
+  EXPECT_TRUE(model_->point_series()[4].empty());
 
   // Every column holds the same profile: W = sum of theta d over the layers.
   const StackView theta = stack("theta");
