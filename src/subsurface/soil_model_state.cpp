@@ -48,7 +48,7 @@ void AppendModelLog(DiagnosticsLog& log, int rank, const char* text) {
   std::snprintf(name, sizeof name, "modell_%d.log", rank);
   FilePtr file(std::fopen(name, "a+"));
   if (!file || std::fputs(text, file.get()) < 0) {
-    log << "WARNING: the model log " << name << " cannot be written; its start line is skipped" << "[end-entry]";
+    log << "WARNING: the model log " << std::string(name) << " cannot be written; its start line is skipped" << "[end-entry]";
   }
 }
 

@@ -432,3 +432,36 @@ TEST_F(SoilModelTest, GlacierRecordsAndTheResizingTable) {
 
 }  // namespace
 }  // namespace tolvo
+
+namespace tolvo {
+namespace {
+
+using test::SoilModelTest;
+using test::SoilSectionText;
+
+// A model log that cannot be opened loses its lines and leaves a warning; the model is
+// built all the same.
+TEST_F(SoilModelTest, AnUnwritableModelLogIsAWarning) {
+  std::filesystem::create_directory(dir_.file("modell_0.log"));
+  SoilSectionText section;
+  section.control_point = "2 2";
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  EXPECT_TRUE(Logged("the model log modell_0.log cannot be written; its start line is skipped")) << console_.str();
+  EXPECT_TRUE(std::filesystem::is_directory(dir_.file("modell_0.log")));
+}
+
+// Without heat transfer the permafrost grids bring the reduced conductivity of
+// "[permafrost]"; with any of them missing the section is not read.
+TEST_F(SoilModelTest, PermafrostConductivityNeedsItsThreeGrids) {
+  const std::string permafrost = "[permafrost]\n1\n0.5\n0.5\nthaw.stat 0\n2e-10 reduced k_sat\n";
+  ASSERT_EQ(Build(SoilSectionText(), permafrost), 0) << console_.str();
+  EXPECT_DOUBLE_EQ(model_->soil_settings().permafrost_ksat, 1e-9);
+  for (const char* id : {"PermafrostThawDepth", "SnowFreeDaysGrid", "ThawCoeffPermaFrost"}) Add(id, 0);
+  ASSERT_EQ(Build(SoilSectionText(), permafrost), 0) << console_.str();
+  EXPECT_DOUBLE_EQ(model_->soil_settings().permafrost_ksat, 2e-10);
+  EXPECT_EQ(Build(SoilSectionText(), "[permafrost]\n1\n0.5\n0.5\nthaw.stat 0\nx\n"), 17);
+  EXPECT_TRUE(Logged("reduced k_sat (in m/s); unsatzon_modelnot found!"));
+}
+
+}  // namespace
+}  // namespace tolvo
