@@ -195,11 +195,12 @@ void unsatzonmodellklasse::RegisterGrids() {
 }
 
 void unsatzonmodellklasse::MakeStartState() {
-  // Every own cell must name a soil type of the table before its column is built.
+  // Every cell of a sub-basin must name a soil type of the table before its column is built.
   const int n_soils = static_cast<int>(settings().soils->size()) - 1;
+  const double nodata = geometry().nodata_value;
   for (int r = strip().first; r <= strip().last; ++r) {
     for (int c = 1; c <= geometry().ncols; ++c) {
-      if (!IsOwnCell(r, c)) continue;
+      if (zone_(r, c) == nodata) continue;
       const double type = soil_types_(r, c);
       if (!(type >= 1 && type <= n_soils)) {
         log() << "FATAL: the soil type " << type << " of cell row " << r << " column " << c
@@ -210,12 +211,11 @@ void unsatzonmodellklasse::MakeStartState() {
   }
   const int code = settings_.storage_read_code;
   if (code == 1 || code == 3) {
+    // The layer bottoms follow the elevation model and the soil table, not the files.
     const StackView g = geodetic_heads_.stack_view();
-    const double nodata = geometry().nodata_value;
     for (int r = strip().first; r <= strip().last; ++r) {
       for (int c = 1; c <= geometry().ncols; ++c) {
-        if (zone_(r, c) == nodata || !IsOwnCell(r, c)) continue;
-        ComputeGeodeticHeads(elevation_(r, c), SoilOf(r, c).thickness, g.levels(r, c));
+        if (zone_(r, c) != nodata) ComputeGeodeticHeads(elevation_(r, c), SoilOf(r, c).thickness, g.levels(r, c));
       }
     }
     return;

@@ -79,6 +79,16 @@ class unsatzonmodellklasse : public teilmodellklasse {
   void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
   void FlushStatistics() {}
   void initLakes(const std::string& /*section*/) {}
+  // Storage content file, flow-time zones and the runoff handed to the routing models.
+  void checkStorageValue() {}
+  void storageValueMismatch() {}
+  void WriteStorageContent() {}
+  void ReadStorageContent() {}
+  void InitFlowTimeZones() {}
+  std::span<const double> getQg() const { return {}; }
+  std::span<const double> getQD() const { return {}; }
+  std::span<const double> getQI() const { return {}; }
+  std::span<const double> getQBb() const { return {}; }
   // Whether the "[LayeredSnowModel]" switch is on; its readers come with the layered snow.
   bool readLayeredSnowModel() { return false; }
   void readLayeredSnowProperties() {}

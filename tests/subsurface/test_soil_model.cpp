@@ -265,18 +265,37 @@ TEST_F(SoilModelTest, RefusalsOfTheConstruction) {
   }
 }
 
-TEST_F(SoilModelTest, StateStacksMustHoldEveryLayer) {
-  ASSERT_EQ(Build(SoilSectionText()), 0) << console_.str();
-  // Write the computed state, with one level too few in the theta stack.
+TEST_F(SoilModelTest, StateIsReadBackFromTheFilesOfItsOutputNames) {
+  SoilSectionText section;
+  section.ini_gw_level = "1";
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  // Write the computed state as an earlier run would have left it.
   modelobject writer(log_, "c", {.ascii = true}, dir_.path().string() + "/", dir_.path().string() + "/");
   writer.set_geometry(settings_.geometry);
   writer.set_strip(settings_.strip);
-  writer.WriteStackFile("theta.asc", stack("theta"), 4, true, false, false);
-  writer.WriteStackFile("hgeo.asc", stack("geodetic_heads"), 5, true, false, false);
-  writer.WriteStackFile("hh.asc", stack("hydraulic_heads"), 5, true, false, false);
+  const auto write_state = [&](int theta_levels) {
+    writer.WriteStackFile("theta.asc", stack("theta"), theta_levels, true, false, false);
+    writer.WriteStackFile("hgeo.asc", stack("geodetic_heads"), 5, true, false, false);
+    writer.WriteStackFile("hh.asc", stack("hydraulic_heads"), 5, true, false, false);
+    for (const auto& [file, id] : {std::pair{"gwst.asc", "groundwater_distance"}, {"gwlv.asc", "groundwater_level"},
+                                   {"gwth.asc", "Theta_in_GWLEVEL"}, {"qb.asc", "baseflow"}}) {
+      writer.WriteGridFile(file, grid(id), true, false, false);
+    }
+  };
+  write_state(5);
+  const double theta_read = stack("theta")(3, 2, 5);
   MakeBasin();
-  SoilSectionText section;
+  section.ini_gw_level = "2";  // not used when the state is read
   section.storage_read_code = 3;
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  EXPECT_NEAR(stack("theta")(3, 2, 5), theta_read, 1e-6);
+  EXPECT_LT(stack("theta")(3, 2, 5), 0.43);
+  EXPECT_EQ(grid("groundwater_level")(3, 2), 0);
+  EXPECT_NEAR(stack("geodetic_heads")(3, 2, 5), kElevation - 0.5, 1e-12);
+
+  // A theta stack of L - 1 levels does not fit the soil.
+  write_state(4);
+  MakeBasin();
   EXPECT_EQ(Build(section), 13);
   EXPECT_TRUE(Logged("wrong number of levels in stack theta.asc (there are 4 level, it must be 5"))
       << console_.str();
