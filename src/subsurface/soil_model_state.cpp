@@ -48,7 +48,8 @@ void AppendModelLog(DiagnosticsLog& log, int rank, const char* text) {
   std::snprintf(name, sizeof name, "modell_%d.log", rank);
   FilePtr file(std::fopen(name, "a+"));
   if (!file || std::fputs(text, file.get()) < 0) {
-    log << "WARNING: the model log " << std::string(name) << " cannot be written; its start line is skipped" << "[end-entry]";
+    log << "WARNING: the model log " << std::string(name) << " cannot be written; its start line is skipped"
+        << "[end-entry]";
   }
 }
 
@@ -94,8 +95,8 @@ void unsatzonmodellklasse::ReadStartState() {
   const int code = settings_.storage_read_code;
   const bool all_state = code == 1 || code == 3;
   if (!all_state && code != 2) return;
-  const GridReadOptions whole{.fill_mode = kFillFromNeighbours, .allocate = true, .whole_on_process0 = true,
-                              .halo_rows = true};
+  const GridReadOptions whole{
+      .fill_mode = kFillFromNeighbours, .allocate = true, .whole_on_process0 = true, .halo_rows = true};
   const GridReadOptions own{.fill_mode = kFillFromNeighbours, .allocate = true};
   const auto read_grid = [&](OwnedGrid& g, SoilOutput o, const GridReadOptions& options) {
     ReadGrid(grid_input(), settings_.output(o).name, g.grid, options);
@@ -104,8 +105,8 @@ void unsatzonmodellklasse::ReadStartState() {
     const auto read_stack = [&](OwnedGrid& g, const std::string& name) {
       const int levels = ReadStack(grid_input(), name, g.stack);
       if (levels != n_layers_) {
-        log() << "FATAL: wrong number of levels in stack " << name << " (there are " << levels
-              << " level, it must be " << n_layers_ << "[end-entry]";
+        log() << "FATAL: wrong number of levels in stack " << name << " (there are " << levels << " level, it must be "
+              << n_layers_ << "[end-entry]";
         RaiseError(kStackLevelError);
       }
     };
@@ -204,7 +205,8 @@ void unsatzonmodellklasse::MakeStartState() {
       const double type = soil_types_(r, c);
       if (!(type >= 1 && type <= n_soils)) {
         log() << "FATAL: the soil type " << type << " of cell row " << r << " column " << c
-              << " in soil_types is not an entry of the soil table (1.." << n_soils << ")" << "[end-entry]";
+              << " in soil_types is not an entry of the soil table (1.." << n_soils << ")"
+              << "[end-entry]";
         RaiseError(kSoilCodeError);
       }
     }
@@ -254,9 +256,10 @@ void unsatzonmodellklasse::ComputeStartState() {
 
 void unsatzonmodellklasse::FillRemainingGrids() {
   const bool computed = settings_.storage_read_code != 1 && settings_.storage_read_code != 3;
-  std::vector<OwnedGrid*> zeroed = {&q_downext_, &sb1_, &mean_theta_root_, &sb2_, &macropore_, &root_grid_,
-                                    &recharge_, &uprise_, &percolation_, &directflow_, &interflow_, &infex_,
-                                    &total_infiltration_, &saturation_, &thaw_depth_, &drainage_flow_,
+  std::vector<OwnedGrid*> zeroed = {&q_downext_,          &sb1_,         &mean_theta_root_, &sb2_,
+                                    &macropore_,          &root_grid_,   &recharge_,        &uprise_,
+                                    &percolation_,        &directflow_,  &interflow_,       &infex_,
+                                    &total_infiltration_, &saturation_,  &thaw_depth_,      &drainage_flow_,
                                     &irrigation_amounts_, &max_pumping_, &substeps_};
   if (computed) zeroed.push_back(&baseflow_);
   if (computed && settings_.storage_read_code != 2) zeroed.push_back(&ponding_storage_);

@@ -7,15 +7,14 @@
 namespace tolvo {
 
 void unsatzonmodellklasse::CreateStatisticsTable(Table which, const StatisticsTableSetting& setting,
-                                                 std::string_view title, int precision,
-                                                 StatisticsRegistry& registry) {
+                                                 std::string_view title, int precision, StatisticsRegistry& registry) {
   StatisticsTable& t = tables_[static_cast<std::size_t>(which)];
   t.zones = subbasins_.zones;
   ClearZoneSums(t.zones, subbasins_.zone_count);
   t.file = setting.file;
   t.table = std::make_unique<zonalstatistic>(log(), rel_cell_area_, geometry().nrows, geometry().ncols, t.zones,
-                                             subbasins_.zone_count, setting.code, precision, t.file,
-                                             output_directory(), settings().output_list);
+                                             subbasins_.zone_count, setting.code, precision, t.file, output_directory(),
+                                             settings().output_list);
   t.table->WriteHeader(title, name(), registry, StatisticsRegistry::kCapacity);
 }
 
@@ -36,8 +35,7 @@ void unsatzonmodellklasse::CreateStatisticsTables(StatisticsRegistry& registry) 
   create(Table::Macro, SoilStatistic::Macro, "macropore_infiltration_per_zone_[mm] ", 6);
   create(Table::Infilt, SoilStatistic::Infilt, "total_infiltration_per_zone_[mm] ", 6);
   if (settings_.method == SoilMethod::DynamicStep) {
-    CreateStatisticsTable(Table::Substeps, settings_.substeps_statistics, "number of substeps per zone ", 5,
-                          registry);
+    CreateStatisticsTable(Table::Substeps, settings_.substeps_statistics, "number of substeps per zone ", 5, registry);
   }
   if (isHeatTransferActive()) {
     CreateStatisticsTable(Table::ThawDepth, settings_.heat.thaw_statistics, "soil thaw depth [m] ", 5, registry);

@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::array<std::string_view, kSoilStatisticCount> kStatisticTexts = {
     "name of the QDRAINstatfiles in ", "name of the GWSTANDstatfiles in ", "name of the GWNstatfiles in ",
-    "name of the SB_1_statfiles in ",  "name of the SB_2_statfiles in ",    "name of the ROOTstatfiles in ",
+    "name of the SB_1_statfiles in ",  "name of the SB_2_statfiles in ",   "name of the ROOTstatfiles in ",
     "name of the INFEXstatfiles in ",  "name of the PONDstatfiles in ",    "name of the QDstatfiles in ",
     "name of the QIstatfiles in ",     "name of the QBstatfiles in ",      "name of the Qgstatfiles in ",
     "name of the GWINstatfiles in ",   "name of the GWEXstatfiles in ",    "name of the MACROstatfiles in ",
@@ -54,7 +54,7 @@ constexpr std::array<OutputTexts, kSoilOutputCount> kOutputTexts = {{
 }};
 
 constexpr std::array<std::string_view, kPointFileCount> kPointFileTexts = {
-    "Name of the Qbottom-file in ", "Name of the Theta-file in ",     "Name of the hhyd-file in ",
+    "Name of the Qbottom-file in ",   "Name of the Theta-file in ",      "Name of the hhyd-file in ",
     "Name of the Otherdata file in ", "Name of the etr-detail file in ", "Name of the interflow file in ",
 };
 
@@ -91,8 +91,7 @@ double RecessionMinutes(double hours) { return hours < 0.001 ? 0.06 : hours * 60
 double InverseRecession(double value) { return value < 0 ? 0 : 1 / value; }
 
 [[noreturn]] void BlockError(modelobject& reader, const std::string& text) {
-  reader.log() << std::string(kBlockHead) << text << std::string(kBlockHelp)
-               << "[end-entry]";
+  reader.log() << std::string(kBlockHead) << text << std::string(kBlockHelp) << "[end-entry]";
   RaiseError(kSubbasinBlockError);
 }
 
@@ -111,8 +110,8 @@ std::vector<int> ReadBlockCodes(modelobject& reader, const ZoneRanking& subbasin
     const std::optional<int> c = token ? ParseIntPrefix(*token) : std::nullopt;
     if (!c) BlockError(reader, "error reading code[" + std::to_string(last_value) + "] for " + reader.name());
     last_value = *c;
-    const bool known = *c >= 1 && *c <= subbasins.largest_code &&
-                       subbasins.code_index[static_cast<std::size_t>(*c)] > 0;
+    const bool known =
+        *c >= 1 && *c <= subbasins.largest_code && subbasins.code_index[static_cast<std::size_t>(*c)] > 0;
     if (!known) {
       BlockError(reader, "error! there is no code " + std::to_string(*c) + " (from " + reader.control_file_name() +
                              ") for a subbasin in " + reader.name());
@@ -160,13 +159,15 @@ void CheckControlPoint(modelobject& reader, int row, int col) {
   const std::string head = "FATAL: in modul " + reader.name() + ":\n";
   if (row < 0 || row > g.nrows) {
     reader.log() << head << "row index (" << row << ") for output-cell must be between " << 1 << " and " << g.nrows
-                 << " (Input as row col) or 0 0 " << "[end-entry]";
+                 << " (Input as row col) or 0 0 "
+                 << "[end-entry]";
     RaiseError(kControlRowError);
   }
   // A control point needs both its row and its column: row r with column 0 names no cell.
   if (col < 0 || col > g.ncols || (col == 0 && row > 0)) {
-    reader.log() << head << "column index (" << col << ") for output-cell must be between " << 1 << " and "
-                 << g.ncols << " (Input as row col) " << "[end-entry]";
+    reader.log() << head << "column index (" << col << ") for output-cell must be between " << 1 << " and " << g.ncols
+                 << " (Input as row col) "
+                 << "[end-entry]";
     RaiseError(kControlColumnError);
   }
 }
@@ -174,7 +175,8 @@ void CheckControlPoint(modelobject& reader, int row, int col) {
 SoilMethod CheckMethod(modelobject& reader, int method) {
   if (method == 2) return SoilMethod::FixedStep;
   if (method == 3) return SoilMethod::DynamicStep;
-  reader.log() << "FATAL: in modul " << reader.name() << ":\n" << "invalid method (" << method << ")\n"
+  reader.log() << "FATAL: in modul " << reader.name() << ":\n"
+               << "invalid method (" << method << ")\n"
                << "possible values are:\n 2 for Finite Differences with fixed timestep\n 3 for Finite "
                   "Differences with dynamically calculated timestep\n"
                << "[end-entry]";
@@ -214,7 +216,8 @@ void ReadSoilSection(modelobject& reader, const ZoneRanking& subbasins, int rank
                                  "a positive divisor of the number of soil layers");
   }
   for (int k = 0; k < kSoilStatisticCount; ++k) {
-    s.statistics[static_cast<std::size_t>(k)] = ReadStatisticsPair(reader, kStatisticTexts[static_cast<std::size_t>(k)]);
+    s.statistics[static_cast<std::size_t>(k)] =
+        ReadStatisticsPair(reader, kStatisticTexts[static_cast<std::size_t>(k)]);
   }
   for (int k = 0; k < kSoilOutputCount; ++k) {
     const OutputTexts& t = kOutputTexts[static_cast<std::size_t>(k)];
@@ -270,8 +273,8 @@ void ReadHeatTransferSection(modelobject& reader, HeatTransferSettings& h) {
   h.point_file = PrefixPath(reader.output_directory(), h.point_file);
   h.thaw_statistics = ReadStatisticsPair(reader, "name of the temperstatfiles in ");
   h.temperature_stack = ReadOutputGrid(reader, "name of the temper-stacks in ", "Writecode temper in ");
-  h.thaw_depth = ReadOutputGrid(reader, "name of the thawdepth-grid (heat-tr.mod.) in ",
-                                "Writecode thawdepth (heat-tr.mod.) in ");
+  h.thaw_depth =
+      ReadOutputGrid(reader, "name of the thawdepth-grid (heat-tr.mod.) in ", "Writecode thawdepth (heat-tr.mod.) in ");
 }
 
 void ReadTuningSection(modelobject& reader, SoilSettings& s) {

@@ -44,14 +44,51 @@ struct OutputGridSetting {
 
 // The statistics tables of "[unsatzon_model]", in the order of their items.
 enum class SoilStatistic : int {
-  QDrain, GwStand, Gwn, Sb1, Sb2, Root, InfEx, Pond, Qd, Qi, Qb, Qg, GwIn, GwEx, Macro, Infilt,
+  QDrain,
+  GwStand,
+  Gwn,
+  Sb1,
+  Sb2,
+  Root,
+  InfEx,
+  Pond,
+  Qd,
+  Qi,
+  Qb,
+  Qg,
+  GwIn,
+  GwEx,
+  Macro,
+  Infilt,
 };
 inline constexpr int kSoilStatisticCount = 16;
 
 // The grid and stack outputs of "[unsatzon_model]", in the order of their items.
 enum class SoilOutput : int {
-  Sb1, Sb2, Root, Theta, HydraulicHeads, GeodeticHeads, QDown, GwStand, GwTheta, Gwn, GwLevel, QDrain,
-  Saturation, InfEx, Qd, Qi, DeltaGw, GwIn, GwEx, Pond, Uprise, Percolation, Macropore, Irrigation,
+  Sb1,
+  Sb2,
+  Root,
+  Theta,
+  HydraulicHeads,
+  GeodeticHeads,
+  QDown,
+  GwStand,
+  GwTheta,
+  Gwn,
+  GwLevel,
+  QDrain,
+  Saturation,
+  InfEx,
+  Qd,
+  Qi,
+  DeltaGw,
+  GwIn,
+  GwEx,
+  Pond,
+  Uprise,
+  Percolation,
+  Macropore,
+  Irrigation,
 };
 inline constexpr int kSoilOutputCount = 24;
 
@@ -62,26 +99,26 @@ inline constexpr int kPointFileCount = 6;
 struct HeatTransferSettings {
   int on = 0;  // above 0: heat transfer and frozen soil
   int method = 0;
-  double low_bound_base = 12;        // °C at elevation 0
-  double lapse_rate = -0.007;        // K/m
-  double c_dry_soil = 800;           // J/(kg K)
-  double rho_dry_soil = 1500;        // kg/m3
-  double lam_dry_soil = 0.58;        // W/(m K)
-  double k_min = 1e-10;              // conductivity of frozen soil, as the column fluxes use it
-  double lam_water = 0.5562;         // W/(m K)
-  double lam_ice = 2.33;             // W/(m K)
-  double c_water = 4187;             // J/(kg K)
-  double c_ice20 = 1940;             // J/(kg K) at -20 °C
-  double c_ice0 = 2090;              // J/(kg K) at 0 °C
-  double latent_heat = 334000;       // J/kg
-  double rho_water = 1000;           // kg/m3
-  double factor = 1.22;              // suction increase per K below 0 °C
+  double low_bound_base = 12;   // °C at elevation 0
+  double lapse_rate = -0.007;   // K/m
+  double c_dry_soil = 800;      // J/(kg K)
+  double rho_dry_soil = 1500;   // kg/m3
+  double lam_dry_soil = 0.58;   // W/(m K)
+  double k_min = 1e-10;         // conductivity of frozen soil, as the column fluxes use it
+  double lam_water = 0.5562;    // W/(m K)
+  double lam_ice = 2.33;        // W/(m K)
+  double c_water = 4187;        // J/(kg K)
+  double c_ice20 = 1940;        // J/(kg K) at -20 °C
+  double c_ice0 = 2090;         // J/(kg K) at 0 °C
+  double latent_heat = 334000;  // J/kg
+  double rho_water = 1000;      // kg/m3
+  double factor = 1.22;         // suction increase per K below 0 °C
   double se_for_stat = 0.5;
-  double shortest_step = 60;         // s
-  double longest_step = 1800;        // s
+  double shortest_step = 60;   // s
+  double longest_step = 1800;  // s
   double n_factor_freezing = 1;
   double n_factor_thawing = 1;
-  std::string point_file;            // soil temperatures at the control point
+  std::string point_file;  // soil temperatures at the control point
   StatisticsTableSetting thaw_statistics;
   OutputGridSetting temperature_stack;
   OutputGridSetting thaw_depth;
@@ -89,13 +126,13 @@ struct HeatTransferSettings {
 
 // The per-sub-basin parameters, indices 0..number of sub-basins (index 0 holds 0).
 struct SubbasinParameters {
-  std::vector<int> code;              // after reading: the zone code of each sub-basin
-  std::vector<double> kelsqd;         // min
-  std::vector<double> kelsqi;         // min
-  std::vector<double> flussdichte;    // drainage density
-  std::vector<double> kelsqlat;       // 1/recession constant of baseflow
+  std::vector<int> code;            // after reading: the zone code of each sub-basin
+  std::vector<double> kelsqd;       // min
+  std::vector<double> kelsqi;       // min
+  std::vector<double> flussdichte;  // drainage density
+  std::vector<double> kelsqlat;     // 1/recession constant of baseflow
   std::vector<double> max_baseflow;
-  std::vector<double> SR_Anteil;      // surface-runoff fraction of snowmelt
+  std::vector<double> SR_Anteil;  // surface-runoff fraction of snowmelt
 };
 
 struct SoilSettings {

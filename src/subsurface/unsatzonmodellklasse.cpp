@@ -25,7 +25,9 @@ unsatzonmodellklasse::unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegist
 unsatzonmodellklasse::~unsatzonmodellklasse() = default;
 
 void unsatzonmodellklasse::Build(StatisticsRegistry& registry) {
-  log() << "file " << "unsatzon" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  log() << "file "
+        << "unsatzon"
+        << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   regions_ = BindIfPresent("MPIRegions");
   const MultilayerLanduseTable* multilayer = settings().multilayer_landuse;
   n_landuse_layers_ = multilayer != nullptr && multilayer->size() >= 1 ? multilayer->layers() : 1;

@@ -31,8 +31,7 @@ struct RiverflowRecord;  // one sub-basin's river flow (made with the groundwate
 class unsatzonmodellklasse : public teilmodellklasse {
  public:
   // Throws the ErrorCode of a failure; any other exception becomes 103.
-  unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
-                       int sub_steps);
+  unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings, int sub_steps);
   ~unsatzonmodellklasse() override;
   unsatzonmodellklasse(const unsatzonmodellklasse&) = delete;
   unsatzonmodellklasse& operator=(const unsatzonmodellklasse&) = delete;
@@ -111,7 +110,23 @@ class unsatzonmodellklasse : public teilmodellklasse {
   };
   // The model's statistics tables, in the order they are created.
   enum class Table : int {
-    GwStand, Gwn, Sb1, Sb2, Root, InfEx, Qd, Qi, Qb, Qg, Macro, Infilt, Substeps, ThawDepth, QDrain, Pond, Immo,
+    GwStand,
+    Gwn,
+    Sb1,
+    Sb2,
+    Root,
+    InfEx,
+    Qd,
+    Qi,
+    Qb,
+    Qg,
+    Macro,
+    Infilt,
+    Substeps,
+    ThawDepth,
+    QDrain,
+    Pond,
+    Immo,
   };
   static constexpr int kTableCount = 17;
   struct StatisticsTable {
@@ -130,8 +145,8 @@ class unsatzonmodellklasse : public teilmodellklasse {
   ConstGridView BindIfPresent(const std::string& identifier);
   void PreparePondingCapacity();
   // Statistics tables (soil_model_statistics.cpp).
-  void CreateStatisticsTable(Table which, const StatisticsTableSetting& setting, std::string_view title,
-                             int precision, StatisticsRegistry& registry);
+  void CreateStatisticsTable(Table which, const StatisticsTableSetting& setting, std::string_view title, int precision,
+                             StatisticsRegistry& registry);
   void CreateStatisticsTables(StatisticsRegistry& registry);
   void CreateLateStatisticsTables(StatisticsRegistry& registry);
   // Registrations and start state (soil_model_state.cpp).

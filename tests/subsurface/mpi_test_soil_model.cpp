@@ -42,14 +42,14 @@ class DecomposedSoilModel : public test::DecomposedDomain {
     grids_.reserve(40);
     const auto zone = [](int r, int c) { return test::FixtureZoneCell(r, c) ? 1.0 + (c > 5) : kNodata; };
     Add("zone", zone, 1);
-    Add("dem", [](int r, int) { return 100.0 - r; }, 2);
+    Add(
+        "dem", [](int r, int) { return 100.0 - r; }, 2);
     RegisterDecompositionGrids(reader_, decomposition_);
     Add("zonegrid_soilmodel", zone);
     for (const char* id : {"landuse1", "vegetation_coverage_degree1", "leaf_area_index1", "SurfaceCanopyResistance1",
-                           "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0",
-                           "pot_transpiration1", "real_transpiration0", "real_transpiration1",
-                           "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation",
-                           "soil_types", "flow_times"}) {
+                           "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0", "pot_transpiration1",
+                           "real_transpiration0", "real_transpiration1", "SurfaceEvaporationResistance", "albedo",
+                           "potential_evaporation", "real_evaporation", "soil_types", "flow_times"}) {
       Add(id, 1.0);
     }
     Add("root_depth1", 0.25);
@@ -69,7 +69,8 @@ class DecomposedSoilModel : public test::DecomposedDomain {
     settings_.compiled_control_file = dir_.file("c.ctl");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
-    const int code = test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); });
+    const int code =
+        test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); });
     std::filesystem::current_path(previous);
     return code;
   }
@@ -125,10 +126,9 @@ TEST_F(DecomposedSoilModel, OwnCellsStartAlikeAndTheLogsCoverEveryCell) {
   MPI_Bcast(&owner, 1, MPI_INT, 0, MPI_COMM_WORLD);
   // Only the owner of the control cell writes the control-point files and its log line.
   EXPECT_EQ(std::filesystem::exists(dir_.file("hhyd.txt")), owner == rank_);
-  const std::string own_log =
-      std::filesystem::exists(dir_.file("modell_" + std::to_string(rank_) + ".log"))
-          ? test::ReadFile(dir_.file("modell_" + std::to_string(rank_) + ".log"))
-          : std::string();
+  const std::string own_log = std::filesystem::exists(dir_.file("modell_" + std::to_string(rank_) + ".log"))
+                                  ? test::ReadFile(dir_.file("modell_" + std::to_string(rank_) + ".log"))
+                                  : std::string();
   EXPECT_EQ(own_log.find("for control point r=5 c=7") != std::string::npos, owner == rank_);
   double reference = column_water;
   MPI_Bcast(&reference, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);

@@ -52,10 +52,9 @@ class SoilModelTest : public LogFixture {
     grid("zonegrid_soilmodel")(1, 2) = 1;
     grid("zonegrid_soilmodel")(1, 3) = kNodata;
     for (const char* id : {"landuse1", "vegetation_coverage_degree1", "leaf_area_index1", "SurfaceCanopyResistance1",
-                           "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0",
-                           "pot_transpiration1", "real_transpiration0", "real_transpiration1",
-                           "SurfaceEvaporationResistance", "albedo", "potential_evaporation", "real_evaporation",
-                           "soil_types"}) {
+                           "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0", "pot_transpiration1",
+                           "real_transpiration0", "real_transpiration1", "SurfaceEvaporationResistance", "albedo",
+                           "potential_evaporation", "real_evaporation", "soil_types"}) {
       Add(id, 1);
     }
     Add("root_depth1", 0.25);

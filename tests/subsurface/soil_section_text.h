@@ -26,14 +26,14 @@ struct SoilSectionText {
   std::string Render() const {
     const char* statistics[] = {"QDRAIN", "GWSTAND", "GWN", "SB_1_", "SB_2_", "ROOT", "INFEX", "POND",
                                 "QD",     "QI",      "QB",  "Qg",    "GWIN",  "GWEX", "MACRO", "INFILT"};
-    std::string t = "[unsatzon_model]\n" + std::to_string(module_switch) + " switch\n60 step\n" + method +
-                    " method\n" + std::to_string(interaction) + " interaction\n" + std::to_string(pond) +
-                    " pond\n" + std::to_string(drainage) + " drainage\n" + std::to_string(clay) +
-                    " clay\n1e-8 ksat clay\n" + ini_gw_level + " ini_gw_level\n";
+    std::string t = "[unsatzon_model]\n" + std::to_string(module_switch) + " switch\n60 step\n" + method + " method\n" +
+                    std::to_string(interaction) + " interaction\n" + std::to_string(pond) + " pond\n" +
+                    std::to_string(drainage) + " drainage\n" + std::to_string(clay) + " clay\n1e-8 ksat clay\n" +
+                    ini_gw_level + " ini_gw_level\n";
     for (const char* s : statistics) t += std::string(s) + ".stat " + std::to_string(statistic_code) + " statistics\n";
-    const char* outputs[] = {"sb05",  "sb1",  "wurz", "theta", "hh",   "hgeo", "qu",   "gwst",
-                             "gwth",  "gwn",  "gwlv", "qdr",   "sat",  "infex", "qd",  "qi",
-                             "qb",    "gwin", "gwex", "pond",  "uprs", "perc", "macr", "irri"};
+    const char* outputs[] = {"sb05", "sb1",  "wurz", "theta", "hh",   "hgeo",  "qu",   "gwst",
+                             "gwth", "gwn",  "gwlv", "qdr",   "sat",  "infex", "qd",   "qi",
+                             "qb",   "gwin", "gwex", "pond",  "uprs", "perc",  "macr", "irri"};
     for (const char* o : outputs) t += std::string(o) + ".asc name\n0 write code\n";
     t += control_point + " control point\nqbot.txt\ntheta.txt\nhhyd.txt\nother.txt\netr.txt\ninterf.txt\n";
     t += block;

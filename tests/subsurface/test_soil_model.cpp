@@ -1,17 +1,16 @@
 // Building the soil model on one process: what it registers, the start state of its
 // columns, its control-point files, option tag and model-log lines, and its refusals.
-#include "subsurface/unsatzonmodellklasse.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 
 #include "framework/modelobject.h"
 #include "subsurface/soil_model_fixture.h"
+#include "subsurface/unsatzonmodellklasse.h"
 
 namespace tolvo {
 namespace {
@@ -91,7 +90,7 @@ TEST_F(SoilModelTest, StartProfilesAtTheEdgesOfTheColumn) {
     const char* label;
     int read_code;
     std::string ini_gw_level;
-    double distance;     // groundwater distance file value for read code 2
+    double distance;      // groundwater distance file value for read code 2
     int first_saturated;  // 6: none
   } cases[] = {
       {"water table within the first layer saturates every layer", 2, "2", -0.05, 1},
@@ -173,11 +172,30 @@ TEST_F(SoilModelTest, OptionalInputsShapeTheOptionTagAndTheirGrids) {
 // The registrations take consecutive entries in their fixed order.
 TEST_F(SoilModelTest, RegistrationsTakeConsecutiveEntriesInTheirOrder) {
   ASSERT_EQ(Build(SoilSectionText()), 0) << console_.str();
-  const char* order[] = {"groundwater_distance", "geodetic_heads", "theta", "hydraulic_heads", "baseflow",
-                         "groundwater_level", "Theta_in_GWLEVEL", "q_down", "q_downext", "SB_1_grid",
-                         "MeanThetaInRootZone", "GWTableExtern", "Balance", "tangens_beta", "SB_2_grid",
-                         "macropore_infiltration", "ROOTgrid", "groundwater_recharge", "Capillar_Uprise",
-                         "Percolation", "directflow", "interflow", "infiltration_excess", "total_infiltration",
+  const char* order[] = {"groundwater_distance",
+                         "geodetic_heads",
+                         "theta",
+                         "hydraulic_heads",
+                         "baseflow",
+                         "groundwater_level",
+                         "Theta_in_GWLEVEL",
+                         "q_down",
+                         "q_downext",
+                         "SB_1_grid",
+                         "MeanThetaInRootZone",
+                         "GWTableExtern",
+                         "Balance",
+                         "tangens_beta",
+                         "SB_2_grid",
+                         "macropore_infiltration",
+                         "ROOTgrid",
+                         "groundwater_recharge",
+                         "Capillar_Uprise",
+                         "Percolation",
+                         "directflow",
+                         "interflow",
+                         "infiltration_excess",
+                         "total_infiltration",
                          "infiltration_saturation"};
   const int first = IndexOf(order[0]);
   ASSERT_GT(first, 0);
@@ -212,7 +230,8 @@ TEST_F(SoilModelTest, ControlPointFilesAndModelLogStartLines) {
   EXPECT_EQ(ReadFile(dir_.file("other.txt")),
             "YY\tMM\tDD\tHH\totherdata[2][3]QD\tQI\tDELTAGW/QB\tQINF\tGWIN\tGWEX\tGWN\tUPRISE\tPERCOL\tMACR\tQDRAIN\t"
             "ACT_POND\tINFEX\tGWST\tGWLEVEL\tROOT\tAlbedo\tRSE\tLAI_1\tVCF_1\tRSC_1\tRSI_1\tROOT_1\tZ0_1\n");
-  for (const char* name : {"theta.txt", "qbot.txt", "interf.txt"}) EXPECT_TRUE(std::filesystem::exists(dir_.file(name)));
+  for (const char* name : {"theta.txt", "qbot.txt", "interf.txt"})
+    EXPECT_TRUE(std::filesystem::exists(dir_.file(name)));
   // Series buffers of about 2 MiB: 5 layers and index 0 take 2097152 / (6 * 8 + 32)
   // records, the other data of one land-use layer 2097152 / (25 * 8 + 32).
   ASSERT_EQ(model_->point_series().size(), 6u);
@@ -277,8 +296,10 @@ TEST_F(SoilModelTest, StateIsReadBackFromTheFilesOfItsOutputNames) {
     writer.WriteStackFile("theta.asc", stack("theta"), theta_levels, true, false, false);
     writer.WriteStackFile("hgeo.asc", stack("geodetic_heads"), 5, true, false, false);
     writer.WriteStackFile("hh.asc", stack("hydraulic_heads"), 5, true, false, false);
-    for (const auto& [file, id] : {std::pair{"gwst.asc", "groundwater_distance"}, {"gwlv.asc", "groundwater_level"},
-                                   {"gwth.asc", "Theta_in_GWLEVEL"}, {"qb.asc", "baseflow"}}) {
+    for (const auto& [file, id] : {std::pair{"gwst.asc", "groundwater_distance"},
+                                   {"gwlv.asc", "groundwater_level"},
+                                   {"gwth.asc", "Theta_in_GWLEVEL"},
+                                   {"qb.asc", "baseflow"}}) {
       writer.WriteGridFile(file, grid(id), true, false, false);
     }
   };
@@ -297,8 +318,7 @@ TEST_F(SoilModelTest, StateIsReadBackFromTheFilesOfItsOutputNames) {
   write_state(4);
   MakeBasin();
   EXPECT_EQ(Build(section), 13);
-  EXPECT_TRUE(Logged("wrong number of levels in stack theta.asc (there are 4 level, it must be 5"))
-      << console_.str();
+  EXPECT_TRUE(Logged("wrong number of levels in stack theta.asc (there are 4 level, it must be 5")) << console_.str();
 }
 
 }  // namespace
@@ -422,8 +442,7 @@ TEST_F(SoilModelTest, GlacierRecordsAndTheResizingTable) {
     settings_.compiled_control_file = dir_.file("c.ctl.$$$");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
-    ASSERT_EQ(test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); }),
-              0)
+    ASSERT_EQ(test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); }), 0)
         << console_.str();
     std::filesystem::current_path(previous);
     const std::span<const GlacierSubbasinRecord> records = model_->glacier_records();
@@ -442,8 +461,7 @@ TEST_F(SoilModelTest, GlacierRecordsAndTheResizingTable) {
     // Glacier water: the saturated profile (0.43 x 0.5 m) times the fractions 1 and 0.25,
     // over the weights of the 11 cells (each 1 without "RelCellArea"): 0.26875 / 11.
     const std::string log0 = ReadFile(dir_.file("modell_0.log"));
-    EXPECT_NE(log0.find("partly or completely glacierized cells at model-start: 0.024432 m^3/m^2"),
-              std::string::npos)
+    EXPECT_NE(log0.find("partly or completely glacierized cells at model-start: 0.024432 m^3/m^2"), std::string::npos)
         << log0;
     std::filesystem::remove(dir_.file("modell_0.log"));
   }

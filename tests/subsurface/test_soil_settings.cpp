@@ -1,7 +1,5 @@
 // Reading the soil model's sections: the positional items, the sub-basin block with its
 // column rule, the validations and their codes, the heat and tuning sections.
-#include "subsurface/soil_settings.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -10,6 +8,7 @@
 
 #include "framework/modelobject.h"
 #include "subsurface/soil_section_text.h"
+#include "subsurface/soil_settings.h"
 #include "support/test_support.h"
 
 namespace tolvo {
@@ -68,14 +67,25 @@ TEST_F(SoilSettingsTest, SubbasinBlockAssignsColumnsAndConvertsUnits) {
     std::vector<double> kelsqd;    // per sub-basin 1..n, minutes
     std::vector<double> kelsqlat;  // per sub-basin 1..n
   } cases[] = {
-      {"block 1 8: sub-basins 1-7 take the first column", one_to_eight,
-       "1 8\n1 2\n3 3\n1 1\n20 -1\n1 1\n0.2 0.2\n", {60, 60, 60, 60, 60, 60, 60, 120},
+      {"block 1 8: sub-basins 1-7 take the first column",
+       one_to_eight,
+       "1 8\n1 2\n3 3\n1 1\n20 -1\n1 1\n0.2 0.2\n",
+       {60, 60, 60, 60, 60, 60, 60, 120},
        {0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0.05, 0}},
-      {"code line starting at 3 while the smallest is 1", {1, 2, 3, 5}, "3 5\n0.0005 2\n3 3\n1 1\n20 20\n1 1\n0 0\n",
-       {0.06, 0.06, 0.06, 120}, {0.05, 0.05, 0.05, 0.05}},
-      {"code line starting at the second code", {4, 6, 9}, "6 9\n2 0.0005\n1 1\n1 1\n-1 20\n1 1\n0 0\n",
-       {120, 120, 0.06}, {0, 0, 0.05}},
-      {"values may spread over lines", {1, 2}, "1\n2\n5 6\n7 8\n9 10\n11 12\n13 14\n15 16\n", {300, 360},
+      {"code line starting at 3 while the smallest is 1",
+       {1, 2, 3, 5},
+       "3 5\n0.0005 2\n3 3\n1 1\n20 20\n1 1\n0 0\n",
+       {0.06, 0.06, 0.06, 120},
+       {0.05, 0.05, 0.05, 0.05}},
+      {"code line starting at the second code",
+       {4, 6, 9},
+       "6 9\n2 0.0005\n1 1\n1 1\n-1 20\n1 1\n0 0\n",
+       {120, 120, 0.06},
+       {0, 0, 0.05}},
+      {"values may spread over lines",
+       {1, 2},
+       "1\n2\n5 6\n7 8\n9 10\n11 12\n13 14\n15 16\n",
+       {300, 360},
        {1.0 / 11, 1.0 / 12}},
   };
   for (const auto& c : cases) {
@@ -113,24 +123,36 @@ TEST_F(SoilSettingsTest, RefusedValuesNameTheirItemAndCode) {
        "in modul unsatzon_model:\ninvalid method (4)\npossible values are:\n 2 for Finite Differences"},
       {"a code that is no sub-basin", with([](auto& t) { t.block = std::string("1 4\n"); }), 10,
        "error! there is no code 4 (from "},
-      {"a code that does not scan", with([](auto& t) { t.block = std::string("1 x\n"); }), 10, "error reading code[1] for unsatzon_model"},
+      {"a code that does not scan", with([](auto& t) { t.block = std::string("1 x\n"); }), 10,
+       "error reading code[1] for unsatzon_model"},
       {"a parameter that does not scan", with([](auto& t) { t.block = std::string("1 3\n1 1\n1 x\n"); }), 10,
        "error reading kelsqi[3] for unsatzon_model\npossible error by using the same parameters"},
-      {"a last code that is not the largest", with([](auto& t) { t.block = std::string("1 2\n1 1\n1 1\n1 1\n1 1\n1 1\n1 1\n"); }),
-       10, "error! there is no code "},
+      {"a last code that is not the largest",
+       with([](auto& t) { t.block = std::string("1 2\n1 1\n1 1\n1 1\n1 1\n1 1\n1 1\n"); }), 10,
+       "error! there is no code "},
       {"control row beyond the grid", with([](auto& t) { t.control_point = std::string("6 1"); }), 8,
        "row index (6) for output-cell must be between 1 and 5 (Input as row col) or 0 0 "},
       {"control row below 0", with([](auto& t) { t.control_point = std::string("-1 1"); }), 8, "row index (-1)"},
       {"control column beyond the grid", with([](auto& t) { t.control_point = std::string("2 5"); }), 9,
        "column index (5) for output-cell must be between 1 and 4 (Input as row col) "},
-      {"control column 0 with a row", with([](auto& t) { t.control_point = std::string("2 0"); }), 9, "column index (0)"},
-      {"row checked before method", with([](auto& t) { t.control_point = std::string("9 9"); t.method = std::string("4"); }), 8, "row index (9)"},
-      {"ini_gw_level 0", with([](auto& t) { t.ini_gw_level = std::string("0"); }), 17, " ini_gw_level   in [unsatzon_model]: 0"},
-      {"ini_gw_level negative", with([](auto& t) { t.ini_gw_level = std::string("-2"); }), 17, " ini_gw_level   in [unsatzon_model]: -2"},
+      {"control column 0 with a row", with([](auto& t) { t.control_point = std::string("2 0"); }), 9,
+       "column index (0)"},
+      {"row checked before method", with([](auto& t) {
+         t.control_point = std::string("9 9");
+         t.method = std::string("4");
+       }),
+       8, "row index (9)"},
+      {"ini_gw_level 0", with([](auto& t) { t.ini_gw_level = std::string("0"); }), 17,
+       " ini_gw_level   in [unsatzon_model]: 0"},
+      {"ini_gw_level negative", with([](auto& t) { t.ini_gw_level = std::string("-2"); }), 17,
+       " ini_gw_level   in [unsatzon_model]: -2"},
       {"missing clay item", "[unsatzon_model]\n1\n60\n2\n0\n0\n0\n0\nx\n", 17,
        "error in control file,  k_sat. for clay  ; unsatzon_modelnot found!"},
-      {"method 3 without its items", with([](auto& t) { t.method = std::string("3"); t.method3_items = std::string(""); }), 17,
-       "minimum dynamic time step in secounds "},
+      {"method 3 without its items", with([](auto& t) {
+         t.method = std::string("3");
+         t.method3_items = std::string("");
+       }),
+       17, "minimum dynamic time step in secounds "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -171,7 +193,8 @@ TEST_F(SoilSettingsTest, HeatSectionAndTuningLines) {
       {"heat switch 0 keeps the defaults", "[heat_transfer]\n0\nnot a number\n", "\n", 1e-5, 100, 12},
       {"heat switch 1 reads every item", heat_on, "\n", 1e-5, 100, 10},
       {"tuning with LF line ends", "[unsatzon_tuning]\n  max_error = 1e-4\nmax_iterations=250\n", "\n", 1e-4, 250, 12},
-      {"tuning with CR LF line ends", "[unsatzon_tuning]\nmax_error = 1e-4\n\tmax_iterations = 50\n", "\r\n", 1e-4, 50, 12},
+      {"tuning with CR LF line ends", "[unsatzon_tuning]\nmax_error = 1e-4\n\tmax_iterations = 50\n", "\r\n", 1e-4, 50,
+       12},
       {"tuning ends at an empty line", "[unsatzon_tuning]\nmax_error = 1e-4\n\nmax_iterations = 50\n", "\n", 1e-4, 100,
        12},
       {"tuning ends at the next header", "[unsatzon_tuning]\nmax_error=2e-4\n[other]\nmax_iterations = 50\n", "\r\n",

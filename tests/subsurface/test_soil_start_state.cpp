@@ -1,10 +1,10 @@
 // The start-state kernels of a soil column, on columns whose surface lies at 0 m so that
 // the layer depths are exact.
-#include "subsurface/soil_start_state.h"
-
 #include <gtest/gtest.h>
 
 #include <vector>
+
+#include "subsurface/soil_start_state.h"
 
 namespace tolvo {
 namespace {
