@@ -116,14 +116,14 @@ inline constexpr int kPreSpinUpWithoutTemperature = 1035;  // pre-spin-up whose 
                                                            // air temperature
 
 // --- soil model ------------------------------------------------------------------------------
-inline constexpr int kControlRowError = 8;       // the row of a sub-model's control point is outside the grid
-inline constexpr int kControlColumnError = 9;    // the column of a sub-model's control point is outside the
-                                                 // grid, or 0 with a row given
-inline constexpr int kSubbasinBlockError = 10;   // the sub-basin parameter block of [unsatzon_model] cannot
-                                                 // be read (the same number as kCouplingSectionError)
-inline constexpr int kStackLevelError = 13;      // a state stack holds another number of levels than the soil
-inline constexpr int kPointFileOpenError = 62;   // a control-point file cannot be created
-inline constexpr int kInvalidSoilMethod = 91;    // a soil method other than 2 or 3
+inline constexpr int kControlRowError = 8;      // the row of a sub-model's control point is outside the grid
+inline constexpr int kControlColumnError = 9;   // the column of a sub-model's control point is outside the
+                                                // grid, or 0 with a row given
+inline constexpr int kSubbasinBlockError = 10;  // the sub-basin parameter block of [unsatzon_model] cannot
+                                                // be read (the same number as kCouplingSectionError)
+inline constexpr int kStackLevelError = 13;     // a state stack holds another number of levels than the soil
+inline constexpr int kPointFileOpenError = 62;  // a control-point file cannot be created
+inline constexpr int kInvalidSoilMethod = 91;   // a soil method other than 2 or 3
 
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending

@@ -147,7 +147,8 @@ const BrokenBasinCase kCases[] = {
      .code = 10,
      .fatal_text = "error! there is no code 3"},
     {.name = "soil model without the real evaporation grid",
-     .mutations = {ReplaceText("basin.ctl", "real_evaporation.asc real_evaporation 0", "real_evaporation.asc evaporation 0")},
+     .mutations = {ReplaceText("basin.ctl", "real_evaporation.asc real_evaporation 0",
+                               "real_evaporation.asc evaporation 0")},
      .code = 33,
      .fatal_text = "real_evaporation not found in memory"},
 };
