@@ -364,7 +364,9 @@ void unsatzonmodellklasse::WriteModelLogStartLines() {
   const StackView theta = theta_.stack_view();
   const int cr = settings_.control_row;
   const int cc = settings_.control_col;
-  if (cr > 0 && strip().contains(cr) && (regions_.empty() || static_cast<int>(regions_(cr, cc)) == rank())) {
+  // A control cell outside every sub-basin has no soil column to sum.
+  if (cr > 0 && strip().contains(cr) && (regions_.empty() || static_cast<int>(regions_(cr, cc)) == rank()) &&
+      zone_(cr, cc) != geometry().nodata_value) {
     const SoilRecord& soil = SoilOf(cr, cc);
     double w = 0;
     for (int k = 1; k <= n_layers_; ++k) w += theta(cr, cc, k) * soil.thickness[static_cast<std::size_t>(k)] * 1000;

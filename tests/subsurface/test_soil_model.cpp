@@ -253,6 +253,13 @@ TEST_F(SoilModelTest, ControlPointFilesAndModelLogStartLines) {
                 "mean soil water content for partly or completely glacierized cells at model-start: 0.000000 m^3/m^2\n",
                 w * 1000, w, w);
   EXPECT_EQ(ReadFile(dir_.file("modell_0.log")), expected);
+
+  // A control cell outside the sub-basins has no column whose water could be summed.
+  section.control_point = "1 3";
+  MakeBasin();
+  std::filesystem::remove(dir_.file("modell_0.log"));
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  EXPECT_EQ(ReadFile(dir_.file("modell_0.log")).find("for control point"), std::string::npos);
 }
 
 TEST_F(SoilModelTest, RefusalsOfTheConstruction) {
