@@ -47,12 +47,19 @@ zones.asc
 dem.asc
 
 [standard_grids]
-5 number of standard grids
+12 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
 zonegrid_soilmodel.asc zonegrid_soilmodel 0 readcode = 0 defaultValue = 1
 zones.asc HydrologicResponseUnits 0  # the sub-basins as response units of a spin-up
+pot_transpiration0.asc pot_transpiration0 0 readcode = 0 defaultValue = 0
+pot_transpiration1.asc pot_transpiration1 0 readcode = 0 defaultValue = 0
+real_transpiration0.asc real_transpiration0 0 readcode = 0 defaultValue = 0
+real_transpiration1.asc real_transpiration1 0 readcode = 0 defaultValue = 0
+potential_evaporation.asc potential_evaporation 0 readcode = 0 defaultValue = 0
+real_evaporation.asc real_evaporation 0 readcode = 0 defaultValue = 0
+flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 
 [variable_grids]
 0 number of variable grids
@@ -112,8 +119,93 @@ $time time step in minutes
 [unsatzon_model]
 1     on
 $time time step in minutes
-1     method
-2     river links: keep every link on one process
+2     methode: finite differences with a fixed time step
+2     surface water interaction: exfiltration and re-infiltration; keep every river link on one process
+0     pond parameter: no ponding
+0     drainage parameter: no tile drainage
+0     clay parameter: no clay layer
+1e-8  k_sat. for clay in m/s
+2     ini_gw_level: the lower half of the layers starts saturated
+qdrain.stat 0 name of the QDRAINstatfiles in 
+gwstand.stat 0 name of the GWSTANDstatfiles in 
+gwn.stat 0 name of the GWNstatfiles in 
+sb_1.stat 0 name of the SB_1_statfiles in 
+sb_2.stat 0 name of the SB_2_statfiles in 
+root.stat 0 name of the ROOTstatfiles in 
+infex.stat 0 name of the INFEXstatfiles in 
+pond.stat 0 name of the PONDstatfiles in 
+qd.stat 0 name of the QDstatfiles in 
+qi.stat 0 name of the QIstatfiles in 
+qb.stat 0 name of the QBstatfiles in 
+qg.stat 0 name of the Qgstatfiles in 
+gwin.stat 0 name of the GWINstatfiles in 
+gwex.stat 0 name of the GWEXstatfiles in 
+macro.stat 0 name of the MACROstatfiles in 
+infilt.stat 0 name of the INFILTstatfiles in 
+sb05.asc  name of the SB05-Grids in
+0     Writegrid SB05-Grid in
+sb1_.asc  name of the SB1_-Grids in
+0     Writegrid SB1_-Grid in
+wurz.asc  name of the WURZ-Grids in
+0     Writegrid WURZ-Grid in
+theta.asc  name of the Theta_stacks in
+0     Writecode Theta in
+hh.asc  name of the hh-stacks in
+0     Writecode hh in
+hgeo.asc  name of the hgeo-stacks in
+0     Writecode hgeo in
+qu.asc  name of the q_unten-stacks in
+0     Writecode qunten in
+gwst.asc  name of the GWSTAND-Grids in
+0     Writegrid GWSTAND-Grid in
+gwth.asc  name of the GWtheta-Grids in
+0     Writegrid GWtheta-Grid in
+gwn.asc  name of the GWN-Grids in
+0     Writegrid GWN-Grid in
+gwlevel.asc  name of the GWLEVEL-Grids in
+0     Writegrid GWLEVEL-Grid in
+qdrain.asc  name of the QDRAIN-Grids in
+0     Writegrid QDRAIN-Grid in
+sat.asc  name of the saturation grid in
+0     Writegrid Satt-Merker in
+infex.asc  name of the infiltration excess grid in
+0     Writegrid INFEX in
+qd.asc  name of the QD-Grids in
+0     Writegrid QD-Grid in
+qi.asc  name of the QI-Grids in
+0     Writegrid QI-Grid in
+qb.asc  name of the DELTAGW-Grids in
+0     Writegrid DELTAGW-Grid in
+gwin.asc  name of the GWIN-Grids in
+0     Writegrid GWIN-Grid in
+gwex.asc  name of the GWEX-Grids in
+0     Writegrid GWEX-Grid in
+pond.asc  name of the POND-Grids in
+0     Writegrid POND-Grid in
+uprs.asc  name of the GWN-Uprise-Grids in
+0     Writegrid GWN-Uprise-Grid in
+perc.asc  name of the GWN-PERCOL-Grids in
+0     Writegrid GWN-PERCOL-Grid in
+macr.asc  name of MACROPORE-Infiltration-Grids for
+0     Writegrid MACROPORE-Infiltration-Grid in
+irri.asc  name of the IRRIG-Grids in
+0     Writegrid IRRIG-Grid in
+4 5   control_row/column for control point
+qbot.txt   Name of the Qbottom-file
+theta.txt  Name of the Theta-file
+hhyd.txt   Name of the hhyd-file
+other.txt  Name of the Otherdata file
+etr.txt    Name of the etr-detail file
+interf.txt Name of the interflow file
+1     sub-basin codes with parameters of their own ("zonegrid_soilmodel" holds one sub-basin), then one value per code:
+5     kelsqd: recession constant of direct runoff [h]
+50    kelsqi: recession constant of interflow [h]
+1     channel network density
+200   kelsqlat: recession constant of baseflow [h]
+1     maximum baseflow
+0.2   surface-runoff fraction of snowmelt
+0     read control parameter for storage grids: compute the start state
+storage.ste name of the storage content file
 
 [SurfaceRoutingModel]
 0     off

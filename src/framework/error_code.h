@@ -129,6 +129,15 @@ inline constexpr int kInterpolationMethodRange = 53;  // an interpolation method
 inline constexpr int kStationFilesDisagree = 73;    // the two station files of an input differ in stations
                                                     // or in date
 inline constexpr int kRelCellAreaMissing = 74;      // no "RelCellArea" grid for the meteorological inputs
+// --- soil model ------------------------------------------------------------------------------
+inline constexpr int kControlRowError = 8;      // the row of a sub-model's control point is outside the grid
+inline constexpr int kControlColumnError = 9;   // the column of a sub-model's control point is outside the
+                                                // grid, or 0 with a row given
+inline constexpr int kSubbasinBlockError = 10;  // the sub-basin parameter block of [unsatzon_model] cannot
+                                                // be read (the same number as kCouplingSectionError)
+inline constexpr int kStackLevelError = 13;     // a state stack holds another number of levels than the soil
+inline constexpr int kPointFileOpenError = 62;  // a control-point file cannot be created
+inline constexpr int kInvalidSoilMethod = 91;   // a soil method other than 2 or 3
 
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending

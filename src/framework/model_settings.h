@@ -70,7 +70,9 @@ struct ModelSettings {
   ModelDate end_date;
   const LanduseTable* landuse = nullptr;
   const MultilayerLanduseTable* multilayer_landuse = nullptr;
-  const std::vector<SoilRecord>* soils = nullptr;
+  // Writable: the soil model completes the dry-soil heat values and the freezing tables
+  // when it carries heat, before any other sub-model reads them.
+  std::vector<SoilRecord>* soils = nullptr;
   const std::vector<IrrigationRecord>* irrigation = nullptr;
   OutputFormats formats;
   std::string input_directory;

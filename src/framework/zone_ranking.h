@@ -41,6 +41,11 @@ struct ZoneRanking {
   std::vector<ColumnRange> column_ranges;
 };
 
+// The soil model's ranking of the sub-basins of "zonegrid_soilmodel": the sub-models
+// that number sub-basins (irrigation, groundwater, discharge routing) receive it through
+// the application, so that all number the sub-basins alike.
+using SoilSubbasinTable = ZoneRanking;
+
 // The caller's texts: the line written when the ranking starts, and the FATAL texts
 // (after "FATAL: ") written when its zone grid cannot be ranked.
 struct ZoneRankingMessages {

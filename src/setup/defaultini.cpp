@@ -383,7 +383,7 @@ void defaultini::FinishSettings() {
   settings_.end_date = model_time_.end;
   settings_.landuse = s.landuse ? &*s.landuse : nullptr;
   settings_.multilayer_landuse = s.multilayer ? &*s.multilayer : nullptr;
-  settings_.soils = &s.soils;
+  settings_.soils = &state_->soils;
   settings_.irrigation = s.irrigation.table ? &*s.irrigation.table : nullptr;
   settings_.formats = output_formats();
   settings_.input_directory = input_directory();

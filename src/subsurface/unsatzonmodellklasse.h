@@ -1,28 +1,73 @@
 #pragma once
 // Soil water and heat in the unsaturated zone after the Richards equation (section
-// "[unsatzon_model]"). Its computations are not part of this build yet: it reads its
-// switch and time step, keeps the date of each step and otherwise does nothing.
+// "[unsatzon_model]"). The constructor ranks the sub-basins of "zonegrid_soilmodel",
+// reads the settings, binds the grids it uses, registers its own grids and stacks,
+// creates its statistics tables, gives every soil column of the process its start state,
+// writes the control-point headers and the start lines of the model log. The column
+// solver, the runoff concentration and the storage content file come with later
+// operations, which exist here by name and do nothing yet.
+//
+// Grids: registered grids hold their values over the rows their registration names
+// (own rows, own rows with halo rows, or every row on process 0); own cells are those of
+// the process's rows with a zone value and, with a decomposition, of this process.
 
+#include <array>
+#include <memory>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
-#include "framework/teilmodellklasse.h"
 #include "framework/dump_options.h"
+#include "framework/teilmodellklasse.h"
+#include "setup/glacier_subbasins.h"
+#include "subsurface/soil_point_series.h"
+#include "subsurface/soil_settings.h"
 
 namespace tolvo {
 
+struct RiverflowRecord;  // one sub-basin's river flow (made with the groundwater coupling)
+
 class unsatzonmodellklasse : public teilmodellklasse {
  public:
-  unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
-                       int sub_steps);
-  void updateMaxPumping() {}
-  void selectInfiltrationInput(bool interception_first) { interception_first_ = interception_first; }
-  void setDumpOptions(const DumpOptions& options) { dump_options_ = options; }
-  bool isHeatTransferActive() const { return false; }
-  bool isLayeredSnowActive() const { return false; }
-  void setSurfaceRoutingActive(int on) { surface_routing_active_ = on; }
-  // Path of the storage content file when the module is on, else empty.
-  std::string getStorageFileName() const { return {}; }
+  // Throws the ErrorCode of a failure; any other exception becomes 103.
+  unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings, int sub_steps);
+  ~unsatzonmodellklasse() override;
+  unsatzonmodellklasse(const unsatzonmodellklasse&) = delete;
+  unsatzonmodellklasse& operator=(const unsatzonmodellklasse&) = delete;
+
+  // --- hand-over operations ------------------------------------------------------------
+  // Path of the storage content file of this process when the module is on, else empty.
+  std::string getStorageFileName() const { return ModuleSwitch != 0 ? settings_.storage_file : std::string(); }
+  // Recession constants [min] of the direct-runoff and interflow storages per sub-basin
+  // (indices 0..number of sub-basins); empty when the module is off.
+  std::span<const double> getKelsqd() const;
+  std::span<const double> getKelsqi() const;
+  // The river flow table; none until the groundwater coupling makes it.
+  const std::vector<RiverflowRecord>* getRiverflowTable() const { return nullptr; }
+  // The sub-basins of "zonegrid_soilmodel" as this model numbers them; none when off.
+  const SoilSubbasinTable* getSubbasinTable() const { return ModuleSwitch != 0 ? &subbasins_ : nullptr; }
+  int getStorageReadCode() const { return StorageGridsReadCode; }
   int storage_read_code() const { return StorageGridsReadCode; }
+  void setSurfaceRoutingActive(int on) { surface_routing_active_ = on; }
+  void setDumpOptions(const DumpOptions& options) { dump_options_ = options; }
+  bool isHeatTransferActive() const { return settings_.heat.on > 0; }
+  bool isLayeredSnowActive() const { return false; }
+  double getFreshSnowTemperatureOffset() const { return 0; }
+  void selectInfiltrationInput(bool interception_first) { interception_first_ = interception_first; }
+
+  const SoilSettings& soil_settings() const { return settings_; }
+  int soil_layer_count() const { return n_layers_; }
+  int landuse_layer_count() const { return n_landuse_layers_; }
+  // "+ft," "+ir," "+srf1"/"+srf2," "+dr," "+cl," "+po," as they apply, in this order.
+  const std::string& option_tag() const { return option_tag_; }
+  std::span<const GlacierSubbasinRecord> glacier_records() const { return glacier_records_; }
+  // The control cell's series (hhyd, Otherdata, Theta, Qbottom, etr-detail, interflow and,
+  // with heat transfer, temperature); none on the processes that do not own the cell.
+  std::span<const PointSeries> point_series() const { return point_series_; }
+
+  // --- operations of the later phases (empty until they are built) --------------------
+  void updateMaxPumping() {}
   void prepareMPIReinfiltration() {}
   void prepareTimeStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
   void SubStep(const ModelDate&) {}
@@ -32,16 +77,140 @@ class unsatzonmodellklasse : public teilmodellklasse {
   // External coupling: takes over the groundwater table read from "GWTableExtern".
   void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
   void FlushStatistics() {}
+  void initLakes(const std::string& /*section*/) {}
+  // Storage content file, flow-time zones and the runoff handed to the routing models.
+  void checkStorageValue() {}
+  void storageValueMismatch() {}
+  void WriteStorageContent() {}
+  void ReadStorageContent() {}
+  void InitFlowTimeZones() {}
+  std::span<const double> getQg() const { return {}; }
+  std::span<const double> getQD() const { return {}; }
+  std::span<const double> getQI() const { return {}; }
+  std::span<const double> getQBb() const { return {}; }
+  // Whether the "[LayeredSnowModel]" switch is on; its readers come with the layered snow.
+  bool readLayeredSnowModel() { return false; }
+  void readLayeredSnowProperties() {}
+  void initLayeredSnowGrids() {}
   // Writes the soil-water section of the storage content file when its storage writing
   // is on (appending when asked), then releases the model; whether it wrote the section.
   bool finishModel(bool append);
+  void DeleteModule() override;
 
   int groundwater_coupling = 0;
 
  private:
+  // A grid or stack the model registers, with its entry in the grid table.
+  struct OwnedGrid {
+    Grid grid;
+    Stack stack;
+    int index = 0;
+    GridView view() { return grid.view(); }
+    StackView stack_view() { return stack.view(); }
+  };
+  // The model's statistics tables, in the order they are created.
+  enum class Table : int {
+    GwStand,
+    Gwn,
+    Sb1,
+    Sb2,
+    Root,
+    InfEx,
+    Qd,
+    Qi,
+    Qb,
+    Qg,
+    Macro,
+    Infilt,
+    Substeps,
+    ThawDepth,
+    QDrain,
+    Pond,
+    Immo,
+  };
+  static constexpr int kTableCount = 17;
+  struct StatisticsTable {
+    std::vector<ZoneRecord> zones;
+    std::string file;
+    std::unique_ptr<zonalstatistic> table;
+  };
+
+  // Construction steps (unsatzonmodellklasse.cpp).
+  void Build(StatisticsRegistry& registry);
+  void ReadSections();
+  void ReadPermafrost();
+  // Bindings (soil_model_grids.cpp).
+  void BindInputGrids();
+  ConstGridView Bind(const std::string& identifier);
+  ConstGridView BindIfPresent(const std::string& identifier);
+  void PreparePondingCapacity();
+  // Statistics tables (soil_model_statistics.cpp).
+  void CreateStatisticsTable(Table which, const StatisticsTableSetting& setting, std::string_view title, int precision,
+                             StatisticsRegistry& registry);
+  void CreateStatisticsTables(StatisticsRegistry& registry);
+  void CreateLateStatisticsTables(StatisticsRegistry& registry);
+  // Registrations and start state (soil_model_state.cpp).
+  void RegisterGrids();
+  OwnedGrid& RegisterNew(OwnedGrid& g, RowRange rows, const std::string& identifier, const OutputGridSetting& out);
+  OwnedGrid& RegisterStack(OwnedGrid& g, const std::string& identifier, const OutputGridSetting& out);
+  void MakeStartState();
+  void ReadStartState();
+  void ComputeStartState();
+  void FillRemainingGrids();
+  void FillIrrigationGrids();
+  void PrepareSoilTableForHeat();
+  void MakeGlacierRecords(StatisticsRegistry& registry);
+  void WriteModelLogStartLines();
+  bool IsOwnCell(int r, int c) const;
+  const SoilRecord& SoilOf(int r, int c) const;
+  // Control point and option tag (soil_model_points.cpp).
+  void WriteControlPointHeaders();
+  void BuildOptionTag();
+
+  SoilSettings settings_;
+  SoilSubbasinTable subbasins_;
+  int n_layers_ = 0;
+  int n_landuse_layers_ = 1;
+  std::string option_tag_;
   bool interception_first_ = false;
   int surface_routing_active_ = 0;
   DumpOptions dump_options_;
+  bool soil_temperatures_initialised_ = false;
+  bool lower_boundary_flux_given_ = false;
+  bool silting_up_from_storage_ = false;
+  bool permafrost_bound_ = false;
+  std::vector<GlacierSubbasinRecord> glacier_records_;
+  bool has_glacier_records_ = false;
+
+  // Bound grids.
+  ConstGridView regions_;  // "MPIRegions", or none
+  ConstGridView zone_;     // "zonegrid_soilmodel"
+  ConstGridView elevation_;
+  ConstGridView soil_types_;
+  ConstGridView slope_angle_;
+  ConstGridView rel_cell_area_;
+  std::vector<ConstGridView> root_depth_;  // per land-use layer 1..nLU
+  ConstGridView landuse1_;
+  ConstGridView flow_times_;
+  ConstGridView drainage_depth_;
+  ConstGridView drainage_distance_;
+  ConstGridView clay_depth_;
+  ConstGridView gw_k_x_;
+  ConstGridView gw_k_y_;
+  ConstGridView irrigation_codes_;
+  ConstGridView glacier_;
+  GridView max_ponding_;
+  int etr2etp_index_ = 0;  // negative when found instead of registered
+
+  // Registered grids and stacks.
+  OwnedGrid groundwater_distance_, ponding_storage_, geodetic_heads_, theta_, hydraulic_heads_, lower_boundary_,
+      soil_temperature_, baseflow_, groundwater_level_, theta_in_level_, q_down_, q_downext_, sb1_, mean_theta_root_,
+      irrigation_amounts_, max_pumping_, sblow_, sbhigh_, etr2etp_, gw_table_extern_, balance_, tangens_beta_, sb2_,
+      macropore_, substeps_, root_grid_, recharge_, uprise_, percolation_, directflow_, interflow_, infex_,
+      total_infiltration_, saturation_, frozen_in_groundwater_, thaw_depth_, drainage_flow_, drainage_level_;
+
+  std::array<StatisticsTable, kTableCount> tables_;
+  std::vector<PointSeries> point_series_;
 };
 
 }  // namespace tolvo

@@ -155,6 +155,28 @@ const BrokenBasinCase kCases[] = {
      .mutations = WithTemperatureInput("2020 1 1 2 2.0 3.0\n"),
      .code = 51,
      .fatal_text = "file temperature.txt dosnt contain date 1.1.2020, hour 1(feof)!"},
+    // The soil model refuses its settings on every process alike.
+    {.name = "soil method 4",
+     .mutations = {ReplaceText("basin.ctl", "2     methode: finite differences", "4     methode: finite differences")},
+     .code = 91,
+     .fatal_text = "invalid method (4)"},
+    {.name = "soil start divisor 0",
+     .mutations = {ReplaceText("basin.ctl", "2     ini_gw_level", "0     ini_gw_level")},
+     .code = 17,
+     .fatal_text = " ini_gw_level   in [unsatzon_model]: 0; expected a positive divisor"},
+    {.name = "soil control point without a column",
+     .mutations = {ReplaceText("basin.ctl", "4 5   control_row/column", "4 0   control_row/column")},
+     .code = 9,
+     .fatal_text = "column index (0) for output-cell must be between 1 and 10"},
+    {.name = "soil sub-basin block naming a code that is not a sub-basin",
+     .mutations = {ReplaceText("basin.ctl", "1     sub-basin codes", "3     sub-basin codes")},
+     .code = 10,
+     .fatal_text = "error! there is no code 3"},
+    {.name = "soil model without the real evaporation grid",
+     .mutations = {ReplaceText("basin.ctl", "real_evaporation.asc real_evaporation 0",
+                               "real_evaporation.asc evaporation 0")},
+     .code = 33,
+     .fatal_text = "real_evaporation not found in memory"},
 };
 
 class BrokenBasin : public ::testing::TestWithParam<BrokenBasinCase> {};

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <map>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "support/example_basin.h"
 #include "support/test_support.h"
@@ -39,6 +41,19 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "out")) {
     files[entry.path().filename().string()] = test::ReadFile(entry.path().string());
   }
+  // The model logs of all processes: which process writes a line depends on who owns the
+  // cell, so their lines are compared as one sorted list.
+  std::vector<std::string> lines;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+    if (entry.path().filename().string().starts_with("modell_")) {
+      std::istringstream in(test::ReadFile(entry.path().string()));
+      for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string joined;
+  for (const std::string& line : lines) joined += line + "\n";
+  files["model logs"] = joined;
   return files;
 }
 
@@ -58,6 +73,12 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   for (const char* rank : {"0", "1", "2"}) EXPECT_GT(std::count(shared.begin(), shared.end(), rank), 0) << rank;
   // The two point files of the special output, written by process 0 from every process's cells.
   for (const char* name : {"points_surface.txt", "points_soil.txt"}) EXPECT_TRUE(three.contains(name)) << name;
+  // The soil model's start lines: the control point's water and the three means.
+  EXPECT_EQ(std::count(one["model logs"].begin(), one["model logs"].end(), '\n'), 4) << one["model logs"];
+  EXPECT_NE(one["model logs"].find("soil water content (for control point r=4 c=5) at model-start:"),
+            std::string::npos);
+  EXPECT_NE(one["model logs"].find("partly or completely glacierized cells at model-start: 0.000000 m^3/m^2"),
+            std::string::npos);
   one.erase("MPIRegions_0");
   three.erase("MPIRegions_0");
   EXPECT_EQ(one, three);

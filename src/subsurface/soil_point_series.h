@@ -1,0 +1,41 @@
+#pragma once
+// A time series of one cell kept in memory until it is appended to its text file: records
+// 1..capacity of a date (year, month, day, hour) and a fixed number of values. The
+// capacity keeps a buffer near 2 MiB; the records in use are written out in one block.
+
+#include <array>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tolvo {
+
+class PointSeries {
+ public:
+  PointSeries() = default;
+  // `width` values per record (indices 0..width-1), all 0; capacity
+  // 2097152 / (width * 8 + 32) records, at least 1; none in use.
+  PointSeries(std::string file, int width);
+
+  const std::string& file() const { return file_; }
+  long capacity() const { return capacity_; }
+  long count() const { return count_; }
+  int width() const { return width_; }
+  bool empty() const { return count_ == 0; }
+  // Values of record i (1..capacity).
+  std::span<double> values(long i) {
+    return {values_.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(width_),
+            static_cast<std::size_t>(width_)};
+  }
+  std::array<long long, 4>& date(long i) { return dates_[static_cast<std::size_t>(i)]; }
+
+ private:
+  std::string file_;
+  long capacity_ = 0;
+  long count_ = 0;
+  int width_ = 0;
+  std::vector<std::array<long long, 4>> dates_;  // index 0 unused
+  std::vector<double> values_;                   // record i from i * width on; record 0 unused
+};
+
+}  // namespace tolvo

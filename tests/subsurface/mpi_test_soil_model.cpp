@@ -1,0 +1,146 @@
+// The soil model built on a decomposed domain under 1, 2 and 3 processes: every process
+// gives its own cells the same start profile, only the owner of the control cell writes
+// the control-point files, and process 0's model log holds the means of all cells.
+#include <gtest/gtest.h>
+#include <mpi.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "framework/grid_table.h"
+#include "framework/model_settings.h"
+#include "framework/statistics_registry.h"
+#include "setup/mpi_decomposition_fixture.h"
+#include "subsurface/soil_section_text.h"
+#include "subsurface/unsatzonmodellklasse.h"
+#include "tables/soil_table.h"
+
+namespace tolvo {
+namespace {
+
+class DecomposedSoilModel : public test::DecomposedDomain {
+ protected:
+  // Registers a grid over the rows this process holds; `value` gives each cell's value.
+  template <typename Value>
+  void Add(const std::string& identifier, Value value, int index = 0) {
+    Grid& g = grids_.emplace_back(HeldGrid(0));
+    for (int r = g.rows().first; r <= g.rows().last; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) g(r, c) = value(r, c);
+    }
+    if (index == 0) index = table_.TakeFreeEntries(1, {}, log_, "full");
+    reader_.RegisterGrid(index, identifier, g.view(), {}, 0, identifier, 0, g.rows().first, g.rows().last);
+  }
+  void Add(const std::string& identifier, double value) {
+    Add(identifier, [value](int, int) { return value; });
+  }
+
+  int Build(const test::SoilSectionText& section) {
+    Decompose(false);
+    reader_.set_grid_table(&table_);
+    grids_.reserve(40);
+    const auto zone = [](int r, int c) { return test::FixtureZoneCell(r, c) ? 1.0 + (c > 5) : kNodata; };
+    Add("zone", zone, 1);
+    Add(
+        "dem", [](int r, int) { return 100.0 - r; }, 2);
+    RegisterDecompositionGrids(reader_, decomposition_);
+    Add("zonegrid_soilmodel", zone);
+    for (const char* id : {"landuse1", "vegetation_coverage_degree1", "leaf_area_index1", "SurfaceCanopyResistance1",
+                           "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0", "pot_transpiration1",
+                           "real_transpiration0", "real_transpiration1", "SurfaceEvaporationResistance", "albedo",
+                           "potential_evaporation", "real_evaporation", "soil_types", "flow_times"}) {
+      Add(id, 1.0);
+    }
+    Add("root_depth1", 0.25);
+    Add("slope_angle", 30.0);
+    soils_.emplace_back(1);
+    soils_.emplace_back(20).ParseBlock(
+        log_,
+        "20 loam { method = MultipleHorizons; layers = 5; ksat = 1e-5; theta_sat = 0.43; theta_res = 0.078; "
+        "alpha = 3.6; Par_n = 1.56; thickness = 0.1; }\n");
+    settings_.geometry = {.ncols = test::kCols, .nrows = test::kRows, .cellsize = 10, .nodata_value = kNodata};
+    settings_.strip = decomposition_.own_rows;
+    settings_.grids = &table_;
+    settings_.soils = &soils_;
+    settings_.layout = &layout_;
+    settings_.output_directory = dir_.path().string() + "/";
+    test::WriteFile(dir_.file("c.ctl"), section.Render());
+    settings_.compiled_control_file = dir_.file("c.ctl");
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    const int code =
+        test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); });
+    std::filesystem::current_path(previous);
+    return code;
+  }
+
+  StackView Stack(const std::string& identifier) {
+    for (int i = 1; i < grid_table::size(); ++i) {
+      if (table_[i].identifier == identifier) return table_[i].stack;
+    }
+    return {};
+  }
+  GridView Values(const std::string& identifier) {
+    for (int i = 1; i < grid_table::size(); ++i) {
+      if (table_[i].identifier == identifier) return table_[i].values;
+    }
+    return {};
+  }
+
+  grid_table table_;
+  std::vector<Grid> grids_;
+  SoilTable soils_;
+  ModelSettings settings_;
+  StatisticsRegistry registry_;
+  std::unique_ptr<unsatzonmodellklasse> model_;
+};
+
+TEST_F(DecomposedSoilModel, OwnCellsStartAlikeAndTheLogsCoverEveryCell) {
+  test::SoilSectionText section;
+  section.control_point = "5 7";
+  ASSERT_EQ(Build(section), 0) << console_.str();
+  const StackView theta = Stack("theta");
+  const GridView level = Values("groundwater_level");
+  double column_water = -1;
+  int own_cells = 0;
+  for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+    for (int c = 1; c <= test::kCols; ++c) {
+      if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) {
+        EXPECT_EQ(level(r, c), kNodata) << r << " " << c;
+        continue;
+      }
+      ++own_cells;
+      // Every column has the same layers: the same profile whatever its elevation.
+      double w = 0;
+      for (int k = 1; k <= 5; ++k) w += theta(r, c, k) * 0.1;
+      if (column_water < 0) column_water = w;
+      EXPECT_DOUBLE_EQ(w, column_water) << r << " " << c;
+      EXPECT_EQ(level(r, c), 4);
+      EXPECT_DOUBLE_EQ(theta(r, c, 5), 0.43);
+    }
+  }
+  EXPECT_GT(own_cells, 0);
+  // Process 0 holds every row of the decomposition.
+  int owner = rank_ == 0 ? OwnerOf(5, 7) : -1;
+  MPI_Bcast(&owner, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  // Only the owner of the control cell writes the control-point files and its log line.
+  EXPECT_EQ(std::filesystem::exists(dir_.file("hhyd.txt")), owner == rank_);
+  const std::string own_log = std::filesystem::exists(dir_.file("modell_" + std::to_string(rank_) + ".log"))
+                                  ? test::ReadFile(dir_.file("modell_" + std::to_string(rank_) + ".log"))
+                                  : std::string();
+  EXPECT_EQ(own_log.find("for control point r=5 c=7") != std::string::npos, owner == rank_);
+  double reference = column_water;
+  MPI_Bcast(&reference, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  if (rank_ == 0) {
+    char expected[200];
+    std::snprintf(expected, sizeof expected, "mean soil water content for all cells at model-start: %lf m^3/m^2\n",
+                  reference);
+    EXPECT_NE(own_log.find(expected), std::string::npos) << own_log;
+  } else {
+    EXPECT_EQ(own_log.find("mean soil water content"), std::string::npos);
+  }
+}
+
+}  // namespace
+}  // namespace tolvo
