@@ -115,6 +115,9 @@ inline constexpr int kHruClassTooLarge = 1031;   // a response-unit class too la
 inline constexpr int kPreSpinUpWithoutTemperature = 1035;  // pre-spin-up whose first input is not the
                                                            // air temperature
 
+// --- discharge routing ---------------------------------------------------------------------
+inline constexpr int kRoutingDescriptionError = 38;  // the routing description ends before its closing line
+
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending
 inline constexpr int kPointOutputError = 104;      // [special_output] lacks an item or holds an unusable one
