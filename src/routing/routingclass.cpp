@@ -145,12 +145,13 @@ std::string routingclass::TableTitle(int m) const {
 void routingclass::WriteWQTables() {
   for (int m = 1; m <= channel_count(); ++m) {
     const Channel& channel = channels_[static_cast<std::size_t>(m)];
-    char file_name[64];
+    char buffer[64];
     if (IsTributaryChannel(m)) {
-      std::snprintf(file_name, sizeof file_name, "wq_table.%.3d", SubbasinIndex(channel.source_code));
+      std::snprintf(buffer, sizeof buffer, "wq_table.%.3d", SubbasinIndex(channel.source_code));
     } else {
-      std::snprintf(file_name, sizeof file_name, "wq_tabZL.%.3d", channel.source_code);
+      std::snprintf(buffer, sizeof buffer, "wq_tabZL.%.3d", channel.source_code);
     }
+    const std::string file_name = buffer;
     if (!WriteWQTableFile(file_name, TableTitle(m), channel, n_sub_intervals_)) {
       log() << "FATAL: error opening file " << file_name << " (check user rights or disk space)" << "[end-entry]";
     }

@@ -35,12 +35,17 @@ void ShareWithFloodPlain(SectionFlow& flow, const ChannelParameters& channel) {
     const double drop = std::fabs(flow.main.depth_m - level);
     const double moved = std::min(channel.bm_m * drop * flow.main.velocity_ms,
                                   channel.bf_m * drop * flow.plain.velocity_ms);
+    // Neither part gives more water than it carries: in a section too small for the
+    // velocity tolerance the depths lag the discharges, and an unbounded exchange would
+    // leave a negative discharge with no velocity behind.
     if (flow.main.depth_m > level) {
-      flow.qm -= moved;
-      flow.qf += moved;
+      const double given = std::min(moved, flow.qm);
+      flow.qm -= given;
+      flow.qf += given;
     } else {
-      flow.qm += moved;
-      flow.qf -= moved;
+      const double given = std::min(moved, flow.qf);
+      flow.qm += given;
+      flow.qf -= given;
     }
     flow.main = ManningVelocity(flow.qm, channel.bm_m, flow.main.velocity_ms, channel.mm_m13s, channel.sqrt_slope,
                                 kVelocityTolerance, kManningEvaluations);
@@ -99,7 +104,9 @@ void FillWQRows(WQTable& table, const ChannelParameters& channel, const WQRange&
     table.df[r] = flow.plain.depth_m;
     table.flood_plain_share[r] = flow.qf / total;
     table.t[r] = channel.length_m / table.v[r] / 3600;
-    v_start = flow.main.velocity_ms;
+    // The next row starts from this row's main-channel velocity; a velocity of 0 (a main
+    // channel emptied into the flood plain) would hold every smaller row at 0.
+    if (flow.main.velocity_ms > 0) v_start = flow.main.velocity_ms;
   }
 }
 
