@@ -22,7 +22,9 @@ abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry
   }
   SwitchAsRead = 1;
   if (ModuleSwitch == 0) return;
-  log << "file " << "abfluss" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  log << "file "
+      << "abfluss"
+      << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   ObservedSubstitution = ModuleSwitch == 2 ? 1 : 0;
   AllocateSubbasinArrays();
   ReadTableRange();

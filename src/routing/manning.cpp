@@ -4,8 +4,8 @@
 
 namespace tolvo {
 
-ManningFlow ManningVelocity(double q_m3s, double width_m, double v_start_ms, double manning_m13s,
-                            double sqrt_slope, double tolerance_ms, int max_evaluations) {
+ManningFlow ManningVelocity(double q_m3s, double width_m, double v_start_ms, double manning_m13s, double sqrt_slope,
+                            double tolerance_ms, int max_evaluations) {
   ManningFlow flow;
   double v_old = v_start_ms;
   for (int evaluation = 1;; ++evaluation) {
@@ -15,7 +15,8 @@ ManningFlow ManningVelocity(double q_m3s, double width_m, double v_start_ms, dou
     double v_new = 0;
     if (perimeter > 0) {
       flow.hydraulic_radius_m = area / perimeter;
-      v_new = flow.hydraulic_radius_m > 0 ? manning_m13s * std::pow(flow.hydraulic_radius_m, 0.66667) * sqrt_slope : 0.0;
+      v_new =
+          flow.hydraulic_radius_m > 0 ? manning_m13s * std::pow(flow.hydraulic_radius_m, 0.66667) * sqrt_slope : 0.0;
     } else {
       flow.hydraulic_radius_m = 0;
     }

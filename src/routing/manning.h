@@ -21,7 +21,7 @@ struct ManningFlow {
 // section of width width_m [m] until two successive velocities differ by at most
 // tolerance_ms [m/s] or max_evaluations velocities have been computed. A start velocity
 // of 0 or less gives no flow area; a section without perimeter gives R = 0 and v = 0.
-ManningFlow ManningVelocity(double q_m3s, double width_m, double v_start_ms, double manning_m13s,
-                            double sqrt_slope, double tolerance_ms, int max_evaluations);
+ManningFlow ManningVelocity(double q_m3s, double width_m, double v_start_ms, double manning_m13s, double sqrt_slope,
+                            double tolerance_ms, int max_evaluations);
 
 }  // namespace tolvo

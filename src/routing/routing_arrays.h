@@ -56,7 +56,8 @@ class SubIntervalFlows {
   std::span<double> row(int t, int s) {
     assert(t >= 0 && t <= n_tracers_ && s >= 0 && s <= n_sub_intervals_);
     return {values_.data() + (static_cast<std::size_t>(t) * (static_cast<std::size_t>(n_sub_intervals_) + 1) +
-                              static_cast<std::size_t>(s)) * width_,
+                              static_cast<std::size_t>(s)) *
+                                 width_,
             width_};
   }
   double& operator()(int t, int s, int f) { return row(t, s)[static_cast<std::size_t>(f)]; }

@@ -28,7 +28,8 @@ DescriptionCounts CountDescriptionKeywords(ControlFileStream& file, DiagnosticsL
     bool had_line_end = false;
     const std::optional<std::string> line = file.ReadLine(had_line_end);
     if (!line) {
-      log << "FATAL: error reading a routing description from control file! (eof reached)." << "[end-entry]";
+      log << "FATAL: error reading a routing description from control file! (eof reached)."
+          << "[end-entry]";
       RaiseError(kRoutingDescriptionError);
     }
     if (Contains(*line, "TG")) {

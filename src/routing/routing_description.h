@@ -22,11 +22,11 @@ int CountSubstring(std::string_view text, std::string_view pattern);
 
 // Keyword counts of the whole description.
 struct DescriptionCounts {
-  int tg = 0;         // lines with "TG": routing objects
+  int tg = 0;  // lines with "TG": routing objects
   int ol = 0;
   int ampersand = 0;
   int sumtrib = 0;
-  int zl = 0;         // inflow slots
+  int zl = 0;  // inflow slots
   int al = 0;
   int sp = 0;
 };

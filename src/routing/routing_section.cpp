@@ -55,8 +55,8 @@ void abflussmodellklasse::ReadTableRange() {
                           "min/max specific discharge, intervals and sub-intervals of the waterlevel-discharge "
                           "tables (third line)",
                           values.str(),
-                          "qmin > 0 l/s/km2, a finite qmax > qmin, intervals from 1 to " +
-                              std::to_string(INT_MAX - 1) + " and at least 1 sub-interval");
+                          "qmin > 0 l/s/km2, a finite qmax > qmin, intervals from 1 to " + std::to_string(INT_MAX - 1) +
+                              " and at least 1 sub-interval");
   }
 }
 
@@ -82,18 +82,20 @@ void abflussmodellklasse::ReadGaugeColumns(int n_descriptors) {
   for (int i = 1; i <= n_descriptors; ++i) {
     const std::optional<int> code = NextInt(file);
     if (!code) {
-      log() << "FATAL: error reading a subbasin index for column indexing in routing model" << "[end-entry]";
+      log() << "FATAL: error reading a subbasin index for column indexing in routing model"
+            << "[end-entry]";
       RaiseError(kMissingControlItem);
     }
     const std::optional<int> column = NextInt(file);
     if (!column) {
-      log() << "FATAL: error reading a column number for column indexing in routing model" << "[end-entry]";
+      log() << "FATAL: error reading a column number for column indexing in routing model"
+            << "[end-entry]";
       RaiseError(kMissingControlItem);
     }
     // A gauge belongs to a sub-basin of the zone table; any other code would index
     // nothing (or beyond the table).
-    const bool known = *code >= 0 && *code <= subbasins_.largest_code &&
-                       subbasins_.code_index[static_cast<std::size_t>(*code)] > 0;
+    const bool known =
+        *code >= 0 && *code <= subbasins_.largest_code && subbasins_.code_index[static_cast<std::size_t>(*code)] > 0;
     if (!known) {
       ControlFileValueError("[" + section() + "]", "sub-basin code of gauge column descriptor " + std::to_string(i),
                             *code, "the code of a sub-basin of zonegrid_soilmodel");

@@ -23,7 +23,8 @@ std::vector<T> ChannelArray(DiagnosticsLog& log, std::size_t n, int number) {
   } catch (const std::bad_alloc&) {
   } catch (const std::length_error&) {
   }
-  log << "FATAL: memory allocation error " << number << " " << "[end-entry]";
+  log << "FATAL: memory allocation error " << number << " "
+      << "[end-entry]";
   RaiseError(kGeneralError);
 }
 
@@ -41,7 +42,8 @@ routingclass::routingclass(DiagnosticsLog& log, const RoutingObjectSetup& setup)
     channels_.resize(static_cast<std::size_t>(n.ol + n.sumtrib + n.zl) + 1);
     channel_weights_.assign(static_cast<std::size_t>(n.ol + n.sumtrib + n.ampersand + n.zl) + 1, 0.0);
   } catch (const std::bad_alloc&) {
-    log << "FATAL: routing: memory allocation error 16 " << "[end-entry]";
+    log << "FATAL: routing: memory allocation error 16 "
+        << "[end-entry]";
     RaiseError(kGeneralError);
   }
   channels_[0].source_code = setup.own_code;
@@ -86,7 +88,8 @@ void routingclass::AllocateState(Channel& channel) {
   try {
     channel.overlap_store = TracerRows(setup_.n_tracers, static_cast<int>(reaches) - 1);
   } catch (const std::bad_alloc&) {
-    log() << "FATAL: memory allocation error " << 1033 << " " << "[end-entry]";
+    log() << "FATAL: memory allocation error " << 1033 << " "
+          << "[end-entry]";
     RaiseError(kGeneralError);
   }
 }
@@ -113,14 +116,15 @@ void routingclass::InitChannel(int m, int source_code, std::span<const int> code
   channel.log_step = range.log_step();
   FillWQRows(channel.table, channel.parameters, range, setup_.dt_min, scaled ? setup_.scale_factor : 1.0);
   const int n_rows = range.row_count();
-  channel.table.reach_count = ReachCount(channel.table.t[1], channel.table.t[static_cast<std::size_t>(n_rows)],
-                                         setup_.dt_min);
+  channel.table.reach_count =
+      ReachCount(channel.table.t[1], channel.table.t[static_cast<std::size_t>(n_rows)], setup_.dt_min);
   AllocateState(channel);
   channel.parameters.kh_h = std::exp(-1 / channel.parameters.kh_h);
   channel.parameters.kv_h = std::exp(-1 / channel.parameters.kv_h);
   // A cascade whose length an int cannot count could never be allocated either.
   if (!CountElements(channel.table, n_sub_intervals, setup_.dt_min)) {
-    log() << "FATAL: memory allocation error " << 1030 << " " << "[end-entry]";
+    log() << "FATAL: memory allocation error " << 1030 << " "
+          << "[end-entry]";
     RaiseError(kGeneralError);
   }
 }
@@ -153,7 +157,8 @@ void routingclass::WriteWQTables() {
     }
     const std::string file_name = buffer;
     if (!WriteWQTableFile(file_name, TableTitle(m), channel, n_sub_intervals_)) {
-      log() << "FATAL: error opening file " << file_name << " (check user rights or disk space)" << "[end-entry]";
+      log() << "FATAL: error opening file " << file_name << " (check user rights or disk space)"
+            << "[end-entry]";
     }
   }
 }
@@ -175,8 +180,8 @@ void routingclass::InitAreaShares() {
     sum += weight;
   }
   for (int m = 0; m <= n_tributary_channels; ++m) {
-    channel_weights_[static_cast<std::size_t>(m)] = channel_weights_[static_cast<std::size_t>(m)] / sum *
-                                                    setup_.scale_factor;
+    channel_weights_[static_cast<std::size_t>(m)] =
+        channel_weights_[static_cast<std::size_t>(m)] / sum * setup_.scale_factor;
   }
   share[static_cast<std::size_t>(own)] = sum;
   abfrel.scale[static_cast<std::size_t>(own)] = setup_.scale_factor;
@@ -186,7 +191,8 @@ void routingclass::InitAreaShares() {
   const double zone_km2 = sum * basin_km2;
   if (setup_.area_km2 < zone_km2 - 0.001 || setup_.area_km2 > zone_km2 + 0.001) {
     log() << "INFO: Basin " << setup_.own_code << ": area in contr.file: " << setup_.area_km2 << " <-> zone-grid "
-          << zone_km2 << " (adjusted to the latter)" << "[end-entry]";
+          << zone_km2 << " (adjusted to the latter)"
+          << "[end-entry]";
     setup_.area_km2 = zone_km2;
   }
 }
@@ -240,7 +246,8 @@ void routingclass::SetFlowArrays(TracerRows& routed_discharge, SubIntervalFlows&
       FillCascade(f, n_sub_intervals_ + channel(n_tributary_channels + j).table.cascade_length, false);
     }
   } catch (const std::bad_alloc&) {
-    log() << "FATAL: error allocating memory for flow-arrays" << "[end-entry]";
+    log() << "FATAL: error allocating memory for flow-arrays"
+          << "[end-entry]";
     RaiseError(kGeneralError);
   }
 }
@@ -280,11 +287,9 @@ void routingclass::DeleteModule() {
       log() << ")";
     } else {
       if (translation_cascade_ != nullptr) {
-        for (int t = 0; t <= setup_.n_tracers; ++t) {
-          const int f = setup_.n_subbasins + inflow_slots_[static_cast<std::size_t>(m - channel_count() +
-                                                                                     setup_.counts.zl)];
-          (*translation_cascade_)(t, f) = {};
-        }
+        const int inflow = m - setup_.counts.ol - setup_.counts.sumtrib;
+        const int f = setup_.n_subbasins + inflow_slots_[static_cast<std::size_t>(inflow)];
+        for (int t = 0; t <= setup_.n_tracers; ++t) (*translation_cascade_)(t, f) = {};
       }
       log() << ", (only ZL's)";
     }
@@ -305,7 +310,8 @@ void routingclass::DeleteModule() {
   channels_.clear();
   channel_weights_.clear();
   modelobject::DeleteModule();
-  log() << " ok" << "[end-entry]";
+  log() << " ok"
+        << "[end-entry]";
 }
 
 }  // namespace tolvo

@@ -46,12 +46,12 @@ struct RoutingObjectSetup {
   std::string control_file;
   int n_subbasins = 0;
   double dt_min = 0;
-  double area_km2 = 0;      // A: drainage area of the whole sub-basin at its outlet
+  double area_km2 = 0;  // A: drainage area of the whole sub-basin at its outlet
   double scale_factor = 1;
   BlockCounts counts;
   int own_code = 0;
-  AreaShares* abfrel = nullptr;        // shared; updated by InitAreaShares
-  std::span<const int> code_index;     // sub-basin code -> index 1..n (0: none)
+  AreaShares* abfrel = nullptr;     // shared; updated by InitAreaShares
+  std::span<const int> code_index;  // sub-basin code -> index 1..n (0: none)
   int n_tracers = 0;
   std::span<TracerSettingsRecord> tracers;
   grid_table* grids = nullptr;
@@ -131,15 +131,15 @@ class routingclass : public modelobject {
   void FillCascade(int f, int length, bool observed_water);
 
   RoutingObjectSetup setup_;
-  std::vector<Channel> channels_;          // 0..OL+ST+ZL
-  std::vector<double> channel_weights_;    // 0..OL+ST+&+ZL
-  std::vector<int> inflow_slots_;          // 1..ZL
-  std::vector<int> inflow_kinds_;          // 1..ZL: 1 constant, 3 internal, 4 external file
-  TracerRows inflow_values_;               // [tracer][inflow]
-  int n_sub_intervals_ = 0;                // K
+  std::vector<Channel> channels_;        // 0..OL+ST+ZL
+  std::vector<double> channel_weights_;  // 0..OL+ST+&+ZL
+  std::vector<int> inflow_slots_;        // 1..ZL
+  std::vector<int> inflow_kinds_;        // 1..ZL: 1 constant, 3 internal, 4 external file
+  TracerRows inflow_values_;             // [tracer][inflow]
+  int n_sub_intervals_ = 0;              // K
   int observed_substitution_ = 0;
-  TracerRows subbasin_outflow_;            // [tracer][sub-interval]
-  TracerRows channel_inflow_;              // [tracer][sub-interval]
+  TracerRows subbasin_outflow_;  // [tracer][sub-interval]
+  TracerRows channel_inflow_;    // [tracer][sub-interval]
 
   TracerRows* routed_discharge_ = nullptr;
   SubIntervalFlows* sub_interval_flow_ = nullptr;

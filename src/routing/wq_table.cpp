@@ -33,8 +33,8 @@ void ShareWithFloodPlain(SectionFlow& flow, const ChannelParameters& channel) {
     const double level = (flow.main.depth_m + flow.plain.depth_m + channel.d_m) / 2;
     flow.plain.depth_m = level - channel.d_m;
     const double drop = std::fabs(flow.main.depth_m - level);
-    const double moved = std::min(channel.bm_m * drop * flow.main.velocity_ms,
-                                  channel.bf_m * drop * flow.plain.velocity_ms);
+    const double moved =
+        std::min(channel.bm_m * drop * flow.main.velocity_ms, channel.bf_m * drop * flow.plain.velocity_ms);
     // Neither part gives more water than it carries: in a section too small for the
     // velocity tolerance the depths lag the discharges, and an unbounded exchange would
     // leave a negative discharge with no velocity behind.
@@ -49,8 +49,8 @@ void ShareWithFloodPlain(SectionFlow& flow, const ChannelParameters& channel) {
     }
     flow.main = ManningVelocity(flow.qm, channel.bm_m, flow.main.velocity_ms, channel.mm_m13s, channel.sqrt_slope,
                                 kVelocityTolerance, kManningEvaluations);
-    flow.plain = ManningVelocity(flow.qf, channel.bf_m, flow.plain.velocity_ms, channel.mf_m13s,
-                                 channel.sqrt_slope, kVelocityTolerance, kManningEvaluations);
+    flow.plain = ManningVelocity(flow.qf, channel.bf_m, flow.plain.velocity_ms, channel.mf_m13s, channel.sqrt_slope,
+                                 kVelocityTolerance, kManningEvaluations);
     if (std::fabs(flow.main.depth_m - flow.plain.depth_m - channel.d_m) <= kLevelTolerance) break;
   }
 }
@@ -90,8 +90,8 @@ void FillWQRows(WQTable& table, const ChannelParameters& channel, const WQRange&
 
     SectionFlow flow;
     flow.qm = q_m3s;
-    flow.main = ManningVelocity(flow.qm, channel.bm_m, v_start, channel.mm_m13s, channel.sqrt_slope,
-                                kVelocityTolerance, kManningEvaluations);
+    flow.main = ManningVelocity(flow.qm, channel.bm_m, v_start, channel.mm_m13s, channel.sqrt_slope, kVelocityTolerance,
+                                kManningEvaluations);
     if (flow.main.depth_m > channel.d_m) ShareWithFloodPlain(flow, channel);
 
     const double total = flow.qm + flow.qf;

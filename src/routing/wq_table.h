@@ -21,15 +21,15 @@ namespace tolvo {
 
 // The ten hydraulic values of a channel as the routing description gives them.
 struct ChannelValues {
-  double kh_h = 0;        // retention constant of the main channel [h]
-  double kv_h = 0;        // retention constant of the flood plain [h]
-  double bm_m = 0;        // width of the main channel [m]
-  double bf_m = 0;        // width of the flood plains [m]
-  double d_m = 0;         // depth of the main channel [m]
-  double mm_m13s = 0;     // Strickler coefficient of the main channel [m^(1/3)/s]
-  double mf_m13s = 0;     // Strickler coefficient of the flood plain [m^(1/3)/s]
-  double slope = 0;       // I [1/1]
-  double length_m = 0;    // L [m]
+  double kh_h = 0;           // retention constant of the main channel [h]
+  double kv_h = 0;           // retention constant of the flood plain [h]
+  double bm_m = 0;           // width of the main channel [m]
+  double bf_m = 0;           // width of the flood plains [m]
+  double d_m = 0;            // depth of the main channel [m]
+  double mm_m13s = 0;        // Strickler coefficient of the main channel [m^(1/3)/s]
+  double mf_m13s = 0;        // Strickler coefficient of the flood plain [m^(1/3)/s]
+  double slope = 0;          // I [1/1]
+  double length_m = 0;       // L [m]
   double catchment_km2 = 0;  // Ac [km2]
 };
 
@@ -62,21 +62,21 @@ struct WQRange {
 };
 
 struct WQTable {
-  std::vector<double> q;           // specific discharge [l/s/km2]
-  std::vector<double> q_step;      // the same in mm per model step
-  std::vector<double> Q;           // discharge [m3/s]
-  std::vector<double> v;           // discharge-weighted mean velocity
-  std::vector<double> vm;          // velocity in the main channel
-  std::vector<double> vf;          // velocity on the flood plain (0 when dry)
-  std::vector<double> t;           // travel time through the whole channel [h]
-  std::vector<double> Rm;          // hydraulic radius of the main channel
-  std::vector<double> Rf;          // hydraulic radius of the flood plain
-  std::vector<double> dm;          // depth in the main channel
-  std::vector<double> df;          // depth on the flood plain (0 when dry)
-  std::vector<int> element_count;  // translation elements of one sub-channel
+  std::vector<double> q;                  // specific discharge [l/s/km2]
+  std::vector<double> q_step;             // the same in mm per model step
+  std::vector<double> Q;                  // discharge [m3/s]
+  std::vector<double> v;                  // discharge-weighted mean velocity
+  std::vector<double> vm;                 // velocity in the main channel
+  std::vector<double> vf;                 // velocity on the flood plain (0 when dry)
+  std::vector<double> t;                  // travel time through the whole channel [h]
+  std::vector<double> Rm;                 // hydraulic radius of the main channel
+  std::vector<double> Rf;                 // hydraulic radius of the flood plain
+  std::vector<double> dm;                 // depth in the main channel
+  std::vector<double> df;                 // depth on the flood plain (0 when dry)
+  std::vector<int> element_count;         // translation elements of one sub-channel
   std::vector<double> flood_plain_share;  // Qf / (Qm + Qf)
-  int reach_count = 0;             // S, sub-channels (ReachCount)
-  int cascade_length = 0;          // (largest element count + K) * S (CascadeLength)
+  int reach_count = 0;                    // S, sub-channels (ReachCount)
+  int cascade_length = 0;                 // (largest element count + K) * S (CascadeLength)
 };
 
 // Fills rows 1..R of `table`, whose row arrays hold R + 1 entries each. `q_divisor`

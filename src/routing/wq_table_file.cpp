@@ -13,8 +13,7 @@ double WrittenRetentionConstant(double factor) {
   return -1 / std::log(factor);
 }
 
-bool WriteWQTableFile(const std::string& path, const std::string& title, const Channel& channel,
-                      int n_sub_intervals) {
+bool WriteWQTableFile(const std::string& path, const std::string& title, const Channel& channel, int n_sub_intervals) {
   FilePtr file(std::fopen(path.c_str(), "wt"));
   if (!file) return false;
   std::FILE* f = file.get();
@@ -46,9 +45,9 @@ bool WriteWQTableFile(const std::string& path, const std::string& title, const C
   std::fprintf(f, "%s\n", dashes.c_str());
   const int n_rows = static_cast<int>(table.q.size()) - 1;
   for (int r = 1; r <= n_rows; ++r) {
-    std::fprintf(f, "%3d  %5.3f %6.1f %7.2f  %5.2f %5.2f %5.2f  %5.2f  %5.2f  %5.2f  %3d   %5.3f\n", r,
-                 table.q_step[r], table.q[r], table.Q[r], table.dm[r], table.df[r], table.v[r], table.vm[r],
-                 table.vf[r], table.t[r], table.element_count[r], 1 - table.flood_plain_share[r]);
+    std::fprintf(f, "%3d  %5.3f %6.1f %7.2f  %5.2f %5.2f %5.2f  %5.2f  %5.2f  %5.2f  %3d   %5.3f\n", r, table.q_step[r],
+                 table.q[r], table.Q[r], table.dm[r], table.df[r], table.v[r], table.vm[r], table.vf[r], table.t[r],
+                 table.element_count[r], 1 - table.flood_plain_share[r]);
   }
   return true;
 }

@@ -12,7 +12,6 @@ namespace tolvo {
 
 // Writes the file at `path` (created or replaced); false when it cannot be opened.
 // `title` is the first line without its line end; `n_sub_intervals` is K.
-bool WriteWQTableFile(const std::string& path, const std::string& title, const Channel& channel,
-                      int n_sub_intervals);
+bool WriteWQTableFile(const std::string& path, const std::string& title, const Channel& channel, int n_sub_intervals);
 
 }  // namespace tolvo

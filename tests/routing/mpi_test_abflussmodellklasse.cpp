@@ -1,8 +1,6 @@
 // The discharge routing sub-model under 1, 2 and 3 processes: process 0 holds the network
 // and the hand-over arrays, every other process is switched off; section values that
 // cannot be used fail on process 0 with their entry.
-#include "routing/abflussmodellklasse.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +9,7 @@
 
 #include "framework/statistics_registry.h"
 #include "framework/tracer_settings_record.h"
+#include "routing/abflussmodellklasse.h"
 #include "support/row_bands.h"
 #include "support/test_support.h"
 
@@ -60,9 +59,8 @@ class RoutingModelTest : public test::LogFixture {
     test::WriteFile(dir_.file("c.ctl.$$$"), section);
     settings_.compiled_control_file = dir_.file("c.ctl.$$$");
     model_.reset();
-    return CodeOf([&] {
-      model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, n_tracers, tracers_);
-    });
+    return CodeOf(
+        [&] { model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, n_tracers, tracers_); });
   }
 
   ModelSettings settings_;

@@ -1,9 +1,8 @@
 // The first reading of the routing description: keyword counts and the end of the text.
-#include "routing/routing_description.h"
-
 #include <gtest/gtest.h>
 
 #include "framework/control_file_stream.h"
+#include "routing/routing_description.h"
 #include "support/test_support.h"
 
 namespace tolvo {

@@ -1,6 +1,4 @@
 // Routing sub-basin objects: drainage-area shares, flow arrays, table files and release.
-#include "routing/routingclass.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,6 +8,7 @@
 #include <sstream>
 
 #include "routing/routing_units.h"
+#include "routing/routingclass.h"
 #include "support/test_support.h"
 
 namespace tolvo {
@@ -85,8 +84,16 @@ class RoutingObjectTest : public test::LogFixture {
 
   // The reference channel: b = 10 m, d = 2 m, Mm = 30, I = 0.001, L = 10 km, Ac = 100 km2.
   static ChannelValues Reference() {
-    return {.kh_h = 5, .kv_h = 10, .bm_m = 10, .bf_m = 100, .d_m = 2, .mm_m13s = 30, .mf_m13s = 10,
-            .slope = 0.001, .length_m = 10000, .catchment_km2 = 100};
+    return {.kh_h = 5,
+            .kv_h = 10,
+            .bm_m = 10,
+            .bf_m = 100,
+            .d_m = 2,
+            .mm_m13s = 30,
+            .mf_m13s = 10,
+            .slope = 0.001,
+            .length_m = 10000,
+            .catchment_km2 = 100};
   }
 
   std::vector<int> code_index_;
@@ -199,8 +206,7 @@ TEST_F(RoutingObjectTest, CascadesStartFullOfTheSourceDischargeOrAGaugedObservat
 
     const auto expect_full = [&](int t, int f, double value, int channel) {
       const std::vector<double>& cascade = cascades(t, f);
-      ASSERT_EQ(cascade.size(),
-                static_cast<std::size_t>(4 + object->channel(channel).table.cascade_length) + 1);
+      ASSERT_EQ(cascade.size(), static_cast<std::size_t>(4 + object->channel(channel).table.cascade_length) + 1);
       EXPECT_EQ(cascade[0], 0);
       for (std::size_t x = 1; x < cascade.size(); ++x) ASSERT_EQ(cascade[x], value) << t << " " << f << " " << x;
     };
@@ -240,8 +246,8 @@ TEST_F(RoutingObjectTest, TableFilesShowTheChannelAsTheRoutingUsesIt) {
   EXPECT_EQ(own[15], "intervals for w-q-table[-]        :      41");
   EXPECT_EQ(own[16], "sub-intervals (time)   [-]        :       4  ");
   const int reaches = object->channel(1).table.reach_count;
-  EXPECT_EQ(own[17], "number of sub-channels            : " + std::string(reaches < 10 ? 6 : 5, ' ') +
-                         std::to_string(reaches));
+  EXPECT_EQ(own[17],
+            "number of sub-channels            : " + std::string(reaches < 10 ? 6 : 5, ' ') + std::to_string(reaches));
   std::size_t header_length = 0;
   for (int i = 19; i < 23; ++i) header_length += own[static_cast<std::size_t>(i)].size() + 1;
   EXPECT_EQ(header_length, 320u);
@@ -259,8 +265,9 @@ TEST_F(RoutingObjectTest, TableFilesShowTheChannelAsTheRoutingUsesIt) {
   EXPECT_EQ(row[11], "1.000");
 
   const std::vector<std::string> group_file = Lines(test::ReadFile(dir_.file("wq_table.002")));
-  EXPECT_EQ(group_file[0], "waterlevel-discharge-table for the channel of subbasins 20, 30 and 40 to the outlet of "
-                           "subbasin 50");
+  EXPECT_EQ(group_file[0],
+            "waterlevel-discharge-table for the channel of subbasins 20, 30 and 40 to the outlet of "
+            "subbasin 50");
   // Defaults: retention constants of 0.01 h and a slope of 0.0316^2.
   EXPECT_EQ(group_file[3], "storage constant mean channel [h] :    0.01");
   EXPECT_EQ(group_file[10], "slope angle            [1/1]      :  0.0010");
@@ -306,8 +313,14 @@ TEST_F(RoutingObjectTest, ChannelsWithinOneStepHaveOneSubChannel) {
   SetSubbasins({0.5, 0.5});
   auto object = Object(20, {.ol = 1}, 10);
   object->InitChannel(1, 10, {}, 4, 0,
-                      {.bm_m = 20, .bf_m = 50, .d_m = 3, .mm_m13s = 40, .mf_m13s = 20, .slope = 0.01,
-                       .length_m = 50, .catchment_km2 = 10},
+                      {.bm_m = 20,
+                       .bf_m = 50,
+                       .d_m = 3,
+                       .mm_m13s = 40,
+                       .mf_m13s = 20,
+                       .slope = 0.01,
+                       .length_m = 50,
+                       .catchment_km2 = 10},
                       range_, true);
   const WQTable& table = object->channel(1).table;
   EXPECT_EQ(table.reach_count, 1);
@@ -325,8 +338,9 @@ TEST_F(RoutingObjectTest, ReleaseLogsWhatIsFreed) {
   object->inflow_slot(1) = 3;
   object->InitChannel(3, 3, {}, 4, 0, Reference(), range_, false);
   object->DeleteModule();
-  EXPECT_TRUE(Logged(" free memory TG 50, OL 1 (Subb. 10), OL 2 (Subb. 20, 30), (only ZL's), --> ZLs... 3, "
-                     "Rest...deleting module routingmodel"))
+  EXPECT_TRUE(
+      Logged(" free memory TG 50, OL 1 (Subb. 10), OL 2 (Subb. 20, 30), (only ZL's), --> ZLs... 3, "
+             "Rest...deleting module routingmodel"))
       << console_.str();
   EXPECT_TRUE(Logged(" ok"));
   EXPECT_EQ(object->channel_count(), -1);

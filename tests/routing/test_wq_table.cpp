@@ -1,6 +1,4 @@
 // Normal flow, waterlevel-discharge tables, sub-channels and the units of the routing.
-#include "routing/wq_table.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,6 +6,7 @@
 
 #include "routing/manning.h"
 #include "routing/routing_units.h"
+#include "routing/wq_table.h"
 
 namespace tolvo {
 namespace {
@@ -30,10 +29,10 @@ TEST(ManningVelocity, ReachesTheNormalFlowOfRectangularChannels) {
   const struct {
     double q_m3s, width_m, strickler, slope;
   } cases[] = {
-      {10, 10, 30, 0.001},   // the example of the reference table below: h 1.119 m, v 0.894 m/s
-      {0.5, 2, 25, 0.01},    // a brook
-      {300, 40, 35, 0.0005}, // a river
-      {2, 5, 40, 0.02},      // a steep mountain stream
+      {10, 10, 30, 0.001},    // the example of the reference table below: h 1.119 m, v 0.894 m/s
+      {0.5, 2, 25, 0.01},     // a brook
+      {300, 40, 35, 0.0005},  // a river
+      {2, 5, 40, 0.02},       // a steep mountain stream
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.q_m3s);
@@ -55,8 +54,8 @@ class WQTableTest : public ::testing::Test {
   WQTable Build(const ChannelParameters& channel, const WQRange& range, double dt_min = 60) {
     WQTable table;
     const std::size_t n = static_cast<std::size_t>(range.row_count()) + 1;
-    for (auto* row : {&table.q, &table.q_step, &table.Q, &table.v, &table.vm, &table.vf, &table.t, &table.Rm,
-                      &table.Rf, &table.dm, &table.df, &table.flood_plain_share}) {
+    for (auto* row : {&table.q, &table.q_step, &table.Q, &table.v, &table.vm, &table.vf, &table.t, &table.Rm, &table.Rf,
+                      &table.dm, &table.df, &table.flood_plain_share}) {
       row->assign(n, 0.0);
     }
     table.element_count.assign(n, 0);
@@ -65,8 +64,15 @@ class WQTableTest : public ::testing::Test {
   }
   // b = 10 m, d = 2 m, Mm = 30, I = 0.001, L = 10 km, Ac = 100 km2; flood plains 100 m
   // wide with Mf = 10.
-  ChannelParameters reference_ = WithDefaults({.kh_h = 5, .kv_h = 10, .bm_m = 10, .bf_m = 100, .d_m = 2,
-                                               .mm_m13s = 30, .mf_m13s = 10, .slope = 0.001, .length_m = 10000,
+  ChannelParameters reference_ = WithDefaults({.kh_h = 5,
+                                               .kv_h = 10,
+                                               .bm_m = 10,
+                                               .bf_m = 100,
+                                               .d_m = 2,
+                                               .mm_m13s = 30,
+                                               .mf_m13s = 10,
+                                               .slope = 0.001,
+                                               .length_m = 10000,
                                                .catchment_km2 = 100});
   WQRange range_{.qmin = 1, .qmax = 10000, .intervals = 40};
 };
@@ -107,8 +113,8 @@ TEST_F(WQTableTest, AFullMainChannelSharesItsDischargeWithTheFloodPlainAtOneLeve
     EXPECT_NEAR(main + plain, table.Q[r], 0.02 * table.Q[r]);
     EXPECT_NEAR(table.flood_plain_share[r], plain / table.Q[r], 0.02);
     EXPECT_GT(table.vm[r], table.vf[r]);  // the rougher, shallower flood plain flows slower
-    EXPECT_NEAR(table.v[r],
-                (1 - table.flood_plain_share[r]) * table.vm[r] + table.flood_plain_share[r] * table.vf[r], 1e-12);
+    EXPECT_NEAR(table.v[r], (1 - table.flood_plain_share[r]) * table.vm[r] + table.flood_plain_share[r] * table.vf[r],
+                1e-12);
   }
   // 1000 m3/s (row 41) cannot pass a 10 m x 2 m channel alone.
   EXPECT_GT(flooded_rows, 0);
@@ -116,8 +122,16 @@ TEST_F(WQTableTest, AFullMainChannelSharesItsDischargeWithTheFloodPlainAtOneLeve
 }
 
 TEST_F(WQTableTest, DefaultsReplaceEveryValueNotAboveZero) {
-  const ChannelParameters p = WithDefaults({.kh_h = 0, .kv_h = -1, .bm_m = 0, .bf_m = -2, .d_m = 0, .mm_m13s = -3,
-                                            .mf_m13s = 0, .slope = 0, .length_m = -4, .catchment_km2 = 0});
+  const ChannelParameters p = WithDefaults({.kh_h = 0,
+                                            .kv_h = -1,
+                                            .bm_m = 0,
+                                            .bf_m = -2,
+                                            .d_m = 0,
+                                            .mm_m13s = -3,
+                                            .mf_m13s = 0,
+                                            .slope = 0,
+                                            .length_m = -4,
+                                            .catchment_km2 = 0});
   EXPECT_EQ(p.kh_h, 0.01);
   EXPECT_EQ(p.kv_h, 0.01);
   EXPECT_EQ(p.bm_m, 0.1);
@@ -151,13 +165,10 @@ TEST(ReachCount, EverySubChannelSpreadsItsTravelTimesOverAtMostOneStep) {
     double slowest_h, fastest_h, dt_min;
     int reaches;
   } cases[] = {
-      {1.4, 0.5, 60, 1},    // within one step: one sub-channel
-      {1.5, 0.5, 60, 1},    // exactly one step apart
-      {3.0, 1.0, 60, 2},    // 2 h spread: 1 h per sub-channel
-      {10.5, 0.5, 60, 10},
-      {10.5, 0.5, 30, 20},
-      {10.6, 0.5, 60, 11},
-      {2.0, 2.0, 1440, 1},
+      {1.4, 0.5, 60, 1},  // within one step: one sub-channel
+      {1.5, 0.5, 60, 1},  // exactly one step apart
+      {3.0, 1.0, 60, 2},  // 2 h spread: 1 h per sub-channel
+      {10.5, 0.5, 60, 10}, {10.5, 0.5, 30, 20}, {10.6, 0.5, 60, 11}, {2.0, 2.0, 1440, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.slowest_h);
@@ -227,7 +238,7 @@ TEST(RoutingUnits, MixConcentrationWeighsByVolume) {
       {2, 4, 1, 3, 3.5},   // 1 unit at 2 and 3 units at 4
       {2, 4, -1, 3, 3.5},  // volumes count by their amount
       {2, 4, 0, 5, 4},
-      {2, 4, 0, 0, 0},     // nothing mixed
+      {2, 4, 0, 0, 0},  // nothing mixed
   };
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(MixConcentration(c.a, c.b, c.c, c.d), c.mix);
 }
