@@ -51,7 +51,7 @@ dem.asc
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
-zonegrid_soilmodel.asc zonegrid_soilmodel 0 readcode = 0 defaultValue = 1
+zones.asc zonegrid_soilmodel 0
 zones.asc HydrologicResponseUnits 0  # the sub-basins as response units of a spin-up
 pot_transpiration0.asc pot_transpiration0 0 readcode = 0 defaultValue = 0
 pot_transpiration1.asc pot_transpiration1 0 readcode = 0 defaultValue = 0
@@ -218,6 +218,14 @@ $time time step in minutes
 [routing_model]
 1     on
 $time time step in minutes
+1 10000 40 4  qmin and qmax [l/s/km2] and intervals of the waterlevel-discharge tables, sub-intervals of a step
+Qstat.txt 2001  name of the Qstatfiles for the routed discharge, statistic code (all sub-basins, every step)
+none  name of spec.discharge files with observed discharge (none: no comparison)
+0     number column descriptors (gauges)
+0     Zeitoffset fuer Beginn der R-square-Berechnung (steps)
+TG 2 (AE=0.74 km2, scale=1.0)
+ OL 1 (kh=1.0, kv=2.0, Bm=2.0, Bv=10.0, Tm=0.5, Mm=25, Mv=15, I=0.01, L=500, AE=0.37)
+end of the routing description: sub-basin 1 flows into sub-basin 2
 
 [special_output]
 1     on

@@ -200,7 +200,8 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
   init_tracers(*surface_routing_);
   surface_routing_->SetInitialised(1);
 
-  routing_ = Build<abflussmodellklasse>(log(), registry_, settings_, soil_->storage_read_code());
+  routing_ = Build<abflussmodellklasse>(log(), registry_, settings_, soil_->storage_read_code(), n_tracers_,
+                                        tracers_);
   if (surface_routing_->IsActive() > 0) {
     surface_routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     soil_->setSurfaceRoutingActive(1);

@@ -138,6 +138,8 @@ inline constexpr int kSubbasinBlockError = 10;  // the sub-basin parameter block
 inline constexpr int kStackLevelError = 13;     // a state stack holds another number of levels than the soil
 inline constexpr int kPointFileOpenError = 62;  // a control-point file cannot be created
 inline constexpr int kInvalidSoilMethod = 91;   // a soil method other than 2 or 3
+// --- discharge routing ---------------------------------------------------------------------
+inline constexpr int kRoutingDescriptionError = 38;  // the routing description ends before its closing line
 
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending

@@ -1,9 +1,83 @@
 #include "routing/abflussmodellklasse.h"
 
+#include "framework/error_code.h"
+
 namespace tolvo {
 
-abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry& /*registry*/,
-                                         const ModelSettings& settings, int /*storage_read_code*/)
-    : teilmodellklasse(log, "routing_model", settings, 1) {}
+abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry,
+                                         const ModelSettings& settings, int storage_read_code, int n_tracers,
+                                         std::span<TracerSettingsRecord> tracers)
+    : teilmodellklasse(log, "routing_model", settings, 1),
+      n_tracers_(n_tracers),
+      tracers_(tracers),
+      registry_(&registry),
+      readgrids_(storage_read_code) {
+  // Every process reads the same switch, so all of them take part in the ranking.
+  if (ModuleSwitch != 0) TakeSoilSubbasinTable();
+  if (rank() != 0) {
+    SwitchAsRead = ModuleSwitch;
+    ModuleSwitch = 0;
+    CloseControlFile();
+    return;
+  }
+  SwitchAsRead = 1;
+  if (ModuleSwitch == 0) return;
+  log << "file "
+      << "abfluss"
+      << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  ObservedSubstitution = ModuleSwitch == 2 ? 1 : 0;
+  AllocateSubbasinArrays();
+  ReadTableRange();
+  ReadStatisticsSettings();
+  counts_ = CountDescriptionKeywords(control_file(), log);
+  LogDescriptionSummary(log, counts_);
+
+  const int n = subbasins_.zone_count;
+  maxirrig_ = TracerRows(n_tracers_, n);
+  maxirrig_from_reservoirs_ = TracerRows(n_tracers_, n);
+  routing_objects_.reserve(static_cast<std::size_t>(counts_.tg));
+  RegisterPrecOnLakes();
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) {
+    object->InitAreaShares();
+    object->WriteWQTables();
+    object->SetMaxIrrig(maxirrig_, maxirrig_from_reservoirs_);
+  }
+  translation_cascade_ = TranslationCascades(n_tracers_, n + counts_.zl);
+  sub_interval_flow_ = SubIntervalFlows(n_tracers_, n_sub_intervals_, n + counts_.zl);
+  CloseControlFile();
+}
+
+void abflussmodellklasse::TakeSoilSubbasinTable() { subbasins_ = RankZones(); }
+
+void abflussmodellklasse::AllocateSubbasinArrays() {
+  const std::size_t n = static_cast<std::size_t>(subbasins_.zone_count);
+  abfrel_.relative_area.resize(n + 1);
+  for (std::size_t i = 0; i <= n; ++i) abfrel_.relative_area[i] = subbasins_.zones[i].rel;
+  abfrel_.scale.assign(n + 1, 1.0);
+  routing_target_.tributaries.assign(2 * n + 1, 0);
+  routing_target_.target.assign(n + 1, 0);
+  routing_target_.object_number.assign(n + 1, 0);
+  gauge_columns_.assign(n + 1, 0);
+}
+
+void abflussmodellklasse::RegisterPrecOnLakes() {
+  const GridGeometry& g = geometry();
+  const int index = grids()->TakeFreeEntries(1, {.taken_by = grid_table::TakenBy::kIdentifier}, log(),
+                                             "no more free grids in memory, (max. 1000)!");
+  prec_on_lakes_ = matrix(1, g.nrows, 1, g.ncols, g.nrows);
+  RegisterGrid(index, "PrecOnLakes", prec_on_lakes_.view(), {}, 0, "PrecOnLakes", 0, 1, g.nrows);
+  prec_on_lakes_index_ = index;
+}
+
+void abflussmodellklasse::DeleteModule() {
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->DeleteModule();
+  routing_objects_.clear();
+  if (prec_on_lakes_index_ > 0) {
+    FreeGridEntry(prec_on_lakes_index_);
+    prec_on_lakes_index_ = 0;
+    prec_on_lakes_ = Grid();
+  }
+  teilmodellklasse::DeleteModule();
+}
 
 }  // namespace tolvo

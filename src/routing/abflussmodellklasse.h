@@ -1,18 +1,41 @@
 #pragma once
-// Discharge routing through channels, lakes and reservoirs (section "[routing_model]").
-// Its computations are not part of this build yet: it reads its switch and time step and
-// keeps the date of each step.
+// Discharge routing (section "[routing_model]"): routes the runoff of every sub-basin
+// through the channel network of the routing description to the basin outlet.
+//
+// All routing is computed by process 0. On every other process the object exists and
+// answers the application's calls, but it is switched off (module switch 0, the switch as
+// read kept in SwitchAsRead) and holds no network: its getters return null.
+//
+// On process 0 with a module switch other than 0 the constructor reads, in this order,
+// the section's third line (the range of the waterlevel-discharge tables and the number K
+// of sub-intervals of a step), the names of the statistics table and of the
+// observed-discharge file, the gauge columns and the R-square offset; counts the keywords
+// of the routing description and logs its summary; and sets up the arrays it owns and
+// hands over (routing_arrays.h) and the grid "PrecOnLakes". Switch 1 routes; switch 2
+// also lets observed discharge replace simulated upstream discharge where a gauge exists.
 
+#include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
+#include "framework/grid_table.h"
 #include "framework/teilmodellklasse.h"
+#include "routing/routing_arrays.h"
+#include "routing/routing_description.h"
+#include "routing/routingclass.h"
+#include "routing/wq_table.h"
 
 namespace tolvo {
 
+struct TracerSettingsRecord;
+
 class abflussmodellklasse : public teilmodellklasse {
  public:
+  // Throws the ErrorCode of a failure.
   abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
-                      int storage_read_code);
+                      int storage_read_code, int n_tracers, std::span<TracerSettingsRecord> tracers);
+
   void LinkLakeGrids(bool interception_first) { interception_first_ = interception_first; }
   void InitRouting(int /*module_switch*/) {}
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
@@ -20,8 +43,73 @@ class abflussmodellklasse : public teilmodellklasse {
   // Whether DeleteModule wrote the routing section of the storage content file.
   bool wrote_storage_content() const { return false; }
 
+  // The hand-overs to the irrigation; null when the module is switched off.
+  const RoutingTarget* GetRoutingTarget() const { return ModuleSwitch != 0 ? &routing_target_ : nullptr; }
+  const AreaShares* GetAbfrel() const { return ModuleSwitch != 0 ? &abfrel_ : nullptr; }
+  const TracerRows* GetMaxIrrig() const { return ModuleSwitch != 0 ? &maxirrig_ : nullptr; }
+  const TracerRows* GetMaxIrrigFromReservoirs() const {
+    return ModuleSwitch != 0 ? &maxirrig_from_reservoirs_ : nullptr;
+  }
+
+  // Releases the routing objects and the "PrecOnLakes" grid.
+  void DeleteModule() override;
+
+  // The module switch as read from the section (1 on process 0).
+  int switch_as_read() const { return SwitchAsRead; }
+  int observed_substitution() const { return ObservedSubstitution; }
+  const WQRange& table_range() const { return table_range_; }
+  int sub_interval_count() const { return n_sub_intervals_; }
+  const DescriptionCounts& description_counts() const { return counts_; }
+  std::span<const int> gauge_columns() const { return gauge_columns_; }
+  int rsquare_offset() const { return rsquare_offset_; }
+  const std::string& statistics_file() const { return qstat_file_; }
+  int statistics_code() const { return qstat_code_; }
+  const std::string& observed_file() const { return observed_file_; }
+  // The sub-basin table the routing indexes its arrays by.
+  const RankedZones& subbasins() const { return subbasins_; }
+  int prec_on_lakes_index() const { return prec_on_lakes_index_; }
+  TranslationCascades& translation_cascade() { return translation_cascade_; }
+  SubIntervalFlows& sub_interval_flow() { return sub_interval_flow_; }
+
  private:
+  // Stand-in for the soil model's hand-over of its sub-basin table: ranks the zones of
+  // "zonegrid_soilmodel" as the soil model does (collective). The hand-over replaces it.
+  void TakeSoilSubbasinTable();
+  void AllocateSubbasinArrays();
+  void ReadTableRange();
+  void ReadStatisticsSettings();
+  void ReadGaugeColumns(int n_descriptors);
+  void RegisterPrecOnLakes();
+
+  // The soil model's sub-basin table: indices 1..n by ascending code.
+  RankedZones subbasins_;
+  int n_tracers_ = 0;
+  std::span<TracerSettingsRecord> tracers_;
+  StatisticsRegistry* registry_ = nullptr;
+  int readgrids_ = 0;
+  int SwitchAsRead = 0;
+  int ObservedSubstitution = 0;
   bool interception_first_ = false;
+
+  WQRange table_range_;
+  int n_sub_intervals_ = 0;  // K
+  std::string qstat_file_;
+  int qstat_code_ = 0;
+  std::string observed_file_;
+  std::vector<int> gauge_columns_;  // GaugeColumns, 0..n
+  int rsquare_offset_ = 0;
+  DescriptionCounts counts_;
+
+  AreaShares abfrel_;
+  RoutingTarget routing_target_;
+  TracerRows maxirrig_;
+  TracerRows maxirrig_from_reservoirs_;
+  TranslationCascades translation_cascade_;
+  SubIntervalFlows sub_interval_flow_;
+  std::vector<std::unique_ptr<routingclass>> routing_objects_;
+
+  Grid prec_on_lakes_;
+  int prec_on_lakes_index_ = 0;
 };
 
 }  // namespace tolvo

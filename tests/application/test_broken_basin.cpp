@@ -139,6 +139,22 @@ const BrokenBasinCase kCases[] = {
      }},
      .code = 18,
      .fatal_text = "write error out/points_surface.txt"},
+    // The discharge routing reads its section on process 0 only.
+    {.name = "routing table range with three values",
+     .mutations = {ReplaceText("basin.ctl", "1 10000 40 4  qmin", "1 10000 40  qmin")},
+     .code = 17,
+     .fatal_text = "values for min/max specific discharge and/or discharge and time interval splitting"},
+    {.name = "routing table range starting at 0",
+     .mutations = {ReplaceText("basin.ctl", "1 10000 40 4  qmin", "0 10000 40 4  qmin")},
+     .code = 17,
+     .fatal_text = "(third line) in [routing_model]: qmin 0, qmax 10000, intervals 40, sub-intervals 4; expected "
+                   "qmin > 0"},
+    {.name = "gauge of a sub-basin the sub-basin grid lacks",
+     .mutations = {ReplaceText("basin.ctl", "0     number column descriptors (gauges)",
+                               "1     number column descriptors (gauges)\n3 1   sub-basin 3 in column 1")},
+     .code = 17,
+     .fatal_text = "sub-basin code of gauge column descriptor 1 in [routing_model]: 3; expected the code of a "
+                   "sub-basin of zonegrid_soilmodel"},
     // A code above 255: the exit status keeps its low byte, the log the whole code.
     {.name = "invalid number of dump files",
      .mutations = {},

@@ -37,6 +37,9 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   // A run that succeeds has nothing to report at the FATAL level (an optional section that
   // is absent is no error).
   EXPECT_EQ(test::ReadFile(dir.file("Tolvo_Diag_0.xml")).find("level=\"0\""), std::string::npos);
+  // The routing description: sub-basin 1 flows into the routing object of sub-basin 2.
+  EXPECT_NE(run.output.find("number inbetween areas (routings)    : 1"), std::string::npos);
+  EXPECT_NE(run.output.find(" - flowing into another at the end   : 1"), std::string::npos);
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "out")) {
     files[entry.path().filename().string()] = test::ReadFile(entry.path().string());
@@ -54,6 +57,11 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   std::string joined;
   for (const std::string& line : lines) joined += line + "\n";
   files["model logs"] = joined;
+  // The waterlevel-discharge tables of the channels go into the working directory.
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("wq_ta")) files[name] = test::ReadFile(entry.path().string());
+  }
   return files;
 }
 

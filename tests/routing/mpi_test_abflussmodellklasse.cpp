@@ -1,0 +1,238 @@
+// The discharge routing sub-model under 1, 2 and 3 processes: process 0 holds the network
+// and the hand-over arrays, every other process is switched off; section values that
+// cannot be used fail on process 0 with their entry.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "framework/statistics_registry.h"
+#include "framework/tracer_settings_record.h"
+#include "routing/abflussmodellklasse.h"
+#include "support/row_bands.h"
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+using test::CodeOf;
+using test::WorldRank;
+
+constexpr double N = kNodata;
+
+// A 2 x 3 grid of 100 m cells: sub-basin 1 on two cells, sub-basin 2 on three.
+class RoutingModelTest : public test::LogFixture {
+ protected:
+  RoutingModelTest() {
+    zones_ = test::GridOf({{1, 1, 2}, {2, 2, N}});
+    settings_.geometry = {.ncols = 3, .nrows = 2, .cellsize = 100, .nodata_value = kNodata};
+    settings_.strip = {1, 2};
+    settings_.grids = &table_;
+    Place(kZoneGridIndex, "zones.asc", "[zone_grid]");
+    Place(2, "zones.asc", "zonegrid_soilmodel");
+  }
+
+  void Place(int index, const char* file, const char* identifier) {
+    table_[index].file_name = file;
+    table_[index].identifier = identifier;
+    table_[index].values = zones_.view();
+  }
+
+  // The section after its module switch and time step.
+  static std::string Section(int module_switch, const std::string& rest = kRest) {
+    return "[routing_model]\n" + std::to_string(module_switch) + "  switch\n60  time step\n" + rest;
+  }
+  static constexpr const char* kRest =
+      "1 10000 40 4  qmin qmax intervals sub-intervals\n"
+      "Qstat.txt 2001  statistics\n"
+      "obs.txt  observed discharge\n"
+      "1  gauges\n"
+      "2 3  sub-basin 2 in column 3\n"
+      "5  R-square offset\n"
+      "TG 2 (A=0.05, scale=1)\n"
+      " OL 1 (kh=1, kv=2, bm=2, bf=10, d=0.5, Mm=25, Mf=15, I=0.01, L=500, Ac=0.02)\n"
+      "end\n";
+
+  // The code the constructor raises, or 0; a built model stays in model_.
+  int Build(const std::string& section, int n_tracers = 0) {
+    test::WriteFile(dir_.file("c.ctl.$$$"), section);
+    settings_.compiled_control_file = dir_.file("c.ctl.$$$");
+    model_.reset();
+    return CodeOf(
+        [&] { model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, n_tracers, tracers_); });
+  }
+
+  ModelSettings settings_;
+  grid_table table_;
+  Grid zones_;
+  StatisticsRegistry registry_;
+  std::vector<TracerSettingsRecord> tracers_;
+  std::unique_ptr<abflussmodellklasse> model_;
+};
+
+TEST_F(RoutingModelTest, OnlyTheFirstProcessRoutes) {
+  const struct {
+    int module_switch;
+    int substitution;
+  } cases[] = {{1, 0}, {2, 1}, {3, 0}};  // any switch but 0 and 2 routes like 1
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.module_switch);
+    console_.str("");
+    table_[3] = grid_entry();
+    ASSERT_EQ(Build(Section(c.module_switch), 1), 0) << console_.str();
+    if (WorldRank() != 0) {
+      EXPECT_EQ(model_->IsActive(), 0);
+      EXPECT_EQ(model_->switch_as_read(), c.module_switch);
+      EXPECT_EQ(model_->GetRoutingTarget(), nullptr);
+      EXPECT_EQ(model_->GetAbfrel(), nullptr);
+      EXPECT_EQ(model_->GetMaxIrrig(), nullptr);
+      EXPECT_EQ(model_->GetMaxIrrigFromReservoirs(), nullptr);
+      EXPECT_EQ(model_->prec_on_lakes_index(), 0);
+      EXPECT_FALSE(table_[3].identifier.has_value());
+      continue;
+    }
+    EXPECT_EQ(model_->IsActive(), c.module_switch);
+    EXPECT_EQ(model_->switch_as_read(), 1);
+    EXPECT_EQ(model_->observed_substitution(), c.substitution);
+    EXPECT_TRUE(Logged("file abfluss, compiled at "));
+
+    // The section's values in their order.
+    EXPECT_EQ(model_->table_range().qmin, 1);
+    EXPECT_EQ(model_->table_range().qmax, 10000);
+    EXPECT_EQ(model_->table_range().intervals, 40);
+    EXPECT_EQ(model_->sub_interval_count(), 4);
+    EXPECT_EQ(model_->statistics_file(), "Qstat.txt");
+    EXPECT_EQ(model_->statistics_code(), 2001);
+    EXPECT_EQ(model_->observed_file(), "obs.txt");
+    EXPECT_EQ(std::vector<int>(model_->gauge_columns().begin(), model_->gauge_columns().end()),
+              (std::vector<int>{0, 0, 3}));
+    EXPECT_EQ(model_->rsquare_offset(), 5);
+    EXPECT_EQ(model_->description_counts().tg, 1);
+    EXPECT_EQ(model_->description_counts().ol, 1);
+    EXPECT_TRUE(Logged("number inbetween areas (routings)    : 1"));
+    EXPECT_TRUE(Logged("so the total of routingchannels is   : 1"));
+
+    // abfrel from the sub-basin table: 0.05 km2, shares 2/5 and 3/5.
+    const AreaShares* abfrel = model_->GetAbfrel();
+    ASSERT_NE(abfrel, nullptr);
+    ASSERT_EQ(abfrel->relative_area.size(), 3u);
+    EXPECT_NEAR(abfrel->relative_area[0], 0.05, 1e-15);
+    EXPECT_DOUBLE_EQ(abfrel->relative_area[1], 0.4);
+    EXPECT_DOUBLE_EQ(abfrel->relative_area[2], 0.6);
+    EXPECT_EQ(abfrel->scale, (std::vector<double>{1, 1, 1}));
+    const RoutingTarget* target = model_->GetRoutingTarget();
+    ASSERT_NE(target, nullptr);
+    EXPECT_EQ(target->tributaries, std::vector<int>(5, 0));
+    EXPECT_EQ(target->target, std::vector<int>(3, 0));
+    EXPECT_EQ(target->object_number, std::vector<int>(3, 0));
+    ASSERT_NE(model_->GetMaxIrrig(), nullptr);
+    EXPECT_EQ(model_->GetMaxIrrig()->tracer_count(), 1);
+    EXPECT_EQ(model_->GetMaxIrrig()->last_index(), 2);
+    EXPECT_EQ(model_->GetMaxIrrigFromReservoirs()->last_index(), 2);
+    EXPECT_EQ(model_->sub_interval_flow().sub_interval_count(), 4);
+    EXPECT_EQ(model_->sub_interval_flow().last_flow_index(), 2);
+    EXPECT_EQ(model_->translation_cascade().last_flow_index(), 2);
+
+    // "PrecOnLakes" takes the first free entry, on process 0 only, and leaves it at the end.
+    EXPECT_EQ(model_->prec_on_lakes_index(), 3);
+    EXPECT_EQ(table_[3].identifier, "PrecOnLakes");
+    EXPECT_EQ(table_[3].file_name, "PrecOnLakes");
+    EXPECT_EQ(table_[3].values.rows().first, 1);
+    EXPECT_EQ(table_[3].values.rows().last, 2);
+    model_->DeleteModule();
+    EXPECT_FALSE(table_[3].identifier.has_value());
+  }
+}
+
+TEST_F(RoutingModelTest, SwitchZeroReadsTwoLinesAndWritesNothing) {
+  // Neither the lines after the time step nor the sub-basin grid are looked at.
+  table_[2] = grid_entry();
+  ASSERT_EQ(Build(Section(0, "not a number\n")), 0) << console_.str();
+  EXPECT_EQ(model_->IsActive(), 0);
+  EXPECT_EQ(model_->switch_as_read(), WorldRank() == 0 ? 1 : 0);
+  EXPECT_EQ(model_->GetAbfrel(), nullptr);
+  EXPECT_EQ(model_->GetRoutingTarget(), nullptr);
+  EXPECT_EQ(model_->GetMaxIrrig(), nullptr);
+  EXPECT_EQ(model_->GetMaxIrrigFromReservoirs(), nullptr);
+  EXPECT_FALSE(table_[2].identifier.has_value());
+  model_->DeleteModule();
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "c.ctl.$$$" || name.starts_with("d")) << name;
+  }
+}
+
+TEST_F(RoutingModelTest, ADescriptionWithoutRoutingObjectsStillHasEveryArray) {
+  ASSERT_EQ(Build(Section(1, "1 10000 40 4\nQ.txt 0\nnone\n0\n0\nno network here\n")), 0) << console_.str();
+  if (WorldRank() != 0) return;
+  EXPECT_EQ(model_->description_counts().tg, 0);
+  EXPECT_TRUE(Logged("number inbetween areas (routings)    : 0"));
+  ASSERT_NE(model_->GetAbfrel(), nullptr);
+  EXPECT_EQ(model_->GetAbfrel()->relative_area.size(), 3u);
+  EXPECT_EQ(model_->GetRoutingTarget()->tributaries.size(), 5u);
+  EXPECT_EQ(model_->GetMaxIrrig()->last_index(), 2);
+  EXPECT_EQ(model_->sub_interval_flow().last_flow_index(), 2);
+  EXPECT_FALSE(model_->translation_cascade().empty());
+  EXPECT_GT(model_->prec_on_lakes_index(), 0);
+}
+
+// Values that cannot be used fail on process 0, which alone reads them; the other
+// processes are switched off before.
+TEST_F(RoutingModelTest, UnusableSectionValuesFailWithTheirEntry) {
+  const auto rest = [](const std::string& line3, const std::string& gauges = "0\n") {
+    return line3 + "\nQ.txt 0\nnone\n" + gauges + "0\nend\n";
+  };
+  const struct {
+    const char* what;
+    std::string section;
+    int code;
+    std::string entry;
+  } cases[] = {
+      {"three values on line 3", Section(1, rest("1 10000 40")), 17,
+       "values for min/max specific discharge and/or discharge and time interval splitting   \n"
+       "not found in control file"},
+      {"qmin 0", Section(1, rest("0 10000 40 4")), 17,
+       "(third line) in [routing_model]: qmin 0, qmax 10000, intervals 40, sub-intervals 4; expected qmin > 0"},
+      {"qmax not above qmin", Section(1, rest("10 10 40 4")), 17, "qmin 10, qmax 10, intervals 40, sub-intervals 4"},
+      {"qmax beyond any number", Section(1, rest("1 inf 40 4")), 17, "qmin 1, qmax inf, intervals 40"},
+      {"less than one interval", Section(1, rest("1 10000 0.5 4")), 17, "intervals 0.5, sub-intervals 4; expected"},
+      {"no sub-interval", Section(1, rest("1 10000 40 0")), 17, "intervals 40, sub-intervals 0; expected"},
+      {"qmin no number", Section(1, rest("nan 10000 40 4")), 17, "qmin nan, qmax 10000"},
+      {"gauge of a code without sub-basin", Section(1, rest("1 10000 40 4", "1\n7 1\n")), 17,
+       "sub-basin code of gauge column descriptor 1 in [routing_model]: 7; expected the code of a sub-basin of "
+       "zonegrid_soilmodel"},
+      {"gauge of code 0", Section(1, rest("1 10000 40 4", "1\n0 1\n")), 17, "gauge column descriptor 1 in"},
+      {"gauge column no number", Section(1, rest("1 10000 40 4", "1\n1 x\n")), 17,
+       "error reading a column number for column indexing in routing model"},
+      {"gauge code no number", Section(1, rest("1 10000 40 4", "1\nx 1\n")), 17,
+       "error reading a subbasin index for column indexing in routing model"},
+      {"statistics code missing", Section(1, "1 10000 40 4\nQ.txt\n"), 17,
+       "error in control file, name of the Qstatfiles for routing_model; routing_modelnot found!"},
+      {"description without its end", Section(1, "1 10000 40 4\nQ.txt 0\nnone\n0\n0\nTG 2 (A=1)\n"), 38,
+       "error reading a routing description from control file! (eof reached)."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    console_.str("");
+    table_[3] = grid_entry();
+    EXPECT_EQ(Build(c.section), WorldRank() == 0 ? c.code : 0);
+    if (WorldRank() == 0) {
+      EXPECT_TRUE(Logged(c.entry)) << console_.str();
+    }
+  }
+}
+
+TEST_F(RoutingModelTest, AFullGridTableLeavesNoEntryForPrecOnLakes) {
+  for (int i = 3; i <= kLastGridIndex; ++i) {
+    table_[i].file_name = "taken";
+    table_[i].identifier = "taken" + std::to_string(i);
+  }
+  EXPECT_EQ(Build(Section(1)), WorldRank() == 0 ? 12 : 0);
+  if (WorldRank() == 0) {
+    EXPECT_TRUE(Logged("no more free grids in memory, (max. 1000)!")) << console_.str();
+  }
+}
+
+}  // namespace
+}  // namespace tolvo
