@@ -123,4 +123,9 @@ inline constexpr int kPointLevelsOrFileError = 1007;  // an entity's level count
                                                       // point, or a point-output file cannot be created
 inline constexpr int kPointOutsideGrid = 1008;     // a point of an entity lies outside the model grid
 
+// --- surface routing ------------------------------------------------------------------------
+inline constexpr int kGlacierWithSurfaceRouting = 2;     // surface routing with glacier grids present
+inline constexpr int kInvalidSurfaceRoutingMethod = 10;  // a flow-path method outside 1..6
+inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff asked for before it is allocated
+
 }  // namespace tolvo
