@@ -58,6 +58,8 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   for (const char* rank : {"0", "1", "2"}) EXPECT_GT(std::count(shared.begin(), shared.end(), rank), 0) << rank;
   // The two point files of the special output, written by process 0 from every process's cells.
   for (const char* name : {"points_surface.txt", "points_soil.txt"}) EXPECT_TRUE(three.contains(name)) << name;
+  // Surface routing writes its surface-storage table and its velocity stack.
+  for (const char* name : {"surface_storage.txt", "surface_velocity.stack"}) EXPECT_TRUE(three.contains(name)) << name;
   one.erase("MPIRegions_0");
   three.erase("MPIRegions_0");
   EXPECT_EQ(one, three);
