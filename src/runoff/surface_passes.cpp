@@ -131,12 +131,27 @@ double CourantTimeStep(const SurfaceGrids& g, const SurfaceParameters& p, const 
   return step;
 }
 
-void SettleCellBalances(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceCells& cells, double dt,
-                        const SurfaceTracerGrids& tracers) {
-  const double cs2 = p.cellsize * p.cellsize;
+namespace {
+
+void CellExchanges(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceCells& cells, double dt,
+                   const SurfaceTracerGrids& tracers) {
   for_each_row(cells.rows, [&](int r) {
     ForOwnCells(g, p, cells, r, [&](int c) {
       CellInflowOutflow(g, p, r, c, dt, tracers.storage_conc_read, tracers.inflow_mass);
+    });
+  });
+}
+
+}  // namespace
+
+void SettleCellBalances(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceCells& cells, double dt,
+                        const SurfaceTracerGrids& tracers) {
+  // The exchanges of every cell first: they read the neighbours' concentrations before
+  // any cell's balance changes them.
+  CellExchanges(g, p, cells, dt, tracers);
+  const double cs2 = p.cellsize * p.cellsize;
+  for_each_row(cells.rows, [&](int r) {
+    ForOwnCells(g, p, cells, r, [&](int c) {
       const double q_in = g.q_in(r, c) * 1000 / cs2;
       double q_out = g.q_out(r, c) * 1000 / cs2;
       double s = g.storage(r, c);

@@ -632,6 +632,8 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       const auto k = static_cast<std::size_t>(s);
       StorageLoss[k] = std::max((StorageStart[k].sx - StorageEnd[k].sx) * 1000, 0.0);
     }
+    // The neighbours' surface concentrations travel with their water.
+    for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
     SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
     ExchangeRoutingHalos();
     elapsed += SubTimeStep;

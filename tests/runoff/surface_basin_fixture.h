@@ -6,6 +6,7 @@
 // tests act as the soil model: before each call they refill "directflow" as an
 // impervious soil would, with the rain plus the surface storage left by the last call.
 
+#include <array>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -62,6 +63,9 @@ class SurfaceBasin {
     settings_.strip = band;
     settings_.grids = table_.get();
     settings_.layout = layout;
+    // The run's zone table: one zone of code 1.
+    zone_records_[1] = {.zonenwert = 1, .rel = 1};
+    settings_.zones = {.zone_count = 1, .largest_code = 1, .zones = zone_records_, .code_index = zone_codes_, .column_ranges = {}};
     settings_.output_directory = directory + "/";
     settings_.start_date = {2020, 6, 1, 1};
     settings_.end_date = {2020, 6, 30, 24};
@@ -118,6 +122,8 @@ class SurfaceBasin {
   std::unique_ptr<modelobject> reader_;
   std::deque<Grid> grids_;
   std::unique_ptr<Model> model_;
+  std::array<ZoneRecord, 2> zone_records_{};
+  std::array<int, 2> zone_codes_{0, 1};
 };
 
 }  // namespace tolvo::test
