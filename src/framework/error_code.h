@@ -41,7 +41,8 @@ inline constexpr int kMemoryErrorCode = 81;        // a sub-model's memory canno
 inline constexpr int kOutputListOrder = 97;        // the codes of [output_list] are not ascending
 inline constexpr int kStopWithoutSaving = 98;      // the user chose to stop at once without saving
 inline constexpr int kOtherExceptionCode = 103;    // an exception that is no error code, or a
-                                                   // meteorological input this build cannot provide
+                                                   // meteorological input or surface-routing method
+                                                   // this build cannot provide
 inline constexpr int kDiagnosticsFileError = 320;  // the diagnostics file cannot be opened
 inline constexpr int kInvalidDumpFiles = 1061;     // -dumpmode: gives no number of dump files
 

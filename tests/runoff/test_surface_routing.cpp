@@ -73,6 +73,8 @@ TEST_F(SurfaceRoutingSetUp, RefusedSetUpsStopWithTheirCodes) {
   } cases[] = {
       {"method 7", SurfaceSection(7, 60, 600), {}, {}, 10,
        "\n-----------------error------------\ninvalid method (7) read for SurfaceRoutingModel\n"},
+      {"head-driven method, not in this build", SurfaceSection(6, 60, 600), {}, {}, 103,
+       "head-driven surface routing (method 6) read for SurfaceRoutingModel is not part of this build"},
       {"glacier codes", SurfaceSection(1, 60, 600), {}, {"GlacierCodes"}, 2,
        "Surface routing module cannot be used when glacier model is active"},
       {"glacierized cells", SurfaceSection(1, 60, 600), {}, {"GlacierizedCells"}, 2, "glacier model is active"},
