@@ -578,6 +578,26 @@ void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, bool 
   }
 }
 
+void surfaceroutingclass::AgreeOnVegetation(const VegetationFailure& failure) {
+  // Every process learns of a failure on any of them before the collective sub-steps.
+  struct {
+    int code;
+    int rank;
+  } mine{0, rank()}, worst{0, 0};
+  try {
+    if (failure.failed) RaiseLanduseFailure(log(), failure.value);
+  } catch (const ErrorCode& error) {
+    mine.code = error.code;
+  }
+  MPI_Allreduce(&mine, &worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD);
+  if (worst.code == 0) return;
+  if (mine.code == 0) {
+    log() << "FATAL: the land use of surface routing failed on process " << worst.rank << " with code "
+          << worst.code << "[end-entry]";
+  }
+  RaiseError(worst.code);
+}
+
 void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long long /*month*/, long long /*year*/) {
   if (ModuleSwitch == 0) return;
   const int n_sub = subbasins_.zone_count;
@@ -592,7 +612,7 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   const VegetationFailure failure =
       PrepareVegetation(pass_grids_, landuse_, cells, geometry().nodata_value, static_cast<int>(date.day),
                         static_cast<int>(date.month), static_cast<int>(date.year), row_status_);
-  if (failure.failed) RaiseLanduseFailure(log(), failure.value);
+  AgreeOnVegetation(failure);
   LoadDirectRunoff(pass_grids_, pass_parameters_, cells, tracer_grids_);
 
   const double t = SoilSubStepSeconds();

@@ -110,6 +110,7 @@ class surfaceroutingclass : public teilmodellklasse {
   void ExchangeRoutingHalos();
   void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
   void HandOverStep();
+  void AgreeOnVegetation(const VegetationFailure& failure);
   int SubbasinOf(int r, int c) const;
   double SoilSubStepSeconds() const { return TimeStep * 60 / SubSteps; }
 

@@ -123,6 +123,23 @@ TEST_F(SurfaceRoutingSetUp, GridsTakeFreeEntriesAndTheStricklerOfTheLandUse) {
   EXPECT_EQ(basin_->Values("CriticalShearStress")(3, 3), 0.9);
 }
 
+TEST_F(SurfaceRoutingSetUp, AFailingLandUseDateStopsTheCallWithItsCode) {
+  // Fixpoint days shifted by 10 days per metre below 400 m leave the year: the residue
+  // cover of a conserving cultivation cannot be had for the date.
+  LanduseTable table(1);
+  table[1].ParseBlock(log_,
+                      "1 lu1 { method = VariableDayCount;" + test::kBlockBase +
+                          " JulDays = 100 200; SR_cultivation = conserving;" +
+                          test::Tables(2, 0.2, 50, 1, 0.1, 0.5, 1, 10) + " }\n",
+                      "VariableDayCount");
+  BasinShape shape;
+  shape.landuse_table = &table;
+  shape.landuse = [](int, int) { return 1.0; };
+  ASSERT_EQ(Build(SurfaceSection(1, 60, 600), shape), 0) << console_.str();
+  basin_->model().BeginStep({2020, 6, 1, 1});
+  EXPECT_EQ(test::CodeOf([&] { basin_->model().RunStep(1, 1, 6, 2020); }), 152);
+}
+
 // A model whose Courant limit is set by the test.
 class FixedCourantModel : public surfaceroutingclass {
  public:
