@@ -47,7 +47,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-12 number of standard grids
+15 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -60,6 +60,10 @@ real_transpiration1.asc real_transpiration1 0 readcode = 0 defaultValue = 0
 potential_evaporation.asc potential_evaporation 0 readcode = 0 defaultValue = 0
 real_evaporation.asc real_evaporation 0 readcode = 0 defaultValue = 0
 flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
+river_depth.asc river_depth 0
+river_width.asc river_width 0
+river_links.asc river_links 0
+SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 
 [variable_grids]
 0 number of variable grids
@@ -208,8 +212,27 @@ interf.txt Name of the interflow file
 storage.ste name of the storage content file
 
 [SurfaceRoutingModel]
-0     off
+1     on
 $time time step in minutes
+1     method for flowpath-calculation: aspect sector spread on concave cells, else by the drops
+qdsr.txt 0   statistics of direct runoff from surface routing (QDSR): off
+qisr.txt 0   statistics of interflow from surface routing (QISR): off
+qbsr.txt 0   statistics of baseflow from surface routing (QBSR): off
+qgsr.txt 0   statistics of total runoff from surface routing (QGSR): off
+surface_velocity.stack  velocity stack: main direction, velocities towards the 8 neighbours, water surface
+1     write code of the velocity stack: every step
+surface_fluxes.stack  flux stack
+0     write code of the flux stack: not written
+0.01  maximum iteration error for A_NL [m]
+10    maximum iteration steps for A_NL
+0.001 maximum iteration error for the velocity [m/s]
+20    maximum iteration steps for the velocity
+60    minimum sub time step [s]
+600   maximum sub time step [s]
+0.05  minimum flow depth for the roughness of the crops [m]
+1     concentration factor
+0     storage grids are not read
+surface_storage.txt 2001  statistics of the surface storage per sub-basin, every step
 
 [groundwater_flow]
 0     off

@@ -41,7 +41,8 @@ inline constexpr int kMemoryErrorCode = 81;        // a sub-model's memory canno
 inline constexpr int kOutputListOrder = 97;        // the codes of [output_list] are not ascending
 inline constexpr int kStopWithoutSaving = 98;      // the user chose to stop at once without saving
 inline constexpr int kOtherExceptionCode = 103;    // an exception that is no error code, or a
-                                                   // meteorological input this build cannot provide
+                                                   // meteorological input or surface-routing method
+                                                   // this build cannot provide
 inline constexpr int kDiagnosticsFileError = 320;  // the diagnostics file cannot be opened
 inline constexpr int kInvalidDumpFiles = 1061;     // -dumpmode: gives no number of dump files
 
@@ -148,5 +149,10 @@ inline constexpr int kPointCountMismatch = 1006;   // an entity with different c
 inline constexpr int kPointLevelsOrFileError = 1007;  // an entity's level count fits neither none nor every
                                                       // point, or a point-output file cannot be created
 inline constexpr int kPointOutsideGrid = 1008;     // a point of an entity lies outside the model grid
+
+// --- surface routing ------------------------------------------------------------------------
+inline constexpr int kGlacierWithSurfaceRouting = 2;     // surface routing with glacier grids present
+inline constexpr int kInvalidSurfaceRoutingMethod = 10;  // a flow-path method outside 1..6
+inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff asked for before it is allocated
 
 }  // namespace tolvo

@@ -170,9 +170,12 @@ void teilmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord
     if (StorageGridsReadCode == 1) {
       ReadGrid(grid_input(), t.grid_file, t.storage, {.allocate = true, .log = true, .halo_rows = true});
     } else {
-      t.storage = matrix(strip().first, strip().last, 1, g.ncols, g.nrows);
+      // The halo rows, as a grid read from its file has them: cell passes that carry
+      // tracers between neighbours read the neighbours' concentrations.
+      const RowRange rows = strip_with_halo();
+      t.storage = matrix(rows.first, rows.last, 1, g.ncols, g.nrows);
       GridView storage = t.storage.view();
-      for (int r = strip().first; r <= strip().last; ++r) {
+      for (int r = rows.first; r <= rows.last; ++r) {
         for (int c = 1; c <= g.ncols; ++c) {
           storage(r, c) = zone_grid.empty() || zone_grid(r, c) == g.nodata_value ? g.nodata_value : 0.0;
         }

@@ -51,7 +51,7 @@ class teilmodellklasse : public modelobject {
   volatile std::sig_atomic_t& fpe_report_state() { return FpeReportState; }
 
   // Per-tracer statistics and concentration grids; throws the ErrorCode of a failure.
-  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+  virtual void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
                    int capacity);
   virtual void ReleaseTracers();
 

@@ -1,14 +1,724 @@
 #include "runoff/surfaceroutingclass.h"
 
-namespace tolvo {
+#include <mpi.h>
 
-surfaceroutingclass::surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry& /*registry*/,
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "framework/grid_table.h"
+#include "framework/halo_exchange.h"
+#include "framework/statistics_registry.h"
+#include "framework/tracer_settings_record.h"
+#include "runoff/sub_time_step.h"
+#include "tables/landuse_table.h"
+#include "tables/multilayer_landuse.h"
+
+namespace tolvo {
+namespace {
+
+constexpr int kRegistryCapacity = 200;
+constexpr int kStackLevels = 9;  // levels 0..9
+constexpr double kStartRoughness = 10.0;
+constexpr double kStartCriticalShear = 0.9;
+constexpr int kGridTableLength = 1000;
+
+// Statistics in their table order, with the quantity names of their headers.
+struct StatisticSpec {
+  const char* quantity;
+  int precision;
+};
+constexpr StatisticSpec kStatisticSpecs[] = {{"Direct_Discharge_Surface_Routing", 5},
+                                             {"Interflow_Surface_Routing", 5},
+                                             {"Baseflow_Surface_Routing", 5},
+                                             {"Total_Runoff_Surface_Routing", 6},
+                                             {"Surface_Storage_in_SurfaceRouting_Module", 6}};
+enum StatisticSlot { kDirect = 0, kInterflow = 1, kBaseflow = 2, kTotal = 3, kStorage = 4 };
+
+// Sets every cell of the rows to `own` on valid cells and `other` elsewhere.
+template <typename IsValid>
+void FillGrid(GridView grid, int ncols, IsValid&& valid, double own, double other) {
+  for (int r = grid.rows().first; r <= grid.rows().last; ++r) {
+    for (int c = 1; c <= ncols; ++c) grid(r, c) = valid(r, c) ? own : other;
+  }
+}
+
+template <typename IsValid>
+void FillStack(StackView stack, IsValid&& valid, double own, double other) {
+  for (int r = stack.rows().first; r <= stack.rows().last; ++r) {
+    for (int c = 1; c <= stack.last_col(); ++c) {
+      for (double& v : stack.levels(r, c)) v = valid(r, c) ? own : other;
+    }
+  }
+}
+
+}  // namespace
+
+surfaceroutingclass::surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry& registry,
                                          const ModelSettings& settings, int sub_steps)
-    : teilmodellklasse(log, "SurfaceRoutingModel", settings, sub_steps) {}
+    : teilmodellklasse(log, "SurfaceRoutingModel", settings, sub_steps) {
+  if (settings.layout != nullptr) regions_ = settings.layout->regions;
+  if (ModuleSwitch == 0) return;
+  log << "file " << "surfrout" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  if (settings.spin_up != 0) {
+    // Hydrologic response units leave no raster to route over.
+    ModuleSwitch = 0;
+    CloseControlFile();
+    return;
+  }
+  if (FindGrid("GlacierizedCells", true) > 0 || FindGrid("GlacierCodes", true) > 0) {
+    log << "FATAL: error: Surface routing module cannot be used when glacier model is active. Remove grids for "
+           "glacier codes and glaciated cell fractions from the grid list"
+        << "[end-entry]";
+    RaiseError(kGlacierWithSurfaceRouting);
+  }
+  grid_table& table = *grids();
+  zone_ = table.zone_grid().values;
+  dem_ = table[2].values;
+  if (settings.multilayer_landuse != nullptr) n_layers_ = std::max(settings.multilayer_landuse->layers(), 1);
+  landuse_.table = settings.landuse;
+  for (int k = 1; k <= n_layers_; ++k) {
+    landuse_.layers.push_back(table[RequireGrid("landuse" + std::to_string(k))].values);
+    RequireGrid("vegetation_coverage_degree" + std::to_string(k));
+  }
+  RequireGrid("soil_types");
+  storage_ = table[RequireGrid("SurfStorSiltingUp")].values;
+
+  ReadSection();
+  AdjustSubStepBounds();
+  CloseControlFile();
+
+  RegisterOwnGrids();
+  subbasins_ = RankSoilModelSubbasins();
+  MakeStatistics(registry);
+  TakeInputGrids();
+  const std::size_t n = static_cast<std::size_t>(subbasins_.zone_count) + 1;
+  for (std::vector<ZoneRecord>* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
+    records->assign(subbasins_.zones.begin(), subbasins_.zones.end());
+    ClearZoneSums(*records, subbasins_.zone_count);
+  }
+  StorageLoss.assign(n, 0.0);
+  row_minimum_.assign(static_cast<std::size_t>(geometry().nrows) + 1, kNoFlowTimeStep);
+  row_status_.assign(static_cast<std::size_t>(geometry().nrows) + 1, VegetationFailure{});
+  BindPassViews();
+  SubTimeStep = settings_.dt_min;
+  initialised_ = true;
+}
+
+surfaceroutingclass::~surfaceroutingclass() = default;
+
+void surfaceroutingclass::ReadSection() {
+  SurfaceRoutingSettings& s = settings_;
+  int method = 0;
+  ReadItem(method, "method for flowpath-calculation ");
+  if (method < 1 || method > 6) {
+    log() << "FATAL: \n-----------------error------------\ninvalid method (" << method << ") read for " << name()
+          << "\n" << "[end-entry]";
+    RaiseError(kInvalidSurfaceRoutingMethod);
+  }
+  if (method == 6) {
+    log() << "FATAL: head-driven surface routing (method 6) read for " << name()
+          << " is not part of this build; choose a flow-path method 1 to 5" << "[end-entry]";
+    RaiseError(kOtherExceptionCode);
+  }
+  s.method = static_cast<SurfaceRoutingMethod>(method);
+  const auto read_statistic = [&](SurfaceRoutingSettings::Statistic& target, const std::string& description) {
+    const std::optional<std::string> file = control_file().ReadToken();
+    const std::optional<std::string> code = file ? control_file().ReadToken() : std::nullopt;
+    const std::optional<int> value = code ? ParseIntPrefix(*code) : std::nullopt;
+    if (!value || file->size() > kMaxLineLength) ControlFileItemError(description, name());
+    target = {*file, *value};
+    control_file().SkipLine();
+  };
+  read_statistic(s.direct_runoff, "name of the statistics for direct runoff from surface routing (QDSR) ");
+  read_statistic(s.interflow, "name of the statistics for interflow from surface routing (QISR) ");
+  read_statistic(s.baseflow, "name of the statistics for baseflow from surface routing (QBSR) ");
+  read_statistic(s.total_runoff, "name of the statistics for total runoff from surface routing (QGSR) ");
+  ReadItem(s.velocity_stack, "name of the surface-routing-velocity-stack, ");
+  ReadItem(s.velocity_write_code, "Writegrid for surface-routing-velocity-stack, ");
+  ReadItem(s.flux_stack, "name of the surface-routing-fluxes-stack, ");
+  ReadItem(s.flux_write_code, "Writegrid for surface-routing-fluxes-stack, ");
+  ReadItem(s.wake_tolerance, "maximum iteration error for A_NL [m] in ");
+  ReadItem(s.wake_steps, "maximum iteration steps for A_NL in ");
+  ReadItem(s.velocity_tolerance, "maximum iteration error [m/s] for velocity in ");
+  ReadItem(s.velocity_steps, "maximum iteration steps for velocity in ");
+  ReadItem(s.dt_min, "minimum sub time step [s] in ");
+  ReadItem(s.dt_max, "maximum sub time step [s] in ");
+  ReadItem(s.crop_depth, "minimum flow depth to take into account the roughness of the crops [m] in ");
+  ReadItem(s.concentration_factor, "Concentration factor [1/1] in ");
+  ReadItem(s.storage_read_code, "read control parameter for storage grids for ");
+  StorageGridsReadCode = s.storage_read_code;
+  // The surface-storage statistic is optional: a line that does not hold a name and a
+  // code leaves it off.
+  const std::optional<std::string> file = control_file().ReadToken();
+  const std::optional<std::string> code = file ? control_file().ReadToken() : std::nullopt;
+  const std::optional<int> value = code ? ParseIntPrefix(*code) : std::nullopt;
+  if (value && file->size() <= kMaxLineLength) s.surface_storage = {*file, *value};
+}
+
+void surfaceroutingclass::AdjustSubStepBounds() {
+  const double t = SoilSubStepSeconds();
+  const double longest = IntegerFractionOf(t, settings_.dt_max);
+  if (longest != settings_.dt_max) {
+    log() << "INFO: longest allowed subtimestep changed from " << settings_.dt_max << " to " << longest
+          << ". Must be integer fraction of time step in seconds." << "[end-entry]";
+    settings_.dt_max = longest;
+  }
+  const double shortest = IntegerFractionOf(t, settings_.dt_min);
+  if (shortest != settings_.dt_min) {
+    log() << "WARNING: shortest allowed subtimestep changed from " << settings_.dt_min << " to " << shortest
+          << ". Must be integer fraction of time step in seconds." << "[end-entry]";
+    settings_.dt_min = shortest;
+  }
+}
+
+// The sub-basin table is the soil model's; until the soil model hands it over, the
+// sub-basins are ranked here from the same zone grid it uses.
+ZoneRanking surfaceroutingclass::RankSoilModelSubbasins() {
+  ZoneRanking ranked = RankZones();
+  subbasin_codes_ = (*grids())[RequireGrid("zonegrid_soilmodel")].values;
+  return ranked;
+}
+
+void surfaceroutingclass::RegisterOwnGrids() {
+  grid_table& table = *grids();
+  const GridGeometry& g = geometry();
+  const RowRange own = strip();
+  const RowRange halo = strip_with_halo();
+  const int ncols = g.ncols;
+  const int nrows = g.nrows;
+  const double nodata = g.nodata_value;
+  const auto valid = [&](int r, int c) {
+    return zone_.rows().contains(r) && zone_(r, c) != nodata &&
+           (regions_.empty() || (regions_.rows().contains(r) && regions_(r, c) == rank()));
+  };
+  const bool own_curvature = FindGrid("Plancurvature", true) == 0;
+  const bool own_q_in = FindGrid("SurfaceRoutingQIn", true) == 0;
+  const bool own_q_out = FindGrid("SurfaceRoutingQOut", true) == 0;
+  const bool own_shear = FindGrid("CriticalShearStress", true) == 0;
+  const int n_own = 8 + own_curvature + own_q_in + own_q_out + own_shear;
+  int next = table.TakeFreeEntries(n_own, {.taken_by = grid_table::TakenBy::kIdentifier}, log(),
+                                   "no free grid anymore, allowed number of grids is " +
+                                       std::to_string(kGridTableLength) + "!");
+  const auto register_grid = [&](Grid& grid, StackView stack, int levels, const std::string& file,
+                                 const std::string& id, int code, RowRange rows) {
+    const int index = next++;
+    RegisterGrid(index, file, grid.view(), stack, levels, id, code, rows.first, rows.last);
+    grid_indices_.push_back(index);
+    return index;
+  };
+
+  velocity_ = Stack(halo.first, halo.last, ncols, kStackLevels, nrows);
+  velocity_grid_ = Grid(halo.first, halo.last, ncols, nrows);
+  FillStack(velocity_.view(), valid, 0, nodata);
+  FillGrid(velocity_grid_.view(), ncols, valid, 0, nodata);
+  velocity_index_ = register_grid(velocity_grid_, velocity_.view(), kStackLevels, settings_.velocity_stack,
+                                  "SurfaceRoutingVelocity", settings_.velocity_write_code, halo);
+
+  fluxes_ = Stack(halo.first, halo.last, ncols, kStackLevels, nrows);
+  flux_grid_ = Grid(halo.first, halo.last, ncols, nrows);
+  FillStack(fluxes_.view(), valid, 0, nodata);
+  FillGrid(flux_grid_.view(), ncols, valid, 0, nodata);
+  flux_index_ = register_grid(flux_grid_, fluxes_.view(), kStackLevels, settings_.flux_stack, "SurfaceRoutingFluxes",
+                              settings_.flux_write_code, halo);
+  ExchangeStackHalo(context(), fluxes_.view());
+
+  weights_ = Stack(own.first, own.last, ncols, kStackLevels, nrows);
+  weights_grid_ = Grid(own.first, own.last, ncols, nrows);
+  FillStack(weights_.view(), valid, 0, nodata);
+  register_grid(weights_grid_, weights_.view(), kStackLevels, "", "SurfaceRoutingWeights", 0, own);
+
+  const auto halo_grid = [&](Grid& grid, const char* id, double own_value, double other) {
+    grid = Grid(halo.first, halo.last, ncols, nrows);
+    FillGrid(grid.view(), ncols, valid, own_value, other);
+    const int index = register_grid(grid, {}, 0, "", id, 0, halo);
+    ExchangeHalo(context(), grid.view());
+    return index;
+  };
+  head_index_ = halo_grid(head_, "SurfaceRoutingHead", 0, nodata);
+  head_old_index_ = halo_grid(head_old_, "SurfaceRoutingHeadOld", 0, nodata);
+  halo_grid(roughness_x_, "SurfaceRoutingRoughnessX", kStartRoughness, 0);
+  halo_grid(roughness_y_, "SurfaceRoutingRoughnessY", kStartRoughness, 0);
+
+  manning_ = Grid(halo.first, halo.last, ncols, nrows);
+  for (int r = halo.first; r <= halo.last; ++r) {
+    for (int c = 1; c <= ncols; ++c) {
+      int layer = 0;
+      const LanduseRecord* record = valid(r, c) ? CellLanduseRecord(landuse_, r, c, layer) : nullptr;
+      manning_(r, c) = !valid(r, c) ? 0 : record != nullptr ? record->GetSRKST() : CellVegetation{}.k_st;
+    }
+  }
+  register_grid(manning_, {}, 0, "", "SurfaceRoutingManningCoeff", 0, halo);
+  ExchangeHalo(context(), manning_.view());
+
+  SurfaceGrids cells_view;
+  cells_view.zone = zone_;
+  cells_view.regions = regions_;
+  SurfaceParameters p;
+  p.nrows = nrows;
+  p.ncols = ncols;
+  p.cellsize = g.cellsize;
+  p.nodata = nodata;
+  if (own_curvature) {
+    curvature_ = Grid(halo.first, halo.last, ncols, nrows);
+    curvature_index_ = register_grid(curvature_, {}, 0, "", "Plancurvature", 0, halo);
+    PlanCurvature(curvature_.view(), dem_, p, {own, rank()});
+    ExchangeHalo(context(), curvature_.view());
+    std::vector<std::pair<int, double>> fills;
+    FillCurvatureGaps(curvature_.view(), dem_, cells_view, p, {own, rank()}, fills);
+    ExchangeHalo(context(), curvature_.view());
+  } else {
+    curvature_index_ = -FindGrid("Plancurvature", true);
+  }
+  const auto own_grid = [&](bool make, Grid& grid, const char* id, double start, int& index) {
+    if (!make) {
+      index = -FindGrid(id, true);
+      return;
+    }
+    grid = Grid(own.first, own.last, ncols, nrows);
+    FillGrid(grid.view(), ncols, valid, start, nodata);
+    index = register_grid(grid, {}, 0, "", id, 0, own);
+  };
+  own_grid(own_q_in, q_in_, "SurfaceRoutingQIn", 0, q_in_index_);
+  own_grid(own_q_out, q_out_, "SurfaceRoutingQOut", 0, q_out_index_);
+  own_grid(own_shear, critical_shear_, "CriticalShearStress", kStartCriticalShear, critical_shear_index_);
+}
+
+void surfaceroutingclass::MakeStatistics(StatisticsRegistry& registry) {
+  const SurfaceRoutingSettings::Statistic* specs[kStatistics] = {&settings_.direct_runoff, &settings_.interflow,
+                                                                 &settings_.baseflow, &settings_.total_runoff,
+                                                                 &settings_.surface_storage};
+  const int relcell = FindGrid("RelCellArea", false);
+  const ConstGridView weights = relcell > 0 ? ConstGridView((*grids())[relcell].values) : ConstGridView();
+  const GridGeometry& g = geometry();
+  for (int i = 0; i < kStatistics; ++i) {
+    std::vector<ZoneRecord>& records = statistic_records_[i];
+    records.assign(subbasins_.zones.begin(), subbasins_.zones.end());
+    for (ZoneRecord& record : records) {
+      record.n = 0;
+      record.sx = 0;
+    }
+    std::string file = specs[i]->file;
+    statistics_[i] = std::make_unique<zonalstatistic>(log(), weights, g.nrows, g.ncols, records,
+                                                      subbasins_.zone_count, specs[i]->code,
+                                                      kStatisticSpecs[i].precision, file, output_directory(),
+                                                      settings().output_list);
+    statistics_[i]->WriteHeader(kStatisticSpecs[i].quantity, section(), registry, kRegistryCapacity);
+  }
+}
+
+void surfaceroutingclass::TakeInputGrids() {
+  grid_table& table = *grids();
+  directflow_ = table[RequireGrid("directflow")].values;
+  interflow_ = table[RequireGrid("interflow")].values;
+  river_depth_ = table[RequireGrid("river_depth")].values;
+  river_width_ = table[RequireGrid("river_width")].values;
+  RequireGrid("river_links");
+  if (const int index = FindGrid("flow_times", true); index > 0) flow_times_ = table[index].values;
+  if (const int index = FindGrid("RelCellArea", true); index > 0) {
+    rel_cell_area_ = table[index].values;
+    cell_size_x_ = table[RequireGrid("CellSizeX")].values;
+    cell_size_y_ = table[RequireGrid("CellSizeY")].values;
+  }
+}
+
+void surfaceroutingclass::BindPassViews() {
+  grid_table& table = *grids();
+  const GridGeometry& g = geometry();
+  const auto values_of = [&](int index, Grid& own) {
+    return index > 0 ? own.view() : table[-index].values;
+  };
+  SurfaceGrids& v = pass_grids_;
+  v.zone = zone_;
+  v.regions = regions_;
+  v.dem = dem_;
+  v.river_depth = river_depth_;
+  v.river_width = river_width_;
+  v.curvature = values_of(curvature_index_, curvature_);
+  v.critical_shear = values_of(critical_shear_index_, critical_shear_);
+  v.head = head_.view();
+  v.storage = storage_;
+  v.directflow = directflow_;
+  v.q_in = values_of(q_in_index_, q_in_);
+  v.q_out = values_of(q_out_index_, q_out_);
+  v.weights = weights_.view();
+  v.velocity = velocity_.view();
+  v.main_direction = velocity_grid_.view();
+  v.fluxes = fluxes_.view();
+  v.main_flux = flux_grid_.view();
+
+  SurfaceParameters& p = pass_parameters_;
+  p.method = settings_.method;
+  p.nrows = g.nrows;
+  p.ncols = g.ncols;
+  p.cellsize = g.cellsize;
+  p.nodata = g.nodata_value;
+  p.dt_min = settings_.dt_min;
+  p.dt_max = settings_.dt_max;
+  p.wake_tolerance = settings_.wake_tolerance;
+  p.wake_steps = settings_.wake_steps;
+  p.velocity_tolerance = settings_.velocity_tolerance;
+  p.velocity_steps = settings_.velocity_steps;
+  p.crop_depth = settings_.crop_depth;
+  p.concentration_factor = settings_.concentration_factor;
+
+  residue_cover_ = Grid(strip().first, strip().last, g.ncols, g.nrows);
+  stem_diameter_ = Grid(strip().first, strip().last, g.ncols, g.nrows);
+  landuse_.residue_cover = residue_cover_.view();
+  landuse_.stem_diameter = stem_diameter_.view();
+}
+
+void surfaceroutingclass::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers,
+                                      StatisticsRegistry& registry, int capacity) {
+  if (ModuleSwitch == 0) return;
+  teilmodellklasse::InitTracers(n_tracers, tracers, registry, capacity);
+  const int n_sub = subbasins_.zone_count;
+  const std::size_t n_t = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+  // Without flow times every sub-basin has one zone, which takes all its cells.
+  for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+    zones->assign(n_t, std::vector<std::vector<ZoneRecord>>(static_cast<std::size_t>(n_sub) + 1,
+                                                            std::vector<ZoneRecord>(2)));
+    for (auto& per_tracer : *zones) {
+      for (auto& per_subbasin : per_tracer) {
+        per_subbasin[1].zonenwert = 1;
+        per_subbasin[1].rel = 1;
+      }
+    }
+  }
+  grid_table& table = *grids();
+  tracer_grids_ = {};
+  conc_qd_.clear();
+  conc_qi_.clear();
+  own_handover_.clear();
+  handover_from_silting_up_ = true;
+  if (TracerCount > 0) {
+    int free_entry = 0;
+    for (int t = 1; t <= TracerCount; ++t) {
+      const std::string id = "_CONC_QD_" + std::to_string(t) + "_";
+      conc_qd_.push_back(table[RequireGrid(id)].values);
+      conc_qi_.push_back(table[RequireGrid("_CONC_QI_" + std::to_string(t) + "_")].values);
+      const std::string handover = "concstor_tracer_" + std::to_string(t) + "_SiltingUpModel";
+      GridView handover_view;
+      if (const int index = FindGrid(handover, true); index > 0) {
+        handover_view = table[index].values;
+      } else {
+        if (free_entry == 0) {
+          free_entry = table.TakeFreeEntries(TracerCount - t + 1, {.taken_by = grid_table::TakenBy::kIdentifier},
+                                             log(), "no free grid anymore, allowed number of grids is " +
+                                                        std::to_string(kGridTableLength) + "!");
+        }
+        handover_from_silting_up_ = false;
+        const RowRange halo = strip_with_halo();
+        Grid& grid = own_handover_.emplace_back(halo.first, halo.last, geometry().ncols, geometry().nrows);
+        const GridGeometry& g = geometry();
+        FillGrid(grid.view(), g.ncols,
+                 [&](int r, int c) { return IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c); }, 0,
+                 g.nodata_value);
+        const TracerSettingsRecord& s = tracers[static_cast<std::size_t>(t)];
+        RegisterGrid(free_entry, TracerRecords[static_cast<std::size_t>(t)].grid_file, grid.view(), {}, 0, handover,
+                     s.gridcode, halo.first, halo.last);
+        grid_indices_.push_back(free_entry++);
+        ExchangeHalo(context(), grid.view());
+        handover_view = grid.view();
+      }
+      tracer_grids_.handover.push_back(handover_view);
+    }
+    for (int t = 1; t <= TracerCount; ++t) {
+      TracerRecord& record = TracerRecords[static_cast<std::size_t>(t)];
+      const TracerSettingsRecord& s = tracers[static_cast<std::size_t>(t)];
+      tracer_grids_.storage_conc.push_back(record.storage.view());
+      tracer_grids_.storage_conc_read.push_back(std::as_const(record.storage).view());
+      tracer_grids_.inflow_mass.push_back(record.flux.view());
+      tracer_grids_.runoff_conc.push_back(conc_qd_[static_cast<std::size_t>(t) - 1]);
+      tracer_grids_.load_factor.push_back(s.radioactive == 1 && !handover_from_silting_up_ ? s.decay_factor : 1.0);
+    }
+  }
+  for (auto* runoff : {&Qg, &QD, &QDd, &QI, &QIi}) {
+    runoff->assign(n_t, std::vector<double>(static_cast<std::size_t>(n_sub) + 1, 0.0));
+  }
+  runoff_allocated_ = true;
+}
+
+void surfaceroutingclass::ReleaseTracers() {
+  if (ModuleSwitch == 0) return;
+  tracer_grids_ = {};
+  conc_qd_.clear();
+  conc_qi_.clear();
+  for (auto* runoff : {&Qg, &QD, &QDd, &QI, &QIi}) runoff->clear();
+  runoff_allocated_ = false;
+  teilmodellklasse::ReleaseTracers();
+}
+
+void surfaceroutingclass::SetBaseflowInput(std::vector<std::vector<double>>* baseflow) {
+  if (ModuleSwitch != 0) QBb = baseflow;
+}
+void surfaceroutingclass::SetDirectRunoffRecession(std::vector<double>* recession) {
+  if (ModuleSwitch != 0) kelsqd = recession;
+}
+void surfaceroutingclass::SetInterflowRecession(std::vector<double>* recession) {
+  if (ModuleSwitch != 0) kelsqi = recession;
+}
+
+std::vector<std::vector<double>>* surfaceroutingclass::GetQg() {
+  if (ModuleSwitch == 0) return nullptr;
+  if (!runoff_allocated_) {
+    log() << "FATAL: Qg (surface routing) not initialized (may be, tracer module not linked? -> programmers error!)"
+          << "[end-entry]";
+    RaiseError(kMissingSubbasinRunoff);
+  }
+  if (Qg.empty() || Qg[0].empty()) {
+    log() << "FATAL: Qg[0] (surface routing) not initialized (may be, tracer module not linked? -> programmers "
+             "error!)"
+          << "[end-entry]";
+    RaiseError(kMissingSubbasinRunoff);
+  }
+  return &Qg;
+}
+
+int surfaceroutingclass::SubbasinOf(int r, int c) const {
+  if (subbasin_codes_.empty() || !subbasin_codes_.rows().contains(r)) return 0;
+  const double code = subbasin_codes_(r, c);
+  if (!(code >= 0) || code > subbasins_.largest_code) return 0;
+  return subbasins_.code_index[static_cast<std::size_t>(code)];
+}
+
+void surfaceroutingclass::BeginStep(const ModelDate& d) {
+  teilmodellklasse::RunStep(d.hour, d.day, d.month, d.year);
+  if (ModuleSwitch == 0) return;
+  for (auto& statistic : statistics_) statistic->BeginStep();
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    if (TracerRecords[t].statistic) TracerRecords[t].statistic->BeginStep();
+  }
+  // The queue moves one step towards the outlet; with one zone it is emptied.
+  for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+    for (auto& per_tracer : *zones) {
+      for (auto& records : per_tracer) {
+        if (records.size() < 2) continue;
+        for (std::size_t z = 2; z < records.size(); ++z) {
+          records[z - 1].n = records[z].n;
+          records[z - 1].sx = records[z].sx;
+          records[z - 1].RelCellSum = records[z].RelCellSum;
+        }
+        ZoneRecord& last = records.back();
+        last.n = last.sx = last.RelCellSum = 0;
+      }
+    }
+  }
+}
+
+void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
+  if (ModuleSwitch == 0) return;
+  const ModelDate& d = current_date();
+  for (const int i : {kDirect, kInterflow, kTotal, kBaseflow, kStorage}) {
+    statistics_[i]->EndStep(d.year, d.month, d.day, d.hour, 1);
+  }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    if (TracerRecords[t].statistic) TracerRecords[t].statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
+    WriteGridOutputs(TracerRecords[t].storage_index, true, false);
+  }
+  WriteGridOutputs(velocity_index_, true, false);
+  WriteStackOutputs(velocity_index_);
+  WriteGridOutputs(flux_index_, true, false);
+  WriteStackOutputs(flux_index_);
+}
+
+void surfaceroutingclass::FlushStatistics() {
+  if (ModuleSwitch == 0) return;
+  for (auto& statistic : statistics_) {
+    if (statistic) statistic->FlushRows();
+  }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    if (TracerRecords[t].statistic) TracerRecords[t].statistic->FlushRows();
+  }
+}
 
 void surfaceroutingclass::FinishModel(bool /*append*/) {
-  ReleaseTracers();
+  if (ModuleSwitch > 0) {
+    ReleaseTracers();
+    for (auto& statistic : statistics_) {
+      if (statistic) statistic->Release();
+      statistic.reset();
+    }
+    for (const int index : grid_indices_) FreeGridEntry(index);
+    grid_indices_.clear();
+  }
   DeleteModule();
+}
+
+double surfaceroutingclass::CourantTimeStep() {
+  return tolvo::CourantTimeStep(pass_grids_, pass_parameters_, {strip(), rank()}, row_minimum_);
+}
+
+void surfaceroutingclass::ExchangeRoutingHalos() {
+  ExchangeHalo(context(), head_.view());
+  ExchangeHalo(context(), head_old_.view());
+  ExchangeStackHalo(context(), fluxes_.view());
+}
+
+void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow,
+                                         double dt) {
+  const GridGeometry& g = geometry();
+  for (int r = strip().first; r <= strip().last; ++r) {
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (!IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c)) continue;
+      const int s = SubbasinOf(r, c);
+      if (river_inflow) {
+        if (!IsRiverCell(pass_grids_, r, c)) continue;
+        const double area =
+            rel_cell_area_.empty() ? g.cellsize * g.cellsize : cell_size_x_(r, c) * cell_size_y_(r, c);
+        records[static_cast<std::size_t>(s)].n += 1;
+        records[static_cast<std::size_t>(s)].sx += fluxes_(r, c, 0) * 1000 * dt / area;
+      } else {
+        // Methods 1 to 5 hold the water depth in the head.
+        const double depth = head_(r, c);
+        records[static_cast<std::size_t>(s)].n += 1;
+        records[static_cast<std::size_t>(s)].sx += clamp_at_zero ? std::max(depth, 0.0) : depth;
+      }
+    }
+  }
+}
+
+void surfaceroutingclass::AgreeOnVegetation(const VegetationFailure& failure) {
+  // Every process learns of a failure on any of them before the collective sub-steps.
+  struct {
+    int code;
+    int rank;
+  } mine{0, rank()}, worst{0, 0};
+  try {
+    if (failure.failed) RaiseLanduseFailure(log(), failure.value);
+  } catch (const ErrorCode& error) {
+    mine.code = error.code;
+  }
+  MPI_Allreduce(&mine, &worst, 1, MPI_2INT, MPI_MAXLOC, MPI_COMM_WORLD);
+  if (worst.code == 0) return;
+  if (mine.code == 0) {
+    log() << "FATAL: the land use of surface routing failed on process " << worst.rank << " with code "
+          << worst.code << "[end-entry]";
+  }
+  RaiseError(worst.code);
+}
+
+void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long long /*month*/, long long /*year*/) {
+  if (ModuleSwitch == 0) return;
+  const int n_sub = subbasins_.zone_count;
+  const SurfaceCells cells{strip(), rank()};
+  for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
+    for (int s = 0; s <= n_sub; ++s) {
+      (*records)[static_cast<std::size_t>(s)].n = 0;
+      (*records)[static_cast<std::size_t>(s)].sx = 0;
+    }
+  }
+  const ModelDate& date = current_date();
+  const VegetationFailure failure =
+      PrepareVegetation(pass_grids_, landuse_, cells, geometry().nodata_value, static_cast<int>(date.day),
+                        static_cast<int>(date.month), static_cast<int>(date.year), row_status_);
+  AgreeOnVegetation(failure);
+  LoadDirectRunoff(pass_grids_, pass_parameters_, cells, tracer_grids_);
+
+  const double t = SoilSubStepSeconds();
+  const double dt_min = settings_.dt_min;
+  SubTimeStep = dt_min;
+  double elapsed = 0;
+  int i = 0;
+  int refresh = 0;
+  int n = 0;
+  double dt = dt_min;
+  sub_steps_run_ = 0;
+  while (t - dt_min / 2 > elapsed) {
+    AddStorageSums(StorageStart, false, false, dt);
+    ExchangeRoutingHalos();
+    RouteFlowPaths(pass_grids_, pass_parameters_, landuse_, cells, i, refresh);
+    ExchangeRoutingHalos();
+    if (i == 0) {
+      double local = CourantTimeStep();
+      double agreed = 0;
+      MPI_Reduce(&local, &agreed, 1, MPI_DOUBLE, MPI_MIN, 0, MPI_COMM_WORLD);
+      MPI_Bcast(&agreed, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+      SubTimeStep = CourantSubTimeStep(t, agreed, dt_min, settings_.dt_max);
+      n = SubStepCount(t, SubTimeStep);
+    }
+    if (refresh == i) refresh = NextRefreshIndex(refresh, n, t, settings_.dt_max);
+    // No cell may send more than it holds: the outflows are cut to the storage before the
+    // neighbours take them in.
+    LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
+    ExchangeStackHalo(context(), fluxes_.view());
+    AddStorageSums(StorageEnd, true, false, dt);
+    AddStorageSums(RiverInflow, false, true, dt);
+    for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
+      ReduceZoneRecords(*records, n_sub, true);
+      BroadcastZoneRecords(*records, n_sub);
+    }
+    for (int s = 1; s <= n_sub; ++s) {
+      const auto k = static_cast<std::size_t>(s);
+      StorageLoss[k] = std::max((StorageStart[k].sx - StorageEnd[k].sx) * 1000, 0.0);
+    }
+    // The neighbours' surface concentrations travel with their water.
+    for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
+    SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
+    ExchangeRoutingHalos();
+    elapsed += SubTimeStep;
+    dt = SubTimeStep;
+    for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
+      for (int s = 1; s <= n_sub; ++s) {
+        (*records)[static_cast<std::size_t>(s)].n = 0;
+        (*records)[static_cast<std::size_t>(s)].sx = 0;
+      }
+    }
+    ++i;
+  }
+  sub_steps_run_ = i;
+  HandOverStep();
+}
+
+void surfaceroutingclass::HandOverStep() {
+  const GridGeometry& g = geometry();
+  const int n_t = TracerCount;
+  zonalstatistic& storage_statistic = *statistics_[kStorage];
+  for (int r = strip().first; r <= strip().last; ++r) {
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (!IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c)) continue;
+      const auto s = static_cast<std::size_t>(SubbasinOf(r, c));
+      const bool river = IsRiverCell(pass_grids_, r, c);
+      const double w = rel_cell_area_.empty() ? 1.0 : rel_cell_area_(r, c);
+      const double stored = storage_(r, c);
+      const double direct = directflow_(r, c);
+      const double inter = interflow_(r, c);
+      std::array<double, kMaxTracers + 1> surface_conc{};
+      for (int tr = 1; tr <= n_t; ++tr) {
+        const auto k = static_cast<std::size_t>(tr) - 1;
+        GridView conc = tracer_grids_.storage_conc[k];
+        tracer_grids_.handover[k](r, c) = conc(r, c);
+        surface_conc[k] = conc(r, c);
+        conc(r, c) = 0;
+        if (river) conc_qd_[k](r, c) = direct > 0 ? conc_qd_[k](r, c) / direct : 0;
+      }
+      storage_statistic.AddValue(r, c, static_cast<int>(s), stored, 1);
+      if (zoneFZT_QD.empty()) continue;
+      ZoneRecord& qd = zoneFZT_QD[0][s][1];
+      if (river) qd.sx += SubSteps * direct * w;
+      qd.n += 1;
+      qd.RelCellSum += w;
+      ZoneRecord& qi = zoneFZT_QI[0][s][1];
+      qi.sx += inter * w;
+      qi.n += 1;
+      qi.RelCellSum += w;
+      for (int tr = 1; tr <= n_t; ++tr) {
+        const auto k = static_cast<std::size_t>(tr);
+        const bool evaporating = TracerSettings[k].evaporating == 1;
+        ZoneRecord& tqd = zoneFZT_QD[k][s][1];
+        if (river) tqd.sx += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
+        tqd.n += direct;
+        tqd.RelCellSum += w * direct;
+        ZoneRecord& tqi = zoneFZT_QI[k][s][1];
+        tqi.sx += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);
+        tqi.n += inter;
+        tqi.RelCellSum += w * inter;
+        if (TracerRecords[k].statistic) {
+          TracerRecords[k].statistic->AddValue(r, c, static_cast<int>(s), surface_conc[k - 1], stored);
+        }
+      }
+    }
+  }
 }
 
 }  // namespace tolvo

@@ -1,31 +1,204 @@
 #pragma once
-// Two-dimensional surface routing (section "[SurfaceRoutingModel]"). Its computations are
-// not part of this build yet: it reads its switch and time step, keeps the date of each
-// step and otherwise does nothing.
+// Two-dimensional surface routing (section "[SurfaceRoutingModel]"): the direct runoff of
+// every soil sub-step is routed over the raster towards the river cells in adaptive sub
+// time steps that all processes agree on, and the water that reaches a river cell is
+// handed back in "directflow" and to the sub-basin's flow-time zone. The surface water
+// left on a cell is published as "SurfStorSiltingUp" [mm].
+//
+// The object reads its section into SurfaceRoutingSettings, registers its grids and
+// stacks, owns five statistics per sub-basin (direct runoff, interflow, baseflow, total
+// runoff, surface storage) and runs the cell passes of surface_passes.h. Every cell feeds
+// flow-time zone 1 of its sub-basin.
 
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "framework/teilmodellklasse.h"
 #include "framework/dump_options.h"
+#include "framework/teilmodellklasse.h"
+#include "framework/zone_record.h"
+#include "runoff/surface_flow.h"
+#include "runoff/surface_passes.h"
 
 namespace tolvo {
 
+class StatisticsRegistry;
+
+// What the section gives, in its order after the switch and time step.
+struct SurfaceRoutingSettings {
+  SurfaceRoutingMethod method = SurfaceRoutingMethod::kElevationSpread;
+  struct Statistic {
+    std::string file;
+    int code = 0;
+  };
+  Statistic direct_runoff;    // QDSR
+  Statistic interflow;        // QISR
+  Statistic baseflow;         // QBSR
+  Statistic total_runoff;     // QGSR
+  std::string velocity_stack;
+  int velocity_write_code = 0;
+  std::string flux_stack;
+  int flux_write_code = 0;
+  double wake_tolerance = 0;  // [m]
+  int wake_steps = 0;
+  double velocity_tolerance = 0;  // [m/s]
+  int velocity_steps = 0;
+  double dt_min = 0;  // [s], an integer fraction of the soil sub-step
+  double dt_max = 0;
+  double crop_depth = 0;  // [m]
+  double concentration_factor = 1;
+  int storage_read_code = 0;
+  Statistic surface_storage;
+};
+
 class surfaceroutingclass : public teilmodellklasse {
  public:
+  // Throws the ErrorCode of a failure (the application passes it on).
   surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
                       int sub_steps);
+  ~surfaceroutingclass() override;
+
   void SetDumpOptions(const DumpOptions& options) { dump_options_ = options; }
+  // Base tracer set-up, the flow-time zones, the tracer hand-over grids and the runoff
+  // arrays; nothing when the module is off.
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity) override;
+  void ReleaseTracers() override;
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
-  void BeginStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
-  void SubStep(const ModelDate&) {}
-  void EndStep(const ModelDate&) {}
-  void FlushStatistics() {}
-  // Writes the surface-routing section of the storage content file when initialised
-  // (appending when asked), then releases the model.
+
+  // Hand-overs of the soil model: baseflow [tracer][sub-basin], recession constants of
+  // direct runoff and interflow [sub-basin] in minutes; stored only when active.
+  void SetBaseflowInput(std::vector<std::vector<double>>* baseflow);
+  void SetDirectRunoffRecession(std::vector<double>* kelsqd);
+  void SetInterflowRecession(std::vector<double>* kelsqi);
+  // Total runoff per sub-basin [tracer][sub-basin] for the discharge routing; null when
+  // the module is off. Fails with 57 before InitTracers.
+  std::vector<std::vector<double>>* GetQg();
+
+  // Per model step: BeginStep before the soil sub-steps, RunStep after each soil
+  // sub-step, EndStep after them.
+  void BeginStep(const ModelDate& d);
+  void RunStep(long long hour, long long day, long long month, long long year);
+  void SubStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
+  void EndStep(const ModelDate& d);
+  void FlushStatistics();
+  // Releases the statistics, grids and tracers at the end of the run.
   void FinishModel(bool append);
 
+  // --- what the tests and the time loop look at ---------------------------------------
+  const SurfaceRoutingSettings& routing_settings() const { return settings_; }
+  double sub_time_step() const { return SubTimeStep; }
+  int sub_step_count() const { return sub_steps_run_; }
+  const ZoneRanking& subbasins() const { return subbasins_; }
+  std::span<const ZoneRecord> storage_start() const { return StorageStart; }
+  std::span<const ZoneRecord> storage_end() const { return StorageEnd; }
+  std::span<const double> storage_loss() const { return StorageLoss; }
+
+ protected:
+  // The process's largest stable sub time step [s]; a virtual hook so that the time step
+  // can be driven on its own.
+  virtual double CourantTimeStep();
+
  private:
+  void ReadSection();
+  void AdjustSubStepBounds();
+  ZoneRanking RankSoilModelSubbasins();
+  void TakeInputGrids();
+  void RegisterOwnGrids();
+  void MakeStatistics(StatisticsRegistry& registry);
+  void BindPassViews();
+  void ExchangeRoutingHalos();
+  void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
+  void HandOverStep();
+  void AgreeOnVegetation(const VegetationFailure& failure);
+  int SubbasinOf(int r, int c) const;
+  double SoilSubStepSeconds() const { return TimeStep * 60 / SubSteps; }
+
+  SurfaceRoutingSettings settings_;
   DumpOptions dump_options_;
+  ZoneRanking subbasins_;
+  ConstGridView subbasin_codes_;  // "zonegrid_soilmodel"
+  int n_layers_ = 1;
+
+  // Grids of other models (not owned).
+  ConstGridView zone_;
+  ConstGridView dem_;
+  ConstGridView regions_;
+  ConstGridView rel_cell_area_;
+  ConstGridView cell_size_x_;
+  ConstGridView cell_size_y_;
+  GridView storage_;      // "SurfStorSiltingUp"
+  GridView directflow_;
+  GridView interflow_;
+  ConstGridView river_depth_;
+  ConstGridView river_width_;
+  ConstGridView flow_times_;
+
+  // Own grids; an index is negative for a grid found rather than registered.
+  Stack velocity_;
+  Grid velocity_grid_;
+  Stack fluxes_;
+  Grid flux_grid_;
+  Stack weights_;
+  Grid weights_grid_;
+  Grid head_;
+  Grid head_old_;
+  Grid roughness_x_;
+  Grid roughness_y_;
+  Grid manning_;
+  Grid curvature_;
+  Grid q_in_;
+  Grid q_out_;
+  Grid critical_shear_;
+  Grid residue_cover_;
+  Grid stem_diameter_;
+  std::vector<int> grid_indices_;  // in registration order
+  int velocity_index_ = 0;
+  int flux_index_ = 0;
+  int head_index_ = 0;
+  int head_old_index_ = 0;
+  int curvature_index_ = 0;
+  int q_in_index_ = 0;
+  int q_out_index_ = 0;
+  int critical_shear_index_ = 0;
+
+  // Statistics: records per sub-basin, tables in the order QDSR, QISR, QBSR, QGSR, storage.
+  static constexpr int kStatistics = 5;
+  std::vector<ZoneRecord> statistic_records_[kStatistics];
+  std::unique_ptr<zonalstatistic> statistics_[kStatistics];
+
+  // Per-sub-basin balance of a sub-step.
+  std::vector<ZoneRecord> StorageStart;
+  std::vector<ZoneRecord> StorageEnd;
+  std::vector<ZoneRecord> RiverInflow;
+  std::vector<double> StorageLoss;
+  double SubTimeStep = 0;
+  int sub_steps_run_ = 0;
+
+  // Runoff per sub-basin [tracer 0..T][sub-basin 0..N] and flow-time zones
+  // [tracer][sub-basin][zone 0..1].
+  std::vector<std::vector<double>> QD, QI, QDd, QIi, Qg;
+  std::vector<std::vector<double>>* QBb = nullptr;
+  std::vector<double>* kelsqd = nullptr;
+  std::vector<double>* kelsqi = nullptr;
+  std::vector<std::vector<std::vector<ZoneRecord>>> zoneFZT_QD, zoneFZT_QI;
+  bool runoff_allocated_ = false;
+
+  // Tracer hand-over: per tracer the soil model's concentration grids and the silting-up
+  // model's surface concentration grid (own when that model has none).
+  std::vector<GridView> conc_qd_;
+  std::vector<GridView> conc_qi_;
+  std::vector<Grid> own_handover_;
+  bool handover_from_silting_up_ = true;
+
+  // Views and scratch of the passes, bound once the grids stand.
+  SurfaceGrids pass_grids_;
+  SurfaceParameters pass_parameters_;
+  SurfaceLanduse landuse_;
+  SurfaceTracerGrids tracer_grids_;
+  std::vector<double> row_minimum_;
+  std::vector<VegetationFailure> row_status_;
+  bool initialised_ = false;
 };
 
 }  // namespace tolvo

@@ -147,11 +147,16 @@ void LanduseRecord::ParseLine(DiagnosticsLog& log, std::string_view line) {
     AltDep = {-0.025, 0.025, 0.025, -0.025, -0.025};
 
     // One-line entries define no surface-routing tables and no n-factor: consumers that
-    // ask for them get the defaults of the block form.
+    // ask for them get the defaults of the block form (the cultivation type stays 0, which
+    // surface routing treats like "other").
     SR_StemDiameter.assign(n, kDefaultStemDiameter);
     SR_ResidCovrg.assign(n, kDefaultResidueCover);
     SR_rough_coeff1.assign(kDefaultRoughCoeff.begin(), kDefaultRoughCoeff.end());
     SR_rough_coeff2 = SR_rough_coeff1;
+    SR_CropDistX = 0.3;
+    SR_CropDistY = 0.3;
+    SR_K_ST = 10.0;
+    SR_C_WR = 1.5;
     nFactor.assign(n, kNotGiven);
     tillageCount = 0;
     tillageDays = {kNoTillageDay};

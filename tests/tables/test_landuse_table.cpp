@@ -83,6 +83,12 @@ TEST_F(LanduseTableTest, OneLineEntry) {
   EXPECT_DOUBLE_EQ(grass.GetAltDep(0), -0.025);
   EXPECT_DOUBLE_EQ(grass.GetAltDep(2), 0.025);
   EXPECT_EQ(grass.GetSRCultivation(), 0);
+  // Surface routing over a one-line land use: the Strickler coefficient and the plant
+  // values of the block form's defaults, not 0 (which would hold every drop of water).
+  EXPECT_DOUBLE_EQ(grass.GetSRKST(), 10.0);
+  EXPECT_DOUBLE_EQ(grass.GetSRCWR(), 1.5);
+  EXPECT_DOUBLE_EQ(grass.GetSRCropDistX(), 0.3);
+  EXPECT_DOUBLE_EQ(grass.GetSRCropDistY(), 0.3);
   // Albedo 0.2 and resistances 70 every day of the year; the evaporation resistance
   // repeats the canopy resistance; LAI 3 between fixpoints 2 and 3 at 400 m.
   for (const auto& [day, month] : {std::pair{1, 1}, {14, 3}, {15, 7}, {31, 12}}) {
