@@ -115,6 +115,15 @@ inline constexpr int kHruClassTooLarge = 1031;   // a response-unit class too la
 inline constexpr int kPreSpinUpWithoutTemperature = 1035;  // pre-spin-up whose first input is not the
                                                            // air temperature
 
+// --- silting-up of the soil surface --------------------------------------------------------
+inline constexpr int kSiltingUpWithGlaciers = 2;         // silting-up together with the glacier grids
+inline constexpr int kRainPauseBlockError = 10;          // the minimum rain pause block of [SiltingUpModel]
+                                                         // cannot be read or names no sub-basin
+inline constexpr int kExpressionOpeningBracket = 400;    // "SiltingUpExpressions" is not followed by "{"
+inline constexpr int kExpressionClosingBracket = 401;    // the expression block has no "}"
+inline constexpr int kNoSiltingUpExpressions = 402;      // method 3 without a "SiltingUpExpressions" block
+inline constexpr int kExpressionEvaluationError = 403;   // a silting-up formula fails on a cell
+
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending
 inline constexpr int kPointOutputError = 104;      // [special_output] lacks an item or holds an unusable one

@@ -51,8 +51,8 @@ class teilmodellklasse : public modelobject {
   volatile std::sig_atomic_t& fpe_report_state() { return FpeReportState; }
 
   // Per-tracer statistics and concentration grids; throws the ErrorCode of a failure.
-  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
-                   int capacity);
+  virtual void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                           int capacity);
   virtual void ReleaseTracers();
 
   // Stores the date of the step and writes the progress line at the log interval.
