@@ -129,6 +129,14 @@ class Basin {
     return CodeOf([&] { model_->RunStep(1, day, month, 2020); });
   }
 
+  void SetLanduse(int r, int c, double value) { landuse_(r, c) = value; }
+  // Fills the grid table up to entry `last` with grids of no use.
+  void FillTable(int last) {
+    for (int index = 8; index <= last; ++index) {
+      reader_.RegisterGrid(index, "filler.asc", dem_.view(), {}, 0, "filler" + std::to_string(index), 0, 1, kRows);
+    }
+  }
+
   GridView Values(const std::string& identifier) { return (*table_)[reader_.FindGrid(identifier, true)].values; }
   siltingupclass& model() { return *model_; }
   Grid& water() { return water_; }
@@ -233,6 +241,12 @@ TEST_F(SiltingUpModelTest, SectionVariantsAndTheBlockFailures) {
     EXPECT_TRUE(Logged(f.entry)) << console_.str();
   }
 
+  // Four free entries are not enough for the five own grids.
+  Basin full(log_, dir_, "full");
+  full.FillTable(995);
+  EXPECT_EQ(full.Build("1\n" + SectionBody()), 12);
+  EXPECT_TRUE(Logged("no free grid left, allowed number of grids is (contact the author)1000!"));
+
   // The block may open on a later line; blanks go; text after the last ";" is dropped
   // with a warning that names it.
   Basin formulas(log_, dir_, "formulas");
@@ -270,6 +284,13 @@ TEST_F(SiltingUpModelTest, OneStepSealsTilledCellsAndLeavesOthersAlone) {
   }
   EXPECT_EQ(basin_.water()(5, 2), 70);
   EXPECT_EQ(basin_.Values("SurfStorSiltingUp")(5, 2), 70);
+  // A cell without a land-use record is not tilled either.
+  basin_.SetLanduse(3, 3, kNodata);
+  ASSERT_EQ(basin_.Step(110, 70), 0);
+  EXPECT_EQ(basin_.Values("DirectRunoffSiltingUp")(3, 3), 0);
+  EXPECT_EQ(basin_.Values("TimeSinceLastSoilTillage")(3, 3), 0);
+  EXPECT_EQ(basin_.water()(3, 3), 70);
+  EXPECT_GT(basin_.Values("DirectRunoffSiltingUp")(3, 4), 0);
   // The cell outside the basin keeps nodata.
   EXPECT_EQ(basin_.Values("DirectRunoffSiltingUp")(1, 1), kNodata);
   EXPECT_EQ(basin_.water()(1, 1), 70);
