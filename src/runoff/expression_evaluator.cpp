@@ -59,6 +59,7 @@ const char* ExpressionEvaluator::Evaluate(std::string_view text) {
 }
 
 ExpressionFailure ExpressionEvaluator::Run(const ExpressionProgram& program) {
+  value_ = 0;
   double value = 0;
   const ExpressionFailure outcome = program.Run(*variables_, value);
   if (!outcome.ok()) return outcome;

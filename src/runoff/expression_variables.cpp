@@ -3,20 +3,6 @@
 #include <utility>
 
 namespace tolvo {
-namespace {
-
-constexpr char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
-}  // namespace
-
-bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
-  }
-  return true;
-}
-
 bool ExpressionVariables::SetVariable(std::string_view name, double value) {
   const int index = FindVariable(name);
   if (index >= 0) {

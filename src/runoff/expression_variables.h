@@ -13,7 +13,14 @@
 namespace tolvo {
 
 // Whether two names are equal ignoring ASCII letter case.
-bool SameNameIgnoringCase(std::string_view a, std::string_view b);
+inline bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  const auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
 
 class ExpressionVariables {
  public:
