@@ -11,6 +11,8 @@
 #include "framework/grid_table.h"
 #include "framework/model_settings.h"
 #include "framework/statistics_registry.h"
+#include "framework/tracer_settings_record.h"
+#include "setup/spin_up.h"
 #include "support/test_support.h"
 #include "tables/landuse_table.h"
 #include "tables/soil_table.h"
@@ -130,6 +132,34 @@ class Basin {
   }
 
   void SetLanduse(int r, int c, double value) { landuse_(r, c) = value; }
+  // Response units: unit 1 is column 2 with its master cell in row 2, unit 2 the rest
+  // with every cell its own master.
+  void EnableResponseUnits() {
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        units_(r, c) = c == 2 ? 1 : 2;
+        masters_(r, c) = c == 2 && r != 2 ? kNodata : 1;
+      }
+    }
+    reader_.RegisterGrid(8, "hru.asc", units_.view(), {}, 0, "HydrologicResponseUnits", 0, 1, kRows);
+    reader_.RegisterGrid(9, "master.asc", masters_.view(), {}, 0, "MasterHydrologicResponseUnits", 0, 1, kRows);
+    hrus_ = {HruRecord{}, HruRecord{.id = 1, .key = "", .master_row = 2, .master_col = 2},
+             HruRecord{.id = 2, .key = ""}};
+    settings_.spin_up = 1;
+    settings_.hrus = &hrus_;
+  }
+  // The input concentration of a tracer (before Build).
+  void SetTracerInput(double input) {
+    tracer_input_.fill(input);
+    reader_.RegisterGrid(8, "cin.asc", tracer_input_.view(), {}, 0, "concflux_tracer_1_input", 0, 1, kRows);
+  }
+  // One tracer that does not evaporate (after Build).
+  void AddTracer() {
+    tracers_.resize(2);
+    tracers_[1] = {.name = "abc", .max_conc = 1000, .half_time = -9999, .path = settings_.output_directory,
+                   .statext = "txt", .gridext = "asc"};
+    model_->InitTracers(1, tracers_, registry_, StatisticsRegistry::kCapacity);
+  }
   // Fills the grid table up to entry `last` with grids of no use.
   void FillTable(int last) {
     for (int index = 8; index <= last; ++index) {
@@ -153,6 +183,11 @@ class Basin {
   Grid soil_{1, kRows, kCols, kRows};
   Grid surface_{1, kRows, kCols, kRows};
   Grid water_{1, kRows, kCols, kRows};
+  Grid units_{1, kRows, kCols, kRows};
+  Grid masters_{1, kRows, kCols, kRows};
+  Grid tracer_input_{1, kRows, kCols, kRows};
+  std::vector<HruRecord> hrus_;
+  std::vector<TracerSettingsRecord> tracers_;
   LanduseTable landuse_table_{2};
   std::vector<SoilRecord> soils_;
   std::vector<ZoneRecord> zones_ = std::vector<ZoneRecord>(kZones + 1);
@@ -322,6 +357,35 @@ TEST_F(SiltingUpModelTest, WaterBalanceClosesAndEnergyAccumulatesOverManySteps) 
   EXPECT_GT(basin_.Values("RainPause")(2, 2), 2.9);
   ASSERT_EQ(basin_.Step(125, 10), 0);
   EXPECT_DOUBLE_EQ(basin_.Values("KineticEnergy")(2, 2), (1 - 0.51) * 10 * 20.62);
+}
+
+TEST_F(SiltingUpModelTest, ResponseUnitsTakeTheValuesOfTheirMasterCell) {
+  basin_.EnableResponseUnits();
+  ASSERT_EQ(basin_.Build("1\n" + SectionBody()), 0);
+  basin_.water()(2, 2) = 0;  // set again by the step: every cell gets the same water
+  ASSERT_EQ(basin_.Step(110, 70), 0);
+  const double master_runoff = basin_.Values("DirectRunoffSiltingUp")(2, 2);
+  EXPECT_GT(master_runoff, 0);
+  for (int r : {1, 3, 5}) {
+    for (const char* id : {"DirectRunoffSiltingUp", "KineticEnergy", "TimeSinceLastSoilTillage", "precipitation"}) {
+      EXPECT_EQ(basin_.Values(id)(r, 2), basin_.Values(id)(2, 2)) << id << " row " << r;
+    }
+  }
+}
+
+// A dissolved substance in the water input: what leaves with the direct runoff and what
+// stays in the cell add up to what came in.
+TEST_F(SiltingUpModelTest, TracerMassSplitsBetweenRunoffAndTheCell) {
+  basin_.SetTracerInput(0.5);
+  ASSERT_EQ(basin_.Build("1\n" + SectionBody()), 0);
+  ASSERT_EQ(CodeOf([&] { basin_.AddTracer(); }), 0) << console_.str();
+  ASSERT_EQ(basin_.Step(110, 70), 0);
+  const double runoff = basin_.Values("DirectRunoffSiltingUp")(2, 2);
+  ASSERT_GT(runoff, 0);
+  const double stored = basin_.Values("concstor_tracer_1_SiltingUpModel")(2, 2);
+  const double flux = basin_.Values("concflux_tracer_1_SiltingUpModel")(2, 2);
+  EXPECT_NEAR(stored + flux * runoff, 70 * 0.5, 1e-12);
+  EXPECT_DOUBLE_EQ(flux * runoff, 70 * (70 * 0.5) / (runoff + 70));
 }
 
 TEST_F(SiltingUpModelTest, FormulasRestatingMethodOneGiveItsGrids) {
