@@ -47,7 +47,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-15 number of standard grids
+16 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -63,6 +63,7 @@ flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
+precipitation.asc precipitation 0 readcode = 0 defaultValue = 60  # mm per step: the water input of the silting-up model
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 
 [variable_grids]
@@ -77,15 +78,19 @@ SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 [landuse_table]
 2 land uses
 11 forest 0.2 70 70 70 70 70 70 70 70 70 70 70 70 1 100 250 366 1 3 3 1 0.01 0.05 0.05 0.01 0.5 0.9 0.9 0.5 0.2 0.4 0.4 0.2 0.5 3.45
-3 grass 0.2 70 70 70 70 70 70 70 70 70 70 70 70 1 100 250 366 1 3 3 1 0.01 0.05 0.05 0.01 0.5 0.9 0.9 0.5 0.2 0.4 0.4 0.2 0.5 3.45
+3 field { method = VariableDayCount; JulDays = 1 100 250 366; Albedo = 0.2 0.2 0.2 0.2; rsc = 70 70 70 70;
+          LAI = 1 3 3 1; Z0 = 0.01 0.05 0.05 0.01; VCF = 0.5 0.9 0.9 0.5; RootDepth = 0.2 0.4 0.4 0.2;
+          AltDep = 0 0 0 0; RootDist = 0.5; TReduWet = 1; HReduDry = 3.45;
+          SoilTillage = 100 280; }
 
 [soil_table]
 3 soil types
 10 clay 20 30 1e-6 250 1 0.38 0.068 0.8 1.09 3 0.2 500 1
 20 loam { method = MultipleHorizons; layers = 1 2;
           ksat = 1e-5 2e-6; theta_sat = 0.43; theta_res = 0.078;
-          alpha = 3.6; Par_n = 1.56; thickness = 0.1 0.3; }
-30 sand { method = MultipleHorizons; layers = 3; ksat = 8e-5; theta_sat = 0.43; theta_res = 0.045; alpha = 14.5; Par_n = 2.68; thickness = 0.1; }
+          alpha = 3.6; Par_n = 1.56; thickness = 0.1 0.3; GrainSizeDist = 0.4 0.4 0.2 0 0 0 0; }
+30 sand { method = MultipleHorizons; layers = 3; ksat = 8e-5; theta_sat = 0.43; theta_res = 0.045; alpha = 14.5; Par_n = 2.68; thickness = 0.1;
+          GrainSizeDist = 0.9 0.05 0.05 0 0 0 0; }
 
 [irrigation]
 0     irrigation off
@@ -117,8 +122,32 @@ $time time step in minutes
 1     interception method
 
 [SiltingUpModel]
-0     off
+1     on
 $time time step in minutes
+3     method: the formulas below, which restate the built-in formulas of method 1
+silting_disposition.txt 2001   statistics of the disposition: zone means of every step
+silting_runoff.txt 4001        statistics of the direct runoff: zone sums of every step
+silting_disposition.asc        silting-up disposition grid
+1                              written every step
+rain_pause.asc                 rain pause grid
+1                              written every step
+kinetic_energy.asc             kinetic energy grid
+1                              written every step
+tillage_time.asc               time since the last tillage
+1                              written every step
+silting_runoff.asc             direct runoff grid
+11                             written every step, with its sum over the run
+1 2                            sub-basin codes of the minimum rain pause
+2 3                            minimum rain pause in days
+0                              the state grids start at 0
+SiltingUpExpressions
+{
+  X = 65;
+  Y = 12.2 * K ^ 0.52 * (100 * L) ^ -0.64;
+  W = (P > 0.05) * (11.89 + 8.73 * LOG10(P + (P <= 0.05)));
+  Z = (O > 0) * 0.013 * (100 * L) ^ -1.03 * K ^ 0.7 * (O + (O <= 0)) ^ -0.19;
+  V = (EXP(-Q * Z) * (X - Y) + Y) * R / 60;
+}
 
 [unsatzon_model]
 1     on

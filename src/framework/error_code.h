@@ -141,6 +141,14 @@ inline constexpr int kPointFileOpenError = 62;  // a control-point file cannot b
 inline constexpr int kInvalidSoilMethod = 91;   // a soil method other than 2 or 3
 // --- discharge routing ---------------------------------------------------------------------
 inline constexpr int kRoutingDescriptionError = 38;  // the routing description ends before its closing line
+// --- silting-up of the soil surface --------------------------------------------------------
+inline constexpr int kSiltingUpWithGlaciers = 2;         // silting-up together with the glacier grids
+inline constexpr int kRainPauseBlockError = 10;          // the minimum rain pause block of [SiltingUpModel]
+                                                         // cannot be read or names no sub-basin
+inline constexpr int kExpressionOpeningBracket = 400;    // "SiltingUpExpressions" is not followed by "{"
+inline constexpr int kExpressionClosingBracket = 401;    // the expression block has no "}"
+inline constexpr int kNoSiltingUpExpressions = 402;      // method 3 without a "SiltingUpExpressions" block
+inline constexpr int kExpressionEvaluationError = 403;   // a silting-up formula fails on a cell
 
 // --- special point output ------------------------------------------------------------------
 inline constexpr int kPointFileAppendError = 65;   // a point-output file cannot be opened for appending

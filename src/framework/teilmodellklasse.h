@@ -52,7 +52,7 @@ class teilmodellklasse : public modelobject {
 
   // Per-tracer statistics and concentration grids; throws the ErrorCode of a failure.
   virtual void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
-                   int capacity);
+                           int capacity);
   virtual void ReleaseTracers();
 
   // Stores the date of the step and writes the progress line at the log interval.

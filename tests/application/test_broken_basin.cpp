@@ -72,6 +72,17 @@ const BrokenBasinCase kCases[] = {
      .mutations = {ReplaceText("basin.ctl", "2020  start year", "100000000000000000  start year")},
      .code = 17,
      .fatal_text = "start year in [model_time]: 100000000000000000; expected a year from 0 to 9999"},
+    // Every process meets the formula on its first cell; the step's threads leave it in order.
+    {.name = "silting-up formula with a character of no token",
+     .mutations = {ReplaceText("basin.ctl", "  X = 65;", "  X = 65 @;")},
+     .code = 403,
+     .fatal_text = "in instance SiltingUpModel\nexpression X=65@ could not be parsed correctly. Parser message: "
+                   "Error: Syntax error in part: @ (col 5)"},
+    {.name = "silting-up rain pause codes that do not ascend",
+     .mutations = {ReplaceText("basin.ctl", "1 2                            sub-basin codes",
+                               "1 1 2                          sub-basin codes")},
+     .code = 10,
+     .fatal_text = "the sub-basin codes of the minimum rain pause must ascend: code 1 follows code 1"},
     {.name = "more sub-steps than minutes in the step",
      .mutations = {ReplaceText("basin.ctl", "2 sub-steps", "61 sub-steps")},
      .code = 17,
