@@ -47,7 +47,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-16 number of standard grids
+17 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -230,13 +230,13 @@ hhyd.txt   Name of the hhyd-file
 other.txt  Name of the Otherdata file
 etr.txt    Name of the etr-detail file
 interf.txt Name of the interflow file
-1     sub-basin codes with parameters of their own ("zonegrid_soilmodel" holds one sub-basin), then one value per code:
-5     kelsqd: recession constant of direct runoff [h]
-50    kelsqi: recession constant of interflow [h]
-1     channel network density
-200   kelsqlat: recession constant of baseflow [h]
-1     maximum baseflow
-0.2   surface-runoff fraction of snowmelt
+1 2     sub-basin codes with parameters of their own (the two sub-basins of "zonegrid_soilmodel"), then one value per code:
+5 5     kelsqd: recession constant of direct runoff [h]
+50 50   kelsqi: recession constant of interflow [h]
+1 1     channel network density
+200 200 kelsqlat: recession constant of baseflow [h]
+1 1     maximum baseflow
+0.2 0.2 surface-runoff fraction of snowmelt
 0     read control parameter for storage grids: compute the start state
 storage.ste name of the storage content file
 
