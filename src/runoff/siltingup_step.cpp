@@ -117,8 +117,11 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
   const double nodata = g.nodata_value;
   const double dt = TimeStep;
   const ZoneTableView& zones = settings().zones;
-  const LanduseTable& landuse = *settings().landuse;
-  const std::vector<SoilRecord>& soils = *settings().soils;
+  // Without a table no cell has a record: no land use is tilled, no soil type is known.
+  const LanduseTable* landuse = settings().landuse;
+  const int n_landuses = landuse != nullptr ? landuse->size() : 0;
+  const std::span<const SoilRecord> soils =
+      settings().soils != nullptr ? std::span<const SoilRecord>(*settings().soils) : std::span<const SoilRecord>();
   const ConstGridView zone = (*grids()).zone_grid().values;
   GridView disposition = grids_[kDispositionGrid].view();
   GridView rain_pause = grids_[kRainPauseGrid].view();
@@ -153,7 +156,7 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
     // highest layer present. A cell without a land-use record is not tilled.
     const double code = landuse_[1](r, c);
     const LanduseRecord* record =
-        code != nodata && code >= 1 && code <= landuse.size() ? &landuse[static_cast<int>(code)] : nullptr;
+        code != nodata && code >= 1 && code <= n_landuses ? &(*landuse)[static_cast<int>(code)] : nullptr;
     int top = 1;
     for (int n = landuse_layers_; n >= 1; --n) {
       if (landuse_[static_cast<std::size_t>(n)](r, c) != nodata) {
