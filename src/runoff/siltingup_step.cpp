@@ -143,14 +143,7 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
     const double intensity = water / (dt / 60);
     const int subbasin = zones.code_index[static_cast<std::size_t>(zone(r, c))];
 
-    for (int t = 1; t <= TracerCount; ++t) {
-      const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
-      double& stored = TracerRecords[static_cast<std::size_t>(t)].storage(r, c);
-      if (tracer.radioactive == 1) stored *= tracer.decay_factor;
-      if (water <= 0) continue;
-      const double input = tracer_input_[static_cast<std::size_t>(t)](r, c);
-      stored = tracer.evaporating == 1 ? WeightedMean(stored, input, surface, water) : stored + water * input;
-    }
+    AddTracerInput(r, c, water, surface);
 
     // Land use: tillage and residue come from layer 1, the vegetation cover from the
     // highest layer present. A cell without a land-use record is not tilled.
@@ -250,24 +243,40 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
     direct_runoff(r, c) = runoff;
     water_input_(r, c) = available - runoff;
 
-    if (runoff <= 0) continue;
-    for (int t = 1; t <= TracerCount; ++t) {
-      const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
-      TracerRecord& record_t = TracerRecords[static_cast<std::size_t>(t)];
-      double& stored = record_t.storage(r, c);
-      double& flux = record_t.flux(r, c);
-      if (tracer.evaporating == 1) {
-        flux = stored;
-        continue;
-      }
-      double moved = runoff + available > 0 ? available * stored / (runoff + available) : 0.0;
-      moved = std::min(available * tracer.max_conc, moved);
-      stored -= moved;
-      flux = moved / runoff;
-    }
+    if (runoff > 0) MoveTracersToRunoff(r, c, runoff, available);
   }
   if (workspace != nullptr) workspace->variables.Clear();
   return status;
+}
+
+void siltingupclass::AddTracerInput(int r, int c, double water, double surface) {
+  for (int t = 1; t <= TracerCount; ++t) {
+    const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
+    double& stored = TracerRecords[static_cast<std::size_t>(t)].storage(r, c);
+    if (tracer.radioactive == 1) stored *= tracer.decay_factor;
+    if (water <= 0) continue;
+    const double input = tracer_input_[static_cast<std::size_t>(t)](r, c);
+    // An evaporating substance keeps its concentration in the mixed water; any other is
+    // carried in as a load.
+    stored = tracer.evaporating == 1 ? WeightedMean(stored, input, surface, water) : stored + water * input;
+  }
+}
+
+void siltingupclass::MoveTracersToRunoff(int r, int c, double runoff, double surface) {
+  for (int t = 1; t <= TracerCount; ++t) {
+    const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
+    TracerRecord& record = TracerRecords[static_cast<std::size_t>(t)];
+    double& stored = record.storage(r, c);
+    double& flux = record.flux(r, c);
+    if (tracer.evaporating == 1) {
+      flux = stored;
+      continue;
+    }
+    double moved = runoff + surface > 0 ? surface * stored / (runoff + surface) : 0.0;
+    moved = std::min(surface * tracer.max_conc, moved);
+    stored -= moved;
+    flux = moved / runoff;
+  }
 }
 
 void siltingupclass::RaiseRowFailure(const RowStatus& status) {
