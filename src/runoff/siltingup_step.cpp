@@ -117,8 +117,11 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
   const double nodata = g.nodata_value;
   const double dt = TimeStep;
   const ZoneTableView& zones = settings().zones;
-  const LanduseTable& landuse = *settings().landuse;
-  const std::vector<SoilRecord>& soils = *settings().soils;
+  // Without a table no cell has a record: no land use is tilled, no soil type is known.
+  const LanduseTable* landuse = settings().landuse;
+  const int n_landuses = landuse != nullptr ? landuse->size() : 0;
+  const std::span<const SoilRecord> soils =
+      settings().soils != nullptr ? std::span<const SoilRecord>(*settings().soils) : std::span<const SoilRecord>();
   const ConstGridView zone = (*grids()).zone_grid().values;
   GridView disposition = grids_[kDispositionGrid].view();
   GridView rain_pause = grids_[kRainPauseGrid].view();
@@ -140,20 +143,13 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
     const double intensity = water / (dt / 60);
     const int subbasin = zones.code_index[static_cast<std::size_t>(zone(r, c))];
 
-    for (int t = 1; t <= TracerCount; ++t) {
-      const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
-      double& stored = TracerRecords[static_cast<std::size_t>(t)].storage(r, c);
-      if (tracer.radioactive == 1) stored *= tracer.decay_factor;
-      if (water <= 0) continue;
-      const double input = tracer_input_[static_cast<std::size_t>(t)](r, c);
-      stored = tracer.evaporating == 1 ? WeightedMean(stored, input, surface, water) : stored + water * input;
-    }
+    AddTracerInput(r, c, water, surface);
 
     // Land use: tillage and residue come from layer 1, the vegetation cover from the
     // highest layer present. A cell without a land-use record is not tilled.
     const double code = landuse_[1](r, c);
     const LanduseRecord* record =
-        code != nodata && code >= 1 && code <= landuse.size() ? &landuse[static_cast<int>(code)] : nullptr;
+        code != nodata && code >= 1 && code <= n_landuses ? &(*landuse)[static_cast<int>(code)] : nullptr;
     int top = 1;
     for (int n = landuse_layers_; n >= 1; --n) {
       if (landuse_[static_cast<std::size_t>(n)](r, c) != nodata) {
@@ -247,24 +243,40 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
     direct_runoff(r, c) = runoff;
     water_input_(r, c) = available - runoff;
 
-    if (runoff <= 0) continue;
-    for (int t = 1; t <= TracerCount; ++t) {
-      const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
-      TracerRecord& record_t = TracerRecords[static_cast<std::size_t>(t)];
-      double& stored = record_t.storage(r, c);
-      double& flux = record_t.flux(r, c);
-      if (tracer.evaporating == 1) {
-        flux = stored;
-        continue;
-      }
-      double moved = runoff + available > 0 ? available * stored / (runoff + available) : 0.0;
-      moved = std::min(available * tracer.max_conc, moved);
-      stored -= moved;
-      flux = moved / runoff;
-    }
+    if (runoff > 0) MoveTracersToRunoff(r, c, runoff, available);
   }
   if (workspace != nullptr) workspace->variables.Clear();
   return status;
+}
+
+void siltingupclass::AddTracerInput(int r, int c, double water, double surface) {
+  for (int t = 1; t <= TracerCount; ++t) {
+    const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
+    double& stored = TracerRecords[static_cast<std::size_t>(t)].storage(r, c);
+    if (tracer.radioactive == 1) stored *= tracer.decay_factor;
+    if (water <= 0) continue;
+    const double input = tracer_input_[static_cast<std::size_t>(t)](r, c);
+    // An evaporating substance keeps its concentration in the mixed water; any other is
+    // carried in as a load.
+    stored = tracer.evaporating == 1 ? WeightedMean(stored, input, surface, water) : stored + water * input;
+  }
+}
+
+void siltingupclass::MoveTracersToRunoff(int r, int c, double runoff, double surface) {
+  for (int t = 1; t <= TracerCount; ++t) {
+    const TracerSettingsRecord& tracer = TracerSettings[static_cast<std::size_t>(t)];
+    TracerRecord& record = TracerRecords[static_cast<std::size_t>(t)];
+    double& stored = record.storage(r, c);
+    double& flux = record.flux(r, c);
+    if (tracer.evaporating == 1) {
+      flux = stored;
+      continue;
+    }
+    double moved = runoff + surface > 0 ? surface * stored / (runoff + surface) : 0.0;
+    moved = std::min(surface * tracer.max_conc, moved);
+    stored -= moved;
+    flux = moved / runoff;
+  }
 }
 
 void siltingupclass::RaiseRowFailure(const RowStatus& status) {

@@ -119,6 +119,10 @@ class siltingupclass : public teilmodellklasse {
   RowStatus RunRow(int r, int day_of_year, Workspace* workspace);
   // Runs formulas first..last-1 of method 3; false (and the status) at the first failure.
   bool RunFormulas(std::size_t first, std::size_t last, Workspace& workspace, RowStatus& status) const;
+  // Tracers of cell (r, c): the step's input (water and surface storage in mm), and the
+  // part that leaves with the direct runoff from the surface water.
+  void AddTracerInput(int r, int c, double water, double surface);
+  void MoveTracersToRunoff(int r, int c, double runoff, double surface);
   void RaiseRowFailure(const RowStatus& status);
   void CopyResponseUnitMasters();
   void AddStatistics();
