@@ -102,7 +102,6 @@ surfaceroutingclass::surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry
   row_status_.assign(static_cast<std::size_t>(geometry().nrows) + 1, VegetationFailure{});
   BindPassViews();
   SubTimeStep = settings_.dt_min;
-  initialised_ = true;
 }
 
 surfaceroutingclass::~surfaceroutingclass() = default;

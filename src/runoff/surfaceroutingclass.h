@@ -198,7 +198,6 @@ class surfaceroutingclass : public teilmodellklasse {
   SurfaceTracerGrids tracer_grids_;
   std::vector<double> row_minimum_;
   std::vector<VegetationFailure> row_status_;
-  bool initialised_ = false;
 };
 
 }  // namespace tolvo
