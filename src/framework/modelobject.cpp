@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "framework/error_code.h"
+#include "framework/model_settings.h"
 
 namespace tolvo {
 
@@ -157,6 +158,17 @@ double modelobject::LinearInterpolation(double x1, double y1, double x2, double 
 
 void modelobject::DeleteModule() {
   log() << "DEBUG: deleting module " << name() << "[end-entry]";
+}
+
+void modelobject::AdoptRunSettings(const ModelSettings& settings) {
+  set_grid_table(settings.grids);
+  set_geometry(settings.geometry);
+  set_strip(settings.strip);
+  set_domain_layout(settings.layout);
+  set_min_to_int_end(settings.min_to_int_end);
+  SetLogInterval(settings.log_interval);
+  SetEndDate(settings.end_date.year, settings.end_date.month, settings.end_date.day, settings.end_date.hour);
+  start_date() = settings.start_date;
 }
 
 }  // namespace tolvo

@@ -21,6 +21,8 @@
 
 namespace tolvo {
 
+struct ModelSettings;
+
 // Which output forms grids are written in.
 struct OutputFormats {
   bool ascii = false;      // "WriteAsciiGrids"
@@ -142,6 +144,10 @@ class modelobject : public memory_handling {
   // domain); the grid distribution and the halo exchange walk it. Not owned.
   const DomainLayout* domain_layout() const { return context_.domain_layout; }
   void set_domain_layout(const DomainLayout* layout) { context_.domain_layout = layout; }
+  // Takes what every model object of a run shares from the set-up: the grid table, the
+  // geometry, the own rows and the decomposition, the data-hour offset, the log interval
+  // and the start and end dates.
+  void AdoptRunSettings(const ModelSettings& settings);
 
  private:
   RunContext context_;

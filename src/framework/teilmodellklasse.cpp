@@ -33,14 +33,7 @@ teilmodellklasse::teilmodellklasse(DiagnosticsLog& log, const std::string& secti
       SubSteps(sub_steps),
       settings_(&settings),
       section_(section) {
-  set_grid_table(settings.grids);
-  set_geometry(settings.geometry);
-  set_strip(settings.strip);
-  set_domain_layout(settings.layout);
-  set_min_to_int_end(settings.min_to_int_end);
-  SetLogInterval(settings.log_interval);
-  SetEndDate(settings.end_date.year, settings.end_date.month, settings.end_date.day, settings.end_date.hour);
-  start_date() = settings.start_date;
+  AdoptRunSettings(settings);
   set_name(section.substr(0, kMaxNameLength));
 
   log << "DEBUG: initializing module " << section << "[end-entry]";

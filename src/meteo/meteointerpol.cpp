@@ -34,14 +34,7 @@ meteointerpol::meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, 
       input_name_(input_name),
       result_index_(result_grid_index) {
   set_name(input_name.substr(0, kMaxNameLength));
-  set_grid_table(settings.grids);
-  set_geometry(settings.geometry);
-  set_strip(settings.strip);
-  set_domain_layout(settings.layout);
-  set_min_to_int_end(settings.min_to_int_end);
-  SetLogInterval(settings.log_interval);
-  SetEndDate(settings.end_date.year, settings.end_date.month, settings.end_date.day, settings.end_date.hour);
-  start_date() = settings.start_date;
+  AdoptRunSettings(settings);
   log << "file "
       << "meteoint"
       << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
