@@ -359,10 +359,9 @@ void meteointerpol::ChooseLookupStations(int n_files) {
 
 void meteointerpol::ComputeElevationRegression(int file) {
   const int m = section_.method;
-  if ((m != 10 && m != 11) || file < 0 || file >= StationFileCount(m)) return;
-  const StationFileState& state = station_files_[static_cast<std::size_t>(file)];
-  RegressionParameters& set = file == 0 ? regression_.parameters : second_parameters_;
-  set = FitElevationRegression(stations(file), state.altitude, section_.elevation_regression, section_.nodata);
+  if ((m != 10 && m != 11) || file != 0) return;
+  regression_.parameters =
+      FitElevationRegression(stations(0), station_files_[0].altitude, section_.elevation_regression, section_.nodata);
 }
 
 void meteointerpol::OpenGridList() {

@@ -58,7 +58,8 @@ class meteointerpol : public modelobject, public MeteoInput {
   void SetHourShift(double hours) override { hour_shift_ = hours; }
   ModelDate GetDate() const override { return current_date(); }
   // Methods 10 and 11: fits parameter set `file` + 1 to the current values of station file
-  // `file` (the time loop passes 0); any other method or file does nothing.
+  // `file`; these methods read one station file, so only file 0 (what the time loop
+  // passes) has anything to fit. Any other method or file does nothing.
   void ComputeElevationRegression(int file) override;
   // Not part of this build: logs a FATAL entry and fails with 103.
   void Interpolate(const ModelDate& date) override;
@@ -112,11 +113,9 @@ class meteointerpol : public modelobject, public MeteoInput {
   ConstGridView interpolation_y() const { return interp_y_; }
   // Corner stations of the own cells (methods 5 and 6; empty otherwise).
   const LookupStations& lookup_stations(int slot) const { return lookup_[static_cast<std::size_t>(slot)]; }
-  // Parameter set k (1 or 2) fitted by ComputeElevationRegression; set 1 of methods 2 and
-  // 3 is the regression file's current record.
-  const RegressionParameters& regression_parameters(int k) const {
-    return k == 2 ? second_parameters_ : regression_.parameters;
-  }
+  // Parameter set 1: fitted by ComputeElevationRegression (methods 10 and 11), or the
+  // regression file's current record (methods 2 and 3).
+  const RegressionParameters& regression_parameters() const { return regression_.parameters; }
 
  private:
   void Construct(const ModelSettings& settings, StatisticsRegistry& registry, int registry_capacity);
@@ -193,7 +192,6 @@ class meteointerpol : public modelobject, public MeteoInput {
   Grid rotated_y_;
   int rotated_index_ = 0;  // entry of "CoordXRot_<name>" (the y grid follows), 0: none
   std::array<LookupStations, 2> lookup_;
-  RegressionParameters second_parameters_{};
   int search_radius_warning_ = 0;
   double hour_shift_ = 0;
 };

@@ -142,12 +142,12 @@ TEST_F(StationGeometryTest, MethodTenFitsItsRegressionToTheCurrentRecord) {
   const auto input =
       Build({.method = "10", .file_lines = {dir_.file("five.txt")}, .method_line = "1000 2000 100 0 50"});
   input->ComputeElevationRegression(0);
-  EXPECT_NEAR(input->regression_parameters(1)[kL2], 1200, 1e-9);
-  EXPECT_NEAR(input->regression_parameters(1)[kA3], 7, 1e-9);
+  EXPECT_NEAR(input->regression_parameters()[kL2], 1200, 1e-9);
+  EXPECT_NEAR(input->regression_parameters()[kA3], 7, 1e-9);
   input->ReadNextRecord();
   input->ComputeElevationRegression(0);
-  EXPECT_EQ(input->regression_parameters(1)[kL1], 1000);
-  EXPECT_NEAR(input->regression_parameters(1)[kA2], 4.8, 1e-9);
+  EXPECT_EQ(input->regression_parameters()[kL1], 1000);
+  EXPECT_NEAR(input->regression_parameters()[kA2], 4.8, 1e-9);
 }
 
 }  // namespace
