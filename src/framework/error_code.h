@@ -127,6 +127,7 @@ inline constexpr int kMeteoFileCloseError = 50;     // a station, grid-list or r
 inline constexpr int kMeteoStartDateMissing = 51;   // an input file without the run's start date
 inline constexpr int kMeteoRegressionDateError = 52;  // a regression date that differs from the station date
 inline constexpr int kInterpolationMethodRange = 53;  // an interpolation method outside 1..12
+inline constexpr int kAnisotropyRange = 54;  // an anisotropy slope outside -90..90 degrees or a ratio outside (0, 1]
 inline constexpr int kStationFilesDisagree = 73;    // the two station files of an input differ in stations
                                                     // or in date
 inline constexpr int kRelCellAreaMissing = 74;      // no "RelCellArea" grid for the meteorological inputs

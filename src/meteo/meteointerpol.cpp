@@ -7,12 +7,11 @@
 #include "framework/error_code.h"
 #include "framework/grid_reader.h"
 #include "framework/grid_table.h"
+#include "meteo/elevation_regression.h"
 #include "meteo/meteo_description.h"
 
 namespace tolvo {
 namespace {
-
-constexpr double kDegreesToRadians = 0.017453292519944444;
 
 std::string DateLine(const ModelDate& d) {
   return std::to_string(d.day) + "." + std::to_string(d.month) + "." + std::to_string(d.year) + " " +
@@ -42,6 +41,7 @@ meteointerpol::meteointerpol(DiagnosticsLog& log, StatisticsRegistry& registry, 
     Construct(settings, registry, registry_capacity);
   } catch (...) {
     // The grid table must not keep views of this object's grids, whatever stopped it.
+    FreeRotatedGrids();
     if (scenario_index_ > 0) FreeGridEntry(scenario_index_);
     if (result_registered_) FreeGridEntry(result_index_);
     throw;
@@ -106,6 +106,8 @@ void meteointerpol::LookUpCellGrids(const ModelSettings& settings) {
   rel_cell_area_ = table[relcell].values;
   coord_x_ = table[RequireGrid("CoordX")].values;
   coord_y_ = table[RequireGrid("CoordY")].values;
+  interp_x_ = coord_x_;
+  interp_y_ = coord_y_;
 }
 
 void meteointerpol::RegisterResultGrid() {
@@ -207,12 +209,152 @@ void meteointerpol::CheckSecondStationFile() {
 void meteointerpol::PrepareStationGeometry() {
   const int m = section_.method;
   EstimateMeshOrientation();
-  anisotropy_slope_ = section_.anisotropy_slope * kDegreesToRadians;
+  anisotropy_slope_ = section_.anisotropy_slope * kMeteoDegreesToRadians;
   RotateCoordinateGrids();
   PrepareAnisotropy();
   MeanStationSpacing();
   if (m == 5 || m == 6) ChooseLookupStations(StationFileCount(m));
   if (m == 7 || m == 8) BuildStationMesh();
+}
+
+StationPoints meteointerpol::stations(int slot) const {
+  const StationFileState& file = station_files_[static_cast<std::size_t>(slot)];
+  return {file.x, file.y, file.values};
+}
+
+StationPoints meteointerpol::rotated_stations(int slot) const {
+  const StationFileState& file = station_files_[static_cast<std::size_t>(slot)];
+  if (file.x_rotated.empty()) return {file.x, file.y, file.values};
+  return {file.x_rotated, file.y_rotated, file.values};
+}
+
+RotationFrame meteointerpol::rotation_frame() const {
+  return {anisotropy_slope_, geometry().xllcorner, geometry().yllcorner};
+}
+
+void meteointerpol::EstimateMeshOrientation() {
+  const int m = section_.method;
+  if (m < 5 || m > 8) return;
+  const StationFileState& file = station_files_[0];
+  const MeshOrientation orientation = tolvo::EstimateMeshOrientation(file.x, file.y);
+  section_.anisotropy_slope = orientation.slope_degrees;
+  section_.anisotropy_ratio = orientation.ratio;
+}
+
+void meteointerpol::RotateCoordinateGrids() {
+  if (!(section_.anisotropy_ratio < 1) || !IsStationDataMethod(section_.method)) return;
+  const int index = grids()->TakeFreeEntries(2, {.taken_by = grid_table::TakenBy::kIdentifier}, log(),
+                                             "no more free grids in memeory, (max. 1000)!");
+  const GridGeometry& g = geometry();
+  const RowRange rows = strip();
+  rotated_x_ = Grid(rows.first, rows.last, g.ncols, g.nrows);
+  rotated_y_ = Grid(rows.first, rows.last, g.ncols, g.nrows);
+  const std::string x_name = "CoordXRot_" + input_name_;
+  const std::string y_name = "CoordYRot_" + input_name_;
+  RegisterGrid(index, x_name, rotated_x_.view(), {}, 0, x_name, 0, rows.first, rows.last);
+  rotated_index_ = index;
+  RegisterGrid(index + 1, y_name, rotated_y_.view(), {}, 0, y_name, 0, rows.first, rows.last);
+  const RotationFrame frame = rotation_frame();
+  const GridView out_x = rotated_x_.view();
+  const GridView out_y = rotated_y_.view();
+  for (int r = rows.first; r <= rows.last; ++r) {
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (coord_x_(r, c) == g.nodata_value) {
+        out_x(r, c) = g.nodata_value;
+        out_y(r, c) = g.nodata_value;
+        continue;
+      }
+      const Point2 p = RotatePoint(frame, coord_x_(r, c), coord_y_(r, c));
+      out_x(r, c) = p.x;
+      out_y(r, c) = p.y;
+    }
+  }
+  interp_x_ = rotated_x_.view();
+  interp_y_ = rotated_y_.view();
+}
+
+void meteointerpol::FreeRotatedGrids() {
+  if (rotated_index_ <= 0) return;
+  FreeGridEntry(rotated_index_);
+  if ((*grids())[rotated_index_ + 1].identifier) FreeGridEntry(rotated_index_ + 1);
+  rotated_index_ = 0;
+  interp_x_ = coord_x_;
+  interp_y_ = coord_y_;
+  rotated_x_ = Grid();
+  rotated_y_ = Grid();
+}
+
+void meteointerpol::PrepareAnisotropy() {
+  const double ratio = section_.anisotropy_ratio;
+  idw_ = MakeIdwSettings(section_.idw_weight, section_.max_distance, ratio, section_.nodata);
+  const int m = section_.method;
+  if (!IsStationDataMethod(m)) return;
+  if (!(anisotropy_slope_ >= -kMeteoHalfPi && anisotropy_slope_ <= kMeteoHalfPi)) {
+    log() << "FATAL: anisotropy slope has to range from -90 to +90 degree \n"
+          << "[end-entry]";
+    RaiseError(kAnisotropyRange);
+  }
+  if (!(ratio > 0 && ratio <= 1)) {
+    log() << "FATAL: ratio of anisotropy has to range from +1 to >0 liegen"
+          << "[end-entry]";
+    RaiseError(kAnisotropyRange);
+  }
+  const RotationFrame frame = rotation_frame();
+  for (int slot = 0; slot < StationFileCount(m); ++slot) {
+    StationFileState& file = station_files_[static_cast<std::size_t>(slot)];
+    file.x_rotated.clear();
+    file.y_rotated.clear();
+    if (ratio == 1) continue;
+    file.x_rotated.assign(file.x.size(), 0.0);
+    file.y_rotated.assign(file.y.size(), 0.0);
+    for (std::size_t k = 1; k < file.x.size(); ++k) {
+      const Point2 p = RotatePoint(frame, file.x[k], file.y[k]);
+      file.x_rotated[k] = p.x;
+      file.y_rotated[k] = p.y;
+    }
+  }
+}
+
+void meteointerpol::MeanStationSpacing() {
+  log() << "calculating average horizontal and vertical distance to the next station..."
+        << "[end-entry]";
+  const StationPoints s = rotated_stations(0);
+  spacing_ = tolvo::MeanStationSpacing(s.x, s.y);
+  log() << "avg. horizontal distance: " << spacing_.horizontal << " m"
+        << "[end-entry]";
+  log() << "avg. vertical   distance: " << spacing_.vertical << " m"
+        << "[end-entry]";
+}
+
+void meteointerpol::ChooseLookupStations(int n_files) {
+  const int m = section_.method;
+  if (m != 5 && m != 6) return;
+  const int regions_index = FindGrid("MPIRegions", false);
+  const ConstGridView regions = regions_index > 0 ? ConstGridView((*grids())[regions_index].values) : ConstGridView();
+  const GridGeometry& g = geometry();
+  const RowRange rows = strip();
+  for (int f = 0; f < n_files; ++f) lookup_[static_cast<std::size_t>(f)] = LookupStations(rows, g.ncols);
+  for (int f = 0; f < n_files; ++f) {
+    LookupStations& table = lookup_[static_cast<std::size_t>(f)];
+    const StationPoints s = rotated_stations(f);
+    log() << "choosing look-up-stations...";
+    for (int r = rows.first; r <= rows.last; ++r) {
+      for (int c = 1; c <= g.ncols; ++c) {
+        if (zone_grid_(r, c) == g.nodata_value) continue;
+        if (!regions.empty() && regions(r, c) != rank()) continue;
+        table.at(r, c) = CornersAround(s.x, s.y, interp_x_(r, c), interp_y_(r, c), spacing_);
+      }
+      log() << ".";
+    }
+    log() << "[end-entry]";
+  }
+}
+
+void meteointerpol::ComputeElevationRegression(int file) {
+  const int m = section_.method;
+  if ((m != 10 && m != 11) || file != 0) return;
+  regression_.parameters =
+      FitElevationRegression(stations(0), station_files_[0].altitude, section_.elevation_regression, section_.nodata);
 }
 
 void meteointerpol::OpenGridList() {
@@ -358,6 +500,8 @@ void meteointerpol::FlushStatistics() {
 
 void meteointerpol::DeleteModule() {
   log() << "DEBUG: deleting interpolator for " << input_name_ << "[end-entry]";
+  FreeRotatedGrids();
+  for (LookupStations& table : lookup_) table = LookupStations{};
   if (scenario_index_ > 0) FreeGridEntry(scenario_index_);
   scenario_grid_ = Grid();
   scenario_index_ = 0;

@@ -13,11 +13,16 @@
 // Every process reads the input's files itself; construction and advancing exchange
 // nothing between processes.
 //
-// The interpolation methods are not part of this build yet: Interpolate logs a FATAL entry
+// Construction also prepares the geometry of the station-data methods: the orientation of
+// a station mesh (methods 5 to 8), the cell coordinates turned into the frame of the
+// anisotropy ellipse ("CoordXRot_<name>", "CoordYRot_<name>", registered when the ratio
+// is below 1), the rotated station coordinates, the mean station spacing and the corner
+// stations of every own cell (methods 5 and 6). Methods 10 and 11 fit their elevation
+// regression to the current record when the time loop asks (ComputeElevationRegression).
+//
+// The per-cell interpolation is not part of this build yet: Interpolate logs a FATAL entry
 // and fails with 103, so that a run with meteorological inputs stops at its first step
-// instead of running without them. The geometric set-up of the station-data methods
-// (mesh orientation, rotated coordinates, anisotropy, station spacing, look-up stations,
-// spline mesh) comes with the interpolation and is called here as empty operations.
+// instead of running without them. The spline mesh of methods 7 and 8 comes with it.
 
 #include <array>
 #include <memory>
@@ -30,6 +35,8 @@
 #include "framework/statistics_registry.h"
 #include "framework/zonal_statistic.h"
 #include "meteo/grid_list_file.h"
+#include "meteo/inverse_distance.h"
+#include "meteo/lookup_stations.h"
 #include "meteo/meteo_section.h"
 #include "meteo/regression_file.h"
 #include "meteo/station_file.h"
@@ -50,7 +57,10 @@ class meteointerpol : public modelobject, public MeteoInput {
   void SetSearchRadiusWarning(int on) override { search_radius_warning_ = on; }
   void SetHourShift(double hours) override { hour_shift_ = hours; }
   ModelDate GetDate() const override { return current_date(); }
-  void ComputeElevationRegression(int) override {}
+  // Methods 10 and 11: fits parameter set `file` + 1 to the current values of station file
+  // `file`; these methods read one station file, so only file 0 (what the time loop
+  // passes) has anything to fit. Any other method or file does nothing.
+  void ComputeElevationRegression(int file) override;
   // Not part of this build: logs a FATAL entry and fails with 103.
   void Interpolate(const ModelDate& date) override;
   void WriteResultGrid() override {}
@@ -91,6 +101,21 @@ class meteointerpol : public modelobject, public MeteoInput {
   int search_radius_warning() const { return search_radius_warning_; }
   double hour_shift() const { return hour_shift_; }
   double anisotropy_slope_radians() const { return anisotropy_slope_; }
+  // The stations of a file with map coordinates, and with the coordinates of the
+  // anisotropy frame (the map ones when the ratio is 1).
+  StationPoints stations(int slot) const;
+  StationPoints rotated_stations(int slot) const;
+  const IdwSettings& idw_settings() const { return idw_; }
+  const StationSpacing& station_spacing() const { return spacing_; }
+  // The coordinates the kernels interpolate at: the rotated grids when the ratio is
+  // below 1, else "CoordX" and "CoordY".
+  ConstGridView interpolation_x() const { return interp_x_; }
+  ConstGridView interpolation_y() const { return interp_y_; }
+  // Corner stations of the own cells (methods 5 and 6; empty otherwise).
+  const LookupStations& lookup_stations(int slot) const { return lookup_[static_cast<std::size_t>(slot)]; }
+  // Parameter set 1: fitted by ComputeElevationRegression (methods 10 and 11), or the
+  // regression file's current record (methods 2 and 3).
+  const RegressionParameters& regression_parameters() const { return regression_.parameters; }
 
  private:
   void Construct(const ModelSettings& settings, StatisticsRegistry& registry, int registry_capacity);
@@ -116,16 +141,19 @@ class meteointerpol : public modelobject, public MeteoInput {
   void ReadScenarioMonthFiles();
   void ReadScenarioTable();
 
-  // The geometric set-up of the station-data methods, done by the interpolation: the
-  // orientation of the station mesh, the rotated cell coordinates, the anisotropy of the
-  // distances, the mean station spacing, the look-up stations (methods 5 and 6) and the
-  // spline mesh (methods 7 and 8). Nothing to prepare in this build.
-  void EstimateMeshOrientation() {}
-  void RotateCoordinateGrids() {}
-  void PrepareAnisotropy() {}
-  void MeanStationSpacing() {}
-  void ChooseLookupStations(int /*n_files*/) {}
+  // The geometric set-up of the station-data methods: the orientation of the station
+  // mesh (methods 5 to 8, replaces the section's slope and ratio), the rotated cell
+  // coordinates, the weight mode and the rotated station coordinates (code 54 for a slope
+  // or ratio out of range), the mean station spacing, the look-up stations (methods 5 and
+  // 6) and the spline mesh (methods 7 and 8, not part of this build).
+  void EstimateMeshOrientation();
+  void RotateCoordinateGrids();
+  void PrepareAnisotropy();
+  void MeanStationSpacing();
+  void ChooseLookupStations(int n_files);
   void BuildStationMesh() {}
+  RotationFrame rotation_frame() const;
+  void FreeRotatedGrids();
 
   std::string input_name_;
   MeteoSection section_;
@@ -156,6 +184,14 @@ class meteointerpol : public modelobject, public MeteoInput {
 
   bool end_of_data_ = false;
   double anisotropy_slope_ = 0;  // radians
+  IdwSettings idw_;
+  StationSpacing spacing_;
+  ConstGridView interp_x_;
+  ConstGridView interp_y_;
+  Grid rotated_x_;
+  Grid rotated_y_;
+  int rotated_index_ = 0;  // entry of "CoordXRot_<name>" (the y grid follows), 0: none
+  std::array<LookupStations, 2> lookup_;
   int search_radius_warning_ = 0;
   double hour_shift_ = 0;
 };

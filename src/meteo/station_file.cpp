@@ -147,7 +147,6 @@ void ReadStationHeader(const MeteoFileContext& context, StationFileState& file) 
   file.altitude.assign(size, 0.0);
   file.x.assign(size, 0.0);
   file.y.assign(size, 0.0);
-  file.anisotropy.assign(size, 0.0);
   file.values.assign(size, -context.nodata - 1);
   log << " (" << n << ") Stationen "
       << "[end-entry]";

@@ -56,13 +56,16 @@ struct StationFileState {
   std::string section_line;  // the whole line of the input's section that names the file
   int additional_columns = 0;
   int n_stations = 0;
-  // Per station, 1-based (index 0 unused): altitude (m), map coordinates, the working
-  // array of the anisotropy set-up and the current values.
+  // Per station, 1-based (index 0 unused): altitude (m), map coordinates and the current
+  // values.
   std::vector<double> altitude;
   std::vector<double> x;
   std::vector<double> y;
-  std::vector<double> anisotropy;
   std::vector<double> values;
+  // The map coordinates turned into the frame of the anisotropy ellipse; empty when the
+  // ratio is 1 (the map coordinates serve).
+  std::vector<double> x_rotated;
+  std::vector<double> y_rotated;
   ModelDate date;          // of the current record
   bool all_equal = false;  // see AllPresentEqual
 

@@ -4,6 +4,7 @@
 // settings (1 to 5 January 2020 hourly), a control file with one input's section, and
 // writers of station data files, grid lists and regression files.
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -31,6 +32,8 @@ struct SectionItems {
   std::string method_line = "regression.txt   name of the regression file";
   std::string idw_weight = "2.0";
   std::string max_distance = "30000";
+  std::string slope = "30";  // degrees
+  std::string ratio = "1";
   std::string scenario = "0   SzenUse";
 };
 
@@ -48,8 +51,8 @@ inline std::string SectionText(const std::string& name, const SectionItems& s) {
        << s.idw_weight << "   idw weight\n"
        << "0.5   fraction of idw\n"
        << s.max_distance << "   maximum distance\n"
-       << "30   slope of the anisotropy axis\n"
-       << "1   anisotropy ratio\n"
+       << s.slope << "   slope of the anisotropy axis\n"
+       << s.ratio << "   anisotropy ratio\n"
        << "-1000   lower limit\n-1000   lower replacement\n1000   upper limit\n1000   upper replacement\n"
        << s.scenario << "\n";
   return text.str();
@@ -72,6 +75,41 @@ inline std::string StationFileText(const std::vector<double>& altitude, const st
   text << "YY MM DD HH";
   for (std::size_t i = 0; i < altitude.size(); ++i) text << " station" << i + 1;
   text << "\n";
+  for (const std::string& row : rows) text << row << "\n";
+  return text.str();
+}
+
+// A 3 x 3 station mesh, 10 km apart, turned by `angle_deg` about the grid's lower left
+// corner: in the turned frame the stations lie at (-2950 + 10000 i, -1950 + 10000 j),
+// i, j = -1..1, numbered from the lower left row by row, so that station 5 lies 2950 m
+// west and 1950 m south of the corner, next to every cell of the 4 x 3 grid: each cell has
+// the corners upper right 9, upper left 8, lower left 5 and lower right 6.
+inline std::string MeshStationFileText(double angle_deg) {
+  const double a = angle_deg * 3.14159265358979323846 / 180;
+  std::vector<double> altitude, x, y;
+  for (int j = -1; j <= 1; ++j) {
+    for (int i = -1; i <= 1; ++i) {
+      const double u = -2950 + 10000.0 * i;
+      const double v = -1950 + 10000.0 * j;
+      altitude.push_back(500);
+      x.push_back(u * std::cos(a) - v * std::sin(a));
+      y.push_back(u * std::sin(a) + v * std::cos(a));
+    }
+  }
+  std::vector<std::string> rows;
+  for (int h = 1; h <= 5; ++h) rows.push_back("2020 1 1 " + std::to_string(h) + " 1 2 3 4 5 6 7 8 9");
+  std::ostringstream text;
+  text.precision(17);
+  text << "station mesh for the tests\n";
+  const auto header = [&](const std::vector<double>& values) {
+    text << "YY MM DD HH";
+    for (double v : values) text << " " << v;
+    text << "\n";
+  };
+  header(altitude);
+  header(x);
+  header(y);
+  text << "YY MM DD HH s1 s2 s3 s4 s5 s6 s7 s8 s9\n";
   for (const std::string& row : rows) text << row << "\n";
   return text.str();
 }

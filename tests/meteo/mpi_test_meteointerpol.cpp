@@ -4,6 +4,7 @@
 // process 0 over every row).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -108,6 +109,46 @@ TEST_F(MeteoInputMpi, InputsWalkTheirRecordsAndRewindAlikeOnEveryProcess) {
     EXPECT_EQ(walk, c.expected);
     EXPECT_EQ(walk, TextOfProcess0(walk));
   }
+}
+
+// A bilinear input on a station mesh turned by 20 degrees: every process rotates the
+// coordinates of its own rows and finds the same corner stations for them as one process
+// does for all rows (worked by hand: the mesh is laid out so that every cell of the grid
+// has the corners 9, 8, 5, 6).
+TEST_F(MeteoInputMpi, RotatedGridsAndCornerStationsDoNotDependOnTheProcesses) {
+  WriteFile(dir_.file("mesh.txt"), MeshStationFileText(20));
+  MeteoRun run(log_, run_dir_, RowBand(WorldRank(), WorldSize(), kMeteoRows));
+  run.WriteControlFile(SectionText("temperature", {.method = "5", .file_lines = {dir_.file("mesh.txt")}}));
+  const std::unique_ptr<meteointerpol> input = run.Build(log_, "temperature");
+  std::ostringstream setup;
+  setup.precision(9);
+  setup << input->section().anisotropy_slope << " " << input->section().anisotropy_ratio << " "
+        << input->station_spacing().horizontal << " " << input->station_spacing().vertical;
+  EXPECT_EQ(setup.str(), TextOfProcess0(setup.str()));
+  EXPECT_NEAR(input->section().anisotropy_slope, 20, 0.01);
+  const int x_index = run.setup().FindGrid("CoordXRot_temperature", false);
+  ASSERT_GT(x_index, 0);
+  const ConstGridView x_rot = run.table()[x_index].values;
+  const ConstGridView y_rot = run.table()[x_index + 1].values;
+  const double a = input->anisotropy_slope_radians();
+  const RowRange own = run.settings.strip;
+  EXPECT_EQ(input->lookup_stations(0).rows().first, own.first);
+  EXPECT_EQ(input->lookup_stations(0).rows().last, own.last);
+  for (int r = own.first; r <= own.last; ++r) {
+    for (int c = 1; c <= kMeteoCols; ++c) {
+      const double x = 100.0 * c - 50;
+      const double y = 100.0 * (kMeteoRows - r) + 50;
+      EXPECT_NEAR(x_rot(r, c), x * std::cos(a) + y * std::sin(a), 1e-6);
+      EXPECT_NEAR(y_rot(r, c), -x * std::sin(a) + y * std::cos(a), 1e-6);
+      const CornerStations& k = input->lookup_stations(0).at(r, c);
+      EXPECT_EQ(k.upper_right, 9);
+      EXPECT_EQ(k.upper_left, 8);
+      EXPECT_EQ(k.lower_left, 5);
+      EXPECT_EQ(k.lower_right, 6);
+    }
+  }
+  input->DeleteModule();
+  EXPECT_EQ(run.setup().FindGrid("CoordXRot_temperature", false), 0);
 }
 
 }  // namespace
