@@ -60,7 +60,7 @@ double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) 
   const double k = relative_conductivity(p, c, j, c.theta_m[j]) * c.Ks[j];
   if (c.Ks[j] > c.Ks[j + 1]) c.I[j] = k * c.d[j] * p.drainage_density * p.slope_factor;
   double drain = 0;
-  if (p.drainage_level >= 0 && j == p.drainage_level && p.drain_distance > 0) {
+  if (p.drainage_level >= 0 && j == p.drainage_level) {
     const double ld = p.drain_distance;
     drain = std::min(drainable, 2 * k * c.d[j] / ld * p.cellsize / ld);
     c.I[j] += drain;

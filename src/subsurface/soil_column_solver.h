@@ -19,6 +19,7 @@
 
 #include "framework/diagnostics_log.h"
 #include "framework/matrix.h"
+#include "subsurface/root_zone_kernels.h"
 #include "subsurface/soil_column_hydraulics.h"
 #include "subsurface/soil_settings.h"
 
@@ -62,7 +63,7 @@ struct RichardsOutcome {
 };
 
 // The kernels of the column, replaceable by a derived solver. The default ones are the
-// free functions of soil_column_hydraulics.h.
+// free functions of soil_column_hydraulics.h and root_zone_kernels.h.
 class SoilColumnKernels {
  public:
   virtual ~SoilColumnKernels() = default;
@@ -77,6 +78,24 @@ class SoilColumnKernels {
   }
   virtual double iterationError(const ColumnParameters& p, const ColumnArrays& c, int i, int& count) const {
     return iteration_error(p, c, i, count);
+  }
+  virtual void rootDistribution(const SoilRecord& soil, int n, const RootParameters& rp, const RootZoneInput& in,
+                                double& root_depth, const RootZoneArrays& a) const {
+    root_distribution(soil, n, rp, in, root_depth, a);
+  }
+  virtual double macroporeInfiltration(double& r, const SoilRecord& soil, int n, std::span<const double> d,
+                                       std::span<double> capacity, std::span<const double> theta_s,
+                                       std::span<double> theta, std::span<double> inflow, double F) const {
+    return macropore_infiltration(r, soil, n, d, capacity, theta_s, theta, inflow, F);
+  }
+  virtual double meanThetaInDepthRange(int n, std::span<const double> d, std::span<const double> theta,
+                                       std::span<const double> theta_s, int mode, double top, double bottom,
+                                       double nodata) const {
+    return mean_theta_in_depth_range(n, d, theta, theta_s, mode, top, bottom, nodata);
+  }
+  virtual double groundwaterLevelChange(const WaterTableMove& m, const SaturatedZoneArrays& a,
+                                        double river_infiltration, double river_exfiltration) const {
+    return groundwater_level_change(m, a, river_infiltration, river_exfiltration);
   }
 };
 
