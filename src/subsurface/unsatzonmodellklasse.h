@@ -4,7 +4,7 @@
 // reads the settings, binds the grids it uses, registers its own grids and stacks,
 // creates its statistics tables, gives every soil column of the process its start state,
 // writes the control-point headers and the start lines of the model log. The column
-// solver, the runoff concentration and the storage content file come with later
+// solver's step, the runoff concentration and the storage content file come with later
 // operations, which exist here by name and do nothing yet.
 //
 // Grids: registered grids hold their values over the rows their registration names
@@ -21,6 +21,7 @@
 #include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
+#include "subsurface/soil_column_solver.h"
 #include "subsurface/soil_point_series.h"
 #include "subsurface/soil_settings.h"
 
@@ -28,7 +29,9 @@ namespace tolvo {
 
 struct RiverflowRecord;  // one sub-basin's river flow (made with the groundwater coupling)
 
-class unsatzonmodellklasse : public teilmodellklasse {
+// The column kernels (SoilColumnKernels) are virtual operations of the model, so a derived
+// model may replace any of them; the column loop calls them through the object.
+class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
  public:
   // Throws the ErrorCode of a failure; any other exception becomes 103.
   unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings, int sub_steps);

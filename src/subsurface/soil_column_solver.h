@@ -1,0 +1,243 @@
+#pragma once
+// The soil column solver: for one soil sub-step it advances every soil column of the
+// process, rows shared among the OpenMP threads. Per cell it copies the column from the
+// stacks into the thread's work arrays, chooses the number of water iterations (fixed, or
+// from the shortest travel time d / K of the unsaturated layers), runs the Picard-type
+// Richards iteration of the hydraulic kernels (soil_column_hydraulics.h) to its tolerance
+// and writes the column back.
+//
+// Units: sub-step and iteration lengths [s]; fluxes [m/s]; F = dt · 1000 turns a rate
+// into mm per iteration.
+// Invariants: the work arrays are made once per thread before the loop, nothing is
+// allocated per row, cell or kernel call; a cell is computed by one process, once; a
+// failure in a thread stops the loop in order and is raised after it.
+
+#include <atomic>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "framework/diagnostics_log.h"
+#include "framework/matrix.h"
+#include "subsurface/root_zone_kernels.h"
+#include "subsurface/soil_column_hydraulics.h"
+#include "subsurface/soil_settings.h"
+
+namespace tolvo {
+
+// --- time-step control -----------------------------------------------------------------
+
+// Number of water iterations nW and heat sub-steps nH of a sub-step, heat sub-steps per
+// iteration h, iteration length dt [s], heat sub-step length dtH [s], F = dt · 1000.
+struct TimeSteps {
+  double nW = 1;
+  double nH = 1;
+  int h = 1;
+  double dt = 0;
+  double dtH = 0;
+  double F = 0;
+};
+
+// Shortest travel time d / K [s] (at most dt_sub) of the layers first..G−1: with a water
+// input K is ksat, without it ksat times the relative conductivity of the layer's content
+// (layers that do not conduct set no limit).
+double dynamic_step_limit(const SoilRecord& soil, int first_layer, int G, std::span<const double> d,
+                          std::span<const double> theta, bool has_input, double dt_sub);
+
+// The steps of a sub-step of dt_sub [s]: method 2 one iteration, method 3
+// ceil(dt_sub / max(dt_min, min_dynamic_s)). heat_steps > 0 is nH of the initial heat pass,
+// merged with nW so that every iteration runs a whole number of heat sub-steps.
+TimeSteps choose_time_steps(SoilMethod method, double dt_sub, double dt_min, double min_dynamic_s,
+                            double heat_steps);
+
+// --- Richards iteration ------------------------------------------------------------------
+
+struct RichardsTuning {
+  double max_error = 1e-5;
+  double max_iterations = 100;
+};
+
+struct RichardsOutcome {
+  int iterations = 0;
+  double error = 0;
+};
+
+// The kernels of the column, replaceable by a derived solver. The default ones are the
+// free functions of soil_column_hydraulics.h and root_zone_kernels.h.
+class SoilColumnKernels {
+ public:
+  virtual ~SoilColumnKernels() = default;
+  virtual double layerHydraulicProperties(const ColumnParameters& p, const ColumnArrays& c, int iteration) const {
+    return layer_hydraulic_properties(p, c, iteration);
+  }
+  virtual double columnFluxes(const ColumnParameters& p, const ColumnArrays& c, double r) const {
+    return column_fluxes(p, c, r);
+  }
+  virtual int updateTheta(const ColumnParameters& p, const ColumnArrays& c, int passes, RiverTotals& river) const {
+    return update_theta(p, c, passes, river);
+  }
+  virtual double iterationError(const ColumnParameters& p, const ColumnArrays& c, int i, int& count) const {
+    return iteration_error(p, c, i, count);
+  }
+  virtual void rootDistribution(const SoilRecord& soil, int n, const RootParameters& rp, const RootZoneInput& in,
+                                double& root_depth, const RootZoneArrays& a) const {
+    root_distribution(soil, n, rp, in, root_depth, a);
+  }
+  virtual double macroporeInfiltration(double& r, const SoilRecord& soil, int n, std::span<const double> d,
+                                       std::span<double> capacity, std::span<const double> theta_s,
+                                       std::span<double> theta, std::span<double> inflow, double F) const {
+    return macropore_infiltration(r, soil, n, d, capacity, theta_s, theta, inflow, F);
+  }
+  virtual double meanThetaInDepthRange(int n, std::span<const double> d, std::span<const double> theta,
+                                       std::span<const double> theta_s, int mode, double top, double bottom,
+                                       double nodata) const {
+    return mean_theta_in_depth_range(n, d, theta, theta_s, mode, top, bottom, nodata);
+  }
+  virtual double groundwaterLevelChange(const WaterTableMove& m, const SaturatedZoneArrays& a,
+                                        double river_infiltration, double river_exfiltration) const {
+    return groundwater_level_change(m, a, river_infiltration, river_exfiltration);
+  }
+};
+
+// One Richards iteration of a water iteration: heads, then fluxes, update and error until
+// the error falls to the limit (5 · max_error from iteration 21 on), is NaN, or
+// max_iterations is reached (which is no error: the results stand).
+RichardsOutcome richards_iteration(const SoilColumnKernels& k, const RichardsTuning& tuning,
+                                   const ColumnParameters& p, const ColumnArrays& c, double input_rate,
+                                   RiverTotals& river);
+
+// The solver log line of an iteration that needed more than 100 iterations.
+std::string solver_log_line(int day, int month, int hour, int row, int col, int iterations, double error);
+
+// --- cells computed -------------------------------------------------------------------
+
+enum class CellAction { kSkip, kCompute, kGlacier };
+
+struct CellSelection {
+  bool zone_nodata = false;
+  bool own_rank = true;        // "MPIRegions" equals the rank (or no regions grid)
+  bool in_spare_row = false;   // the row before the first own row
+  bool river_cell_moved = false;  // river link > 0 and the cell exchange links built
+  bool hru_run = false;
+  bool hru_master_nodata = false;
+  double glacier_fraction = 0;
+};
+
+// Whether and how a cell is computed: a river cell that the cell exchange moves is
+// computed in the spare row only; every other cell once, in its own row, by its process.
+CellAction select_cell(const CellSelection& s);
+
+// --- the column loop -------------------------------------------------------------------
+
+// One thread's work arrays for columns of up to n layers, made once.
+class ColumnScratch {
+ public:
+  explicit ColumnScratch(int n);
+  ColumnArrays arrays() const { return arrays_; }
+  std::span<double> theta_start() const { return theta_start_; }
+  void clear();
+
+ private:
+  std::vector<double> storage_;
+  ColumnArrays arrays_;
+  std::span<double> theta_start_;
+};
+
+// The grids and stacks the loop reads and writes (views over the model's storage).
+struct SoilColumnGrids {
+  ConstGridView zone;           // "zonegrid_soilmodel"
+  ConstGridView regions;        // "MPIRegions" (or none)
+  ConstGridView soil_types;     // index into the soil table
+  ConstGridView river_links;    // "river_links" (or none)
+  ConstGridView glacier;        // "GlacierizedCells" (or none)
+  ConstGridView hru_master;     // "MasterHydrologicResponseUnits" (or none)
+  ConstGridView input;          // water input [mm per sub-step] (or none)
+  ConstGridView drainage_density;  // per cell [1/m] (or none: 0)
+  ConstGridView tangens_beta;   // (or none: 0)
+  GridView groundwater_level;   // layer of the water table
+  GridView groundwater_distance;  // [m], negative below the surface
+  StackView theta, hydraulic_heads, geodetic_heads, q_down;
+  GridView q_downext;
+  std::vector<GridView> zeroed_on_glacier;  // output grids a fully glacierized cell zeroes
+};
+
+struct SoilColumnLoopSettings {
+  SoilMethod method = SoilMethod::FixedStep;
+  double dt_sub = 3600;  // [s]
+  double min_dynamic_s = 0;
+  RichardsTuning tuning;
+  double clay_ksat = 0;
+  double cellsize = 0;
+  double nodata = -9999;
+  int rank = 0;
+  RowRange rows;          // own rows; the spare row is rows.first − 1
+  int ncols = 0;
+  bool links_built = false;  // the cell exchange of river cells is active
+  bool hru_run = false;
+  std::span<const SoilRecord> soils;  // entry 0 is the header
+  // Date of the sub-step for the solver log, and the log's file ("modell_0.log" in the
+  // run's folder); rank 0 appends a line for every iteration over 100 iterations.
+  int day = 0, month = 0, hour = 0;
+  std::string solver_log_file;
+};
+
+// What the loop reports back: the first failure (code 0: none) with its entry and counts.
+struct SoilColumnLoopReport {
+  int code = 0;
+  std::string entry;
+  long long computed_cells = 0;
+  long long column_sub_steps = 0;  // water iterations summed over the cells
+};
+
+// Error thrown by a kernel: its code and its FATAL entry.
+struct ColumnFailure {
+  int code;
+  std::string entry;
+};
+
+// A failure met by one thread: the kernel's code and entry.
+struct ColumnFailureSlot {
+  int code = 0;
+  std::string entry;
+};
+
+// The work arrays and per-thread records of the column loop, made once for the run (one
+// set per thread of row_thread_count()) and reused by every sub-step.
+class SoilColumnWorkspace {
+ public:
+  explicit SoilColumnWorkspace(int max_layers);
+  int max_layers() const { return max_layers_; }
+
+  // Makes sets for threads the run added since (none in a steady run).
+  void ensure_threads(int n);
+
+  struct SlowIteration {
+    int row, col, iterations;
+    double error;
+  };
+  struct PerThread {
+    explicit PerThread(int n) : scratch(n) { slow.reserve(64); }
+    ColumnScratch scratch;
+    long long cells = 0;
+    double sub_steps = 0;
+    ColumnFailureSlot failure;
+    std::vector<SlowIteration> slow;
+  };
+
+ private:
+  friend SoilColumnLoopReport soil_column_loop(const SoilColumnKernels&, const SoilColumnLoopSettings&,
+                                               const SoilColumnGrids&, SoilColumnWorkspace&);
+  int max_layers_;
+  std::vector<PerThread> threads_;
+};
+
+// Advances every selected column by one sub-step. Rows run in parallel; a failure stops
+// the other threads at their next cell. The caller raises a failure after the region
+// (see raise_column_failure).
+SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s,
+                                      const SoilColumnGrids& g, SoilColumnWorkspace& work);
+
+// Logs the entry of a failed loop and throws its code; nothing when the loop succeeded.
+void raise_column_failure(DiagnosticsLog& log, const SoilColumnLoopReport& report);
+
+}  // namespace tolvo

@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "subsurface/column_fixture.h"
+
+namespace tolvo::test {
+namespace {
+
+using HydraulicsTest = ColumnTest;
+
+TEST_F(HydraulicsTest, DarcyFluxRunsDownTheHeadGradient) {
+  // Head 1 m above head 0 m over a distance of 0.1 m at 1e-5 m/s: 1e-4 m/s downward.
+  EXPECT_DOUBLE_EQ(darcy_flux(1e-5, 1, 0, 0.1, 0.1), -1e-4);
+  EXPECT_DOUBLE_EQ(darcy_flux(1e-5, 0, 1, 0.1, 0.1), 1e-4);
+  EXPECT_EQ(darcy_flux(0, 0, 1, 0.1, 0.1), 0);
+}
+
+TEST_F(HydraulicsTest, BoundaryConductivityCases) {
+  const double ks = 1e-5;
+  const double kr_half = soil_.RelativeConductivity(1, 0.25, 1.0);
+  ASSERT_GT(kr_half, 0);
+  ASSERT_LT(kr_half, 1);
+  const double m = soil_.maxratio;
+  struct Case {
+    const char* name;
+    double theta_j, theta_k;
+    int G;
+    double expected;
+  };
+  const double harmonic = 2 * (kr_half * ks) * ks / (kr_half * ks + ks);  // equal thicknesses
+  const Case cases[] = {
+      {"both relative conductivities 0, far above the water table", 0.078, 0.078, 8, 0},
+      {"both relative conductivities 0, next to the water table", 0.078, 0.078, 3, 0},
+      {"one 0: the ratio limit gives it the other's value / maxratio; larger taken", 0.078, 0.43, 8, ks},
+      {"one 0 next to the water table: harmonic mean with the limited value", 0.078, 0.43, 3,
+       2 * (ks / m) * ks / (ks / m + ks)},
+      {"two layers above G: the larger conductivity", 0.25, 0.43, 5, ks},
+      {"next to G: the thickness-weighted harmonic mean", 0.25, 0.43, 3, harmonic},
+      {"below G: saturated conductivity", 0.25, 0.25, 1, ks},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Fill(0.3);
+    c_.theta0[2] = c_.theta_m[2] = k.theta_j;
+    c_.theta0[3] = c_.theta_m[3] = k.theta_k;
+    p_.G = k.G;
+    EXPECT_NEAR(layer_boundary_conductivity(p_, c_, 2), k.expected, 1e-12 * ks);
+  }
+  // Clay layer next to the boundary: the clay conductivity times the relative conductivity
+  // of the clay layer's content.
+  Fill(0.3);
+  p_.clay_layer = 3;
+  p_.clay_ksat = 1e-9;
+  c_.theta0[3] = c_.theta_m[3] = 0.43;
+  EXPECT_NEAR(layer_boundary_conductivity(p_, c_, 2), soil_.RelativeConductivity(2, 0.43, 1.0) * 1e-9, 1e-21);
+}
+
+TEST_F(HydraulicsTest, InterflowCases) {
+  p_.drainage_density = 0.01;
+  p_.slope_factor = 0.5;
+  struct Case {
+    const char* name;
+    double theta;
+    double head_below_bottom;  // z[j] − H[j]
+    double ks_below;
+    int G;
+    bool flows;
+  };
+  const Case cases[] = {
+      {"wet layer over a slower layer above the water table", 0.42, 0.5, 1e-7, 8, true},
+      {"suction at the bottom of 3.45 m or more", 0.42, 3.45, 1e-7, 8, false},
+      {"no impeding layer (Ks[j] <= Ks[j+1])", 0.42, 0.5, 1e-5, 8, false},
+      {"layer at the water table", 0.42, 0.5, 1e-7, 2, false},
+      {"below field capacity: nothing drainable", 0.1, 0.5, 1e-7, 8, false},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Fill(k.theta);
+    p_.G = k.G;
+    c_.Ks[3] = k.ks_below;
+    c_.H[2] = c_.z[2] - k.head_below_bottom;
+    layer_interflow(p_, c_, 2);
+    if (k.flows) {
+      const double drainable = (k.theta - soil_.ThetaForSuction(2, 3.45)) * c_.d[2] / p_.dt;
+      const double expected = soil_.RelativeConductivity(2, k.theta, 1.0) * 1e-5 * 0.1 * 0.01 * 0.5;
+      EXPECT_DOUBLE_EQ(c_.I[2], std::min(expected, drainable));
+      EXPECT_GT(c_.I[2], 0);
+    } else {
+      EXPECT_EQ(c_.I[2], 0);
+    }
+  }
+}
+
+TEST_F(HydraulicsTest, FrozenGroundLimitsTheInputRate) {
+  Fill(0.3);
+  p_.thaw_depth = 0.05;  // inside layer 1
+  p_.reduced_ksat = 1e-9;
+  layer_hydraulic_properties(p_, c_, 0);
+  column_fluxes(p_, c_, 1e-6);
+  EXPECT_EQ(c_.q[0], -1e-9);
+  for (int j = 1; j <= p_.n; ++j) EXPECT_EQ(c_.Ks[j], 1e-9);
+}
+
+TEST_F(HydraulicsTest, HeadsFollowTheWaterTable) {
+  Fill(0.3);
+  p_.G = 4;
+  p_.W = c_.z[4] + 0.05;  // inside layer 4
+  for (int j = 5; j <= p_.n; ++j) c_.theta0[j] = c_.theta_m[j] = 0.43;
+  layer_hydraulic_properties(p_, c_, 0);
+  EXPECT_EQ(c_.H[4], p_.W);
+  for (int j = 5; j <= 6; ++j) EXPECT_EQ(c_.H[j], p_.W) << j;
+  const double suction = soil_.SuctionForTheta(2, 0.3);
+  EXPECT_DOUBLE_EQ(c_.H[2], (c_.z[1] + c_.z[2]) / 2 - suction);
+}
+
+TEST_F(HydraulicsTest, UpdateThetaWithinBoundsMakesOnePassAndNoChange) {
+  Fill(0.3);
+  for (int j = 0; j <= p_.n; ++j) c_.q[j] = -1e-7 * (j % 3);
+  RiverTotals river;
+  std::vector<double> q(c_.q.begin(), c_.q.end());
+  EXPECT_EQ(update_theta(p_, c_, 10, river), 1);
+  for (int j = 0; j <= p_.n; ++j) EXPECT_EQ(c_.q[j], q[static_cast<std::size_t>(j)]);
+}
+
+TEST_F(HydraulicsTest, UpdateThetaRemovesExcessAndDeficitThroughTheFluxes) {
+  struct Case {
+    const char* name;
+    double theta;
+    double inflow_top;  // downward flux into layer 3 [m/s]
+  };
+  const Case cases[] = {{"saturation excess pushed back upward", 0.42, 1e-4}, {"deficit", 0.08, -1e-4}};
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    Fill(k.theta);
+    std::fill(c_.q.begin(), c_.q.end(), 0.0);
+    c_.q[2] = -k.inflow_top;
+    RiverTotals river;
+    const double before = Water();
+    EXPECT_GT(update_theta(p_, c_, 10, river), 1);
+    for (int j = 1; j <= p_.n; ++j) {
+      EXPECT_LE(c_.theta_n[j], c_.theta_s[j] + 1e-15);
+      EXPECT_GE(c_.theta_n[j], c_.theta_r[j] - 1e-15);
+    }
+    int count = 0;
+    iteration_error(p_, c_, 1, count);
+    // Closed column: whatever the corrections, no water is made or lost.
+    EXPECT_NEAR(Water(), before + (c_.q[p_.n] - c_.q[0]) * p_.dt, 1e-15);
+  }
+}
+
+TEST_F(HydraulicsTest, IterationErrorMeansAndLimits) {
+  Fill(0.3);
+  std::fill(c_.q.begin(), c_.q.end(), 0.0);
+  int count = 0;
+  // Iterations 1..3: the plain mean of the last two iterates.
+  c_.theta[2] = 0.2;
+  EXPECT_DOUBLE_EQ(iteration_error(p_, c_, 1, count), 0.1);
+  EXPECT_DOUBLE_EQ(c_.theta_m[2], 0.25);
+  EXPECT_EQ(count, 0);
+  // Iteration 5: running mean over the iterations after the third, n = 2.
+  c_.theta_m[2] = 0.2;
+  c_.theta[2] = 0.3;
+  c_.theta0[2] = 0.5;
+  EXPECT_DOUBLE_EQ(iteration_error(p_, c_, 5, count), 0.2);
+  EXPECT_DOUBLE_EQ(c_.theta_m[2], (2 * 0.2 + 0.5) / 3);
+  EXPECT_EQ(count, 2);
+  // A content pushed outside 0..1 is limited to it.
+  c_.q[1] = 1;
+  iteration_error(p_, c_, 2, count);
+  EXPECT_EQ(c_.theta[1], 1);
+  EXPECT_EQ(c_.theta[2], 0);
+  // A NaN content gives a NaN error (the solver stops on it).
+  c_.q[1] = std::nan("");
+  EXPECT_TRUE(std::isnan(iteration_error(p_, c_, 2, count)));
+}
+
+TEST(HydraulicsRange, EmptyColumnGetsNoFluxAndErrorZero) {
+  ColumnParameters p;
+  p.n = 0;
+  p.G = 0;
+  std::vector<double> v(16, 0.0);
+  ColumnArrays c{};
+  c.R = c.X = std::span<double>(v).first(1);
+  int count = 0;
+  EXPECT_EQ(iteration_error(p, c, 1, count), 0);
+  EXPECT_GT(active_range(ColumnKernel::kFluxes, p, c).first, active_range(ColumnKernel::kFluxes, p, c).last);
+}
+
+TEST_F(HydraulicsTest, ActiveRangesStopBelowTheWaterTable) {
+  Fill(0.3);
+  p_.G = 3;
+  p_.L = 1;
+  struct Case {
+    ColumnKernel kernel;
+    int last;
+  };
+  for (const Case& k : {Case{ColumnKernel::kHeads, 5}, Case{ColumnKernel::kFluxes, 4}, Case{ColumnKernel::kUpdate, 8},
+                        Case{ColumnKernel::kError, 5}}) {
+    EXPECT_EQ(active_range(k.kernel, p_, c_).last, k.last);
+  }
+  c_.X[5] = c_.X[6] = 1e-9;  // exchange with a river in the layers below reaches further down
+  EXPECT_EQ(active_range(ColumnKernel::kFluxes, p_, c_).last, 6);
+}
+
+}  // namespace
+}  // namespace tolvo::test
