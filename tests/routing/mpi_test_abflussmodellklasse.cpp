@@ -54,9 +54,12 @@ class RoutingModelTest : public test::LogFixture {
       " OL 1 (kh=1, kv=2, bm=2, bf=10, d=0.5, Mm=25, Mf=15, I=0.01, L=500, Ac=0.02)\n"
       "end\n";
 
+  // The routed discharge in millimetres per sub-basin.
+  static constexpr const char* kOutputInterval = "\n[output_interval]\n24\n1\n0  unit\n";
+
   // The code the constructor raises, or 0; a built model stays in model_.
-  int Build(const std::string& section, int n_tracers = 0) {
-    test::WriteFile(dir_.file("c.ctl.$$$"), section);
+  int Build(const std::string& section, int n_tracers = 0, bool output_interval = true) {
+    test::WriteFile(dir_.file("c.ctl.$$$"), output_interval ? section + kOutputInterval : section);
     settings_.compiled_control_file = dir_.file("c.ctl.$$$");
     model_.reset();
     return CodeOf(
@@ -74,8 +77,7 @@ class RoutingModelTest : public test::LogFixture {
 TEST_F(RoutingModelTest, OnlyTheFirstProcessRoutes) {
   const struct {
     int module_switch;
-    int substitution;
-  } cases[] = {{1, 0}, {2, 1}, {3, 0}};  // any switch but 0 and 2 routes like 1
+  } cases[] = {{1}, {2}, {3}};  // any switch but 0 and 2 routes like 1
   for (const auto& c : cases) {
     SCOPED_TRACE(c.module_switch);
     console_.str("");
@@ -94,7 +96,6 @@ TEST_F(RoutingModelTest, OnlyTheFirstProcessRoutes) {
     }
     EXPECT_EQ(model_->IsActive(), c.module_switch);
     EXPECT_EQ(model_->switch_as_read(), 1);
-    EXPECT_EQ(model_->observed_substitution(), c.substitution);
     EXPECT_TRUE(Logged("file abfluss, compiled at "));
 
     // The section's values in their order.
@@ -113,19 +114,25 @@ TEST_F(RoutingModelTest, OnlyTheFirstProcessRoutes) {
     EXPECT_TRUE(Logged("number inbetween areas (routings)    : 1"));
     EXPECT_TRUE(Logged("so the total of routingchannels is   : 1"));
 
-    // abfrel from the sub-basin table: 0.05 km2, shares 2/5 and 3/5.
+    // abfrel from the sub-basin table: 0.05 km2, shares 2/5 and 3/5; sub-basin 2 drains
+    // both once its routing object has weighed its tributary.
     const AreaShares* abfrel = model_->GetAbfrel();
     ASSERT_NE(abfrel, nullptr);
     ASSERT_EQ(abfrel->relative_area.size(), 3u);
     EXPECT_NEAR(abfrel->relative_area[0], 0.05, 1e-15);
     EXPECT_DOUBLE_EQ(abfrel->relative_area[1], 0.4);
-    EXPECT_DOUBLE_EQ(abfrel->relative_area[2], 0.6);
+    EXPECT_DOUBLE_EQ(abfrel->relative_area[2], 1.0);
     EXPECT_EQ(abfrel->scale, (std::vector<double>{1, 1, 1}));
     const RoutingTarget* target = model_->GetRoutingTarget();
     ASSERT_NE(target, nullptr);
-    EXPECT_EQ(target->tributaries, std::vector<int>(5, 0));
-    EXPECT_EQ(target->target, std::vector<int>(3, 0));
-    EXPECT_EQ(target->object_number, std::vector<int>(3, 0));
+    EXPECT_EQ(target->tributaries, (std::vector<int>{0, 1, 0, 0, 0}));
+    EXPECT_EQ(target->target, (std::vector<int>{0, 2, 0}));
+    EXPECT_EQ(target->object_number, (std::vector<int>{0, 0, 1}));
+    EXPECT_TRUE(Logged("reading routing description 1"));
+    EXPECT_TRUE(Logged("error opening obs.txt")) << console_.str();
+    EXPECT_TRUE(Logged("Routing will be done without comparison to observed discharge data!"));
+    EXPECT_EQ(model_->observed_past_end(), 10);
+    EXPECT_EQ(model_->observed_substitution(), 0);
     ASSERT_NE(model_->GetMaxIrrig(), nullptr);
     EXPECT_EQ(model_->GetMaxIrrig()->tracer_count(), 1);
     EXPECT_EQ(model_->GetMaxIrrig()->last_index(), 2);
@@ -188,6 +195,7 @@ TEST_F(RoutingModelTest, UnusableSectionValuesFailWithTheirEntry) {
     std::string section;
     int code;
     std::string entry;
+    bool at_end_of_file = false;
   } cases[] = {
       {"three values on line 3", Section(1, rest("1 10000 40")), 17,
        "values for min/max specific discharge and/or discharge and time interval splitting   \n"
@@ -200,9 +208,9 @@ TEST_F(RoutingModelTest, UnusableSectionValuesFailWithTheirEntry) {
       {"no sub-interval", Section(1, rest("1 10000 40 0")), 17, "intervals 40, sub-intervals 0; expected"},
       {"qmin no number", Section(1, rest("nan 10000 40 4")), 17, "qmin nan, qmax 10000"},
       {"gauge of a code without sub-basin", Section(1, rest("1 10000 40 4", "1\n7 1\n")), 17,
-       "sub-basin code of gauge column descriptor 1 in [routing_model]: 7; expected the code of a sub-basin of "
-       "zonegrid_soilmodel"},
-      {"gauge of code 0", Section(1, rest("1 10000 40 4", "1\n0 1\n")), 17, "gauge column descriptor 1 in"},
+       "the subbasin code 7 for column indexing in routing model is no subbasin code"},
+      {"gauge of code 0", Section(1, rest("1 10000 40 4", "1\n0 1\n")), 17,
+       "the subbasin code 0 for column indexing in routing model is no subbasin code"},
       {"gauge column no number", Section(1, rest("1 10000 40 4", "1\n1 x\n")), 17,
        "error reading a column number for column indexing in routing model"},
       {"gauge code no number", Section(1, rest("1 10000 40 4", "1\nx 1\n")), 17,
@@ -210,13 +218,13 @@ TEST_F(RoutingModelTest, UnusableSectionValuesFailWithTheirEntry) {
       {"statistics code missing", Section(1, "1 10000 40 4\nQ.txt\n"), 17,
        "error in control file, name of the Qstatfiles for routing_model; routing_modelnot found!"},
       {"description without its end", Section(1, "1 10000 40 4\nQ.txt 0\nnone\n0\n0\nTG 2 (A=1)\n"), 38,
-       "error reading a routing description from control file! (eof reached)."},
+       "error reading a routing description from control file! (eof reached).", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     console_.str("");
     table_[3] = grid_entry();
-    EXPECT_EQ(Build(c.section), WorldRank() == 0 ? c.code : 0);
+    EXPECT_EQ(Build(c.section, 0, !c.at_end_of_file), WorldRank() == 0 ? c.code : 0);
     if (WorldRank() == 0) {
       EXPECT_TRUE(Logged(c.entry)) << console_.str();
     }
