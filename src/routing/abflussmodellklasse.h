@@ -127,6 +127,7 @@ class abflussmodellklasse : public teilmodellklasse {
   void PrepareIrrigationDemand();
   void HandIrrigationAlong();
   void StartUpRoutings();
+  [[noreturn]] void NoRunoffError();
 
   // The soil model's sub-basin table: indices 1..n by ascending code.
   RankedZones subbasins_;

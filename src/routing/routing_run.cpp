@@ -9,17 +9,20 @@
 
 namespace tolvo {
 
+void abflussmodellklasse::NoRunoffError() {
+  log() << "FATAL: No valid discharges for discharge routing!\nYou have to run the model including at least "
+           "precipitation interpolation and soil model\nif discharges are wished."
+        << "[end-entry]";
+  RaiseError(kNoRoutingRunoff);
+}
+
 void abflussmodellklasse::SetRunoffInput(std::span<const std::vector<double>> runoff) {
   if (ModuleSwitch == 0) return;
   const std::size_t n = static_cast<std::size_t>(subbasins_.zone_count);
+  // Every tracer row must hold every sub-basin.
   bool usable = runoff.size() > static_cast<std::size_t>(n_tracers_);
   for (std::size_t t = 0; usable && t <= static_cast<std::size_t>(n_tracers_); ++t) usable = runoff[t].size() > n;
-  if (!usable) {
-    log() << "FATAL: No valid discharges for discharge routing!\nYou have to run the model including at least "
-             "precipitation interpolation and soil model\nif discharges are wished."
-          << "[end-entry]";
-    RaiseError(kNoRoutingRunoff);
-  }
+  if (!usable) NoRunoffError();
   runoff_input_ = runoff;
   routed_discharge_ = TracerRows(n_tracers_, subbasins_.zone_count + counts_.zl + counts_.al + 3);
 }
@@ -51,6 +54,7 @@ void abflussmodellklasse::FillSubIntervalFlow() {
 
 void abflussmodellklasse::InitRouting(int /*module_switch*/) {
   if (ModuleSwitch == 0) return;
+  if (runoff_input_.empty()) NoRunoffError();
   const std::size_t n = static_cast<std::size_t>(subbasins_.zone_count);
   for (int t = 0; t <= n_tracers_; ++t) {
     std::span<double> routed = routed_discharge_[t];

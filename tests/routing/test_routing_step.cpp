@@ -19,7 +19,7 @@ constexpr int K = 4;
 // 2, share 0.6) in a basin of 10 km2; steps of 60 minutes, K = 4 sub-intervals.
 class RoutingStepTest : public test::LogFixture {
  protected:
-  void Build(const ChannelValues& values, const WQRange& range, int n_tracers = 0) {
+  void Build(const ChannelValues& values, const WQRange& range, int n_tracers = 0, int observed_substitution = 0) {
     code_index_.assign(21, 0);
     code_index_[10] = 1;
     code_index_[20] = 2;
@@ -48,7 +48,7 @@ class RoutingStepTest : public test::LogFixture {
                                    .input_directory = {},
                                    .output_directory = {}};
     object_ = std::make_unique<routingclass>(log_, setup);
-    object_->InitChannel(1, 10, {}, K, 0, values, range, true);
+    object_->InitChannel(1, 10, {}, K, observed_substitution, values, range, true);
     object_->InitAreaShares();
     routed_ = TracerRows(n_tracers, 2);
     flow_ = SubIntervalFlows(n_tracers, K, 2);
@@ -147,6 +147,26 @@ TEST_F(RoutingStepTest, APulseIsDelayedByTheElementCountAndRecedesAsALinearReser
   }
   // The whole pulse leaves the channel (a^110 is below 1e-26).
   EXPECT_NEAR(volume, pulse, 1e-12 * pulse);
+}
+
+TEST_F(RoutingStepTest, AnObservationInCubicMetresReplacesTheTributaryInRoutingMillimetres) {
+  // Sub-basin 10 (0.4 of 10 km2) has a gauge in column 1 showing 2 m3/s: over 4 km2 and
+  // 60 minutes that is 2 * 0.06 * 60 / 4 = 1.8 mm, which the channel carries instead of
+  // the simulated 5 mm once the start state has receded.
+  // One sub-channel (all discharges in w-q row 1), so that 200 steps reach the new state.
+  Build(River(3), {.qmin = 1e6, .qmax = 2e6, .intervals = 1}, 0, 1);
+  ASSERT_EQ(object_->channel(1).table.reach_count, 1);
+  ObservedRing ring(1);
+  ring.row(ObservedRing::kCurrentRow)[1] = 2.0;
+  gauges_ = {0, 1, 0};
+  object_->SetObservedInCubicMetres(true);
+  routed_[0][1] = 5.0;
+  routed_[0][2] = 1.0;
+  object_->SetFlowArrays(routed_, flow_, cascade_, &ring, gauges_);
+  object_->FillChannels();
+  EXPECT_NEAR(cascade_(0, 1)[1], 1.8, 1e-12);
+  for (int step = 1; step <= 200; ++step) Step(std::vector<double>(K, 5.0), 1.0);
+  EXPECT_NEAR(routed_[0][2], 0.4 * 1.8 + 0.6 * 1.0, 1e-12);
 }
 
 TEST_F(RoutingStepTest, TracersInTheCascadeKeepOrLoseTheirConcentration) {
