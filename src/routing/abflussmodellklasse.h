@@ -108,7 +108,8 @@ class abflussmodellklasse : public teilmodellklasse {
   void ReadGaugeColumns(int n_descriptors);
   void RegisterPrecOnLakes();
   // Second reading of the routing description (routing_objects.cpp).
-  std::string NextDescriptionLine(const char* eof_message);
+  std::string NextDescriptionLine(const char* eof_message, bool& had_line_end);
+  void CheckBlockLine(const std::string& line, bool had_line_end);
   void SkipToDescription();
   void BuildRoutingObjects();
   void BuildRoutingObject(int k, const std::string& text, const BlockEntries& entries, const SubbasinCodes& codes,

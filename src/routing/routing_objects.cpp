@@ -1,5 +1,6 @@
 // The second reading of the routing description: the routing objects, their channels and
 // the network records.
+#include <algorithm>
 #include <string>
 
 #include "framework/control_file_stream.h"
@@ -19,18 +20,20 @@ bool BelongsToBlock(const std::string& line) {
 
 }  // namespace
 
-std::string abflussmodellklasse::NextDescriptionLine(const char* eof_message) {
-  bool had_line_end = false;
+std::string abflussmodellklasse::NextDescriptionLine(const char* eof_message, bool& had_line_end) {
   std::optional<std::string> line = control_file().ReadLine(had_line_end);
   if (!line) {
     log() << eof_message << "[end-entry]";
     RaiseError(kRoutingDescriptionError);
   }
-  if (!had_line_end || line->size() > kMaxDescriptionLine) {
-    log() << "FATAL: string is too long (max. " << 1200 << " chars):\n" << *line << "[end-entry]";
+  return *line;
+}
+
+void abflussmodellklasse::CheckBlockLine(const std::string& line, bool had_line_end) {
+  if (!had_line_end || line.size() > kMaxDescriptionLine) {
+    log() << "FATAL: string is too long (max. " << 1200 << " chars):\n" << line << "[end-entry]";
     RaiseError(kRoutingLineTooLong);
   }
-  return *line;
 }
 
 void abflussmodellklasse::SkipToDescription() {
@@ -63,18 +66,17 @@ void abflussmodellklasse::BuildRoutingObjects() {
   int tributary_position = 0;
   for (int k = 1; HasKeyword(current, "TG"); ++k) {
     log() << "reading routing description " << k << "[end-entry]";
-    if (!had_line_end || current.size() > kMaxDescriptionLine) {
-      log() << "FATAL: string is too long (max. " << 1200 << " chars):\n" << current << "[end-entry]";
-      RaiseError(kRoutingLineTooLong);
-    }
+    CheckBlockLine(current, had_line_end);
     std::string text = current;
     for (;;) {
-      std::string line = NextDescriptionLine("FATAL: unexpected end of control file reached reading routing descriptions");
-      had_line_end = true;
+      std::string line = NextDescriptionLine(
+          "FATAL: unexpected end of control file reached reading routing descriptions", had_line_end);
+      // The line that ends the block (and perhaps the description) is not interpreted.
       if (!BelongsToBlock(line)) {
         current = std::move(line);
         break;
       }
+      CheckBlockLine(line, had_line_end);
       text += line;
     }
     if (text.size() > kMaxBlockText) {

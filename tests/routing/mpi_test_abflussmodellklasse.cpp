@@ -280,6 +280,8 @@ TEST_F(RoutingModelTest, TheSecondReadingRefusesWhatTheNetworkCannotHold) {
     std::string entry;
   } cases[] = {
       {"a line of 1198 characters", "TG 2 (A=0.05, s=1)" + long_tail + "\nend\n", 0, "reading routing description 1"},
+      {"a closing line longer than a block line", "TG 2 (A=0.05, s=1)\nend" + std::string(1300, ' '), 0,
+       "reading routing description 1"},
       {"a line of 1199 characters", "TG 2 (A=0.05, s=1)" + long_tail + " \nend\n", 40,
        "string is too long (max. 1200 chars):"},
       {"a block of more than 12000 characters",
