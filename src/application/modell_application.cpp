@@ -206,6 +206,12 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
     surface_routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     soil_->setSurfaceRoutingActive(1);
   }
+  if (routing_->IsActive() > 0) {
+    // The surface routing hands its total runoff once it computes one; until then the
+    // soil model's.
+    Guarded(log(), "while handing the runoff to the discharge routing",
+            [&] { routing_->SetRunoffInput(soil_->getTotalRunoff()); });
+  }
   routing_->LinkLakeGrids(interception_first_);
   if (routing_->IsActive() > 0) {
     routing_->InitRouting(routing_->IsActive());

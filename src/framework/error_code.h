@@ -142,6 +142,11 @@ inline constexpr int kPointFileOpenError = 62;  // a control-point file cannot b
 inline constexpr int kInvalidSoilMethod = 91;   // a soil method other than 2 or 3
 // --- discharge routing ---------------------------------------------------------------------
 inline constexpr int kRoutingDescriptionError = 38;  // the routing description ends before its closing line
+inline constexpr int kRoutingLineTooLong = 40;       // a line or block of the routing description is too long
+inline constexpr int kRoutingEntryError = 41;        // a code or value of the routing description is unusable
+inline constexpr int kRoutingInflowError = 42;       // an inflow code or mode of the routing description
+inline constexpr int kNoRoutingRunoff = 43;          // the discharge routing is handed no runoff
+inline constexpr int kObservedDischargeError = 203;  // the observed-discharge file cannot be analysed or read
 // --- silting-up of the soil surface --------------------------------------------------------
 inline constexpr int kSiltingUpWithGlaciers = 2;         // silting-up together with the glacier grids
 inline constexpr int kRainPauseBlockError = 10;          // the minimum rain pause block of [SiltingUpModel]

@@ -35,15 +35,20 @@ abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry
   const int n = subbasins_.zone_count;
   maxirrig_ = TracerRows(n_tracers_, n);
   maxirrig_from_reservoirs_ = TracerRows(n_tracers_, n);
+  linear_sums_.emplace(n);
+  log_sums_.emplace(n);
   routing_objects_.reserve(static_cast<std::size_t>(counts_.tg));
+  BuildRoutingObjects();
   RegisterPrecOnLakes();
   for (const std::unique_ptr<routingclass>& object : routing_objects_) {
     object->InitAreaShares();
     object->WriteWQTables();
     object->SetMaxIrrig(maxirrig_, maxirrig_from_reservoirs_);
   }
+  SetUpStatisticsTable();
   translation_cascade_ = TranslationCascades(n_tracers_, n + counts_.zl);
   sub_interval_flow_ = SubIntervalFlows(n_tracers_, n_sub_intervals_, n + counts_.zl);
+  OpenObservedDischarge();
   CloseControlFile();
 }
 
@@ -70,6 +75,7 @@ void abflussmodellklasse::RegisterPrecOnLakes() {
 }
 
 void abflussmodellklasse::DeleteModule() {
+  if (qstat_ != nullptr) qstat_->Release();
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->DeleteModule();
   routing_objects_.clear();
   if (prec_on_lakes_index_ > 0) {

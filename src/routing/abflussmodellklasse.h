@@ -15,11 +15,16 @@
 // also lets observed discharge replace simulated upstream discharge where a gauge exists.
 
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "framework/date.h"
+#include "framework/goodness_of_fit.h"
 #include "framework/grid_table.h"
+#include "framework/rout_statistic.h"
+#include "framework/timeseries_file.h"
 #include "framework/teilmodellklasse.h"
 #include "routing/routing_arrays.h"
 #include "routing/routing_description.h"
@@ -29,6 +34,8 @@
 namespace tolvo {
 
 struct TracerSettingsRecord;
+struct BlockEntries;
+struct SubbasinCodes;
 
 class abflussmodellklasse : public teilmodellklasse {
  public:
@@ -37,9 +44,21 @@ class abflussmodellklasse : public teilmodellklasse {
                       int storage_read_code, int n_tracers, std::span<TracerSettingsRecord> tracers);
 
   void LinkLakeGrids(bool interception_first) { interception_first_ = interception_first; }
-  void InitRouting(int /*module_switch*/) {}
+  // Takes the runoff per sub-basin [tracer 0..T][sub-basin 0..n] (mm per step; tracers:
+  // concentrations), read anew every step. Active module only; no runoff fails with 43.
+  void SetRunoffInput(std::span<const std::vector<double>> runoff);
+  // Links the irrigation demand records per sub-basin (0..n) into every routing object.
+  void SetIrrigationDemand(std::span<ZoneRecord> demand);
+  // Sets the routed-discharge unit (1: m3/s) when active; the module switch.
+  int SetDischargeUnit(int unit);
+  // Start-up: links the flow arrays into the routing objects, sets the channels to the
+  // steady state of the first runoff and routes it through the network until it has
+  // travelled through every channel (unless the state is read from storage grids).
+  void InitRouting(int module_switch = 1);
+  // One step on every process; the routing itself on process 0.
+  void RunStep(long long hour, long long day, long long month, long long year);
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
-  void FlushStatistics() {}
+  void FlushStatistics();
   // Whether DeleteModule wrote the routing section of the storage content file.
   bool wrote_storage_content() const { return false; }
 
@@ -70,6 +89,14 @@ class abflussmodellklasse : public teilmodellklasse {
   int prec_on_lakes_index() const { return prec_on_lakes_index_; }
   TranslationCascades& translation_cascade() { return translation_cascade_; }
   SubIntervalFlows& sub_interval_flow() { return sub_interval_flow_; }
+  TracerRows& routed_discharge() { return routed_discharge_; }
+  std::span<const std::unique_ptr<routingclass>> routing_objects() const { return routing_objects_; }
+  int observed_past_end() const { return ObservedPastEnd; }
+  const ObservedRing* observed_ring() const { return observed_ring_.get(); }
+  int discharge_unit() const { return discharge_unit_; }
+  const FitSumTable* rsquare_sums(bool logarithmic) const {
+    return logarithmic ? (log_sums_ ? &*log_sums_ : nullptr) : (linear_sums_ ? &*linear_sums_ : nullptr);
+  }
 
  private:
   // Stand-in for the soil model's hand-over of its sub-basin table: ranks the zones of
@@ -80,6 +107,28 @@ class abflussmodellklasse : public teilmodellklasse {
   void ReadStatisticsSettings();
   void ReadGaugeColumns(int n_descriptors);
   void RegisterPrecOnLakes();
+  // Second reading of the routing description (routing_objects.cpp).
+  std::string NextDescriptionLine(const char* eof_message, bool& had_line_end);
+  void CheckBlockLine(const std::string& line, bool had_line_end);
+  void SkipToDescription();
+  void BuildRoutingObjects();
+  void BuildRoutingObject(int k, const std::string& text, const BlockEntries& entries, const SubbasinCodes& codes,
+                          int& tributary_position);
+  void WarnAboutRoutingOrder();
+  // Observed discharge and the routed-discharge table (routing_observed.cpp).
+  void SetUpStatisticsTable();
+  void OpenObservedDischarge();
+  void ReadObservedRow(int r);
+  void CompareWithObserved();
+  void WriteStatisticsRow(long long year, long long month, long long day, long long hour);
+  // Routed discharge of sub-basin i in the unit of the table and the comparison.
+  double DischargeInUnit(int i) const;
+  // Run step pieces (routing_run.cpp).
+  void FillSubIntervalFlow();
+  void PrepareIrrigationDemand();
+  void HandIrrigationAlong();
+  void StartUpRoutings();
+  [[noreturn]] void NoRunoffError();
 
   // The soil model's sub-basin table: indices 1..n by ascending code.
   RankedZones subbasins_;
@@ -98,6 +147,7 @@ class abflussmodellklasse : public teilmodellklasse {
   std::string observed_file_;
   std::vector<int> gauge_columns_;  // GaugeColumns, 0..n
   int rsquare_offset_ = 0;
+  int n_gauge_descriptors_ = 0;
   DescriptionCounts counts_;
 
   AreaShares abfrel_;
@@ -107,6 +157,23 @@ class abflussmodellklasse : public teilmodellklasse {
   TranslationCascades translation_cascade_;
   SubIntervalFlows sub_interval_flow_;
   std::vector<std::unique_ptr<routingclass>> routing_objects_;
+
+  std::span<const std::vector<double>> runoff_input_;
+  TracerRows routed_discharge_;
+  std::span<ZoneRecord> demand_;
+
+  std::vector<ZoneRecord> qstat_zones_;
+  std::unique_ptr<routstatistic> qstat_;
+  int qstat_registry_index_ = 0;
+  int discharge_unit_ = 0;
+  std::optional<FitSumTable> linear_sums_;
+  std::optional<FitSumTable> log_sums_;
+  std::unique_ptr<timeseries_file> observed_reader_;
+  std::unique_ptr<ObservedRing> observed_ring_;
+  int ObservedPastEnd = 10;
+  int step_counter_ = 0;
+  ModelDate observed_date_{};
+  ModelDate date_{};
 
   Grid prec_on_lakes_;
   int prec_on_lakes_index_ = 0;

@@ -8,6 +8,7 @@
 // tracer concentrations. Entry 0 of a per-sub-basin or per-flow row is left empty or holds
 // a total. Water is held in routing millimetres (routing_units.h).
 
+#include <array>
 #include <cassert>
 #include <cstddef>
 #include <span>
@@ -120,27 +121,41 @@ struct RoutingTarget {
 
 // ObservedRing: the observed discharge of the current step and of the ten records before
 // and after it, one row per record; row 10 holds the current step. Value column k of
-// the observed-discharge file is entry k (1..c) of a row.
+// the observed-discharge file is entry k (1..c) of a row. Shifting moves the order of the
+// rows, not their values.
 class ObservedRing {
  public:
   static constexpr int kRows = 21;
   static constexpr int kCurrentRow = 10;
   explicit ObservedRing(int n_columns)
-      : width_(static_cast<std::size_t>(n_columns) + 1), values_(width_ * kRows, 0.0) {}
+      : width_(static_cast<std::size_t>(n_columns) + 1), values_(width_ * kRows, 0.0) {
+    for (int r = 0; r < kRows; ++r) order_[static_cast<std::size_t>(r)] = r;
+  }
   std::span<double> row(int r) {
     assert(r >= 0 && r < kRows);
-    return {values_.data() + static_cast<std::size_t>(r) * width_, width_};
+    return {values_.data() + static_cast<std::size_t>(order_[static_cast<std::size_t>(r)]) * width_, width_};
+  }
+  std::span<const double> row(int r) const {
+    assert(r >= 0 && r < kRows);
+    return {values_.data() + static_cast<std::size_t>(order_[static_cast<std::size_t>(r)]) * width_, width_};
   }
   // The observation of the current step in value column `column` (1..c).
   double current(int column) const {
     assert(column >= 1 && static_cast<std::size_t>(column) < width_);
-    return values_[static_cast<std::size_t>(kCurrentRow) * width_ + static_cast<std::size_t>(column)];
+    return row(kCurrentRow)[static_cast<std::size_t>(column)];
+  }
+  // Row r takes the place of row r + 1; the old row 0 becomes row 20.
+  void Shift() {
+    const int oldest = order_[0];
+    for (std::size_t r = 0; r + 1 < order_.size(); ++r) order_[r] = order_[r + 1];
+    order_[kRows - 1] = oldest;
   }
   int column_count() const { return static_cast<int>(width_) - 1; }
 
  private:
   std::size_t width_;
   std::vector<double> values_;
+  std::array<int, kRows> order_{};
 };
 
 }  // namespace tolvo

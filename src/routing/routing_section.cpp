@@ -73,6 +73,7 @@ void abflussmodellklasse::ReadStatisticsSettings() {
   ReadItem(observed_file_, "name of spec.discharge files for " + section());
   int n_descriptors = 0;
   ReadItem(n_descriptors, "number column descriptors for " + section());
+  n_gauge_descriptors_ = n_descriptors;
   ReadGaugeColumns(n_descriptors);
   ReadItem(rsquare_offset_, "Zeitoffset fuer Beginn der R-square-Berechnung fuer " + section());
 }
@@ -97,8 +98,9 @@ void abflussmodellklasse::ReadGaugeColumns(int n_descriptors) {
     const bool known =
         *code >= 0 && *code <= subbasins_.largest_code && subbasins_.code_index[static_cast<std::size_t>(*code)] > 0;
     if (!known) {
-      ControlFileValueError("[" + section() + "]", "sub-basin code of gauge column descriptor " + std::to_string(i),
-                            *code, "the code of a sub-basin of zonegrid_soilmodel");
+      log() << "FATAL: the subbasin code " << *code << " for column indexing in routing model is no subbasin code"
+            << "[end-entry]";
+      RaiseError(kMissingControlItem);
     }
     gauge_columns_[static_cast<std::size_t>(subbasins_.code_index[static_cast<std::size_t>(*code)])] = *column;
     file.SkipLine();

@@ -46,6 +46,7 @@ routingclass::routingclass(DiagnosticsLog& log, const RoutingObjectSetup& setup)
         << "[end-entry]";
     RaiseError(kGeneralError);
   }
+  decay_.assign(static_cast<std::size_t>(setup.n_tracers) + 1, 1.0);
   channels_[0].source_code = setup.own_code;
   channel_weights_[0] = setup.abfrel->relative_area[static_cast<std::size_t>(SubbasinIndex(setup.own_code))];
   if (n.zl > 0) {
@@ -204,7 +205,7 @@ void routingclass::FillCascade(int f, int length, bool observed_water) {
     if (t == 0 && observed_water) {
       // An observation replaces the simulated discharge only where the gauge has a value.
       const double observed = observed_ring_->current(gauge_columns_[static_cast<std::size_t>(f)]);
-      if (observed > setup_.geometry.nodata_value) value = observed;
+      if (observed > setup_.geometry.nodata_value) value = ObservedInRoutingUnits(f, observed);
     }
     std::vector<double>& cascade = cascades(t, f);
     cascade.assign(static_cast<std::size_t>(length) + 1, value);

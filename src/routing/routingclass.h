@@ -14,10 +14,13 @@
 // Discharges are held in routing millimetres (routing_units.h); the object's own
 // conversions use its area A divided by its scale factor.
 
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "framework/date.h"
 #include "framework/modelobject.h"
 #include "framework/run_context.h"
 #include "framework/zone_record.h"
@@ -28,6 +31,7 @@ namespace tolvo {
 
 class grid_table;
 struct ColumnRange;
+struct InflowEntry;
 struct TracerSettingsRecord;
 
 // Keyword counts of one block of the routing description.
@@ -97,8 +101,32 @@ class routingclass : public modelobject {
   void SetFlowArrays(TracerRows& routed_discharge, SubIntervalFlows& sub_interval_flow,
                      TranslationCascades& translation_cascade, const ObservedRing* observed_ring,
                      std::span<const int> gauge_columns);
+  // Whether observations are in m3/s (the routed-discharge unit 1); they then become
+  // routing millimetres over the gauge's drainage area before they replace a discharge.
+  void SetObservedInCubicMetres(bool on) { observed_in_m3s_ = on; }
   // Links the water available for irrigation from rivers and from reservoirs.
   void SetMaxIrrig(TracerRows& maxirrig, TracerRows& maxirrig_from_reservoirs);
+
+  // Inflow channel m takes the inflow of its "ZL" entry: its slot (the inflow code), its
+  // kind and, for a constant inflow, its value [m3/s]. Reading external inflow files comes
+  // with the inflows themselves.
+  void SetInflow(int m, const InflowEntry& inflow, const ModelDate& start);
+  // Number `number` of an abstraction ("AL") and of a reservoir or lake ("SP") whose
+  // keyword stands at `at` in the block text; their set-up comes with their own objects.
+  void SetAblaufModus(int number, std::string_view block, std::size_t at);
+  void SetSpeicherParams(int number, std::string_view block, std::size_t at);
+  // The irrigation demand records per sub-basin (0..n): sx the demand [mm], rel the area
+  // share. Empty: no irrigation.
+  void SetIrrigationDemand(std::span<const ZoneRecord> demand) { demand_ = demand; }
+
+  // Sets every sub-channel of every channel to the steady state of its source's current
+  // discharge: its outflow in every sub-interval, no flood-plain share, and its cascade
+  // filled up to the travel time of that discharge.
+  void FillChannels();
+  // Routes one step: the own runoff and the upstream water through the channels to the
+  // outlet, published under the own sub-basin in SubIntervalFlow and RoutedDischarge. A
+  // month below 1 marks a start-up routing: no irrigation withdrawal.
+  void RouteTimeStep(int year, int month, int day, int hour);
 
   // The largest of a, 0 and the cascade length of every channel.
   int MaxCascadeLength(int a) const;
@@ -129,6 +157,20 @@ class routingclass : public modelobject {
   void AllocateState(Channel& channel);
   std::string TableTitle(int m) const;
   void FillCascade(int f, int length, bool observed_water);
+  // Flow index of the source of channel m.
+  int FlowIndex(int m) const;
+  // The observation of the current step that replaces the simulated discharge of flow
+  // index f, if substitution is on and the gauge of f has a value.
+  std::optional<double> Observed(int f) const;
+  // An observation of sub-basin f in routing millimetres.
+  double ObservedInRoutingUnits(int f, double value) const;
+  void WithdrawUpstreamIrrigation();
+  // Prepares the channel's inflow in SubIntervalFlow; the weight sum of a group channel.
+  double PrepareInflow(int m, int f);
+  void RouteSubChannel(int m, int f, int S, int block_length);
+  void AddToOutlet(int m, double group_weight);
+  void PublishOutlet(int own);
+  void WithdrawOutletIrrigation(int own);
 
   RoutingObjectSetup setup_;
   std::vector<Channel> channels_;        // 0..OL+ST+ZL
@@ -138,6 +180,7 @@ class routingclass : public modelobject {
   TracerRows inflow_values_;             // [tracer][inflow]
   int n_sub_intervals_ = 0;              // K
   int observed_substitution_ = 0;
+  bool observed_in_m3s_ = false;
   TracerRows subbasin_outflow_;  // [tracer][sub-interval]
   TracerRows channel_inflow_;    // [tracer][sub-interval]
 
@@ -146,6 +189,8 @@ class routingclass : public modelobject {
   TranslationCascades* translation_cascade_ = nullptr;
   const ObservedRing* observed_ring_ = nullptr;
   std::span<const int> gauge_columns_;
+  std::span<const ZoneRecord> demand_;
+  std::vector<double> decay_;  // per tracer: decay over the sub-channel being routed
   TracerRows* maxirrig_ = nullptr;
   TracerRows* maxirrig_from_reservoirs_ = nullptr;
 };

@@ -91,6 +91,17 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   std::span<const double> getQD() const { return {}; }
   std::span<const double> getQI() const { return {}; }
   std::span<const double> getQBb() const { return {}; }
+  // Total runoff per sub-basin handed to the discharge routing, [tracer 0..T][sub-basin
+  // 0..n] in mm per step (tracers: concentrations); zero until the runoff concentration
+  // computes it. Empty when the module is off.
+  std::span<const std::vector<double>> getTotalRunoff() {
+    if (ModuleSwitch == 0) return {};
+    if (total_runoff_.empty()) {
+      total_runoff_.assign(static_cast<std::size_t>(TracerCount) + 1,
+                           std::vector<double>(static_cast<std::size_t>(subbasins_.zone_count) + 1, 0.0));
+    }
+    return total_runoff_;
+  }
   // Whether the "[LayeredSnowModel]" switch is on; its readers come with the layered snow.
   bool readLayeredSnowModel() { return false; }
   void readLayeredSnowProperties() {}
@@ -172,6 +183,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
 
   SoilSettings settings_;
   SoilSubbasinTable subbasins_;
+  std::vector<std::vector<double>> total_runoff_;
   int n_layers_ = 0;
   int n_landuse_layers_ = 1;
   std::string option_tag_;

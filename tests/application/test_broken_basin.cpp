@@ -164,8 +164,11 @@ const BrokenBasinCase kCases[] = {
      .mutations = {ReplaceText("basin.ctl", "0     number column descriptors (gauges)",
                                "1     number column descriptors (gauges)\n3 1   sub-basin 3 in column 1")},
      .code = 17,
-     .fatal_text = "sub-basin code of gauge column descriptor 1 in [routing_model]: 3; expected the code of a "
-                   "sub-basin of zonegrid_soilmodel"},
+     .fatal_text = "the subbasin code 3 for column indexing in routing model is no subbasin code"},
+    {.name = "routing a sub-basin into itself",
+     .mutations = {ReplaceText("basin.ctl", " OL 1 (kh", " OL 2 (kh")},
+     .code = 41,
+     .fatal_text = "subbasin 2: code of tributary 1 (2) is equal to subbasin code!"},
     // A code above 255: the exit status keeps its low byte, the log the whole code.
     {.name = "invalid number of dump files",
      .mutations = {},

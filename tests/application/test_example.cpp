@@ -87,6 +87,9 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
             std::string::npos);
   EXPECT_NE(one["model logs"].find("partly or completely glacierized cells at model-start: 0.000000 m^3/m^2"),
             std::string::npos);
+  // The discharge routing writes the table of its channel and the routed-discharge table.
+  for (const char* name : {"wq_table.001", "Qstat.txt"}) EXPECT_TRUE(three.contains(name)) << name;
+  EXPECT_NE(one["Qstat.txt"].find("routed discharge [mm per subbasin] _submodel:routing_model"), std::string::npos);
   // Surface routing writes its surface-storage table and its velocity stack.
   for (const char* name : {"surface_storage.txt", "surface_velocity.stack"}) EXPECT_TRUE(three.contains(name)) << name;
   one.erase("MPIRegions_0");

@@ -1,0 +1,201 @@
+// The routing step of a routing sub-basin object: steady state, the translation and
+// linear-reservoir response of a channel, conservation of water and tracers in the cascade.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "framework/tracer_settings_record.h"
+#include "routing/routingclass.h"
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+constexpr int K = 4;
+
+// Sub-basin 10 (index 1, share 0.4) flows through one channel into sub-basin 20 (index
+// 2, share 0.6) in a basin of 10 km2; steps of 60 minutes, K = 4 sub-intervals.
+class RoutingStepTest : public test::LogFixture {
+ protected:
+  void Build(const ChannelValues& values, const WQRange& range, int n_tracers = 0, int observed_substitution = 0) {
+    code_index_.assign(21, 0);
+    code_index_[10] = 1;
+    code_index_[20] = 2;
+    abfrel_.relative_area = {10, 0.4, 0.6};
+    abfrel_.scale = {1, 1, 1};
+    tracers_.resize(static_cast<std::size_t>(n_tracers) + 1);
+    const RoutingObjectSetup setup{.control_file = {},
+                                   .n_subbasins = 2,
+                                   .dt_min = 60,
+                                   .area_km2 = 10,
+                                   .scale_factor = 1,
+                                   .counts = {.ol = 1},
+                                   .own_code = 20,
+                                   .abfrel = &abfrel_,
+                                   .code_index = code_index_,
+                                   .n_tracers = n_tracers,
+                                   .tracers = tracers_,
+                                   .grids = nullptr,
+                                   .zones = {},
+                                   .column_ranges = {},
+                                   .largest_code = 20,
+                                   .geometry = {.nodata_value = -9999},
+                                   .strip = {},
+                                   .lake_model = 0,
+                                   .readgrids = 0,
+                                   .input_directory = {},
+                                   .output_directory = {}};
+    object_ = std::make_unique<routingclass>(log_, setup);
+    object_->InitChannel(1, 10, {}, K, observed_substitution, values, range, true);
+    object_->InitAreaShares();
+    routed_ = TracerRows(n_tracers, 2);
+    flow_ = SubIntervalFlows(n_tracers, K, 2);
+    cascade_ = TranslationCascades(n_tracers, 2);
+  }
+  // Starts from the runoff of both sub-basins as the steady state.
+  void Start(double runoff_10, double runoff_20) {
+    routed_[0][1] = runoff_10;
+    routed_[0][2] = runoff_20;
+    object_->SetFlowArrays(routed_, flow_, cascade_, nullptr, gauges_);
+    object_->FillChannels();
+  }
+  // One real step with the given runoff per sub-interval of sub-basin 10 and a constant
+  // runoff of sub-basin 20.
+  void Step(const std::vector<double>& runoff_10, double runoff_20) {
+    for (int s = 1; s <= K; ++s) {
+      flow_(0, s, 1) = runoff_10[static_cast<std::size_t>(s) - 1];
+      flow_(0, s, 2) = runoff_20;
+    }
+    object_->RouteTimeStep(2000, 1, 1, 1);
+  }
+
+  std::vector<int> code_index_;
+  AreaShares abfrel_;
+  std::vector<TracerSettingsRecord> tracers_;
+  std::vector<int> gauges_ = {0, 0, 0};
+  std::unique_ptr<routingclass> object_;
+  TracerRows routed_;
+  SubIntervalFlows flow_;
+  TranslationCascades cascade_;
+};
+
+ChannelValues River(double k_h) {
+  return {.kh_h = k_h,
+          .kv_h = k_h,
+          .bm_m = 10,
+          .bf_m = 100,
+          .d_m = 2,
+          .mm_m13s = 30,
+          .mf_m13s = 10,
+          .slope = 0.001,
+          .length_m = 20000,
+          .catchment_km2 = 1};
+}
+
+TEST_F(RoutingStepTest, ConstantRunoffGivesTheAreaWeightedSumFromTheFirstStep) {
+  // Steady state: every channel passes its inflow on, so the outlet carries the mean of
+  // the runoff weighted by the drainage areas (0.4 and 0.6 of sub-basin 20's drainage).
+  const struct {
+    double upstream, own;
+  } cases[] = {{2.0, 0.5}, {0.0, 3.0}, {0.7, 0.0}, {150.0, 20.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.upstream);
+    Build(River(3), {.qmin = 1, .qmax = 10000, .intervals = 40});
+    Start(c.upstream, c.own);
+    const double expected = 0.4 * c.upstream + 0.6 * c.own;
+    for (int step = 1; step <= 30; ++step) {
+      Step(std::vector<double>(K, c.upstream), c.own);
+      ASSERT_NEAR(routed_[0][2], expected, 1e-12 * std::max(1.0, expected)) << "step " << step;
+      for (int s = 1; s <= K; ++s) ASSERT_NEAR(flow_(0, s, 2), expected, 1e-12 * std::max(1.0, expected));
+    }
+  }
+}
+
+TEST_F(RoutingStepTest, APulseIsDelayedByTheElementCountAndRecedesAsALinearReservoir) {
+  // All discharges in one w-q row (row 1 up to 1e6 l/s/km2) and equal retention constants
+  // for the main channel and the flood plain: the sub-channel is a pure delay of
+  // ElementCount sub-intervals followed by a linear reservoir applied once per step,
+  // out(n) = a out(n-1) + (1 - a) in(n), a = exp(-1/k) (Chow, Maidment & Mays 1988,
+  // Applied Hydrology, sec. 8.4): the unit response is (1 - a) a^j, j = 0, 1, ...
+  const double k_h = 2;
+  Build(River(k_h), {.qmin = 1e6, .qmax = 2e6, .intervals = 1});
+  const Channel& channel = object_->channel(1);
+  ASSERT_EQ(channel.table.reach_count, 1);
+  const int E = channel.table.element_count[1];
+  ASSERT_GE(E, 1);
+  Start(0, 0);
+  const double pulse = 10;
+  const double a = std::exp(-1 / k_h);
+  const int n_steps = 120;
+  std::vector<double> outflow;  // the channel's outflow per sub-interval, from step 1 on
+  for (int step = 1; step <= n_steps; ++step) {
+    std::vector<double> runoff(K, 0.0);
+    if (step == 1) runoff[0] = pulse;
+    Step(runoff, 0);
+    for (int s = 1; s <= K; ++s) outflow.push_back(flow_(0, s, 2) / 0.4);
+  }
+  double volume = 0;
+  for (std::size_t g = 0; g < outflow.size(); ++g) {
+    // Sub-interval 1 + E (index E) and every K-th after it carry the response.
+    const std::size_t first = static_cast<std::size_t>(E);
+    double expected = 0;
+    if (g >= first && (g - first) % K == 0) expected = (1 - a) * std::pow(a, static_cast<double>((g - first) / K)) * pulse;
+    ASSERT_NEAR(outflow[g], expected, 1e-12 * pulse) << "sub-interval " << g + 1;
+    volume += outflow[g];
+  }
+  // The whole pulse leaves the channel (a^110 is below 1e-26).
+  EXPECT_NEAR(volume, pulse, 1e-12 * pulse);
+}
+
+TEST_F(RoutingStepTest, AnObservationInCubicMetresReplacesTheTributaryInRoutingMillimetres) {
+  // Sub-basin 10 (0.4 of 10 km2) has a gauge in column 1 showing 2 m3/s: over 4 km2 and
+  // 60 minutes that is 2 * 0.06 * 60 / 4 = 1.8 mm, which the channel carries instead of
+  // the simulated 5 mm once the start state has receded.
+  // One sub-channel (all discharges in w-q row 1), so that 200 steps reach the new state.
+  Build(River(3), {.qmin = 1e6, .qmax = 2e6, .intervals = 1}, 0, 1);
+  ASSERT_EQ(object_->channel(1).table.reach_count, 1);
+  ObservedRing ring(1);
+  ring.row(ObservedRing::kCurrentRow)[1] = 2.0;
+  gauges_ = {0, 1, 0};
+  object_->SetObservedInCubicMetres(true);
+  routed_[0][1] = 5.0;
+  routed_[0][2] = 1.0;
+  object_->SetFlowArrays(routed_, flow_, cascade_, &ring, gauges_);
+  object_->FillChannels();
+  EXPECT_NEAR(cascade_(0, 1)[1], 1.8, 1e-12);
+  for (int step = 1; step <= 200; ++step) Step(std::vector<double>(K, 5.0), 1.0);
+  EXPECT_NEAR(routed_[0][2], 0.4 * 1.8 + 0.6 * 1.0, 1e-12);
+}
+
+TEST_F(RoutingStepTest, TracersInTheCascadeKeepOrLoseTheirConcentration) {
+  // Tracer 1 does not decay, tracer 2 is radioactive with a half-life of 0 days.
+  const struct {
+    int radioactive;
+    double half_time;
+    double expected;
+  } cases[] = {{0, -9999, 3.0}, {1, 0, 0.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.radioactive);
+    Build(River(3), {.qmin = 1, .qmax = 10000, .intervals = 40}, 1);
+    tracers_[1].radioactive = c.radioactive;
+    tracers_[1].half_time = c.half_time;
+    routed_[1][1] = 3.0;
+    Start(2.0, 1.0);
+    for (int s = 1; s <= K; ++s) {
+      flow_(1, s, 1) = 3.0;
+      flow_(1, s, 2) = 3.0;
+    }
+    Step(std::vector<double>(K, 2.0), 1.0);
+    const Channel& channel = object_->channel(1);
+    const int block_length = K + channel.table.element_count[1];
+    const std::vector<double>& tracer = cascade_(1, 1);
+    for (int x = 1; x <= block_length * channel.table.reach_count; ++x) {
+      ASSERT_DOUBLE_EQ(tracer[static_cast<std::size_t>(x)], c.expected) << "position " << x;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tolvo
