@@ -207,10 +207,15 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
     soil_->setSurfaceRoutingActive(1);
   }
   if (routing_->IsActive() > 0) {
-    // The surface routing hands its total runoff once it computes one; until then the
-    // soil model's.
-    Guarded(log(), "while handing the runoff to the discharge routing",
-            [&] { routing_->SetRunoffInput(soil_->getTotalRunoff()); });
+    // The discharge routing takes the total runoff of the surface routing when that routes
+    // the surface water, else the soil model's.
+    Guarded(log(), "while handing the runoff to the discharge routing", [&] {
+      if (surface_routing_->IsActive() > 0) {
+        routing_->SetRunoffInput(*surface_routing_->GetQg());
+      } else {
+        routing_->SetRunoffInput(soil_->getTotalRunoff());
+      }
+    });
   }
   routing_->LinkLakeGrids(interception_first_);
   if (routing_->IsActive() > 0) {
