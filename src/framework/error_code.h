@@ -123,7 +123,8 @@ inline constexpr int kMeteoInputFileError = 49;     // a station, grid-list or r
                                                     // method line of an input's section, that cannot be
                                                     // opened or read
 inline constexpr int kMeteoFileCloseError = 50;     // a station, grid-list or regression file that cannot
-                                                    // be closed (the number of a netCDF specification error)
+                                                    // be closed (50 also stands for a netCDF input not
+                                                    // named as file<variable>step)
 inline constexpr int kMeteoStartDateMissing = 51;   // an input file without the run's start date
 inline constexpr int kMeteoRegressionDateError = 52;  // a regression date that differs from the station date
 inline constexpr int kInterpolationMethodRange = 53;  // an interpolation method outside 1..12
