@@ -169,5 +169,7 @@ inline constexpr int kPointOutsideGrid = 1008;     // a point of an entity lies 
 inline constexpr int kGlacierWithSurfaceRouting = 2;     // surface routing with glacier grids present
 inline constexpr int kInvalidSurfaceRoutingMethod = 10;  // a flow-path method outside 1..6
 inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff asked for before it is allocated
+inline constexpr int kNoFlowTimes = 6;                   // a sub-basin without any usable flow time
+inline constexpr int kFirstFlowTimeZoneEmpty = 61;       // the first flow-time zone of a sub-basin has no cells
 
 }  // namespace tolvo
