@@ -168,6 +168,11 @@ namespace {
 
 double value_or(ConstGridView g, int r, int c, double otherwise) { return g.empty() ? otherwise : g(r, c); }
 
+template <class View>
+double layer_value_or(const std::vector<View>& grids, std::size_t l, int r, int c, double otherwise) {
+  return l < grids.size() && !grids[l].empty() ? grids[l](r, c) : otherwise;
+}
+
 // Copies the column of cell (r, c) into the work arrays and sets its parameters.
 void load_column(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, const SoilRecord& soil, int r, int c,
                  int subbasin, const ColumnArrays& a, ColumnParameters& p) {
@@ -245,9 +250,9 @@ void load_landuse(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, int
       const LanduseRecord& rec = (*s.landuse)[index];
       lu.roots = {rec.GetRootDist(), rec.GetHReduDry(), rec.GetTReduWet(), rec.GetLimitReduWet()};
     }
-    lu.pot_transpiration_mm = value_or(g.pot_transpiration[l], r, c, 0);
-    lu.vegetation_cover = value_or(g.vegetation_cover[l], r, c, 0);
-    lu.root_depth = value_or(g.root_depth[l], r, c, 0);
+    lu.pot_transpiration_mm = layer_value_or(g.pot_transpiration, l, r, c, 0);
+    lu.vegetation_cover = layer_value_or(g.vegetation_cover, l, r, c, 0);
+    lu.root_depth = layer_value_or(g.root_depth, l, r, c, 0);
   }
 }
 
@@ -366,6 +371,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   set_if(g.substeps, r, c, out.water_iterations);
   set_if(g.storage_coefficient, r, c, out.storage_coefficient);
   own.limit_mm += out.limit_mm;
+  own.iterations += out.richards_iterations;
   if (out.slowest_iterations > 100 && s.rank == 0) {
     own.slow.push_back({r, c, out.slowest_iterations, out.slowest_error});
   }
@@ -411,6 +417,7 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
     t.cells = 0;
     t.sub_steps = 0;
     t.limit_mm = 0;
+    t.iterations = 0;
     t.failure.code = 0;
     t.slow.clear();
   }
@@ -468,6 +475,7 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
   SoilColumnLoopReport report;
   for (const SoilColumnWorkspace::PerThread& t : work.threads_) {
     report.limit_mm += t.limit_mm;
+    report.richards_iterations += t.iterations;
     report.computed_cells += t.cells;
     report.column_sub_steps += static_cast<long long>(t.sub_steps);
     if (report.code == 0 && t.failure.code != 0) {

@@ -274,6 +274,7 @@ struct SoilColumnLoopReport {
   std::string entry;
   long long computed_cells = 0;
   long long column_sub_steps = 0;  // water iterations summed over the cells
+  long long richards_iterations = 0;  // Richards iterations summed over the cells
   double limit_mm = 0;  // water made (+) or lost (−) by content limits, summed over the cells
 };
 
@@ -318,6 +319,7 @@ class SoilColumnWorkspace {
     long long cells = 0;
     double sub_steps = 0;
     double limit_mm = 0;
+    long long iterations = 0;
     ColumnFailureSlot failure;
     std::vector<SlowIteration> slow;
   };

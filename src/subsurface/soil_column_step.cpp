@@ -292,6 +292,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     const double water_richards = column_water_mm(a, n);
     RiverTotals river;
     const RichardsOutcome run = richards_iteration(k, settings.tuning, p, a, r_I, river);
+    out.richards_iterations += run.iterations;
     if (run.iterations > out.slowest_iterations) {
       out.slowest_iterations = run.iterations;
       out.slowest_error = run.error;
@@ -360,7 +361,10 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
                                                                           root_depth, nodata));
     out.sb2 = k.meanThetaInDepthRange(n, a.d, a.theta, a.theta_s, 1, 0, 9999, nodata) * 1000;
     out.root_mm = root_depth * 1000;
-    out.drainage += run.drain * F;
+    // The drains are part of the interflow of their layer, as far as the update left it.
+    if (p.drainage_level >= 1 && p.drainage_level < static_cast<int>(state.groundwater_level)) {
+      out.drainage += std::min(run.drain, a.I[p.drainage_level]) * F;
+    }
     out.directflow += Q * F;
     out.interflow += interflow_rate * F;
     out.macropore += M;

@@ -69,6 +69,7 @@ struct ColumnStepOutput {
   double F = 0;                        // of the last iteration
   double river_infiltration_rate = 0;  // summed over the iterations [m/s]
   int slowest_iterations = 0;
+  long long richards_iterations = 0;  // summed over the water iterations
   double slowest_error = 0;
 };
 
