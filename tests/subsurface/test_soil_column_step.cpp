@@ -212,5 +212,49 @@ TEST(SoilColumnStep, EveryCellClosesItsWaterBalanceEverySubStep) {
   }
 }
 
+// Steady infiltration at a rate below the saturated conductivity comes to a unit
+// gradient: above the capillary fringe the conductivity equals the rate, K(θ) = r. For
+// the loam of Carsel & Parrish (1988) after van Genuchten (1980) and Mualem (1976), θr
+// 0.078, θs 0.43, α 3.6 1/m, n 1.56, Ks 2.889e-6 m/s, a rate of 1.04 mm/h = 0.1 Ks gives
+// Se^0.5 (1 − (1 − Se^(1/m))^m)² = 0.1 with m = 1 − 1/n, θ = 0.3828 in closed form. The
+// water table is held about in place by drawing the rate as baseflow from the saturated
+// zone.
+TEST(SoilColumnStep, SteadyInfiltrationComesToAUnitGradient) {
+  std::ostringstream console;
+  TempDir dir;
+  DiagnosticsLog log(dir.file("d.xml"), 4, console);
+  omp_set_num_threads(1);
+  const double rate = 1.04 / 3.6e6;  // [m/s]
+  for (const SoilMethod method : {SoilMethod::FixedStep, SoilMethod::DynamicStep}) {
+    SCOPED_TRACE(static_cast<int>(method));
+    ColumnGridSet set(log, 1, 1, 80, 28, 0.05);
+    set.soils[1] = SoilRecord(1);
+    set.soils[1].ParseBlock(log, "20 loam { method = MultipleHorizons; layers = 80; ksat = 2.889e-6; "
+                                 "theta_sat = 0.43; theta_res = 0.078; alpha = 3.6; Par_n = 1.56; thickness = 0.05; }\n");
+    set.settings.soils = set.soils;
+    set.settings.method = method;
+    set.settings.baseflow_given = true;
+    Grid input(1, 1, 1, 1), baseflow(1, 1, 1, 1), excess(1, 1, 1, 1), infiltration(1, 1, 1, 1);
+    input(1, 1) = 1.04;
+    SoilColumnGrids g = set.Views();
+    g.input = input.view();
+    g.baseflow = baseflow.view();
+    g.infiltration_excess = excess.view();
+    g.total_infiltration = infiltration.view();
+    for (int h = 0; h < 24 * 20; ++h) {
+      baseflow(1, 1) = rate;
+      ASSERT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);
+      EXPECT_EQ(excess(1, 1), 0);
+      EXPECT_NEAR(infiltration(1, 1), 1.04, 1e-9);
+    }
+    std::cout << "method " << static_cast<int>(method) << ", water table layer " << set.level(1, 1) << ": theta";
+    for (int l = 1; l <= 80; l += 4) std::cout << " " << set.theta(1, 1, l);
+    std::cout << "\n";
+    // Layers 0.2 to 1.5 m deep lie well above the capillary fringe of the water table.
+    for (int l = 5; l <= 30; ++l) EXPECT_NEAR(set.theta(1, 1, l), 0.3817, 0.001) << "layer " << l;
+  }
+  omp_set_num_threads(2);
+}
+
 }  // namespace
 }  // namespace tolvo::test
