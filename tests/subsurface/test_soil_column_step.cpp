@@ -2,9 +2,11 @@
 #include <omp.h>
 
 #include <cmath>
+#include <limits>
 #include <iostream>
 #include <sstream>
 
+#include "subsurface/column_fixture.h"
 #include "subsurface/column_grid_fixture.h"
 #include "subsurface/soil_column_step.h"
 #include "tables/landuse_table.h"
@@ -254,6 +256,114 @@ TEST(SoilColumnStep, SteadyInfiltrationComesToAUnitGradient) {
     for (int l = 5; l <= 30; ++l) EXPECT_NEAR(set.theta(1, 1, l), 0.3817, 0.001) << "layer " << l;
   }
   omp_set_num_threads(2);
+}
+
+// One column of 8 loam layers of 0.1 m: unsaturated at 0.3 above the water-table layer 4,
+// saturated below; one land use of full cover, roots 0.3 m deep.
+class ColumnStepTest : public ColumnTest {
+ protected:
+  ColumnStepTest() : ColumnTest(8), arrays_(scratch_.step_arrays()), landuse_(2), real_(2) {
+    for (int j = 1; j <= 8; ++j) c_.theta[j] = j < 4 ? 0.3 : 0.43;
+    c_.theta[4] = 0.35;
+    state_.groundwater_level = 4;
+    state_.groundwater_distance = c_.z[4] - c_.z[0] + 0.05;
+    state_.theta_in_level = 0.35;
+    landuse_[1].present = true;
+    landuse_[1].vegetation_cover = 1;
+    landuse_[1].root_depth = 0.3;
+    landuse_[1].roots = {0, 3.45, 0.95, 0.5};
+    in_.landuse = landuse_;
+    settings_.dt_sub = 3600;
+  }
+  ColumnStepOutput Run() {
+    ColumnStepOutput out;
+    std::fill(real_.begin(), real_.end(), 0.0);
+    out.real_transpiration = real_;
+    column_sub_step(SoilColumnKernels(), settings_, p_, c_, arrays_, in_, state_, out);
+    return out;
+  }
+
+  ColumnStepArrays arrays_;
+  std::vector<LanduseLayerInput> landuse_;
+  std::vector<double> real_;
+  ColumnStepInput in_;
+  ColumnCellState state_;
+  ColumnStepSettings settings_;
+};
+
+TEST_F(ColumnStepTest, SiltingUpWaterCoversTranspirationFirst) {
+  // 3 mm of water in the surface storage and 2 mm of potential transpiration: the plants
+  // take 2 mm of it, 1 mm enters the soil, nothing is drawn from the layers.
+  in_.silting = SiltingWater::kSurfaceStorage;
+  in_.silting_mm = 3;
+  landuse_[1].pot_transpiration_mm = 2;
+  const double before = Water();
+  const ColumnStepOutput out = Run();
+  EXPECT_DOUBLE_EQ(out.real_transpiration[1], 2);
+  EXPECT_NEAR(out.total_infiltration + out.infiltration_excess, 1, 1e-12);
+  EXPECT_NEAR((Water() - before) * 1000, 1 - out.baseflow - out.interflow, 1e-9);
+}
+
+TEST_F(ColumnStepTest, SnowDirectRunoffNeedsMoreThanTenMillimetresOfSnow) {
+  in_.water_input_mm = 5;
+  in_.snow_runoff_fraction = 0.3;
+  for (const double snow : {-1.0, 10.0, 10.5}) {
+    SCOPED_TRACE(snow);
+    in_.snow_solid_mm = snow;
+    for (int j = 1; j <= 8; ++j) c_.theta[j] = j < 4 ? 0.3 : 0.43;
+    const ColumnStepOutput out = Run();
+    EXPECT_NEAR(out.directflow, snow > 10 ? 1.5 : 0, 1e-12);
+  }
+}
+
+TEST_F(ColumnStepTest, BaseflowBeyondTheDrainableWaterEmptiesTheSaturatedZone) {
+  in_.baseflow_given = true;
+  in_.baseflow_rate = 1e-3;  // [m/s]: 3600 mm in the hour
+  const ColumnStepOutput out = Run();
+  EXPECT_EQ(state_.groundwater_level, 8);
+  // Every layer from the water table down drained to field capacity.
+  double drainable = 0.35 - soil_.ThetaForSuction(4, 3.45);
+  for (int j = 5; j <= 8; ++j) drainable += 0.43 - soil_.ThetaForSuction(j, 3.45);
+  EXPECT_NEAR(out.baseflow, drainable * 0.1 * 1000, 1e-9);
+
+  // The walk itself: it leaves the column, and the water-table content is the last layer's.
+  for (int j = 1; j <= 8; ++j) {
+    c_.theta[j] = j < 4 ? 0.3 : 0.43;
+    arrays_.theta_fc[j] = soil_.ThetaForSuction(j, 3.45);
+  }
+  int G = 4;
+  double theta_G = 0;
+  const double left = baseflow_and_saturated_zone(c_, arrays_, 8, 1e-3, 3600, G, theta_G);
+  EXPECT_GT(left, 0);
+  EXPECT_EQ(G, 8);
+  EXPECT_DOUBLE_EQ(theta_G, c_.theta[8]);
+}
+
+TEST_F(ColumnStepTest, RootsBelowTheWaterTableTakeOnlyWhatTheLayersGive) {
+  // Roots through the whole column, a high demand: what the soil gives above field capacity
+  // is transpired, the rest of the demand is not, and no layer falls below its limits.
+  landuse_[1].root_depth = 0.8;
+  landuse_[1].pot_transpiration_mm = 50;
+  const double before = Water();
+  const ColumnStepOutput out = Run();
+  EXPECT_GT(out.real_transpiration[1], 0);
+  EXPECT_LT(out.real_transpiration[1], 50);
+  EXPECT_NEAR((before - Water()) * 1000,
+              out.real_transpiration[0] + out.baseflow + out.interflow + out.directflow, 1e-9);
+  for (int j = 2; j <= 8; ++j) EXPECT_GE(c_.theta[j], c_.theta_r[j] - 1e-12) << j;
+}
+
+TEST(SoilBaseflow, AnInverseRecessionOfInfinityAtTheSurfaceCountsAsNoExponent) {
+  const double inf = std::numeric_limits<double>::infinity();
+  struct Case {
+    double distance, inverse, expected;
+  };
+  // 1 mm per step, one sub-step of F = 3.6e6: the rate 1 / F at the surface.
+  for (const Case& k : {Case{0, inf, 1 / 3.6e6}, Case{-0.5, inf, 0}, Case{-1, 0, 1 / 3.6e6},
+                        Case{-1, 2, std::exp(-2.0) / 3.6e6}}) {
+    SCOPED_TRACE(k.distance);
+    EXPECT_DOUBLE_EQ(baseflow_from_water_table(1, k.distance, k.inverse, 1, 3.6e6, 1), k.expected);
+  }
 }
 
 }  // namespace
