@@ -1,6 +1,7 @@
 // The soil column solver: one hourly sub-step of every column of a grid of loam columns
 // draining from a wet start (water table low in the column), 20 and 40 layers, the fixed
-// (2) and the dynamic (3) time step. Counters: column-sub-steps (water iterations of a
+// (2) and the dynamic (3) time step, without input or with 1 mm/h of rain and the
+// evapotranspiration of a grass cover. Counters: column-sub-steps (water iterations of a
 // column) per second, and heap allocations per column-sub-step inside the loop.
 #include <benchmark/benchmark.h>
 #include <omp.h>
@@ -17,6 +18,7 @@
 #include "framework/matrix.h"
 #include "subsurface/soil_column_solver.h"
 #include "subsurface/soil_start_state.h"
+#include "tables/landuse_table.h"
 
 namespace {
 std::atomic<long long> g_allocations{0};
@@ -41,8 +43,17 @@ namespace {
 using namespace tolvo;
 
 struct Basin {
-  Basin(int side, int layers, SoilMethod method)
-      : zone(1, side, side, side),
+  Basin(int side, int layers, SoilMethod method, bool rain)
+      : landuse_table(1),
+        rain_grid(1, side, side, side),
+        landuse(1, side, side, side),
+        cover(1, side, side, side),
+        roots(1, side, side, side),
+        pot_t(1, side, side, side),
+        pot_e(1, side, side, side),
+        real_t0(1, side, side, side),
+        real_t1(1, side, side, side),
+        zone(1, side, side, side),
         types(1, side, side, side),
         level(1, side, side, side),
         distance(1, side, side, side),
@@ -90,7 +101,33 @@ struct Basin {
     views.geodetic_heads = geodetic.view();
     views.q_down = q.view();
     views.q_downext = downext.view();
+    if (!rain) return;
+    landuse_table[1].ParseBlock(log,
+                                "1 grass { method = VariableDayCount; RootDist = 1; TReduWet = 0.95; HReduDry = 3.45; "
+                                "JulDays = 1 366; Albedo = 0.2 0.2; rsc = 50 50; LAI = 2 2; Z0 = 0.1 0.1; "
+                                "VCF = 0.7 0.7; RootDepth = 0.4 0.4; AltDep = 0 0; }\n",
+                                "VariableDayCount");
+    settings.landuse = &landuse_table;
+    for (int r = 1; r <= side; ++r) {
+      for (int c = 1; c <= side; ++c) {
+        rain_grid(r, c) = 1;
+        landuse(r, c) = 1;
+        cover(r, c) = 0.7;
+        roots(r, c) = 0.4;
+        pot_t(r, c) = 0.2;
+        pot_e(r, c) = 0.05;
+      }
+    }
+    views.input = rain_grid.view();
+    views.landuse = {ConstGridView(), landuse.view()};
+    views.vegetation_cover = {ConstGridView(), cover.view()};
+    views.root_depth = {ConstGridView(), roots.view()};
+    views.pot_transpiration = {ConstGridView(), pot_t.view()};
+    views.pot_evaporation = pot_e.view();
+    views.real_transpiration = {real_t0.view(), real_t1.view()};
   }
+  LanduseTable landuse_table;
+  Grid rain_grid, landuse, cover, roots, pot_t, pot_e, real_t0, real_t1;
   std::vector<SoilRecord> soils;
   Grid zone, types, level, distance, downext;
   Stack theta, heads, geodetic, q;
@@ -103,8 +140,9 @@ void RunColumns(benchmark::State& state, int side) {
   const int layers = static_cast<int>(state.range(0));
   const auto method = static_cast<SoilMethod>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
+  const bool rain = state.range(3) != 0;
   omp_set_num_threads(threads);
-  Basin basin(side, layers, method);
+  Basin basin(side, layers, method, rain);
   const SoilColumnKernels kernels;
   long long sub_steps = 0;
   long long allocations = 0;
@@ -125,8 +163,8 @@ void RunColumns(benchmark::State& state, int side) {
 // Single-thread rate on a small grid.
 void BM_SoilColumnStep(benchmark::State& state) { RunColumns(state, 32); }
 BENCHMARK(BM_SoilColumnStep)
-    ->ArgsProduct({{20, 40}, {2, 3}, {1}})
-    ->ArgNames({"layers", "method", "threads"})
+    ->ArgsProduct({{20, 40}, {2, 3}, {1}, {0, 1}})
+    ->ArgNames({"layers", "method", "threads", "rain_et"})
     ->Unit(benchmark::kMillisecond);
 
 // Parallel efficiency on a larger grid at 1, 2 and 4 threads (side from SOIL_BENCH_SIDE,
@@ -136,8 +174,8 @@ void BM_SoilColumnStepThreads(benchmark::State& state) {
   RunColumns(state, side != nullptr ? std::atoi(side) : 250);
 }
 BENCHMARK(BM_SoilColumnStepThreads)
-    ->ArgsProduct({{20}, {3}, {1, 2, 4}})
-    ->ArgNames({"layers", "method", "threads"})
+    ->ArgsProduct({{20}, {3}, {1, 2, 4}, {0, 1}})
+    ->ArgNames({"layers", "method", "threads", "rain_et"})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

@@ -63,7 +63,7 @@ flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
-precipitation.asc precipitation 0 readcode = 0 defaultValue = 60  # mm per step: the water input of the silting-up model
+precipitation.asc precipitation 0 readcode = 0 defaultValue = 4  # mm per step: the water input of the silting-up and soil models
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 
 [variable_grids]
@@ -167,10 +167,10 @@ sb_2.stat 0 name of the SB_2_statfiles in
 root.stat 0 name of the ROOTstatfiles in 
 infex.stat 0 name of the INFEXstatfiles in 
 pond.stat 0 name of the PONDstatfiles in 
-qd.stat 0 name of the QDstatfiles in 
-qi.stat 0 name of the QIstatfiles in 
-qb.stat 0 name of the QBstatfiles in 
-qg.stat 0 name of the Qgstatfiles in 
+qd.stat 2001 name of the QDstatfiles in 
+qi.stat 2001 name of the QIstatfiles in 
+qb.stat 2001 name of the QBstatfiles in 
+qg.stat 2001 name of the Qgstatfiles in 
 gwin.stat 0 name of the GWINstatfiles in 
 gwex.stat 0 name of the GWEXstatfiles in 
 macro.stat 0 name of the MACROstatfiles in 

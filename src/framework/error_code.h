@@ -172,4 +172,7 @@ inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff ask
 inline constexpr int kNoFlowTimes = 6;                   // a sub-basin without any usable flow time
 inline constexpr int kFirstFlowTimeZoneEmpty = 61;       // the first flow-time zone of a sub-basin has no cells
 
+// --- soil model ----------------------------------------------------------------------------
+inline constexpr int kRiverLinkError = 199;  // a river link whose code has no sub-basin of the routing
+
 }  // namespace tolvo

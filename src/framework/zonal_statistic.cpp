@@ -220,6 +220,19 @@ void zonalstatistic::BeginStep() {
   for (ExactSum& sum : sums_) sum.Clear();
 }
 
+void zonalstatistic::SetZoneSums(int zone_index, double n, double sx, double rel_cell_sum) {
+  if (!enabled() || zone_index < 0 || zone_index > n_zones_) return;
+  for (int t = 0; t < std::max(n_threads_, 1); ++t) {
+    const std::size_t i = SumIndex(t, zone_index);
+    if (i + kSumsPerZone > sums_.size()) break;
+    for (std::size_t k = 0; k < kSumsPerZone; ++k) sums_[i + k].Clear();
+  }
+  const std::size_t i = SumIndex(0, zone_index);
+  sums_[i + kSumN].Add(n);
+  sums_[i + kSumSx].Add(sx);
+  sums_[i + kSumRel].Add(rel_cell_sum);
+}
+
 void zonalstatistic::PushValue(double value) {
   ++values_in_row_;
   row_values_[(rows_in_use_ - 1) * values_per_row_ + values_in_row_ - 1] = value;

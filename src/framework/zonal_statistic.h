@@ -102,6 +102,9 @@ class zonalstatistic {
   }
   // Clears the zone sums for a new step.
   virtual void BeginStep();
+  // Replaces this process's sums of a zone for the step by n, sx and rel_cell_sum, for a
+  // table whose zone values are computed as a whole rather than added cell by cell.
+  void SetZoneSums(int zone_index, double n, double sx, double rel_cell_sum);
   // Closes the step; with reduce > 0 a collective call. Buffers a row at an interval end.
   virtual void EndStep(long long year, long long month, long long day, long long hour, int reduce);
   // Creates the file with its header on process 0 and registers the table; the registry

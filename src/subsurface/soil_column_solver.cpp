@@ -7,6 +7,7 @@
 
 #include "framework/error_code.h"
 #include "framework/parallel.h"
+#include "subsurface/soil_column_step.h"
 
 namespace tolvo {
 
@@ -69,17 +70,18 @@ RichardsOutcome richards_iteration(const SoilColumnKernels& k, const RichardsTun
   int i = 0;
   int count = 0;
   double err = 0;
+  double drain = 0;
   k.layerHydraulicProperties(p, c, 0);
   for (;;) {
     ++i;
-    k.columnFluxes(p, c, input_rate);
+    drain = k.columnFluxes(p, c, input_rate);
     k.updateTheta(p, c, kUpdatePasses, river);
     if (i == 21) limit = 5 * tuning.max_error;
     err = k.iterationError(p, c, i, count);
     if (err <= limit || std::isnan(err) || i >= tuning.max_iterations) break;
     k.layerHydraulicProperties(p, c, i);
   }
-  return {i, err};
+  return {i, err, drain};
 }
 
 std::string solver_log_line(int day, int month, int hour, int row, int col, int iterations, double error) {
@@ -101,10 +103,16 @@ CellAction select_cell(const CellSelection& s) {
 namespace {
 
 constexpr int kColumnArrayCount = 16;
+constexpr int kStepArrayCount = 11;
 
 }  // namespace
 
-ColumnScratch::ColumnScratch(int n) : storage_(static_cast<std::size_t>(n + 1) * kColumnArrayCount, 0.0) {
+ColumnScratch::ColumnScratch(int n, int landuse_layers)
+    : storage_(static_cast<std::size_t>(n + 1) * (kColumnArrayCount + kStepArrayCount) +
+                   2 * static_cast<std::size_t>(landuse_layers + 1),
+               0.0),
+      n_(n),
+      landuse_layers_(landuse_layers) {
   const std::size_t m = static_cast<std::size_t>(n) + 1;
   std::span<double> all(storage_);
   int k = 0;
@@ -127,16 +135,47 @@ ColumnScratch::ColumnScratch(int n) : storage_(static_cast<std::size_t>(n + 1) *
   theta_start_ = next();
 }
 
+ColumnStepArrays ColumnScratch::step_arrays() const {
+  const std::size_t m = static_cast<std::size_t>(n_) + 1;
+  std::span<double> all(const_cast<std::vector<double>&>(storage_));
+  std::size_t offset = m * kColumnArrayCount;
+  const auto next = [&] {
+    const std::span<double> s = all.subspan(offset, m);
+    offset += m;
+    return s;
+  };
+  ColumnStepArrays s;
+  s.et = next();
+  s.transp = next();
+  s.evap = next();
+  s.weight = next();
+  s.fraction = next();
+  s.ret = next();
+  s.macro_cap = next();
+  s.macro_in = next();
+  s.extraction = next();
+  s.moved = next();
+  s.theta_fc = next();
+  const std::size_t l = static_cast<std::size_t>(landuse_layers_) + 1;
+  s.pot_t = all.subspan(offset, l);
+  s.real_t = all.subspan(offset + l, l);
+  return s;
+}
+
 void ColumnScratch::clear() { std::fill(storage_.begin(), storage_.end(), 0.0); }
 
 namespace {
 
 double value_or(ConstGridView g, int r, int c, double otherwise) { return g.empty() ? otherwise : g(r, c); }
 
+template <class View>
+double layer_value_or(const std::vector<View>& grids, std::size_t l, int r, int c, double otherwise) {
+  return l < grids.size() && !grids[l].empty() ? grids[l](r, c) : otherwise;
+}
 
 // Copies the column of cell (r, c) into the work arrays and sets its parameters.
 void load_column(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, const SoilRecord& soil, int r, int c,
-                 const ColumnArrays& a, ColumnParameters& p) {
+                 int subbasin, const ColumnArrays& a, ColumnParameters& p) {
   const int n = soil.layerCount;
   for (int j = 0; j <= n; ++j) {
     const auto k = static_cast<std::size_t>(j);
@@ -162,8 +201,16 @@ void load_column(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, cons
   p.L = 1;
   p.clay_ksat = s.clay_ksat;
   p.cellsize = s.cellsize;
-  p.drainage_density = value_or(g.drainage_density, r, c, 0);
+  const std::span<const double> density = s.subbasins.channel_density;
+  p.drainage_density = !g.drainage_density.empty() ? g.drainage_density(r, c)
+                       : subbasin >= 1 && subbasin < static_cast<int>(density.size())
+                           ? density[static_cast<std::size_t>(subbasin)]
+                           : 0;
   p.slope_factor = std::min(1.0, value_or(g.tangens_beta, r, c, 0));
+  const double drains = value_or(g.drainage_level, r, c, s.nodata);
+  p.drainage_level = drains != s.nodata && drains >= 1 ? static_cast<int>(drains) : -1;
+  p.drain_distance = value_or(g.drainage_distance, r, c, 0);
+  if (!(p.drain_distance > 0)) p.drainage_level = -1;
 }
 
 void store_column(const SoilColumnGrids& g, int r, int c, const ColumnArrays& a, int n) {
@@ -176,11 +223,66 @@ void store_column(const SoilColumnGrids& g, int r, int c, const ColumnArrays& a,
     heads[k] = a.H[j];
     q[k] = a.q[j];
   }
+  q[0] = a.q[0];
 }
+
+void set_if(GridView g, int r, int c, double v) {
+  if (!g.empty()) g(r, c) = v;
+}
+
+void add_if(GridView g, int r, int c, double v) {
+  if (!g.empty()) g(r, c) += v;
+}
+
+// The land-use layers of cell (r, c): present where the land-use grid holds an entry of the
+// table.
+void load_landuse(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, int r, int c,
+                  std::span<LanduseLayerInput> layers) {
+  for (std::size_t l = 1; l < layers.size(); ++l) {
+    LanduseLayerInput& lu = layers[l];
+    lu = LanduseLayerInput{};
+    if (l >= g.landuse.size() || g.landuse[l].empty()) continue;
+    const double code = g.landuse[l](r, c);
+    if (!(code > s.nodata)) continue;
+    const int index = static_cast<int>(code);
+    lu.present = true;
+    if (s.landuse != nullptr && index >= 1 && index <= s.landuse->size()) {
+      const LanduseRecord& rec = (*s.landuse)[index];
+      lu.roots = {rec.GetRootDist(), rec.GetHReduDry(), rec.GetTReduWet(), rec.GetLimitReduWet()};
+    }
+    lu.pot_transpiration_mm = layer_value_or(g.pot_transpiration, l, r, c, 0);
+    lu.vegetation_cover = layer_value_or(g.vegetation_cover, l, r, c, 0);
+    lu.root_depth = layer_value_or(g.root_depth, l, r, c, 0);
+  }
+}
+
+[[noreturn]] void river_link_failure(int link) {
+  const std::string v = std::to_string(link);
+  throw ColumnFailure{kRiverLinkError,
+                      "FATAL: \n\n -------- error! ---------------------------------------------\n\nThere is a river "
+                      "link \"" + v + "\" from the river link grid\nwhich is not valid for the current routing "
+                      "structure -> there is no routing \ndescription for a river with code " + v +
+                          "\nPlease check your River link grid if there are cells defined as routing link " + v +
+                          " and replace those values by nodata (-9999).\n" + std::string(61, '-') + "\n\n"};
+}
+
+}  // namespace
+
+int reinfiltration_subbasin(double link, std::span<const int> code_index) {
+  const int k = static_cast<int>(link);
+  const int largest = static_cast<int>(code_index.size()) - 1;
+  if (k >= 1 && k <= largest) {
+    const int j = code_index[static_cast<std::size_t>(k)];
+    if (j >= 1 && j <= largest) return j;
+  }
+  river_link_failure(k);
+}
+
+namespace {
 
 // One sub-step of a computed cell; returns the number of water iterations.
 double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s, const SoilColumnGrids& g,
-                      int r, int c, ColumnScratch& scratch, std::vector<SoilColumnWorkspace::SlowIteration>& slow) {
+                      int r, int c, SoilColumnWorkspace::PerThread& own, ControlCellRecord* control) {
   const int type = static_cast<int>(g.soil_types(r, c));
   if (type < 1 || type >= static_cast<int>(s.soils.size())) {
     throw ColumnFailure{kSoilCodeError, "FATAL: soil type " + std::to_string(type) + " of cell (" +
@@ -188,51 +290,134 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
                                             ") is not in the soil table"};
   }
   const SoilRecord& soil = s.soils[static_cast<std::size_t>(type)];
+  ColumnScratch& scratch = own.scratch;
   scratch.clear();
   const ColumnArrays a = scratch.arrays();
+  const ColumnStepArrays sa = scratch.step_arrays();
+  const int code = static_cast<int>(g.zone(r, c));
+  const std::span<const int> code_index = s.subbasins.code_index;
+  const int subbasin = code >= 0 && code < static_cast<int>(code_index.size())
+                           ? code_index[static_cast<std::size_t>(code)]
+                           : 0;
   ColumnParameters p;
-  load_column(s, g, soil, r, c, a, p);
-  const double input_mm = value_or(g.input, r, c, 0);
-  const double input_rate = input_mm / 1000 / s.dt_sub;
-  double dt_min = s.dt_sub;
-  if (s.method == SoilMethod::DynamicStep) {
-    dt_min = dynamic_step_limit(soil, 1, p.G, a.d, a.theta, input_mm != 0, s.dt_sub);
+  load_column(s, g, soil, r, c, subbasin, a, p);
+  load_landuse(s, g, r, c, own.landuse);
+
+  const auto per_subbasin = [&](std::span<const double> v) {
+    return subbasin >= 1 && subbasin < static_cast<int>(v.size()) ? v[static_cast<std::size_t>(subbasin)] : 0.0;
+  };
+  ColumnStepInput in;
+  in.water_input_mm = value_or(g.input, r, c, 0);
+  in.silting = s.silting == 1   ? SiltingWater::kDirectRunoff
+               : s.silting == 2 ? SiltingWater::kSurfaceStorage
+                                : SiltingWater::kNone;
+  in.silting_mm = value_or(g.silting, r, c, 0);
+  in.snow_solid_mm = value_or(g.snow_solid, r, c, -1);
+  in.snow_runoff_fraction = per_subbasin(s.subbasins.snow_runoff_fraction);
+  in.max_ponding_mm = value_or(g.max_ponding, r, c, 0);
+  in.macropores = s.macropores;
+  in.landuse = own.landuse;
+  in.pot_evaporation_mm = value_or(g.pot_evaporation, r, c, 0);
+  in.baseflow_given = s.baseflow_given;
+  in.baseflow_rate = s.baseflow_given ? value_or(g.baseflow, r, c, 0) : 0;
+  in.max_baseflow_mm = per_subbasin(s.subbasins.max_baseflow);
+  in.inverse_recession = per_subbasin(s.subbasins.inverse_recession);
+  in.sub_steps = s.sub_steps;
+  in.clay_depth = value_or(g.clay_depth, r, c, 0);
+  const double irrigation_code = value_or(g.irrigation_codes, r, c, s.nodata);
+  if (irrigation_code != s.nodata) {
+    const int k = static_cast<int>(irrigation_code);
+    in.irrigation_from_groundwater = k >= 1 && k < static_cast<int>(s.irrigation_origin.size()) &&
+                                     s.irrigation_origin[static_cast<std::size_t>(k)] == 1;
   }
-  const TimeSteps steps = choose_time_steps(s.method, s.dt_sub, dt_min, s.min_dynamic_s, 0);
-  p.dt = steps.dt;
-  RiverTotals river;
-  for (int k = 1; k <= static_cast<int>(steps.nW); ++k) {
-    for (int j = 0; j <= p.n; ++j) {
-      a.theta0[j] = a.theta[j];
-      a.theta_m[j] = a.theta[j];
-      a.theta_n[j] = a.theta[j];
-    }
-    const RichardsOutcome out = richards_iteration(kernels, s.tuning, p, a, input_rate, river);
-    if (out.iterations > 100 && s.rank == 0) slow.push_back({r, c, out.iterations, out.error});
-  }
+
+  ColumnCellState state;
+  state.groundwater_level = g.groundwater_level(r, c);
+  state.groundwater_distance = g.groundwater_distance(r, c);
+  state.theta_in_level = g.theta_in_level.empty() ? 0 : g.theta_in_level(r, c);
+  state.ponding_mm = g.ponding.empty() ? 0 : g.ponding(r, c);
+  if (state.ponding_mm == s.nodata) state.ponding_mm = 0;
+
+  ColumnStepOutput out;
+  std::fill(own.real_transpiration.begin(), own.real_transpiration.end(), 0.0);
+  out.real_transpiration = own.real_transpiration;
+  ColumnStepSettings cs{s.method, s.dt_sub, s.min_dynamic_s, s.tuning};
+  column_sub_step(kernels, cs, p, a, sa, in, state, out);
+
   store_column(g, r, c, a, p.n);
-  if (!g.q_downext.empty()) g.q_downext(r, c) = a.q[0];
-  return steps.nW;
+  g.groundwater_level(r, c) = state.groundwater_level;
+  g.groundwater_distance(r, c) = state.groundwater_distance;
+  set_if(g.theta_in_level, r, c, state.theta_in_level);
+  if (!g.ponding.empty() && in.max_ponding_mm > 0) g.ponding(r, c) = state.ponding_mm;
+  set_if(g.baseflow, r, c, out.baseflow);
+  set_if(g.directflow, r, c, out.directflow);
+  set_if(g.interflow, r, c, out.interflow);
+  set_if(g.macropore, r, c, out.macropore);
+  set_if(g.recharge, r, c, out.recharge);
+  set_if(g.percolation, r, c, out.percolation);
+  set_if(g.uprise, r, c, out.uprise);
+  set_if(g.infiltration_excess, r, c, out.infiltration_excess);
+  set_if(g.total_infiltration, r, c, out.total_infiltration);
+  set_if(g.drainage_flow, r, c, out.drainage);
+  set_if(g.irrigation_amounts, r, c, out.irrigation);
+  add_if(g.real_evaporation, r, c, out.real_evaporation);
+  for (std::size_t l = 0; l < g.real_transpiration.size() && l < out.real_transpiration.size(); ++l) {
+    add_if(g.real_transpiration[l], r, c, out.real_transpiration[l]);
+  }
+  set_if(g.sb1, r, c, out.sb1);
+  set_if(g.sb2, r, c, out.sb2);
+  set_if(g.root, r, c, out.root_mm);
+  set_if(g.mean_theta_root, r, c, out.mean_theta_root);
+  set_if(g.substeps, r, c, out.water_iterations);
+  set_if(g.storage_coefficient, r, c, out.storage_coefficient);
+  own.limit_mm += out.limit_mm;
+  own.iterations += out.richards_iterations;
+  if (out.slowest_iterations > 100 && s.rank == 0) {
+    own.slow.push_back({r, c, out.slowest_iterations, out.slowest_error});
+  }
+  if (s.reinfiltration && !g.river_links.empty() && g.river_links(r, c) != s.nodata && g.river_links(r, c) > 0) {
+    const int j = reinfiltration_subbasin(g.river_links(r, c), code_index);
+    if (static_cast<std::size_t>(j) < s.reinfiltration_m3s.size()) {
+      const double inflow = out.river_infiltration_rate * s.cellsize * s.cellsize;
+#pragma omp critical
+      s.reinfiltration_m3s[static_cast<std::size_t>(j)] += inflow;
+    }
+  }
+  if (control != nullptr) {
+    control->filled = true;
+    control->et.assign(static_cast<std::size_t>(p.n) + 1, 0.0);
+    control->interflow.assign(static_cast<std::size_t>(p.n) + 1, 0.0);
+    for (int j = 0; j <= p.n; ++j) {
+      control->et[static_cast<std::size_t>(j)] = sa.et[j] * out.F;
+      if (j > 0) control->interflow[static_cast<std::size_t>(j)] = a.I[j] * out.F;
+    }
+    control->surface_infiltration = out.surface_infiltration_mm;
+  }
+  return out.water_iterations;
 }
 
 }  // namespace
 
-SoilColumnWorkspace::SoilColumnWorkspace(int max_layers) : max_layers_(max_layers) {
+SoilColumnWorkspace::SoilColumnWorkspace(int max_layers, int landuse_layers)
+    : max_layers_(max_layers), landuse_layers_(landuse_layers) {
   ensure_threads(row_thread_count());
 }
 
 void SoilColumnWorkspace::ensure_threads(int n) {
   threads_.reserve(static_cast<std::size_t>(n));
-  while (static_cast<int>(threads_.size()) < n) threads_.emplace_back(max_layers_);
+  while (static_cast<int>(threads_.size()) < n) threads_.emplace_back(max_layers_, landuse_layers_);
 }
 
 SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s,
                                       const SoilColumnGrids& g, SoilColumnWorkspace& work) {
   std::atomic<bool> failed{false};
   work.ensure_threads(row_thread_count());
+  work.control_.filled = false;
   for (SoilColumnWorkspace::PerThread& t : work.threads_) {
     t.cells = 0;
     t.sub_steps = 0;
+    t.limit_mm = 0;
+    t.iterations = 0;
     t.failure.code = 0;
     t.slow.clear();
   }
@@ -259,9 +444,11 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
           for (const GridView& z : g.zeroed_on_glacier) z(r, c) = 0;
         }
         if (action == CellAction::kCompute) {
-          own.sub_steps += advance_column(kernels, s, g, r, c, own.scratch, own.slow);
+          const bool control_cell = r == s.control_row && c == s.control_col;
+          own.sub_steps += advance_column(kernels, s, g, r, c, own, control_cell ? &work.control_ : nullptr);
           ++own.cells;
-        } else if (!g.q_downext.empty() && r >= s.rows.first) {
+        }
+        if (!g.q_downext.empty() && g.q_downext.rows().contains(r) && r >= s.rows.first) {
           g.q_downext(r, c) = g.q_down(r, c, 0);
         }
       } catch (ColumnFailure& f) {
@@ -287,6 +474,8 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
 
   SoilColumnLoopReport report;
   for (const SoilColumnWorkspace::PerThread& t : work.threads_) {
+    report.limit_mm += t.limit_mm;
+    report.richards_iterations += t.iterations;
     report.computed_cells += t.cells;
     report.column_sub_steps += static_cast<long long>(t.sub_steps);
     if (report.code == 0 && t.failure.code != 0) {

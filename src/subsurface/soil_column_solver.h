@@ -22,6 +22,7 @@
 #include "subsurface/root_zone_kernels.h"
 #include "subsurface/soil_column_hydraulics.h"
 #include "subsurface/soil_settings.h"
+#include "tables/landuse_table.h"
 
 namespace tolvo {
 
@@ -60,6 +61,7 @@ struct RichardsTuning {
 struct RichardsOutcome {
   int iterations = 0;
   double error = 0;
+  double drain = 0;  // drain flux of the last iteration [m/s]
 };
 
 // The kernels of the column, replaceable by a derived solver. The default ones are the
@@ -129,21 +131,53 @@ CellAction select_cell(const CellSelection& s);
 
 // --- the column loop -------------------------------------------------------------------
 
-// One thread's work arrays for columns of up to n layers, made once.
+
+// Per-position arrays of the water balance steps (n + 1 values each).
+struct ColumnStepArrays {
+  std::span<double> et;          // evapotranspiration per layer; et[0] soil evaporation
+  std::span<double> transp;      // transpiration of the current land-use layer
+  std::span<double> evap;        // evaporation of the current land-use layer
+  std::span<double> weight;      // root weights
+  std::span<double> fraction;    // root-zone share of each layer
+  std::span<double> ret;         // return flow from below; ret[0] at the surface
+  std::span<double> macro_cap;   // macropore capacity
+  std::span<double> macro_in;    // macropore inflow
+  std::span<double> extraction;  // baseflow drawn per layer
+  std::span<double> moved;       // transpiration taken below the water table per layer
+  std::span<double> theta_fc;    // field capacity per layer
+  std::span<double> pot_t;       // potential transpiration per land-use layer [mm] (0..L)
+  std::span<double> real_t;      // real transpiration per land-use layer [mm] (0..L)
+};
+
+// One land-use layer of a cell.
+struct LanduseLayerInput {
+  bool present = false;
+  double pot_transpiration_mm = 0;  // of the sub-step
+  double vegetation_cover = 0;      // 0..1
+  double root_depth = 0;            // [m]
+  RootParameters roots;
+};
+
+// One thread's work arrays for columns of up to n layers and L land-use layers, made once.
 class ColumnScratch {
  public:
-  explicit ColumnScratch(int n);
+  explicit ColumnScratch(int n, int landuse_layers = 1);
   ColumnArrays arrays() const { return arrays_; }
   std::span<double> theta_start() const { return theta_start_; }
+  // The arrays of the water balance steps around the Richards iteration.
+  ColumnStepArrays step_arrays() const;
   void clear();
 
  private:
   std::vector<double> storage_;
   ColumnArrays arrays_;
   std::span<double> theta_start_;
+  int n_ = 0;
+  int landuse_layers_ = 1;
 };
 
-// The grids and stacks the loop reads and writes (views over the model's storage).
+// The grids and stacks the loop reads and writes (views over the model's storage; an
+// empty view is a grid the run does not have).
 struct SoilColumnGrids {
   ConstGridView zone;           // "zonegrid_soilmodel"
   ConstGridView regions;        // "MPIRegions" (or none)
@@ -151,19 +185,50 @@ struct SoilColumnGrids {
   ConstGridView river_links;    // "river_links" (or none)
   ConstGridView glacier;        // "GlacierizedCells" (or none)
   ConstGridView hru_master;     // "MasterHydrologicResponseUnits" (or none)
-  ConstGridView input;          // water input [mm per sub-step] (or none)
-  ConstGridView drainage_density;  // per cell [1/m] (or none: 0)
+  ConstGridView input;          // water input [mm per model step] (or none)
+  ConstGridView silting;        // silting-up water [mm per model step] (or none)
+  ConstGridView snow_solid;     // "snowstorage_solid" [mm] (or none)
+  ConstGridView drainage_density;  // per cell [1/m] (or none: the sub-basin's channel density)
   ConstGridView tangens_beta;   // (or none: 0)
+  ConstGridView clay_depth;     // [m] (or none)
+  ConstGridView drainage_level;     // layer of the drains (or none)
+  ConstGridView drainage_distance;  // [m] (or none)
+  ConstGridView max_ponding;    // [mm] (or none)
+  ConstGridView irrigation_codes;   // (or none)
+  ConstGridView pot_evaporation;    // [mm per model step] (or none)
+  // Per land-use layer 1..L (entry 0 unused): land use (table index), vegetation cover,
+  // root depth [m]; potential and real transpiration 0..L [mm per model step].
+  std::vector<ConstGridView> landuse, vegetation_cover, root_depth, pot_transpiration;
+  std::vector<GridView> real_transpiration;
+  GridView real_evaporation;
   GridView groundwater_level;   // layer of the water table
   GridView groundwater_distance;  // [m], negative below the surface
+  GridView theta_in_level;      // "Theta_in_GWLEVEL" (or none)
+  GridView ponding;             // "ponding_storage" [mm] (or none)
+  GridView baseflow;            // "baseflow": in a rate [m/s] when given, out [mm per sub-step] (or none)
   StackView theta, hydraulic_heads, geodetic_heads, q_down;
   GridView q_downext;
+  // Amounts of the sub-step [mm] (each optional), reset at the start of a cell's sub-step.
+  GridView directflow, interflow, macropore, recharge, percolation, uprise, infiltration_excess,
+      total_infiltration, drainage_flow, irrigation_amounts, river_infiltration, river_exfiltration;
+  // Diagnostics (each optional).
+  GridView sb1, sb2, root, mean_theta_root, substeps, storage_coefficient;
   std::vector<GridView> zeroed_on_glacier;  // output grids a fully glacierized cell zeroes
+};
+
+// The per-sub-basin parameters the column needs, indices 0..number of sub-basins.
+struct SoilColumnSubbasins {
+  std::span<const int> code_index;           // zone code -> sub-basin index
+  std::span<const double> channel_density;   // [1/m]
+  std::span<const double> inverse_recession; // [1/m]
+  std::span<const double> max_baseflow;      // [mm per model step]
+  std::span<const double> snow_runoff_fraction;
 };
 
 struct SoilColumnLoopSettings {
   SoilMethod method = SoilMethod::FixedStep;
   double dt_sub = 3600;  // [s]
+  double sub_steps = 1;  // soil sub-steps per model step
   double min_dynamic_s = 0;
   RichardsTuning tuning;
   double clay_ksat = 0;
@@ -175,10 +240,32 @@ struct SoilColumnLoopSettings {
   bool links_built = false;  // the cell exchange of river cells is active
   bool hru_run = false;
   std::span<const SoilRecord> soils;  // entry 0 is the header
+  const LanduseTable* landuse = nullptr;  // stress parameters of the land uses (or none)
+  std::span<const int> irrigation_origin;       // per irrigation code (entry 0 unused)
+  SoilColumnSubbasins subbasins;
+  int silting = 0;               // 0 none, 1 direct runoff, 2 surface storage
+  bool baseflow_given = false;   // the groundwater model gives "baseflow"
+  bool macropores = true;
+  // River re-infiltration: with the groundwater model and a surface-water interaction of 2
+  // or more, every cell with a river link > 0 adds its river infiltration to the sub-basin
+  // of the link's code (largest code: the size of subbasins.code_index − 1).
+  bool reinfiltration = false;
+  std::span<double> reinfiltration_m3s;  // per sub-basin index (or none)
+  // Control cell (row 0: none): the per-layer values of its last water iteration.
+  int control_row = 0, control_col = 0;
   // Date of the sub-step for the solver log, and the log's file ("modell_0.log" in the
   // run's folder); rank 0 appends a line for every iteration over 100 iterations.
   int day = 0, month = 0, hour = 0;
   std::string solver_log_file;
+};
+
+// The control cell's values of its last water iteration [mm]: soil evaporation (0) and
+// evapotranspiration per layer, interflow per layer, infiltration through the surface.
+struct ControlCellRecord {
+  bool filled = false;
+  std::vector<double> et;         // 0..n
+  std::vector<double> interflow;  // 0..n (0 unused)
+  double surface_infiltration = 0;
 };
 
 // What the loop reports back: the first failure (code 0: none) with its entry and counts.
@@ -187,6 +274,8 @@ struct SoilColumnLoopReport {
   std::string entry;
   long long computed_cells = 0;
   long long column_sub_steps = 0;  // water iterations summed over the cells
+  long long richards_iterations = 0;  // Richards iterations summed over the cells
+  double limit_mm = 0;  // water made (+) or lost (−) by content limits, summed over the cells
 };
 
 // Error thrown by a kernel: its code and its FATAL entry.
@@ -205,8 +294,10 @@ struct ColumnFailureSlot {
 // set per thread of row_thread_count()) and reused by every sub-step.
 class SoilColumnWorkspace {
  public:
-  explicit SoilColumnWorkspace(int max_layers);
+  explicit SoilColumnWorkspace(int max_layers, int landuse_layers = 1);
   int max_layers() const { return max_layers_; }
+  // The control cell's record of the last loop (filled only by the process computing it).
+  const ControlCellRecord& control() const { return control_; }
 
   // Makes sets for threads the run added since (none in a steady run).
   void ensure_threads(int n);
@@ -216,10 +307,19 @@ class SoilColumnWorkspace {
     double error;
   };
   struct PerThread {
-    explicit PerThread(int n) : scratch(n) { slow.reserve(64); }
+    PerThread(int n, int landuse_layers)
+        : scratch(n, landuse_layers),
+          landuse(static_cast<std::size_t>(landuse_layers) + 1),
+          real_transpiration(static_cast<std::size_t>(landuse_layers) + 1) {
+      slow.reserve(64);
+    }
     ColumnScratch scratch;
+    std::vector<LanduseLayerInput> landuse;
+    std::vector<double> real_transpiration;  // of the cell's sub-step, 0..L
     long long cells = 0;
     double sub_steps = 0;
+    double limit_mm = 0;
+    long long iterations = 0;
     ColumnFailureSlot failure;
     std::vector<SlowIteration> slow;
   };
@@ -228,7 +328,9 @@ class SoilColumnWorkspace {
   friend SoilColumnLoopReport soil_column_loop(const SoilColumnKernels&, const SoilColumnLoopSettings&,
                                                const SoilColumnGrids&, SoilColumnWorkspace&);
   int max_layers_;
+  int landuse_layers_;
   std::vector<PerThread> threads_;
+  ControlCellRecord control_;
 };
 
 // Advances every selected column by one sub-step. Rows run in parallel; a failure stops
@@ -236,6 +338,10 @@ class SoilColumnWorkspace {
 // (see raise_column_failure).
 SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s,
                                       const SoilColumnGrids& g, SoilColumnWorkspace& work);
+
+// The sub-basin index of a river link's code; a link without a sub-basin is a
+// ColumnFailure with the river-link entry (199).
+int reinfiltration_subbasin(double link, std::span<const int> code_index);
 
 // Logs the entry of a failed loop and throws its code; nothing when the loop succeeded.
 void raise_column_failure(DiagnosticsLog& log, const SoilColumnLoopReport& report);

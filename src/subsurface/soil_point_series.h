@@ -3,6 +3,7 @@
 // 1..capacity of a date (year, month, day, hour) and a fixed number of values. The
 // capacity keeps a buffer near 2 MiB; the records in use are written out in one block.
 
+#include <algorithm>
 #include <array>
 #include <span>
 #include <string>
@@ -28,6 +29,17 @@ class PointSeries {
             static_cast<std::size_t>(width_)};
   }
   std::array<long long, 4>& date(long i) { return dates_[static_cast<std::size_t>(i)]; }
+  // Takes the next record (the caller writes the series out when it is full) with the
+  // date; its values, zeroed.
+  std::span<double> append(const std::array<long long, 4>& date) {
+    if (count_ >= capacity_) count_ = capacity_ - 1;
+    ++count_;
+    dates_[static_cast<std::size_t>(count_)] = date;
+    const std::span<double> v = values(count_);
+    std::fill(v.begin(), v.end(), 0.0);
+    return v;
+  }
+  void clear() { count_ = 0; }
 
  private:
   std::string file_;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "framework/dump_options.h"
+#include "framework/exact_sum.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
 #include "subsurface/soil_column_solver.h"
@@ -57,7 +58,11 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   bool isHeatTransferActive() const { return settings_.heat.on > 0; }
   bool isLayeredSnowActive() const { return false; }
   double getFreshSnowTemperatureOffset() const { return 0; }
-  void selectInfiltrationInput(bool interception_first) { interception_first_ = interception_first; }
+  // Chooses, once, the grid whose water enters the soil: the first present of
+  // "snowcover_outflow", "throughfall0" and "precipitation" when interception runs before
+  // snow, else of "throughfall0", "snowcover_outflow" and "precipitation"; none is 33.
+  void selectInfiltrationInput(bool interception_first);
+  int water_input_index() const { return input_index_; }
 
   const SoilSettings& soil_settings() const { return settings_; }
   int soil_layer_count() const { return n_layers_; }
@@ -72,25 +77,50 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   // --- operations of the later phases (empty until they are built) --------------------
   void updateMaxPumping() {}
   void prepareMPIReinfiltration() {}
-  void prepareTimeStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
-  void SubStep(const ModelDate&) {}
-  void concentrateSubbasinRunoff(const ModelDate&) {}
+  // Before the sub-steps of a model step: the date, the step's log line, the flow-time
+  // zones moved one step towards the outlet, a new step in every statistics table.
+  void prepareTimeStep(const ModelDate& d);
+  void SubStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
+  // One soil sub-step of every soil column of the process, then the bookkeeping of its
+  // runoff into the flow-time zones and statistics and the control-point records.
+  void RunStep(long long hour, long long day, long long month, long long year);
+  // After the sub-steps: the runoff of every sub-basin at its outlet through the flow-time
+  // zones and the linear storages (collective), the statistics' end of step, the grid
+  // outputs.
+  void concentrateSubbasinRunoff(const ModelDate& d);
+  // The second set-up phase: tracer count, flow-time zones, the first baseflow and total
+  // runoff of every sub-basin (collective).
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity) override;
   void accumulatePreSpinUp(const ModelDate&) {}
   void finishPreSpinUp() {}
   // External coupling: takes over the groundwater table read from "GWTableExtern".
   void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
-  void FlushStatistics() {}
+  // Writes out the records the control-point series hold.
+  void FlushStatistics();
   void initLakes(const std::string& /*section*/) {}
   // Storage content file, flow-time zones and the runoff handed to the routing models.
   void checkStorageValue() {}
   void storageValueMismatch() {}
   void WriteStorageContent() {}
   void ReadStorageContent() {}
-  void InitFlowTimeZones() {}
-  std::span<const double> getQg() const { return {}; }
-  std::span<const double> getQD() const { return {}; }
-  std::span<const double> getQI() const { return {}; }
-  std::span<const double> getQBb() const { return {}; }
+  // Flow-time zones of every sub-basin from "flow_times" (collective): flow times become
+  // zone numbers max(1, ceil(t / 60 / dt)) in the grid; without the grid every sub-basin
+  // has one zone.
+  void InitFlowTimeZones();
+  // Per-sub-basin runoff [tracer 0..T][sub-basin 0..N] in mm per step (process 0); empty
+  // when the module is off; 57 before the set-up made them.
+  std::span<const std::vector<double>> getQg() const { return RunoffArray(total_runoff_, "Qg"); }
+  std::span<const std::vector<double>> getQD() const { return RunoffArray(qd_, "QD"); }
+  std::span<const std::vector<double>> getQI() const { return RunoffArray(qi_, "QI"); }
+  std::span<const std::vector<double>> getQBb() const { return RunoffArray(qbb_, "QBb"); }
+  std::span<const std::vector<double>> getQDd() const { return RunoffArray(qdd_, "QDd"); }
+  std::span<const std::vector<double>> getQIi() const { return RunoffArray(qii_, "QIi"); }
+  // Number of flow-time zones per sub-basin (0..N).
+  std::span<const int> flow_time_zone_counts() const { return maxzeit_; }
+  // Water in the columns of the process's own cells and in their ponds [mm summed over the
+  // cells]; for balance checks.
+  double own_cells_water_mm() const;
   // Total runoff per sub-basin handed to the discharge routing, [tracer 0..T][sub-basin
   // 0..n] in mm per step (tracers: concentrations); zero until the runoff concentration
   // computes it. Empty when the module is off.
@@ -114,6 +144,17 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   int groundwater_coupling = 0;
 
  private:
+  std::span<const std::vector<double>> RunoffArray(const std::vector<std::vector<double>>& a,
+                                                   const char* name) const;
+  // The column loop's views of the model's grids (soil_model_step.cpp), made at the first
+  // sub-step.
+  void BindColumnGrids();
+  void AddCellToZonesAndStatistics(int r, int c);
+  void AppendControlPointRecords();
+  void WritePointSeries(PointSeries& series, int first, int last);
+  void ShiftFlowTimeZones();
+  void FirstBaseflowAndTotalRunoff();
+  int ZoneOfCell(int r, int c, bool soil_part) const;
   // A grid or stack the model registers, with its entry in the grid table.
   struct OwnedGrid {
     Grid grid;
@@ -226,6 +267,25 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
 
   std::array<StatisticsTable, kTableCount> tables_;
   std::vector<PointSeries> point_series_;
+
+  // The column step.
+  int input_index_ = 0;  // grid-table entry of the water input
+  ModelDate date_{};
+  bool column_grids_bound_ = false;
+  SoilColumnGrids column_grids_;
+  SoilColumnLoopSettings loop_settings_;
+  std::unique_ptr<SoilColumnWorkspace> workspace_;
+  std::vector<int> irrigation_origin_;
+  ConstGridView glacier_old_;
+  ConstGridView albedo_, surface_resistance_;
+  std::vector<ConstGridView> lai_, vcf_, rsc_, rsi_, z0_;
+
+  // Flow-time zones and the per-sub-basin runoff, [tracer][sub-basin][zone] and
+  // [tracer][sub-basin].
+  std::vector<int> maxzeit_;
+  std::vector<std::vector<std::vector<ZoneRecord>>> zone_qd_, zone_qi_;
+  std::vector<std::vector<double>> qd_, qdd_, qi_, qii_, qbb_;
+  std::vector<ExactSum> qb_sums_;  // per sub-basin: base flow · weight, weight
 };
 
 }  // namespace tolvo

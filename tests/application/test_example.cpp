@@ -81,8 +81,12 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   for (const char* rank : {"0", "1", "2"}) EXPECT_GT(std::count(shared.begin(), shared.end(), rank), 0) << rank;
   // The two point files of the special output, written by process 0 from every process's cells.
   for (const char* name : {"points_surface.txt", "points_soil.txt"}) EXPECT_TRUE(three.contains(name)) << name;
-  // The soil model's start lines: the control point's water and the three means.
-  EXPECT_EQ(std::count(one["model logs"].begin(), one["model logs"].end(), '\n'), 4) << one["model logs"];
+  // The soil model's start lines: the control point's water and the three means, then the
+  // flow-time distribution of its two sub-basins.
+  EXPECT_EQ(std::count(one["model logs"].begin(), one["model logs"].end(), '\n'), 7) << one["model logs"];
+  EXPECT_NE(one["model logs"].find("TG\t   2\t(  1\tZonen):\t1.000\n"), std::string::npos);
+  // The soil model's runoff per sub-basin: direct flow, interflow, base flow and their sum.
+  for (const char* name : {"qd.stat", "qi.stat", "qb.stat", "qg.stat"}) EXPECT_TRUE(three.contains(name)) << name;
   EXPECT_NE(one["model logs"].find("soil water content (for control point r=4 c=5) at model-start:"),
             std::string::npos);
   EXPECT_NE(one["model logs"].find("partly or completely glacierized cells at model-start: 0.000000 m^3/m^2"),

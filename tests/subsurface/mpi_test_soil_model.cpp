@@ -49,7 +49,7 @@ class DecomposedSoilModel : public test::DecomposedDomain {
     for (const char* id : {"landuse1", "vegetation_coverage_degree1", "leaf_area_index1", "SurfaceCanopyResistance1",
                            "SurfaceIntercepResistance1", "RoughnessLength1", "pot_transpiration0", "pot_transpiration1",
                            "real_transpiration0", "real_transpiration1", "SurfaceEvaporationResistance", "albedo",
-                           "potential_evaporation", "real_evaporation", "soil_types", "flow_times"}) {
+                           "potential_evaporation", "real_evaporation", "soil_types", "flow_times", "precipitation"}) {
       Add(id, 1.0);
     }
     Add("root_depth1", 0.25);
@@ -140,6 +140,63 @@ TEST_F(DecomposedSoilModel, OwnCellsStartAlikeAndTheLogsCoverEveryCell) {
   } else {
     EXPECT_EQ(own_log.find("mean soil water content"), std::string::npos);
   }
+}
+
+// Rain on the decomposed basin, with flow times of one and two steps: what reaches the
+// outlet of a sub-basin in a step is the direct runoff of its zone-1 cells of this step and
+// of its zone-2 cells of the step before, over the weight of all its cells (during the
+// first step the zone-2 cells count with their weight and no water yet), whatever the
+// number of processes.
+TEST_F(DecomposedSoilModel, DirectRunoffReachesTheOutletByFlowTimeZones) {
+  ASSERT_EQ(Build(test::SoilSectionText{}), 0) << console_.str();
+  const GridView rain = Values("precipitation");
+  const GridView flow_times = Values("flow_times");
+  for (int r = rain.rows().first; r <= rain.rows().last; ++r) {
+    for (int c = 1; c <= test::kCols; ++c) {
+      rain(r, c) = 20 + (r * c) % 7;
+      flow_times(r, c) = 3000.0 * ((r + c) % 3);  // 0 and 3000 s: zone 1; 6000 s: zone 2
+    }
+  }
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.path());
+  ASSERT_EQ(test::CodeOf([&] {
+              model_->selectInfiltrationInput(false);
+              model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
+            }),
+            0);
+  const GridView zones = Values("flow_times");
+  const GridView directflow = Values("directflow");
+  std::vector<double> waiting(3, 0.0);  // zone-2 runoff of the step before, per sub-basin
+  for (int h = 0; h < 3; ++h) {
+    const ModelDate d{2020, 6, 1, h};
+    ASSERT_EQ(test::CodeOf([&] {
+                model_->prepareTimeStep(d);
+                model_->SubStep(d);
+              }),
+              0);
+    // [sub-basin][zone 1, zone 2, cells]
+    std::vector<double> own(9, 0.0), all(9, 0.0);
+    for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) {
+        if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) continue;
+        const int s = 1 + (c > 5);
+        own[3 * s + static_cast<int>(zones(r, c)) - 1] += directflow(r, c);
+        own[3 * s + 2] += 1;
+      }
+    }
+    MPI_Allreduce(own.data(), all.data(), 9, MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+    ASSERT_EQ(test::CodeOf([&] { model_->concentrateSubbasinRunoff(d); }), 0);
+    if (rank_ == 0) {
+      for (int s = 1; s <= 2; ++s) {
+        const double expected = (all[3 * s] + waiting[s]) / all[3 * s + 2];
+        EXPECT_NEAR(model_->getQD()[0][s], expected, 1e-12 * expected) << "step " << h << " sub-basin " << s;
+        EXPECT_GT(expected, 0);
+      }
+    }
+    for (int s = 1; s <= 2; ++s) waiting[s] = all[3 * s + 1];
+  }
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(model_->flow_time_zone_counts()[1], 2);
 }
 
 }  // namespace

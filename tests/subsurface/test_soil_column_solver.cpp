@@ -303,5 +303,77 @@ TEST_F(ColumnLoopTest, NodataAndGlacierCells) {
   EXPECT_EQ(set.downext(2, 2), 0.25) << "a nodata cell still takes its q_down value at the surface";
 }
 
+// A river link names the sub-basin whose river takes the cell's re-infiltration: its code
+// must have a sub-basin of the routing, else the run stops with 199.
+TEST_F(ColumnLoopTest, RiverLinksNameTheirSubbasinOrStopTheRun) {
+  const std::vector<int> code_index{0, 2, 0, 1};  // codes 1 and 3 have sub-basins 2 and 1
+  EXPECT_EQ(reinfiltration_subbasin(1, code_index), 2);
+  EXPECT_EQ(reinfiltration_subbasin(3.7, code_index), 1);
+  for (const double link : {2.0, 4.0, 0.5}) {
+    SCOPED_TRACE(link);
+    int code = 0;
+    try {
+      reinfiltration_subbasin(link, code_index);
+    } catch (const ColumnFailure& f) {
+      code = f.code;
+    }
+    EXPECT_EQ(code, kRiverLinkError);
+  }
+  for (const bool exchange : {false, true}) {
+    ColumnGridSet set(log_, 2, 2, 6, 3);
+    Grid links(1, 2, 2, 2);
+    links.fill(-9999);
+    links(2, 1) = 2;
+    set.settings.subbasins.code_index = code_index;
+    set.settings.reinfiltration = exchange;
+    std::vector<double> sums(3, 0.0);
+    set.settings.reinfiltration_m3s = sums;
+    SoilColumnGrids g = set.Views();
+    g.river_links = links.view();
+    const SoilColumnLoopReport report = soil_column_loop(SoilColumnKernels(), set.settings, g, set.work);
+    EXPECT_EQ(report.code, exchange ? kRiverLinkError : 0);
+    if (exchange) {
+      EXPECT_NE(report.entry.find("There is a river link \"2\" from the river link grid"), std::string::npos);
+      EXPECT_NE(report.entry.find("replace those values by nodata (-9999).\n" + std::string(61, '-') + "\n\n"),
+                std::string::npos);
+    }
+  }
+}
+
+// The amounts of a sub-step replace what the grids held; the control cell keeps the
+// per-layer values of its last water iteration for the point series.
+TEST_F(ColumnLoopTest, OutputsHoldTheSubStepAndTheControlCellItsLastIteration) {
+  ColumnGridSet set(log_, 2, 2, 6, 3);
+  Grid input(1, 2, 2, 2), directflow(1, 2, 2, 2), infiltration(1, 2, 2, 2), interflow(1, 2, 2, 2);
+  input.fill(3.6);  // 1 mm/h
+  directflow.fill(999);
+  infiltration.fill(999);
+  interflow.fill(999);
+  set.settings.control_row = 2;
+  set.settings.control_col = 1;
+  SoilColumnGrids g = set.Views();
+  g.input = input.view();
+  g.directflow = directflow.view();
+  g.total_infiltration = infiltration.view();
+  g.interflow = interflow.view();
+  for (int step = 0; step < 2; ++step) ASSERT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);
+  for (int r = 1; r <= 2; ++r) {
+    for (int c = 1; c <= 2; ++c) {
+      EXPECT_NEAR(directflow(r, c) + infiltration(r, c), 3.6, 1e-9);
+      EXPECT_LT(interflow(r, c), 1);
+    }
+  }
+  const ControlCellRecord& control = set.work.control();
+  ASSERT_TRUE(control.filled);
+  EXPECT_EQ(control.et.size(), 7u);
+  EXPECT_DOUBLE_EQ(control.surface_infiltration, infiltration(2, 1));
+  double lateral = 0;
+  for (double v : control.interflow) lateral += v;
+  EXPECT_GE(lateral, interflow(2, 1));
+  set.settings.control_row = 0;
+  ASSERT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);
+  EXPECT_FALSE(set.work.control().filled);
+}
+
 }  // namespace
 }  // namespace tolvo::test
