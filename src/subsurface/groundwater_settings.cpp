@@ -8,8 +8,10 @@
 namespace tolvo {
 
 std::string OldHeadsName(const std::string& heads_name) {
+  // Only a dot of the file's own name counts: one in a folder name is no extension.
+  const std::size_t slash = heads_name.rfind('/');
   const std::size_t dot = heads_name.rfind('.');
-  if (dot == std::string::npos) return heads_name + "_old";
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return heads_name + "_old";
   return heads_name.substr(0, dot) + "_old" + heads_name.substr(dot);
 }
 

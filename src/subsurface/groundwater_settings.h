@@ -48,8 +48,9 @@ struct GroundwaterSettings {
   double frozen_depth_scaling = 1.0;
 };
 
-// The old-head file name: "_old" inserted before the last "." of the name, or appended
-// when it has none (heads.asc gives heads_old.asc, gw/heads gives gw/heads_old).
+// The old-head file name: "_old" inserted before the last "." of the file name, or
+// appended when it has none (heads.asc gives heads_old.asc, gw/heads gives gw/heads_old,
+// gw.v2/heads gives gw.v2/heads_old).
 std::string OldHeadsName(const std::string& heads_name);
 
 // Reads the items of [groundwater_flow] after the time step (the reader stands there):
