@@ -17,8 +17,8 @@ using namespace tolvo;
 
 struct Layer {
   explicit Layer(int side) : side(side) {
-    for (Grid* g : {&zone, &h, &h_old, &h_prev, &iterate, &tx, &ty, &qx, &qy, &balance, &leakage, &top, &thickness,
-                    &kx, &ky, &storage, &fixed_head, &fixed_flux}) {
+    for (Grid* g : {&zone, &h, &h_old, &h_prev, &iterate, &tx, &ty, &qx, &qy, &balance, &leakage, &top, &thickness, &kx,
+                    &ky, &storage, &fixed_head, &fixed_flux}) {
       *g = Grid(1, side, side, side);
     }
     zone.fill(1);
@@ -38,10 +38,22 @@ struct Layer {
     }
     fixed_flux(side / 2, side / 2) = -1e-4;
     domain = {.zone = zone.view(), .cellsize = 10, .nrows = side, .ncols = side};
-    view = {.h = h.view(), .h_old = h_old.view(), .h_prev = h_prev.view(), .iterate = iterate.view(),
-            .tx = tx.view(), .ty = ty.view(), .qx = qx.view(), .qy = qy.view(), .balance = balance.view(),
-            .leakage = leakage.view(), .top = top.view(), .thickness = thickness.view(), .kx = kx.view(),
-            .ky = ky.view(), .storage = storage.view(), .fixed_head = fixed_head.view(),
+    view = {.h = h.view(),
+            .h_old = h_old.view(),
+            .h_prev = h_prev.view(),
+            .iterate = iterate.view(),
+            .tx = tx.view(),
+            .ty = ty.view(),
+            .qx = qx.view(),
+            .qy = qy.view(),
+            .balance = balance.view(),
+            .leakage = leakage.view(),
+            .top = top.view(),
+            .thickness = thickness.view(),
+            .kx = kx.view(),
+            .ky = ky.view(),
+            .storage = storage.view(),
+            .fixed_head = fixed_head.view(),
             .fixed_flux = fixed_flux.view()};
     ComputeLayerTransmissivities(domain, view, {}, {1, side});
   }
@@ -72,6 +84,12 @@ void BM_GroundwaterSorSweep(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(sweeps) * side * side, benchmark::Counter::kIsRate);
   state.counters["cores"] = omp_get_num_procs();
 }
-BENCHMARK(BM_GroundwaterSorSweep)->Arg(1)->Arg(2)->Arg(4)->ArgName("threads")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_GroundwaterSorSweep)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->ArgName("threads")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace

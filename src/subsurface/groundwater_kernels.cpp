@@ -97,8 +97,8 @@ void ApplyFixedHeads(const AquiferDomain& d, const AquiferLayer& layer, RowRange
   });
 }
 
-void SorHalfSweep(const AquiferDomain& d, const AquiferLayer& l, ConstGridView storage_top,
-                  ConstGridView leakage_above, const SorParameters& p, int colour, RowRange rows, RowSweeps per_row) {
+void SorHalfSweep(const AquiferDomain& d, const AquiferLayer& l, ConstGridView storage_top, ConstGridView leakage_above,
+                  const SorParameters& p, int colour, RowRange rows, RowSweeps per_row) {
   const double a = p.alpha;
   for_each_row(rows, [&](int r) {
     SweepResult out;
@@ -208,12 +208,10 @@ double SolveSegment(const AquiferDomain& d, const AquiferLayer& l, ConstGridView
     const double s = l.storage(r, c);
     const double aw = exchanges(d, r, c, r, c - 1) ? l.tx(r, c - 1) / d.width(r, c - 1) : 0.0;
     const double ae = exchanges(d, r, c, r, c + 1) ? l.tx(r, c) / d.width(r, c + 1) : 0.0;
-    const double fn = exchanges(d, r, c, r - 1, c)
-                          ? (start(r - 1, c) - start(r, c)) * l.ty(r - 1, c) / dy / d.height(r - 1, c)
-                          : 0.0;
-    const double fs = exchanges(d, r, c, r + 1, c)
-                          ? (start(r + 1, c) - start(r, c)) * l.ty(r, c) / dy / d.height(r + 1, c)
-                          : 0.0;
+    const double fn =
+        exchanges(d, r, c, r - 1, c) ? (start(r - 1, c) - start(r, c)) * l.ty(r - 1, c) / dy / d.height(r - 1, c) : 0.0;
+    const double fs =
+        exchanges(d, r, c, r + 1, c) ? (start(r + 1, c) - start(r, c)) * l.ty(r, c) / dy / d.height(r + 1, c) : 0.0;
     const double q = has_value(l.fixed_flux, r, c) ? l.fixed_flux(r, c) : 0.0;
     const std::size_t i = static_cast<std::size_t>(c);
     di[i] = -dx * s / dt_s - aw - ae;

@@ -43,26 +43,24 @@ struct AquiferDomain {
   // Glacier fraction limited to 0..1.
   double ice(int r, int c) const;
   bool active(int r, int c) const { return has_zone(r, c) && own(r, c) && ice(r, c) < 1; }
-  bool closed(int r1, int c1, int r2, int c2) const {
-    return close_zone_borders && zone(r1, c1) != zone(r2, c2);
-  }
+  bool closed(int r1, int c1, int r2, int c2) const { return close_zone_borders && zone(r1, c1) != zone(r2, c2); }
   double width(int r, int c) const { return dx.empty() ? cellsize : dx(r, c); }
   double height(int r, int c) const { return dy.empty() ? cellsize : dy(r, c); }
 };
 
 // The grids of one aquifer layer.
 struct AquiferLayer {
-  GridView h;          // head
-  GridView h_old;      // head at the start of the sub-step
-  GridView h_prev;     // head at the start of the previous sub-step
-  GridView iterate;    // previous iterate of the adaptive relaxation (own rows)
-  GridView tx;         // transmissivity of the face towards the east neighbour
-  GridView ty;         // transmissivity of the face towards the south neighbour
-  GridView qx;         // Darcy flux towards the east neighbour
-  GridView qy;         // Darcy flux towards the south neighbour
-  GridView balance;    // mm (own rows)
-  GridView leakage;    // from the layer below into this one (own rows)
-  GridView top;        // top elevation of the layer
+  GridView h;        // head
+  GridView h_old;    // head at the start of the sub-step
+  GridView h_prev;   // head at the start of the previous sub-step
+  GridView iterate;  // previous iterate of the adaptive relaxation (own rows)
+  GridView tx;       // transmissivity of the face towards the east neighbour
+  GridView ty;       // transmissivity of the face towards the south neighbour
+  GridView qx;       // Darcy flux towards the east neighbour
+  GridView qy;       // Darcy flux towards the south neighbour
+  GridView balance;  // mm (own rows)
+  GridView leakage;  // from the layer below into this one (own rows)
+  GridView top;      // top elevation of the layer
   ConstGridView thickness;
   ConstGridView kx;
   ConstGridView ky;
@@ -97,15 +95,15 @@ void ApplyFixedHeads(const AquiferDomain& d, const AquiferLayer& layer, RowRange
 
 struct SorParameters {
   double dt_s = 0;
-  double alpha = 1;           // time weighting of the neighbour heads
-  double relaxation = 1;      // fixed relaxation factor
-  bool adaptive = false;      // relaxation factor from the last two iterates
+  double alpha = 1;       // time weighting of the neighbour heads
+  double relaxation = 1;  // fixed relaxation factor
+  bool adaptive = false;  // relaxation factor from the last two iterates
 };
 
 // Outcome of (part of) a sweep over a layer.
 struct SweepResult {
-  double max_change = 0;   // m, a fifth of it where the layer is full
-  double omega_sum = 0;    // relaxation factors of the adaptive relaxation
+  double max_change = 0;  // m, a fifth of it where the layer is full
+  double omega_sum = 0;   // relaxation factors of the adaptive relaxation
   double omega_count = 0;
 };
 

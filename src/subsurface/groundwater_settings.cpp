@@ -29,13 +29,15 @@ void CheckControlPoint(modelobject& reader, const std::string& section, int row,
   if (row < 0 || row > g.nrows) {
     reader.log() << "FATAL: in modul " << section << ":\n"
                  << "row index (" << row << ") for output-cell must be between " << 1 << " and " << g.nrows
-                 << " (Input as row col) or 0 0 " << "[end-entry]";
+                 << " (Input as row col) or 0 0 "
+                 << "[end-entry]";
     RaiseError(kControlRowError);
   }
   if (col < 0 || col > g.ncols) {
     reader.log() << "FATAL: in modul " << section << ":\n"
                  << "column index (" << col << ") for output-cell must be between " << 1 << " and " << g.ncols
-                 << " (Input as row col) " << "[end-entry]";
+                 << " (Input as row col) "
+                 << "[end-entry]";
     RaiseError(kControlColumnError);
   }
 }
@@ -77,11 +79,12 @@ void ReadGroundwaterSection(modelobject& reader, const std::string& section, Gro
   s.layers.assign(static_cast<std::size_t>(s.n_layers) + 1, AquiferLayerOutputs());
   for (int n = 1; n <= s.n_layers; ++n) {
     AquiferLayerOutputs& l = s.layers[static_cast<std::size_t>(n)];
-    l.heads = ReadLayerOutput(reader, "name of grid with hydraulic heads in" + in, "Writegrid (hydraulic heads) in" + in);
-    l.flow_x = ReadLayerOutput(reader, "name of grid with x-transmissivities in" + in,
-                               "Writegrid x-transmissivities in" + in);
-    l.flow_y = ReadLayerOutput(reader, "name of grid with y-transmissivities in" + in,
-                               "Writegrid y-transmissivities in" + in);
+    l.heads =
+        ReadLayerOutput(reader, "name of grid with hydraulic heads in" + in, "Writegrid (hydraulic heads) in" + in);
+    l.flow_x =
+        ReadLayerOutput(reader, "name of grid with x-transmissivities in" + in, "Writegrid x-transmissivities in" + in);
+    l.flow_y =
+        ReadLayerOutput(reader, "name of grid with y-transmissivities in" + in, "Writegrid y-transmissivities in" + in);
     l.balance = ReadLayerOutput(reader, "name of grid with balances in" + in, "Writegrid balances in" + in);
     l.old_heads_name = OldHeadsName(l.heads.name);
   }
@@ -104,7 +107,8 @@ void ReadGroundwaterTuning(modelobject& reader, GroundwaterSettings& s) {
       std::string token;
       value_in >> token;
       const std::optional<double> value = ParseDoublePrefix(token);
-      if (!value) reader.ControlFileValueError("[groundwater_tuning]", "frozenDepthScaling", token, "a number after \"=\"");
+      if (!value)
+        reader.ControlFileValueError("[groundwater_tuning]", "frozenDepthScaling", token, "a number after \"=\"");
       s.frozen_depth_scaling = *value;
     }
     if (!had_line_end) return;

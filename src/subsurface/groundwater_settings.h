@@ -41,8 +41,8 @@ struct GroundwaterSettings {
   int n_layers = 0;
   int control_row = 0;
   int control_col = 0;
-  std::string control_file;   // with the output directory in front
-  int use_pond_flag = 0;      // 1: the top-layer head includes the ponding storage
+  std::string control_file;  // with the output directory in front
+  int use_pond_flag = 0;     // 1: the top-layer head includes the ponding storage
   bool pond_flag_given = false;
   std::vector<AquiferLayerOutputs> layers;  // entries 1..n_layers
   double frozen_depth_scaling = 1.0;

@@ -132,11 +132,8 @@ void gwflowclass::SolveLayer(int n) {
         omega_count = s.omega_count;
         break;
       }
-      case HeadSolver::kRowImplicit:
-        change = SolveRowsImplicit(n);
-        break;
-      case HeadSolver::kNone:
-        break;
+      case HeadSolver::kRowImplicit: change = SolveRowsImplicit(n); break;
+      case HeadSolver::kNone: break;
     }
     err = ReduceMax(change);
     if (!(count < settings_.max_iterations && err > settings_.max_error &&
@@ -144,8 +141,7 @@ void gwflowclass::SolveLayer(int n) {
       break;
     }
   }
-  const Oscillations local =
-      CountLayerOscillations(domain_, Layer(n), settings_.max_error, strip(), row_oscillations_);
+  const Oscillations local = CountLayerOscillations(domain_, Layer(n), settings_.max_error, strip(), row_oscillations_);
   Oscillations global;
   MPI_Reduce(&local.count, &global.count, 1, MPI_LONG, MPI_SUM, 0, MPI_COMM_WORLD);
   MPI_Reduce(&local.sum, &global.sum, 1, MPI_DOUBLE, MPI_SUM, 0, MPI_COMM_WORLD);
@@ -159,20 +155,23 @@ void gwflowclass::SolveLayer(int n) {
     log() << row_parts_[static_cast<std::size_t>(n)] << "[end-entry]";
     return;
   }
-  const double omega = settings_.adaptive_relaxation ? (omega_count > 0 ? omega_sum / omega_count : 0.0)
-                                                     : settings_.sor_parameter;
-  log() << count << " err " << err << ", SOR " << omega << ", osc. at " << global.count << " points (av: "
-        << (global.count > 0 ? global.sum / static_cast<double>(global.count) : 0.0) << ", max " << global.largest
-        << ")" << "[end-entry]";
+  const double omega =
+      settings_.adaptive_relaxation ? (omega_count > 0 ? omega_sum / omega_count : 0.0) : settings_.sor_parameter;
+  log() << count << " err " << err << ", SOR " << omega << ", osc. at " << global.count
+        << " points (av: " << (global.count > 0 ? global.sum / static_cast<double>(global.count) : 0.0) << ", max "
+        << global.largest << ")"
+        << "[end-entry]";
 }
 
 double gwflowclass::IterateSOR(int n) {
   const AquiferLayer l = Layer(n);
-  const SorParameters p{.dt_s = dt_s(), .alpha = settings_.alpha, .relaxation = settings_.sor_parameter,
+  const SorParameters p{.dt_s = dt_s(),
+                        .alpha = settings_.alpha,
+                        .relaxation = settings_.sor_parameter,
                         .adaptive = settings_.adaptive_relaxation};
   const ConstGridView storage_top = inputs_[1].storage;
-  const ConstGridView above = n > 1 ? ConstGridView(layers_[static_cast<std::size_t>(n - 1)].leakage.view())
-                                    : ConstGridView();
+  const ConstGridView above =
+      n > 1 ? ConstGridView(layers_[static_cast<std::size_t>(n - 1)].leakage.view()) : ConstGridView();
   SweepResult total;
   for (int colour = 0; colour <= 1; ++colour) {
     if (colour == 1) Exchange(l.h);
@@ -199,7 +198,8 @@ double gwflowclass::SolveRowsImplicit(int n) {
   int& last_parts = row_parts_[static_cast<std::size_t>(n)];
   if (parts != last_parts) {
     log() << "INFO: in modul " << section() << ": the row-wise solution of layer " << n << " splits each sub-step into "
-          << parts << " parts to keep the north-south flow stable" << "[end-entry]";
+          << parts << " parts to keep the north-south flow stable"
+          << "[end-entry]";
     last_parts = parts;
   }
   if (parts == 1) return SolveRowsImplicitLayer(domain_, l, l.h_old, dt, strip(), *workspace_, row_max_);
@@ -276,7 +276,8 @@ void gwflowclass::AppendControlPointFluxes() {
   }
   file.reset();
   log() << "(" << (6LL * settings_.n_layers + 5) * static_cast<long long>(record_count_) * 8 << " of "
-        << kControlPointBufferBytes << " buffer-bytes)" << "[end-entry]";
+        << kControlPointBufferBytes << " buffer-bytes)"
+        << "[end-entry]";
   record_count_ = 0;
   ArmCtrlCHandler();
 }

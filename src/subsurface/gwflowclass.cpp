@@ -35,7 +35,9 @@ void gwflowclass::Build() {
     return;
   }
   halo_rows_ = strip_with_halo();
-  log() << "file " << "gwflow" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  log() << "file "
+        << "gwflow"
+        << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   ReadSettings();
   BindInputGrids();
   SetTopLayerThickness();
@@ -59,12 +61,12 @@ void gwflowclass::ReadSettings() {
                                 : "\n POND-Grid was not found --> no PONDs will be used in GW-Model")
             << "[end-entry]";
     } else {
-      log() << "INFO: in modul " << section() << ": Use-Pond-Flag is " << 0
-            << "; --> no PONDs will be used in GW-Model" << "[end-entry]";
+      log() << "INFO: in modul " << section() << ": Use-Pond-Flag is " << 0 << "; --> no PONDs will be used in GW-Model"
+            << "[end-entry]";
     }
   } else {
-    log() << "INFO: in modul " << section()
-          << ": no POND-Grid will be used because Use-Pond-Flag is not present" << "[end-entry]";
+    log() << "INFO: in modul " << section() << ": no POND-Grid will be used because Use-Pond-Flag is not present"
+          << "[end-entry]";
   }
   CloseControlFile();
   if (!OpenControlFile(control_file_name())) {
@@ -143,8 +145,8 @@ void gwflowclass::SetTopLayerThickness() {
     for (int c = 1; c <= geometry().ncols; ++c) {
       if (!IsOwnZoneCell(r, c)) continue;
       const double type = soil_types_(r, c);
-      const bool known = thickness(r, c) > kNodata && type > kNodata && type >= 0 &&
-                         static_cast<std::size_t>(type) < soils.size();
+      const bool known =
+          thickness(r, c) > kNodata && type > kNodata && type >= 0 && static_cast<std::size_t>(type) < soils.size();
       if (!known) {
         thickness(r, c) = kNodata;
         continue;
@@ -212,8 +214,8 @@ void gwflowclass::StartHeads(int n, int index) {
   g.h_index = index;
   g.h_old_index = index + 1;
   if (settings_.grid_read_code == 1) {
-    const GridReadOptions options{.fill_mode = kFillFromNeighbours, .allocate = true, .log = true,
-                                  .strict_fill = true, .halo_rows = true};
+    const GridReadOptions options{
+        .fill_mode = kFillFromNeighbours, .allocate = true, .log = true, .strict_fill = true, .halo_rows = true};
     ReadGrid(grid_input(), out.heads.name, g.h, options);
     ReadGrid(grid_input(), out.old_heads_name, g.h_old, options);
   } else {
@@ -285,10 +287,23 @@ void gwflowclass::FillLayerGrids(int n) {
 AquiferLayer gwflowclass::Layer(int n) {
   LayerGrids& g = layers_[static_cast<std::size_t>(n)];
   const LayerInputs& in = inputs_[static_cast<std::size_t>(n)];
-  return {.h = g.h.view(), .h_old = g.h_old.view(), .h_prev = g.h_prev.view(), .iterate = g.iterate.view(),
-          .tx = g.tx.view(), .ty = g.ty.view(), .qx = g.qx.view(), .qy = g.qy.view(), .balance = g.balance.view(),
-          .leakage = g.leakage.view(), .top = g.top.view(), .thickness = in.thickness, .kx = in.kx, .ky = in.ky,
-          .storage = in.storage, .fixed_head = in.fixed_head, .fixed_flux = in.fixed_flux,
+  return {.h = g.h.view(),
+          .h_old = g.h_old.view(),
+          .h_prev = g.h_prev.view(),
+          .iterate = g.iterate.view(),
+          .tx = g.tx.view(),
+          .ty = g.ty.view(),
+          .qx = g.qx.view(),
+          .qy = g.qy.view(),
+          .balance = g.balance.view(),
+          .leakage = g.leakage.view(),
+          .top = g.top.view(),
+          .thickness = in.thickness,
+          .kx = in.kx,
+          .ky = in.ky,
+          .storage = in.storage,
+          .fixed_head = in.fixed_head,
+          .fixed_flux = in.fixed_flux,
           .kolmation = in.kolmation};
 }
 

@@ -154,8 +154,7 @@ class AquiferFixture : public LogFixture {
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     model_.reset();
-    const int code =
-        CodeOf([&] { model_ = std::make_unique<gwflowclass>(log_, registry_, settings_, sub_steps); });
+    const int code = CodeOf([&] { model_ = std::make_unique<gwflowclass>(log_, registry_, settings_, sub_steps); });
     std::filesystem::current_path(previous);
     return code;
   }

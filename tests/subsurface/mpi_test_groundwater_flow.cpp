@@ -41,7 +41,8 @@ class DecomposedAquifer : public test::AquiferFixture {
     for (int n = 1; n <= 2; ++n) {
       const GridView h = grid("gw_head_" + std::to_string(n));
       for (int r = strip.first; r <= strip.last; ++r) {
-        for (int c = 1; c <= kCols; ++c) heads[static_cast<std::size_t>(((n - 1) * kRows + r - 1) * kCols + c - 1)] = h(r, c);
+        for (int c = 1; c <= kCols; ++c)
+          heads[static_cast<std::size_t>(((n - 1) * kRows + r - 1) * kCols + c - 1)] = h(r, c);
       }
       iterations.push_back(model_->iterations(n));
     }

@@ -50,9 +50,8 @@ class GroundwaterFlow : public test::AquiferFixture {
 // m^2/s: s(50 m) - s(200 m) = 2.206 m.
 TEST_F(GroundwaterFlow, PumpedWellReachesThiemDrawdown) {
   MakeConfined(101, 101, 10);
-  Fill("gw_boundary_fix_h_2", [&](int r, int c) {
-    return r == 1 || r == nrows_ || c == 1 || c == ncols_ ? 100.0 : kNodata;
-  });
+  Fill("gw_boundary_fix_h_2",
+       [&](int r, int c) { return r == 1 || r == nrows_ || c == 1 || c == ncols_ ? 100.0 : kNodata; });
   grid("gw_boundary_fix_q_2")(51, 51) = -0.01 / (10.0 * 10.0);
   test::GroundwaterSection s;
   s.max_error = 1e-6;
@@ -95,7 +94,7 @@ struct BalanceCase {
   double max_error;
   double conductivity;  // m/s over 10 m
   double storage;
-  double tolerance;     // of the volume, relative to the pumped volume
+  double tolerance;  // of the volume, relative to the pumped volume
 };
 
 // A closed confined layer with a pumping and an injecting well: over 5 days the stored
@@ -103,8 +102,8 @@ struct BalanceCase {
 // it splits its sub-steps; the point iteration to within its convergence limit).
 TEST_F(GroundwaterFlow, ClosedLayerStoresWhatTheWellsPutIn) {
   const BalanceCase cases[] = {
-      {2, 1e-7, 1e-6, 0.1, 1e-10},  // stable as it is
-      {2, 1e-7, 1e-4, 1e-3, 1e-10}, // north-south ratio 36: split sub-steps
+      {2, 1e-7, 1e-6, 0.1, 1e-10},   // stable as it is
+      {2, 1e-7, 1e-4, 1e-3, 1e-10},  // north-south ratio 36: split sub-steps
       {1, 1e-4, 1e-6, 0.1, 1e-2},
       {1, 1e-9, 1e-6, 0.1, 1e-5},
   };

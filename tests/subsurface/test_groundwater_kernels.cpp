@@ -14,8 +14,8 @@ namespace {
 // head 40 m, every cell in zone 1.
 struct SmallLayer {
   SmallLayer(int nrows, int ncols) : nrows(nrows), ncols(ncols) {
-    for (Grid* g : {&zone, &h, &h_old, &h_prev, &iterate, &tx, &ty, &qx, &qy, &balance, &leakage, &top, &thickness,
-                    &kx, &ky, &storage, &fixed_head, &fixed_flux, &kolmation}) {
+    for (Grid* g : {&zone, &h, &h_old, &h_prev, &iterate, &tx, &ty, &qx, &qy, &balance, &leakage, &top, &thickness, &kx,
+                    &ky, &storage, &fixed_head, &fixed_flux, &kolmation}) {
       *g = Grid(1, nrows, ncols, nrows);
     }
     zone.fill(1);
@@ -33,15 +33,27 @@ struct SmallLayer {
     kolmation.fill(1e-6);
   }
   AquiferDomain domain(bool close_borders = false) {
-    return {.zone = zone.view(), .cellsize = 10, .nrows = nrows, .ncols = ncols,
-            .close_zone_borders = close_borders};
+    return {.zone = zone.view(), .cellsize = 10, .nrows = nrows, .ncols = ncols, .close_zone_borders = close_borders};
   }
   AquiferLayer layer() {
-    return {.h = h.view(), .h_old = h_old.view(), .h_prev = h_prev.view(), .iterate = iterate.view(),
-            .tx = tx.view(), .ty = ty.view(), .qx = qx.view(), .qy = qy.view(), .balance = balance.view(),
-            .leakage = leakage.view(), .top = top.view(), .thickness = thickness.view(), .kx = kx.view(),
-            .ky = ky.view(), .storage = storage.view(), .fixed_head = fixed_head.view(),
-            .fixed_flux = fixed_flux.view(), .kolmation = kolmation.view()};
+    return {.h = h.view(),
+            .h_old = h_old.view(),
+            .h_prev = h_prev.view(),
+            .iterate = iterate.view(),
+            .tx = tx.view(),
+            .ty = ty.view(),
+            .qx = qx.view(),
+            .qy = qy.view(),
+            .balance = balance.view(),
+            .leakage = leakage.view(),
+            .top = top.view(),
+            .thickness = thickness.view(),
+            .kx = kx.view(),
+            .ky = ky.view(),
+            .storage = storage.view(),
+            .fixed_head = fixed_head.view(),
+            .fixed_flux = fixed_flux.view(),
+            .kolmation = kolmation.view()};
   }
   RowRange rows() const { return {1, nrows}; }
 
@@ -90,9 +102,9 @@ TEST(GroundwaterKernels, LeakageIsLimitedToOneMetreOfHeadDifference) {
     double upper, lower, lower_top, leakage;
   };
   const Case cases[] = {
-      {40, 45, 30, 1e-6},     // rising, 5 m limited to 1 m
+      {40, 45, 30, 1e-6},  // rising, 5 m limited to 1 m
       {40, 39.5, 30, -0.5e-6},
-      {40, 10, 30, -1e-6},    // the lower layer is not full: difference to its top, limited
+      {40, 10, 30, -1e-6},  // the lower layer is not full: difference to its top, limited
       {40, 25, 39.5, -0.5e-6},
   };
   for (const Case& k : cases) {
@@ -112,10 +124,10 @@ TEST(GroundwaterKernels, AdaptiveRelaxationFactorStaysBetweenOneAndTwo) {
   // One cell (no faces): the target head is h0 + Q dt / S = 40 + 1e-4 * 1000 / 0.1 = 41,
   // the current head 40.
   const Case cases[] = {
-      {40, 1},      // p = h
-      {39.9, 2},    // 1 + 1 / 0.1 = 11, limited to 2
-      {38, 1.5},    // 1 + 1 / 2
-      {41, 1},      // 1 + 1 / -1 = 0: no over-relaxation
+      {40, 1},    // p = h
+      {39.9, 2},  // 1 + 1 / 0.1 = 11, limited to 2
+      {38, 1.5},  // 1 + 1 / 2
+      {41, 1},    // 1 + 1 / -1 = 0: no over-relaxation
   };
   for (const Case& k : cases) {
     SmallLayer a(1, 1);

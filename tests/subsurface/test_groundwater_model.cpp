@@ -89,10 +89,20 @@ TEST_F(GroundwaterModel, RegistersElevenGridsPerLayerInOrder) {
   ASSERT_EQ(Build(s), 0);
   EXPECT_EQ(CountUsed(), before + 22);
   const int first = IndexOf("gw_head_1");
-  const char* order[] = {"gw_head_1",          "gw_head_old_1",          "gw_head_2",           "gw_head_old_2",
-                         "gw_head_old_old_1",  "gw_head_old_old_1",      "gw_transmissivity_x_1",
-                         "gw_transmissivity_y_1", "gw_flow_x_1",         "gw_flow_y_1",         "gw_balance1",
-                         "gw_leakage_1",       "aquifer_upper_limit1",   "gw_head_old_old_2"};
+  const char* order[] = {"gw_head_1",
+                         "gw_head_old_1",
+                         "gw_head_2",
+                         "gw_head_old_2",
+                         "gw_head_old_old_1",
+                         "gw_head_old_old_1",
+                         "gw_transmissivity_x_1",
+                         "gw_transmissivity_y_1",
+                         "gw_flow_x_1",
+                         "gw_flow_y_1",
+                         "gw_balance1",
+                         "gw_leakage_1",
+                         "aquifer_upper_limit1",
+                         "gw_head_old_old_2"};
   for (int k = 0; k < 14; ++k) EXPECT_EQ((*table_)[first + k].identifier, order[k]) << k;
   EXPECT_EQ(FileOf("gw_head_old_2"), "heads2_old.asc");
   // The top layer is as thick as the soil profile (5 layers of 0.1 m); the next layer
