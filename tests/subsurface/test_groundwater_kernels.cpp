@@ -161,6 +161,15 @@ TEST(GroundwaterKernels, FixedHeadsHoldAndAnIsolatedCellTakesItsFlux) {
 
   ApplyFixedHeads(a.domain(), a.layer(), a.rows());
   for (Grid* g : {&a.h, &a.h_old, &a.h_prev}) EXPECT_DOUBLE_EQ((*g)(1, 1), 47);
+
+  // A cell that neither stores nor conducts water keeps its head (no 0 / 0).
+  a.storage(3, 3) = 0;
+  std::vector<SweepResult> rows(4);
+  const SorParameters p{.dt_s = 3600, .alpha = 1, .relaxation = 1.5, .adaptive = false};
+  for (int colour = 0; colour <= 1; ++colour) {
+    SorHalfSweep(a.domain(), a.layer(), a.storage.view(), {}, p, colour, a.rows(), rows);
+  }
+  EXPECT_DOUBLE_EQ(a.h(3, 3), 45);
 }
 
 }  // namespace

@@ -138,6 +138,9 @@ TEST_F(GroundwaterModel, ControlPointOutsideTheGridIsFatal) {
     EXPECT_EQ(Build(s), k.code) << k.row << " " << k.col;
     EXPECT_TRUE(Logged(std::string("in modul groundwater_flow:\n") + k.text)) << console_.str();
   }
+  test::GroundwaterSection s;
+  s.layers = -1;
+  EXPECT_EQ(Build(s), kMissingControlItem);
 }
 
 TEST_F(GroundwaterModel, TuningSectionIsReadWithEitherLineEnd) {
@@ -211,6 +214,29 @@ TEST_F(GroundwaterModel, RowWiseSolutionEndsItsProgressEntry) {
   ASSERT_EQ(Build(s), 0);
   Run(1);
   EXPECT_TRUE(Logged(" err "));
+}
+
+// With read code 1 both head grids of every layer come from their files; the old heads
+// from the name with "_old" before the extension.
+TEST_F(GroundwaterModel, ReadCodeOneReadsTheHeadsAndOldHeadsFiles) {
+  const auto grid_file = [&](const std::string& name, double value) {
+    std::string text = "ncols 3\nnrows 4\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n";
+    for (int r = 1; r <= 4; ++r) text += std::to_string(value + r) + " " + std::to_string(value + r) + " 0\n";
+    test::WriteFile(dir_.file(name), text);
+  };
+  for (int n = 1; n <= 2; ++n) {
+    grid_file("heads" + std::to_string(n) + ".asc", 40 + n);
+    grid_file("heads" + std::to_string(n) + "_old.asc", 30 + n);
+  }
+  test::GroundwaterSection s;
+  s.read_code = 1;
+  ASSERT_EQ(Build(s), 0) << console_.str();
+  EXPECT_DOUBLE_EQ(grid("gw_head_2")(3, 1), 45);
+  EXPECT_DOUBLE_EQ(grid("gw_head_old_1")(4, 2), 35);
+  EXPECT_DOUBLE_EQ(grid("gw_head_old_old_2")(1, 3), 0);
+
+  std::filesystem::remove(dir_.file("heads2_old.asc"));
+  EXPECT_NE(Build(s), 0);
 }
 
 }  // namespace
