@@ -92,13 +92,9 @@ void gwflowclass::RunSubStep() {
   for (int n = 1; n <= n_layers; ++n) Exchange(layers_[static_cast<std::size_t>(n)].h.view());
   HandBackBaseflow();
 
-  std::vector<AquiferLayer> views;
-  views.reserve(static_cast<std::size_t>(n_layers) + 1);
-  views.emplace_back();
-  for (int n = 1; n <= n_layers; ++n) views.push_back(Layer(n));
   for (int n = 1; n <= n_layers; ++n) {
-    ComputeLayerBalance(domain_, views, n, dt_s(), strip());
-    const GridView h = views[static_cast<std::size_t>(n)].h;
+    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), strip());
+    const GridView h = layer_views_[static_cast<std::size_t>(n)].h;
     for_each_row(strip(), [&](int r) {
       for (int c = 1; c <= domain_.ncols; ++c) {
         if (domain_.own(r, c) && !domain_.has_zone(r, c)) h(r, c) = kNodata;
@@ -122,7 +118,9 @@ void gwflowclass::SolveLayer(int n) {
   double omega_count = 0;
   for (;;) {
     ++count;
-    ExchangeHeads(n);
+    // h0 and h- hold still during the iteration (fixed heads are set at the start of the
+    // sub-step), so only the current heads travel.
+    Exchange(g.h.view());
     double change = 0;
     switch (settings_.method) {
       case HeadSolver::kPointIteration: {

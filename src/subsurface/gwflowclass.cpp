@@ -196,6 +196,8 @@ void gwflowclass::RegisterLayerGrids() {
     g.top_index = base + 8;
     FillLayerGrids(n);
   }
+  layer_views_.assign(1, AquiferLayer());
+  for (int n = 1; n <= n_layers; ++n) layer_views_.push_back(Layer(n));
   const int nrows = geometry().nrows;
   const int ncols = geometry().ncols;
   start_heads_ = Grid(halo_rows_.first, halo_rows_.last, ncols, nrows);

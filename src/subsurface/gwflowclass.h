@@ -123,8 +123,9 @@ class gwflowclass : public teilmodellklasse {
     GridView thickness;
     ConstGridView kx, ky, storage, fixed_head, fixed_flux, kolmation;
   };
-  std::vector<LayerInputs> inputs_;  // entries 1..N
-  std::vector<LayerGrids> layers_;   // entries 1..N
+  std::vector<LayerInputs> inputs_;        // entries 1..N
+  std::vector<LayerGrids> layers_;         // entries 1..N
+  std::vector<AquiferLayer> layer_views_;  // views of layers_, entries 1..N
   std::vector<int> iterations_;
   std::vector<int> row_parts_;
   Grid start_heads_;  // heads at the start of a part of a split row-wise sub-step
