@@ -1,0 +1,176 @@
+// Cell rules of the groundwater kernels on grids of a few cells: closed zone borders, dry
+// cells, the adaptive relaxation factor, the leakage limit and a cell that only takes its
+// fixed flux.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "subsurface/groundwater_kernels.h"
+
+namespace tolvo {
+namespace {
+
+// One layer of nrows x ncols cells of 10 m, 10 m thick, k 1e-4 m/s, S 0.1, top 50 m,
+// head 40 m, every cell in zone 1.
+struct SmallLayer {
+  SmallLayer(int nrows, int ncols) : nrows(nrows), ncols(ncols) {
+    for (Grid* g : {&zone, &h, &h_old, &h_prev, &iterate, &tx, &ty, &qx, &qy, &balance, &leakage, &top, &thickness, &kx,
+                    &ky, &storage, &fixed_head, &fixed_flux, &kolmation}) {
+      *g = Grid(1, nrows, ncols, nrows);
+    }
+    zone.fill(1);
+    h.fill(40);
+    h_old.fill(40);
+    h_prev.fill(40);
+    iterate.fill(40);
+    top.fill(50);
+    thickness.fill(10);
+    kx.fill(1e-4);
+    ky.fill(1e-4);
+    storage.fill(0.1);
+    fixed_head.fill(kNodata);
+    fixed_flux.fill(kNodata);
+    kolmation.fill(1e-6);
+  }
+  AquiferDomain domain(bool close_borders = false) {
+    return {.zone = zone.view(), .cellsize = 10, .nrows = nrows, .ncols = ncols, .close_zone_borders = close_borders};
+  }
+  AquiferLayer layer() {
+    return {.h = h.view(),
+            .h_old = h_old.view(),
+            .h_prev = h_prev.view(),
+            .iterate = iterate.view(),
+            .tx = tx.view(),
+            .ty = ty.view(),
+            .qx = qx.view(),
+            .qy = qy.view(),
+            .balance = balance.view(),
+            .leakage = leakage.view(),
+            .top = top.view(),
+            .thickness = thickness.view(),
+            .kx = kx.view(),
+            .ky = ky.view(),
+            .storage = storage.view(),
+            .fixed_head = fixed_head.view(),
+            .fixed_flux = fixed_flux.view(),
+            .kolmation = kolmation.view()};
+  }
+  RowRange rows() const { return {1, nrows}; }
+
+  int nrows, ncols;
+  Grid zone, h, h_old, h_prev, iterate, tx, ty, qx, qy, balance, leakage, top, thickness, kx, ky, storage, fixed_head,
+      fixed_flux, kolmation;
+};
+
+TEST(GroundwaterKernels, ClosedZoneBordersAndDryCellsConductAsTheirFacesAllow) {
+  SmallLayer a(1, 3);
+  a.zone(1, 3) = 2;
+  ComputeLayerTransmissivities(a.domain(true), a.layer(), {}, a.rows());
+  // Saturated thickness 10 + (40 - 50) = 0: every cell is dry and none conducts.
+  EXPECT_EQ(a.tx(1, 1), 0);
+  a.h.fill(45);
+  ComputeLayerTransmissivities(a.domain(true), a.layer(), {}, a.rows());
+  EXPECT_DOUBLE_EQ(a.tx(1, 1), 5e-4);  // (10 + 45 - 50) * 1e-4
+  EXPECT_EQ(a.tx(1, 2), 0);            // zone 1 against zone 2
+  EXPECT_EQ(a.tx(1, 3), 0);            // last column
+  ComputeLayerTransmissivities(a.domain(false), a.layer(), {}, a.rows());
+  EXPECT_DOUBLE_EQ(a.tx(1, 2), 5e-4);
+
+  // Heads 45, 39, 38 m: cells 2 and 3 lie below their bottom (40 m) and are dry. The
+  // wet cell 1 lends its transmissivity to the lower dry cell 2; between the two dry
+  // cells nothing flows.
+  a.h(1, 1) = 45;
+  a.h(1, 2) = 39;
+  a.h(1, 3) = 38;
+  ComputeLayerTransmissivities(a.domain(false), a.layer(), {}, a.rows());
+  EXPECT_DOUBLE_EQ(a.tx(1, 1), 5e-4);
+  EXPECT_EQ(a.tx(1, 2), 0);
+  // A dry cell lower than its wet east neighbour takes the neighbour's transmissivity ...
+  a.h(1, 1) = 39;
+  a.h(1, 2) = 45;
+  ComputeLayerTransmissivities(a.domain(false), a.layer(), {}, a.rows());
+  EXPECT_DOUBLE_EQ(a.tx(1, 1), 5e-4);
+  // ... a dry cell higher than it does not (no thickness: dry at any head).
+  a.h(1, 1) = 46;
+  a.thickness(1, 1) = 0;
+  ComputeLayerTransmissivities(a.domain(false), a.layer(), {}, a.rows());
+  EXPECT_EQ(a.tx(1, 1), 0);
+}
+
+TEST(GroundwaterKernels, LeakageIsLimitedToOneMetreOfHeadDifference) {
+  struct Case {
+    double upper, lower, lower_top, leakage;
+  };
+  const Case cases[] = {
+      {40, 45, 30, 1e-6},  // rising, 5 m limited to 1 m
+      {40, 39.5, 30, -0.5e-6},
+      {40, 10, 30, -1e-6},  // the lower layer is not full: difference to its top, limited
+      {40, 25, 39.5, -0.5e-6},
+  };
+  for (const Case& k : cases) {
+    SmallLayer upper(1, 1), lower(1, 1);
+    upper.h(1, 1) = k.upper;
+    lower.h(1, 1) = k.lower;
+    lower.top(1, 1) = k.lower_top;
+    ComputeLayerLeakage(upper.domain(), upper.layer(), lower.layer(), upper.rows());
+    EXPECT_NEAR(upper.leakage(1, 1), k.leakage, 1e-18) << k.upper << " " << k.lower;
+  }
+}
+
+TEST(GroundwaterKernels, AdaptiveRelaxationFactorStaysBetweenOneAndTwo) {
+  struct Case {
+    double previous_iterate, omega;
+  };
+  // One cell (no faces): the target head is h0 + Q dt / S = 40 + 1e-4 * 1000 / 0.1 = 41,
+  // the current head 40.
+  const Case cases[] = {
+      {40, 1},    // p = h
+      {39.9, 2},  // 1 + 1 / 0.1 = 11, limited to 2
+      {38, 1.5},  // 1 + 1 / 2
+      {41, 1},    // 1 + 1 / -1 = 0: no over-relaxation
+  };
+  for (const Case& k : cases) {
+    SmallLayer a(1, 1);
+    a.fixed_flux(1, 1) = 1e-4;
+    a.iterate(1, 1) = k.previous_iterate;
+    std::vector<SweepResult> rows(2);
+    const SorParameters p{.dt_s = 1000, .alpha = 1, .relaxation = 1, .adaptive = true};
+    for (int colour = 0; colour <= 1; ++colour) {
+      SorHalfSweep(a.domain(), a.layer(), a.storage.view(), {}, p, colour, a.rows(), rows);
+    }
+    EXPECT_NEAR(a.h(1, 1), 40 + k.omega * 1, 1e-12) << k.previous_iterate;
+    EXPECT_EQ(a.iterate(1, 1), 40);
+  }
+}
+
+TEST(GroundwaterKernels, FixedHeadsHoldAndAnIsolatedCellTakesItsFlux) {
+  SmallLayer a(3, 3);
+  a.h.fill(45);
+  a.h_old.fill(45);
+  a.kx.fill(0);
+  a.ky.fill(0);
+  a.fixed_head(1, 1) = 47;
+  a.fixed_flux(2, 2) = 2e-5;
+  ComputeLayerTransmissivities(a.domain(), a.layer(), {}, a.rows());
+  RowSolverWorkspace work(2, 3);
+  std::vector<double> row_max(4);
+  SolveRowsImplicitLayer(a.domain(), a.layer(), a.h_old.view(), 3600, a.rows(), work, row_max);
+  EXPECT_DOUBLE_EQ(a.h(2, 2), 45 + 2e-5 * 3600 / 0.1);
+  EXPECT_DOUBLE_EQ(a.h(1, 1), 47);
+  EXPECT_DOUBLE_EQ(a.h(3, 3), 45);
+
+  ApplyFixedHeads(a.domain(), a.layer(), a.rows());
+  for (Grid* g : {&a.h, &a.h_old, &a.h_prev}) EXPECT_DOUBLE_EQ((*g)(1, 1), 47);
+
+  // A cell that neither stores nor conducts water keeps its head (no 0 / 0).
+  a.storage(3, 3) = 0;
+  std::vector<SweepResult> rows(4);
+  const SorParameters p{.dt_s = 3600, .alpha = 1, .relaxation = 1.5, .adaptive = false};
+  for (int colour = 0; colour <= 1; ++colour) {
+    SorHalfSweep(a.domain(), a.layer(), a.storage.view(), {}, p, colour, a.rows(), rows);
+  }
+  EXPECT_DOUBLE_EQ(a.h(3, 3), 45);
+}
+
+}  // namespace
+}  // namespace tolvo
