@@ -55,6 +55,9 @@ class abflussmodellklasse : public teilmodellklasse {
   void SetRunoffInput(std::span<const std::vector<double>> runoff);
   // Links the irrigation demand records per sub-basin (0..n) into every routing object.
   void SetIrrigationDemand(std::span<ZoneRecord> demand);
+  // Links the soil model's river records (one per sub-basin index) when the module is
+  // active, and fills the records of every sub-basin that a routing channel carries.
+  void SetRiverCellRecords(std::span<RiverflowRecord> table);
   // Sets the routed-discharge unit (1: m3/s) when active; the module switch.
   int SetDischargeUnit(int unit);
   // Start-up: links the flow arrays into the routing objects, sets the channels to the
@@ -178,6 +181,7 @@ class abflussmodellklasse : public teilmodellklasse {
   std::span<const std::vector<double>> runoff_input_;
   TracerRows routed_discharge_;
   std::span<ZoneRecord> demand_;
+  std::span<RiverflowRecord> river_records_;
 
   std::vector<ZoneRecord> qstat_zones_;
   std::unique_ptr<routstatistic> qstat_;

@@ -282,6 +282,7 @@ void routingclass::RouteTimeStep(int year, int month, int day, int hour) {
   for (int m = 1; m <= channel_count(); ++m) {
     Channel& channel = channels_[static_cast<std::size_t>(m)];
     const int f = FlowIndex(m);
+    if (real_step && !river_records_.empty() && IsTributaryChannel(m)) WithdrawReinfiltration(m);
     const double group_weight = PrepareInflow(m, f);
     const int block_length = K + channel.table.element_count[1];
     const std::optional<double> observed = IsGroupChannel(m) ? std::nullopt : Observed(f);

@@ -22,6 +22,7 @@
 
 #include "framework/date.h"
 #include "framework/modelobject.h"
+#include "framework/riverflow_record.h"
 #include "framework/run_context.h"
 #include "framework/zone_record.h"
 #include "routing/channel.h"
@@ -130,6 +131,14 @@ class routingclass : public modelobject {
   void InitReservoirOutflow();
   // Writes the buffered output rows of every reservoir.
   void FlushOutputs();
+
+  // The river records of the sub-basins whose water runs through this object's tributary
+  // channels (an empty table: none). SetRiverCellRecords links the table and writes each
+  // record's channel, catchment area and object number k, then refreshes it;
+  // UpdateRiverCellRecords refreshes them after each step: the routed discharge, its
+  // m3/s, the flow speed of its table row, and the re-infiltration taken cleared.
+  void SetRiverCellRecords(std::span<RiverflowRecord> table, int k);
+  void UpdateRiverCellRecords();
   // The irrigation demand records per sub-basin (0..n): sx the demand [mm], rel the area
   // share. Empty: no irrigation.
   void SetIrrigationDemand(std::span<const ZoneRecord> demand) { demand_ = demand; }
@@ -195,6 +204,19 @@ class routingclass : public modelobject {
   double OwnMillimetres(double q_m3s) const;
   // Whether the channel's source is hydraulically connected to this object's outlet.
   bool Bypassed(int m) const;
+  // Runs f(m, i) over the tributary sub-basins i of every tributary channel m: the codes of
+  // its list, then its source.
+  template <typename F>
+  void ForEachTributary(F&& f) const {
+    for (int m = 1; m <= setup_.counts.ol + setup_.counts.sumtrib; ++m) {
+      const Channel& channel = channels_[static_cast<std::size_t>(m)];
+      for (int code : channel.code_list) f(m, SubbasinIndex(code));
+      f(m, SubbasinIndex(channel.source_code));
+    }
+  }
+  void RefreshRiverRecord(int m, int i);
+  // Takes the river water that re-infiltrated since the last step out of channel m's inflow.
+  void WithdrawReinfiltration(int m);
 
   RoutingObjectSetup setup_;
   std::vector<Channel> channels_;        // 0..OL+ST+ZL
@@ -220,6 +242,7 @@ class routingclass : public modelobject {
   std::vector<SP_class> reservoirs_;  // 1..SP; never resized once built (the map points into them)
   std::vector<double> reservoir_inflow_;  // per tracer: concentrations of the inflow of a reservoir
   const HydraulicConnectionSet* connections_ = nullptr;
+  std::span<RiverflowRecord> river_records_;
 };
 
 }  // namespace tolvo
