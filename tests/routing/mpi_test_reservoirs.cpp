@@ -47,7 +47,7 @@ class ReservoirRoutingTest : public test::LogFixture {
     lakes_ = test::GridOf({{N, N, 5}, {N, N, 5}, {N, N, 5}});
     elevation_ = test::GridOf({{100, 100, 100}, {100, 100, 100}, {100, 100, 100}});
     max_ponding_ = test::GridOf({{0, 0, 2000}, {0, 0, 2000}, {0, 0, 2000}});
-    for (Grid* g : {&ponding_, &transpiration_, &throughfall_}) {
+    for (Grid* g : {&ponding_, &transpiration_, &throughfall_, &snow_}) {
       *g = Grid(1, 3, 3, 3);
       g->fill(0);
     }
@@ -88,14 +88,16 @@ class ReservoirRoutingTest : public test::LogFixture {
 
   int Build(const std::string& control) {
     test::WriteFile(dir_.file("c.ctl.$$$"), control);
+    // The model before gives back its grid-table entry.
+    if (model_) model_->DeleteModule();
     model_.reset();
     return CodeOf(
         [&] { model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, 0, tracers_); });
   }
-  void Start(double runoff_mm) {
+  void Start(double runoff_mm, bool interception_first = false) {
     runoff_ = {std::vector<double>{0, runoff_mm, runoff_mm}};
     model_->SetRunoffInput(runoff_);
-    model_->LinkLakeGrids(false);
+    model_->LinkLakeGrids(interception_first);
     model_->InitRouting();
   }
 
@@ -103,7 +105,7 @@ class ReservoirRoutingTest : public test::LogFixture {
   test::RowBandLayout bands_;
   ModelSettings settings_;
   grid_table table_;
-  Grid zones_, lakes_, elevation_, max_ponding_, ponding_, transpiration_, throughfall_;
+  Grid zones_, lakes_, elevation_, max_ponding_, ponding_, transpiration_, throughfall_, snow_;
   StatisticsRegistry registry_;
   std::vector<TracerSettingsRecord> tracers_ = std::vector<TracerSettingsRecord>(1);
   std::vector<std::vector<double>> runoff_;
@@ -187,6 +189,58 @@ TEST_F(ReservoirRoutingTest, LakeCellsOfEveryProcessMeetInTheLakeAndGetItsLevelB
   EXPECT_NEAR(lake.balance(BalanceTerm::kPrec).volume_m3, 3 * 100 * 0.010, 1e-12);
   EXPECT_NEAR(lake.area(), 300, 1e-12);
   EXPECT_TRUE(std::filesystem::exists(dir_.file("W_V_Table_05.dat")));
+}
+
+TEST_F(ReservoirRoutingTest, LakesNeedTheLakeGridAndNoResponseUnits) {
+  const std::string lake = " SP 5 file = lake5.txt V0 = 150 C0 = 0 0 0 0 0 0 0 0 0";
+  const std::string rules = "[abstraction_rule_reservoir_5]\n2\n0 0\n1e9 0\n";
+  // Hydrologic response units have no lakes.
+  PlaceLakeGrids();
+  settings_.spin_up = 1;
+  ASSERT_EQ(Build(Control(lake, rules, true)), 0) << console_.str();
+  Start(0);
+  EXPECT_EQ(model_->lake_flow_control(), 0);
+  EXPECT_TRUE(model_->lake_cells_per_rank().empty());
+  settings_.spin_up = 0;
+  ASSERT_EQ(Build(Control(lake, rules, true)), 0) << console_.str();
+  Start(0);
+  EXPECT_EQ(model_->lake_flow_control(), 1);
+  EXPECT_EQ(model_->lake_cells_per_rank().size(), static_cast<std::size_t>(WorldSize()));
+  // Without the grid "lake_codes" the reservoir is a plain one.
+  table_[4].identifier = "lakes";
+  ASSERT_EQ(Build(Control(lake, rules, true)), 0) << console_.str();
+  Start(0);
+  EXPECT_EQ(model_->lake_flow_control(), 0);
+  if (WorldRank() == 0) {
+    EXPECT_TRUE(Logged("no LAKE-grid was found in routing_model\nLake modelling is switched off for routing_model."));
+    EXPECT_FALSE(model_->routing_objects()[0]->reservoir(1).is_lake());
+  }
+}
+
+TEST_F(ReservoirRoutingTest, TheLakeTakesTheTopPondingLayerAndTheWaterInputAfterInterception) {
+  const std::string lake = " SP 5 file = lake5.txt V0 = 150 C0 = 0 0 0 0 0 0 0 0 0";
+  const std::string rules = "[abstraction_rule_reservoir_5]\n2\n0 0\n1e9 0\n";
+  PlaceLakeGrids();
+  Place(9, "snowcover_outflow", snow_);
+  // A soil model with a layered surface store keeps the lake water in its top layer.
+  table_[5].identifier = "ponding_storage_top";
+  ASSERT_EQ(Build(Control(lake, rules, true)), 0) << console_.str();
+  Start(0, true);
+  const RowRange own = settings_.strip;
+  for (int r = own.first; r <= own.last; ++r) {
+    EXPECT_NEAR(ponding_(r, 3), 500, 1e-9) << "row " << r;
+    throughfall_(r, 3) = 10;
+    snow_(r, 3) = 20;
+  }
+  model_->RunStep(1, 1, 1, 2000);
+  // With interception before snow the lake cells take the snow cover's outflow.
+  if (WorldRank() == 0) {
+    EXPECT_NEAR(model_->routing_objects()[0]->reservoir(1).balance(BalanceTerm::kPrec).volume_m3, 3 * 100 * 0.020,
+                1e-12);
+  }
+  // With neither ponding grid the lake cannot be bound.
+  table_[5].identifier = "ponding";
+  EXPECT_EQ(Build(Control(lake, rules, true)), WorldRank() == 0 ? 33 : 0);
 }
 
 }  // namespace
