@@ -24,19 +24,6 @@ using test::WorldSize;
 
 constexpr double N = kNodata;
 
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 // A 3 x 3 grid of 10 m cells: sub-basin 1 in the first column, sub-basin 2 in the others;
 // lake 5 of sub-basin 2 on the last column of every row, so that with several processes
 // every process computes one lake cell. Terrain 100 m, ponding up to 2 m.
@@ -101,7 +88,7 @@ class ReservoirRoutingTest : public test::LogFixture {
     model_->InitRouting();
   }
 
-  WorkingDirectory working_directory_{dir_.path()};
+  test::WorkingDirectory working_directory_{dir_.path()};
   test::RowBandLayout bands_;
   ModelSettings settings_;
   grid_table table_;

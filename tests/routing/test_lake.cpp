@@ -70,20 +70,6 @@ TEST(LevelVolumeTable, VolumesAndLevelsConvertAlongTheTableAndBeyondIt) {
   EXPECT_EQ(LevelFromVolume(flat, 50), 100);
 }
 
-// Runs the test inside a folder: the level-volume files go into the working directory.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 // A 3 x 4 grid of 10 m cells in sub-basin 2 (sub-basin 3 in its last column); lake 5 on
 // four cells whose terrain lies on levels of the table (1 cm steps from the top at 103 m).
 class LakeTest : public test::LogFixture {
@@ -137,7 +123,7 @@ class LakeTest : public test::LogFixture {
     lake_.ReadRules(file);
   }
 
-  WorkingDirectory working_directory_{dir_.path()};
+  test::WorkingDirectory working_directory_{dir_.path()};
   std::vector<int> code_index_ = {0, 0, 1, 2};
   std::vector<ColumnRange> ranges_;
   std::vector<TracerSettingsRecord> tracers_;
