@@ -170,6 +170,10 @@ TEST_F(ReservoirTest, TheEntryIsReadKeyByKeyAfterItsCode) {
   EXPECT_EQ(reservoir_.file_name(), "/tmp/r6.txt");
   EXPECT_EQ(reservoir_.dtmin_s(), 600);
   EXPECT_EQ(SP_class::PrefixPath("", "a.txt"), "a.txt");
+  // Names are not cut to any length.
+  const std::string long_name = std::string(1500, 'r') + ".txt";
+  Build("SP 6 file = /" + long_name + " V0 = 0 C0 = 1.5 2", 2, "");
+  EXPECT_EQ(reservoir_.file_name(), "/" + long_name);
   EXPECT_EQ(SP_class::PrefixPath("dir/", "~/a.txt"), "~/a.txt");
 
   // The values of a block's first entry end where its second begins.
