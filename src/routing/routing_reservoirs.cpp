@@ -30,7 +30,7 @@ void routingclass::BindLakeGrids(SP_class& reservoir) {
   lake.tracer_concentrations.resize(static_cast<std::size_t>(setup_.n_tracers) + 1);
   for (int k = 1; k <= setup_.n_tracers; ++k) {
     lake.tracer_concentrations[static_cast<std::size_t>(k)] =
-        table[RequireGrid("concstor_tracer_" + std::to_string(k) + "_unsatzon_model")].stack;
+        values(RequireGrid("concstor_tracer_" + std::to_string(k) + "_unsatzon_model"));
   }
   reservoir.BindLakeGrids(std::move(lake));
 }

@@ -68,7 +68,9 @@ struct LakeGrids {
   ConstGridView q_downext;      // drainage to groundwater [m/s], optional
   ConstGridView baseflow;       // [m/s], optional
   ConstGridView prec_on_lakes;  // water input of the lake cells [mm per step]
-  std::vector<StackView> tracer_concentrations;  // per tracer 1..n (entry 0 unused)
+  // Per tracer 1..n (entry 0 unused): the soil's storage concentration, the grid that the
+  // lake-cell exchange carries.
+  std::vector<GridView> tracer_concentrations;
 };
 
 // What the owning routing object hands to its reservoirs.

@@ -93,7 +93,7 @@ double SP_class::CollectLakeContent(std::span<double> out) const {
     if (p <= 0) return;
     const double v = p / 1000 * cell_area;
     out[0] += v;
-    for (int k = 1; k <= n; ++k) out[static_cast<std::size_t>(k)] += lake_.tracer_concentrations[static_cast<std::size_t>(k)](r, c, 1) * v;
+    for (int k = 1; k <= n; ++k) out[static_cast<std::size_t>(k)] += lake_.tracer_concentrations[static_cast<std::size_t>(k)](r, c) * v;
   });
   for (int k = 1; k <= n; ++k) {
     double& total = out[static_cast<std::size_t>(k)];
@@ -111,7 +111,7 @@ void SP_class::SetLevelFromVolume(double volume_m3) {
     const bool wet = level_ > e;
     lake_.ponding(r, c) = wet ? (level_ - e) * 1000 : 0.0;
     for (int k = 1; k <= n; ++k) {
-      lake_.tracer_concentrations[static_cast<std::size_t>(k)](r, c, 1) = wet ? content_[static_cast<std::size_t>(k)] : 0.0;
+      lake_.tracer_concentrations[static_cast<std::size_t>(k)](r, c) = wet ? content_[static_cast<std::size_t>(k)] : 0.0;
     }
   });
 }

@@ -86,7 +86,7 @@ class LakeTest : public test::LogFixture {
       *g = Grid(1, 3, 4, 3);
       g->fill(0);
     }
-    concentration_ = Stack(1, 3, 4, 2, 3);
+    concentration_ = Grid(1, 3, 4, 3);
     concentration_.fill(0);
     ranges_ = {{0, -1}, {1, 4}, {1, 4}, {1, 4}};
   }
@@ -111,7 +111,7 @@ class LakeTest : public test::LogFixture {
                     .q_downext = {},
                     .baseflow = {},
                     .prec_on_lakes = prec_.view(),
-                    .tracer_concentrations = {StackView(), concentration_.view()}};
+                    .tracer_concentrations = {GridView(), concentration_.view()}};
     lake_.BindLakeGrids(grids);
     const std::string entry = "SP " + std::to_string(code) + " file = lake.txt V0 = 0 C0 = 0";
     lake_.ReadParameters(entry, 0, entry.size());
@@ -128,7 +128,7 @@ class LakeTest : public test::LogFixture {
   std::vector<ColumnRange> ranges_;
   std::vector<TracerSettingsRecord> tracers_;
   Grid zones_, lake_codes_, elevation_, max_ponding_, ponding_, transpiration_, prec_;
-  Stack concentration_;
+  Grid concentration_;
   SP_class lake_;
 };
 
@@ -186,8 +186,8 @@ TEST_F(LakeTest, TheLevelLiesFlatOverTheCellsAndTheBalanceCloses) {
   lake_.SetLevelFromVolume(start);
   EXPECT_NEAR(ponding_(1, 2), 1200, 1e-9);
   EXPECT_NEAR(ponding_(2, 3), 0, 1e-9);
-  EXPECT_EQ(concentration_(1, 2, 1), 3);
-  EXPECT_EQ(concentration_(2, 3, 1), 0);
+  EXPECT_EQ(concentration_(1, 2), 3);
+  EXPECT_EQ(concentration_(2, 3), 0);
   EXPECT_EQ(ponding_(3, 2), 0);  // not a lake cell
 
   std::vector<double> routed(2, 0.0);
