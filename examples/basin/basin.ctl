@@ -315,7 +315,13 @@ none  name of spec.discharge files with observed discharge (none: no comparison)
 0     Zeitoffset fuer Beginn der R-square-Berechnung (steps)
 TG 2 (AE=0.74 km2, scale=1.0)
  OL 1 (kh=1.0, kv=2.0, Bm=2.0, Bv=10.0, Tm=0.5, Mm=25, Mv=15, I=0.01, L=500, AE=0.37)
-end of the routing description: sub-basin 1 flows into sub-basin 2
+ SP 2 file = reservoir_2.txt V0 = 20000 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 60
+end of the routing description: sub-basin 1 flows into sub-basin 2, whose outlet is a reservoir
+
+[abstraction_rule_reservoir_2]
+2     rows of the release table, one column for the whole year
+0       0
+100000  1     volume [m3] and release [m3/s]: a linear reservoir of 100000 s
 
 [special_output]
 1     on

@@ -32,4 +32,26 @@ constexpr int DaysInMonth(long long year, long long month) {
   return month == 2 && IsLeapYear(year) ? 29 : kDays[month];
 }
 
+// Weekday of a Gregorian date, 1 (Monday) .. 7 (Sunday), for months 1..12. A day outside
+// its month rolls over as in a calendar count (day 0 is the last day of the month before).
+constexpr int DayOfWeek(long long year, long long month, long long day) {
+  // Days since 1970-01-01 (a Thursday), counted in years that start on 1 March.
+  const long long y = month <= 2 ? year - 1 : year;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long year_of_era = y - era * 400;
+  const long long m = month > 2 ? month - 3 : month + 9;
+  const long long day_of_year = (153 * m + 2) / 5 + day - 1;
+  const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const long long days = era * 146097 + day_of_era - 719468;
+  const long long monday_based = ((days + 3) % 7 + 7) % 7;  // 1970-01-01 -> 3 (Thursday)
+  return static_cast<int>(monday_based) + 1;
+}
+
+// Day of the year 1..365 in a calendar whose February always has 28 days; months
+// outside 1..12 count no days before them.
+constexpr int DayOfYearWithoutLeapDays(long long month, long long day) {
+  constexpr int kBefore[13] = {0, 0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
+  return static_cast<int>(day) + (month >= 1 && month <= 12 ? kBefore[month] : 0);
+}
+
 }  // namespace tolvo

@@ -148,6 +148,15 @@ inline constexpr int kRoutingEntryError = 41;        // a code or value of the r
 inline constexpr int kRoutingInflowError = 42;       // an inflow code or mode of the routing description
 inline constexpr int kNoRoutingRunoff = 43;          // the discharge routing is handed no runoff
 inline constexpr int kObservedDischargeError = 203;  // the observed-discharge file cannot be analysed or read
+inline constexpr int kReservoirConnectionError = 29;  // a hydraulic connection between reservoirs that
+                                                      // cannot be read or has no reservoir to connect to
+inline constexpr int kReservoirRuleSectionError = 34;  // a reservoir's rule section is missing or unusable
+inline constexpr int kReservoirEntryError = 35;        // a reservoir entry lacks "file", "V0" or "C0"
+inline constexpr int kReservoirFileCreateError = 37;   // a reservoir output file cannot be created
+inline constexpr int kReservoirFileAppendError = 65;   // a reservoir output file cannot be opened for appending
+inline constexpr int kLakeLevelMismatch = 213;         // the cells of a lake differ in terrain plus ponding depth
+inline constexpr int kLakeOutsideSubbasin = 224;       // a lake cell outside the sub-basin of its routing object
+inline constexpr int kLevelVolumeFileError = 225;      // a lake's waterlevel-volume file cannot be written
 // --- silting-up of the soil surface --------------------------------------------------------
 inline constexpr int kSiltingUpWithGlaciers = 2;         // silting-up together with the glacier grids
 inline constexpr int kRainPauseBlockError = 10;          // the minimum rain pause block of [SiltingUpModel]

@@ -38,8 +38,10 @@ abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry
   linear_sums_.emplace(n);
   log_sums_.emplace(n);
   routing_objects_.reserve(static_cast<std::size_t>(counts_.tg));
-  BuildRoutingObjects();
+  ReadLakeModel("[lake_model]");
   RegisterPrecOnLakes();
+  BuildRoutingObjects();
+  SetUpReservoirs();
   for (const std::unique_ptr<routingclass>& object : routing_objects_) {
     object->InitAreaShares();
     object->WriteWQTables();
@@ -50,6 +52,15 @@ abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry
   sub_interval_flow_ = SubIntervalFlows(n_tracers_, n_sub_intervals_, n + counts_.zl);
   OpenObservedDischarge();
   CloseControlFile();
+}
+
+void abflussmodellklasse::SetUpReservoirs() {
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) {
+    object->ReadReservoirRules(control_file());
+    object->RegisterReservoirs(reservoir_map_);
+    object->RegisterHydraulicConnection(hydraulic_connections_);
+  }
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->InitReservoirOutflow();
 }
 
 void abflussmodellklasse::TakeSoilSubbasinTable() { subbasins_ = RankZones(); }

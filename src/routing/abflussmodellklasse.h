@@ -43,12 +43,21 @@ class abflussmodellklasse : public teilmodellklasse {
   abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
                       int storage_read_code, int n_tracers, std::span<TracerSettingsRecord> tracers);
 
-  void LinkLakeGrids(bool interception_first) { interception_first_ = interception_first; }
+  // Lake model: reads the routing's values of `section` ("[lake_model]"): the lake flow
+  // control and, with lakes on, the readgrids value. Lakes stay off without a grid
+  // "lake_codes" or with hydrologic response units.
+  void ReadLakeModel(const std::string& section);
+  // On every process: binds the lake grids, counts the lake cells of every process
+  // (collective) and hands process 0's ponding of the lake cells to their owners.
+  void LinkLakeGrids(bool interception_first);
   // Takes the runoff per sub-basin [tracer 0..T][sub-basin 0..n] (mm per step; tracers:
   // concentrations), read anew every step. Active module only; no runoff fails with 43.
   void SetRunoffInput(std::span<const std::vector<double>> runoff);
   // Links the irrigation demand records per sub-basin (0..n) into every routing object.
   void SetIrrigationDemand(std::span<ZoneRecord> demand);
+  // Links the soil model's river records (one per sub-basin index) when the module is
+  // active, and fills the records of every sub-basin that a routing channel carries.
+  void SetRiverCellRecords(std::span<RiverflowRecord> table);
   // Sets the routed-discharge unit (1: m3/s) when active; the module switch.
   int SetDischargeUnit(int unit);
   // Start-up: links the flow arrays into the routing objects, sets the channels to the
@@ -58,6 +67,7 @@ class abflussmodellklasse : public teilmodellklasse {
   // One step on every process; the routing itself on process 0.
   void RunStep(long long hour, long long day, long long month, long long year);
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
+  // Writes the buffered rows of the routed-discharge table and of every reservoir.
   void FlushStatistics();
   // Whether DeleteModule wrote the routing section of the storage content file.
   bool wrote_storage_content() const { return false; }
@@ -87,6 +97,11 @@ class abflussmodellklasse : public teilmodellklasse {
   // The sub-basin table the routing indexes its arrays by.
   const RankedZones& subbasins() const { return subbasins_; }
   int prec_on_lakes_index() const { return prec_on_lakes_index_; }
+  int lake_flow_control() const { return lake_flow_control_; }
+  int readgrids() const { return readgrids_; }
+  std::span<const long long> lake_cells_per_rank() const { return lakeCellsPerMPIRank; }
+  const ReservoirMap& reservoir_map() const { return reservoir_map_; }
+  const HydraulicConnectionSet& hydraulic_connections() const { return hydraulic_connections_; }
   TranslationCascades& translation_cascade() { return translation_cascade_; }
   SubIntervalFlows& sub_interval_flow() { return sub_interval_flow_; }
   TracerRows& routed_discharge() { return routed_discharge_; }
@@ -128,6 +143,11 @@ class abflussmodellklasse : public teilmodellklasse {
   void PrepareIrrigationDemand();
   void HandIrrigationAlong();
   void StartUpRoutings();
+  void SetUpReservoirs();
+  // Lake cells (routing_lakes.cpp): their grids to process 0 before the routing, their
+  // ponding back to the owners after it. Collective.
+  void GatherLakeCells();
+  void ScatterLakePonding();
   [[noreturn]] void NoRunoffError();
 
   // The soil model's sub-basin table: indices 1..n by ascending code.
@@ -161,6 +181,7 @@ class abflussmodellklasse : public teilmodellklasse {
   std::span<const std::vector<double>> runoff_input_;
   TracerRows routed_discharge_;
   std::span<ZoneRecord> demand_;
+  std::span<RiverflowRecord> river_records_;
 
   std::vector<ZoneRecord> qstat_zones_;
   std::unique_ptr<routstatistic> qstat_;
@@ -177,6 +198,20 @@ class abflussmodellklasse : public teilmodellklasse {
 
   Grid prec_on_lakes_;
   int prec_on_lakes_index_ = 0;
+
+  // Reservoirs and lakes.
+  ReservoirMap reservoir_map_;
+  HydraulicConnectionSet hydraulic_connections_;
+  int lake_flow_control_ = 0;
+  bool lake_grids_bound_ = false;
+  std::vector<long long> lakeCellsPerMPIRank;
+  int lake_codes_index_ = 0;
+  int ponding_index_ = 0;
+  int transpiration_index_ = 0;
+  int q_downext_index_ = 0;
+  int baseflow_index_ = 0;
+  int water_input_index_ = 0;
+  std::vector<int> tracer_storage_indices_;  // per tracer 1..T
 };
 
 }  // namespace tolvo

@@ -119,7 +119,7 @@ void abflussmodellklasse::BuildRoutingObject(int k, const std::string& text, con
                            .largest_code = subbasins_.largest_code,
                            .geometry = g,
                            .strip = strip(),
-                           .lake_model = 0,
+                           .lake_model = lake_flow_control_,
                            .readgrids = readgrids_,
                            .input_directory = input_directory(),
                            .output_directory = output_directory()};
@@ -160,7 +160,14 @@ void abflussmodellklasse::BuildRoutingObject(int k, const std::string& text, con
                        channel.values, table_range_, channel.kind != ChannelKind::kInflow);
   }
   for (std::size_t at : entries.abstraction_at) object.SetAblaufModus(++m, text, at);
-  for (std::size_t at : entries.reservoir_at) object.SetSpeicherParams(++m, text, at);
+  // The values of an entry end where the next entry of the block begins.
+  std::vector<std::size_t> starts = entries.abstraction_at;
+  starts.insert(starts.end(), entries.reservoir_at.begin(), entries.reservoir_at.end());
+  std::sort(starts.begin(), starts.end());
+  for (std::size_t at : entries.reservoir_at) {
+    const auto next = std::upper_bound(starts.begin(), starts.end(), at);
+    object.SetSpeicherParams(++m, text, at, next == starts.end() ? text.size() : *next, n_sub_intervals_);
+  }
 }
 
 void abflussmodellklasse::WarnAboutRoutingOrder() {

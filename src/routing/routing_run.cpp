@@ -33,6 +33,13 @@ void abflussmodellklasse::SetIrrigationDemand(std::span<ZoneRecord> demand) {
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->SetIrrigationDemand(demand);
 }
 
+void abflussmodellklasse::SetRiverCellRecords(std::span<RiverflowRecord> table) {
+  if (ModuleSwitch == 0) return;
+  river_records_ = table;
+  int k = 0;
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->SetRiverCellRecords(table, ++k);
+}
+
 int abflussmodellklasse::SetDischargeUnit(int unit) {
   if (ModuleSwitch != 0) {
     discharge_unit_ = unit;
@@ -137,7 +144,12 @@ void abflussmodellklasse::HandIrrigationAlong() {
 
 void abflussmodellklasse::RunStep(long long hour, long long day, long long month, long long year) {
   date_ = {year, month, day, hour};
-  if (rank() != 0 || ModuleSwitch == 0) return;
+  if (lake_grids_bound_) GatherLakeCells();
+  if (rank() != 0) {
+    if (lake_grids_bound_) ScatterLakePonding();
+    return;
+  }
+  if (ModuleSwitch == 0) return;
   teilmodellklasse::RunStep(hour, day, month, year);
   if (!demand_.empty()) PrepareIrrigationDemand();
   const std::size_t n = static_cast<std::size_t>(subbasins_.zone_count);
@@ -148,15 +160,20 @@ void abflussmodellklasse::RunStep(long long hour, long long day, long long month
   FillSubIntervalFlow();
   const int y = static_cast<int>(year), mo = static_cast<int>(month), d = static_cast<int>(day),
             h = static_cast<int>(hour);
-  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->RouteTimeStep(y, mo, d, h);
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) {
+    object->RouteTimeStep(y, mo, d, h);
+    if (!river_records_.empty()) object->UpdateRiverCellRecords();
+  }
   if (!demand_.empty()) HandIrrigationAlong();
+  if (lake_grids_bound_) ScatterLakePonding();
   CompareWithObserved();
   WriteStatisticsRow(year, month, day, hour);
 }
 
 void abflussmodellklasse::FlushStatistics() {
-  if (ModuleSwitch == 0 || qstat_ == nullptr) return;
-  qstat_->FlushRows();
+  if (ModuleSwitch == 0) return;
+  if (qstat_ != nullptr) qstat_->FlushRows();
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->FlushOutputs();
 }
 
 }  // namespace tolvo

@@ -22,7 +22,6 @@ void routingclass::SetInflow(int m, const InflowEntry& inflow, const ModelDate& 
 }
 
 void routingclass::SetAblaufModus(int /*number*/, std::string_view /*block*/, std::size_t /*at*/) {}
-void routingclass::SetSpeicherParams(int /*number*/, std::string_view /*block*/, std::size_t /*at*/) {}
 
 int routingclass::FlowIndex(int m) const {
   if (IsTributaryChannel(m)) return SubbasinIndex(channels_[static_cast<std::size_t>(m)].source_code);
@@ -265,7 +264,7 @@ void routingclass::WithdrawOutletIrrigation(int own) {
   routed[0][so] = std::max(0.0, routed[0][so] - w);
 }
 
-void routingclass::RouteTimeStep(int /*year*/, int month, int /*day*/, int /*hour*/) {
+void routingclass::RouteTimeStep(int year, int month, int day, int hour) {
   const bool real_step = month >= 1;
   const bool irrigation = real_step && !demand_.empty() && maxirrig_ != nullptr;
   const int K = n_sub_intervals_;
@@ -283,6 +282,7 @@ void routingclass::RouteTimeStep(int /*year*/, int month, int /*day*/, int /*hou
   for (int m = 1; m <= channel_count(); ++m) {
     Channel& channel = channels_[static_cast<std::size_t>(m)];
     const int f = FlowIndex(m);
+    if (real_step && !river_records_.empty() && IsTributaryChannel(m)) WithdrawReinfiltration(m);
     const double group_weight = PrepareInflow(m, f);
     const int block_length = K + channel.table.element_count[1];
     const std::optional<double> observed = IsGroupChannel(m) ? std::nullopt : Observed(f);
@@ -291,11 +291,20 @@ void routingclass::RouteTimeStep(int /*year*/, int month, int /*day*/, int /*hou
       channel_inflow_[0][ss] = observed.value_or(flow(0, s, f));
       for (int t = 1; t <= T; ++t) channel_inflow_[t][ss] = flow(t, s, f);
     }
-    for (int S = channel.table.reach_count; S >= 1; --S) RouteSubChannel(m, f, S, block_length);
+    if (Bypassed(m)) {
+      // A source hydraulically connected to this object's lake passes its water unrouted.
+      for (int t = 0; t <= T; ++t) {
+        std::vector<double>& cascade = (*translation_cascade_)(t, f);
+        for (int s = 1; s <= K; ++s) cascade[static_cast<std::size_t>(s)] = flow(t, s, f);
+      }
+    } else {
+      for (int S = channel.table.reach_count; S >= 1; --S) RouteSubChannel(m, f, S, block_length);
+    }
     AddToOutlet(m, group_weight);
   }
   PublishOutlet(own);
   if (irrigation) WithdrawOutletIrrigation(own);
+  if (reservoir_count() > 0) RouteReservoirs(own, {.year = year, .month = month, .day = day, .hour = hour}, irrigation);
 }
 
 }  // namespace tolvo

@@ -54,6 +54,23 @@ routingclass::routingclass(DiagnosticsLog& log, const RoutingObjectSetup& setup)
     inflow_kinds_.assign(static_cast<std::size_t>(n.zl) + 1, 0);
     inflow_values_ = TracerRows(setup.n_tracers, n.zl);
   }
+  if (n.sp > 0) {
+    reservoirs_ = std::vector<SP_class>(static_cast<std::size_t>(n.sp) + 1);
+    reservoir_inflow_.assign(static_cast<std::size_t>(setup.n_tracers) + 1, 0.0);
+    const ReservoirSetup reservoir_setup{.n_tracers = setup.n_tracers,
+                                         .tracers = setup.tracers,
+                                         .subbasin_code = setup.own_code,
+                                         .code_index = setup.code_index,
+                                         .column_ranges = setup.column_ranges,
+                                         .geometry = setup.geometry,
+                                         .lake_flow_control = setup.lake_model,
+                                         .output_directory = setup.output_directory};
+    for (int k = 1; k <= n.sp; ++k) {
+      SP_class& reservoir = reservoirs_[static_cast<std::size_t>(k)];
+      reservoir.SetUp(log, reservoir_setup);
+      if (setup.lake_model != 0) BindLakeGrids(reservoir);
+    }
+  }
 }
 
 int routingclass::SubbasinIndex(int code) const {
@@ -306,6 +323,14 @@ void routingclass::DeleteModule() {
     inflow_slots_.clear();
     inflow_kinds_.clear();
     inflow_values_ = TracerRows();
+  }
+  if (!reservoirs_.empty()) {
+    log() << ", --> SPs...";
+    for (int k = 1; k <= reservoir_count(); ++k) {
+      reservoirs_[static_cast<std::size_t>(k)].FlushOutput(1);
+      log() << " " << k << " ";
+    }
+    reservoirs_.clear();
   }
   log() << " Rest...";
   channels_.clear();

@@ -22,13 +22,16 @@
 
 #include "framework/date.h"
 #include "framework/modelobject.h"
+#include "framework/riverflow_record.h"
 #include "framework/run_context.h"
 #include "framework/zone_record.h"
 #include "routing/channel.h"
 #include "routing/routing_arrays.h"
+#include "routing/sp_class.h"
 
 namespace tolvo {
 
+class ControlFileStream;
 class grid_table;
 struct ColumnRange;
 struct InflowEntry;
@@ -111,10 +114,31 @@ class routingclass : public modelobject {
   // kind and, for a constant inflow, its value [m3/s]. Reading external inflow files comes
   // with the inflows themselves.
   void SetInflow(int m, const InflowEntry& inflow, const ModelDate& start);
-  // Number `number` of an abstraction ("AL") and of a reservoir or lake ("SP") whose
-  // keyword stands at `at` in the block text; their set-up comes with their own objects.
+  // Number `number` of an abstraction ("AL") whose keyword stands at `at` in the block
+  // text; its set-up comes with the abstraction objects.
   void SetAblaufModus(int number, std::string_view block, std::size_t at);
-  void SetSpeicherParams(int number, std::string_view block, std::size_t at);
+  // Entry `number` of the block, a reservoir or lake ("SP") whose keyword stands at `at`
+  // of the block text and whose values end before `end` (the next entry): its parameters,
+  // its level-volume table, its output file, its start content and level. K is the
+  // routing's sub-interval count (for an object without channels).
+  void SetSpeicherParams(int number, std::string_view block, std::size_t at, std::size_t end, int n_sub_intervals);
+  // After every block is read: the rules of every reservoir, then the two registries
+  // shared by all routing objects (the map takes every reservoir, the set the flag of the
+  // outlet reservoir), then the start outflow of every reservoir, limited to its content.
+  void ReadReservoirRules(ControlFileStream& file);
+  void RegisterReservoirs(ReservoirMap& map);
+  void RegisterHydraulicConnection(HydraulicConnectionSet& set);
+  void InitReservoirOutflow();
+  // Writes the buffered output rows of every reservoir.
+  void FlushOutputs();
+
+  // The river records of the sub-basins whose water runs through this object's tributary
+  // channels (an empty table: none). SetRiverCellRecords links the table and writes each
+  // record's channel, catchment area and object number k, then refreshes it;
+  // UpdateRiverCellRecords refreshes them after each step: the routed discharge, its
+  // m3/s, the flow speed of its table row, and the re-infiltration taken cleared.
+  void SetRiverCellRecords(std::span<RiverflowRecord> table, int k);
+  void UpdateRiverCellRecords();
   // The irrigation demand records per sub-basin (0..n): sx the demand [mm], rel the area
   // share. Empty: no irrigation.
   void SetIrrigationDemand(std::span<const ZoneRecord> demand) { demand_ = demand; }
@@ -145,6 +169,8 @@ class routingclass : public modelobject {
   const Channel& channel(int m) const { return channels_[static_cast<std::size_t>(m)]; }
   double channel_weight(int m) const { return channel_weights_[static_cast<std::size_t>(m)]; }
   int sub_interval_count() const { return n_sub_intervals_; }
+  int reservoir_count() const { return reservoirs_.empty() ? 0 : static_cast<int>(reservoirs_.size()) - 1; }
+  SP_class& reservoir(int k) { return reservoirs_[static_cast<std::size_t>(k)]; }
   // Inflow j (1..ZL): its slot (= its inflow code) and its value per tracer at the start.
   int& inflow_slot(int j) { return inflow_slots_[static_cast<std::size_t>(j)]; }
   double& inflow_value(int t, int j) { return inflow_values_[t][static_cast<std::size_t>(j)]; }
@@ -171,6 +197,26 @@ class routingclass : public modelobject {
   void AddToOutlet(int m, double group_weight);
   void PublishOutlet(int own);
   void WithdrawOutletIrrigation(int own);
+  void BindLakeGrids(SP_class& reservoir);
+  void RouteReservoirs(int own, const StepDate& date, bool irrigation);
+  // Discharges of the own sub-basin: routing millimetres <-> m3/s over A / scale factor.
+  double OwnCubicMetres(double q_mm) const;
+  double OwnMillimetres(double q_m3s) const;
+  // Whether the channel's source is hydraulically connected to this object's outlet.
+  bool Bypassed(int m) const;
+  // Runs f(m, i) over the tributary sub-basins i of every tributary channel m: the codes of
+  // its list, then its source.
+  template <typename F>
+  void ForEachTributary(F&& f) const {
+    for (int m = 1; m <= setup_.counts.ol + setup_.counts.sumtrib; ++m) {
+      const Channel& channel = channels_[static_cast<std::size_t>(m)];
+      for (int code : channel.code_list) f(m, SubbasinIndex(code));
+      f(m, SubbasinIndex(channel.source_code));
+    }
+  }
+  void RefreshRiverRecord(int m, int i);
+  // Takes the river water that re-infiltrated since the last step out of channel m's inflow.
+  void WithdrawReinfiltration(int m);
 
   RoutingObjectSetup setup_;
   std::vector<Channel> channels_;        // 0..OL+ST+ZL
@@ -193,6 +239,10 @@ class routingclass : public modelobject {
   std::vector<double> decay_;  // per tracer: decay over the sub-channel being routed
   TracerRows* maxirrig_ = nullptr;
   TracerRows* maxirrig_from_reservoirs_ = nullptr;
+  std::vector<SP_class> reservoirs_;  // 1..SP; never resized once built (the map points into them)
+  std::vector<double> reservoir_inflow_;  // per tracer: concentrations of the inflow of a reservoir
+  const HydraulicConnectionSet* connections_ = nullptr;
+  std::span<RiverflowRecord> river_records_;
 };
 
 }  // namespace tolvo

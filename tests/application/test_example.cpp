@@ -93,6 +93,10 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
             std::string::npos);
   // The discharge routing writes the table of its channel and the routed-discharge table.
   for (const char* name : {"wq_table.001", "Qstat.txt"}) EXPECT_TRUE(three.contains(name)) << name;
+  // The reservoir at the outlet of sub-basin 2 writes its file with its header lines.
+  ASSERT_TRUE(three.contains("reservoir_2.txt"));
+  EXPECT_TRUE(one["reservoir_2.txt"].starts_with("YY\tMM\tDD\tHH\tW[m]\tA[m2]\tV[m3]\t"));
+  EXPECT_NE(one["reservoir_2.txt"].find("\nreservoir_2\n"), std::string::npos);
   EXPECT_NE(one["Qstat.txt"].find("routed discharge [mm per subbasin] _submodel:routing_model"), std::string::npos);
   // Surface routing writes its surface-storage table and its velocity stack.
   for (const char* name : {"surface_storage.txt", "surface_velocity.stack"}) EXPECT_TRUE(three.contains(name)) << name;

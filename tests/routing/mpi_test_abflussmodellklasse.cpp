@@ -24,20 +24,6 @@ using test::WorldRank;
 
 constexpr double N = kNodata;
 
-// Runs the test inside a folder: the channel tables are written into the working directory.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 // A 2 x 3 grid of 100 m cells: sub-basin 1 on two cells, sub-basin 2 on three.
 class RoutingModelTest : public test::LogFixture {
  protected:
@@ -87,7 +73,7 @@ class RoutingModelTest : public test::LogFixture {
   }
 
   // The channel tables go into the working directory: the test's folder.
-  WorkingDirectory working_directory_{dir_.path()};
+  test::WorkingDirectory working_directory_{dir_.path()};
   ModelSettings settings_;
   grid_table table_;
   Grid zones_;

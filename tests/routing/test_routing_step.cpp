@@ -197,5 +197,24 @@ TEST_F(RoutingStepTest, TracersInTheCascadeKeepOrLoseTheirConcentration) {
   }
 }
 
+TEST_F(RoutingStepTest, AHydraulicallyConnectedSourcePassesItsSubIntervalFlowsUnrouted) {
+  // Sub-basin 10's outlet lake is connected to a lake of sub-basin 20: its water is not
+  // delayed by the channel, every sub-interval reaches the outlet as it came.
+  Build(River(3), {.qmin = 1, .qmax = 10000, .intervals = 40});
+  HydraulicConnectionSet connections{{10, true}};
+  object_->RegisterHydraulicConnection(connections);
+  Start(0, 0);
+  const std::vector<double> pulse = {0, 8, 2, 0};
+  Step(pulse, 1);
+  for (int s = 1; s <= K; ++s) {
+    EXPECT_NEAR(flow_(0, s, 2), 0.4 * pulse[static_cast<std::size_t>(s) - 1] + 0.6 * 1, 1e-12) << "sub-interval " << s;
+  }
+  // Without the flag the channel delays and damps the pulse.
+  connections[10] = false;
+  Start(0, 0);
+  Step(pulse, 1);
+  EXPECT_LT(flow_(0, 2, 2), 0.4 * 8 + 0.6 - 1e-6);
+}
+
 }  // namespace
 }  // namespace tolvo

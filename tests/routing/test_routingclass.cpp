@@ -16,18 +16,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Runs the test inside a folder: the table files are written into the working directory.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const fs::path& path) : previous_(fs::current_path()) { fs::current_path(path); }
-  ~WorkingDirectory() { fs::current_path(previous_); }
-  WorkingDirectory(const WorkingDirectory&) = delete;
-  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
-
- private:
-  fs::path previous_;
-};
-
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -231,7 +219,7 @@ TEST_F(RoutingObjectTest, TableFilesShowTheChannelAsTheRoutingUsesIt) {
   object->InitChannel(2, 20, group, 4, 0, {}, range_, true);  // every value left to its default
   object->InitChannel(3, 7, {}, 4, 0, Reference(), range_, false);
   {
-    WorkingDirectory cwd(dir_.path());
+    test::WorkingDirectory cwd(dir_.path());
     object->WriteWQTables();
   }
   const std::vector<std::string> own = Lines(test::ReadFile(dir_.file("wq_table.001")));
@@ -283,7 +271,7 @@ TEST_F(RoutingObjectTest, AnUnwritableTableIsReportedAndTheOthersAreWritten) {
   object->InitChannel(2, 20, {}, 4, 0, Reference(), range_, true);
   fs::create_directory(dir_.path() / "wq_table.001");
   {
-    WorkingDirectory cwd(dir_.path());
+    test::WorkingDirectory cwd(dir_.path());
     EXPECT_EQ(test::CodeOf([&] { object->WriteWQTables(); }), 0);
   }
   EXPECT_TRUE(Logged("error opening file wq_table.001 (check user rights or disk space)")) << console_.str();

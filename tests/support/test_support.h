@@ -55,6 +55,21 @@ Grid GridOf(const std::vector<std::vector<double>>& rows);
 // The values of an ASCII grid file after its six header lines, row by row.
 std::vector<double> AsciiGridValues(const std::string& path);
 
+// Makes `path` the working directory for the object's lifetime (for code that writes into
+// the working directory), then returns to the one before.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
+
 // A fixture with a temporary folder and a diagnostics log (level 4, file "d.xml" in the
 // folder) whose console text goes to a string.
 class LogFixture : public ::testing::Test {

@@ -1,0 +1,129 @@
+// The reservoirs and lakes of a routing sub-basin object: their set-up from the routing
+// description and their place at the outlet in every routing step.
+#include <string>
+
+#include "framework/grid_table.h"
+#include "routing/routing_units.h"
+#include "routing/routingclass.h"
+
+namespace tolvo {
+
+void routingclass::BindLakeGrids(SP_class& reservoir) {
+  grid_table& table = *grids();
+  const auto values = [&](int index) { return table[index].values; };
+  const auto optional = [&](std::string_view identifier) -> ConstGridView {
+    const int index = FindGrid(identifier, true);
+    return index > 0 ? ConstGridView(values(index)) : ConstGridView();
+  };
+  LakeGrids lake;
+  lake.lake_codes = values(RequireGrid("lake_codes"));
+  // A soil model with a layered surface store keeps the lake water in its top layer.
+  const int ponding = FindGrid("ponding_storage", true);
+  lake.ponding = values(ponding > 0 ? ponding : RequireGrid("ponding_storage_top"));
+  lake.max_ponding = values(RequireGrid("max_ponding_storage"));
+  lake.zones = values(RequireGrid("zonegrid_soilmodel"));
+  lake.elevation = values(RequireGrid("[elevation_model]"));
+  lake.transpiration = values(RequireGrid("real_transpiration0"));
+  lake.q_downext = optional("q_downext");
+  lake.baseflow = optional("baseflow");
+  lake.prec_on_lakes = values(RequireGrid("PrecOnLakes"));
+  lake.tracer_concentrations.resize(static_cast<std::size_t>(setup_.n_tracers) + 1);
+  for (int k = 1; k <= setup_.n_tracers; ++k) {
+    lake.tracer_concentrations[static_cast<std::size_t>(k)] =
+        values(RequireGrid("concstor_tracer_" + std::to_string(k) + "_unsatzon_model"));
+  }
+  reservoir.BindLakeGrids(std::move(lake));
+}
+
+void routingclass::SetSpeicherParams(int number, std::string_view block, std::size_t at, std::size_t end,
+                                     int n_sub_intervals) {
+  const BlockCounts& n = setup_.counts;
+  if (n.ol + n.sumtrib + n.zl == 0 && subbasin_outflow_.empty()) {
+    n_sub_intervals_ = n_sub_intervals;
+    subbasin_outflow_ = TracerRows(setup_.n_tracers, n_sub_intervals);
+  }
+  const int k = number - n.ol - n.sumtrib - n.zl - n.al;
+  SP_class& reservoir = reservoirs_[static_cast<std::size_t>(k)];
+  reservoir.ReadParameters(block, at, end);
+  reservoir.BuildLevelVolumeTable();
+  reservoir.CreateOutputFile();
+  if (setup_.readgrids != 0) reservoir.InitContentFromCells();
+  reservoir.SetLevelFromVolume(reservoir.content()[0]);
+}
+
+void routingclass::ReadReservoirRules(ControlFileStream& file) {
+  for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].ReadRules(file);
+}
+
+void routingclass::RegisterReservoirs(ReservoirMap& map) {
+  for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].RegisterReservoir(map);
+}
+
+void routingclass::RegisterHydraulicConnection(HydraulicConnectionSet& set) {
+  connections_ = &set;
+  if (reservoir_count() >= 1) reservoirs_.back().RegisterSubbasin(set);
+}
+
+void routingclass::InitReservoirOutflow() {
+  for (int k = 1; k <= reservoir_count(); ++k) {
+    SP_class& reservoir = reservoirs_[static_cast<std::size_t>(k)];
+    reservoir.CheckConnection();
+    double outflow = reservoir.ComputeOutflow({}, 0.0, setup_.dt_min);
+    if (outflow * setup_.dt_min * 60 > reservoir.content()[0]) outflow = reservoir.content()[0] / 60 / setup_.dt_min;
+    reservoir.set_outflow(outflow);
+  }
+}
+
+void routingclass::FlushOutputs() {
+  for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].FlushOutput(1);
+}
+
+double routingclass::OwnCubicMetres(double q_mm) const {
+  return ToCubicMetresPerSecond(q_mm, setup_.area_km2 / setup_.scale_factor, setup_.dt_min);
+}
+
+double routingclass::OwnMillimetres(double q_m3s) const {
+  return ToRoutingMillimetres(q_m3s, setup_.area_km2 / setup_.scale_factor, setup_.dt_min);
+}
+
+bool routingclass::Bypassed(int m) const {
+  if (connections_ == nullptr || !IsTributaryChannel(m)) return false;
+  const auto found = connections_->find(channels_[static_cast<std::size_t>(m)].source_code);
+  return found != connections_->end() && found->second;
+}
+
+void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigation) {
+  const bool real_step = date.month >= 1;
+  const int T = setup_.n_tracers;
+  const std::size_t so = static_cast<std::size_t>(own);
+  TracerRows& routed = *routed_discharge_;
+  SubIntervalFlows& flow = *sub_interval_flow_;
+  for (int k = 1; k <= reservoir_count(); ++k) {
+    SP_class& reservoir = reservoirs_[static_cast<std::size_t>(k)];
+    const bool last = k == reservoir_count();
+    const double irrigation_m3 =
+        irrigation && last ? 60 * setup_.dt_min * OwnCubicMetres((*maxirrig_from_reservoirs_)[0][so]) : 0.0;
+    for (int t = 1; t <= T; ++t) reservoir_inflow_[static_cast<std::size_t>(t)] = routed[t][so];
+    reservoir.ReservoirStep({.inflow_m3s = OwnCubicMetres(routed[0][so]),
+                             .routed = reservoir_inflow_,
+                             .dt_min = setup_.dt_min,
+                             .irrigation_m3 = irrigation_m3,
+                             .abstraction_m3 = 0},
+                            date);
+    // The outflow of a reservoir is constant over the sub-intervals of the step.
+    routed[0][so] = OwnMillimetres(reservoir.outflow());
+    for (int t = 1; t <= T; ++t) routed[t][so] = reservoir.content()[static_cast<std::size_t>(t)];
+    for (int s = 1; s <= n_sub_intervals_; ++s) {
+      for (int t = 0; t <= T; ++t) flow(t, s, own) = routed[t][so];
+    }
+    if (!real_step) continue;
+    if (last && maxirrig_from_reservoirs_ != nullptr) {
+      TracerRows& available = *maxirrig_from_reservoirs_;
+      available[0][so] = OwnMillimetres(reservoir.content()[0] / 60 / setup_.dt_min);
+      for (int t = 1; t <= T; ++t) available[t][so] = reservoir.content()[static_cast<std::size_t>(t)];
+    }
+    reservoir.AppendOutputRow(date.year, date.month, date.day, date.hour);
+  }
+}
+
+}  // namespace tolvo
