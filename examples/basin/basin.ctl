@@ -107,6 +107,16 @@ $time time step in minutes
 [radiation_correction]
 1     on
 $time time step in minutes
+2     method: terrain shading and temperature correction
+corr_temperature.asc     corrected temperature grid
+3     its write code: at the end of the run
+1.5   scaling of the temperature correction in K
+radiation_correction.asc correction factor grid
+13    its write code: at the end of the run, and summed over the run
+shadow.asc               shade grid
+3     its write code: at the end of the run
+1     computed every step
+4     sub-steps of a step
 
 [evapotranspiration]
 1     on
