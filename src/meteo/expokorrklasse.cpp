@@ -140,7 +140,35 @@ void expokorrklasse::RunStep(long long hour, long long day, long long month, lon
   }
   step_counter_ = 1;
   teilmodellklasse::RunStep(hour, day, month, year);
+  if (month < 1 || month > 12 || day < 1 || day > 31) {
+    NeutralStep();
+    return;
+  }
   ComputeStep(hour, static_cast<int>(day), static_cast<int>(month));
+}
+
+void expokorrklasse::NeutralStep() {
+  if (!undated_step_noted_) {
+    log() << "INFO: " << section() << ": the steps of this run carry no date (no meteorological input); without "
+          << "the sun's position the radiation is not corrected (factor 1)" << "[end-entry]";
+    undated_step_noted_ = true;
+  }
+  PrepareCells();
+  ResetShade();
+  GridView factor = factor_.values.view();
+  GridView term = temperature_term_.view();
+  const bool temperature = !term.empty();
+  for_each_row(strip(), [&](int r) {
+    const ColumnRange columns = ColumnsOf(r);
+    for (int c = columns.first; c <= columns.last; ++c) {
+      if (!IsActiveCell(r, c)) continue;
+      factor(r, c) = 1;
+      if (temperature) term(r, c) = 0;
+    }
+  });
+  WriteGridOutputs(shadow_.index, true, false);
+  WriteGridOutputs(factor_.index, true, false);
+  if (!corr_temperature_.values.empty()) WriteGridOutputs(corr_temperature_.index, true, false);
 }
 
 void expokorrklasse::CopyNightTemperature() {

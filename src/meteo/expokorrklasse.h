@@ -91,6 +91,8 @@ class expokorrklasse : public teilmodellklasse {
   void CopyNightTemperature();
   void FollowTemperature();
   void ComputeStep(long long hour, int day, int month);
+  // A step without a date (no meteorological input): no correction, factor 1.
+  void NeutralStep();
   void PrepareCells();
   void ResetShade();
   void ShadeAndDistribute(const SubStepSun& sun);
@@ -100,6 +102,7 @@ class expokorrklasse : public teilmodellklasse {
   RadiationCorrectionSettings settings_;
   int step_counter_ = 0;
   bool whole_shadow_ = false;  // process 0 holds the shade of every row
+  bool undated_step_noted_ = false;
 
   ConstGridView zone_;
   ConstGridView elevation_;

@@ -219,6 +219,21 @@ TEST_F(RadiationCorrectionTest, AStepInTheNightGivesNoRadiationAndLeavesTheTempe
   }
 }
 
+// A run without meteorological input has steps without a date: no sun position can be
+// found, and the radiation is left as it is.
+TEST_F(RadiationCorrectionTest, AStepWithoutADateLeavesTheRadiationUncorrected) {
+  test::RadiationTerrain terrain;
+  terrain.slope = [](int, int) { return 30.0; };
+  test::RadiationBasin basin = Basin(terrain);
+  ASSERT_EQ(basin.Build(1, 60, test::RadiationSettings(2)), 0);
+  basin.SetTemperature(6);
+  basin.model().RunStep(-9999, -9999, -9999, -9999);
+  EXPECT_EQ(basin.Values("radiation_correction")(2, 2), 1);
+  EXPECT_EQ(basin.Values("corr_temperature")(2, 2), 6);
+  EXPECT_EQ(basin.Values("Ieff_max")(2, 2), 0);
+  EXPECT_TRUE(Logged("the steps of this run carry no date"));
+}
+
 // At noon of midsummer at 47° N the sun stands 66.5° high in the south: a flat cell gets
 // a factor of 1, a south slope more, a north slope less.
 TEST_F(RadiationCorrectionTest, SlopesFacingTheSunGainAndFlatCellsKeepTheHorizontalValue) {
