@@ -90,6 +90,19 @@ void expokorrklasse::BindGrids() {
     hru_masters_ = table[RequireGrid("MasterHydrologicResponseUnits")].values;
   }
   if (const int sunshine = FindGrid("sunshine_duration", false); sunshine > 0) sunshine_ = table[sunshine].values;
+  // The surface normal of every cell, from its slope and aspect: level 0 east, 1 north, 2 up.
+  const RowRange rows = strip();
+  normals_ = three_d_matrix(rows.first, rows.last, 1, geometry().ncols, 2, geometry().nrows);
+  const StackView normals = normals_.view();
+  for_each_row(rows, [&](int r) {
+    for (int c = 1; c <= geometry().ncols; ++c) {
+      if (zone_(r, c) == geometry().nodata_value) continue;
+      const UnitVector n = SurfaceNormal(aspect_(r, c), slope_(r, c));
+      normals(r, c, 0) = n.east;
+      normals(r, c, 1) = n.north;
+      normals(r, c, 2) = n.up;
+    }
+  });
 }
 
 void expokorrklasse::FindTemperature() {
@@ -275,12 +288,14 @@ void expokorrklasse::AccumulateSubStep(const SubStepSun& sun) {
   if (sun.night || sun.direct <= 0) return;
   GridView factor = factor_.values.view();
   const ConstGridView shadow = shadow_.values.view();
+  const ConstStackView normals = normals_.view();
   const bool sunshine_known = !sunshine_.empty();
   for_each_row(strip(), [&](int r) {
     const ColumnRange columns = ColumnsOf(r);
     for (int c = columns.first; c <= columns.last; ++c) {
       if (!IsActiveCell(r, c)) continue;
-      factor(r, c) += DirectRadiationOnSlope(sun, aspect_(r, c), slope_(r, c), shadow(r, c), sunshine_known,
+      const std::span<const double> n = normals.levels(r, c);
+      factor(r, c) += DirectRadiationOnSlope(sun, {n[0], n[1], n[2]}, shadow(r, c), sunshine_known,
                                              sunshine_known ? sunshine_(r, c) : 0.0);
     }
   });
@@ -317,6 +332,7 @@ void expokorrklasse::DeleteModule() {
     grid->values = Grid();
   }
   temperature_term_ = Grid();
+  normals_ = Stack();
   teilmodellklasse::DeleteModule();
 }
 

@@ -119,6 +119,7 @@ class expokorrklasse : public teilmodellklasse {
   OwnGrid corr_temperature_;
   OwnGrid temperature_night_;
   Grid temperature_term_;  // corrected minus current temperature of the last computed step
+  Stack normals_;          // per cell its surface normal (east, north, up)
 };
 
 }  // namespace tolvo

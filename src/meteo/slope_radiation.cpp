@@ -55,22 +55,25 @@ SubStepSun SunOfSubStep(const SubStepDaylight& light, double length, double azim
   sun.azimuth = azimuth;
   sun.zenith = kSolarPi / 2 - elevation;
   sun.cos_zenith = std::cos(sun.zenith);
+  sun.direction = SunVector(azimuth, sun.zenith);
   if (elevation > 0.017) {
     sun.direct = 1367 * std::pow(0.86, 0.9 / sun.cos_zenith) * length * light.day_fraction;
   }
   return sun;
 }
 
-double IncidenceCosine(double aspect_deg, double slope_deg, double azimuth, double zenith) {
-  return CosAngle(aspect_deg * kSolarPi / 180, slope_deg * kSolarPi / 180, azimuth, zenith);
+UnitVector SurfaceNormal(double aspect_deg, double slope_deg) {
+  const double aspect = aspect_deg * kSolarPi / 180;
+  const double slope = slope_deg * kSolarPi / 180;
+  return {std::sin(slope) * std::sin(aspect), std::sin(slope) * std::cos(aspect), std::cos(slope)};
 }
 
-double DirectRadiationOnSlope(const SubStepSun& sun, double aspect_deg, double slope_deg, double shadow,
-                              bool sunshine_known, double sunshine) {
-  if (sun.night || shadow >= 0.5) return 0.0;
-  double k = std::max(IncidenceCosine(aspect_deg, slope_deg, sun.azimuth, sun.zenith), 0.0);
-  if (k > 0 && sunshine_known && sunshine < 0.1) k = sun.cos_zenith;
-  return sun.direct * std::min(k, 5 * sun.cos_zenith);
+UnitVector SunVector(double azimuth, double zenith) {
+  return {std::sin(zenith) * std::sin(azimuth), std::sin(zenith) * std::cos(azimuth), std::cos(zenith)};
+}
+
+double IncidenceCosine(double aspect_deg, double slope_deg, double azimuth, double zenith) {
+  return IncidenceCosine(SurfaceNormal(aspect_deg, slope_deg), SunVector(azimuth, zenith));
 }
 
 double ExposureCorrectedTemperature(double temperature, double factor, double scaling, double sunshine,

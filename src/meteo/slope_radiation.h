@@ -12,6 +12,8 @@
 // the sums over the step is the radiation correction factor of the cell; from it an
 // air temperature corrected for exposure follows.
 
+#include <algorithm>
+
 namespace tolvo {
 
 // Where the sub-steps of a step lie: centres t_i = T_end - dt/60 + (i + 0.5) L, i = 0..n-1
@@ -34,14 +36,27 @@ struct SubStepDaylight {
 };
 SubStepDaylight DaylightOfSubStep(double sunrise, double sunset, double start, double end);
 
+// A unit vector in east, north and up components.
+struct UnitVector {
+  double east = 0;
+  double north = 0;
+  double up = 1;
+};
+// The outward normal of a surface of the aspect (degrees clockwise from north) and slope
+// (degrees); constant over a run, so that the cells compute it once.
+UnitVector SurfaceNormal(double aspect_deg, double slope_deg);
+// The direction towards the sun at the azimuth (radians clockwise from north) and zenith.
+UnitVector SunVector(double azimuth, double zenith);
+
 // The sun of one sub-step as the cells use it.
 struct SubStepSun {
   bool night = true;
   double azimuth = 0;     // radians, clockwise from north
   double zenith = 0;      // radians
   double cos_zenith = 0;  // cosine of the zenith
-  double direct = 0;      // Wh/m² of direct radiation on a horizontal surface normal to
-                          // the beam over the sub-step's daylight ("Ieff")
+  double direct = 0;      // Wh/m² of direct radiation on a surface normal to the beam
+                          // over the sub-step's daylight ("Ieff")
+  UnitVector direction;   // towards the sun
   double horizontal() const { return direct * cos_zenith; }
 };
 // The sun of a sub-step of `length` hours with the given daylight and the sun's azimuth
@@ -49,16 +64,25 @@ struct SubStepSun {
 // gives no direct radiation.
 SubStepSun SunOfSubStep(const SubStepDaylight& light, double length, double azimuth, double elevation);
 
-// Cosine of the angle of incidence of the sun on a surface of the aspect (degrees
-// clockwise from north) and slope (degrees): cos(A - aspect) sin Z sin slope +
-// cos Z cos slope (Duffie and Beckman, Solar Engineering of Thermal Processes, eq. 1.6.3).
+// Cosine of the angle of incidence of the sun on a surface: the scalar product of the two
+// directions, cos(A - aspect) sin Z sin slope + cos Z cos slope (Duffie and Beckman, Solar
+// Engineering of Thermal Processes, eq. 1.6.3).
+inline double IncidenceCosine(const UnitVector& normal, const UnitVector& sun) {
+  return normal.east * sun.east + normal.north * sun.north + normal.up * sun.up;
+}
 double IncidenceCosine(double aspect_deg, double slope_deg, double azimuth, double zenith);
 
-// Direct radiation (Wh/m²) the cell receives in the sub-step: none at night, in shade
-// (shadow >= 0.5) or with the sun behind the surface; the horizontal value under cloud
-// (a known relative sunshine below 0.1); never more than five times the horizontal value.
-double DirectRadiationOnSlope(const SubStepSun& sun, double aspect_deg, double slope_deg, double shadow,
-                              bool sunshine_known, double sunshine);
+// Direct radiation (Wh/m²) the cell with the surface normal receives in the sub-step:
+// none at night, in shade (shadow >= 0.5) or with the sun behind the surface; the
+// horizontal value under cloud (a known relative sunshine below 0.1); never more than
+// five times the horizontal value.
+inline double DirectRadiationOnSlope(const SubStepSun& sun, const UnitVector& normal, double shadow,
+                                     bool sunshine_known, double sunshine) {
+  if (sun.night || shadow >= 0.5) return 0.0;
+  double k = std::max(IncidenceCosine(normal, sun.direction), 0.0);
+  if (k > 0 && sunshine_known && sunshine < 0.1) k = sun.cos_zenith;
+  return sun.direct * std::min(k, 5 * sun.cos_zenith);
+}
 
 // The correction factor of a cell from its sum on the slope and the horizontal sum of the
 // step (Wh/m²); 0 when the step has no direct radiation.

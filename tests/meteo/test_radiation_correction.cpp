@@ -27,7 +27,7 @@ TEST(SlopeRadiation, IncidenceOnATiltedSurfaceFollowsTheTextbookExample) {
 
   const SubStepDaylight day{.night_before_sunrise = 0, .night_fraction = 0, .day_fraction = 1, .night = false};
   const SubStepSun sun = SunOfSubStep(day, 1.0, 154.76 * kDeg, (90 - 60.57) * kDeg);
-  const double factor = RadiationFactor(DirectRadiationOnSlope(sun, 195, 45, 0, false, 0), sun.horizontal());
+  const double factor = RadiationFactor(DirectRadiationOnSlope(sun, SurfaceNormal(195, 45), 0, false, 0), sun.horizontal());
   EXPECT_NEAR(factor, 1.664, 0.001);
 }
 
@@ -54,7 +54,8 @@ TEST(SlopeRadiation, ShadeBackSideCloudAndGrazingSunLimitTheSlopesShare) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    const double share = DirectRadiationOnSlope(c.sun, c.aspect, c.slope, c.shadow, c.sunshine_known, c.sunshine) /
+    const double share = DirectRadiationOnSlope(c.sun, SurfaceNormal(c.aspect, c.slope), c.shadow, c.sunshine_known,
+                                               c.sunshine) /
                          c.sun.horizontal();
     EXPECT_NEAR(share, c.expected_share, 1e-9);
   }
