@@ -43,6 +43,7 @@ expokorrklasse::expokorrklasse(DiagnosticsLog& log, StatisticsRegistry& /*regist
   if (ModuleSwitch != 0) {
     const RowRange own = strip();
     whole_shadow_ = rank() == 0 && settings_.shades();
+    if (whole_shadow_) walk_heights_.assign(static_cast<std::size_t>(geometry().ncols) + 1, 0.0);
     Register(factor_, own, settings_.factor_file, "radiation_correction", settings_.factor_write_code);
     Register(shadow_, whole_shadow_ ? RowRange{1, geometry().nrows} : own, settings_.shadow_file, "Shadow",
              settings_.shadow_write_code);
@@ -279,7 +280,7 @@ void expokorrklasse::ShadeAndDistribute(const SubStepSun& sun) {
   if (rank() == 0) {
     assert(elevation_.rows().first <= 1 && elevation_.rows().last >= geometry().nrows);
     ShadeTerrain(elevation_, zone_, geometry().nodata_value, geometry().cellsize,
-                 {sun.azimuth, kSolarPi / 2 - sun.zenith}, shadow_.values.view());
+                 {sun.azimuth, kSolarPi / 2 - sun.zenith}, shadow_.values.view(), walk_heights_);
   }
   ScatterGrid(context(), shadow_.values.view());
 }
@@ -333,6 +334,7 @@ void expokorrklasse::DeleteModule() {
   }
   temperature_term_ = Grid();
   normals_ = Stack();
+  walk_heights_.clear();
   teilmodellklasse::DeleteModule();
 }
 

@@ -21,6 +21,7 @@
 // temperature nor corrects a corrected value again.
 
 #include <string>
+#include <vector>
 
 #include "framework/matrix.h"
 #include "framework/solar_geometry.h"
@@ -120,6 +121,7 @@ class expokorrklasse : public teilmodellklasse {
   OwnGrid temperature_night_;
   Grid temperature_term_;  // corrected minus current temperature of the last computed step
   Stack normals_;          // per cell its surface normal (east, north, up)
+  std::vector<double> walk_heights_;  // work space of the shading (process 0)
 };
 
 }  // namespace tolvo

@@ -1,5 +1,6 @@
 #include "meteo/terrain_shading.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -61,10 +62,50 @@ void Walk(const ShadeGrids& g, const WalkLine& line, int r, int c) {
   }
 }
 
+// The walks from every column of the sun-facing row when the rows dominate, all at once:
+// they share one line, so at each step they stand side by side in one row, and they never
+// meet in a cell (each row is reached at one step, each column there by one walk), so
+// their order does not matter. heights[j]: the shadow height of the walk from column j.
+void WalkSunRowTogether(const ShadeGrids& g, const WalkLine& line, int sun_row, std::span<double> heights) {
+  for (int c = 1; c <= g.ncols; ++c) heights[static_cast<std::size_t>(c)] = g.elevation(sun_row, c);
+  long long error = line.error_start;
+  int r = sun_row;
+  int offset = 0;  // columns moved so far
+  for (;;) {
+    error += line.error_step;
+    r += line.dr;
+    if (error >= 0) {
+      offset += line.dc;
+      error -= line.error_reset;
+    }
+    if (r < 1 || r > g.nrows) return;
+    // The walks still inside the grid: the others left it for good.
+    const int first = std::max(1, 1 - offset);
+    const int last = std::min(g.ncols, g.ncols - offset);
+    if (first > last) return;
+    const std::span<const double> ground = g.elevation.row(r);
+    const std::span<const double> zone = g.zone.row(r);
+    const std::span<double> shadow = g.shadow.row(r);
+    for (int j = first; j <= last; ++j) {
+      const std::size_t c = static_cast<std::size_t>(j + offset);
+      double height = heights[static_cast<std::size_t>(j)] - line.sink;
+      if (zone[c] != g.nodata) {
+        if (height > ground[c]) {
+          shadow[c] = 1;
+        } else {
+          shadow[c] = 0;
+          height = ground[c];
+        }
+      }
+      heights[static_cast<std::size_t>(j)] = height;
+    }
+  }
+}
+
 }  // namespace
 
 void ShadeTerrain(ConstGridView elevation, ConstGridView zone, double nodata, double cellsize, ShadingSun sun,
-                  GridView shadow) {
+                  GridView shadow, std::span<double> heights) {
   const int nrows = elevation.rows().last;
   const int ncols = elevation.ncols();
   const ShadeGrids g{elevation, zone, shadow, nodata, nrows, ncols};
@@ -98,6 +139,10 @@ void ShadeTerrain(ConstGridView elevation, ConstGridView zone, double nodata, do
   const int row_step = northern ? -1 : 1;
   const int far_row = northern ? nrows : 1;
   for (int r = far_row; r != sun_row; r += row_step) Walk(g, line, r, sun_col);
+  if (!line.columns_dominate) {
+    WalkSunRowTogether(g, line, sun_row, heights);
+    return;
+  }
   const int col_step = eastern ? 1 : -1;
   const int far_col = eastern ? 1 : ncols;
   for (int c = far_col;; c += col_step) {

@@ -10,6 +10,8 @@
 // face the sun, so that every cell is reached; a later walk overwrites what an earlier
 // one marked in the cells both visit.
 
+#include <span>
+
 #include "framework/matrix.h"
 
 namespace tolvo {
@@ -21,8 +23,9 @@ struct ShadingSun {
 
 // Marks "shaded" (1) or "lit" (0) in `shadow` for every cell whose zone value is not
 // `nodata`; other cells keep their value. elevation, zone and shadow hold every row
-// 1..nrows; cellsize in the units of the elevations (metres).
+// 1..nrows; cellsize in the units of the elevations (metres). heights: work space of at
+// least ncols + 1 values.
 void ShadeTerrain(ConstGridView elevation, ConstGridView zone, double nodata, double cellsize, ShadingSun sun,
-                  GridView shadow);
+                  GridView shadow, std::span<double> heights);
 
 }  // namespace tolvo

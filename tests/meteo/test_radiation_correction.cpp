@@ -147,7 +147,8 @@ TEST(TerrainShading, ARidgeShadesTheCellBehindIt) {
         shadow(r, c2) = outside ? 7 : 0.5;
       }
     }
-    ShadeTerrain(dem.view(), zone.view(), nodata, 100, {c.azimuth, 30 * kDeg}, shadow.view());
+    std::vector<double> heights(static_cast<std::size_t>(ncols) + 1);
+    ShadeTerrain(dem.view(), zone.view(), nodata, 100, {c.azimuth, 30 * kDeg}, shadow.view(), heights);
     for (int r = 1; r <= nrows; ++r) {
       for (int c2 = 1; c2 <= ncols; ++c2) {
         // The sun-facing edge cells start the walks and are never marked.
