@@ -114,12 +114,26 @@ $time time step in minutes
 $time time step in minutes
 
 [precipitation_correction]
-0     off
-$time time step in minutes
+1     on: the precipitation grid is corrected for the catch deficit of the gauges
+0     threshold temperature in degrees C: rain above it, snow at or below it
+1.05  rain: constant
+0.02  rain: increase per m/s of wind speed
+1.1   snow: constant
+0.1   snow: increase per m/s of wind speed
 
 [radiation_correction]
 1     on
 $time time step in minutes
+2     method: terrain shading and temperature correction
+corr_temperature.asc     corrected temperature grid
+1     written every step
+1.5   scaling of the temperature correction in K
+radiation_correction.asc correction factor grid
+1     written every step
+shadow.asc               shade grid
+1     written every step
+1     computed every step
+4     sub-steps of a step
 
 [evapotranspiration]
 1     on

@@ -132,6 +132,9 @@ inline constexpr int kAnisotropyRange = 54;  // an anisotropy slope outside -90.
 inline constexpr int kStationFilesDisagree = 73;    // the two station files of an input differ in stations
                                                     // or in date
 inline constexpr int kRelCellAreaMissing = 74;      // no "RelCellArea" grid for the meteorological inputs
+inline constexpr int kSuperpositionEntities = 133;  // [RegionalSuperposition] without "NumberOfEntities"
+inline constexpr int kSuperpositionRegions = 134;   // an entity's region list that does not match the region grid
+inline constexpr int kSuperpositionWeights = 135;   // an entity's weights that do not fit its regions or sum to 1
 // --- soil model ------------------------------------------------------------------------------
 inline constexpr int kControlRowError = 8;      // the row of a sub-model's control point is outside the grid
 inline constexpr int kControlColumnError = 9;   // the column of a sub-model's control point is outside the

@@ -73,6 +73,15 @@ class meteointerpol : public modelobject, public MeteoInput {
   // Back to the start date; the next ReadNextRecord makes the start record current.
   void RewindInput() override;
   void DeleteModule() override;
+  double nodata_value() const override { return section_.nodata; }
+  int PointScratchSize() const override;
+  // Methods 5 to 8 use the stations alone at a point: 5 the bilinear value between the
+  // corner stations around the point, 6 that of the first file plus z times that of the
+  // second, 7 the nearest present station, 8 the nearest residual plus z times the nearest
+  // gradient. Method 9 has no value at a point (its grid is not held whole by every
+  // process), and neither has a scenario of monthly grids.
+  double InterpolateAtPoint(std::span<double> scratch, double x, double y, double z) override;
+  double GetRegressionParameters(int set, RegressionBands& bands) const override;
 
   // --- section and files -----------------------------------------------------------------
   void ReadSection();
@@ -132,6 +141,8 @@ class meteointerpol : public modelobject, public MeteoInput {
   void CheckStationDates();
   void CheckRegressionDate();
   MeteoFileContext file_context();
+  // Inverse distance weighting of the first station file at interpolation point (x, y).
+  double InverseDistanceAt(std::span<double> scratch, double x, double y) const;
 
   // Section items read by ReadSection.
   void ReadStationFileLine(int slot);

@@ -35,6 +35,10 @@ class ScriptedInput : public MeteoInput {
   void FlushStatistics() override {}
   void RewindInput() override { index_ = -1; }
   void DeleteModule() override {}
+  double nodata_value() const override { return 9999; }
+  int PointScratchSize() const override { return 1; }
+  double InterpolateAtPoint(std::span<double>, double, double, double) override { return -10000; }
+  double GetRegressionParameters(int, RegressionBands&) const override { return -10000; }
 
  private:
   int last() const { return static_cast<int>(dates_.size()) - 1; }

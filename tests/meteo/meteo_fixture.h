@@ -35,6 +35,10 @@ struct SectionItems {
   std::string slope = "30";  // degrees
   std::string ratio = "1";
   std::string scenario = "0   SzenUse";
+  std::string scaling = "1";
+  std::string fraction = "0.5";
+  // lower limit, lower replacement, upper limit, upper replacement
+  std::string limits = "-1000   lower limit\n-1000   lower replacement\n1000   upper limit\n1000   upper replacement";
 };
 
 // The section text of input `name`.
@@ -45,15 +49,15 @@ inline std::string SectionText(const std::string& name, const SectionItems& s) {
   text << s.method_line << "\n"
        << "result.asc   name of the result grid\n"
        << "0   write code\n"
-       << "1   scaling factor\n"
+       << s.scaling << "   scaling factor\n"
        << "stat.txt 0   statistics file and code\n"
        << "9999   nodata value\n"
        << s.idw_weight << "   idw weight\n"
-       << "0.5   fraction of idw\n"
+       << s.fraction << "   fraction of idw\n"
        << s.max_distance << "   maximum distance\n"
        << s.slope << "   slope of the anisotropy axis\n"
        << s.ratio << "   anisotropy ratio\n"
-       << "-1000   lower limit\n-1000   lower replacement\n1000   upper limit\n1000   upper replacement\n"
+       << s.limits << "\n"
        << s.scenario << "\n";
   return text.str();
 }
