@@ -105,6 +105,12 @@ class SnowBasin {
     }
   }
 
+  // The rows this process computes (before Build); the grids stay whole on every process.
+  void SetStrip(RowRange strip) {
+    reader_.set_strip(strip);
+    settings_.strip = strip;
+  }
+
   // Registers a grid under the identifier at the next entry (before Build).
   void Add(const std::string& identifier, Grid& grid) {
     reader_.RegisterGrid(next_++, identifier + ".asc", grid.view(), {}, 0, identifier, 0, 1, kSnowRows);
