@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/grid_table.h"
+#include "setup/spin_up.h"
 #include "framework/model_settings.h"
 #include "framework/statistics_registry.h"
 #include "support/test_support.h"
@@ -126,6 +127,23 @@ class SnowBasin {
     return g;
   }
 
+  // Response units (before Build): unit 1 is column 2 with its master cell (3, 2), unit 2
+  // every other cell, each its own master; `unit_of_2_2` replaces the unit of cell (2, 2).
+  void EnableResponseUnits(double unit_of_2_2 = 1) {
+    Grid& units = NewGrid(2);
+    Grid& masters = NewGrid(1);
+    for (int r = 1; r <= kSnowRows; ++r) {
+      units(r, 2) = 1;
+      if (r != 3) masters(r, 2) = kNodata;
+    }
+    units(2, 2) = unit_of_2_2;
+    Add("HydrologicResponseUnits", units);
+    Add("MasterHydrologicResponseUnits", masters);
+    hrus_ = {HruRecord{}, HruRecord{.id = 1, .key = "", .master_row = 3, .master_col = 2}, HruRecord{.id = 2, .key = ""}};
+    settings_.spin_up = 1;
+    settings_.hrus = &hrus_;
+  }
+
   // Builds the model from the control-file text; the code it raises, or 0.
   int Build(const std::string& text) {
     WriteFile(control_file_, text + "[next]\n");
@@ -159,6 +177,7 @@ class SnowBasin {
   std::vector<ZoneRecord> zones_ = std::vector<ZoneRecord>(3);
   std::vector<int> code_index_ = std::vector<int>(3);
   std::string control_file_;
+  std::vector<HruRecord> hrus_;
   ModelSettings settings_;
   StatisticsRegistry registry_;
   std::unique_ptr<schneemodellklasse> model_;

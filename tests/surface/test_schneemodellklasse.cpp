@@ -236,5 +236,47 @@ TEST_F(SnowModelTest, LayeredSnowIsChangedThroughTheLink) {
   EXPECT_EQ(CodeOf([&] { unlinked.model().LinkLayeredSnow(true, properties, 0); }), 33);
 }
 
+TEST_F(SnowModelTest, PermafrostSection) {
+  const std::string permafrost = "[permafrost]\n1\n30\n20\nthaw.txt 0\n1e-7\n";
+  const auto add_grids = [](SnowBasin& basin) {
+    for (const char* id : {"ThawCoeffPermaFrost", "PermafrostThawDepth", "root_depth1"}) basin.Add(id, basin.NewGrid(0.1));
+  };
+  add_grids(basin_);
+  ASSERT_EQ(basin_.Build(SnowSection(1) + permafrost), 0);
+  EXPECT_TRUE(basin_.model().has_permafrost());
+  EXPECT_EQ(basin_.model().permafrost_settings().Max_SWE_SnowFree, 20);
+  EXPECT_EQ(basin_.model().permafrost_settings().reduced_ksat, 1e-7);
+  EXPECT_EQ(basin_.Entry("SnowFreeDaysGrid").values(2, 2), 0);
+  EXPECT_TRUE(basin_.model().has_statistic(SnowTable::kThawDepth));
+
+  SnowBasin other_method{log_, dir_};
+  add_grids(other_method);
+  EXPECT_EQ(other_method.Build(SnowSection(1) + "[permafrost]\n2\n"), 80);
+  EXPECT_TRUE(Logged("method for permafrost melt must be 1 (alpha*sqrt(time))"));
+}
+
+TEST_F(SnowModelTest, ResponseUnitsTakeTheirMastersSnow) {
+  basin_.EnableResponseUnits();
+  ASSERT_EQ(basin_.Build(SnowSection(1)), 0);
+  GridView solid = basin_.Entry("snowstorage_solid").values;
+  GridView age = basin_.Entry("snow_age").values;
+  solid(3, 2) = 42;
+  age(3, 2) = 3;
+  solid(4, 1) = 7;
+  basin_.model().CopySnowHruMasterValues();
+  for (int r = 1; r <= kSnowRows; ++r) {
+    EXPECT_EQ(solid(r, 2), 42) << r;
+    EXPECT_EQ(age(r, 2), 3) << r;
+  }
+  EXPECT_EQ(solid(4, 1), 7);  // its own master
+  EXPECT_EQ(solid(4, 3), 0);
+
+  SnowBasin unknown_unit{log_, dir_};
+  unknown_unit.EnableResponseUnits(9);
+  ASSERT_EQ(unknown_unit.Build(SnowSection(1)), 0);
+  EXPECT_NE(CodeOf([&] { unknown_unit.model().CopySnowHruMasterValues(); }), 0);
+  EXPECT_TRUE(Logged("is not in the table of hydrologic response units"));
+}
+
 }  // namespace
 }  // namespace tolvo::test

@@ -284,5 +284,41 @@ TEST(SnowCell, EveryCallClosesItsWaterBalance) {
   }
 }
 
+TEST(SnowCell, LayeredPackFollowsTheSolidStorage) {
+  // Without heat transfer in the soil, every change of the solid storage (snowfall,
+  // refreezing, sublimation, condensation) reaches the layered pack, so that its total
+  // stays the solid storage; rain stays in the snow model's liquid storage.
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> u(0, 1);
+  for (const int method : {1, 3, 5}) {
+    constexpr int n = 3;
+    Stack solid{1, 1, 1, n, 1}, liquid{1, 1, 1, n, 1}, thickness{1, 1, 1, n, 1}, density{1, 1, 1, n, 1};
+    thickness.fill(kEmptySnowLevel);
+    density.fill(kEmptySnowLevel);
+    Grid upper{1, 1, 1, 1};
+    upper(1, 1) = n + 1;
+    const std::vector<double> max_thickness{0, 0.1, 0.1, 0.1};
+    const std::vector<double> dry_density{0, 100, 100, 100};
+    const LayeredSnow pack{solid.view(), liquid.view(), thickness.view(), density.view(), {}, upper.view(),
+                           n, max_thickness, dry_density, 0};
+    ChangeLayeredSnow(pack, 1, 1, 1, 2, -3);
+    SnowStore store{.solid = 2};
+    for (int step = 0; step < 200; ++step) {
+      SCOPED_TRACE(std::to_string(method) + " step " + std::to_string(step));
+      OneCell cell;
+      cell.humidity(1, 1) = u(random);
+      cell.wind(1, 1) = 5 * u(random);
+      cell.cloud(1, 1) = u(random);
+      cell.radiation(1, 1) = 300 * u(random);
+      cell.albedo(1, 1) = 0.6;
+      const double P = step % 3 == 0 ? 0 : 3 * u(random);
+      store.liquid += step % 5 == 0 ? 1 : 0;
+      ComputeSnowCell(Parameters(method), cell.grids(), 1, 1, -12 + 16 * u(random), 1, SnowStorePart::kOrdinary, P,
+                      store, &pack);
+      EXPECT_NEAR(solid(1, 1, 0), store.solid, 1e-9);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tolvo::test
