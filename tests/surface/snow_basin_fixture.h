@@ -38,10 +38,10 @@ inline std::string SnowBlock(const std::string& limits = "55\n1\n30\n0.01\n1\n1\
 }
 
 // "[snow_model]" up to item 41: method, thresholds T0R and T0, and the storage read code 0.
-inline std::string SnowSection(int method, double T0R = 0.5, double T0 = 0, int module_switch = 1) {
+inline std::string SnowSection(int method, double T0R = 0.5, double T0 = 0, int module_switch = 1, int read_code = 0) {
   return "[snow_model]\n" + std::to_string(module_switch) + "\n60\n" + std::to_string(method) + "\n1\n" +
          std::to_string(T0R) + "\n" + std::to_string(T0) + "\n0.1\n0.25\n3\n1.5\n0.3\n2.5\n1\n3\n0.45\n0.9\n" +
-         SnowGridItems() + "0\n";
+         SnowGridItems() + std::to_string(read_code) + "\n";
 }
 
 // "[ice_firn]" of a glacier method, with the qglac table `total_name` and, for dynamic
@@ -92,6 +92,7 @@ class SnowBasin {
     settings_.grids = table_.get();
     settings_.zones = {.zone_count = 2, .largest_code = 2, .zones = zones_, .code_index = code_index_, .column_ranges = {}};
     settings_.output_directory = dir.path().string() + "/";
+    settings_.input_directory = dir.path().string() + "/";
     Add("zone", zone_);
     Add("dem", dem_);
     for (const char* id : {"zonegrid_soilmodel"}) Add(id, subbasins_);

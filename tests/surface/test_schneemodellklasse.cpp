@@ -108,6 +108,21 @@ TEST_F(SnowModelTest, StateGridsOfADegreeDayMethod) {
   EXPECT_EQ(basin_.model().GetSolidSnowStorage().row_table(), basin_.Entry("snowstorage_solid").values.row_table());
 }
 
+TEST_F(SnowModelTest, StateGridsReadFromTheFilesOfAnEarlierRun) {
+  // Every file holds 3 mm in row 5 and 1 mm elsewhere; a grid already in the table is used
+  // as it is and its file is not read (there is none for the liquid storage).
+  std::string values;
+  for (int r = 1; r <= kSnowRows; ++r) values += r == 5 ? "3 3 3\n" : "1 1 1\n";
+  for (const char* file : {"solid.asc", "total.asc", "days.asc", "age.asc"}) {
+    WriteFile(dir_.file(file), "ncols 3\nnrows 8\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" + values);
+  }
+  basin_.Add("snowstorage_liquid", basin_.NewGrid(0.5));
+  ASSERT_EQ(basin_.Build(SnowSection(1, 0.5, 0, 1, 1)), 0);
+  EXPECT_EQ(basin_.Entry("snowstorage_solid").values(5, 2), 3);
+  EXPECT_EQ(basin_.Entry("snow_age").values(4, 2), 1);
+  EXPECT_EQ(basin_.Entry("snowstorage_liquid").values(4, 2), 0.5);
+}
+
 TEST_F(SnowModelTest, ElevationOrderOfTheSlideMethods) {
   // Column 1 rows 3 and 7 share the highest elevation: row 7 comes first, then row 3, then
   // the rest downwards.
