@@ -75,6 +75,10 @@ class schneemodellklasse : public teilmodellklasse {
   // --- step ---------------------------------------------------------------------------------
   void SnowTimeStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
   void SnowLateralStep(const ModelDate&) {}
+  // Seasonal factors of the step's date: melt (RMF), ice (Aice) and snow on glaciers (Asnow).
+  double SeasonalMeltFactor(int day, int month) const;
+  double SeasonalIceFactor(int day, int month) const;
+  double SeasonalSnowOnGlacierFactor(int day, int month) const;
   // The layered-snow change of the cell's ordinary store; nothing for the glacier part.
   void ChangeLayeredSnowOfCell(int r, int c, bool glacier_part, double w, double amount, double T_air) const;
   // Copies the master cell's snow state to the other cells of every response unit.

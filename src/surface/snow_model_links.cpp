@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cassert>
 
+#include "framework/date.h"
 #include "framework/error_code.h"
 #include "framework/grid_table.h"
 #include "framework/model_settings.h"
@@ -77,6 +78,18 @@ void schneemodellklasse::ChangeLayeredSnowOfCell(int r, int c, bool glacier_part
                                                  double T_air) const {
   if (glacier_part || !layered_linked_) return;
   ChangeLayeredSnow(layered_, r, c, w, amount, T_air);
+}
+
+double schneemodellklasse::SeasonalMeltFactor(int day, int month) const {
+  return settings_.melt_factor.At(day, month, DaysInMonth(current_date().year, month));
+}
+
+double schneemodellklasse::SeasonalIceFactor(int day, int month) const {
+  return ice_.Aice.At(day, month, DaysInMonth(current_date().year, month));
+}
+
+double schneemodellklasse::SeasonalSnowOnGlacierFactor(int day, int month) const {
+  return ice_.Asnow.At(day, month, DaysInMonth(current_date().year, month));
 }
 
 void schneemodellklasse::SetSubbasinRunoffArray(std::span<const std::vector<double>> runoff) {

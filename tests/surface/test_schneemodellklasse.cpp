@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 
 #include "snow_basin_fixture.h"
@@ -106,6 +107,8 @@ TEST_F(SnowModelTest, StateGridsOfADegreeDayMethod) {
   EXPECT_TRUE(basin_.model().has_statistic(SnowTable::kAlbedo));
   EXPECT_FALSE(basin_.model().has_statistic(SnowTable::kSnowTemperature));
   EXPECT_EQ(basin_.model().GetSolidSnowStorage().row_table(), basin_.Entry("snowstorage_solid").values.row_table());
+  // RMFMIN 1 and RMFMAX 3: 2 + sin((63 - 80) 2 pi / 365) on 1 March.
+  EXPECT_NEAR(basin_.model().SeasonalMeltFactor(1, 3), 2 + std::sin(-17 * 0.017214206), 1e-15);
 }
 
 TEST_F(SnowModelTest, StateGridsReadFromTheFilesOfAnEarlierRun) {
