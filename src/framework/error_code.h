@@ -172,13 +172,12 @@ inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff ask
 inline constexpr int kNoFlowTimes = 6;                   // a sub-basin without any usable flow time
 inline constexpr int kFirstFlowTimeZoneEmpty = 61;       // the first flow-time zone of a sub-basin has no cells
 
-
 // --- snow model -------------------------------------------------------------------------------
-inline constexpr int kSnowSettingsError = 80;             // a glacier or permafrost setting that cannot be used
-inline constexpr int kSnowAdditionalBlockMissing = 404;   // methods above 4 without their block of parameters
-inline constexpr int kDepositionSlopeOutOfRange = 405;    // maxDepositionSlope outside 0..90 degrees
-inline constexpr int kDepositionFactorOutOfRange = 406;   // maxDepositionFactor not above 0
-inline constexpr int kSlideSlopeOutOfRange = 407;         // minSlideSlope outside 0..90 degrees
-inline constexpr int kSnowParameterOutOfRange = 408;      // slideMassFrac or a long-wave factor out of range
+inline constexpr int kSnowSettingsError = 80;            // a glacier or permafrost setting that cannot be used
+inline constexpr int kSnowAdditionalBlockMissing = 404;  // methods above 4 without their block of parameters
+inline constexpr int kDepositionSlopeOutOfRange = 405;   // maxDepositionSlope outside 0..90 degrees
+inline constexpr int kDepositionFactorOutOfRange = 406;  // maxDepositionFactor not above 0
+inline constexpr int kSlideSlopeOutOfRange = 407;        // minSlideSlope outside 0..90 degrees
+inline constexpr int kSnowParameterOutOfRange = 408;     // slideMassFrac or a long-wave factor out of range
 
 }  // namespace tolvo

@@ -17,16 +17,16 @@ namespace tolvo {
 inline constexpr double kEmptySnowLevel = -9999;
 
 struct LayeredSnow {
-  StackView solid;        // "SnowWaterEquivalentSolid", mm
-  StackView liquid;       // "SnowWaterEquivalentLiquid", mm
-  StackView thickness;    // "SnowLayerThickness", m
-  StackView density;      // "SnowDensity", relative
-  StackView temperature;  // "Temperature_Stack_Snow", deg C; empty without heat transfer
-  GridView upper_index;   // "upperIndexSnow"
-  int n = 0;                                // number of snow layers
-  std::span<const double> max_thickness;    // m, index 1..n
-  std::span<const double> dry_density;      // kg/m3 of fresh snow, index 1..n
-  double fresh_snow_offset_K = 0;           // fresh snow enters at min(T + offset, 0) deg C
+  StackView solid;                        // "SnowWaterEquivalentSolid", mm
+  StackView liquid;                       // "SnowWaterEquivalentLiquid", mm
+  StackView thickness;                    // "SnowLayerThickness", m
+  StackView density;                      // "SnowDensity", relative
+  StackView temperature;                  // "Temperature_Stack_Snow", deg C; empty without heat transfer
+  GridView upper_index;                   // "upperIndexSnow"
+  int n = 0;                              // number of snow layers
+  std::span<const double> max_thickness;  // m, index 1..n
+  std::span<const double> dry_density;    // kg/m3 of fresh snow, index 1..n
+  double fresh_snow_offset_K = 0;         // fresh snow enters at min(T + offset, 0) deg C
 };
 
 // Adds w * amount mm of snow water equivalent to the layered snow of cell (r, c), or

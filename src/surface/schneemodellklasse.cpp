@@ -18,7 +18,9 @@ namespace tolvo {
 schneemodellklasse::schneemodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings)
     : teilmodellklasse(log, "snow_model", settings, 1) {
   if (ModuleSwitch == 0) return;
-  log << "file " << "snowmod" << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  log << "file "
+      << "snowmod"
+      << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   grid_table& table = *grids();
   elevation_ = table[2].values;
   zone_grid_ = table.zone_grid().values;
@@ -39,7 +41,8 @@ schneemodellklasse::schneemodellklasse(DiagnosticsLog& log, StatisticsRegistry& 
   albedo_ = Require("albedo");
   snow_evaporation_ = Find("snow_evaporation");
   landuse_.assign(static_cast<std::size_t>(landuse_layers_) + 1, ConstGridView{});
-  for (int k = 1; k <= landuse_layers_; ++k) landuse_[static_cast<std::size_t>(k)] = Require("landuse" + std::to_string(k));
+  for (int k = 1; k <= landuse_layers_; ++k)
+    landuse_[static_cast<std::size_t>(k)] = Require("landuse" + std::to_string(k));
 
   if (FindGrid("ice_firn", false) > 0 || FindGrid("GlacierizedCells", false) > 0) SetUpGlaciers(registry);
   BindInputs();
@@ -134,8 +137,12 @@ GridView schneemodellklasse::ReadAndRegister(std::string_view identifier, const 
                                              double default_value, bool holes_allowed, bool whole) {
   Grid grid;
   ReadGrid(grid_input(), name.file, grid,
-           {.fill_mode = kFillFromNeighbours, .allocate = true, .log = true, .default_value = default_value,
-            .strict_fill = !holes_allowed, .whole_on_process0 = whole});
+           {.fill_mode = kFillFromNeighbours,
+            .allocate = true,
+            .log = true,
+            .default_value = default_value,
+            .strict_fill = !holes_allowed,
+            .whole_on_process0 = whole});
   const RowRange rows = grid.rows();
   return RegisterOwned(std::move(grid), name.file, identifier, name.write_code, rows);
 }
@@ -145,10 +152,10 @@ void schneemodellklasse::MakeStateGrids() {
     const char* identifier;
     const GridOutputName* name;
     GridView* target;
-    bool whole;        // read whole on process 0 and held in the storage rows
-    double fill;       // value of holes when read
+    bool whole;   // read whole on process 0 and held in the storage rows
+    double fill;  // value of holes when read
     bool holes_allowed;
-    double initial;    // value of created zone cells; nodata in every cell when negative
+    double initial;  // value of created zone cells; nodata in every cell when negative
   };
   const double nodata = geometry().nodata_value;
   std::vector<StateGrid> list = {
@@ -160,8 +167,8 @@ void schneemodellklasse::MakeStateGrids() {
   };
   if (settings_.traits.energy_balance) {
     list.push_back({"snowtemp", &settings_.snow_temperature, &snow_temperature_, false, kMeltingPointK, true, -1});
-    list.push_back({"surftemp", &settings_.surface_temperature, &surface_temperature_state_, false, kMeltingPointK,
-                    true, -1});
+    list.push_back(
+        {"surftemp", &settings_.surface_temperature, &surface_temperature_state_, false, kMeltingPointK, true, -1});
   }
   for (const StateGrid& s : list) {
     const int existing = FindGrid(s.identifier, false);
@@ -306,25 +313,26 @@ void schneemodellklasse::SetUpGlaciers(StatisticsRegistry& registry) {
   CloseControlFile();
 
   const auto n = static_cast<std::size_t>(subbasins_.zone_count) + 1;
-  for (auto [array, initial] : {std::pair{&Qice_slr_, ice_.Qice_initial}, {&Qfirn_slr_, ice_.Qfirn_initial},
-                                {&Qsnow_slr_, ice_.Qsnow_initial}, {&ice_input_, 0.0}, {&firn_input_, 0.0},
+  for (auto [array, initial] : {std::pair{&Qice_slr_, ice_.Qice_initial},
+                                {&Qfirn_slr_, ice_.Qfirn_initial},
+                                {&Qsnow_slr_, ice_.Qsnow_initial},
+                                {&ice_input_, 0.0},
+                                {&firn_input_, 0.0},
                                 {&snow_on_ice_input_, 0.0}}) {
     array->assign(n, initial);
     (*array)[0] = 0;
   }
   MakeStatistic(registry, SnowTable::kFirnMelt, ice_.firn_statistic, "glacier_melt_from_firn_areas__", 5, true);
   MakeStatistic(registry, SnowTable::kIceMelt, ice_.ice_statistic, "glacier_melt_from_ice_areas__", 5, true);
-  MakeStatistic(registry, SnowTable::kSnowOnIceMelt, ice_.snow_on_ice_statistic, "snow_melt_from_ice_areas__", 5,
-                true);
+  MakeStatistic(registry, SnowTable::kSnowOnIceMelt, ice_.snow_on_ice_statistic, "snow_melt_from_ice_areas__", 5, true);
   MakeStatistic(registry, SnowTable::kGlacierMelt, ice_.total_statistic, "glacier_melt_total(firn+ice)__", 5, true);
   MakeStatistic(registry, SnowTable::kStorageWithoutGlaciers, ice_.snow_without_glaciers_statistic,
                 "snow_storage_in_mm_WITHOUT_GLACIERS_", 3, false);
   if (ice_.needs_radiation()) {
     glacier_radiation_ = (*grids())[RequireOneOf3Grids("global_radiation", "Ieff_max", "Ieff_max")].values;
   }
-  glacier_subbasins_ =
-      CountGlacierSubbasins(context(), rank() == 0 ? subbasin_grid_ : ConstGridView(),
-                            rank() == 0 ? glacier_fraction_ : ConstGridView(), subbasins_);
+  glacier_subbasins_ = CountGlacierSubbasins(context(), rank() == 0 ? subbasin_grid_ : ConstGridView(),
+                                             rank() == 0 ? glacier_fraction_ : ConstGridView(), subbasins_);
   if (ice_.dynamic()) {
     MakeStatistic(registry, SnowTable::kFirnWater, ice_.firn_water_statistic, "WE_in_firn_[mm_per_subbasin]", 4, true);
     MakeStatistic(registry, SnowTable::kMassBalance, ice_.mass_balance_statistic,
@@ -349,8 +357,9 @@ void schneemodellklasse::CheckDynamicGlacierGrids() {
         if (glacier_codes_(r, c) == nodata) {
           log() << "FATAL: \n-----------Fatal Error:----------\nThere is a cell in the GlacierizedCells-grid having "
                    "no valid value in \n"
-                << "GlacierCodes" << " (must be an integer ID for each separate glacier) at row " << r << " and col "
-                << c << "[end-entry]";
+                << "GlacierCodes"
+                << " (must be an integer ID for each separate glacier) at row " << r << " and col " << c
+                << "[end-entry]";
           code = kSnowSettingsError;
           break;
         }
@@ -369,10 +378,12 @@ void schneemodellklasse::CheckDynamicGlacierGrids() {
       code = kSnowSettingsError;
     } else if (code == 0 && !any_code) {
       const grid_entry& entry = (*grids())[FindGrid("GlacierCodes", false)];
-      log() << "FATAL: \n----------- Fatal Error: ----------\nThe " << "GlacierCodes" << " grid ("
-            << entry.file_name.value_or("") << ")contains nodata values only. \n"
+      log() << "FATAL: \n----------- Fatal Error: ----------\nThe "
+            << "GlacierCodes"
+            << " grid (" << entry.file_name.value_or("") << ")contains nodata values only. \n"
             << "Dynamic glacier modelling will not be possible without \n"
-            << "distinct glacier codes for each glacier" << "[end-entry]";
+            << "distinct glacier codes for each glacier"
+            << "[end-entry]";
       code = kSnowSettingsError;
     }
   }

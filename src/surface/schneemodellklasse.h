@@ -31,10 +31,29 @@ class StatisticsRegistry;
 
 // The statistics tables of the snow model, in the order they are made.
 enum class SnowTable : int {
-  kOutflow, kMeltOnly, kStorage, kSnowDays, kSnowAge, kSnowfall, kRain, kAlbedo,
-  kSnowTemperature, kSurfaceTemperature, kInputMass, kMobileMass, kDeposition,
-  kFirnMelt, kIceMelt, kSnowOnIceMelt, kGlacierMelt, kStorageWithoutGlaciers,
-  kFirnWater, kMassBalance, kGlacierPartBalance, kThawDepth, kCount
+  kOutflow,
+  kMeltOnly,
+  kStorage,
+  kSnowDays,
+  kSnowAge,
+  kSnowfall,
+  kRain,
+  kAlbedo,
+  kSnowTemperature,
+  kSurfaceTemperature,
+  kInputMass,
+  kMobileMass,
+  kDeposition,
+  kFirnMelt,
+  kIceMelt,
+  kSnowOnIceMelt,
+  kGlacierMelt,
+  kStorageWithoutGlaciers,
+  kFirnWater,
+  kMassBalance,
+  kGlacierPartBalance,
+  kThawDepth,
+  kCount
 };
 
 // The layered-snow properties the soil model hands over: the first snow-layer type of
@@ -171,9 +190,9 @@ class schneemodellklasse : public teilmodellklasse {
       energy_balance_;
   GridView max_deposition_, elev_order_row_, elev_order_col_, input_mass_, mobile_mass_, deposition_;
   GridView snow_fraction_, rain_fraction_, outflow_, melt_only_;
-  GridView firn_melt_, ice_melt_, firn_total_, mass_balance_, old_mass_balance_, solid_on_glacier_,
-      liquid_on_glacier_, total_on_glacier_, surface_temperature_on_glacier_, snow_temperature_on_glacier_,
-      energy_balance_on_glacier_, glacier_fraction_old_, glacier_codes_old_, melt_on_glacier_, evaporation_on_glacier_;
+  GridView firn_melt_, ice_melt_, firn_total_, mass_balance_, old_mass_balance_, solid_on_glacier_, liquid_on_glacier_,
+      total_on_glacier_, surface_temperature_on_glacier_, snow_temperature_on_glacier_, energy_balance_on_glacier_,
+      glacier_fraction_old_, glacier_codes_old_, melt_on_glacier_, evaporation_on_glacier_;
   GridView snow_free_days_, snow_cover_days_;
 
   std::vector<GlacierSubbasinRecord> glacier_subbasins_;

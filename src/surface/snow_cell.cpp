@@ -6,11 +6,11 @@
 namespace tolvo {
 namespace {
 
-constexpr double kStefanBoltzmann = 5.67e-8;   // W/(m2 K4)
-constexpr double kHeatCapacityIce = 2100;      // J/(kg K)
-constexpr double kHeatCapacityWater = 4180;    // J/(kg K)
+constexpr double kStefanBoltzmann = 5.67e-8;    // W/(m2 K4)
+constexpr double kHeatCapacityIce = 2100;       // J/(kg K)
+constexpr double kHeatCapacityWater = 4180;     // J/(kg K)
 constexpr double kLatentSublimation = 2835500;  // J/kg
-constexpr double kLatentFusion = 337500;       // J/kg
+constexpr double kLatentFusion = 337500;        // J/kg
 
 bool Unknown(double value) { return value == 0 || value == kSnowNodata; }
 
@@ -24,18 +24,18 @@ double SaturationVapourPressure(double T) {
 
 // The terms of the surface energy balance that do not depend on the surface temperature.
 struct EnergyTerms {
-  double Tk = 0;     // air, K
-  double ea = 0;     // hPa
-  double A = 0;      // wind function
-  double SW = 0;     // net short-wave, W/m2
-  double LWin = 0;   // incoming long-wave, W/m2
-  double Q = 0;      // heat of precipitation, W/m2
-  double Ts0 = 0;    // working surface temperature, K
+  double Tk = 0;    // air, K
+  double ea = 0;    // hPa
+  double A = 0;     // wind function
+  double SW = 0;    // net short-wave, W/m2
+  double LWin = 0;  // incoming long-wave, W/m2
+  double Q = 0;     // heat of precipitation, W/m2
+  double Ts0 = 0;   // working surface temperature, K
   bool given_surface = false;
 };
 
-EnergyTerms EnergyTermsAt(const SnowCellParameters& p, const SnowCellGrids& g, int r, int c, double T,
-                          double snowfall, double rain, double step_input, const SnowStore& store) {
+EnergyTerms EnergyTermsAt(const SnowCellParameters& p, const SnowCellGrids& g, int r, int c, double T, double snowfall,
+                          double rain, double step_input, const SnowStore& store) {
   EnergyTerms e;
   e.Tk = T + kMeltingPointK;
   e.ea = At(g.air_humidity, r, c) * SaturationVapourPressure(T);
@@ -83,10 +83,10 @@ double EnergyMelt(const SnowCellParameters& p, const SnowCellGrids& g, int r, in
                   const EnergyTerms& e, double Tp, bool pack_is_layered, SnowStore& s, const LayeredSnow* layered) {
   const double Ts = e.given_surface ? e.Ts0 : kMeltingPointK;
   const double LE = 32.82 * e.A * (e.ea - 6.1071);
-  const double E = (LE + 18.85 * e.A * (e.Tk - Ts) - p.LWOUTcorr * kStefanBoltzmann * std::pow(Ts, 4) + e.SW + e.LWin +
-                    e.Q + 1) *
-                   p.EnBalScaling;
-  const double heat = 60 * p.dt_min * w * E;  // J/m2 of this part of the step
+  const double E =
+      (LE + 18.85 * e.A * (e.Tk - Ts) - p.LWOUTcorr * kStefanBoltzmann * std::pow(Ts, 4) + e.SW + e.LWin + e.Q + 1) *
+      p.EnBalScaling;
+  const double heat = 60 * p.dt_min * w * E;               // J/m2 of this part of the step
   double X = 60 * p.dt_min * w * LE / kLatentSublimation;  // vapour mass, negative = sublimation
   if (!pack_is_layered && E > 0 && (s.liquid > 0 || s.solid > 0)) {
     Tp += heat / (kHeatCapacityWater * s.liquid + kHeatCapacityIce * s.solid);
@@ -208,8 +208,8 @@ double DegreeDayMelt(const SnowCellParameters& p, const SnowCellGrids& g, int r,
     case MeltMethod::kRainOnSnow:
     case MeltMethod::kRainOnSnowMeasuredVapour: {
       if (P > 2.4 / steps_per_day) {
-        const double e = p.melt == MeltMethod::kRainOnSnow ? SaturationVapourPressureOverIce(T)
-                                                           : At(g.vapour_pressure, r, c);
+        const double e =
+            p.melt == MeltMethod::kRainOnSnow ? SaturationVapourPressureOverIce(T) : At(g.vapour_pressure, r, c);
         return 0.006 * T * P + (e - 6.11) * wind_factor / (0.662 * steps_per_day) + 0.6 * T / steps_per_day +
                wind_factor * T / steps_per_day;
       }
@@ -231,9 +231,16 @@ SnowMethodTraits TraitsOfSnowMethod(int method) {
     case 2: t.melt = MeltMethod::kWindDegreeDay; break;
     case 3: t.melt = MeltMethod::kRainOnSnow; break;
     case 4: t.melt = MeltMethod::kRainOnSnowMeasuredVapour; break;
-    case 5: case 6: case 7: case 11: t.melt = MeltMethod::kEnergyBalance; break;
-    case 8: case 9: case 10: t.melt = MeltMethod::kDegreeDay; break;
-    case 12: case 13: case 14: t.melt = MeltMethod::kWindDegreeDay; break;
+    case 5:
+    case 6:
+    case 7:
+    case 11: t.melt = MeltMethod::kEnergyBalance; break;
+    case 8:
+    case 9:
+    case 10: t.melt = MeltMethod::kDegreeDay; break;
+    case 12:
+    case 13:
+    case 14: t.melt = MeltMethod::kWindDegreeDay; break;
     default: break;
   }
   t.deposition = method == 7 || method == 9 || method == 10 || method == 11 || method == 13 || method == 14;
@@ -280,7 +287,8 @@ double SeasonalFactor::At(int day, int month, int days_in_month) const {
 SnowCellResult ComputeSnowCell(const SnowCellParameters& p, const SnowCellGrids& g, int r, int c, double T, double w,
                                SnowStorePart part, double step_input_mm, SnowStore& s, const LayeredSnow* layered) {
   SnowCellResult result;
-  const bool on_open_lake = !g.lake_codes.empty() && !g.ponding.empty() && g.lake_codes(r, c) > 0 && g.ponding(r, c) > 0;
+  const bool on_open_lake =
+      !g.lake_codes.empty() && !g.ponding.empty() && g.lake_codes(r, c) > 0 && g.ponding(r, c) > 0;
   const double f = on_open_lake ? 0 : SnowFractionAt(T, p.T0R, p.transzone);
   result.snow_fraction = f;
 

@@ -47,42 +47,42 @@ SnowMethodTraits TraitsOfSnowMethod(int method);
 struct SnowCellParameters {
   MeltMethod melt = MeltMethod::kNone;
   bool deposition = false;
-  double T0R = 0;        // rain/snow threshold, deg C
-  double transzone = 0;  // half width of the rain/snow transition, K
-  double T0 = 0;         // melt threshold, deg C
-  double CRFR = 0;       // refreezing coefficient
-  double C0 = 0;         // degree-day factor, mm/(deg C day)
+  double T0R = 0;         // rain/snow threshold, deg C
+  double transzone = 0;   // half width of the rain/snow transition, K
+  double T0 = 0;          // melt threshold, deg C
+  double CRFR = 0;        // refreezing coefficient
+  double C0 = 0;          // degree-day factor, mm/(deg C day)
   double C1 = 0, C2 = 0;  // wind-dependent factor C1 + C2 u, mm/(deg C day)
   double LWINcorr = 1, LWOUTcorr = 1, EnBalScaling = 1;
-  double RMF = 0;        // seasonal melt factor of the step
-  double dt_min = 60;    // step length
+  double RMF = 0;              // seasonal melt factor of the step
+  double dt_min = 60;          // step length
   bool heat_transfer = false;  // the soil model computes the temperature of the layered pack
 };
 
 // Grids read or written at the cell; optional ones are empty views.
 struct SnowCellGrids {
-  GridView water_input;             // mm; grows by the extra snowfall of the deposition index
-  GridView snow_fraction;           // snowfall of the step, mm
-  GridView rain_fraction;           // rain of the step, mm
-  ConstGridView wind_speed;         // m/s
-  ConstGridView vapour_pressure;    // hPa (rain-on-snow with measured vapour pressure)
-  ConstGridView deposition_index;   // relative extra snowfall
-  ConstGridView air_humidity;       // fraction
-  ConstGridView cloudiness;         // fraction
-  ConstGridView global_radiation;   // Wh/m2 per step, aspect corrected
-  ConstGridView albedo;             // fraction
-  ConstGridView elevation;          // m
+  GridView water_input;               // mm; grows by the extra snowfall of the deposition index
+  GridView snow_fraction;             // snowfall of the step, mm
+  GridView rain_fraction;             // rain of the step, mm
+  ConstGridView wind_speed;           // m/s
+  ConstGridView vapour_pressure;      // hPa (rain-on-snow with measured vapour pressure)
+  ConstGridView deposition_index;     // relative extra snowfall
+  ConstGridView air_humidity;         // fraction
+  ConstGridView cloudiness;           // fraction
+  ConstGridView global_radiation;     // Wh/m2 per step, aspect corrected
+  ConstGridView albedo;               // fraction
+  ConstGridView elevation;            // m
   ConstGridView surface_temperature;  // optional given snow surface temperature, deg C below 100, else K
-  ConstGridView radiation_factor;   // optional radiation correction factor
-  ConstGridView lake_codes;         // with ponding: open lake cells get rain only
+  ConstGridView radiation_factor;     // optional radiation correction factor
+  ConstGridView lake_codes;           // with ponding: open lake cells get rain only
   ConstGridView ponding;
 };
 
 // One snow store of a cell (the ordinary store or the snow on the glacierised part).
 struct SnowStore {
-  double solid = 0;   // mm
-  double liquid = 0;  // mm
-  double total = 0;   // mm
+  double solid = 0;                // mm
+  double liquid = 0;               // mm
+  double total = 0;                // mm
   double pack_temperature = 0;     // K; 0 or nodata: unknown
   double surface_temperature = 0;  // K; 0 or nodata: unknown
   double evaporation = 0;          // mm of the call, positive = loss to the air
@@ -91,8 +91,8 @@ struct SnowStore {
 
 // Which store a call computes and how it takes the water input.
 enum class SnowStorePart {
-  kOrdinary,        // splits the step's water input; with layered snow, changes it too
-  kGlacierPart,     // takes the split of the ordinary store's call from the grids
+  kOrdinary,     // splits the step's water input; with layered snow, changes it too
+  kGlacierPart,  // takes the split of the ordinary store's call from the grids
 };
 
 struct SnowCellResult {

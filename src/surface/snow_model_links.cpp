@@ -27,7 +27,8 @@ void schneemodellklasse::ReadLakeModel(std::string_view section) {
   if (ModuleSwitch == 0) return;
   if (FindGrid("lake_codes", false) == 0) {
     log() << "INFO: no LAKE-grid was found in " << name() << "\n"
-          << "Lake modelling is switched off for " << name() << "." << "[end-entry]";
+          << "Lake modelling is switched off for " << name() << "."
+          << "[end-entry]";
     return;
   }
   if (!OpenControlFile(control_file_name())) {
@@ -47,7 +48,8 @@ void schneemodellklasse::ReadLakeModel(std::string_view section) {
             << "!!!! ERROR !!!! \n\n"
             << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
             << "\nboth grids as well as the MAXPOND grid must be present."
-            << "\n\n=======================================\n" << "[end-entry]";
+            << "\n\n=======================================\n"
+            << "[end-entry]";
       RaiseError(kControlFileOpenError);
     }
   }
@@ -100,8 +102,8 @@ void schneemodellklasse::SetSubbasinRunoffArray(std::span<const std::vector<doub
 
 void schneemodellklasse::CopySnowHruMasterValues() {
   if (ModuleSwitch == 0 || hru_units_.empty() || settings().hrus == nullptr) return;
-  std::vector<GridView> copied = {total_, solid_, liquid_, days_snow_, snow_age_, snow_fraction_, rain_fraction_,
-                                  outflow_, melt_only_};
+  std::vector<GridView> copied = {total_,         solid_,         liquid_,  days_snow_, snow_age_,
+                                  snow_fraction_, rain_fraction_, outflow_, melt_only_};
   const int albedo = FindGrid("albedo", false);
   if (albedo > 0) copied.insert(copied.begin() + 7, (*grids())[albedo].values);
   if (settings_.traits.energy_balance) copied.insert(copied.end(), {snow_temperature_, surface_temperature_state_});
@@ -147,7 +149,8 @@ void schneemodellklasse::CopySnowHruMasterValues() {
   for (std::size_t i = 0; i < bad_row.size(); ++i) {
     if (bad_row[i] == 0) continue;
     log() << "FATAL: the response unit of cell row " << rows.first + static_cast<int>(i) << ", col " << bad_row[i]
-          << " is not in the table of hydrologic response units" << "[end-entry]";
+          << " is not in the table of hydrologic response units"
+          << "[end-entry]";
     RaiseError(kHruClassTooLarge);
   }
 }

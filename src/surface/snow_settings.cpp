@@ -38,10 +38,16 @@ bool ReadNumbers(modelobject& reader, T&... targets) {
     using V = std::remove_reference_t<decltype(target)>;
     if constexpr (std::is_same_v<V, int>) {
       const std::optional<int> v = ParseIntPrefix(*token);
-      if (v) target = *v; else ok = false;
+      if (v)
+        target = *v;
+      else
+        ok = false;
     } else {
       const std::optional<double> v = ParseDoublePrefix(*token);
-      if (v) target = *v; else ok = false;
+      if (v)
+        target = *v;
+      else
+        ok = false;
     }
   };
   (one(targets), ...);
@@ -81,8 +87,8 @@ void ReadAdditionalBlock(modelobject& reader, SnowSettings& s) {
 
   reader.ReadItem(s.maxDepositionSlope, "maximum slope for deposition for ");
   if (s.maxDepositionSlope < 0 || s.maxDepositionSlope > 90) {
-    Fail(reader, kDepositionSlopeOutOfRange, "FATAL: maxDepositionSlope not within parameter bounds of [0...90] Here: ",
-         s.maxDepositionSlope);
+    Fail(reader, kDepositionSlopeOutOfRange,
+         "FATAL: maxDepositionSlope not within parameter bounds of [0...90] Here: ", s.maxDepositionSlope);
   }
   reader.ReadItem(s.maxDepositionFactor, "maximum deposition factor for ");
   if (!(s.maxDepositionFactor > 0)) {
@@ -91,13 +97,13 @@ void ReadAdditionalBlock(modelobject& reader, SnowSettings& s) {
   }
   reader.ReadItem(s.minSlideSlope, "minimum slope for slides for ");
   if (!(s.minSlideSlope >= 0 && s.minSlideSlope <= 90)) {
-    Fail(reader, kSlideSlopeOutOfRange, "FATAL: minSlideSlope not within parameter bounds of [0...90]. Here: ",
-         s.minSlideSlope);
+    Fail(reader, kSlideSlopeOutOfRange,
+         "FATAL: minSlideSlope not within parameter bounds of [0...90]. Here: ", s.minSlideSlope);
   }
   reader.ReadItem(s.slideMassFrac, "slide mass fraction for ");
   if (!(s.slideMassFrac > 0 && s.slideMassFrac <= 1)) {
-    Fail(reader, kSnowParameterOutOfRange, "FATAL: slideMassFrac not within parameter bounds of (0...1.0]. Here: ",
-         s.slideMassFrac);
+    Fail(reader, kSnowParameterOutOfRange,
+         "FATAL: slideMassFrac not within parameter bounds of (0...1.0]. Here: ", s.slideMassFrac);
   }
   reader.ReadItem(s.LWINcorr, "incoming long wave radiation correction factor for ");
   if (!(s.LWINcorr > 0 && s.LWINcorr <= 3.0)) {
@@ -120,7 +126,8 @@ void ReadAdditionalBlock(modelobject& reader, SnowSettings& s) {
     reader.log() << kWarningBox << "Could not read the optional parameter EnBalScaling (double),\n"
                  << "for snow melt methods with energy baöance that will be used for scaling the energy balance (i.e. "
                     "affect melt rates)\n"
-                 << "Setting default values of 1.0" << "[end-entry]";
+                 << "Setting default values of 1.0"
+                 << "[end-entry]";
   }
 }
 
@@ -160,7 +167,8 @@ SnowSettings ReadSnowModelSection(modelobject& reader) {
   ReadGrid(reader, s.solid, "Name of the snow storage grids for ", "Writegrid of the snow storage grids for ");
   ReadGrid(reader, s.liquid, "Name of the liquid storage grids for ", "Writegrid of the liquid storage grids for ");
   ReadStatistic(reader, s.storage_statistic, "Name of the total snow storage statistics for ");
-  ReadGrid(reader, s.total, "name of the total snow storage grid for ", "Writegrid of the total snow storage grid for ");
+  ReadGrid(reader, s.total, "name of the total snow storage grid for ",
+           "Writegrid of the total snow storage grid for ");
   reader.ReadItem(s.storage_read_code, "readgrid forr storage grids for ");
   if (s.traits.reads_additional_block) ReadAdditionalBlock(reader, s);
   s.melt_factor = SeasonalFactor::FromRange(s.RMFMIN, s.RMFMAX);
@@ -218,13 +226,14 @@ void ReadIceFirnSection(modelobject& reader, IceFirnSettings& s) {
   reader.ReadItem(s.read_code, "read grid parameter for glacier model ");
   if (!ReadNumbers(reader, s.firn_levels, s.firn_base, s.deltafirnper100m)) {
     reader.log() << kFatalBox << "Could not read the three parameters firn_levels (int),\n"
-                 << "firn_base (double), and deltafirnper100m (double)  \n" << "for dynamic glacier modelling "
+                 << "firn_base (double), and deltafirnper100m (double)  \n"
+                 << "for dynamic glacier modelling "
                  << "[end-entry]";
     RaiseError(kSnowSettingsError);
   }
   if (s.firn_levels < 1) {
-    reader.log() << kFatalBox << "firn_levels must be at least 1 for dynamic glacier modelling. Here: "
-                 << s.firn_levels << "[end-entry]";
+    reader.log() << kFatalBox << "firn_levels must be at least 1 for dynamic glacier modelling. Here: " << s.firn_levels
+                 << "[end-entry]";
     RaiseError(kSnowSettingsError);
   }
   const bool date_read = ReadNumbers(reader, s.evaluation_month, s.evaluation_day);
@@ -237,9 +246,11 @@ void ReadIceFirnSection(modelobject& reader, IceFirnSettings& s) {
     RaiseError(kSnowSettingsError);
   }
   if (!ReadNumbers(reader, s.VAscaling, s.VAexponent, s.numElevBands, s.extraWeightFactorBand0)) {
-    reader.log() << kFatalBox
-                 << "Could not read the four parameters VAscaling, VAexponent, numElevBands and extraWeightFactorBand0\n"
-                 << "for Volume-Area-Relation in dynamic glacier modelling " << "[end-entry]";
+    reader.log()
+        << kFatalBox
+        << "Could not read the four parameters VAscaling, VAexponent, numElevBands and extraWeightFactorBand0\n"
+        << "for Volume-Area-Relation in dynamic glacier modelling "
+        << "[end-entry]";
     RaiseError(kSnowSettingsError);
   }
   ReadGrid(reader, s.firn_stack, "name of the firn stack for ", "write code for the firn stack in ");
@@ -250,8 +261,7 @@ void ReadIceFirnSection(modelobject& reader, IceFirnSettings& s) {
            "write code for glacier mass balance grid (old reference) in ");
   ReadStatistic(reader, s.mass_balance_statistic, "name of the glacier mass balance statistics file (1) for ");
   ReadStatistic(reader, s.glacier_part_balance_statistic, "name of the glacier mass balance statistics file (2) for ");
-  reader.ReadItem(s.debris_scaling,
-                  "global debris scaling factor (requirede when using a debris_on_glaciers grid) ");
+  reader.ReadItem(s.debris_scaling, "global debris scaling factor (requirede when using a debris_on_glaciers grid) ");
   ReadStatistic(reader, s.snow_without_glaciers_statistic, "name of the sow statistics for snow on glacier for ");
   ReadGrid(reader, s.solid_on_glacier,
            "name of the snow storage grid (solid fraction of WE, glacierized fraction of cell) for ",
@@ -294,7 +304,8 @@ PermafrostSettings ReadPermafrostSection(modelobject& reader) {
   PermafrostSettings s;
   reader.ReadItem(s.method, "Permafrost-Method for ");
   if (s.method != 1) {
-    reader.log() << "FATAL: method for permafrost melt must be 1 (alpha*sqrt(time))" << "[end-entry]";
+    reader.log() << "FATAL: method for permafrost melt must be 1 (alpha*sqrt(time))"
+                 << "[end-entry]";
     RaiseError(kSnowSettingsError);
   }
   reader.ReadItem(s.Min_Snow_Age_Refreeze, "Min_Snow_Age_Refreeze for ");
@@ -309,7 +320,8 @@ void CheckSnowThresholds(modelobject& reader, SnowSettings& s) {
   reader.log() << "ERROR: \n-----------------------------------------------------------------------\n"
                << "   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow melt)  \n"
                << "   because these thresholds are contradicting each other, T0R was set to T0!                    \n"
-               << "-----------------------------------------------------------------------" << "[end-entry]";
+               << "-----------------------------------------------------------------------"
+               << "[end-entry]";
   s.T0R = s.T0;
 }
 

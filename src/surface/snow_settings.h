@@ -34,14 +34,20 @@ struct SnowSettings {
   int storage_read_code = 0;
   // The block of methods above 4.
   GridOutputName snow_temperature, surface_temperature, input_mass, mobile_mass, deposition;
-  StatisticName snow_temperature_statistic, surface_temperature_statistic, input_mass_statistic,
-      mobile_mass_statistic, deposition_statistic;
+  StatisticName snow_temperature_statistic, surface_temperature_statistic, input_mass_statistic, mobile_mass_statistic,
+      deposition_statistic;
   double maxDepositionSlope = 55, maxDepositionFactor = 1, minSlideSlope = 30, slideMassFrac = 0.01;
   double LWINcorr = 1, LWOUTcorr = 1, EnBalScaling = 1;
   SeasonalFactor melt_factor;  // RMF
 };
 
-enum class GlacierMethod { kTemperatureIndex, kRadiation, kDynamicTemperatureIndex, kDynamicRadiation, kDynamicSnowMethod };
+enum class GlacierMethod {
+  kTemperatureIndex,
+  kRadiation,
+  kDynamicTemperatureIndex,
+  kDynamicRadiation,
+  kDynamicSnowMethod
+};
 
 struct IceFirnSettings {
   int method = 0;
@@ -51,8 +57,7 @@ struct IceFirnSettings {
   double kice_els = 0, kfirn_els = 0, ksnow_els = 0;
   double Qice_initial = 0, Qfirn_initial = 0, Qsnow_initial = 0;
   GridOutputName firn_melt, ice_melt;
-  StatisticName firn_statistic, ice_statistic, snow_on_ice_statistic, total_statistic,
-      snow_without_glaciers_statistic;
+  StatisticName firn_statistic, ice_statistic, snow_on_ice_statistic, total_statistic, snow_without_glaciers_statistic;
   // Dynamic glacier methods.
   int read_code = 0;
   int firn_levels = 0;

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "framework/grid_table.h"
-#include "setup/spin_up.h"
 #include "framework/model_settings.h"
 #include "framework/statistics_registry.h"
+#include "setup/spin_up.h"
 #include "support/test_support.h"
 #include "surface/schneemodellklasse.h"
 
@@ -25,8 +25,9 @@ inline std::string SnowGridItems() {
   for (const char* g : {"rain", "snow", "days", "age"}) {
     text += std::string(g) + ".asc\n0\n" + g + ".txt 0\n";
   }
-  text += "albedo.txt 0\nout.asc\n0\nout.txt 0\nmelt.asc\n0\nmelt.txt 0\nsolid.asc\n0\nliquid.asc\n0\nstore.txt 0\n"
-          "total.asc\n0\n";
+  text +=
+      "albedo.txt 0\nout.asc\n0\nout.txt 0\nmelt.asc\n0\nmelt.txt 0\nsolid.asc\n0\nliquid.asc\n0\nstore.txt 0\n"
+      "total.asc\n0\n";
   return text;
 }
 
@@ -90,7 +91,8 @@ class SnowBasin {
     settings_.geometry = geometry_;
     settings_.strip = {1, kSnowRows};
     settings_.grids = table_.get();
-    settings_.zones = {.zone_count = 2, .largest_code = 2, .zones = zones_, .code_index = code_index_, .column_ranges = {}};
+    settings_.zones = {
+        .zone_count = 2, .largest_code = 2, .zones = zones_, .code_index = code_index_, .column_ranges = {}};
     settings_.output_directory = dir.path().string() + "/";
     settings_.input_directory = dir.path().string() + "/";
     Add("zone", zone_);
@@ -140,7 +142,8 @@ class SnowBasin {
     units(2, 2) = unit_of_2_2;
     Add("HydrologicResponseUnits", units);
     Add("MasterHydrologicResponseUnits", masters);
-    hrus_ = {HruRecord{}, HruRecord{.id = 1, .key = "", .master_row = 3, .master_col = 2}, HruRecord{.id = 2, .key = ""}};
+    hrus_ = {HruRecord{}, HruRecord{.id = 1, .key = "", .master_row = 3, .master_col = 2},
+             HruRecord{.id = 2, .key = ""}};
     settings_.spin_up = 1;
     settings_.hrus = &hrus_;
   }

@@ -1,10 +1,10 @@
 // Changes of the layered snow pack of one cell: three levels of at most 0.1 m of fresh
 // snow of 100 kg/m3 each, so every level below the top holds 10 mm of water equivalent.
-#include "surface/layered_snow.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
+
+#include "surface/layered_snow.h"
 
 namespace tolvo::test {
 namespace {
@@ -23,8 +23,16 @@ struct Pack {
     upper(1, 1) = n + 1;
   }
   LayeredSnow view() {
-    return {solid.view(), liquid.view(), thickness.view(), density.view(),
-            heat_transfer ? temperature.view() : StackView{}, upper.view(), n, max_thickness, dry_density, -1};
+    return {solid.view(),
+            liquid.view(),
+            thickness.view(),
+            density.view(),
+            heat_transfer ? temperature.view() : StackView{},
+            upper.view(),
+            n,
+            max_thickness,
+            dry_density,
+            -1};
   }
   bool heat_transfer;
 };

@@ -1,14 +1,13 @@
 // Building the snow model from its sections: the values it reads and refuses, the grids it
 // registers, the elevation order of the slide methods, the glacier set-up and the
 // hand-overs to lakes and the layered snow.
-#include "surface/schneemodellklasse.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
 
 #include "snow_basin_fixture.h"
+#include "surface/schneemodellklasse.h"
 
 namespace tolvo::test {
 namespace {
@@ -53,8 +52,10 @@ TEST_F(SnowModelTest, BlockOfTheEnergyAndSlideMethods) {
       {"slide slope below 0", SnowBlock("55\n1\n-1\n0.01\n1\n1\n1\n"), 407, "minSlideSlope"},
       {"slide mass fraction 0", SnowBlock("55\n1\n30\n0\n1\n1\n1\n"), 408, "slideMassFrac"},
       {"LWINcorr 3.01", SnowBlock("55\n1\n30\n0.01\n3.01\n1\n1\n"), 408, "LWINcorr not within"},
-      {"LWOUTcorr 0", SnowBlock("55\n1\n30\n0.01\n1\n0\n1\n"), 408, "LWOUTcorr not within parameter bounds of (0...3.0]. Here: 0"},
-      {"EnBalScaling missing", SnowBlock("55\n1\n30\n0.01\n1\n1\n"), 0, "Could not read the optional parameter EnBalScaling"},
+      {"LWOUTcorr 0", SnowBlock("55\n1\n30\n0.01\n1\n0\n1\n"), 408,
+       "LWOUTcorr not within parameter bounds of (0...3.0]. Here: 0"},
+      {"EnBalScaling missing", SnowBlock("55\n1\n30\n0.01\n1\n1\n"), 0,
+       "Could not read the optional parameter EnBalScaling"},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
@@ -117,7 +118,8 @@ TEST_F(SnowModelTest, StateGridsReadFromTheFilesOfAnEarlierRun) {
   std::string values;
   for (int r = 1; r <= kSnowRows; ++r) values += r == 5 ? "3 3 3\n" : "1 1 1\n";
   for (const char* file : {"solid.asc", "total.asc", "days.asc", "age.asc"}) {
-    WriteFile(dir_.file(file), "ncols 3\nnrows 8\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" + values);
+    WriteFile(dir_.file(file),
+              "ncols 3\nnrows 8\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" + values);
   }
   basin_.Add("snowstorage_liquid", basin_.NewGrid(0.5));
   ASSERT_EQ(basin_.Build(SnowSection(1, 0.5, 0, 1, 1)), 0);
@@ -236,7 +238,8 @@ TEST_F(SnowModelTest, LakesNeedAPondingGrid) {
 }
 
 TEST_F(SnowModelTest, LayeredSnowIsChangedThroughTheLink) {
-  for (const char* id : {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid", "SnowLayerThickness", "SnowDensity"}) {
+  for (const char* id :
+       {"SnowWaterEquivalentSolid", "SnowWaterEquivalentLiquid", "SnowLayerThickness", "SnowDensity"}) {
     basin_.AddStack(id, 2);
   }
   basin_.Add("upperIndexSnow", basin_.NewGrid(3));
@@ -257,7 +260,8 @@ TEST_F(SnowModelTest, LayeredSnowIsChangedThroughTheLink) {
 TEST_F(SnowModelTest, PermafrostSection) {
   const std::string permafrost = "[permafrost]\n1\n30\n20\nthaw.txt 0\n1e-7\n";
   const auto add_grids = [](SnowBasin& basin) {
-    for (const char* id : {"ThawCoeffPermaFrost", "PermafrostThawDepth", "root_depth1"}) basin.Add(id, basin.NewGrid(0.1));
+    for (const char* id : {"ThawCoeffPermaFrost", "PermafrostThawDepth", "root_depth1"})
+      basin.Add(id, basin.NewGrid(0.1));
   };
   add_grids(basin_);
   ASSERT_EQ(basin_.Build(SnowSection(1) + permafrost), 0);

@@ -3,14 +3,14 @@
 // index melt modelling in mountain areas", J. Hydrol. 282); the wet-bulb temperature solves
 // the psychrometer equation with the ice-bulb coefficient 0.00066 (1 + 0.00115 Tw) hPa/K
 // (WMO-No. 8, Guide to Meteorological Instruments, Annex 4.B).
-#include "surface/snow_cell.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 #include <string>
 #include <vector>
+
+#include "surface/snow_cell.h"
 
 namespace tolvo::test {
 namespace {
@@ -72,12 +72,9 @@ TEST(SnowCell, SnowFractionAndPartition) {
     double expected_f;
   };
   const Case cases[] = {
-      {"upper limit of the transition", 2, 1, 1, false, 0},
-      {"lower limit of the transition", 0, 1, 1, false, 1},
-      {"middle of the transition", 1, 1, 1, false, 0.5},
-      {"warm air", 5, 1, 1, false, 0},
-      {"sharp threshold at T0R", 1, 1, 0, false, 1},
-      {"sharp threshold above T0R", 1.0001, 1, 0, false, 0},
+      {"upper limit of the transition", 2, 1, 1, false, 0}, {"lower limit of the transition", 0, 1, 1, false, 1},
+      {"middle of the transition", 1, 1, 1, false, 0.5},    {"warm air", 5, 1, 1, false, 0},
+      {"sharp threshold at T0R", 1, 1, 0, false, 1},        {"sharp threshold above T0R", 1.0001, 1, 0, false, 0},
       {"open lake cell in cold air", -10, 1, 1, true, 0},
   };
   for (const Case& k : cases) {
@@ -121,7 +118,8 @@ TEST(SnowCell, TemperatureIndexMelt) {
   EXPECT_NEAR(r.melt, 5 * 4 * 0.5, 1e-12);
   // No solid snow: no melt, the liquid water stays.
   SnowStore wet{.liquid = 3};
-  EXPECT_EQ(ComputeSnowCell(Parameters(1), cell.grids(), 1, 1, 5, 1, SnowStorePart::kOrdinary, 0, wet, nullptr).melt, 0);
+  EXPECT_EQ(ComputeSnowCell(Parameters(1), cell.grids(), 1, 1, 5, 1, SnowStorePart::kOrdinary, 0, wet, nullptr).melt,
+            0);
   EXPECT_EQ(wet.liquid, 3);
 }
 
@@ -142,9 +140,9 @@ TEST(SnowCell, RainOnSnowFromThreshold) {
     const SnowCellResult r =
         ComputeSnowCell(Parameters(3), cell.grids(), 1, 1, T, 1, SnowStorePart::kOrdinary, P, store, nullptr);
     const double e = 6.1078 * std::exp(21.874 * T / (265.5 + T));
-    const double expected = P > 2.4 / spd ? 0.006 * T * P + (e - 6.11) * wind_factor / (0.662 * spd) + 0.6 * T / spd +
-                                                wind_factor * T / spd
-                                          : T * 0.75 * 2 / spd;
+    const double expected =
+        P > 2.4 / spd ? 0.006 * T * P + (e - 6.11) * wind_factor / (0.662 * spd) + 0.6 * T / spd + wind_factor * T / spd
+                      : T * 0.75 * 2 / spd;
     EXPECT_NEAR(r.melt, expected, 1e-12);
   }
   // Cold: refreezing of CRFR RMF (T0 - T) / spd = 1 * 2 * 6 / 24 = 0.5 mm; with less
@@ -299,8 +297,16 @@ TEST(SnowCell, LayeredPackFollowsTheSolidStorage) {
     upper(1, 1) = n + 1;
     const std::vector<double> max_thickness{0, 0.1, 0.1, 0.1};
     const std::vector<double> dry_density{0, 100, 100, 100};
-    const LayeredSnow pack{solid.view(), liquid.view(), thickness.view(), density.view(), {}, upper.view(),
-                           n, max_thickness, dry_density, 0};
+    const LayeredSnow pack{solid.view(),
+                           liquid.view(),
+                           thickness.view(),
+                           density.view(),
+                           {},
+                           upper.view(),
+                           n,
+                           max_thickness,
+                           dry_density,
+                           0};
     ChangeLayeredSnow(pack, 1, 1, 1, 2, -3);
     SnowStore store{.solid = 2};
     for (int step = 0; step < 200; ++step) {
