@@ -221,6 +221,8 @@ TEST_F(SnowModelTest, GlacierSettingsAndRecords) {
 TEST_F(SnowModelTest, GlacierGridWithoutSection) {
   basin_.Add("GlacierizedCells", basin_.NewGrid(0.5));
   EXPECT_EQ(basin_.Build(SnowSection(1)), 17);
+  // The static glacier methods take the glacier codes of "ice_firn".
+  EXPECT_EQ(basin_.Build(SnowSection(1) + IceFirnSection(1)), 33);
 }
 
 TEST_F(SnowModelTest, LakesNeedAPondingGrid) {
