@@ -140,8 +140,49 @@ shadow.asc               shade grid
 $time time step in minutes
 
 [snow_model]
-1     on
+0     off: the example has no temperature input yet (switch to 1 with one)
 $time time step in minutes
+1     method for snow model: degree-day
+1.0   transzone for snow model
+0.5   T0R for snow model
+0.0   T0 for snow model
+0.1   CWH for snow model
+0.25  CRFR for snow model
+3.0   C0 for snow model
+1.5   C1 for snow model
+0.3   C2 for snow model
+2.5   z0 for snow model
+1.0   RMFMIN for snow model
+3.0   RMFMAX for snow model
+0.45  ALBsnow_min for snow model
+0.9   ALBsnow_max for snow model
+rain.asc      name of the rain grid
+0     write code of the rain grid
+rain.stat 0   rain statistics and code
+snow.asc      name of the snowfall grid
+0     write code of the snowfall grid
+snow.stat 0   snowfall statistics and code
+snowdays.asc  name of the snow-cover days grid
+0     write code of the snow-cover days grid
+snowdays.stat 0  snow-cover days statistics and code
+snowage.asc   name of the snow age grid
+0     write code of the snow age grid
+snowage.stat 0   snow age statistics and code
+albedo.stat 0    albedo statistics and code
+snowout.asc   name of the snow-cover outflow grid
+0     write code of the snow-cover outflow grid
+snowout.stat 0   snow-cover outflow statistics and code
+snowmelt.asc  name of the melt-only outflow grid
+0     write code of the melt-only outflow grid
+snowmelt.stat 0  melt-only outflow statistics and code
+snowsolid.asc name of the solid snow storage grid
+0     write code of the solid snow storage grid
+snowliquid.asc  name of the liquid snow storage grid
+0     write code of the liquid snow storage grid
+snowstorage.stat 0  total snow storage statistics and code
+snowtotal.asc name of the total snow storage grid
+0     write code of the total snow storage grid
+0     read code of the snow storage grids: start without snow
 
 [interception_model]
 1     on

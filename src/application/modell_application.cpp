@@ -172,6 +172,8 @@ void ModellApplication::BuildSubmodels(int argc, char** argv) {
   evapotranspiration_->ReadLakeModel("[lake_model]");
   snow_->ReadLakeModel("[lake_model]");
   snow_->SetLayeredSnowFlag(soil_->isHeatTransferActive());
+  // The soil model hands no layered-snow table while its layered snow is off.
+  snow_->LinkLayeredSnow(soil_->isLayeredSnowActive(), {}, soil_->getFreshSnowTemperatureOffset());
   snow_->SetDumpOptions(dump_options_);
 
   surface_routing_ = Build<surfaceroutingclass>(log(), registry_, settings_, sub_steps);
@@ -227,6 +229,7 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
   irrigation_->SetInitialised(1);
   groundwater_->SetInitialised(1);
   if (snow_->IsActive() > 0) {
+    snow_->SetSubbasinRunoffArray(soil_->getTotalRunoff());
     snow_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     snow_->SetInitialised(1);
   }

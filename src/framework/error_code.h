@@ -187,4 +187,12 @@ inline constexpr int kFirstFlowTimeZoneEmpty = 61;       // the first flow-time 
 // --- soil model ----------------------------------------------------------------------------
 inline constexpr int kRiverLinkError = 199;  // a river link whose code has no sub-basin of the routing
 
+// --- snow model -------------------------------------------------------------------------------
+inline constexpr int kSnowSettingsError = 80;            // a glacier or permafrost setting that cannot be used
+inline constexpr int kSnowAdditionalBlockMissing = 404;  // methods above 4 without their block of parameters
+inline constexpr int kDepositionSlopeOutOfRange = 405;   // maxDepositionSlope outside 0..90 degrees
+inline constexpr int kDepositionFactorOutOfRange = 406;  // maxDepositionFactor not above 0
+inline constexpr int kSlideSlopeOutOfRange = 407;        // minSlideSlope outside 0..90 degrees
+inline constexpr int kSnowParameterOutOfRange = 408;     // slideMassFrac or a long-wave factor out of range
+
 }  // namespace tolvo

@@ -106,6 +106,17 @@ int modelobject::ReadItemPair(int& first, int& second, std::string_view descript
   return 2;
 }
 
+int modelobject::ReadItemPair(std::string& word, int& code, std::string_view description) {
+  const std::optional<std::string> a = control_file_.ReadToken();
+  const std::optional<std::string> b = a && a->size() <= kMaxLineLength ? control_file_.ReadToken() : std::nullopt;
+  const std::optional<int> y = b ? ParseIntPrefix(*b) : std::nullopt;
+  if (!y) ControlFileItemError(description, name());
+  word = *a;
+  code = *y;
+  control_file_.SkipLine();
+  return 2;
+}
+
 void modelobject::ControlFileItemError(std::string_view item, std::string_view module) {
   log() << "FATAL: error in control file, " << std::string(item) << "; " << std::string(module) << "not found!"
         << "[end-entry]";

@@ -62,6 +62,9 @@ class modelobject : public memory_handling {
   // Two values at the start of one line; fails with 17 unless both scan.
   int ReadItemPair(double& first, double& second, std::string_view description);
   int ReadItemPair(int& first, int& second, std::string_view description);
+  // A word of at most kMaxLineLength characters and an integer on one line (a statistics
+  // table's file name and code); fails with 17 unless both scan.
+  int ReadItemPair(std::string& word, int& code, std::string_view description);
 
   // --- raisers -------------------------------------------------------------------------
   [[noreturn]] void ControlFileItemError(std::string_view item, std::string_view module);

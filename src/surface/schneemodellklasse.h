@@ -1,39 +1,215 @@
 #pragma once
 // Snow accumulation and melt with glaciers, firn, redistribution and permafrost (section
-// "[snow_model]"). Its computations are not part of this build yet: it reads its switch
-// and time step, keeps the date of each step and otherwise does nothing.
+// "[snow_model]", with "[ice_firn]" and "[permafrost]"). The constructor reads the
+// sections, makes the statistics tables, binds the input grids of its method, creates or
+// reads the snow state grids and registers them in the grid table, prepares the elevation
+// order of the cells for snow slides and sets up the glacier grids and the per-sub-basin
+// glacier records. The hand-overs link it with the radiation correction, the water input,
+// the lakes, the soil model's runoff array and the soil model's layered snow.
+//
+// Storage rows: the state grids cover rows 1..nrows on process 0 when the method moves
+// snow between cells (slides) or the glaciers change, so that process 0 can hold the whole
+// snow pack; otherwise the process's own rows.
 
+#include <array>
+#include <deque>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
+#include "setup/glacier_subbasins.h"
+#include "surface/layered_snow.h"
+#include "surface/snow_settings.h"
 
 namespace tolvo {
 
+class StatisticsRegistry;
+
+// The statistics tables of the snow model, in the order they are made.
+enum class SnowTable : int {
+  kOutflow,
+  kMeltOnly,
+  kStorage,
+  kSnowDays,
+  kSnowAge,
+  kSnowfall,
+  kRain,
+  kAlbedo,
+  kSnowTemperature,
+  kSurfaceTemperature,
+  kInputMass,
+  kMobileMass,
+  kDeposition,
+  kFirnMelt,
+  kIceMelt,
+  kSnowOnIceMelt,
+  kGlacierMelt,
+  kStorageWithoutGlaciers,
+  kFirnWater,
+  kMassBalance,
+  kGlacierPartBalance,
+  kThawDepth,
+  kCount
+};
+
+// The layered-snow properties the soil model hands over: the first snow-layer type of
+// its layered-snow table, index 1..n.
+struct LayeredSnowProperties {
+  int n = 0;
+  std::vector<double> thickness;    // m, largest thickness of each layer
+  std::vector<double> dry_density;  // kg/m3 of fresh snow in each layer
+};
+
 class schneemodellklasse : public teilmodellklasse {
  public:
+  // Throws the ErrorCode of a failure after its FATAL entry (the application stops the run).
   schneemodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings);
-  void SetCorrectedRadiation(ConstGridView grid) { corrected_radiation_ = grid; }
-  ConstGridView GetSolidSnowStorage() const { return {}; }
-  int GetMethod() const { return ModuleSwitch != 0 ? ModuleMethod : 0; }
-  void SetWaterInput(bool interception_first) { interception_first_ = interception_first; }
-  void ReadLakeModel(std::string_view /*section*/) {}
-  void SetLayeredSnowFlag(bool on) { layered_snow_ = on; }
+
+  // --- hand-overs, in the order the application makes them --------------------------------
+  void SetCorrectedRadiation(ConstGridView grid) {
+    if (ModuleSwitch != 0) corrected_radiation_ = grid;
+  }
+  ConstGridView GetSolidSnowStorage() const { return ModuleSwitch != 0 ? ConstGridView(solid_) : ConstGridView(); }
+  int GetMethod() const { return ModuleSwitch > 0 ? settings_.method : 0; }
+  // Binds the water input: with the interception first its throughfall, else precipitation.
+  void SetWaterInput(bool interception_first);
+  // Reads the lake switch of `section` and binds the lake and ponding grids (fails with 28
+  // when a lake grid has no ponding grid).
+  void ReadLakeModel(std::string_view section);
+  void SetLayeredSnowFlag(bool heat_transfer) { heat_transfer_ = heat_transfer; }
+  bool GetLayeredSnowFlag() const { return heat_transfer_; }
+  // Binds the soil model's layered-snow stacks when `linked` (after SetLayeredSnowFlag).
+  void LinkLayeredSnow(bool linked, const LayeredSnowProperties& properties, double fresh_snow_offset_K);
+  bool GetLayeredSnowLink() const { return layered_linked_; }
   void SetDumpOptions(const DumpOptions& options) { dump_options_ = options; }
+  // The soil model's total runoff per tracer (row 0 water) and sub-basin; marks the model
+  // initialised.
+  void SetSubbasinRunoffArray(std::span<const std::vector<double>> runoff);
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
+
+  // --- step ---------------------------------------------------------------------------------
   void SnowTimeStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
   void SnowLateralStep(const ModelDate&) {}
-  void FlushStatistics() {}
+  // Seasonal factors of the step's date: melt (RMF), ice (Aice) and snow on glaciers (Asnow).
+  double SeasonalMeltFactor(int day, int month) const;
+  double SeasonalIceFactor(int day, int month) const;
+  double SeasonalSnowOnGlacierFactor(int day, int month) const;
+  // The layered-snow change of the cell's ordinary store; nothing for the glacier part.
+  void ChangeLayeredSnowOfCell(int r, int c, bool glacier_part, double w, double amount, double T_air) const;
+  // Copies the master cell's snow state to the other cells of every response unit.
+  void CopySnowHruMasterValues();
+  void FlushStatistics();
   void ReleaseTracers() override {
     if (ModuleSwitch != 0) teilmodellklasse::ReleaseTracers();
   }
+  void DeleteModule() override;
+
+  // --- what the model holds -----------------------------------------------------------------
+  const SnowSettings& snow_settings() const { return settings_; }
+  const IceFirnSettings& ice_firn_settings() const { return ice_; }
+  const PermafrostSettings& permafrost_settings() const { return permafrost_; }
+  bool has_glaciers() const { return !glacier_fraction_.empty(); }
+  bool has_permafrost() const { return has_permafrost_; }
+  RowRange storage_rows() const { return storage_rows_; }
+  std::span<const GlacierSubbasinRecord> glacier_subbasins() const { return glacier_subbasins_; }
+  int subbasin_count() const { return subbasins_.zone_count; }
+  bool has_statistic(SnowTable t) const { return statistic(t) != nullptr; }
+  int lake_switch() const { return lake_switch_; }
+  std::span<const double> Qice_slr() const { return Qice_slr_; }
 
  private:
+  struct Statistic {
+    std::vector<ZoneRecord> zones;
+    std::unique_ptr<zonalstatistic> table;
+    std::string file;
+  };
+  zonalstatistic* statistic(SnowTable t) const { return statistics_[static_cast<std::size_t>(t)].table.get(); }
+
+  void BindInputs();
+  void MakeStatistic(StatisticsRegistry& registry, SnowTable t, const StatisticName& name, const char* quantity,
+                     int precision, bool by_subbasin);
+  void MakeSnowStatistics(StatisticsRegistry& registry);
+  // Glacier set-up before the state grids: section, glacier grids, checks, tables, records.
+  void SetUpGlaciers(StatisticsRegistry& registry);
+  void CheckDynamicGlacierGrids();
+  void MakeGlacierGrids();
+  void SetUpPermafrost(StatisticsRegistry& registry);
+  void MakeStateGrids();
+  void MakeSlideGrids();
+  void MakeElevationOrder();
+
+  // The next free grid-table entry (fails with 12 when none is left).
+  int NextEntry();
+  // Registers an owned grid at the next entry and returns its values.
+  GridView RegisterOwned(Grid grid, std::string_view file, std::string_view identifier, int write_code, RowRange rows);
+  // An existing grid of the identifier, or a new one of `rows` with `value` in the cells
+  // where `mask` is not nodata (nodata elsewhere), registered.
+  GridView UseOrCreate(std::string_view identifier, const GridOutputName& name, RowRange rows, ConstGridView mask,
+                       double value);
+  // A grid read from its file (holes filled; fatal when too big unless `holes_allowed`)
+  // and registered.
+  GridView ReadAndRegister(std::string_view identifier, const GridOutputName& name, double default_value,
+                           bool holes_allowed, bool whole);
+  Grid NewGrid(RowRange rows) const;
+  ConstGridView Find(std::string_view identifier);
+  ConstGridView Require(std::string_view identifier);
+
+  SnowSettings settings_;
+  IceFirnSettings ice_;
+  PermafrostSettings permafrost_;
+  bool has_permafrost_ = false;
+  RowRange storage_rows_{};
+  bool whole_grid_read_ = false;
+  int landuse_layers_ = 1;
+  RankedZones subbasins_;
+  ConstGridView subbasin_grid_;  // "zonegrid_soilmodel"
+  ConstGridView zone_grid_;
+  ConstGridView elevation_;
+  ConstGridView regions_, hru_units_, hru_masters_;
+
+  std::array<Statistic, static_cast<std::size_t>(SnowTable::kCount)> statistics_;
+  std::deque<Grid> owned_;
+  std::vector<int> registered_;
+  Stack firn_stack_;
+
+  // Inputs.
+  ConstGridView albedo_, snow_evaporation_, temperature_, temperature_night_, wind_, vapour_pressure_;
+  std::vector<ConstGridView> landuse_;  // per layer 1..n
+  std::array<ConstGridView, 4> slide_fraction_{};
+  ConstGridView slope_, deposition_index_, cloudiness_, air_humidity_, global_radiation_, surface_temperature_;
+  ConstGridView debris_, glacier_radiation_, glacier_codes_;
+  ConstGridView glacier_fraction_;
+  ConstGridView thaw_coefficient_, thaw_depth_, root_depth_;
+
+  // State and results.
+  GridView solid_, liquid_, total_, days_snow_, snow_age_, snow_temperature_, surface_temperature_state_,
+      energy_balance_;
+  GridView max_deposition_, elev_order_row_, elev_order_col_, input_mass_, mobile_mass_, deposition_;
+  GridView snow_fraction_, rain_fraction_, outflow_, melt_only_;
+  GridView firn_melt_, ice_melt_, firn_total_, mass_balance_, old_mass_balance_, solid_on_glacier_, liquid_on_glacier_,
+      total_on_glacier_, surface_temperature_on_glacier_, snow_temperature_on_glacier_, energy_balance_on_glacier_,
+      glacier_fraction_old_, glacier_codes_old_, melt_on_glacier_, evaporation_on_glacier_;
+  GridView snow_free_days_, snow_cover_days_;
+
+  std::vector<GlacierSubbasinRecord> glacier_subbasins_;
+  std::vector<double> Qice_slr_, Qfirn_slr_, Qsnow_slr_, ice_input_, firn_input_, snow_on_ice_input_;
+
+  // Hand-overs.
   ConstGridView corrected_radiation_;
+  GridView water_input_;
   bool interception_first_ = false;
-  bool layered_snow_ = false;
+  std::span<const std::vector<double>> subbasin_runoff_;
+  bool heat_transfer_ = false;
+  bool layered_linked_ = false;
+  LayeredSnowProperties layered_properties_;
+  LayeredSnow layered_;
   DumpOptions dump_options_;
+  int lake_switch_ = 0;
+  ConstGridView lake_codes_, ponding_;
 };
 
 }  // namespace tolvo
