@@ -308,13 +308,11 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   }
   // End of step of every statistic, in a fixed order; the outlet values (flag 0) are
   // process 0's.
-  const bool gw = groundwater_coupling != 0;
   const std::pair<Table, int> order[] = {
       {Table::GwStand, 1}, {Table::Gwn, 1}, {Table::Infilt, 1}, {Table::Macro, 1}, {Table::Substeps, 1},
       {Table::Sb1, 1},     {Table::Sb2, 1}, {Table::Immo, 1},   {Table::Root, 1},  {Table::InfEx, 1},
       {Table::Qd, 0},      {Table::Qi, 0},  {Table::Qb, 0},     {Table::Qg, 0},    {Table::QDrain, 1},
       {Table::Pond, 1},    {Table::ThawDepth, 1}};
-  (void)gw;
   for (const auto& [t, flag] : order) {
     StatisticsTable& st = tables_[static_cast<std::size_t>(t)];
     if (st.table) st.table->EndStep(d.year, d.month, d.day, d.hour, flag);

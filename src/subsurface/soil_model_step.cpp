@@ -41,11 +41,9 @@ void unsatzonmodellklasse::prepareTimeStep(const ModelDate& d) {
           << ". h " << "(time of meteo data)" << option_tag_ << "[end-entry]";
   }
   ShiftFlowTimeZones();
-  const bool gw = groundwater_coupling != 0;
   for (const Table t : {Table::GwStand, Table::Gwn, Table::Macro, Table::Substeps, Table::Infilt, Table::Sb1,
                         Table::Sb2, Table::Immo, Table::Root, Table::InfEx, Table::Qd, Table::Qi, Table::Qb,
                         Table::Qg, Table::QDrain, Table::Pond, Table::ThawDepth}) {
-    (void)gw;
     StatisticsTable& s = tables_[static_cast<std::size_t>(t)];
     if (s.table) s.table->BeginStep();
   }
@@ -150,9 +148,6 @@ void unsatzonmodellklasse::BindColumnGrids() {
   g.mean_theta_root = mean_theta_root_.view();
   if (!substeps_.grid.empty()) g.substeps = substeps_.view();
   g.storage_coefficient = mutable_if_present("gw_storage_coeff_1");
-  if (!etr2etp_.grid.empty()) {
-    // Filled at the end of the sub-step below.
-  }
   g.zeroed_on_glacier.clear();
   for (OwnedGrid* o : {&drainage_flow_, &infex_, &total_infiltration_, &directflow_, &interflow_, &ponding_storage_,
                        &macropore_, &recharge_, &uprise_, &percolation_, &substeps_, &baseflow_}) {
