@@ -59,7 +59,11 @@ class ApplicationRun : public ::testing::Test {
   Result Run(const test::SharedExampleBasin::Edits& edits, int records, const std::string& input = "temperature",
              bool interrupt = false, const std::string& menu = "",
              ModellApplication::MeteoInputFactory make_input = {}) {
-    test::SharedExampleBasin basin(edits);
+    // Scripted inputs publish no grid, which the precipitation correction would look up
+    // for an input named "temperature": the correction is switched off.
+    test::SharedExampleBasin::Edits all_edits = edits;
+    all_edits.emplace_back("[precipitation_correction]\n1 ", "[precipitation_correction]\n0 ");
+    test::SharedExampleBasin basin(all_edits);
     test::WriteFile(basin.file("keys.txt"), menu);
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(basin.path());

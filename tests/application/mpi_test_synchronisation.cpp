@@ -78,7 +78,10 @@ class CoupledRun : public ::testing::Test {
              const test::SharedExampleBasin::Edits& more_edits = {}) {
     test::SharedExampleBasin::Edits edits = {{"0 number of meteorological inputs", "1 number of meteorological inputs"},
                                              {"[meteo_names]\n", "[meteo_names]\ntemperature\n"},
-                                             {"[zone_grid]", CouplingSection(period)}};
+                                             {"[zone_grid]", CouplingSection(period)},
+                                             // Scripted inputs publish no grid, which the
+                                             // precipitation correction would look up.
+                                             {"[precipitation_correction]\n1 ", "[precipitation_correction]\n0 "}};
     edits.insert(edits.end(), more_edits.begin(), more_edits.end());
     test::SharedExampleBasin basin(edits);
     const fs::path previous = fs::current_path();
