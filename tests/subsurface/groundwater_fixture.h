@@ -6,6 +6,7 @@
 // layout the model runs decomposed.
 
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <filesystem>
 #include <functional>
@@ -64,6 +65,11 @@ struct GroundwaterSection {
 
 class AquiferFixture : public LogFixture {
  protected:
+  // Two threads, as the MPI tests run: a sub-step makes many short parallel loops, whose
+  // waits at the loop ends crowd a shared machine when every core's thread takes part.
+  AquiferFixture() : threads_(omp_get_max_threads()) { omp_set_num_threads(2); }
+  ~AquiferFixture() override { omp_set_num_threads(threads_); }
+
   // A basin of nrows x ncols cells of `cellsize` m, with `layers` aquifer layers: every
   // layer 10 m thick, conductivity 1e-4 m/s, storage coefficient 1e-3, no fixed heads or
   // fluxes, no leakage; DEM 50 m, groundwater 1 m below it. `held` are the rows this
@@ -169,6 +175,7 @@ class AquiferFixture : public LogFixture {
     }
   }
 
+  int threads_;
   modelobject registrar_{log_, "c"};
   int nrows_ = 0;
   int ncols_ = 0;
