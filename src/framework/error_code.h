@@ -172,4 +172,14 @@ inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff ask
 inline constexpr int kNoFlowTimes = 6;                   // a sub-basin without any usable flow time
 inline constexpr int kFirstFlowTimeZoneEmpty = 61;       // the first flow-time zone of a sub-basin has no cells
 
+// --- evapotranspiration ---------------------------------------------------------------------
+inline constexpr int kEvapotranspirationSettingsError = 10;  // a radiation, sunshine or temperature-amplitude
+                                                             // setting of [evapotranspiration] out of range
+inline constexpr int kLayeredSingleLayerMethod = 44;  // Hamon, Wendling or Haude with more than one
+                                                      // land-use layer
+inline constexpr int kMonthlyValuesMissing = 45;      // fewer than 12 monthly Hamon or Haude coefficients
+inline constexpr int kEvapotranspirationInputMissing = 46;  // no radiation or no humidity input for the method
+inline constexpr int kLakeInitializationMethod = 211;       // a lake initialization method other than 1 or 2
+inline constexpr int kUnknownResponseUnit = 1036;  // a cell whose hydrologic response unit is not in the unit list
+
 }  // namespace tolvo
