@@ -53,15 +53,24 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(const ModelDate& d) {
   }
   for (OwnGrid* grid : {&potential_evaporation_, &corrected_radiation_, &cloudiness_}) grid->statistic->BeginStep();
 
-  const DayNightSplit split = DayFraction();
-  const SunOfStep sun = SunSamples(split, current_date().day, current_date().month, current_date().hour);
-  if (TimeStep < 720) AccumulateSunshineOfDay(split);
+  // A run without meteorological input has steps without a date, and without a date
+  // there is no sun to place: such steps leave the potentials as they are.
+  const bool dated = d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= DaysInMonth(d.year, d.month);
+  if (!dated && !undated_step_noted_) {
+    log() << "INFO: " << name() << ": the steps of this run carry no date (no meteorological input); "
+          << "the potential evapotranspiration is not computed" << "[end-entry]";
+    undated_step_noted_ = true;
+  }
+  if (dated) {
+    const DayNightSplit split = DayFraction();
+    const SunOfStep sun = SunSamples(split, current_date().day, current_date().month, current_date().hour);
+    if (TimeStep < 720) AccumulateSunshineOfDay(split);
 
-  RestoreUnrenewedGrids();
-  for_each_row(strip(), [&](int r) { ComputeRow(r, sun, d.day, d.month, d.year); });
-  KeepChangedGrids();
-
-  CopyResponseUnitMasters();
+    RestoreUnrenewedGrids();
+    for_each_row(strip(), [&](int r) { ComputeRow(r, sun, d.day, d.month, d.year); });
+    KeepChangedGrids();
+    CopyResponseUnitMasters();
+  }
   AddStatistics();
   current_date().hour = d.hour;
   for (Layer& layer : layers_) {

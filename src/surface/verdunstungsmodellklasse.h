@@ -191,6 +191,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   std::vector<double> cos_zenith_;  // sun samples 1..m of the step (0 unused)
   double transmissivity_ = 0;       // clear-sky transmissivity of the last step with sun samples
   bool accumulating_sunshine_ = false;
+  bool undated_step_noted_ = false;
   int daylight_steps_ = 0;
 };
 

@@ -280,6 +280,9 @@ TEST_F(EvapotranspirationTest, HamonAtTheEquator) {
   basin.SetSite({.latitude = 0, .longitude = 0, .reference_meridian = 0});
   basin.Set("temperature", 20);
   ASSERT_EQ(basin.Build(Section{.method = 2}.Text(), 1440), 0) << console_.str();
+  // A step without date (a run without meteorological input) computes nothing.
+  ASSERT_EQ(basin.Step(-9999, -9999, -9999, -9999), 0) << console_.str();
+  EXPECT_EQ(basin.Values("pot_transpiration0")(1, 1), 0);
   ASSERT_EQ(basin.Step(24, 21, 3, 2026), 0) << console_.str();
   EXPECT_NEAR(basin.Values("pot_transpiration0")(1, 1), 2.852, 0.01);
   EXPECT_EQ(basin.Values("pot_transpiration1")(1, 1), basin.Values("pot_transpiration0")(1, 1));
