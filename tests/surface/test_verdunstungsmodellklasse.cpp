@@ -168,7 +168,9 @@ TEST_F(EvapotranspirationTest, SetUpChecksTheSettings) {
     SCOPED_TRACE(c.label);
     Basin basin(log_, dir_, "setup");
     EXPECT_EQ(basin.Build(c.section.Text(), c.step), c.code) << console_.str();
-    if (!c.entry.empty()) EXPECT_TRUE(Logged(c.entry)) << console_.str();
+    if (!c.entry.empty()) {
+      EXPECT_TRUE(Logged(c.entry)) << console_.str();
+    }
   }
 
   Basin cubic(log_, dir_, "cubic");
@@ -311,6 +313,14 @@ TEST_F(EvapotranspirationTest, RadiationSunshineAndCloudiness) {
   radiation.fill(400);
   ASSERT_EQ(basin.Step(14, 21, 6, 2026), 0);
   EXPECT_NEAR(radiation(1, 1), 432, 1e-9);
+  // Three daylight steps of sunshine 0.5 summed; the first night step makes them a mean.
+  EXPECT_NEAR(basin.Values("SSDTemp")(1, 1), 1.5, 1e-12);
+  ASSERT_EQ(basin.Step(22, 21, 6, 2026), 0);
+  EXPECT_NEAR(basin.Values("SSDTemp")(1, 1), 0.5, 1e-12);
+  EXPECT_EQ(basin.Values("AspectCorrectedGlobalRadiation")(1, 1), 0);
+  EXPECT_EQ(basin.Values("cloudiness")(1, 1), 0.5);
+  // The night's long-wave loss leaves the dry air's demand: still some transpiration.
+  EXPECT_GT(basin.Values("pot_transpiration1")(1, 1), 0);
 
   // Without sunshine input, radiation far above the clear-sky value: r = 1.
   Basin clear(log_, dir_, "clear");
