@@ -20,11 +20,6 @@
 namespace tolvo {
 namespace {
 
-constexpr int kAirPressureBit = 1;
-constexpr int kRadiationBit = 4;
-constexpr int kSunshineBit = 8;
-constexpr int kHumidityBit = 32;
-constexpr int kVapourPressureBit = 64;
 constexpr double kTwoPi = 2 * 3.14159265359;
 constexpr double kSolarConstant = 1367;  // W/m²
 constexpr double kMaxRadiation = 1260;   // W/m²: upper limit of the global radiation

@@ -15,13 +15,6 @@
 namespace tolvo {
 namespace {
 
-constexpr int kAirPressureBit = 1;
-constexpr int kRadiationBit = 4;
-constexpr int kSunshineBit = 8;
-constexpr int kHumidityBit = 32;
-constexpr int kVapourPressureBit = 64;
-constexpr int kTemperatureBit = 128;
-
 // The name of layer k of a layer-0 file name: "_Layer_k" before the last ".", or
 // appended to a name without one.
 std::string LayerFileName(const std::string& name, int k) {

@@ -31,6 +31,14 @@
 
 namespace tolvo {
 
+// The inputs a cell of the evapotranspiration model may have, as bits of one set.
+inline constexpr int kAirPressureBit = 1;
+inline constexpr int kRadiationBit = 4;
+inline constexpr int kSunshineBit = 8;
+inline constexpr int kHumidityBit = 32;
+inline constexpr int kVapourPressureBit = 64;
+inline constexpr int kTemperatureBit = 128;
+
 enum class EvapotranspirationMethod { kPenmanMonteith = 1, kHamon = 2, kWendling = 3, kHaude = 4 };
 
 // Name, write code and statistics of one output grid.
