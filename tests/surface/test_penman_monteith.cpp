@@ -32,8 +32,9 @@ TEST(PenmanMonteithTest, SurfaceAndAerodynamicResistances) {
 
 // Allen et al. (1998), FAO-56, Example 19: hourly reference evapotranspiration at
 // N'Diaye (Senegal) on 1 October, 14-15 h: T 38 °C, ea 3.445 kPa, u2 3.3 m/s, Rn - G
-// 1.574 MJ/m² (437.2 Wh/m²), 101.2 kPa; grass of 0.12 m (z0 = 0.123·h·... chosen so that
-// ra = 208/u2) with rs 70 s/m. ET0 = 0.63 mm/h. A dense canopy (LAI 40) takes all energy.
+// 1.574 MJ/m² (437.2 Wh/m²), 101.2 kPa; the reference grass with rs 70 s/m and ra 208/u2,
+// here a roughness length of 0.0451 m. ET0 = 0.63 mm/h. A dense canopy (LAI 40) takes
+// all the energy.
 TEST(PenmanMonteithTest, ReproducesTheFaoHourlyExample) {
   const PenmanMonteithWeather weather{
       .t_c = 38, .p_hpa = 1012, .e_hpa = 34.45, .wind_ms = 3.3, .net_radiation = 437.2, .net_radiation_mode = true};
