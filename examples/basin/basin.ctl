@@ -47,18 +47,13 @@ zones.asc
 dem.asc
 
 [standard_grids]
-17 number of standard grids
+12 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
 zones.asc zonegrid_soilmodel 0
 zones.asc HydrologicResponseUnits 0  # the sub-basins as response units of a spin-up
-pot_transpiration0.asc pot_transpiration0 0 readcode = 0 defaultValue = 0
-pot_transpiration1.asc pot_transpiration1 0 readcode = 0 defaultValue = 0
-real_transpiration0.asc real_transpiration0 0 readcode = 0 defaultValue = 0
-real_transpiration1.asc real_transpiration1 0 readcode = 0 defaultValue = 0
-potential_evaporation.asc potential_evaporation 0 readcode = 0 defaultValue = 0
-real_evaporation.asc real_evaporation 0 readcode = 0 defaultValue = 0
+temperature.asc temperature 0 readcode = 0 defaultValue = 5  # deg C, until the basin has meteorological inputs
 flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 river_depth.asc river_depth 0
 river_width.asc river_width 0
@@ -125,6 +120,36 @@ shadow.asc               shade grid
 [evapotranspiration]
 1     on
 $time time step in minutes
+2     Methode fuer evapotranspiration: 1 Penman/Monteith, 2 HAMON, 3 WENDLING, 4 HAUDE
+1 1 1 1 1 1 1 1 1 1 1 1
+0.22 0.22 0.22 0.29 0.29 0.28 0.26 0.25 0.23 0.22 0.22 0.22
+0.5   fk - Coastfactor (WENDLING) for; the lines above: PEC of HAMON and fh of HAUDE, January to December
+pot_transpiration.asc Name of the ETP-Grids for
+40    Writegrid ETP (daily sums)
+pot_transpiration.txt 0  Name of ETP-stat.file for
+real_transpiration.asc Name of the ETR-Grids for
+0     Writegrid ETR for
+real_transpiration.txt 0  Name of the ETR-stat.file for
+potential_evaporation.asc Name of the evaporation_potential-grid for
+40    Writegrid EVAP (daily sums)
+potential_evaporation.txt 0  Name of the evaporation_potential-stat.files for
+real_evaporation.asc Name of the evaporation_real grid for
+0     Writegrid evaporation real for
+real_evaporation.txt 0  Name of the evaporation_real-stat.files for
+snow_evaporation.asc Name of the snow evaporation grid for
+0     Writegrid snow evaporation for
+snow_evaporation.txt 0  Name of the snow evaporation-stat.files for
+interception_evaporation_potential.asc Name of the EIP-Grids for
+0     Writegrid EIP for
+interception_evaporation_potential.txt 0  Name of EIP-stat.file for
+corrected_radiation.txt 0  Name of the RGEX-stat.file for
+0.23 0.52 0.25 0      a0 a1 a2 a3: global/clear-sky radiation from relative sunshine
+0.072 -0.808 1.749 -0.239   CS0..CS3: relative sunshine from global/clear-sky radiation
+0.7 0.1   transmissivity of the clear sky: mean and seasonal amplitude
+10000     elevation length (m) of the daily temperature amplitude
+5 6 7 8 9 10 10 10 9 8 6 5   clear-sky daily temperature amplitude (K), January to December
+0.65 0.1  day share of the amplitude, its annual variability
+cloudiness.txt 0
 
 [snow_model]
 0     off: the example has no temperature input yet (switch to 1 with one)

@@ -195,4 +195,14 @@ inline constexpr int kDepositionFactorOutOfRange = 406;  // maxDepositionFactor 
 inline constexpr int kSlideSlopeOutOfRange = 407;        // minSlideSlope outside 0..90 degrees
 inline constexpr int kSnowParameterOutOfRange = 408;     // slideMassFrac or a long-wave factor out of range
 
+// --- evapotranspiration ---------------------------------------------------------------------
+inline constexpr int kEvapotranspirationSettingsError = 10;  // a radiation, sunshine or temperature-amplitude
+                                                             // setting of [evapotranspiration] out of range
+inline constexpr int kLayeredSingleLayerMethod = 44;  // Hamon, Wendling or Haude with more than one
+                                                      // land-use layer
+inline constexpr int kMonthlyValuesMissing = 45;      // fewer than 12 monthly Hamon or Haude coefficients
+inline constexpr int kEvapotranspirationInputMissing = 46;  // no radiation or no humidity input for the method
+inline constexpr int kLakeInitializationMethod = 211;       // a lake initialization method other than 1 or 2
+inline constexpr int kUnknownResponseUnit = 1036;  // a cell whose hydrologic response unit is not in the unit list
+
 }  // namespace tolvo

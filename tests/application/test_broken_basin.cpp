@@ -202,11 +202,10 @@ const BrokenBasinCase kCases[] = {
      .mutations = {ReplaceText("basin.ctl", "1 2     sub-basin codes", "1 3     sub-basin codes")},
      .code = 10,
      .fatal_text = "error! there is no code 3"},
-    {.name = "soil model without the real evaporation grid",
-     .mutations = {ReplaceText("basin.ctl", "real_evaporation.asc real_evaporation 0",
-                               "real_evaporation.asc evaporation 0")},
+    {.name = "soil model without the evapotranspiration grids",
+     .mutations = {ReplaceText("basin.ctl", "[evapotranspiration]\n1     on", "[evapotranspiration]\n0     off")},
      .code = 33,
-     .fatal_text = "real_evaporation not found in memory"},
+     .fatal_text = "pot_transpiration0 not found in memory"},
 };
 
 class BrokenBasin : public ::testing::TestWithParam<BrokenBasinCase> {};
