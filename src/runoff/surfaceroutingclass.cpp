@@ -5,11 +5,17 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string_view>
+#include <utility>
 
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
 #include "framework/statistics_registry.h"
 #include "framework/tracer_settings_record.h"
+#include "runoff/runoff_concentration.h"
 #include "runoff/sub_time_step.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
@@ -367,23 +373,150 @@ void surfaceroutingclass::BindPassViews() {
   landuse_.stem_diameter = stem_diameter_.view();
 }
 
+int surfaceroutingclass::FlowTimeZoneOfCell(int r, int c, int s) const {
+  const int last = static_cast<int>(maxzeit[static_cast<std::size_t>(s)]);
+  if (flow_times_.empty()) return 1;
+  // A cell without a usable flow time was counted in zone 1 by the set-up.
+  const int zone = FlowTimeZoneOf(flow_times_(r, c), geometry().nodata_value);
+  return std::clamp(zone, 1, std::max(last, 1));
+}
+
+void surfaceroutingclass::InitFlowTimeZones() {
+  log() << "looking for longest flow travel time" << "[end-entry]";
+  const int n_sub = subbasins_.zone_count;
+  const auto n_s = static_cast<std::size_t>(n_sub) + 1;
+  const std::size_t n_t = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+  const GridGeometry& g = geometry();
+  FlowTimeZoneLayout layout;
+  if (flow_times_.empty()) {
+    layout.zones.assign(n_s, 1);
+  } else {
+    std::vector<FlowTimeZoneCell> cells;
+    for (int r = strip().first; r <= strip().last; ++r) {
+      for (int c = 1; c <= g.ncols; ++c) {
+        if (!IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c)) continue;
+        cells.push_back({SubbasinOf(r, c), flow_times_(r, c), rel_cell_area_.empty() ? 1.0 : rel_cell_area_(r, c)});
+      }
+    }
+    layout = RankFlowTimeZones(n_sub, cells, g.nodata_value);
+  }
+  log() << "done and reduced to rank 0" << "[end-entry]";
+  maxzeit.assign(n_s, 0.0);
+  for (std::size_t s = 1; s < n_s; ++s) maxzeit[s] = layout.zones[s];
+  for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+    zones->assign(n_t, std::vector<std::vector<ZoneRecord>>(n_s));
+    for (auto& per_tracer : *zones) {
+      for (std::size_t s = 1; s < n_s; ++s) per_tracer[s].assign(static_cast<std::size_t>(layout.zones[s]) + 1, {});
+    }
+  }
+  if (flow_times_.empty()) {
+    for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+      for (auto& per_tracer : *zones) {
+        for (std::size_t s = 1; s < n_s; ++s) {
+          per_tracer[s][1].zonenwert = 1;
+          per_tracer[s][1].rel = 1;
+        }
+      }
+    }
+    if (rank() == 0) {
+      const std::string name = "modell_0.log";
+      std::ofstream model_log(name, std::ios::app);
+      if (model_log) {
+        model_log << "flow time distribution will not be calculated (no flow time grid provided)\n";
+      } else {
+        log() << "WARNING: log-file " << name << " could not be opened" << "[end-entry]";
+      }
+    }
+    return;
+  }
+  if (layout.unusable_cells && rank() == 0) {
+    log() << "WARNING: cells of the basin have a negative or no flow time in " << (*grids())[FindGrid("flow_times", true)].file_name.value_or("flow_times")
+          << "; their runoff is counted in the first flow-time zone of their subbasin" << "[end-entry]";
+  }
+  WriteFlowTimeDistribution(layout);
+}
+
+// The shares of the zones, their block in the model log of process 0, and the queue
+// filled with the weight of the cells still to come, so that the first steps divide the
+// runoff that has arrived by the weight of the whole sub-basin.
+void surfaceroutingclass::WriteFlowTimeDistribution(const FlowTimeZoneLayout& layout) {
+  const int n_sub = subbasins_.zone_count;
+  const std::string flow_time_file = (*grids())[FindGrid("flow_times", true)].file_name.value_or("flow_times");
+  std::ofstream model_log;
+  const std::string name = "modell_0.log";
+  if (rank() == 0) {
+    model_log.open(name, std::ios::app);
+    if (model_log) {
+      model_log << "Flow time distribution:\n";
+    } else {
+      log() << "WARNING:warning: error opening log-file " << name << "[end-entry]";
+    }
+  }
+  const auto write = [&](const char* format, auto value) {
+    if (!model_log.is_open()) return;
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    model_log << text;
+  };
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    const int n_z = layout.zones[k];
+    const double code = subbasins_.zones[k].zonenwert;
+    if (model_log.is_open()) {
+      char text[64];
+      std::snprintf(text, sizeof text, "TG\t%4d\t(%3d\tZonen):", static_cast<int>(code), n_z);
+      model_log << text;
+    }
+    double total = 0;
+    for (int z = 1; z <= n_z; ++z) total += layout.weight[k][static_cast<std::size_t>(z)];
+    if (n_z < 1 || !(total > 0)) {
+      model_log.close();
+      log() << "FATAL: all cells in " << flow_time_file << ", subbasin " << code << " are NODATA!" << "[end-entry]";
+      RaiseError(kNoFlowTimes);
+    }
+    for (int z = 1; z <= n_z; ++z) {
+      const auto zk = static_cast<std::size_t>(z);
+      const double weight = layout.weight[k][zk];
+      const double share = weight / total;
+      write("\t%5.3f", share);
+      if (z == 1 && !(share > 0)) {
+        model_log.close();
+        log() << "FATAL: in flow-travel-time grid: the first time zone of subbasin " << s << " has no cells!"
+              << "[end-entry]";
+        RaiseError(kFirstFlowTimeZoneEmpty);
+      }
+      for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+        for (std::size_t t = 0; t < zones->size(); ++t) {
+          ZoneRecord& record = (*zones)[t][k][zk];
+          record.zonenwert = z;
+          record.rel = t == 0 ? share : 0;
+          // The queue of cells to come is held once, on process 0, so that the sums of
+          // all processes count it once.
+          if (t == 0 && rank() == 0) {
+            record.RelCellSum = weight;
+            if (zones == &zoneFZT_QI) record.n = weight;
+          }
+        }
+      }
+    }
+    write("%s", "\n");
+    for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+      std::vector<ZoneRecord>& records = (*zones)[0][k];
+      for (int z = n_z - 1; z >= 1; --z) {
+        records[static_cast<std::size_t>(z)].n += records[static_cast<std::size_t>(z) + 1].n;
+        records[static_cast<std::size_t>(z)].RelCellSum += records[static_cast<std::size_t>(z) + 1].RelCellSum;
+      }
+    }
+  }
+}
+
 void surfaceroutingclass::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers,
                                       StatisticsRegistry& registry, int capacity) {
   if (ModuleSwitch == 0) return;
   teilmodellklasse::InitTracers(n_tracers, tracers, registry, capacity);
   const int n_sub = subbasins_.zone_count;
   const std::size_t n_t = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
-  // Without flow times every sub-basin has one zone, which takes all its cells.
-  for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
-    zones->assign(n_t, std::vector<std::vector<ZoneRecord>>(static_cast<std::size_t>(n_sub) + 1,
-                                                            std::vector<ZoneRecord>(2)));
-    for (auto& per_tracer : *zones) {
-      for (auto& per_subbasin : per_tracer) {
-        per_subbasin[1].zonenwert = 1;
-        per_subbasin[1].rel = 1;
-      }
-    }
-  }
+  InitFlowTimeZones();
   grid_table& table = *grids();
   tracer_grids_ = {};
   conc_qd_.clear();
@@ -491,16 +624,7 @@ void surfaceroutingclass::BeginStep(const ModelDate& d) {
   // The queue moves one step towards the outlet; with one zone it is emptied.
   for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
     for (auto& per_tracer : *zones) {
-      for (auto& records : per_tracer) {
-        if (records.size() < 2) continue;
-        for (std::size_t z = 2; z < records.size(); ++z) {
-          records[z - 1].n = records[z].n;
-          records[z - 1].sx = records[z].sx;
-          records[z - 1].RelCellSum = records[z].RelCellSum;
-        }
-        ZoneRecord& last = records.back();
-        last.n = last.sx = last.RelCellSum = 0;
-      }
+      for (auto& records : per_tracer) ShiftFlowTimeQueue(records);
     }
   }
 }
@@ -508,10 +632,23 @@ void surfaceroutingclass::BeginStep(const ModelDate& d) {
 void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   if (ModuleSwitch == 0) return;
   const ModelDate& d = current_date();
+  ConcentrateRunoff();
   for (const int i : {kDirect, kInterflow, kTotal, kBaseflow, kStorage}) {
     statistics_[i]->EndStep(d.year, d.month, d.day, d.hour, 1);
   }
+  const int n_sub = subbasins_.zone_count;
   for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    // The concentration of the total runoff: process 0 alone holds the storages, the
+    // others add nothing to the sums of the table.
+    for (int s = 1; s <= n_sub; ++s) {
+      const auto k = static_cast<std::size_t>(s);
+      const double b = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+      const double i = QIi[0][k];
+      const double dd = QDd[0][k];
+      const double bt = QBb != nullptr ? (*QBb)[t][k] : 0.0;
+      Qg[t][k] = b + i + dd > 0 ? (b * bt + i * QIi[t][k] + dd * QDd[t][k]) / (b + i + dd) : 0;
+      if (rank() == 0 && TracerRecords[t].statistic) TracerRecords[t].statistic->AddValue(0, 0, s, Qg[t][k], 1);
+    }
     if (TracerRecords[t].statistic) TracerRecords[t].statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
     WriteGridOutputs(TracerRecords[t].storage_index, true, false);
   }
@@ -519,6 +656,52 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   WriteStackOutputs(velocity_index_);
   WriteGridOutputs(flux_index_, true, false);
   WriteStackOutputs(flux_index_);
+}
+
+// Zone 1 of every sub-basin, summed over the processes, flows through the two linear
+// storages on process 0; the other processes keep their previous storages and runoff.
+void surfaceroutingclass::ConcentrateRunoff() {
+  const int n_sub = subbasins_.zone_count;
+  const std::size_t n_t = zoneFZT_QD.size();
+  for (std::size_t t = 0; t < n_t; ++t) {
+    for (int s = 1; s <= n_sub; ++s) {
+      for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+        std::vector<ZoneRecord>& records = (*zones)[t][static_cast<std::size_t>(s)];
+        if (records.size() >= 2) ReduceZoneRecords(records, 1, true);
+      }
+    }
+  }
+  if (rank() != 0) return;
+  if ((kelsqd == nullptr || kelsqi == nullptr) && !recession_warned_) {
+    recession_warned_ = true;
+    log() << "WARNING: surface routing has no recession constants of direct runoff and interflow; "
+             "their storages release their inflow in the same step" << "[end-entry]";
+  }
+  const double dt = TimeStep;
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    if (zoneFZT_QD[0][k].size() < 2) continue;
+    const double rel = subbasins_.zones[k].rel;
+    const auto storage = [&](std::vector<std::vector<std::vector<ZoneRecord>>>& zones,
+                             std::vector<std::vector<double>>& inflow, std::vector<std::vector<double>>& outflow,
+                             const std::vector<double>* recession) {
+      inflow[0][k] = ZoneRunoff(zones[0][k][1]);
+      for (std::size_t t = 1; t < n_t; ++t) inflow[t][k] = ZoneRunoff(zones[t][k][1]);
+      const double a = recession != nullptr && k < recession->size() ? RecessionFactor(dt, (*recession)[k]) : 0.0;
+      for (std::size_t t = 1; t < n_t; ++t) {
+        outflow[t][k] = LinearStorageConcentration(inflow[0][k], inflow[t][k], outflow[0][k], outflow[t][k], a);
+      }
+      outflow[0][k] = LinearStorageOutflow(inflow[0][k], outflow[0][k], a);
+    };
+    storage(zoneFZT_QD, QD, QDd, kelsqd);
+    storage(zoneFZT_QI, QI, QIi, kelsqi);
+    const double baseflow = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+    Qg[0][k] = QDd[0][k] + QIi[0][k] + baseflow;
+    statistics_[kDirect]->AddValue(0, 0, s, QDd[0][k], rel);
+    statistics_[kInterflow]->AddValue(0, 0, s, QIi[0][k], rel);
+    statistics_[kBaseflow]->AddValue(0, 0, s, baseflow, rel);
+    statistics_[kTotal]->AddValue(0, 0, s, Qg[0][k], rel);
+  }
 }
 
 void surfaceroutingclass::FlushStatistics() {
@@ -531,8 +714,9 @@ void surfaceroutingclass::FlushStatistics() {
   }
 }
 
-void surfaceroutingclass::FinishModel(bool /*append*/) {
+void surfaceroutingclass::FinishModel(bool append) {
   if (ModuleSwitch > 0) {
+    if (runoff_allocated_) WriteStorageContent(append);
     ReleaseTracers();
     for (auto& statistic : statistics_) {
       if (statistic) statistic->Release();
@@ -682,40 +866,163 @@ void surfaceroutingclass::HandOverStep() {
       const double stored = storage_(r, c);
       const double direct = directflow_(r, c);
       const double inter = interflow_(r, c);
-      std::array<double, kMaxTracers + 1> surface_conc{};
       for (int tr = 1; tr <= n_t; ++tr) {
         const auto k = static_cast<std::size_t>(tr) - 1;
         GridView conc = tracer_grids_.storage_conc[k];
         tracer_grids_.handover[k](r, c) = conc(r, c);
-        surface_conc[k] = conc(r, c);
         conc(r, c) = 0;
         if (river) conc_qd_[k](r, c) = direct > 0 ? conc_qd_[k](r, c) / direct : 0;
       }
       storage_statistic.AddValue(r, c, static_cast<int>(s), stored, 1);
-      if (zoneFZT_QD.empty()) continue;
-      ZoneRecord& qd = zoneFZT_QD[0][s][1];
+      if (zoneFZT_QD.empty() || zoneFZT_QD[0][s].size() < 2) continue;
+      const auto z = static_cast<std::size_t>(FlowTimeZoneOfCell(r, c, static_cast<int>(s)));
+      ZoneRecord& qd = zoneFZT_QD[0][s][z];
       if (river) qd.sx += SubSteps * direct * w;
       qd.n += 1;
       qd.RelCellSum += w;
-      ZoneRecord& qi = zoneFZT_QI[0][s][1];
+      ZoneRecord& qi = zoneFZT_QI[0][s][z];
       qi.sx += inter * w;
       qi.n += 1;
       qi.RelCellSum += w;
       for (int tr = 1; tr <= n_t; ++tr) {
         const auto k = static_cast<std::size_t>(tr);
         const bool evaporating = TracerSettings[k].evaporating == 1;
-        ZoneRecord& tqd = zoneFZT_QD[k][s][1];
+        ZoneRecord& tqd = zoneFZT_QD[k][s][z];
         if (river) tqd.sx += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
         tqd.n += direct;
         tqd.RelCellSum += w * direct;
-        ZoneRecord& tqi = zoneFZT_QI[k][s][1];
+        ZoneRecord& tqi = zoneFZT_QI[k][s][z];
         tqi.sx += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);
         tqi.n += inter;
         tqi.RelCellSum += w * inter;
-        if (TracerRecords[k].statistic) {
-          TracerRecords[k].statistic->AddValue(r, c, static_cast<int>(s), surface_conc[k - 1], stored);
+      }
+    }
+  }
+}
+
+// --- state section -------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kColdStartNote =
+    ". This means that the actual model run will not initialize the flow travel time zones for direct runoff and "
+    "interflow, as it was before version 9.08.06.";
+constexpr std::size_t kStateLineLength = 1200;
+
+// The leading numbers of a line (at most `count`); the commentary behind them is skipped.
+std::vector<double> LeadingNumbers(const std::string& line, std::size_t count) {
+  std::vector<double> values;
+  const char* p = line.c_str();
+  while (values.size() < count) {
+    char* end = nullptr;
+    const double v = std::strtod(p, &end);
+    if (end == p) break;
+    values.push_back(v);
+    p = end;
+  }
+  return values;
+}
+
+}  // namespace
+
+void surfaceroutingclass::StorageMismatch(const std::string& label, double current, double stored) {
+  log() << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   " << current
+        << "\nbut value in storage file is: " << stored << "\nTolvo throws..." << "[end-entry]";
+  RaiseError(kSurfaceStateMismatch);
+}
+
+void surfaceroutingclass::WriteStorageContent(bool append) {
+  if (ModuleSwitch == 0 || storage_file_.empty() || zoneFZT_QD.empty()) return;
+  const std::string path = settings().output_directory + storage_file_;
+  std::FILE* file = std::fopen(path.c_str(), append ? "a" : "w");
+  if (file == nullptr) {
+    log() << "WARNING: the storage content file " << path
+          << " cannot be written; the flow-time zones of surface routing are not kept" << "[end-entry]";
+    return;
+  }
+  const int n_sub = subbasins_.zone_count;
+  std::fprintf(file, "[SurfaceRoutingModel]\n%d (number of subasins)\n%d (number of tracers)\n", n_sub, TracerCount);
+  const auto zone_line = [&](const ZoneRecord& z, const char* name) {
+    std::fprintf(file, "%.17g %.17g %.17g %.17g %.17g (%s.n/.sx/.zonenwert/.rel/.RelCellSum)\n", z.n, z.sx,
+                 z.zonenwert, z.rel, z.RelCellSum, name);
+  };
+  for (int i = 0; i <= TracerCount; ++i) {
+    const auto t = static_cast<std::size_t>(i);
+    std::fprintf(file, "%d (0=runoff, 1...9 = tracers)\n", i);
+    for (int j = 1; j <= n_sub; ++j) {
+      const auto k = static_cast<std::size_t>(j);
+      const int n_z = static_cast<int>(maxzeit[k]);
+      std::fprintf(file, "%d %d (zone %d and maxzeit)\n", j, n_z, j);
+      for (int z = 1; z <= n_z; ++z) {
+        zone_line(zoneFZT_QD[t][k][static_cast<std::size_t>(z)], "zoneFZT_QD");
+        zone_line(zoneFZT_QI[t][k][static_cast<std::size_t>(z)], "zoneFZT_QI");
+      }
+      std::fprintf(file, "%.17g (QDd[%d][%d])\n", QDd[t][k], i, j);
+      std::fprintf(file, "%.17g (QIi[%d][%d])\n", QIi[t][k], i, j);
+    }
+  }
+  std::fprintf(file, "\n");
+  if (std::fclose(file) != 0) {
+    log() << "WARNING: the storage content file " << path << " could not be closed" << "[end-entry]";
+  }
+}
+
+void surfaceroutingclass::ReadStorageContent(const std::string& name, int read_code) {
+  if (ModuleSwitch == 0 || name.empty()) return;
+  storage_file_ = name.substr(0, kStateLineLength);
+  if (read_code == 0 || read_code == 2 || read_code == 4) return;
+  const std::string path = settings().input_directory + storage_file_;
+  std::ifstream file(path);
+  if (!file) {
+    log() << "WARNING: error opening storage content file " << path << kColdStartNote << "[end-entry]";
+    return;
+  }
+  std::string line;
+  bool found = false;
+  while (std::getline(file, line)) {
+    if (line.find("SurfaceRoutingModel") != std::string::npos) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    log() << "WARNING: error locking for the section [SurfaceRoutingModel] in " << path << kColdStartNote
+          << "[end-entry]";
+    return;
+  }
+  // Every line holds its numbers first; a line that is missing or holds fewer numbers
+  // than its item needs fails as a mismatch with the count that could be read.
+  const auto next = [&](std::size_t count, const std::string& label, double expected) {
+    std::vector<double> values;
+    if (std::getline(file, line)) values = LeadingNumbers(line, count);
+    if (values.size() < count) StorageMismatch(label, expected, static_cast<double>(values.size()));
+    return values;
+  };
+  const auto check = [&](double stored, double current, const std::string& label) {
+    if (stored != current) StorageMismatch(label, current, stored);
+  };
+  const int n_sub = subbasins_.zone_count;
+  check(next(1, "number of subbasins", n_sub)[0], n_sub, "number of subbasins");
+  check(next(1, "number of tracers", TracerCount)[0], TracerCount, "number of tracers");
+  for (int i = 0; i <= TracerCount; ++i) {
+    const auto t = static_cast<std::size_t>(i);
+    check(next(1, "actual tracers(0=runoff)", i)[0], i, "actual tracers(0=runoff)");
+    for (int j = 1; j <= n_sub; ++j) {
+      const auto k = static_cast<std::size_t>(j);
+      const int n_z = static_cast<int>(maxzeit[k]);
+      const std::vector<double> head = next(2, "actual zone", j);
+      check(head[0], j, "actual zone");
+      check(head[1], n_z, "maxzeit of actual subbasin");
+      for (int z = 1; z <= n_z; ++z) {
+        for (auto [zones, label] : {std::pair{&zoneFZT_QD, "number of fields for zonal statistics QD"},
+                                    std::pair{&zoneFZT_QI, "number of fields for zonal statistics QI"}}) {
+          const std::vector<double> v = next(5, label, 5);
+          ZoneRecord& record = (*zones)[t][k][static_cast<std::size_t>(z)];
+          record = {v[0], v[1], v[2], v[3], v[4]};
         }
       }
+      QDd[t][k] = next(1, "QDd[" + std::to_string(i) + "][" + std::to_string(j) + "]", 1)[0];
+      QIi[t][k] = next(1, "QIi[" + std::to_string(i) + "][" + std::to_string(j) + "]", 1)[0];
     }
   }
 }

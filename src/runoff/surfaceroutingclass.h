@@ -10,6 +10,7 @@
 // runoff, surface storage) and runs the cell passes of surface_passes.h. Every cell feeds
 // flow-time zone 1 of its sub-basin.
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "framework/zone_record.h"
 #include "runoff/surface_flow.h"
 #include "runoff/surface_passes.h"
+#include "setup/flow_time_zones.h"
 
 namespace tolvo {
 
@@ -64,7 +66,13 @@ class surfaceroutingclass : public teilmodellklasse {
   void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
                    int capacity) override;
   void ReleaseTracers() override;
-  void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
+  // Reads the zone queues and storages of the storage content file `file` (relative to
+  // the input directory; empty: none) unless the read code is 0, 2 or 4; keeps the name
+  // for WriteStorageContent. A file or section that is missing gives a WARNING and a cold
+  // start; a section that does not fit the set-up fails with 71.
+  void ReadStorageContent(const std::string& file, int read_code);
+  // Writes the section into the kept file in the output directory, appended or new.
+  void WriteStorageContent(bool append);
 
   // Hand-overs of the soil model: baseflow [tracer][sub-basin], recession constants of
   // direct runoff and interflow [sub-basin] in minutes; stored only when active.
@@ -93,6 +101,12 @@ class surfaceroutingclass : public teilmodellklasse {
   std::span<const ZoneRecord> storage_start() const { return StorageStart; }
   std::span<const ZoneRecord> storage_end() const { return StorageEnd; }
   std::span<const double> storage_loss() const { return StorageLoss; }
+  std::span<const double> flow_time_zone_counts() const { return maxzeit; }
+  const std::vector<std::vector<std::vector<ZoneRecord>>>& direct_runoff_zones() const { return zoneFZT_QD; }
+  const std::vector<std::vector<std::vector<ZoneRecord>>>& interflow_zones() const { return zoneFZT_QI; }
+  const std::vector<std::vector<double>>& direct_runoff_outflow() const { return QDd; }
+  const std::vector<std::vector<double>>& interflow_outflow() const { return QIi; }
+  long long dump_count() const { return DumpCount; }
 
  protected:
   // The process's largest stable sub time step [s]; a virtual hook so that the time step
@@ -110,6 +124,12 @@ class surfaceroutingclass : public teilmodellklasse {
   void ExchangeRoutingHalos();
   void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
   void HandOverStep();
+  void InitFlowTimeZones();
+  void WriteFlowTimeDistribution(const FlowTimeZoneLayout& layout);
+  int FlowTimeZoneOfCell(int r, int c, int s) const;
+  void ConcentrateRunoff();
+  void ReadStoredZones(std::FILE* file, const std::string& path);
+  [[noreturn]] void StorageMismatch(const std::string& label, double current, double stored);
   void AgreeOnVegetation(const VegetationFailure& failure);
   int SubbasinOf(int r, int c) const;
   double SoilSubStepSeconds() const { return TimeStep * 60 / SubSteps; }
@@ -176,13 +196,17 @@ class surfaceroutingclass : public teilmodellklasse {
   int sub_steps_run_ = 0;
 
   // Runoff per sub-basin [tracer 0..T][sub-basin 0..N] and flow-time zones
-  // [tracer][sub-basin][zone 0..1].
+  // [tracer][sub-basin][zone 0..maxzeit].
   std::vector<std::vector<double>> QD, QI, QDd, QIi, Qg;
   std::vector<std::vector<double>>* QBb = nullptr;
   std::vector<double>* kelsqd = nullptr;
   std::vector<double>* kelsqi = nullptr;
   std::vector<std::vector<std::vector<ZoneRecord>>> zoneFZT_QD, zoneFZT_QI;
+  std::vector<double> maxzeit;  // [sub-basin 0..N]: the number of flow-time zones
   bool runoff_allocated_ = false;
+  bool recession_warned_ = false;
+  std::string storage_file_;  // relative name of the storage content file
+  long long DumpCount = 0;
 
   // Tracer hand-over: per tracer the soil model's concentration grids and the silting-up
   // model's surface concentration grid (own when that model has none).

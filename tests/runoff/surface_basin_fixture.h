@@ -35,6 +35,10 @@ struct BasinShape {
   const LanduseTable* landuse_table = nullptr;
   // When above 0: entries up to this index are taken by other grids before the model.
   int taken_entries = 0;
+  // The soil model's sub-basin code of every cell inside.
+  std::function<double(int, int)> subbasin = [](int, int) { return 1.0; };
+  // Further grids with their values (for example "flow_times").
+  std::vector<std::pair<std::string, std::function<double(int, int)>>> grids;
 };
 
 // The section after its header: switch, time step [min], then the values of the section.
@@ -67,6 +71,7 @@ class SurfaceBasin {
     zone_records_[1] = {.zonenwert = 1, .rel = 1};
     settings_.zones = {.zone_count = 1, .largest_code = 1, .zones = zone_records_, .code_index = zone_codes_, .column_ranges = {}};
     settings_.output_directory = directory + "/";
+    settings_.input_directory = directory + "/";
     settings_.start_date = {2020, 6, 1, 1};
     settings_.end_date = {2020, 6, 30, 24};
     reader_ = std::make_unique<modelobject>(log, control);
@@ -85,11 +90,12 @@ class SurfaceBasin {
         {"river_depth", [&](int r, int c) { return shape.river(r, c) ? 1.0 : 0.0; }},
         {"river_width", [&](int r, int c) { return shape.river(r, c) ? 2.0 : 0.0; }},
         {"river_links", [](int, int) { return 0.0; }},
-        {"zonegrid_soilmodel", [&](int r, int c) { return shape.inside(r, c) ? 1.0 : kNodata; }},
+        {"zonegrid_soilmodel", [&](int r, int c) { return shape.inside(r, c) ? shape.subbasin(r, c) : kNodata; }},
     };
     int index = 1;
     for (const auto& [id, value] : grids) Add(index++, id, value, held);
     for (const std::string& id : extra_grids) Add(index++, id, [](int, int) { return 0.0; }, held);
+    for (const auto& [id, value] : shape.grids) Add(index++, id, value, held);
     for (; index <= shape.taken_entries; ++index) {
       (*table_)[index].file_name = "other" + std::to_string(index);
       (*table_)[index].identifier = "other" + std::to_string(index);
