@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <string_view>
 #include <utility>
 
@@ -120,11 +121,6 @@ void surfaceroutingclass::ReadSection() {
     log() << "FATAL: \n-----------------error------------\ninvalid method (" << method << ") read for " << name()
           << "\n" << "[end-entry]";
     RaiseError(kInvalidSurfaceRoutingMethod);
-  }
-  if (method == 6) {
-    log() << "FATAL: head-driven surface routing (method 6) read for " << name()
-          << " is not part of this build; choose a flow-path method 1 to 5" << "[end-entry]";
-    RaiseError(kOtherExceptionCode);
   }
   s.method = static_cast<SurfaceRoutingMethod>(method);
   const auto read_statistic = [&](SurfaceRoutingSettings::Statistic& target, const std::string& description) {
@@ -342,6 +338,7 @@ void surfaceroutingclass::BindPassViews() {
   v.curvature = values_of(curvature_index_, curvature_);
   v.critical_shear = values_of(critical_shear_index_, critical_shear_);
   v.head = head_.view();
+  v.head_old = head_old_.view();
   v.storage = storage_;
   v.directflow = directflow_;
   v.q_in = values_of(q_in_index_, q_in_);
@@ -371,6 +368,33 @@ void surfaceroutingclass::BindPassViews() {
   stem_diameter_ = Grid(strip().first, strip().last, g.ncols, g.nrows);
   landuse_.residue_cover = residue_cover_.view();
   landuse_.stem_diameter = stem_diameter_.view();
+
+  HeadGrids& h = head_grids_;
+  h.zone = zone_;
+  h.regions = regions_;
+  h.dem = dem_;
+  h.river_depth = river_depth_;
+  h.river_width = river_width_;
+  h.manning = manning_.view();
+  h.cell_size_x = cell_size_x_;
+  h.cell_size_y = cell_size_y_;
+  h.head = head_.view();
+  h.head_old = head_old_.view();
+  h.roughness_x = roughness_x_.view();
+  h.roughness_y = roughness_y_.view();
+  h.fluxes = fluxes_.view();
+  h.main_flux = flux_grid_.view();
+  h.velocity = velocity_.view();
+  h.main_velocity = velocity_grid_.view();
+  head_parameters_ = {.nrows = g.nrows, .ncols = g.ncols, .cellsize = g.cellsize, .nodata = g.nodata_value,
+                      .rank = rank(), .closed_subbasins = ModuleSwitch == 3};
+  subbasin_index_ = Grid(strip().first, strip().last, g.ncols, g.nrows);
+  for (int r = strip().first; r <= strip().last; ++r) {
+    for (int c = 1; c <= g.ncols; ++c) subbasin_index_(r, c) = SubbasinOf(r, c);
+  }
+  river_per_flux_.assign(static_cast<std::size_t>(subbasins_.zone_count) + 1, 0.0);
+  river_per_cell_.assign(river_per_flux_.size(), 0.0);
+  row_change_.assign(static_cast<std::size_t>(g.nrows) + 1, 0.0);
 }
 
 int surfaceroutingclass::FlowTimeZoneOfCell(int r, int c, int s) const {
@@ -752,8 +776,9 @@ void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, bool 
         records[static_cast<std::size_t>(s)].n += 1;
         records[static_cast<std::size_t>(s)].sx += fluxes_(r, c, 0) * 1000 * dt / area;
       } else {
-        // Methods 1 to 5 hold the water depth in the head.
-        const double depth = head_(r, c);
+        // Methods 1 to 5 hold the water depth in the head, method 6 the water surface.
+        const double depth = settings_.method == SurfaceRoutingMethod::kHeadDriven ? head_(r, c) - dem_(r, c)
+                                                                                   : head_(r, c);
         records[static_cast<std::size_t>(s)].n += 1;
         records[static_cast<std::size_t>(s)].sx += clamp_at_zero ? std::max(depth, 0.0) : depth;
       }
@@ -800,6 +825,7 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
 
   const double t = SoilSubStepSeconds();
   const double dt_min = settings_.dt_min;
+  const bool head_driven = settings_.method == SurfaceRoutingMethod::kHeadDriven;
   SubTimeStep = dt_min;
   double elapsed = 0;
   int i = 0;
@@ -809,9 +835,13 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   sub_steps_run_ = 0;
   while (t - dt_min / 2 > elapsed) {
     AddStorageSums(StorageStart, false, false, dt);
-    ExchangeRoutingHalos();
-    RouteFlowPaths(pass_grids_, pass_parameters_, landuse_, cells, i, refresh);
-    ExchangeRoutingHalos();
+    if (head_driven) {
+      RouteHeads(dt);
+    } else {
+      ExchangeRoutingHalos();
+      RouteFlowPaths(pass_grids_, pass_parameters_, landuse_, cells, i, refresh);
+      ExchangeRoutingHalos();
+    }
     if (i == 0) {
       double local = CourantTimeStep();
       double agreed = 0;
@@ -819,12 +849,18 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       MPI_Bcast(&agreed, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
       SubTimeStep = CourantSubTimeStep(t, agreed, dt_min, settings_.dt_max);
       n = SubStepCount(t, SubTimeStep);
+      // The first sub-step was routed with the shortest sub time step and counts as
+      // that; the rest of the step is cut into the fewest equal sub-steps no longer than
+      // the Courant-limited one, so that the call routes exactly T.
+      if (head_driven) SubTimeStep = RemainingSubTimeStep(t, dt_min, SubTimeStep);
     }
     if (refresh == i) refresh = NextRefreshIndex(refresh, n, t, settings_.dt_max);
-    // No cell may send more than it holds: the outflows are cut to the storage before the
-    // neighbours take them in.
-    LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
-    ExchangeStackHalo(context(), fluxes_.view());
+    if (!head_driven) {
+      // No cell may send more than it holds: the outflows are cut to the storage before
+      // the neighbours take them in.
+      LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
+      ExchangeStackHalo(context(), fluxes_.view());
+    }
     AddStorageSums(StorageEnd, true, false, dt);
     AddStorageSums(RiverInflow, false, true, dt);
     for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
@@ -835,11 +871,17 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       const auto k = static_cast<std::size_t>(s);
       StorageLoss[k] = std::max((StorageStart[k].sx - StorageEnd[k].sx) * 1000, 0.0);
     }
-    // The neighbours' surface concentrations travel with their water.
-    for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
-    SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
+    if (head_driven) {
+      ShareStorageLossWithRivers();
+      SettleHeadBalances(head_grids_, head_parameters_, strip(), dt, directflow_, storage_,
+                         {river_per_flux_, river_per_cell_, subbasin_index_.view()});
+    } else {
+      // The neighbours' surface concentrations travel with their water.
+      for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
+      SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
+    }
     ExchangeRoutingHalos();
-    elapsed += SubTimeStep;
+    elapsed += head_driven ? dt : SubTimeStep;
     dt = SubTimeStep;
     for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
       for (int s = 1; s <= n_sub; ++s) {
@@ -851,6 +893,105 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   }
   sub_steps_run_ = i;
   HandOverStep();
+}
+
+void surfaceroutingclass::ComputeFaceConductances() {
+  tolvo::ComputeFaceConductances(head_grids_, head_parameters_, strip());
+}
+
+double surfaceroutingclass::IterateHeads(int j, double dt) {
+  bool stopped = false;
+  const double change = tolvo::IterateHeads(head_grids_, head_parameters_, strip(), j, dt, row_change_,
+                                            dump_options_.dump_mode ? this : nullptr, stopped);
+  dump_stop_ = dump_stop_ || stopped;
+  return change;
+}
+
+void surfaceroutingclass::ComputeFluxesAndVelocities() {
+  FaceFluxes(head_grids_, head_parameters_, strip());
+  ExchangeStackHalo(context(), fluxes_.view());
+  ExchangeStackHalo(context(), velocity_.view());
+  RiverFaceFluxes(head_grids_, head_parameters_, strip());
+}
+
+// One sub-step of method 6: the heads of the sub-step by sweeps until the largest change
+// of the whole grid is small enough or the sweeps run out. Every process makes the same
+// exchanges and reductions; a dump stop on any process ends the run on all of them.
+void surfaceroutingclass::RouteHeads(double dt) {
+  ComputeFaceConductances();
+  ExchangeHalo(context(), roughness_x_.view());
+  ExchangeHalo(context(), roughness_y_.view());
+  int j = 0;
+  while (true) {
+    ExchangeHalo(context(), head_.view());
+    ExchangeHalo(context(), head_old_.view());
+    ++j;
+    double mine[2] = {IterateHeads(j, dt), dump_stop_ ? 1.0 : 0.0};
+    double agreed[2] = {0, 0};
+    MPI_Reduce(mine, agreed, 2, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD);
+    MPI_Bcast(agreed, 2, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    if (agreed[1] != 0) {
+      if (!dump_stop_) {
+        log() << "FATAL: a surface routing dump on another process ends the run (-closeAfterDump)" << "[end-entry]";
+      }
+      RaiseError(kSurfaceRoutingDumpAbort);
+    }
+    if (j >= settings_.velocity_steps || !(agreed[0] > settings_.velocity_tolerance)) break;
+  }
+  ExchangeRoutingHalos();
+  ComputeFluxesAndVelocities();
+}
+
+// What the river cells receive of the surface water lost in the sub-step. With closed
+// sub-basins each sub-basin hands its loss to its own river cells; when water may cross
+// sub-basin borders, the loss of the whole basin goes to all river cells, since water a
+// sub-basin lost may have reached the river of another. The cells share it by their
+// inflow, or evenly when no river cell received inflow (rain on the river itself).
+void surfaceroutingclass::ShareStorageLossWithRivers() {
+  const int n_sub = subbasins_.zone_count;
+  const bool pooled = ModuleSwitch != 3;
+  double basin_loss = 0, basin_inflow = 0, basin_cells = 0;
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    basin_loss += (StorageStart[k].sx - StorageEnd[k].sx) * 1000;
+    basin_inflow += RiverInflow[k].sx;
+    basin_cells += RiverInflow[k].n;
+  }
+  basin_loss = std::max(basin_loss, 0.0);
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    const double loss = pooled ? basin_loss : StorageLoss[k];
+    const double inflow = pooled ? basin_inflow : RiverInflow[k].sx;
+    const double cells = pooled ? basin_cells : RiverInflow[k].n;
+    river_per_flux_[k] = inflow > 0 ? loss / inflow : 0;
+    river_per_cell_[k] = !(inflow > 0) && cells > 0 ? loss / cells : 0;
+  }
+}
+
+bool surfaceroutingclass::OnNonFiniteHead(const HeadUpdate& u) {
+  const DumpOptions& o = dump_options_;
+  if (o.max_dump_files == 0 || DumpCount < o.max_dump_files) {
+    std::cout << "NaN or Inf found for HEAD[" << u.r << "][" << u.c << "] (value: " << u.new_head << ") in rank "
+              << rank() << std::endl;
+    std::cout << "writing dump file..." << std::endl;
+    const ModelDate& d = current_date();
+    char name[160];
+    std::snprintf(name, sizeof name, "surfrout_dump_row_%d_col_%d_iteration_%d_%lld%02lld%02lld%02lld.dmp", u.r,
+                  u.c, u.iteration, d.year, d.month, d.day, d.hour);
+    const std::array<double, 59> record = HeadDumpRecord(u);
+    if (std::FILE* file = std::fopen(name, "wb"); file != nullptr) {
+      std::fwrite(record.data(), sizeof(double), record.size(), file);
+      std::fclose(file);
+    }
+  }
+  ++DumpCount;
+  if (!o.close_after_dump) return false;
+  log() << "FATAL: \n\n -------- command line option -closeAfterDump active! "
+           "---------------------------------------------\n\n"
+        << " a dumpfile has been written and Tolvo aborts now.\n"
+        << "-------------------------------------------------------------\n\n"
+        << "[end-entry]";
+  return true;
 }
 
 void surfaceroutingclass::HandOverStep() {

@@ -18,6 +18,7 @@
 #include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
 #include "framework/zone_record.h"
+#include "runoff/head_driven_flow.h"
 #include "runoff/surface_flow.h"
 #include "runoff/surface_passes.h"
 #include "setup/flow_time_zones.h"
@@ -53,7 +54,7 @@ struct SurfaceRoutingSettings {
   Statistic surface_storage;
 };
 
-class surfaceroutingclass : public teilmodellklasse {
+class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandler {
  public:
   // Throws the ErrorCode of a failure (the application passes it on).
   surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
@@ -112,6 +113,12 @@ class surfaceroutingclass : public teilmodellklasse {
   // The process's largest stable sub time step [s]; a virtual hook so that the time step
   // can be driven on its own.
   virtual double CourantTimeStep();
+  // Method 6 (head_driven_flow.h): the face conductances from the heads at the start of
+  // the sub-step, one sweep of the head iteration j with sub time step dt [s] returning
+  // the process's largest head change [m], and the face fluxes and velocities.
+  virtual void ComputeFaceConductances();
+  virtual double IterateHeads(int j, double dt);
+  virtual void ComputeFluxesAndVelocities();
 
  private:
   void ReadSection();
@@ -124,6 +131,9 @@ class surfaceroutingclass : public teilmodellklasse {
   void ExchangeRoutingHalos();
   void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
   void HandOverStep();
+  void RouteHeads(double dt);
+  void ShareStorageLossWithRivers();
+  bool OnNonFiniteHead(const HeadUpdate& update) override;
   void InitFlowTimeZones();
   void WriteFlowTimeDistribution(const FlowTimeZoneLayout& layout);
   int FlowTimeZoneOfCell(int r, int c, int s) const;
@@ -222,6 +232,15 @@ class surfaceroutingclass : public teilmodellklasse {
   SurfaceTracerGrids tracer_grids_;
   std::vector<double> row_minimum_;
   std::vector<VegetationFailure> row_status_;
+
+  // Method 6.
+  HeadGrids head_grids_;
+  HeadParameters head_parameters_;
+  Grid subbasin_index_;              // sub-basin index of every own cell
+  std::vector<double> river_per_flux_;  // [sub-basin]: see RiverHandOver
+  std::vector<double> river_per_cell_;
+  std::vector<double> row_change_;
+  bool dump_stop_ = false;
 };
 
 }  // namespace tolvo

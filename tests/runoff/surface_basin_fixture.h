@@ -35,7 +35,10 @@ struct BasinShape {
   const LanduseTable* landuse_table = nullptr;
   // When above 0: entries up to this index are taken by other grids before the model.
   int taken_entries = 0;
-  // The soil model's sub-basin code of every cell inside.
+  // The river grids' value off the river cells (nodata: those cells are no river-grid
+  // cells).
+  double off_river = 0;
+  // The sub-basin code of every cell inside, in the zone grid and the soil model's.
   std::function<double(int, int)> subbasin = [](int, int) { return 1.0; };
   // Further grids with their values (for example "flow_times").
   std::vector<std::pair<std::string, std::function<double(int, int)>>> grids;
@@ -79,7 +82,7 @@ class SurfaceBasin {
     reader_->set_strip(band);
     reader_->set_grid_table(table_.get());
     const std::vector<std::pair<std::string, std::function<double(int, int)>>> grids{
-        {"zone", [&](int r, int c) { return shape.inside(r, c) ? 1.0 : kNodata; }},
+        {"zone", [&](int r, int c) { return shape.inside(r, c) ? shape.subbasin(r, c) : kNodata; }},
         {"dem", shape.dem},
         {"landuse1", shape.landuse},
         {"vegetation_coverage_degree1", [](int, int) { return 0.5; }},
@@ -87,8 +90,8 @@ class SurfaceBasin {
         {"SurfStorSiltingUp", [](int, int) { return 0.0; }},
         {"directflow", [](int, int) { return 0.0; }},
         {"interflow", [](int, int) { return 0.0; }},
-        {"river_depth", [&](int r, int c) { return shape.river(r, c) ? 1.0 : 0.0; }},
-        {"river_width", [&](int r, int c) { return shape.river(r, c) ? 2.0 : 0.0; }},
+        {"river_depth", [&](int r, int c) { return shape.river(r, c) ? 1.0 : shape.off_river; }},
+        {"river_width", [&](int r, int c) { return shape.river(r, c) ? 2.0 : shape.off_river; }},
         {"river_links", [](int, int) { return 0.0; }},
         {"zonegrid_soilmodel", [&](int r, int c) { return shape.inside(r, c) ? shape.subbasin(r, c) : kNodata; }},
     };
