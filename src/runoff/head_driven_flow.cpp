@@ -79,6 +79,19 @@ std::array<double, 4> FaceCoefficients(const HeadGrids& g, const HeadParameters&
 
 double HarmonicMean(double a, double b) { return a + b > 0 ? 2 * a * b / (a + b) : 0; }
 
+// The conductance of a face between the cell's coefficient a (head h) and its neighbour's
+// b (effective head h_b, as the cell sees it): their
+// harmonic mean, but never less than the coefficient of the cell whose water stands
+// higher. Water running down a slope onto a barely wet cell would otherwise be choked by
+// that cell's small depth (the mean of a and a tiny b is about 2b), and the wetting front
+// would stall a cell or two below the rain, while onto a dry cell it flows with the full
+// upstream coefficient.
+double FaceConductance(double a, double h, double b, double h_b) {
+  const double mean = HarmonicMean(a, b);
+  const double upstream = h > h_b ? a : h_b > h ? b : 0.0;
+  return std::max(mean, upstream);
+}
+
 }  // namespace
 
 std::array<double, 59> HeadDumpRecord(const HeadUpdate& u) {
@@ -142,8 +155,11 @@ void ComputeFaceConductances(const HeadGrids& g, const HeadParameters& p, RowRan
       // A dry neighbour takes the cell's coefficient when the cell's water stands higher.
       if (e <= 0 && east_ok) e = a_x > 0 && h > h_e && m_e > 0 ? a_x : 0;
       if (s <= 0 && south_ok) s = a_y > 0 && h > h_s && m_s > 0 ? a_y : 0;
-      g.roughness_x(r, c) = HarmonicMean(a_x, e);
-      g.roughness_y(r, c) = HarmonicMean(a_y, s);
+      const double ground = g.dem(r, c);
+      g.roughness_x(r, c) =
+          east_ok ? FaceConductance(a_x, h, e, EffectiveHead(g, p, r, c + 1, h, ground).head) : 0.0;
+      g.roughness_y(r, c) =
+          south_ok ? FaceConductance(a_y, h, s, EffectiveHead(g, p, r + 1, c, h, ground).head) : 0.0;
     }
   });
 }
@@ -288,6 +304,17 @@ void RiverFaceFluxes(const HeadGrids& g, const HeadParameters& p, RowRange rows)
         const double sum = ew * ew + ns * ns;
         own[0] = grid(r, c) = sum > 0 ? std::sqrt(sum) : 0.0;
       }
+    }
+  });
+}
+
+void ConserveHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, double dt) {
+  for_each_row(rows, [&](int r) {
+    for (int c = 1; c <= p.ncols; ++c) {
+      if (!IsOwn(g, p, r, c) || IsRiverGrid(g, p, r, c) || !HasPositiveFace(g, p, r, c)) continue;
+      const std::span<const double> f = g.fluxes.levels(r, c);
+      const double net = f[1] - f[5] + f[7] - f[3];
+      g.head(r, c) = g.head_old(r, c) + dt * net / (CellDx(g, p, r, c) * CellDy(g, p, r, c));
     }
   });
 }

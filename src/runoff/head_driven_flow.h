@@ -98,6 +98,13 @@ void FaceFluxes(const HeadGrids& g, const HeadParameters& p, RowRange rows);
 // and velocity as its neighbour computed them.
 void RiverFaceFluxes(const HeadGrids& g, const HeadParameters& p, RowRange rows);
 
+// The head of every cell that is not a river-grid cell becomes h_old + dt (net face
+// flux) / (dx dy), with the fluxes of FaceFluxes. The sweeps stop at a tolerance, so the
+// heads they leave balance the fluxes only to that tolerance; after this step every
+// cell's storage change is exactly its net face flux and no water is made or lost
+// between cells, whatever the number of sweeps.
+void ConserveHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, double dt);
+
 // What the river cells of each sub-basin s receive of the surface water lost in a
 // sub-step: per_flux[s] times their inflow [mm over the cell] plus per_cell[s] [mm].
 struct RiverHandOver {

@@ -940,6 +940,7 @@ void surfaceroutingclass::RouteHeads(double dt) {
   }
   ExchangeRoutingHalos();
   ComputeFluxesAndVelocities();
+  ConserveHeads(head_grids_, head_parameters_, strip(), dt);
 }
 
 // What the river cells receive of the surface water lost in the sub-step. With closed

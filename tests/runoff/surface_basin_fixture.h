@@ -45,12 +45,15 @@ struct BasinShape {
 };
 
 // The section after its header: switch, time step [min], then the values of the section.
+// Method 6 iterates its heads until the largest change is below `head_tolerance` [m], at
+// most `head_sweeps` times.
 inline std::string SurfaceSection(int method, double dt_min, double dt_max, int module_switch = 1,
-                                  double step_minutes = 60, const std::string& storage_statistic = "") {
+                                  double step_minutes = 60, const std::string& storage_statistic = "",
+                                  const std::string& head_tolerance = "0.000001", int head_sweeps = 50) {
   return "[SurfaceRoutingModel]\n" + std::to_string(module_switch) + " switch\n" + std::to_string(step_minutes) +
          " step\n" + std::to_string(method) +
-         " method\nqdsr.txt 0\nqisr.txt 0\nqbsr.txt 0\nqgsr.txt 0\nvelocity.stack\n0\nfluxes.stack\n0\n0.01\n10\n"
-         "0.000001\n50\n" +
+         " method\nqdsr.txt 0\nqisr.txt 0\nqbsr.txt 0\nqgsr.txt 0\nvelocity.stack\n0\nfluxes.stack\n0\n0.01\n10\n" +
+         head_tolerance + "\n" + std::to_string(head_sweeps) + "\n" +
          std::to_string(dt_min) + "\n" + std::to_string(dt_max) + "\n0.05\n1\n0\n" + storage_statistic + "\n";
 }
 
