@@ -143,7 +143,7 @@ TEST_F(HeadDrivenRouting, CellsOfTwentyByTenMetresBalanceTheirRainByTheirFaceFlu
   for (int r = 1; r <= 8; ++r) {
     for (int c = 1; c <= 4; ++c) {
       const double out = stack(r, c, 5) - stack(r, c, 1) + stack(r, c, 3) - stack(r, c, 7);
-      EXPECT_NEAR(out, rain_m3s, 1e-6 * rain_m3s) << r << " " << c;
+      EXPECT_NEAR(out, rain_m3s, 1e-5 * rain_m3s) << r << " " << c;
     }
   }
 }
