@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include <omp.h>
 
 #include "runoff/surface_basin_fixture.h"
 #include "runoff/surfaceroutingclass.h"
@@ -198,6 +201,138 @@ TEST_F(HeadDrivenRouting, TheTiltedVCatchmentKeepsItsWaterAndReachesThePublished
   SetStrickler(basin);
   const RainResult steady = Rain(basin, 48, 5, [](int, int, int) { return 0.9; });
   EXPECT_NEAR(steady.river_m3s.back(), 4.86, 0.01 * 4.86);
+}
+
+// --- dumps of non-finite heads -------------------------------------------------------------
+
+// A model whose heads at the start of the sub-step turn to NaN on chosen cells before the
+// sweep of a chosen iteration, and whose single operations the tests call.
+class PoisonedHeads : public surfaceroutingclass {
+ public:
+  using surfaceroutingclass::surfaceroutingclass;
+  using surfaceroutingclass::ComputeFaceConductances;
+  GridView head_old;
+  std::vector<std::pair<int, int>> cells;
+  int iteration = 0;
+
+  double IterateHeads(int j, double dt) override {
+    if (j == iteration) {
+      for (const auto& [r, c] : cells) head_old(r, c) = std::numeric_limits<double>::quiet_NaN();
+    }
+    return surfaceroutingclass::IterateHeads(j, dt);
+  }
+};
+
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
+
+ private:
+  std::filesystem::path previous_;
+};
+
+class HeadDumps : public test::LogFixture {
+ protected:
+  // A plane of 12 x 7 cells falling to the south with 5 mm of water on every cell.
+  std::unique_ptr<SurfaceBasin<PoisonedHeads>> Basin(const DumpOptions& options) {
+    BasinShape shape;
+    shape.nrows = 12;
+    shape.ncols = 7;
+    shape.dem = [](int r, int c) { return 20 - 0.1 * r + 0.01 * c; };
+    shape.off_river = kNodata;
+    auto basin = std::make_unique<SurfaceBasin<PoisonedHeads>>(log_, dir_.path().string(), shape,
+                                                               SurfaceSection(6, 60, 600, 1, 60, "", "0", 5),
+                                                               RowRange{1, 12}, RowRange{1, 12}, nullptr);
+    PoisonedHeads& model = basin->model();
+    model.SetDumpOptions(options);
+    model.head_old = basin->Values("SurfaceRoutingHeadOld");
+    const GridView head = basin->Values("SurfaceRoutingHead");
+    for (int r = 1; r <= 12; ++r) {
+      for (int c = 1; c <= 7; ++c) {
+        head(r, c) = model.head_old(r, c) = shape.dem(r, c) + 0.005;
+        basin->Values("directflow")(r, c) = 5;
+      }
+    }
+    model.BeginStep({1998, 6, 5, 6});
+    return basin;
+  }
+  WorkingDirectory cwd_{dir_.path()};
+};
+
+TEST_F(HeadDumps, ANonFiniteHeadIsDumpedWithItsUpdateUpToTheLargestNumberOfFiles) {
+  // One thread, so that the sweep runs row by row and a NaN reaches only the cells after
+  // it in the same row.
+  const int threads = omp_get_max_threads();
+  omp_set_num_threads(1);
+  {
+    auto basin = Basin({.dump_mode = true, .max_dump_files = 0});
+    PoisonedHeads& model = basin->model();
+    model.ComputeFaceConductances();
+    model.head_old(12, 7) = std::numeric_limits<double>::quiet_NaN();
+    model.IterateHeads(3, 60);
+    EXPECT_EQ(model.dump_count(), 1);
+    const std::string name = "surfrout_dump_row_12_col_7_iteration_3_1998060506.dmp";
+    ASSERT_TRUE(std::filesystem::exists(dir_.file(name)));
+    EXPECT_EQ(std::filesystem::file_size(dir_.file(name)), 472u);
+    const std::string bytes = test::ReadFile(dir_.file(name));
+    double value[3];
+    std::memcpy(value, bytes.data() + 280, sizeof(double));
+    std::memcpy(value + 1, bytes.data(), sizeof(double));
+    std::memcpy(value + 2, bytes.data() + 424, sizeof(double));
+    EXPECT_TRUE(std::isnan(value[0]));
+    EXPECT_EQ(value[1], 60);                       // dt
+    EXPECT_DOUBLE_EQ(value[2], 20 - 1.2 + 0.07 + 0.005);  // head before the update
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    if (entry.path().extension() == ".dmp") std::filesystem::remove(entry.path());
+  }
+  {
+    // Five non-finite heads in one sweep, at most two files: the sweep goes on.
+    auto basin = Basin({.dump_mode = true, .max_dump_files = 2});
+    PoisonedHeads& model = basin->model();
+    model.ComputeFaceConductances();
+    for (int c = 3; c <= 7; ++c) model.head_old(12, c) = std::numeric_limits<double>::quiet_NaN();
+    model.IterateHeads(1, 60);
+    EXPECT_EQ(model.dump_count(), 5);
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) files += entry.path().extension() == ".dmp";
+    EXPECT_EQ(files, 2);
+  }
+  {
+    // Without dump mode nothing is looked for.
+    auto basin = Basin({});
+    basin->model().ComputeFaceConductances();
+    basin->model().head_old(5, 5) = std::numeric_limits<double>::quiet_NaN();
+    basin->model().IterateHeads(1, 60);
+    EXPECT_EQ(basin->model().dump_count(), 0);
+  }
+  omp_set_num_threads(threads);
+}
+
+TEST_F(HeadDumps, CloseAfterDumpEndsTheCallWithItsCodeEvenWithoutAFile) {
+  for (const long long max_files : {0LL, 1LL}) {
+    SCOPED_TRACE(max_files);
+    console_.str("");
+    std::filesystem::remove(dir_.file("surfrout_dump_row_6_col_4_iteration_2_1998060506.dmp"));
+    auto basin = Basin({.dump_mode = true, .close_after_dump = true, .max_dump_files = max_files});
+    basin->model().cells = {{6, 4}};
+    basin->model().iteration = 2;
+    if (max_files == 1) {
+      basin->model().ComputeFaceConductances();
+      basin->model().head_old(1, 1) = std::numeric_limits<double>::quiet_NaN();
+      basin->model().IterateHeads(1, 60);
+      for (int r = 1; r <= 12; ++r) {
+        for (int c = 1; c <= 7; ++c) basin->Values("directflow")(r, c) = 5;
+      }
+    }
+    EXPECT_EQ(test::CodeOf([&] { basin->model().RunStep(6, 5, 6, 1998); }), kSurfaceRoutingDumpAbort);
+    EXPECT_TRUE(Logged("command line option -closeAfterDump active!")) << console_.str();
+    EXPECT_EQ(std::filesystem::exists(dir_.file("surfrout_dump_row_6_col_4_iteration_2_1998060506.dmp")),
+              max_files == 0);
+  }
 }
 
 }  // namespace
