@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "framework/grid_table.h"
@@ -451,6 +452,7 @@ void surfaceroutingclass::InitFlowTimeZones() {
         log() << "WARNING: log-file " << name << " could not be opened" << "[end-entry]";
       }
     }
+    PrepareZoneSlots();
     return;
   }
   if (layout.unusable_cells && rank() == 0) {
@@ -458,6 +460,7 @@ void surfaceroutingclass::InitFlowTimeZones() {
           << "; their runoff is counted in the first flow-time zone of their subbasin" << "[end-entry]";
   }
   WriteFlowTimeDistribution(layout);
+  PrepareZoneSlots();
 }
 
 // The shares of the zones, their block in the model log of process 0, and the queue
@@ -529,6 +532,106 @@ void surfaceroutingclass::WriteFlowTimeDistribution(const FlowTimeZoneLayout& la
       for (int z = n_z - 1; z >= 1; --z) {
         records[static_cast<std::size_t>(z)].n += records[static_cast<std::size_t>(z) + 1].n;
         records[static_cast<std::size_t>(z)].RelCellSum += records[static_cast<std::size_t>(z) + 1].RelCellSum;
+      }
+    }
+  }
+}
+
+// The zone sums of a step are kept per row and zone of the row's cells (a slot) and
+// added into the queue by process 0 in the order of the rows, so that they do not depend
+// on how the rows are divided among processes and threads.
+void surfaceroutingclass::PrepareZoneSlots() {
+  const GridGeometry& g = geometry();
+  const RowRange own = strip();
+  cell_slot_.assign(static_cast<std::size_t>(std::max(own.count(), 0)) * static_cast<std::size_t>(g.ncols), -1);
+  std::vector<int> keys;  // per own row with slots: row, count, then (sub-basin, zone) pairs
+  int n_slots = 0;
+  for (int r = own.first; r <= own.last; ++r) {
+    const int first = n_slots;
+    std::vector<std::pair<int, int>> row_slots;
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (!IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c)) continue;
+      const int s = SubbasinOf(r, c);
+      if (s < 1 || zoneFZT_QD[0][static_cast<std::size_t>(s)].size() < 2) continue;
+      const std::pair<int, int> key{s, FlowTimeZoneOfCell(r, c, s)};
+      auto found = std::find(row_slots.begin(), row_slots.end(), key);
+      if (found == row_slots.end()) found = row_slots.insert(row_slots.end(), key);
+      cell_slot_[CellIndex(r, c)] = first + static_cast<int>(found - row_slots.begin());
+    }
+    if (row_slots.empty()) continue;
+    n_slots += static_cast<int>(row_slots.size());
+    keys.push_back(r);
+    keys.push_back(static_cast<int>(row_slots.size()));
+    for (const auto& [s, z] : row_slots) {
+      keys.push_back(s);
+      keys.push_back(z);
+    }
+  }
+  slot_values_.assign(static_cast<std::size_t>(n_slots) * ValuesPerSlot(), 0.0);
+
+  int n_keys = static_cast<int>(keys.size());
+  int n_values = static_cast<int>(slot_values_.size());
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  std::vector<int> key_counts(static_cast<std::size_t>(size)), key_displs(static_cast<std::size_t>(size));
+  value_counts_.assign(static_cast<std::size_t>(size), 0);
+  value_displs_.assign(static_cast<std::size_t>(size), 0);
+  MPI_Gather(&n_keys, 1, MPI_INT, key_counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Gather(&n_values, 1, MPI_INT, value_counts_.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+  std::vector<int> all_keys;
+  if (rank() == 0) {
+    for (int p = 1; p < size; ++p) {
+      const auto k = static_cast<std::size_t>(p);
+      key_displs[k] = key_displs[k - 1] + key_counts[k - 1];
+      value_displs_[k] = value_displs_[k - 1] + value_counts_[k - 1];
+    }
+    all_keys.resize(static_cast<std::size_t>(key_displs.back() + key_counts.back()));
+    gathered_values_.assign(static_cast<std::size_t>(value_displs_.back() + value_counts_.back()), 0.0);
+  }
+  MPI_Gatherv(keys.data(), n_keys, MPI_INT, all_keys.data(), key_counts.data(), key_displs.data(), MPI_INT, 0,
+              MPI_COMM_WORLD);
+  gathered_rows_.clear();
+  gathered_slots_.clear();
+  if (rank() != 0) return;
+  for (int p = 0; p < size; ++p) {
+    std::size_t k = static_cast<std::size_t>(key_displs[static_cast<std::size_t>(p)]);
+    const std::size_t end = k + static_cast<std::size_t>(key_counts[static_cast<std::size_t>(p)]);
+    std::size_t value_offset = static_cast<std::size_t>(value_displs_[static_cast<std::size_t>(p)]);
+    while (k < end) {
+      const int row = all_keys[k];
+      const int count = all_keys[k + 1];
+      gathered_rows_.push_back({row, p, static_cast<int>(gathered_slots_.size()), count, value_offset});
+      for (int i = 0; i < count; ++i) {
+        gathered_slots_.emplace_back(all_keys[k + 2 + 2 * static_cast<std::size_t>(i)],
+                                     all_keys[k + 3 + 2 * static_cast<std::size_t>(i)]);
+      }
+      value_offset += static_cast<std::size_t>(count) * ValuesPerSlot();
+      k += 2 + 2 * static_cast<std::size_t>(count);
+    }
+  }
+  std::sort(gathered_rows_.begin(), gathered_rows_.end(),
+            [](const GatheredRow& a, const GatheredRow& b) { return std::tie(a.row, a.rank) < std::tie(b.row, b.rank); });
+}
+
+void surfaceroutingclass::GatherZoneInflows() {
+  MPI_Gatherv(slot_values_.data(), static_cast<int>(slot_values_.size()), MPI_DOUBLE, gathered_values_.data(),
+              value_counts_.data(), value_displs_.data(), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  std::fill(slot_values_.begin(), slot_values_.end(), 0.0);
+  if (rank() != 0) return;
+  const int n_t = static_cast<int>(zoneFZT_QD.size());
+  for (const GatheredRow& row : gathered_rows_) {
+    for (int i = 0; i < row.count; ++i) {
+      const auto [s, z] = gathered_slots_[static_cast<std::size_t>(row.first_slot + i)];
+      const double* v = &gathered_values_[row.value_offset + static_cast<std::size_t>(i) * ValuesPerSlot()];
+      for (int t = 0; t < n_t; ++t) {
+        for (const int kind : {0, 1}) {
+          ZoneRecord& record = (kind == 0 ? zoneFZT_QD : zoneFZT_QI)[static_cast<std::size_t>(t)]
+                                                                   [static_cast<std::size_t>(s)]
+                                                                   [static_cast<std::size_t>(z)];
+          record.n += v[ZoneValue(t, kind, 0)];
+          record.sx += v[ZoneValue(t, kind, 1)];
+          record.RelCellSum += v[ZoneValue(t, kind, 2)];
+        }
       }
     }
   }
@@ -682,19 +785,13 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   WriteStackOutputs(flux_index_);
 }
 
-// Zone 1 of every sub-basin, summed over the processes, flows through the two linear
-// storages on process 0; the other processes keep their previous storages and runoff.
+// The runoff the cells of all processes handed to the zones in the step reaches the
+// queue of process 0, and zone 1 flows through the two linear storages there; the other
+// processes keep their previous storages and runoff.
 void surfaceroutingclass::ConcentrateRunoff() {
   const int n_sub = subbasins_.zone_count;
   const std::size_t n_t = zoneFZT_QD.size();
-  for (std::size_t t = 0; t < n_t; ++t) {
-    for (int s = 1; s <= n_sub; ++s) {
-      for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
-        std::vector<ZoneRecord>& records = (*zones)[t][static_cast<std::size_t>(s)];
-        if (records.size() >= 2) ReduceZoneRecords(records, 1, true);
-      }
-    }
-  }
+  GatherZoneInflows();
   if (rank() != 0) return;
   if ((kelsqd == nullptr || kelsqi == nullptr) && !recession_warned_) {
     recession_warned_ = true;
@@ -1016,27 +1113,25 @@ void surfaceroutingclass::HandOverStep() {
         if (river) conc_qd_[k](r, c) = direct > 0 ? conc_qd_[k](r, c) / direct : 0;
       }
       storage_statistic.AddValue(r, c, static_cast<int>(s), stored, 1);
-      if (zoneFZT_QD.empty() || zoneFZT_QD[0][s].size() < 2) continue;
-      const auto z = static_cast<std::size_t>(FlowTimeZoneOfCell(r, c, static_cast<int>(s)));
-      ZoneRecord& qd = zoneFZT_QD[0][s][z];
-      if (river) qd.sx += SubSteps * direct * w;
-      qd.n += 1;
-      qd.RelCellSum += w;
-      ZoneRecord& qi = zoneFZT_QI[0][s][z];
-      qi.sx += inter * w;
-      qi.n += 1;
-      qi.RelCellSum += w;
+      const int slot = cell_slot_.empty() ? -1 : cell_slot_[CellIndex(r, c)];
+      if (slot < 0) continue;
+      // Per tracer and storage: n, sx and RelCellSum of the cell's zone (ZoneValue).
+      double* v = &slot_values_[static_cast<std::size_t>(slot) * ValuesPerSlot()];
+      if (river) v[ZoneValue(0, 0, 1)] += SubSteps * direct * w;
+      v[ZoneValue(0, 0, 0)] += 1;
+      v[ZoneValue(0, 0, 2)] += w;
+      v[ZoneValue(0, 1, 1)] += inter * w;
+      v[ZoneValue(0, 1, 0)] += 1;
+      v[ZoneValue(0, 1, 2)] += w;
       for (int tr = 1; tr <= n_t; ++tr) {
         const auto k = static_cast<std::size_t>(tr);
         const bool evaporating = TracerSettings[k].evaporating == 1;
-        ZoneRecord& tqd = zoneFZT_QD[k][s][z];
-        if (river) tqd.sx += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
-        tqd.n += direct;
-        tqd.RelCellSum += w * direct;
-        ZoneRecord& tqi = zoneFZT_QI[k][s][z];
-        tqi.sx += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);
-        tqi.n += inter;
-        tqi.RelCellSum += w * inter;
+        if (river) v[ZoneValue(tr, 0, 1)] += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
+        v[ZoneValue(tr, 0, 0)] += direct;
+        v[ZoneValue(tr, 0, 2)] += w * direct;
+        v[ZoneValue(tr, 1, 1)] += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);
+        v[ZoneValue(tr, 1, 0)] += inter;
+        v[ZoneValue(tr, 1, 2)] += w * inter;
       }
     }
   }

@@ -138,6 +138,16 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   void WriteFlowTimeDistribution(const FlowTimeZoneLayout& layout);
   int FlowTimeZoneOfCell(int r, int c, int s) const;
   void ConcentrateRunoff();
+  void PrepareZoneSlots();
+  void GatherZoneInflows();
+  std::size_t CellIndex(int r, int c) const {
+    return static_cast<std::size_t>(r - strip().first) * static_cast<std::size_t>(geometry().ncols) +
+           static_cast<std::size_t>(c - 1);
+  }
+  std::size_t ValuesPerSlot() const { return (static_cast<std::size_t>(TracerCount) + 1) * 6; }
+  // Index in a slot of field f (0 n, 1 sx, 2 RelCellSum) of tracer t, storage kind k
+  // (0 direct runoff, 1 interflow).
+  static std::size_t ZoneValue(int t, int k, int f) { return static_cast<std::size_t>(t * 6 + k * 3 + f); }
   void ReadStoredZones(std::FILE* file, const std::string& path);
   [[noreturn]] void StorageMismatch(const std::string& label, double current, double stored);
   void AgreeOnVegetation(const VegetationFailure& failure);
@@ -217,6 +227,21 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   bool recession_warned_ = false;
   std::string storage_file_;  // relative name of the storage content file
   long long DumpCount = 0;
+
+  // Zone sums of a step per own row and zone (slot), gathered to process 0 at its end.
+  struct GatheredRow {
+    int row;
+    int rank;
+    int first_slot;
+    int count;
+    std::size_t value_offset;
+  };
+  std::vector<int> cell_slot_;           // per own cell: its slot, -1 for none
+  std::vector<double> slot_values_;      // per slot: ValuesPerSlot() sums
+  std::vector<int> value_counts_, value_displs_;
+  std::vector<double> gathered_values_;  // process 0
+  std::vector<GatheredRow> gathered_rows_;  // process 0, in row order
+  std::vector<std::pair<int, int>> gathered_slots_;  // process 0: (sub-basin, zone)
 
   // Tracer hand-over: per tracer the soil model's concentration grids and the silting-up
   // model's surface concentration grid (own when that model has none).
