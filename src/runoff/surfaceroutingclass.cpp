@@ -930,6 +930,7 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   int n = 0;
   double dt = dt_min;
   sub_steps_run_ = 0;
+  head_sweeps_run_ = 0;
   while (t - dt_min / 2 > elapsed) {
     AddStorageSums(StorageStart, false, false, dt);
     if (head_driven) {
@@ -1035,6 +1036,7 @@ void surfaceroutingclass::RouteHeads(double dt) {
     }
     if (j >= settings_.velocity_steps || !(agreed[0] > settings_.velocity_tolerance)) break;
   }
+  head_sweeps_run_ += j;
   ExchangeRoutingHalos();
   ComputeFluxesAndVelocities();
   ConserveHeads(head_grids_, head_parameters_, strip(), dt);

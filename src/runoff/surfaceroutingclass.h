@@ -98,6 +98,8 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   const SurfaceRoutingSettings& routing_settings() const { return settings_; }
   double sub_time_step() const { return SubTimeStep; }
   int sub_step_count() const { return sub_steps_run_; }
+  // Method 6: the sweeps of the head iteration in the last call, over all its sub-steps.
+  long long head_sweep_count() const { return head_sweeps_run_; }
   const ZoneRanking& subbasins() const { return subbasins_; }
   std::span<const ZoneRecord> storage_start() const { return StorageStart; }
   std::span<const ZoneRecord> storage_end() const { return StorageEnd; }
@@ -266,6 +268,7 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   std::vector<double> river_per_cell_;
   std::vector<double> row_change_;
   bool dump_stop_ = false;
+  long long head_sweeps_run_ = 0;
 };
 
 }  // namespace tolvo
