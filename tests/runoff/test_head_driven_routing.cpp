@@ -104,7 +104,7 @@ TEST_F(HeadDrivenRouting, PlanesTurnedToEveryDirectionFeedTheSameRiverInflow) {
   std::vector<RainResult> results;
   for (const Drain drain : {Drain::kSouth, Drain::kNorth, Drain::kEast, Drain::kWest}) {
     const BasinShape shape = Plane(drain);
-    SurfaceBasin<> basin(log_, dir_.path().string(), shape, SurfaceSection(6, 10, 60, 1, 5), RowRange{1, shape.nrows},
+    SurfaceBasin<> basin(log_, dir_.path().string(), shape, SurfaceSection(6, 30, 60, 1, 5), RowRange{1, shape.nrows},
                          RowRange{1, shape.nrows}, nullptr);
     const auto upper = [&shape](int r, int c, int) {
       const double height = shape.dem(r, c);
@@ -185,7 +185,7 @@ TEST_F(HeadDrivenRouting, TheTiltedVCatchmentKeepsItsWaterAndReachesThePublished
     SCOPED_TRACE(c.label);
     BasinShape shape = VCatchment();
     shape.subbasin = c.subbasin;
-    SurfaceBasin<> basin(log_, dir_.path().string(), shape, SurfaceSection(6, 30, 60, 1, 5), RowRange{1, 50},
+    SurfaceBasin<> basin(log_, dir_.path().string(), shape, SurfaceSection(6, 60, 60, 1, 5), RowRange{1, 50},
                          RowRange{1, 50}, nullptr);
     SetStrickler(basin);
     const RainResult result = Rain(basin, 36, 5, storm);
@@ -196,7 +196,7 @@ TEST_F(HeadDrivenRouting, TheTiltedVCatchmentKeepsItsWaterAndReachesThePublished
   }
   // With the rain going on, the inflow into the channel reaches 10.8 mm/h over
   // 1.62 km2, the published equilibrium of 4.86 m3/s.
-  SurfaceBasin<> basin(log_, dir_.path().string(), VCatchment(), SurfaceSection(6, 30, 60, 1, 5), RowRange{1, 50},
+  SurfaceBasin<> basin(log_, dir_.path().string(), VCatchment(), SurfaceSection(6, 60, 60, 1, 5), RowRange{1, 50},
                        RowRange{1, 50}, nullptr);
   SetStrickler(basin);
   const RainResult steady = Rain(basin, 48, 5, [](int, int, int) { return 0.9; });
@@ -221,17 +221,6 @@ class PoisonedHeads : public surfaceroutingclass {
     }
     return surfaceroutingclass::IterateHeads(j, dt);
   }
-};
-
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-
- private:
-  std::filesystem::path previous_;
 };
 
 class HeadDumps : public test::LogFixture {
@@ -259,7 +248,7 @@ class HeadDumps : public test::LogFixture {
     model.BeginStep({1998, 6, 5, 6});
     return basin;
   }
-  WorkingDirectory cwd_{dir_.path()};
+  test::WorkingDirectory cwd_{dir_.path()};
 };
 
 TEST_F(HeadDumps, ANonFiniteHeadIsDumpedWithItsUpdateUpToTheLargestNumberOfFiles) {

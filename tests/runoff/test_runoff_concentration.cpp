@@ -38,18 +38,6 @@ TEST(LinearStorage, UnitInflowApproachesItByTheUnitResponseOfALinearReservoir) {
   EXPECT_EQ(LinearStorageConcentration(0, 10, 0, 20, 0.5), 0);
 }
 
-// The model log of process 0 is written into the working folder.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-
- private:
-  std::filesystem::path previous_;
-};
-
 // 3 x 3 cells, all river cells, so that the direct runoff of a cell reaches the river
 // where it falls; the flow time of a cell is given per row.
 BasinShape ZoneBasin(std::vector<double> row_flow_times, std::function<double(int, int)> subbasin = nullptr) {
@@ -89,7 +77,7 @@ class FlowTimeZones : public test::LogFixture {
   }
   std::string ModelLog() const { return test::ReadFile(dir_.file("modell_0.log")); }
 
-  WorkingDirectory cwd_{dir_.path()};
+  test::WorkingDirectory cwd_{dir_.path()};
   std::vector<TracerSettingsRecord> tracers_;
   std::unique_ptr<SurfaceBasin<>> basin_;
 };
