@@ -59,7 +59,7 @@ real_transpiration0.asc real_transpiration0 0 readcode = 0 defaultValue = 0
 real_transpiration1.asc real_transpiration1 0 readcode = 0 defaultValue = 0
 potential_evaporation.asc potential_evaporation 0 readcode = 0 defaultValue = 0
 real_evaporation.asc real_evaporation 0 readcode = 0 defaultValue = 0
-flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
+flow_times.asc flow_times 0 readcode = 0 defaultValue = 1
 river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
