@@ -183,6 +183,8 @@ inline constexpr int kInvalidSurfaceRoutingMethod = 10;  // a flow-path method o
 inline constexpr int kMissingSubbasinRunoff = 57;        // sub-basin runoff asked for before it is allocated
 inline constexpr int kNoFlowTimes = 6;                   // a sub-basin without any usable flow time
 inline constexpr int kFirstFlowTimeZoneEmpty = 61;       // the first flow-time zone of a sub-basin has no cells
+inline constexpr int kSurfaceStateMismatch = 71;         // the stored flow-time zones do not fit the set-up
+inline constexpr int kSurfaceRoutingDumpAbort = 199;     // a non-finite head was dumped with -closeAfterDump
 
 // --- soil model ----------------------------------------------------------------------------
 inline constexpr int kRiverLinkError = 199;  // a river link whose code has no sub-basin of the routing

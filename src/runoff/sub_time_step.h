@@ -15,6 +15,10 @@ double IntegerFractionOf(double t, double bound);
 // lowered to the longest.
 double CourantSubTimeStep(double t, double courant, double dt_min, double dt_max);
 
+// After a first sub-step of `first` seconds, the length of the fewest equal sub-steps no
+// longer than `bound` that cover the rest of T; `bound` when nothing is left.
+double RemainingSubTimeStep(double t, double first, double bound);
+
 // int(T / sub time step) + 1.
 int SubStepCount(double t, double sub_time_step);
 

@@ -62,7 +62,8 @@ struct SurfaceGrids {
   ConstGridView river_width;
   ConstGridView curvature;     // plan curvature [1/m]
   ConstGridView critical_shear;  // critical shear stress [N/m2]
-  GridView head;               // water depth [m]
+  GridView head;               // water depth [m]; water-surface elevation [m] under method 6
+  GridView head_old;           // method 6: the head at the start of the sub-step
   GridView storage;            // surface storage [mm]
   GridView directflow;         // direct runoff [mm]
   GridView q_in;               // inflow of the sub-step (volume, then mm)

@@ -89,7 +89,12 @@ void LoadDirectRunoff(const SurfaceGrids& g, const SurfaceParameters& p, const S
   for_each_row(cells.rows, [&](int r) {
     ForOwnCells(g, p, cells, r, [&](int c) {
       const double q = g.directflow(r, c);
-      g.head(r, c) = q / 1000;
+      if (p.method == SurfaceRoutingMethod::kHeadDriven) {
+        g.head(r, c) = q / 1000 + g.dem(r, c);
+        g.head_old(r, c) = g.head(r, c);
+      } else {
+        g.head(r, c) = q / 1000;
+      }
       g.storage(r, c) = q;
       for (std::size_t t = 0; t < tracers.size(); ++t) {
         tracers.storage_conc[t](r, c) = tracers.runoff_conc[t](r, c) * tracers.load_factor[t];

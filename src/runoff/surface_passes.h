@@ -4,7 +4,8 @@
 // cell after each sub time step.
 //
 // - LoadDirectRunoff: the direct runoff of the soil sub-step [mm] becomes surface water
-//   (storage S [mm], depth h = S / 1000 [m]) and "directflow" is emptied.
+//   (storage S [mm], depth h = S / 1000 [m]; under method 6 the head DEM + S / 1000, also
+//   the head at the start of the sub-step) and "directflow" is emptied.
 // - RouteFlowPaths: slope and aspect, flow-path weights and directional fluxes of every
 //   cell (methods 1 to 5).
 // - LimitOutflows: no cell sends more water in a sub-step than it holds at its start.

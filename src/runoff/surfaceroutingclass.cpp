@@ -5,11 +5,19 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <string_view>
+#include <tuple>
+#include <utility>
 
 #include "framework/grid_table.h"
 #include "framework/halo_exchange.h"
 #include "framework/statistics_registry.h"
 #include "framework/tracer_settings_record.h"
+#include "runoff/runoff_concentration.h"
 #include "runoff/sub_time_step.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
@@ -114,11 +122,6 @@ void surfaceroutingclass::ReadSection() {
     log() << "FATAL: \n-----------------error------------\ninvalid method (" << method << ") read for " << name()
           << "\n" << "[end-entry]";
     RaiseError(kInvalidSurfaceRoutingMethod);
-  }
-  if (method == 6) {
-    log() << "FATAL: head-driven surface routing (method 6) read for " << name()
-          << " is not part of this build; choose a flow-path method 1 to 5" << "[end-entry]";
-    RaiseError(kOtherExceptionCode);
   }
   s.method = static_cast<SurfaceRoutingMethod>(method);
   const auto read_statistic = [&](SurfaceRoutingSettings::Statistic& target, const std::string& description) {
@@ -336,6 +339,7 @@ void surfaceroutingclass::BindPassViews() {
   v.curvature = values_of(curvature_index_, curvature_);
   v.critical_shear = values_of(critical_shear_index_, critical_shear_);
   v.head = head_.view();
+  v.head_old = head_old_.view();
   v.storage = storage_;
   v.directflow = directflow_;
   v.q_in = values_of(q_in_index_, q_in_);
@@ -365,6 +369,272 @@ void surfaceroutingclass::BindPassViews() {
   stem_diameter_ = Grid(strip().first, strip().last, g.ncols, g.nrows);
   landuse_.residue_cover = residue_cover_.view();
   landuse_.stem_diameter = stem_diameter_.view();
+
+  HeadGrids& h = head_grids_;
+  h.zone = zone_;
+  h.regions = regions_;
+  h.dem = dem_;
+  h.river_depth = river_depth_;
+  h.river_width = river_width_;
+  h.manning = manning_.view();
+  h.cell_size_x = cell_size_x_;
+  h.cell_size_y = cell_size_y_;
+  h.head = head_.view();
+  h.head_old = head_old_.view();
+  h.roughness_x = roughness_x_.view();
+  h.roughness_y = roughness_y_.view();
+  h.fluxes = fluxes_.view();
+  h.main_flux = flux_grid_.view();
+  h.velocity = velocity_.view();
+  h.main_velocity = velocity_grid_.view();
+  head_parameters_ = {.nrows = g.nrows, .ncols = g.ncols, .cellsize = g.cellsize, .nodata = g.nodata_value,
+                      .rank = rank(), .closed_subbasins = ModuleSwitch == 3};
+  subbasin_index_ = Grid(strip().first, strip().last, g.ncols, g.nrows);
+  for (int r = strip().first; r <= strip().last; ++r) {
+    for (int c = 1; c <= g.ncols; ++c) subbasin_index_(r, c) = SubbasinOf(r, c);
+  }
+  river_per_flux_.assign(static_cast<std::size_t>(subbasins_.zone_count) + 1, 0.0);
+  river_per_cell_.assign(river_per_flux_.size(), 0.0);
+  row_change_.assign(static_cast<std::size_t>(g.nrows) + 1, 0.0);
+}
+
+int surfaceroutingclass::FlowTimeZoneOfCell(int r, int c, int s) const {
+  const int last = static_cast<int>(maxzeit[static_cast<std::size_t>(s)]);
+  if (flow_times_.empty()) return 1;
+  // A cell without a usable flow time was counted in zone 1 by the set-up.
+  const int zone = FlowTimeZoneOf(flow_times_(r, c), geometry().nodata_value);
+  return std::clamp(zone, 1, std::max(last, 1));
+}
+
+void surfaceroutingclass::InitFlowTimeZones() {
+  log() << "looking for longest flow travel time" << "[end-entry]";
+  const int n_sub = subbasins_.zone_count;
+  const auto n_s = static_cast<std::size_t>(n_sub) + 1;
+  const std::size_t n_t = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+  const GridGeometry& g = geometry();
+  FlowTimeZoneLayout layout;
+  if (flow_times_.empty()) {
+    layout.zones.assign(n_s, 1);
+  } else {
+    std::vector<FlowTimeZoneCell> cells;
+    for (int r = strip().first; r <= strip().last; ++r) {
+      for (int c = 1; c <= g.ncols; ++c) {
+        if (!IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c)) continue;
+        cells.push_back({SubbasinOf(r, c), flow_times_(r, c), rel_cell_area_.empty() ? 1.0 : rel_cell_area_(r, c)});
+      }
+    }
+    layout = RankFlowTimeZones(n_sub, cells, g.nodata_value);
+  }
+  log() << "done and reduced to rank 0" << "[end-entry]";
+  maxzeit.assign(n_s, 0.0);
+  for (std::size_t s = 1; s < n_s; ++s) maxzeit[s] = layout.zones[s];
+  for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+    zones->assign(n_t, std::vector<std::vector<ZoneRecord>>(n_s));
+    for (auto& per_tracer : *zones) {
+      for (std::size_t s = 1; s < n_s; ++s) per_tracer[s].assign(static_cast<std::size_t>(layout.zones[s]) + 1, {});
+    }
+  }
+  if (flow_times_.empty()) {
+    for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+      for (auto& per_tracer : *zones) {
+        for (std::size_t s = 1; s < n_s; ++s) {
+          per_tracer[s][1].zonenwert = 1;
+          per_tracer[s][1].rel = 1;
+        }
+      }
+    }
+    if (rank() == 0) {
+      const std::string name = "modell_0.log";
+      std::ofstream model_log(name, std::ios::app);
+      if (model_log) {
+        model_log << "flow time distribution will not be calculated (no flow time grid provided)\n";
+      } else {
+        log() << "WARNING: log-file " << name << " could not be opened" << "[end-entry]";
+      }
+    }
+    PrepareZoneSlots();
+    return;
+  }
+  if (layout.unusable_cells && rank() == 0) {
+    log() << "WARNING: cells of the basin have a negative or no flow time in " << (*grids())[FindGrid("flow_times", true)].file_name.value_or("flow_times")
+          << "; their runoff is counted in the first flow-time zone of their subbasin" << "[end-entry]";
+  }
+  WriteFlowTimeDistribution(layout);
+  PrepareZoneSlots();
+}
+
+// The shares of the zones, their block in the model log of process 0, and the queue
+// filled with the weight of the cells still to come, so that the first steps divide the
+// runoff that has arrived by the weight of the whole sub-basin.
+void surfaceroutingclass::WriteFlowTimeDistribution(const FlowTimeZoneLayout& layout) {
+  const int n_sub = subbasins_.zone_count;
+  const std::string flow_time_file = (*grids())[FindGrid("flow_times", true)].file_name.value_or("flow_times");
+  std::ofstream model_log;
+  const std::string name = "modell_0.log";
+  if (rank() == 0) {
+    model_log.open(name, std::ios::app);
+    if (model_log) {
+      model_log << "Flow time distribution:\n";
+    } else {
+      log() << "WARNING:warning: error opening log-file " << name << "[end-entry]";
+    }
+  }
+  const auto write = [&](const char* format, auto value) {
+    if (!model_log.is_open()) return;
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    model_log << text;
+  };
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    const int n_z = layout.zones[k];
+    const double code = subbasins_.zones[k].zonenwert;
+    if (model_log.is_open()) {
+      char text[64];
+      std::snprintf(text, sizeof text, "TG\t%4d\t(%3d\tZonen):", static_cast<int>(code), n_z);
+      model_log << text;
+    }
+    double total = 0;
+    for (int z = 1; z <= n_z; ++z) total += layout.weight[k][static_cast<std::size_t>(z)];
+    if (n_z < 1 || !(total > 0)) {
+      model_log.close();
+      log() << "FATAL: all cells in " << flow_time_file << ", subbasin " << code << " are NODATA!" << "[end-entry]";
+      RaiseError(kNoFlowTimes);
+    }
+    for (int z = 1; z <= n_z; ++z) {
+      const auto zk = static_cast<std::size_t>(z);
+      const double weight = layout.weight[k][zk];
+      const double share = weight / total;
+      write("\t%5.3f", share);
+      if (z == 1 && !(share > 0)) {
+        model_log.close();
+        log() << "FATAL: in flow-travel-time grid: the first time zone of subbasin " << s << " has no cells!"
+              << "[end-entry]";
+        RaiseError(kFirstFlowTimeZoneEmpty);
+      }
+      for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+        for (std::size_t t = 0; t < zones->size(); ++t) {
+          ZoneRecord& record = (*zones)[t][k][zk];
+          record.zonenwert = z;
+          record.rel = t == 0 ? share : 0;
+          // The queue of cells to come is held once, on process 0, so that the sums of
+          // all processes count it once.
+          if (t == 0 && rank() == 0) {
+            record.RelCellSum = weight;
+            if (zones == &zoneFZT_QI) record.n = weight;
+          }
+        }
+      }
+    }
+    write("%s", "\n");
+    for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
+      std::vector<ZoneRecord>& records = (*zones)[0][k];
+      for (int z = n_z - 1; z >= 1; --z) {
+        records[static_cast<std::size_t>(z)].n += records[static_cast<std::size_t>(z) + 1].n;
+        records[static_cast<std::size_t>(z)].RelCellSum += records[static_cast<std::size_t>(z) + 1].RelCellSum;
+      }
+    }
+  }
+}
+
+// The zone sums of a step are kept per row and zone of the row's cells (a slot) and
+// added into the queue by process 0 in the order of the rows, so that they do not depend
+// on how the rows are divided among processes and threads.
+void surfaceroutingclass::PrepareZoneSlots() {
+  const GridGeometry& g = geometry();
+  const RowRange own = strip();
+  cell_slot_.assign(static_cast<std::size_t>(std::max(own.count(), 0)) * static_cast<std::size_t>(g.ncols), -1);
+  std::vector<int> keys;  // per own row with slots: row, count, then (sub-basin, zone) pairs
+  int n_slots = 0;
+  for (int r = own.first; r <= own.last; ++r) {
+    const int first = n_slots;
+    std::vector<std::pair<int, int>> row_slots;
+    for (int c = 1; c <= g.ncols; ++c) {
+      if (!IsOwnCell(pass_grids_, g.nodata_value, rank(), r, c)) continue;
+      const int s = SubbasinOf(r, c);
+      if (s < 1 || zoneFZT_QD[0][static_cast<std::size_t>(s)].size() < 2) continue;
+      const std::pair<int, int> key{s, FlowTimeZoneOfCell(r, c, s)};
+      auto found = std::find(row_slots.begin(), row_slots.end(), key);
+      if (found == row_slots.end()) found = row_slots.insert(row_slots.end(), key);
+      cell_slot_[CellIndex(r, c)] = first + static_cast<int>(found - row_slots.begin());
+    }
+    if (row_slots.empty()) continue;
+    n_slots += static_cast<int>(row_slots.size());
+    keys.push_back(r);
+    keys.push_back(static_cast<int>(row_slots.size()));
+    for (const auto& [s, z] : row_slots) {
+      keys.push_back(s);
+      keys.push_back(z);
+    }
+  }
+  slot_values_.assign(static_cast<std::size_t>(n_slots) * ValuesPerSlot(), 0.0);
+
+  int n_keys = static_cast<int>(keys.size());
+  int n_values = static_cast<int>(slot_values_.size());
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  std::vector<int> key_counts(static_cast<std::size_t>(size)), key_displs(static_cast<std::size_t>(size));
+  value_counts_.assign(static_cast<std::size_t>(size), 0);
+  value_displs_.assign(static_cast<std::size_t>(size), 0);
+  MPI_Gather(&n_keys, 1, MPI_INT, key_counts.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Gather(&n_values, 1, MPI_INT, value_counts_.data(), 1, MPI_INT, 0, MPI_COMM_WORLD);
+  std::vector<int> all_keys;
+  if (rank() == 0) {
+    for (int p = 1; p < size; ++p) {
+      const auto k = static_cast<std::size_t>(p);
+      key_displs[k] = key_displs[k - 1] + key_counts[k - 1];
+      value_displs_[k] = value_displs_[k - 1] + value_counts_[k - 1];
+    }
+    all_keys.resize(static_cast<std::size_t>(key_displs.back() + key_counts.back()));
+    gathered_values_.assign(static_cast<std::size_t>(value_displs_.back() + value_counts_.back()), 0.0);
+  }
+  MPI_Gatherv(keys.data(), n_keys, MPI_INT, all_keys.data(), key_counts.data(), key_displs.data(), MPI_INT, 0,
+              MPI_COMM_WORLD);
+  gathered_rows_.clear();
+  gathered_slots_.clear();
+  if (rank() != 0) return;
+  for (int p = 0; p < size; ++p) {
+    std::size_t k = static_cast<std::size_t>(key_displs[static_cast<std::size_t>(p)]);
+    const std::size_t end = k + static_cast<std::size_t>(key_counts[static_cast<std::size_t>(p)]);
+    std::size_t value_offset = static_cast<std::size_t>(value_displs_[static_cast<std::size_t>(p)]);
+    while (k < end) {
+      const int row = all_keys[k];
+      const int count = all_keys[k + 1];
+      gathered_rows_.push_back({row, p, static_cast<int>(gathered_slots_.size()), count, value_offset});
+      for (int i = 0; i < count; ++i) {
+        gathered_slots_.emplace_back(all_keys[k + 2 + 2 * static_cast<std::size_t>(i)],
+                                     all_keys[k + 3 + 2 * static_cast<std::size_t>(i)]);
+      }
+      value_offset += static_cast<std::size_t>(count) * ValuesPerSlot();
+      k += 2 + 2 * static_cast<std::size_t>(count);
+    }
+  }
+  std::sort(gathered_rows_.begin(), gathered_rows_.end(),
+            [](const GatheredRow& a, const GatheredRow& b) { return std::tie(a.row, a.rank) < std::tie(b.row, b.rank); });
+}
+
+void surfaceroutingclass::GatherZoneInflows() {
+  MPI_Gatherv(slot_values_.data(), static_cast<int>(slot_values_.size()), MPI_DOUBLE, gathered_values_.data(),
+              value_counts_.data(), value_displs_.data(), MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  std::fill(slot_values_.begin(), slot_values_.end(), 0.0);
+  if (rank() != 0) return;
+  const int n_t = static_cast<int>(zoneFZT_QD.size());
+  for (const GatheredRow& row : gathered_rows_) {
+    for (int i = 0; i < row.count; ++i) {
+      const auto [s, z] = gathered_slots_[static_cast<std::size_t>(row.first_slot + i)];
+      const double* v = &gathered_values_[row.value_offset + static_cast<std::size_t>(i) * ValuesPerSlot()];
+      for (int t = 0; t < n_t; ++t) {
+        for (const int kind : {0, 1}) {
+          ZoneRecord& record = (kind == 0 ? zoneFZT_QD : zoneFZT_QI)[static_cast<std::size_t>(t)]
+                                                                   [static_cast<std::size_t>(s)]
+                                                                   [static_cast<std::size_t>(z)];
+          record.n += v[ZoneValue(t, kind, 0)];
+          record.sx += v[ZoneValue(t, kind, 1)];
+          record.RelCellSum += v[ZoneValue(t, kind, 2)];
+        }
+      }
+    }
+  }
 }
 
 void surfaceroutingclass::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers,
@@ -373,17 +643,7 @@ void surfaceroutingclass::InitTracers(int n_tracers, std::span<TracerSettingsRec
   teilmodellklasse::InitTracers(n_tracers, tracers, registry, capacity);
   const int n_sub = subbasins_.zone_count;
   const std::size_t n_t = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
-  // Without flow times every sub-basin has one zone, which takes all its cells.
-  for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
-    zones->assign(n_t, std::vector<std::vector<ZoneRecord>>(static_cast<std::size_t>(n_sub) + 1,
-                                                            std::vector<ZoneRecord>(2)));
-    for (auto& per_tracer : *zones) {
-      for (auto& per_subbasin : per_tracer) {
-        per_subbasin[1].zonenwert = 1;
-        per_subbasin[1].rel = 1;
-      }
-    }
-  }
+  InitFlowTimeZones();
   grid_table& table = *grids();
   tracer_grids_ = {};
   conc_qd_.clear();
@@ -491,16 +751,7 @@ void surfaceroutingclass::BeginStep(const ModelDate& d) {
   // The queue moves one step towards the outlet; with one zone it is emptied.
   for (auto* zones : {&zoneFZT_QD, &zoneFZT_QI}) {
     for (auto& per_tracer : *zones) {
-      for (auto& records : per_tracer) {
-        if (records.size() < 2) continue;
-        for (std::size_t z = 2; z < records.size(); ++z) {
-          records[z - 1].n = records[z].n;
-          records[z - 1].sx = records[z].sx;
-          records[z - 1].RelCellSum = records[z].RelCellSum;
-        }
-        ZoneRecord& last = records.back();
-        last.n = last.sx = last.RelCellSum = 0;
-      }
+      for (auto& records : per_tracer) ShiftFlowTimeQueue(records);
     }
   }
 }
@@ -508,10 +759,23 @@ void surfaceroutingclass::BeginStep(const ModelDate& d) {
 void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   if (ModuleSwitch == 0) return;
   const ModelDate& d = current_date();
+  ConcentrateRunoff();
   for (const int i : {kDirect, kInterflow, kTotal, kBaseflow, kStorage}) {
     statistics_[i]->EndStep(d.year, d.month, d.day, d.hour, 1);
   }
+  const int n_sub = subbasins_.zone_count;
   for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    // The concentration of the total runoff: process 0 alone holds the storages, the
+    // others add nothing to the sums of the table.
+    for (int s = 1; s <= n_sub; ++s) {
+      const auto k = static_cast<std::size_t>(s);
+      const double b = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+      const double i = QIi[0][k];
+      const double dd = QDd[0][k];
+      const double bt = QBb != nullptr ? (*QBb)[t][k] : 0.0;
+      Qg[t][k] = b + i + dd > 0 ? (b * bt + i * QIi[t][k] + dd * QDd[t][k]) / (b + i + dd) : 0;
+      if (rank() == 0 && TracerRecords[t].statistic) TracerRecords[t].statistic->AddValue(0, 0, s, Qg[t][k], 1);
+    }
     if (TracerRecords[t].statistic) TracerRecords[t].statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
     WriteGridOutputs(TracerRecords[t].storage_index, true, false);
   }
@@ -519,6 +783,46 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   WriteStackOutputs(velocity_index_);
   WriteGridOutputs(flux_index_, true, false);
   WriteStackOutputs(flux_index_);
+}
+
+// The runoff the cells of all processes handed to the zones in the step reaches the
+// queue of process 0, and zone 1 flows through the two linear storages there; the other
+// processes keep their previous storages and runoff.
+void surfaceroutingclass::ConcentrateRunoff() {
+  const int n_sub = subbasins_.zone_count;
+  const std::size_t n_t = zoneFZT_QD.size();
+  GatherZoneInflows();
+  if (rank() != 0) return;
+  if ((kelsqd == nullptr || kelsqi == nullptr) && !recession_warned_) {
+    recession_warned_ = true;
+    log() << "WARNING: surface routing has no recession constants of direct runoff and interflow; "
+             "their storages release their inflow in the same step" << "[end-entry]";
+  }
+  const double dt = TimeStep;
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    if (zoneFZT_QD[0][k].size() < 2) continue;
+    const double rel = subbasins_.zones[k].rel;
+    const auto storage = [&](std::vector<std::vector<std::vector<ZoneRecord>>>& zones,
+                             std::vector<std::vector<double>>& inflow, std::vector<std::vector<double>>& outflow,
+                             const std::vector<double>* recession) {
+      inflow[0][k] = ZoneRunoff(zones[0][k][1]);
+      for (std::size_t t = 1; t < n_t; ++t) inflow[t][k] = ZoneRunoff(zones[t][k][1]);
+      const double a = recession != nullptr && k < recession->size() ? RecessionFactor(dt, (*recession)[k]) : 0.0;
+      for (std::size_t t = 1; t < n_t; ++t) {
+        outflow[t][k] = LinearStorageConcentration(inflow[0][k], inflow[t][k], outflow[0][k], outflow[t][k], a);
+      }
+      outflow[0][k] = LinearStorageOutflow(inflow[0][k], outflow[0][k], a);
+    };
+    storage(zoneFZT_QD, QD, QDd, kelsqd);
+    storage(zoneFZT_QI, QI, QIi, kelsqi);
+    const double baseflow = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+    Qg[0][k] = QDd[0][k] + QIi[0][k] + baseflow;
+    statistics_[kDirect]->AddValue(0, 0, s, QDd[0][k], rel);
+    statistics_[kInterflow]->AddValue(0, 0, s, QIi[0][k], rel);
+    statistics_[kBaseflow]->AddValue(0, 0, s, baseflow, rel);
+    statistics_[kTotal]->AddValue(0, 0, s, Qg[0][k], rel);
+  }
 }
 
 void surfaceroutingclass::FlushStatistics() {
@@ -531,8 +835,9 @@ void surfaceroutingclass::FlushStatistics() {
   }
 }
 
-void surfaceroutingclass::FinishModel(bool /*append*/) {
+void surfaceroutingclass::FinishModel(bool append) {
   if (ModuleSwitch > 0) {
+    if (runoff_allocated_) WriteStorageContent(append);
     ReleaseTracers();
     for (auto& statistic : statistics_) {
       if (statistic) statistic->Release();
@@ -568,8 +873,9 @@ void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, bool 
         records[static_cast<std::size_t>(s)].n += 1;
         records[static_cast<std::size_t>(s)].sx += fluxes_(r, c, 0) * 1000 * dt / area;
       } else {
-        // Methods 1 to 5 hold the water depth in the head.
-        const double depth = head_(r, c);
+        // Methods 1 to 5 hold the water depth in the head, method 6 the water surface.
+        const double depth = settings_.method == SurfaceRoutingMethod::kHeadDriven ? head_(r, c) - dem_(r, c)
+                                                                                   : head_(r, c);
         records[static_cast<std::size_t>(s)].n += 1;
         records[static_cast<std::size_t>(s)].sx += clamp_at_zero ? std::max(depth, 0.0) : depth;
       }
@@ -616,6 +922,7 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
 
   const double t = SoilSubStepSeconds();
   const double dt_min = settings_.dt_min;
+  const bool head_driven = settings_.method == SurfaceRoutingMethod::kHeadDriven;
   SubTimeStep = dt_min;
   double elapsed = 0;
   int i = 0;
@@ -623,11 +930,16 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   int n = 0;
   double dt = dt_min;
   sub_steps_run_ = 0;
+  head_sweeps_run_ = 0;
   while (t - dt_min / 2 > elapsed) {
     AddStorageSums(StorageStart, false, false, dt);
-    ExchangeRoutingHalos();
-    RouteFlowPaths(pass_grids_, pass_parameters_, landuse_, cells, i, refresh);
-    ExchangeRoutingHalos();
+    if (head_driven) {
+      RouteHeads(dt);
+    } else {
+      ExchangeRoutingHalos();
+      RouteFlowPaths(pass_grids_, pass_parameters_, landuse_, cells, i, refresh);
+      ExchangeRoutingHalos();
+    }
     if (i == 0) {
       double local = CourantTimeStep();
       double agreed = 0;
@@ -635,12 +947,18 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       MPI_Bcast(&agreed, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
       SubTimeStep = CourantSubTimeStep(t, agreed, dt_min, settings_.dt_max);
       n = SubStepCount(t, SubTimeStep);
+      // The first sub-step was routed with the shortest sub time step and counts as
+      // that; the rest of the step is cut into the fewest equal sub-steps no longer than
+      // the Courant-limited one, so that the call routes exactly T.
+      if (head_driven) SubTimeStep = RemainingSubTimeStep(t, dt_min, SubTimeStep);
     }
     if (refresh == i) refresh = NextRefreshIndex(refresh, n, t, settings_.dt_max);
-    // No cell may send more than it holds: the outflows are cut to the storage before the
-    // neighbours take them in.
-    LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
-    ExchangeStackHalo(context(), fluxes_.view());
+    if (!head_driven) {
+      // No cell may send more than it holds: the outflows are cut to the storage before
+      // the neighbours take them in.
+      LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
+      ExchangeStackHalo(context(), fluxes_.view());
+    }
     AddStorageSums(StorageEnd, true, false, dt);
     AddStorageSums(RiverInflow, false, true, dt);
     for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
@@ -651,11 +969,17 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       const auto k = static_cast<std::size_t>(s);
       StorageLoss[k] = std::max((StorageStart[k].sx - StorageEnd[k].sx) * 1000, 0.0);
     }
-    // The neighbours' surface concentrations travel with their water.
-    for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
-    SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
+    if (head_driven) {
+      ShareStorageLossWithRivers();
+      SettleHeadBalances(head_grids_, head_parameters_, strip(), dt, directflow_, storage_,
+                         {river_per_flux_, river_per_cell_, subbasin_index_.view()});
+    } else {
+      // The neighbours' surface concentrations travel with their water.
+      for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
+      SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
+    }
     ExchangeRoutingHalos();
-    elapsed += SubTimeStep;
+    elapsed += head_driven ? dt : SubTimeStep;
     dt = SubTimeStep;
     for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
       for (int s = 1; s <= n_sub; ++s) {
@@ -667,6 +991,107 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   }
   sub_steps_run_ = i;
   HandOverStep();
+}
+
+void surfaceroutingclass::ComputeFaceConductances() {
+  tolvo::ComputeFaceConductances(head_grids_, head_parameters_, strip());
+}
+
+double surfaceroutingclass::IterateHeads(int j, double dt) {
+  bool stopped = false;
+  const double change = tolvo::IterateHeads(head_grids_, head_parameters_, strip(), j, dt, row_change_,
+                                            dump_options_.dump_mode ? this : nullptr, stopped);
+  dump_stop_ = dump_stop_ || stopped;
+  return change;
+}
+
+void surfaceroutingclass::ComputeFluxesAndVelocities() {
+  FaceFluxes(head_grids_, head_parameters_, strip());
+  ExchangeStackHalo(context(), fluxes_.view());
+  ExchangeStackHalo(context(), velocity_.view());
+  RiverFaceFluxes(head_grids_, head_parameters_, strip());
+}
+
+// One sub-step of method 6: the heads of the sub-step by sweeps until the largest change
+// of the whole grid is small enough or the sweeps run out. Every process makes the same
+// exchanges and reductions; a dump stop on any process ends the run on all of them.
+void surfaceroutingclass::RouteHeads(double dt) {
+  ComputeFaceConductances();
+  ExchangeHalo(context(), roughness_x_.view());
+  ExchangeHalo(context(), roughness_y_.view());
+  int j = 0;
+  while (true) {
+    ExchangeHalo(context(), head_.view());
+    ExchangeHalo(context(), head_old_.view());
+    ++j;
+    double mine[2] = {IterateHeads(j, dt), dump_stop_ ? 1.0 : 0.0};
+    double agreed[2] = {0, 0};
+    MPI_Reduce(mine, agreed, 2, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD);
+    MPI_Bcast(agreed, 2, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+    if (agreed[1] != 0) {
+      if (!dump_stop_) {
+        log() << "FATAL: a surface routing dump on another process ends the run (-closeAfterDump)" << "[end-entry]";
+      }
+      RaiseError(kSurfaceRoutingDumpAbort);
+    }
+    if (j >= settings_.velocity_steps || !(agreed[0] > settings_.velocity_tolerance)) break;
+  }
+  head_sweeps_run_ += j;
+  ExchangeRoutingHalos();
+  ComputeFluxesAndVelocities();
+  ConserveHeads(head_grids_, head_parameters_, strip(), dt);
+}
+
+// What the river cells receive of the surface water lost in the sub-step. With closed
+// sub-basins each sub-basin hands its loss to its own river cells; when water may cross
+// sub-basin borders, the loss of the whole basin goes to all river cells, since water a
+// sub-basin lost may have reached the river of another. The cells share it by their
+// inflow, or evenly when no river cell received inflow (rain on the river itself).
+void surfaceroutingclass::ShareStorageLossWithRivers() {
+  const int n_sub = subbasins_.zone_count;
+  const bool pooled = ModuleSwitch != 3;
+  double basin_loss = 0, basin_inflow = 0, basin_cells = 0;
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    basin_loss += (StorageStart[k].sx - StorageEnd[k].sx) * 1000;
+    basin_inflow += RiverInflow[k].sx;
+    basin_cells += RiverInflow[k].n;
+  }
+  basin_loss = std::max(basin_loss, 0.0);
+  for (int s = 1; s <= n_sub; ++s) {
+    const auto k = static_cast<std::size_t>(s);
+    const double loss = pooled ? basin_loss : StorageLoss[k];
+    const double inflow = pooled ? basin_inflow : RiverInflow[k].sx;
+    const double cells = pooled ? basin_cells : RiverInflow[k].n;
+    river_per_flux_[k] = inflow > 0 ? loss / inflow : 0;
+    river_per_cell_[k] = !(inflow > 0) && cells > 0 ? loss / cells : 0;
+  }
+}
+
+bool surfaceroutingclass::OnNonFiniteHead(const HeadUpdate& u) {
+  const DumpOptions& o = dump_options_;
+  if (o.max_dump_files == 0 || DumpCount < o.max_dump_files) {
+    std::cout << "NaN or Inf found for HEAD[" << u.r << "][" << u.c << "] (value: " << u.new_head << ") in rank "
+              << rank() << std::endl;
+    std::cout << "writing dump file..." << std::endl;
+    const ModelDate& d = current_date();
+    char name[160];
+    std::snprintf(name, sizeof name, "surfrout_dump_row_%d_col_%d_iteration_%d_%lld%02lld%02lld%02lld.dmp", u.r,
+                  u.c, u.iteration, d.year, d.month, d.day, d.hour);
+    const std::array<double, 59> record = HeadDumpRecord(u);
+    if (std::FILE* file = std::fopen(name, "wb"); file != nullptr) {
+      std::fwrite(record.data(), sizeof(double), record.size(), file);
+      std::fclose(file);
+    }
+  }
+  ++DumpCount;
+  if (!o.close_after_dump) return false;
+  log() << "FATAL: \n\n -------- command line option -closeAfterDump active! "
+           "---------------------------------------------\n\n"
+        << " a dumpfile has been written and Tolvo aborts now.\n"
+        << "-------------------------------------------------------------\n\n"
+        << "[end-entry]";
+  return true;
 }
 
 void surfaceroutingclass::HandOverStep() {
@@ -682,40 +1107,161 @@ void surfaceroutingclass::HandOverStep() {
       const double stored = storage_(r, c);
       const double direct = directflow_(r, c);
       const double inter = interflow_(r, c);
-      std::array<double, kMaxTracers + 1> surface_conc{};
       for (int tr = 1; tr <= n_t; ++tr) {
         const auto k = static_cast<std::size_t>(tr) - 1;
         GridView conc = tracer_grids_.storage_conc[k];
         tracer_grids_.handover[k](r, c) = conc(r, c);
-        surface_conc[k] = conc(r, c);
         conc(r, c) = 0;
         if (river) conc_qd_[k](r, c) = direct > 0 ? conc_qd_[k](r, c) / direct : 0;
       }
       storage_statistic.AddValue(r, c, static_cast<int>(s), stored, 1);
-      if (zoneFZT_QD.empty()) continue;
-      ZoneRecord& qd = zoneFZT_QD[0][s][1];
-      if (river) qd.sx += SubSteps * direct * w;
-      qd.n += 1;
-      qd.RelCellSum += w;
-      ZoneRecord& qi = zoneFZT_QI[0][s][1];
-      qi.sx += inter * w;
-      qi.n += 1;
-      qi.RelCellSum += w;
+      const int slot = cell_slot_.empty() ? -1 : cell_slot_[CellIndex(r, c)];
+      if (slot < 0) continue;
+      // Per tracer and storage: n, sx and RelCellSum of the cell's zone (ZoneValue).
+      double* v = &slot_values_[static_cast<std::size_t>(slot) * ValuesPerSlot()];
+      if (river) v[ZoneValue(0, 0, 1)] += SubSteps * direct * w;
+      v[ZoneValue(0, 0, 0)] += 1;
+      v[ZoneValue(0, 0, 2)] += w;
+      v[ZoneValue(0, 1, 1)] += inter * w;
+      v[ZoneValue(0, 1, 0)] += 1;
+      v[ZoneValue(0, 1, 2)] += w;
       for (int tr = 1; tr <= n_t; ++tr) {
         const auto k = static_cast<std::size_t>(tr);
         const bool evaporating = TracerSettings[k].evaporating == 1;
-        ZoneRecord& tqd = zoneFZT_QD[k][s][1];
-        if (river) tqd.sx += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
-        tqd.n += direct;
-        tqd.RelCellSum += w * direct;
-        ZoneRecord& tqi = zoneFZT_QI[k][s][1];
-        tqi.sx += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);
-        tqi.n += inter;
-        tqi.RelCellSum += w * inter;
-        if (TracerRecords[k].statistic) {
-          TracerRecords[k].statistic->AddValue(r, c, static_cast<int>(s), surface_conc[k - 1], stored);
+        if (river) v[ZoneValue(tr, 0, 1)] += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
+        v[ZoneValue(tr, 0, 0)] += direct;
+        v[ZoneValue(tr, 0, 2)] += w * direct;
+        v[ZoneValue(tr, 1, 1)] += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);
+        v[ZoneValue(tr, 1, 0)] += inter;
+        v[ZoneValue(tr, 1, 2)] += w * inter;
+      }
+    }
+  }
+}
+
+// --- state section -------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* kColdStartNote =
+    ". This means that the actual model run will not initialize the flow travel time zones for direct runoff and "
+    "interflow, as it was before version 9.08.06.";
+constexpr std::size_t kStateLineLength = 1200;
+
+// The leading numbers of a line (at most `count`); the commentary behind them is skipped.
+std::vector<double> LeadingNumbers(const std::string& line, std::size_t count) {
+  std::vector<double> values;
+  const char* p = line.c_str();
+  while (values.size() < count) {
+    char* end = nullptr;
+    const double v = std::strtod(p, &end);
+    if (end == p) break;
+    values.push_back(v);
+    p = end;
+  }
+  return values;
+}
+
+}  // namespace
+
+void surfaceroutingclass::StorageMismatch(const std::string& label, double current, double stored) {
+  log() << "FATAL: error in storage file content reading " << label << ":\nvalue in actual control is:   " << current
+        << "\nbut value in storage file is: " << stored << "\nTolvo throws..." << "[end-entry]";
+  RaiseError(kSurfaceStateMismatch);
+}
+
+void surfaceroutingclass::WriteStorageContent(bool append) {
+  if (ModuleSwitch == 0 || storage_file_.empty() || zoneFZT_QD.empty()) return;
+  const std::string path = settings().output_directory + storage_file_;
+  std::FILE* file = std::fopen(path.c_str(), append ? "a" : "w");
+  if (file == nullptr) {
+    log() << "WARNING: the storage content file " << path
+          << " cannot be written; the flow-time zones of surface routing are not kept" << "[end-entry]";
+    return;
+  }
+  const int n_sub = subbasins_.zone_count;
+  std::fprintf(file, "[SurfaceRoutingModel]\n%d (number of subasins)\n%d (number of tracers)\n", n_sub, TracerCount);
+  const auto zone_line = [&](const ZoneRecord& z, const char* name) {
+    std::fprintf(file, "%.17g %.17g %.17g %.17g %.17g (%s.n/.sx/.zonenwert/.rel/.RelCellSum)\n", z.n, z.sx,
+                 z.zonenwert, z.rel, z.RelCellSum, name);
+  };
+  for (int i = 0; i <= TracerCount; ++i) {
+    const auto t = static_cast<std::size_t>(i);
+    std::fprintf(file, "%d (0=runoff, 1...9 = tracers)\n", i);
+    for (int j = 1; j <= n_sub; ++j) {
+      const auto k = static_cast<std::size_t>(j);
+      const int n_z = static_cast<int>(maxzeit[k]);
+      std::fprintf(file, "%d %d (zone %d and maxzeit)\n", j, n_z, j);
+      for (int z = 1; z <= n_z; ++z) {
+        zone_line(zoneFZT_QD[t][k][static_cast<std::size_t>(z)], "zoneFZT_QD");
+        zone_line(zoneFZT_QI[t][k][static_cast<std::size_t>(z)], "zoneFZT_QI");
+      }
+      std::fprintf(file, "%.17g (QDd[%d][%d])\n", QDd[t][k], i, j);
+      std::fprintf(file, "%.17g (QIi[%d][%d])\n", QIi[t][k], i, j);
+    }
+  }
+  std::fprintf(file, "\n");
+  if (std::fclose(file) != 0) {
+    log() << "WARNING: the storage content file " << path << " could not be closed" << "[end-entry]";
+  }
+}
+
+void surfaceroutingclass::ReadStorageContent(const std::string& name, int read_code) {
+  if (ModuleSwitch == 0 || name.empty()) return;
+  storage_file_ = name.substr(0, kStateLineLength);
+  if (read_code == 0 || read_code == 2 || read_code == 4) return;
+  const std::string path = settings().input_directory + storage_file_;
+  std::ifstream file(path);
+  if (!file) {
+    log() << "WARNING: error opening storage content file " << path << kColdStartNote << "[end-entry]";
+    return;
+  }
+  std::string line;
+  bool found = false;
+  while (std::getline(file, line)) {
+    if (line.find("SurfaceRoutingModel") != std::string::npos) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    log() << "WARNING: error locking for the section [SurfaceRoutingModel] in " << path << kColdStartNote
+          << "[end-entry]";
+    return;
+  }
+  // Every line holds its numbers first; a line that is missing or holds fewer numbers
+  // than its item needs fails as a mismatch with the count that could be read.
+  const auto next = [&](std::size_t count, const std::string& label, double expected) {
+    std::vector<double> values;
+    if (std::getline(file, line)) values = LeadingNumbers(line, count);
+    if (values.size() < count) StorageMismatch(label, expected, static_cast<double>(values.size()));
+    return values;
+  };
+  const auto check = [&](double stored, double current, const std::string& label) {
+    if (stored != current) StorageMismatch(label, current, stored);
+  };
+  const int n_sub = subbasins_.zone_count;
+  check(next(1, "number of subbasins", n_sub)[0], n_sub, "number of subbasins");
+  check(next(1, "number of tracers", TracerCount)[0], TracerCount, "number of tracers");
+  for (int i = 0; i <= TracerCount; ++i) {
+    const auto t = static_cast<std::size_t>(i);
+    check(next(1, "actual tracers(0=runoff)", i)[0], i, "actual tracers(0=runoff)");
+    for (int j = 1; j <= n_sub; ++j) {
+      const auto k = static_cast<std::size_t>(j);
+      const int n_z = static_cast<int>(maxzeit[k]);
+      const std::vector<double> head = next(2, "actual zone", j);
+      check(head[0], j, "actual zone");
+      check(head[1], n_z, "maxzeit of actual subbasin");
+      for (int z = 1; z <= n_z; ++z) {
+        for (auto [zones, label] : {std::pair{&zoneFZT_QD, "number of fields for zonal statistics QD"},
+                                    std::pair{&zoneFZT_QI, "number of fields for zonal statistics QI"}}) {
+          const std::vector<double> v = next(5, label, 5);
+          ZoneRecord& record = (*zones)[t][k][static_cast<std::size_t>(z)];
+          record = {v[0], v[1], v[2], v[3], v[4]};
         }
       }
+      QDd[t][k] = next(1, "QDd[" + std::to_string(i) + "][" + std::to_string(j) + "]", 1)[0];
+      QIi[t][k] = next(1, "QIi[" + std::to_string(i) + "][" + std::to_string(j) + "]", 1)[0];
     }
   }
 }

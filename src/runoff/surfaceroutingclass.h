@@ -10,6 +10,7 @@
 // runoff, surface storage) and runs the cell passes of surface_passes.h. Every cell feeds
 // flow-time zone 1 of its sub-basin.
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,8 +18,10 @@
 #include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
 #include "framework/zone_record.h"
+#include "runoff/head_driven_flow.h"
 #include "runoff/surface_flow.h"
 #include "runoff/surface_passes.h"
+#include "setup/flow_time_zones.h"
 
 namespace tolvo {
 
@@ -51,7 +54,7 @@ struct SurfaceRoutingSettings {
   Statistic surface_storage;
 };
 
-class surfaceroutingclass : public teilmodellklasse {
+class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandler {
  public:
   // Throws the ErrorCode of a failure (the application passes it on).
   surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings,
@@ -64,7 +67,13 @@ class surfaceroutingclass : public teilmodellklasse {
   void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
                    int capacity) override;
   void ReleaseTracers() override;
-  void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
+  // Reads the zone queues and storages of the storage content file `file` (relative to
+  // the input directory; empty: none) unless the read code is 0, 2 or 4; keeps the name
+  // for WriteStorageContent. A file or section that is missing gives a WARNING and a cold
+  // start; a section that does not fit the set-up fails with 71.
+  void ReadStorageContent(const std::string& file, int read_code);
+  // Writes the section into the kept file in the output directory, appended or new.
+  void WriteStorageContent(bool append);
 
   // Hand-overs of the soil model: baseflow [tracer][sub-basin], recession constants of
   // direct runoff and interflow [sub-basin] in minutes; stored only when active.
@@ -89,15 +98,29 @@ class surfaceroutingclass : public teilmodellklasse {
   const SurfaceRoutingSettings& routing_settings() const { return settings_; }
   double sub_time_step() const { return SubTimeStep; }
   int sub_step_count() const { return sub_steps_run_; }
+  // Method 6: the sweeps of the head iteration in the last call, over all its sub-steps.
+  long long head_sweep_count() const { return head_sweeps_run_; }
   const ZoneRanking& subbasins() const { return subbasins_; }
   std::span<const ZoneRecord> storage_start() const { return StorageStart; }
   std::span<const ZoneRecord> storage_end() const { return StorageEnd; }
   std::span<const double> storage_loss() const { return StorageLoss; }
+  std::span<const double> flow_time_zone_counts() const { return maxzeit; }
+  const std::vector<std::vector<std::vector<ZoneRecord>>>& direct_runoff_zones() const { return zoneFZT_QD; }
+  const std::vector<std::vector<std::vector<ZoneRecord>>>& interflow_zones() const { return zoneFZT_QI; }
+  const std::vector<std::vector<double>>& direct_runoff_outflow() const { return QDd; }
+  const std::vector<std::vector<double>>& interflow_outflow() const { return QIi; }
+  long long dump_count() const { return DumpCount; }
 
  protected:
   // The process's largest stable sub time step [s]; a virtual hook so that the time step
   // can be driven on its own.
   virtual double CourantTimeStep();
+  // Method 6 (head_driven_flow.h): the face conductances from the heads at the start of
+  // the sub-step, one sweep of the head iteration j with sub time step dt [s] returning
+  // the process's largest head change [m], and the face fluxes and velocities.
+  virtual void ComputeFaceConductances();
+  virtual double IterateHeads(int j, double dt);
+  virtual void ComputeFluxesAndVelocities();
 
  private:
   void ReadSection();
@@ -110,6 +133,25 @@ class surfaceroutingclass : public teilmodellklasse {
   void ExchangeRoutingHalos();
   void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
   void HandOverStep();
+  void RouteHeads(double dt);
+  void ShareStorageLossWithRivers();
+  bool OnNonFiniteHead(const HeadUpdate& update) override;
+  void InitFlowTimeZones();
+  void WriteFlowTimeDistribution(const FlowTimeZoneLayout& layout);
+  int FlowTimeZoneOfCell(int r, int c, int s) const;
+  void ConcentrateRunoff();
+  void PrepareZoneSlots();
+  void GatherZoneInflows();
+  std::size_t CellIndex(int r, int c) const {
+    return static_cast<std::size_t>(r - strip().first) * static_cast<std::size_t>(geometry().ncols) +
+           static_cast<std::size_t>(c - 1);
+  }
+  std::size_t ValuesPerSlot() const { return (static_cast<std::size_t>(TracerCount) + 1) * 6; }
+  // Index in a slot of field f (0 n, 1 sx, 2 RelCellSum) of tracer t, storage kind k
+  // (0 direct runoff, 1 interflow).
+  static std::size_t ZoneValue(int t, int k, int f) { return static_cast<std::size_t>(t * 6 + k * 3 + f); }
+  void ReadStoredZones(std::FILE* file, const std::string& path);
+  [[noreturn]] void StorageMismatch(const std::string& label, double current, double stored);
   void AgreeOnVegetation(const VegetationFailure& failure);
   int SubbasinOf(int r, int c) const;
   double SoilSubStepSeconds() const { return TimeStep * 60 / SubSteps; }
@@ -176,13 +218,32 @@ class surfaceroutingclass : public teilmodellklasse {
   int sub_steps_run_ = 0;
 
   // Runoff per sub-basin [tracer 0..T][sub-basin 0..N] and flow-time zones
-  // [tracer][sub-basin][zone 0..1].
+  // [tracer][sub-basin][zone 0..maxzeit].
   std::vector<std::vector<double>> QD, QI, QDd, QIi, Qg;
   std::vector<std::vector<double>>* QBb = nullptr;
   std::vector<double>* kelsqd = nullptr;
   std::vector<double>* kelsqi = nullptr;
   std::vector<std::vector<std::vector<ZoneRecord>>> zoneFZT_QD, zoneFZT_QI;
+  std::vector<double> maxzeit;  // [sub-basin 0..N]: the number of flow-time zones
   bool runoff_allocated_ = false;
+  bool recession_warned_ = false;
+  std::string storage_file_;  // relative name of the storage content file
+  long long DumpCount = 0;
+
+  // Zone sums of a step per own row and zone (slot), gathered to process 0 at its end.
+  struct GatheredRow {
+    int row;
+    int rank;
+    int first_slot;
+    int count;
+    std::size_t value_offset;
+  };
+  std::vector<int> cell_slot_;           // per own cell: its slot, -1 for none
+  std::vector<double> slot_values_;      // per slot: ValuesPerSlot() sums
+  std::vector<int> value_counts_, value_displs_;
+  std::vector<double> gathered_values_;  // process 0
+  std::vector<GatheredRow> gathered_rows_;  // process 0, in row order
+  std::vector<std::pair<int, int>> gathered_slots_;  // process 0: (sub-basin, zone)
 
   // Tracer hand-over: per tracer the soil model's concentration grids and the silting-up
   // model's surface concentration grid (own when that model has none).
@@ -198,6 +259,16 @@ class surfaceroutingclass : public teilmodellklasse {
   SurfaceTracerGrids tracer_grids_;
   std::vector<double> row_minimum_;
   std::vector<VegetationFailure> row_status_;
+
+  // Method 6.
+  HeadGrids head_grids_;
+  HeadParameters head_parameters_;
+  Grid subbasin_index_;              // sub-basin index of every own cell
+  std::vector<double> river_per_flux_;  // [sub-basin]: see RiverHandOver
+  std::vector<double> river_per_cell_;
+  std::vector<double> row_change_;
+  bool dump_stop_ = false;
+  long long head_sweeps_run_ = 0;
 };
 
 }  // namespace tolvo

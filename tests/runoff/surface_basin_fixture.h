@@ -8,6 +8,7 @@
 
 #include <array>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -35,17 +36,40 @@ struct BasinShape {
   const LanduseTable* landuse_table = nullptr;
   // When above 0: entries up to this index are taken by other grids before the model.
   int taken_entries = 0;
+  // The river grids' value off the river cells (nodata: those cells are no river-grid
+  // cells).
+  double off_river = 0;
+  // The sub-basin code of every cell inside, in the zone grid and the soil model's.
+  std::function<double(int, int)> subbasin = [](int, int) { return 1.0; };
+  // Further grids with their values (for example "flow_times").
+  std::vector<std::pair<std::string, std::function<double(int, int)>>> grids;
 };
 
 // The section after its header: switch, time step [min], then the values of the section.
+// Method 6 iterates its heads until the largest change is below `head_tolerance` [m], at
+// most `head_sweeps` times.
 inline std::string SurfaceSection(int method, double dt_min, double dt_max, int module_switch = 1,
-                                  double step_minutes = 60, const std::string& storage_statistic = "") {
+                                  double step_minutes = 60, const std::string& storage_statistic = "",
+                                  const std::string& head_tolerance = "0.000001", int head_sweeps = 50) {
   return "[SurfaceRoutingModel]\n" + std::to_string(module_switch) + " switch\n" + std::to_string(step_minutes) +
          " step\n" + std::to_string(method) +
-         " method\nqdsr.txt 0\nqisr.txt 0\nqbsr.txt 0\nqgsr.txt 0\nvelocity.stack\n0\nfluxes.stack\n0\n0.01\n10\n"
-         "0.000001\n50\n" +
+         " method\nqdsr.txt 0\nqisr.txt 0\nqbsr.txt 0\nqgsr.txt 0\nvelocity.stack\n0\nfluxes.stack\n0\n0.01\n10\n" +
+         head_tolerance + "\n" + std::to_string(head_sweeps) + "\n" +
          std::to_string(dt_min) + "\n" + std::to_string(dt_max) + "\n0.05\n1\n0\n" + storage_statistic + "\n";
 }
+
+// The model log of process 0 and the dump files are written into the working folder: a
+// test moves into its temporary folder for its lifetime.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
+
+ private:
+  std::filesystem::path previous_;
+};
 
 template <typename Model = surfaceroutingclass>
 class SurfaceBasin {
@@ -67,6 +91,7 @@ class SurfaceBasin {
     zone_records_[1] = {.zonenwert = 1, .rel = 1};
     settings_.zones = {.zone_count = 1, .largest_code = 1, .zones = zone_records_, .code_index = zone_codes_, .column_ranges = {}};
     settings_.output_directory = directory + "/";
+    settings_.input_directory = directory + "/";
     settings_.start_date = {2020, 6, 1, 1};
     settings_.end_date = {2020, 6, 30, 24};
     reader_ = std::make_unique<modelobject>(log, control);
@@ -74,7 +99,7 @@ class SurfaceBasin {
     reader_->set_strip(band);
     reader_->set_grid_table(table_.get());
     const std::vector<std::pair<std::string, std::function<double(int, int)>>> grids{
-        {"zone", [&](int r, int c) { return shape.inside(r, c) ? 1.0 : kNodata; }},
+        {"zone", [&](int r, int c) { return shape.inside(r, c) ? shape.subbasin(r, c) : kNodata; }},
         {"dem", shape.dem},
         {"landuse1", shape.landuse},
         {"vegetation_coverage_degree1", [](int, int) { return 0.5; }},
@@ -82,14 +107,15 @@ class SurfaceBasin {
         {"SurfStorSiltingUp", [](int, int) { return 0.0; }},
         {"directflow", [](int, int) { return 0.0; }},
         {"interflow", [](int, int) { return 0.0; }},
-        {"river_depth", [&](int r, int c) { return shape.river(r, c) ? 1.0 : 0.0; }},
-        {"river_width", [&](int r, int c) { return shape.river(r, c) ? 2.0 : 0.0; }},
+        {"river_depth", [&](int r, int c) { return shape.river(r, c) ? 1.0 : shape.off_river; }},
+        {"river_width", [&](int r, int c) { return shape.river(r, c) ? 2.0 : shape.off_river; }},
         {"river_links", [](int, int) { return 0.0; }},
-        {"zonegrid_soilmodel", [&](int r, int c) { return shape.inside(r, c) ? 1.0 : kNodata; }},
+        {"zonegrid_soilmodel", [&](int r, int c) { return shape.inside(r, c) ? shape.subbasin(r, c) : kNodata; }},
     };
     int index = 1;
     for (const auto& [id, value] : grids) Add(index++, id, value, held);
     for (const std::string& id : extra_grids) Add(index++, id, [](int, int) { return 0.0; }, held);
+    for (const auto& [id, value] : shape.grids) Add(index++, id, value, held);
     for (; index <= shape.taken_entries; ++index) {
       (*table_)[index].file_name = "other" + std::to_string(index);
       (*table_)[index].identifier = "other" + std::to_string(index);

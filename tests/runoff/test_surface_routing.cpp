@@ -73,8 +73,6 @@ TEST_F(SurfaceRoutingSetUp, RefusedSetUpsStopWithTheirCodes) {
   } cases[] = {
       {"method 7", SurfaceSection(7, 60, 600), {}, {}, 10,
        "\n-----------------error------------\ninvalid method (7) read for SurfaceRoutingModel\n"},
-      {"head-driven method, not in this build", SurfaceSection(6, 60, 600), {}, {}, 103,
-       "head-driven surface routing (method 6) read for SurfaceRoutingModel is not part of this build"},
       {"glacier codes", SurfaceSection(1, 60, 600), {}, {"GlacierCodes"}, 2,
        "Surface routing module cannot be used when glacier model is active"},
       {"glacierized cells", SurfaceSection(1, 60, 600), {}, {"GlacierizedCells"}, 2, "glacier model is active"},
@@ -168,6 +166,25 @@ TEST_F(SurfaceRoutingSetUp, ACallRunsTheSubStepsOfItsCourantLimitAndCoversTheWho
     EXPECT_DOUBLE_EQ(basin.model().sub_time_step(), c.sub_time_step);
     // Fluxes become volumes with the sub time step in force: together exactly T.
     EXPECT_DOUBLE_EQ(basin.model().sub_step_count() * basin.model().sub_time_step(), 3600);
+  }
+  // Method 6 routes its first sub-step with the shortest sub time step and cuts the rest
+  // of the step into the fewest equal sub-steps the Courant limit allows.
+  const struct {
+    double courant;
+    int n_sub_steps;
+    double rest;
+  } head_cases[] = {{250, 16, 236}, {1e36, 7, 590}, {10, 60, 60}};
+  for (const auto& c : head_cases) {
+    SCOPED_TRACE(c.courant);
+    BasinShape shape;
+    shape.off_river = kNodata;
+    SurfaceBasin<FixedCourantModel> basin(log_, dir_.path().string(), shape, SurfaceSection(6, 60, 600),
+                                          RowRange{1, 3}, RowRange{1, 3}, nullptr);
+    basin.model().courant = c.courant;
+    basin.model().BeginStep({2020, 6, 1, 1});
+    basin.model().RunStep(1, 1, 6, 2020);
+    EXPECT_EQ(basin.model().sub_step_count(), c.n_sub_steps);
+    EXPECT_NEAR(basin.model().sub_time_step(), c.rest, 1e-9);
   }
 }
 
