@@ -132,6 +132,11 @@ inline constexpr int kAnisotropyRange = 54;  // an anisotropy slope outside -90.
 inline constexpr int kStationFilesDisagree = 73;    // the two station files of an input differ in stations
                                                     // or in date
 inline constexpr int kRelCellAreaMissing = 74;      // no "RelCellArea" grid for the meteorological inputs
+inline constexpr int kMeteoStepDateError = 52;      // an input whose current date differs from the step's
+inline constexpr int kStationMeshError = 70;        // the stations of a spline input form mesh columns of
+                                                    // different lengths
+inline constexpr int kSplineAbscissaError = 82;     // two nodes of one spline at the same coordinate
+inline constexpr int kNoReadyGrid = 1050;           // a grid list that begins with "-9999"
 // --- soil model ------------------------------------------------------------------------------
 inline constexpr int kControlRowError = 8;      // the row of a sub-model's control point is outside the grid
 inline constexpr int kControlColumnError = 9;   // the column of a sub-model's control point is outside the
