@@ -1,6 +1,7 @@
 // The per-step work of a meteorological input: the result grid of the current record,
 // cell by cell, with its post-processing, response-unit copies and zone statistics.
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
@@ -201,12 +202,6 @@ void meteointerpol::InterpolateCells() {
     row_without_station_[static_cast<std::size_t>(r - rows.first)] =
         InterpolateRow(r, cell_scratch_[static_cast<std::size_t>(thread)]) ? 1 : 0;
   });
-  const int ncols = geometry().ncols;
-  const ConstGridView result = result_.view();
-  const GridView published = published_.view();
-  for_each_row(rows, [&](int r) {
-    for (int c = 1; c <= ncols; ++c) published(r, c) = result(r, c);
-  });
   if (without_station_warned_) return;
   for (const unsigned char without : row_without_station_) {
     if (without == 0) continue;
@@ -241,6 +236,9 @@ bool meteointerpol::InterpolateRow(int r, std::span<double> scratch) {
     }
     result(r, c) = PostProcess(v, r, c);
   }
+  // What this step publishes, kept for the steps and cells that have nothing to interpolate.
+  const std::span<const double> computed = result.row(r);
+  std::copy(computed.begin() + 1, computed.end(), published_.view().row(r).begin() + 1);
   return without_station;
 }
 
