@@ -201,6 +201,9 @@ SplineFault TSplines::EvaluateRow(int wr, RowScratch& s) {
 }
 
 SplineFault TSplines::Evaluate(GridView out) {
+  if (scratch_.size() < static_cast<std::size_t>(row_thread_count())) {
+    scratch_.resize(static_cast<std::size_t>(row_thread_count()), scratch_.front());
+  }
   if (win_row1_ >= win_row0_ && win_col1_ >= win_col0_ && n_cols_ > 0) {
     for_each_row_by_thread(RowRange{win_row0_, win_row1_}, [&](int wr, int thread) {
       row_faults_[static_cast<std::size_t>(wr - win_row0_)] = EvaluateRow(wr, scratch_[static_cast<std::size_t>(thread)]);

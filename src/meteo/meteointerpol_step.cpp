@@ -197,6 +197,10 @@ void meteointerpol::InterpolateCells() {
     PublishKeptValues();
     return;
   }
+  // Scratch per thread, made again only when a run raises its number of threads.
+  if (cell_scratch_.size() < static_cast<std::size_t>(row_thread_count())) {
+    cell_scratch_.resize(static_cast<std::size_t>(row_thread_count()), cell_scratch_.front());
+  }
   const RowRange rows = strip();
   for_each_row_by_thread(rows, [&](int r, int thread) {
     row_without_station_[static_cast<std::size_t>(r - rows.first)] =
