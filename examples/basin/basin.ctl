@@ -23,9 +23,14 @@ DefaultOutputDirectory = $outpath
 0     time shift of the data time to local time
 
 [meteo_data_count]
-0 number of meteorological inputs
+5 number of meteorological inputs (station data made by examples/make-station-data)
 
 [meteo_names]
+temperature
+precipitation
+air_humidity
+wind_speed
+global_radiation
 
 [model_time]
 1     start hour
@@ -47,18 +52,16 @@ zones.asc
 dem.asc
 
 [standard_grids]
-12 number of standard grids
+10 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
 zones.asc zonegrid_soilmodel 0
 zones.asc HydrologicResponseUnits 0  # the sub-basins as response units of a spin-up
-temperature.asc temperature 0 readcode = 0 defaultValue = 5  # deg C, until the basin has meteorological inputs
 flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
-precipitation.asc precipitation 0 readcode = 0 defaultValue = 4  # mm per step: the water input of the silting-up and soil models
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 
 [variable_grids]
@@ -383,3 +386,103 @@ entity { ID=theta; Symbol=th; Xcoords=3500250,3500650,3500950; Ycoords=5300450,5
 entity { ID=baseflow; Symbol=qb; Xcoords=3500250,3500650,3500950; Ycoords=5300450,5300750,5300050; }
 entity { ID=interflow; Symbol=qi; Xcoords=3500250; Ycoords=5300450; }
 }
+
+[temperature]
+11   interpolation method: inverse distances and elevation regression
+temperature.txt   station data file
+1000 2000 100 0 50   lower and upper inversion height (m), tolerance, overlap, cluster range (m)
+temperature.asc   result grid
+80   write code of the result grid
+1   scaling factor
+temperature_stat.txt 2024   statistics file and code
+9999   nodata value: station values beyond +-9999 are missing
+2.0   weight of the inverse distances
+0.5   share of inverse distance weighting in methods 3 and 11
+30000   search radius (m)
+0   slope of the anisotropy axis (degrees)
+1   anisotropy ratio
+-60   lower limit
+-60   lower replacement
+50   upper limit
+50   upper replacement
+0   SzenUse: no scenario
+
+[precipitation]
+1   interpolation method: inverse distances
+precipitation.txt   station data file
+none   no regression file
+precipitation.asc   result grid
+40   write code of the result grid
+1   scaling factor
+precipitation_stat.txt 4024   statistics file and code
+9999   nodata value: station values beyond +-9999 are missing
+2.0   weight of the inverse distances
+0.5   share of inverse distance weighting in methods 3 and 11
+30000   search radius (m)
+0   slope of the anisotropy axis (degrees)
+1   anisotropy ratio
+0.05   lower limit: drizzle below 0.05 mm counts as dry
+0   lower replacement
+200   upper limit
+200   upper replacement
+0   SzenUse: no scenario
+
+[air_humidity]
+4   interpolation method: nearest station (Thiessen polygons)
+air_humidity.txt   station data file
+none   no regression file
+air_humidity.asc   result grid
+80   write code of the result grid
+1   scaling factor
+air_humidity_stat.txt 0   statistics file and code
+9999   nodata value: station values beyond +-9999 are missing
+2.0   weight of the inverse distances
+0.5   share of inverse distance weighting in methods 3 and 11
+30000   search radius (m)
+0   slope of the anisotropy axis (degrees)
+1   anisotropy ratio
+0.01   lower limit
+0.01   lower replacement
+1   upper limit
+1   upper replacement
+0   SzenUse: no scenario
+
+[wind_speed]
+1   interpolation method: inverse distances
+wind_speed.txt   station data file
+none   no regression file
+wind_speed.asc   result grid
+80   write code of the result grid
+1   scaling factor
+wind_speed_stat.txt 0   statistics file and code
+9999   nodata value: station values beyond +-9999 are missing
+2.0   weight of the inverse distances
+0.5   share of inverse distance weighting in methods 3 and 11
+30000   search radius (m)
+0   slope of the anisotropy axis (degrees)
+1   anisotropy ratio
+0   lower limit
+0   lower replacement
+60   upper limit
+60   upper replacement
+0   SzenUse: no scenario
+
+[global_radiation]
+1   interpolation method: inverse distances
+global_radiation.txt   station data file
+none   no regression file
+global_radiation.asc   result grid
+40   write code of the result grid
+1   scaling factor
+global_radiation_stat.txt 0   statistics file and code
+9999   nodata value: station values beyond +-9999 are missing
+2.0   weight of the inverse distances
+0.5   share of inverse distance weighting in methods 3 and 11
+30000   search radius (m)
+0   slope of the anisotropy axis (degrees)
+1   anisotropy ratio
+0   lower limit
+0   lower replacement
+1400   upper limit
+1400   upper replacement
+0   SzenUse: no scenario

@@ -135,6 +135,11 @@ inline constexpr int kRelCellAreaMissing = 74;      // no "RelCellArea" grid for
 inline constexpr int kSuperpositionEntities = 133;  // [RegionalSuperposition] without "NumberOfEntities"
 inline constexpr int kSuperpositionRegions = 134;   // an entity's region list that does not match the region grid
 inline constexpr int kSuperpositionWeights = 135;   // an entity's weights that do not fit its regions or sum to 1
+inline constexpr int kMeteoStepDateError = 52;      // an input whose current date differs from the step's
+inline constexpr int kStationMeshError = 70;        // the stations of a spline input form mesh columns of
+                                                    // different lengths
+inline constexpr int kSplineAbscissaError = 82;     // two nodes of one spline at the same coordinate
+inline constexpr int kNoReadyGrid = 1050;           // a grid list that begins with "-9999"
 // --- soil model ------------------------------------------------------------------------------
 inline constexpr int kControlRowError = 8;      // the row of a sub-model's control point is outside the grid
 inline constexpr int kControlColumnError = 9;   // the column of a sub-model's control point is outside the

@@ -85,6 +85,7 @@ void meteointerpol::Construct(const ModelSettings& settings, StatisticsRegistry&
 
   const int scaling = FindGrid("ScalingGrid_" + input_name_, false);
   if (scaling > 0) scaling_grid_ = (*grids())[scaling].values;
+  PrepareStepData(settings);
 }
 
 void meteointerpol::LookUpCellGrids(const ModelSettings& settings) {
@@ -487,13 +488,6 @@ void meteointerpol::RewindInput() {
   if (m == 9) RewindGridList(grid_list_, start);
 }
 
-void meteointerpol::Interpolate(const ModelDate& /*date*/) {
-  log() << "FATAL: the meteorological input " << input_name_
-        << " cannot be interpolated: the interpolation methods are not part of this build"
-        << "[end-entry]";
-  RaiseError(kOtherExceptionCode);
-}
-
 void meteointerpol::FlushStatistics() {
   if (statistic_) statistic_->FlushRows();
 }
@@ -502,6 +496,12 @@ void meteointerpol::DeleteModule() {
   log() << "DEBUG: deleting interpolator for " << input_name_ << "[end-entry]";
   FreeRotatedGrids();
   for (LookupStations& table : lookup_) table = LookupStations{};
+  splines_.reset();
+  mesh_.reset();
+  mesh_values_.clear();
+  gradient_spline_ = Grid();
+  published_ = Grid();
+  cell_scratch_.clear();
   if (scenario_index_ > 0) FreeGridEntry(scenario_index_);
   scenario_grid_ = Grid();
   scenario_index_ = 0;

@@ -20,12 +20,20 @@
 // stations of every own cell (methods 5 and 6). Methods 10 and 11 fit their elevation
 // regression to the current record when the time loop asks (ComputeElevationRegression).
 //
-// The per-cell interpolation is not part of this build yet: Interpolate logs a FATAL entry
-// and fails with 103, so that a run with meteorological inputs stops at its first step
-// instead of running without them. The spline mesh of methods 7 and 8 comes with it.
+// Methods 7 and 8 sort the stations into a station mesh at construction and evaluate its
+// cubic splines every step.
+//
+// Each step Interpolate computes the value of every own cell by the input's method, scales
+// and limits it, applies the scenario and the scaling grid, copies it to the cells of
+// hydrologic response units and adds it to the zone statistics. A step that has nothing
+// to interpolate (no regression intercept, no present station value) publishes the
+// input's own values of the previous step again, and so does a cell without any usable
+// station (the grid nodata value until it has had one; one WARNING per run): what later
+// sub-models change in the published grid never carries over into the next step.
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,12 +42,15 @@
 #include "framework/modelobject.h"
 #include "framework/statistics_registry.h"
 #include "framework/zonal_statistic.h"
+#include "meteo/cubic_splines.h"
 #include "meteo/grid_list_file.h"
 #include "meteo/inverse_distance.h"
 #include "meteo/lookup_stations.h"
 #include "meteo/meteo_section.h"
 #include "meteo/regression_file.h"
 #include "meteo/station_file.h"
+#include "meteo/station_mesh.h"
+#include "setup/spin_up.h"
 
 namespace tolvo {
 
@@ -61,9 +72,10 @@ class meteointerpol : public modelobject, public MeteoInput {
   // `file`; these methods read one station file, so only file 0 (what the time loop
   // passes) has anything to fit. Any other method or file does nothing.
   void ComputeElevationRegression(int file) override;
-  // Not part of this build: logs a FATAL entry and fails with 103.
+  // Computes the result grid of the current record; `date` must be the input's date
+  // (else 52). Collective: every process calls it for every input in the same order.
   void Interpolate(const ModelDate& date) override;
-  void WriteResultGrid() override {}
+  void WriteResultGrid() override;
   // Advances every file of the input by one record; see the failures of the advance.
   void ReadNextRecord() override;
   bool EndOfData() const override { return end_of_data_; }
@@ -122,6 +134,9 @@ class meteointerpol : public modelobject, public MeteoInput {
   ConstGridView interpolation_y() const { return interp_y_; }
   // Corner stations of the own cells (methods 5 and 6; empty otherwise).
   const LookupStations& lookup_stations(int slot) const { return lookup_[static_cast<std::size_t>(slot)]; }
+  // Method 8: the spline of the second file's gradients over the own rows.
+  ConstGridView gradient_spline_grid() const { return gradient_spline_.view(); }
+  const std::optional<StationMesh>& station_mesh() const { return mesh_; }
   // Parameter set 1: fitted by ComputeElevationRegression (methods 10 and 11), or the
   // regression file's current record (methods 2 and 3).
   const RegressionParameters& regression_parameters() const { return regression_.parameters; }
@@ -162,7 +177,26 @@ class meteointerpol : public modelobject, public MeteoInput {
   void PrepareAnisotropy();
   void MeanStationSpacing();
   void ChooseLookupStations(int n_files);
-  void BuildStationMesh() {}
+  void BuildStationMesh();
+  void EvaluateSplines(int slot, GridView out);
+
+  // The per-step driver and the per-cell pass.
+  enum class StepKind { kCompute, kKeep };
+  void PrepareStepData(const ModelSettings& settings);
+  void CheckStepDate(const ModelDate& date);
+  void LogStepLine(const ModelDate& date);
+  void PrepareScenarioDay(const ModelDate& date);
+  void ReadReadyGrid();
+  StepKind PrepareStationValues();
+  void InterpolateCells();
+  // Whether some cell of the row had no usable station.
+  bool InterpolateRow(int r, std::span<double> scratch);
+  double CellValue(int r, int c, std::span<double> scratch);
+  double PostProcess(double v, int r, int c) const;
+  void WarnSearchRadius(const char* prefix, int r, int c);
+  void PublishKeptValues();
+  void CopyResponseUnitMasters();
+  void AddStatistics();
   RotationFrame rotation_frame() const;
   void FreeRotatedGrids();
 
@@ -205,6 +239,23 @@ class meteointerpol : public modelobject, public MeteoInput {
   std::array<LookupStations, 2> lookup_;
   int search_radius_warning_ = 0;
   double hour_shift_ = 0;
+
+  // Methods 7 and 8.
+  std::optional<StationMesh> mesh_;
+  std::unique_ptr<TSplines> splines_;
+  std::vector<double> mesh_values_;
+  Grid gradient_spline_;
+
+  // The per-step pass.
+  ZoneTableView zone_table_;
+  const std::vector<HruRecord>* hrus_ = nullptr;
+  ConstGridView regions_;
+  Grid published_;  // the values the input published last, own rows
+  std::vector<std::vector<double>> cell_scratch_;  // per thread
+  std::vector<unsigned char> row_without_station_;
+  bool without_station_warned_ = false;
+  bool all_equal_step_ = false;  // station 1 stands for every station this step
+  std::string last_valid_grid_;
 };
 
 }  // namespace tolvo

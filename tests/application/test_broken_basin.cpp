@@ -27,6 +27,14 @@ std::vector<BasinMutation> WithTemperatureInput(const std::string& rows) {
                                        "YY MM DD HH 100 900\nYY MM DD HH north south\n" + rows)};
 }
 
+// The temperature input reads ready grids from a list whose first row names none.
+std::vector<BasinMutation> ReadyGridsWithoutFirstGrid() {
+  std::vector<BasinMutation> mutations = WithTemperatureInput("2020 1 1 1 -9999\n2020 1 1 2 -9999\n");
+  mutations.push_back(ReplaceText("basin.ctl", "1   interpolation method: idw", "9   interpolation method: ready grids"));
+  mutations.push_back(ReplaceText("basin.ctl", "none   name of the regression file", "100 0 400 1 0   gif mapping"));
+  return mutations;
+}
+
 const BrokenBasinCase kCases[] = {
     // Every process reads the control file and fails at the same item.
     {.name = "start year that is no number",
@@ -177,10 +185,10 @@ const BrokenBasinCase kCases[] = {
      .arguments = {"-dumpmode:x"}},
     // Meteorological inputs are read and positioned, but not yet interpolated: the run
     // stops at its first step.
-    {.name = "meteorological input that cannot be interpolated yet",
-     .mutations = WithTemperatureInput("2020 1 1 1 2.5 3.5\n2020 1 1 2 2.0 3.0\n"),
-     .code = 103,
-     .fatal_text = "the meteorological input temperature cannot be interpolated"},
+    {.name = "list of ready grids that begins without a grid",
+     .mutations = ReadyGridsWithoutFirstGrid(),
+     .code = 1050,
+     .fatal_text = "no valid grid name was found (-9999 as input)"},
     {.name = "station data file without the start date",
      .mutations = WithTemperatureInput("2020 1 1 2 2.0 3.0\n"),
      .code = 51,

@@ -151,5 +151,68 @@ TEST_F(MeteoInputMpi, RotatedGridsAndCornerStationsDoNotDependOnTheProcesses) {
   EXPECT_EQ(run.setup().FindGrid("CoordXRot_temperature", false), 0);
 }
 
+// The grids of methods 1, 5, 7 and 10 over a process's rows equal those of one process over
+// every row, step after step, and the values at points are the same on every process.
+TEST_F(MeteoInputMpi, GridsAndPointValuesDoNotDependOnTheProcesses) {
+  WriteFile(dir_.file("mesh.txt"), MeshStationFileText(0));
+  WriteFile(dir_.file("turned.txt"), MeshStationFileText(20));
+  WriteFile(dir_.file("heights.txt"), StationFileText({300, 500, 800, 1200}, {-500, 400, 900, 150}, {100, 800, -300, 250},
+                                                      {"2020 1 1 1 8 6.5 4 1.5", "2020 1 1 2 7 6 3.2 -1",
+                                                       "2020 1 1 3 6.5 -10000 2.9 -1.4"}));
+  struct GridCase {
+    const char* name;
+    SectionItems items;
+  };
+  const GridCase cases[] = {
+      {"inverse distances", {.method = "1", .file_lines = {dir_.file("heights.txt")}}},
+      {"bilinear on a turned mesh", {.method = "5", .file_lines = {dir_.file("turned.txt")}}},
+      {"splines", {.method = "7", .file_lines = {dir_.file("mesh.txt")}}},
+      {"elevation regression", {.method = "10", .file_lines = {dir_.file("heights.txt")},
+                                .method_line = "1000 2000 100 0 50"}},
+  };
+  // Rows r of the grid of `input` after each of three steps, and its values at points.
+  const auto walk = [](meteointerpol& input, RowRange rows) {
+    std::ostringstream text;
+    text.precision(17);
+    std::vector<double> scratch(static_cast<std::size_t>(input.PointScratchSize()));
+    for (int step = 0; step < 3; ++step) {
+      input.ComputeElevationRegression(0);
+      input.Interpolate(input.GetDate());
+      for (int r = rows.first; r <= rows.last; ++r) {
+        text << "row " << r << ":";
+        for (int c = 1; c <= kMeteoCols; ++c) text << " " << input.result_grid()(r, c);
+        text << "\n";
+      }
+      for (const double x : {-700.0, 120.0, 260.0}) text << " " << input.InterpolateAtPoint(scratch, x, 330, 640);
+      text << "\n";
+      input.ReadNextRecord();
+    }
+    return text.str();
+  };
+  for (const GridCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    MeteoRun whole(log_, run_dir_);
+    whole.WriteControlFile(SectionText("temperature", c.items));
+    const std::unique_ptr<meteointerpol> alone = whole.Build(log_, "temperature");
+    MeteoRun band(log_, run_dir_, RowBand(WorldRank(), WorldSize(), kMeteoRows));
+    const std::unique_ptr<meteointerpol> shared = band.Build(log_, "temperature");
+    const RowRange own = band.settings.strip;
+    const std::string mine = walk(*shared, own);
+    // The whole grid's rows of this process's band, and its point values.
+    std::istringstream all(walk(*alone, {1, kMeteoRows}));
+    std::string expected;
+    for (std::string line; std::getline(all, line);) {
+      const bool point_line = !line.starts_with("row ");
+      const int r = point_line ? 0 : std::stoi(line.substr(4));
+      if (point_line || own.contains(r)) expected += line + "\n";
+    }
+    EXPECT_EQ(mine, expected);
+    const std::size_t points = mine.rfind("\n ");
+    EXPECT_EQ(mine.substr(points), TextOfProcess0(mine.substr(points)));
+    shared->DeleteModule();
+    alone->DeleteModule();
+  }
+}
+
 }  // namespace
 }  // namespace tolvo::test

@@ -322,11 +322,12 @@ TEST_F(MeteoFilesTest, AGridListNamesTheGridOfEachDateAndPlacesGifImagesByItsFir
   EXPECT_EQ(input->GetDate().hour, 1);
 }
 
-TEST_F(MeteoFilesTest, InterpolatingStopsWith103) {
+TEST_F(MeteoFilesTest, InterpolatingAnotherDateThanTheInputsStopsWith52) {
   WriteStations("stations.txt", HourlyRows(1, 3, 2));
   const auto input = Build({.file_lines = {dir_.file("stations.txt")}});
-  EXPECT_EQ(CodeOf([&] { input->Interpolate(input->GetDate()); }), kOtherExceptionCode);
-  EXPECT_TRUE(Logged("the meteorological input temperature cannot be interpolated"));
+  EXPECT_EQ(CodeOf([&] { input->Interpolate({2020, 1, 1, 2}); }), kMeteoStepDateError);
+  EXPECT_TRUE(Logged("error in date columns of temperature"));
+  EXPECT_TRUE(Logged("but in temperature:\n1.1.2020 1. h"));
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 namespace tolvo::test {
 
-// Copies the example basin into a fresh folder named by process 0 and shared by every
-// process (collective); each edit replaces the first occurrence of a text of the control
+// Copies the example basin without its station data (WithoutStationData) into a fresh
+// folder named by process 0 and shared by every process (collective); each edit replaces the first occurrence of a text of the control
 // file by another. The folder is
 // removed by the destructor (process 0).
 class SharedExampleBasin {
@@ -29,5 +29,10 @@ class SharedExampleBasin {
 
 // The example basin's source folder.
 std::filesystem::path ExampleBasinSource();
+
+// The control file text of the example basin without its station data: no meteorological
+// input, and the silting-up model's water input a fixed precipitation grid of 60 mm per
+// step. Tests that drive the basin with their own inputs start from it.
+std::string WithoutStationData(std::string control_file);
 
 }  // namespace tolvo::test
