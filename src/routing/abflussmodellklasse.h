@@ -143,6 +143,9 @@ class abflussmodellklasse : public teilmodellklasse {
   void PrepareIrrigationDemand();
   void HandIrrigationAlong();
   void StartUpRoutings();
+  // Pairs every internal inflow with the one internal abstraction of the same code in
+  // another routing object; fails with 300..303 when the pairing is not one to one.
+  void ConnectInternalInflows();
   void SetUpReservoirs();
   // Lake cells (routing_lakes.cpp): their grids to process 0 before the routing, their
   // ponding back to the owners after it. Collective.

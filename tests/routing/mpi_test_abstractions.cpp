@@ -1,0 +1,156 @@
+// Abstractions and inflows in the discharge routing under 1, 2 and 3 processes: an
+// internal abstraction that hands its water to an inflow further downstream, constant and
+// file inflows, and the pairing of internal abstractions with internal inflows.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/statistics_registry.h"
+#include "framework/tracer_settings_record.h"
+#include "routing/abflussmodellklasse.h"
+#include "routing/routing_units.h"
+#include "support/row_bands.h"
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+using test::CodeOf;
+using test::WorldRank;
+using test::WorldSize;
+
+constexpr const char* kRiver = "(kh=1, kv=2, bm=2, bf=10, d=0.5, Mm=25, Mf=15, I=0.01, L=500, Ac=0.0003)";
+
+// A 3 x 3 grid of 10 m cells: sub-basin 1 in the first column, sub-basin 2 in the others.
+class AbstractionRoutingTest : public test::LogFixture {
+ protected:
+  AbstractionRoutingTest() : bands_(WorldRank(), WorldSize(), 3, 3) {
+    zones_ = test::GridOf({{1, 2, 2}, {1, 2, 2}, {1, 2, 2}});
+    settings_.geometry = {.ncols = 3, .nrows = 3, .cellsize = 10, .nodata_value = kNodata};
+    settings_.strip = test::RowBand(WorldRank(), WorldSize(), 3);
+    settings_.layout = &bands_.layout();
+    settings_.grids = &table_;
+    settings_.output_directory = dir_.path().string() + "/";
+    settings_.start_date = {2000, 1, 1, 1};
+    settings_.compiled_control_file = dir_.file("c.ctl.$$$");
+    for (auto [index, identifier] : {std::pair{kZoneGridIndex, "[zone_grid]"}, {2, "zonegrid_soilmodel"}}) {
+      table_[index].file_name = identifier;
+      table_[index].identifier = identifier;
+      table_[index].values = zones_.view();
+    }
+  }
+
+  static std::string Control(const std::string& description, const std::string& more = "") {
+    return "[routing_model]\n1\n60\n1 10000 40 4\nQ.txt 0\nnone\n0\n0\n" + description + "\nend\n\n" + more +
+           "\n[output_interval]\n24\n1\n0\n";
+  }
+  int Build(const std::string& control) {
+    test::WriteFile(dir_.file("c.ctl.$$$"), control);
+    if (model_) model_->DeleteModule();
+    model_.reset();
+    return CodeOf(
+        [&] { model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, 0, tracers_); });
+  }
+  int Start(double runoff_mm) {
+    runoff_ = {std::vector<double>{0, runoff_mm, runoff_mm}};
+    return CodeOf([&] {
+      model_->SetRunoffInput(runoff_);
+      model_->InitRouting();
+    });
+  }
+
+  test::WorkingDirectory working_directory_{dir_.path()};
+  test::RowBandLayout bands_;
+  ModelSettings settings_;
+  grid_table table_;
+  Grid zones_;
+  StatisticsRegistry registry_;
+  std::vector<TracerSettingsRecord> tracers_ = std::vector<TracerSettingsRecord>(1);
+  std::vector<std::vector<double>> runoff_;
+  std::unique_ptr<abflussmodellklasse> model_;
+};
+
+TEST_F(AbstractionRoutingTest, AnInternalAbstractionIntoAnInflowDownstreamLeavesTheSteadyOutletUnchanged) {
+  // Sub-basin 1 gives half of its runoff to inflow 1 of sub-basin 2; the rest reaches
+  // sub-basin 2 through its tributary channel. Whichever way it goes, at the outlet of
+  // sub-basin 2 the steady discharge is the basin's runoff.
+  ASSERT_EQ(Build(Control("TG 1 (A=0.0003, scale=1)\n AL 1 = intern 0 0.5 1e30 mm\n"
+                          "TG 2 (A=0.0009, scale=1)\n OL 1 " +
+                          std::string(kRiver) + "\n ZL 1 = intern " + kRiver)),
+            0)
+      << console_.str();
+  ASSERT_EQ(Start(2), 0) << console_.str();
+  for (int h = 1; h <= 48; ++h) model_->RunStep(h % 24 + 1, 1 + h / 24, 1, 2000);
+  if (WorldRank() != 0) return;
+  const TracerRows& routed = model_->routed_discharge();
+  EXPECT_NEAR(routed[0][1], 1, 1e-9);  // what sub-basin 1 keeps
+  EXPECT_NEAR(routed[0][2], 2, 1e-6);
+  // The inflow slot holds the abstraction over the inflow channel's area, to the rounding
+  // of the unit factor 16.6666667.
+  EXPECT_NEAR(routed[0][3], 1, 1e-6);
+}
+
+TEST_F(AbstractionRoutingTest, InternalAbstractionsAndInflowsArePairedOneToOne) {
+  const std::string tg2 = "TG 2 (A=0.0009, scale=1)\n OL 1 " + std::string(kRiver);
+  struct Case {
+    std::string description;
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"TG 1 (A=0.0003, scale=1)\n AL 1 = intern 0 1 1 mm\n AL 1 = intern 0 1 1 mm\n" + tg2 +
+           "\n ZL 1 = intern " + kRiver,
+       300, "Inflow 1 is already connected to an internal abstraction."},
+      {"TG 1 (A=0.0003, scale=1)\n" + tg2 + "\n ZL 1 = intern " + kRiver + "\n AL 1 = intern 0 1 1 mm",
+       301, "are both defined for the same routing-subbasin TG 2"},
+      {"TG 1 (A=0.0003, scale=1)\n" + tg2 + "\n ZL 1 = intern " + kRiver, 302,
+       "Internal Inflow ZL 1 has no conenction to an internal abstraction."},
+      {"TG 1 (A=0.0003, scale=1)\n AL 1 = intern 0 1 1 mm\n" + tg2, 303,
+       "Internal abstraction AL 1 is not connected to any internal inflow."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.description);
+    ASSERT_EQ(Build(Control(c.description)), 0) << console_.str();
+    EXPECT_EQ(Start(1), c.code);
+    EXPECT_TRUE(Logged(c.message));
+  }
+}
+
+TEST_F(AbstractionRoutingTest, AConstantInflowEntersTheRoutingInRoutingMillimetresOfItsChannel) {
+  // 2 m3/s over 10 km2 for 60 min: 2 * 0.06 * 60 / 10 = 0.72 mm.
+  ASSERT_EQ(Build(Control("TG 2 (A=0.0009, scale=1)\n OL 1 " + std::string(kRiver) +
+                          "\n ZL 1 = constant 2 (kh=1, kv=2, bm=2, bf=10, d=0.5, Mm=25, Mf=15, I=0.01, L=500, "
+                          "Ac=10)")),
+            0)
+      << console_.str();
+  ASSERT_EQ(Start(0), 0) << console_.str();
+  model_->RunStep(1, 1, 1, 2000);
+  if (WorldRank() != 0) return;
+  EXPECT_NEAR(model_->routed_discharge()[0][3], 0.72, 1e-12);
+}
+
+TEST_F(AbstractionRoutingTest, AnInflowFileGivesOneRowPerStepFromTheStartDate) {
+  // Three header lines; the search for the start date begins at the first data row.
+  test::WriteFile(dir_.file("in.txt"),
+                  "inflow\nof\nthe basin\n99 12 31 24 5\n2000 1 1 1 1\n2000 1 1 2 -9999\n2000 1 1 4 3\n");
+  const std::string description =
+      "TG 2 (A=0.0009, scale=1)\n OL 1 " + std::string(kRiver) + "\n ZL 1 = extern " + dir_.file("in.txt") +
+      " 1 5 (kh=1, kv=2, bm=2, bf=10, d=0.5, Mm=25, Mf=15, I=0.01, L=500, Ac=0.06)";
+  ASSERT_EQ(Build(Control(description)), 0) << console_.str();
+  ASSERT_EQ(Start(0), 0) << console_.str();
+  if (WorldRank() != 0) return;
+  const TracerRows& routed = model_->routed_discharge();
+  // 1 m3/s over 0.06 km2 for 60 min is 60 mm.
+  model_->RunStep(1, 1, 1, 2000);
+  EXPECT_NEAR(routed[0][3], 60, 1e-9);
+  model_->RunStep(2, 1, 1, 2000);
+  EXPECT_EQ(routed[0][3], 0);
+  EXPECT_EQ(CodeOf([&] { model_->RunStep(3, 1, 1, 2000); }), 36);
+  EXPECT_TRUE(Logged("error comparing dates in " + dir_.file("in.txt") +
+                     ":\n     read: 2000.1.1, 4. h,\nshould be: 2000.1.1, 3. h.\n"));
+}
+
+}  // namespace
+}  // namespace tolvo
