@@ -168,6 +168,7 @@ void abflussmodellklasse::BuildRoutingObject(int k, const std::string& text, con
     const auto next = std::upper_bound(starts.begin(), starts.end(), at);
     object.SetSpeicherParams(++m, text, at, next == starts.end() ? text.size() : *next, n_sub_intervals_);
   }
+  object.SetSubIntervalCount(n_sub_intervals_);
 }
 
 void abflussmodellklasse::WarnAboutRoutingOrder() {

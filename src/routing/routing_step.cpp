@@ -114,6 +114,11 @@ void routingclass::ReadInflowRows(const StepDate& date) {
   }
 }
 
+void routingclass::SetSubIntervalCount(int n_sub_intervals) {
+  n_sub_intervals_ = n_sub_intervals;
+  if (subbasin_outflow_.empty()) subbasin_outflow_ = TracerRows(setup_.n_tracers, n_sub_intervals);
+}
+
 void routingclass::SetAblaufModus(int number, std::string_view block, std::size_t at, int n_sub_intervals,
                                   const ModelDate& start) {
   const BlockCounts& n = setup_.counts;

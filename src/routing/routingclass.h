@@ -14,6 +14,7 @@
 // Discharges are held in routing millimetres (routing_units.h); the object's own
 // conversions use its area A divided by its scale factor.
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <span>
@@ -122,6 +123,9 @@ class routingclass : public modelobject {
   // the discharge in routing millimetres and the tracer values, and moves on. Fails with 39
   // when the file has no row left and 36 when the row's date is not the step's.
   void ReadInflowRows(const StepDate& date);
+  // The routing's sub-interval count K, also for an object without any entry, whose outlet
+  // then carries its own runoff alone.
+  void SetSubIntervalCount(int n_sub_intervals);
   // Entry `number` of the block, an abstraction ("AL") whose keyword stands at `at` of the
   // block text: its mode, values and output file (al_class.h). K is the routing's
   // sub-interval count (for an object without channels).
@@ -166,6 +170,12 @@ class routingclass : public modelobject {
   int MaxCascadeLength(int a) const;
   // The largest of values[1..K]; values[1] when K <= 1.
   double MaxOverSubIntervals(std::span<const double> values) const;
+
+  // One block of the routing section of the storage content file, at the file's current
+  // position (routing_state.cpp). Reading fails with 71 when the block does not fit the
+  // object or a value does not read.
+  void WriteStorageContent(std::FILE* file);
+  void ReadStorageContent(std::FILE* file, const std::string& name);
 
   // Releases the channels, the cascades of their sources and the object's arrays, logging
   // what it frees.
@@ -233,6 +243,7 @@ class routingclass : public modelobject {
     }
   }
   void RefreshRiverRecord(int m, int i);
+  void WriteSubChannels(std::FILE* file, int m);
   // Takes the river water that re-infiltrated since the last step out of channel m's inflow.
   void WithdrawReinfiltration(int m);
 

@@ -3,7 +3,10 @@
 // file inflows, and the pairing of internal abstractions with internal inflows.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -61,6 +64,40 @@ class AbstractionRoutingTest : public test::LogFixture {
     });
   }
 
+  // Steps first..last of a run whose runoff rises and falls through the day, so that
+  // channels change their w-q rows from step to step; the routed discharge of every step
+  // as text.
+  std::string Steps(int first, int last) {
+    std::string rows;
+    for (int k = first; k <= last; ++k) {
+      const double r = 1 + 40 * (k % 12 < 6 ? k % 12 : 12 - k % 12);
+      runoff_[0][1] = r;
+      runoff_[0][2] = 0.5 * r;
+      model_->RunStep((k - 1) % 24 + 1, 1 + (k - 1) / 24, 1, 2000);
+      if (WorldRank() != 0) continue;
+      const TracerRows& routed = model_->routed_discharge();
+      for (int f = 1; f <= routed.last_index(); ++f) {
+        char value[32];
+        std::snprintf(value, sizeof value, "%.17g ", routed[0][static_cast<std::size_t>(f)]);
+        rows += value;
+      }
+      rows += "\n";
+    }
+    return rows;
+  }
+  // The rows of a reservoir output file after its three header lines.
+  std::string ReservoirRows(int from_row) {
+    model_->FlushStatistics();
+    if (WorldRank() != 0) return {};
+    std::string rows;
+    int n = 0;
+    std::istringstream in(test::ReadFile(dir_.file("res5.txt")));
+    for (std::string line; std::getline(in, line);) {
+      if (++n >= 3 + from_row) rows += line + "\n";
+    }
+    return rows;
+  }
+
   test::WorkingDirectory working_directory_{dir_.path()};
   test::RowBandLayout bands_;
   ModelSettings settings_;
@@ -113,8 +150,9 @@ TEST_F(AbstractionRoutingTest, InternalAbstractionsAndInflowsArePairedOneToOne) 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.description);
     ASSERT_EQ(Build(Control(c.description)), 0) << console_.str();
-    EXPECT_EQ(Start(1), c.code);
-    EXPECT_TRUE(Logged(c.message));
+    // The routing objects live on process 0.
+    EXPECT_EQ(Start(1), WorldRank() == 0 ? c.code : 0);
+    if (WorldRank() == 0) EXPECT_TRUE(Logged(c.message));
   }
 }
 
@@ -150,6 +188,101 @@ TEST_F(AbstractionRoutingTest, AnInflowFileGivesOneRowPerStepFromTheStartDate) {
   EXPECT_EQ(CodeOf([&] { model_->RunStep(3, 1, 1, 2000); }), 36);
   EXPECT_TRUE(Logged("error comparing dates in " + dir_.file("in.txt") +
                      ":\n     read: 2000.1.1, 4. h,\nshould be: 2000.1.1, 3. h.\n"));
+}
+
+TEST_F(AbstractionRoutingTest, ARunRestartedFromTheRoutingSectionContinuesExactly) {
+  // The inflow channel is ten times as long as the tributary channel, so it has another
+  // number of sub-channels.
+  const std::string control = Control(
+      "TG 2 (A=0.0009, scale=1)\n OL 1 " + std::string(kRiver) +
+          "\n ZL 1 = constant 0.01 (kh=1, kv=2, bm=2, bf=10, d=0.5, Mm=25, Mf=15, I=0.01, L=5000, Ac=0.0003)"
+          "\n SP 5 file = res5.txt V0 = 36000 C0 = 0 0 0 0 0 0 0 0 0",
+      "[abstraction_rule_reservoir_5]\n2\n0 0\n360000 100\n");
+  ASSERT_EQ(Build(control), 0) << console_.str();
+  ASSERT_EQ(Start(1), 0) << console_.str();
+  Steps(1, 24);
+  const std::string whole = Steps(25, 48);
+  const std::string whole_reservoir = ReservoirRows(25);
+
+  ASSERT_EQ(Build(control), 0);
+  ASSERT_EQ(Start(1), 0);
+  // Read code 2 reads nothing, not even a missing file, but keeps the name for the end.
+  ASSERT_EQ(CodeOf([&] { model_->ReadStorageContent("state.ftz", 2); }), 0);
+  Steps(1, 24);
+  model_->SetInitialised(1);
+  model_->DeleteModule();
+  if (WorldRank() == 0) {
+    ASSERT_TRUE(model_->wrote_storage_content());
+    const std::string section = test::ReadFile(dir_.file("state.ftz"));
+    EXPECT_EQ(section.rfind("[routing_model]\n2 (routing subbasin with tributaries 1\n", 0), 0u) << section;
+    EXPECT_NE(section.find("FillPosition[subchannel 1]"), std::string::npos);
+  }
+  model_.reset();
+
+  settings_.input_directory = dir_.path().string() + "/";
+  ASSERT_EQ(Build(control), 0);
+  ASSERT_EQ(Start(1), 0);
+  ASSERT_EQ(CodeOf([&] { model_->ReadStorageContent("state.ftz", 1); }), 0) << console_.str();
+  EXPECT_EQ(Steps(25, 48), whole);
+  EXPECT_EQ(ReservoirRows(1), whole_reservoir);
+}
+
+TEST_F(AbstractionRoutingTest, AStateSectionThatDoesNotFitTheNetworkOrDoesNotReadIsRefused) {
+  // Only process 0 routes, reads and writes the section.
+  const int expected_failure = WorldRank() == 0 ? 71 : 0;
+  settings_.input_directory = dir_.path().string() + "/";
+  const std::string control = Control("TG 2 (A=0.0009, scale=1)\n OL 1 " + std::string(kRiver));
+  ASSERT_EQ(Build(control), 0);
+  ASSERT_EQ(Start(1), 0);
+  model_->SetInitialised(1);
+  model_->DeleteModule();
+  // Without a name the section goes to "storage.ftz".
+  model_.reset();
+  // The other processes only take part in the collective set-up.
+  std::string good = "0 1 (tracer/flow index and tributary subbasin)\n (wqtab FillPosition\n";
+  if (WorldRank() == 0) good = test::ReadFile(dir_.file("storage.ftz"));
+  ASSERT_NE(good.find("FillPosition"), std::string::npos);
+
+  struct Case {
+    std::string text;
+    const char* message;
+  };
+  std::string other_index = good;
+  other_index.replace(other_index.find("0 1 (tracer"), 3, "0 7");
+  std::string broken = good;
+  const std::string label = "(tracer/flow index and tributary subbasin)\n";
+  broken.insert(broken.find(label) + label.size(), "x");
+  std::string old_layout = good;
+  const std::size_t fill = old_layout.find("FillPosition");
+  const std::size_t line_start = old_layout.rfind('\n', fill) + 1;
+  old_layout.erase(line_start, old_layout.find('\n', fill) + 1 - line_start);
+  const Case cases[] = {
+      {other_index, "error reading tributary index in file"},
+      {broken, "error reading a number in file"},
+      {old_layout, "written by an older version"},
+      {"[soil]\n", "error looking for the section routing_model in"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    if (WorldRank() == 0) test::WriteFile(dir_.file("in.ftz"), c.text);
+    ASSERT_EQ(Build(control), 0);
+    ASSERT_EQ(Start(1), 0);
+    EXPECT_EQ(CodeOf([&] { model_->ReadStorageContent("in.ftz", 1); }), expected_failure);
+    if (WorldRank() == 0) EXPECT_TRUE(Logged(c.message)) << console_.str();
+  }
+  EXPECT_EQ(CodeOf([&] { model_->ReadStorageContent("none.ftz", 1); }), WorldRank() == 0 ? 64 : 0);
+}
+
+TEST_F(AbstractionRoutingTest, AnObjectWithoutChannelsAndReservoirsWritesItsCodeAndAnEmptyCount) {
+  ASSERT_EQ(Build(Control("TG 2 (A=0.0009, scale=1)\n")), 0) << console_.str();
+  ASSERT_EQ(Start(1), 0);
+  model_->SetInitialised(1);
+  model_->DeleteModule();
+  if (WorldRank() == 0) {
+    EXPECT_EQ(test::ReadFile(dir_.file("storage.ftz")),
+              "[routing_model]\n2 (routing subbasin with tributaries\n0 (number of reservoirs)\n\n\n\n");
+  }
+  model_.reset();
 }
 
 }  // namespace
