@@ -60,7 +60,10 @@ void abflussmodellklasse::SetUpReservoirs() {
     object->RegisterReservoirs(reservoir_map_);
     object->RegisterHydraulicConnection(hydraulic_connections_);
   }
-  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->InitReservoirOutflow();
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) {
+    object->InitReservoirOutflow();
+    object->ReadAbstractionRules(control_file());
+  }
 }
 
 void abflussmodellklasse::TakeSoilSubbasinTable() { subbasins_ = RankZones(); }

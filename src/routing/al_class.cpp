@@ -159,7 +159,57 @@ void AL_class::CreateOutputFile() {
   values_per_row_ = 0;
 }
 
-double AL_class::ComputeAbstraction(const TracerRows& /*routed*/, double& abstracted, double available,
+void AL_class::ReadRules(ControlFileStream& file) {
+  if (mode_ != AbstractionMode::kInternWithRule && mode_ != AbstractionMode::kExternWithRule &&
+      mode_ != AbstractionMode::kInternFromReservoir) {
+    return;
+  }
+  rules_ = ReadAbstractionRuleTable(file, code_, *setup_.log);
+  if (mode_ != AbstractionMode::kInternFromReservoir) return;
+  for (int j = 1; j <= rules_->nc; ++j) {
+    const std::size_t sj = static_cast<std::size_t>(j);
+    if (rules_->start_hour[sj] < 0 || rules_->stop_hour[sj] < 0) {
+      *setup_.log << "WARNING: column " << j << " of [abstraction_rule_abstraction_" << code_
+                  << "] gives no start_hour and stop_hour: abstraction " << code_
+                  << " takes nothing from the reservoir in its season"
+                  << "[end-entry]";
+    }
+  }
+}
+
+void AL_class::SetRuleTarget(int target, int source, double target_area_km2, double target_scale,
+                             double conversion_km2) {
+  target_ = target;
+  source_ = source;
+  target_area_km2_ = target_area_km2;
+  target_scale_ = target_scale;
+  conversion_km2_ = conversion_km2;
+  if (!rules_ || target_ <= 0 || source_ <= 0) return;
+  for (int j = 1; j <= rules_->nc; ++j) {
+    if (rules_->target_cap[static_cast<std::size_t>(j)] < 0) {
+      *setup_.log << "WARNING: column " << j << " of [abstraction_rule_abstraction_" << code_
+                  << "] gives no TargetCap while the receiving sub-basin has a tributary: abstraction " << code_
+                  << " takes nothing in its season"
+                  << "[end-entry]";
+    }
+  }
+}
+
+double AL_class::EvaluateRule(const TracerRows& routed, const StepDate& date, double x_m3s) {
+  step_date_ = date;
+  if (!rules_) return 0;
+  const ColumnBlend blend = BlendAt(*rules_, DayOfYearWithoutLeapDays(date.month, date.day));
+  double result = RuleTableLookup(*rules_, blend, x_m3s);
+  if (target_ > 0 && source_ > 0) {
+    // The receiving sub-basin takes no more than its cap together with its own flow.
+    const double o = ToCubicMetresPerSecond(routed[0][static_cast<std::size_t>(source_)], conversion_km2_, setup_.dt_min);
+    const double cap = rules_->target_cap[static_cast<std::size_t>(blend.g)];
+    if (result + o > cap) result = std::max(0.0, cap - o);
+  }
+  return ToRoutingMillimetres(result, ReferenceArea(), setup_.dt_min);
+}
+
+double AL_class::ComputeAbstraction(const TracerRows& routed, double& abstracted, double available,
                                     const StepDate& date) {
   step_date_ = date;
   const double remaining = available - abstracted;
@@ -186,6 +236,8 @@ double AL_class::ComputeAbstraction(const TracerRows& /*routed*/, double& abstra
     }
     case AbstractionMode::kInternWithRule:
     case AbstractionMode::kExternWithRule:
+      a = std::min(remaining, EvaluateRule(routed, date, ToCubicMetresPerSecond(available, ReferenceArea(), setup_.dt_min)));
+      break;
     case AbstractionMode::kInternFromReservoir:
     case AbstractionMode::kUndefined:
       break;

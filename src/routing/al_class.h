@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +24,7 @@
 
 namespace tolvo {
 
+class ControlFileStream;
 class DiagnosticsLog;
 struct TracerSettingsRecord;
 
@@ -61,6 +63,18 @@ class AL_class {
   // input column not in the input file).
   void ReadDefinition(std::string_view block, std::size_t at, const ModelDate& start);
 
+  // The rule modes read their table (reservoir_rules.h); others read nothing. Fails with
+  // 34 when the section is missing or unusable. Warns once for every column of a rule
+  // drawn from a reservoir that has no hours given, since it can never deliver.
+  void ReadRules(ControlFileStream& file);
+  // An internal abstraction's receiving object: its flow index, the flow index whose flow
+  // counts against the caps (0: none), its area and scale factor, and the area that flow
+  // is converted to m3/s with. Warns once for every column without a cap when a flow
+  // counts against the caps, since such a column can never deliver.
+  void SetRuleTarget(int target, int source, double target_area_km2, double target_scale, double conversion_km2);
+  // The rule's amount [routing millimetres] for the water x [m3/s] at the outlet.
+  double EvaluateRule(const TracerRows& routed, const StepDate& date, double x_m3s);
+
   // The abstraction of one step [routing millimetres] from the water available at the
   // outlet; `abstracted` holds what earlier abstractions of the object took in this
   // step and grows by the amount. A month below 1 marks a start-up routing.
@@ -94,6 +108,7 @@ class AL_class {
   // [0] the water taken [m3/s], [1..n] tracer values; the reservoir step fills it for
   // abstractions drawn from the reservoir.
   std::span<double> current() { return current_; }
+  const std::optional<RuleTable>& rules() const { return rules_; }
 
  private:
   double ReferenceArea() const { return setup_.area_km2 / setup_.scale_factor; }
@@ -117,6 +132,12 @@ class AL_class {
   std::uint64_t rows_used_ = 0;
   std::uint64_t values_per_row_ = 0;
   StepDate step_date_;
+  std::optional<RuleTable> rules_;
+  int target_ = -1;
+  int source_ = 0;
+  double target_area_km2_ = -1;
+  double target_scale_ = 1;
+  double conversion_km2_ = 0;
 };
 
 }  // namespace tolvo

@@ -55,6 +55,10 @@ void routingclass::ReadReservoirRules(ControlFileStream& file) {
   for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].ReadRules(file);
 }
 
+void routingclass::ReadAbstractionRules(ControlFileStream& file) {
+  for (int k = 1; k <= abstraction_count(); ++k) abstractions_[static_cast<std::size_t>(k)].ReadRules(file);
+}
+
 void routingclass::RegisterReservoirs(ReservoirMap& map) {
   for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].RegisterReservoir(map);
 }

@@ -122,6 +122,8 @@ void abflussmodellklasse::ConnectInternalInflows() {
           }
           found = true;
           connected[static_cast<std::size_t>(e)][static_cast<std::size_t>(k)] = true;
+          giver.abstraction(k).SetRuleTarget(receiver.own_index(), receiver.first_source_index(),
+                                             receiver.area_km2(), receiver.scale_factor(), receiver.area_km2());
         }
       }
       if (!found) {

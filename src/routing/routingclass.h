@@ -141,6 +141,7 @@ class routingclass : public modelobject {
   // outlet reservoir), then the start outflow of every reservoir, limited to its content.
   void ReadReservoirRules(ControlFileStream& file);
   void RegisterReservoirs(ReservoirMap& map);
+  void ReadAbstractionRules(ControlFileStream& file);
   void RegisterHydraulicConnection(HydraulicConnectionSet& set);
   void InitReservoirOutflow();
   // Writes the buffered output rows of every abstraction and reservoir.
@@ -182,6 +183,9 @@ class routingclass : public modelobject {
   void DeleteModule() override;
 
   int own_code() const { return setup_.own_code; }
+  int own_index() const { return SubbasinIndex(setup_.own_code); }
+  // Flow index of the source of the first tributary channel; 0 without one.
+  int first_source_index() const { return setup_.counts.ol > 0 ? FlowIndex(1) : 0; }
   double area_km2() const { return setup_.area_km2; }
   double scale_factor() const { return setup_.scale_factor; }
   const BlockCounts& counts() const { return setup_.counts; }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/control_file_stream.h"
 #include "framework/tracer_settings_record.h"
 #include "routing/al_class.h"
 #include "routing/routing_units.h"
@@ -143,6 +144,60 @@ TEST_F(AbstractionTest, AZoneGridAreaRescalesTheLimitsGivenAsDepths) {
   EXPECT_DOUBLE_EQ(abstraction_.maximum(), maximum * 0.5);
   // The limits keep their m3/s over the new area.
   EXPECT_NEAR(ToCubicMetresPerSecond(abstraction_.maximum(), 20, 60), 8, 1e-6);
+}
+
+// Two seasons starting on days 1 and 201; rows at 0, 10 and 20 m3/s.
+constexpr const char* kRule =
+    "[abstraction_rule_abstraction_7]\n3 1 201\n0 0 0\n10 1 3\n20 2 5\n";
+
+class AbstractionRuleTest : public AbstractionTest {
+ protected:
+  int ReadRules(const std::string& section) {
+    Build("AL 7 = extern_with_rule r.txt");
+    test::WriteFile(dir_.file("rules.ctl"), "[other]\n1\n" + section);
+    ControlFileStream file(dir_.file("rules.ctl"));
+    return CodeOf([&] { abstraction_.ReadRules(file); });
+  }
+  // The rule's amount in m3/s (1 m3/s = 6 routing millimetres here).
+  double Rule(double x_m3s, int month, int day) {
+    return abstraction_.EvaluateRule(routed_, {1995, month, day, 12}, x_m3s) / 6;
+  }
+};
+
+TEST_F(AbstractionRuleTest, SeasonsAreBlendedByDayOfTheYearAndRowsInterpolated) {
+  ASSERT_EQ(ReadRules(kRule), 0);
+  // 11 April is day 101: both seasons weigh 0.5; x = 5 gives 0.5 and 1.5 m3/s.
+  EXPECT_NEAR(Rule(5, 4, 11), 1.0, 1e-9);
+  // Day 300 continues the line through both seasons: w = 299 / 200 = 1.495.
+  EXPECT_NEAR(Rule(5, 10, 27), 1.495 * 1.5 - 0.495 * 0.5, 1e-9);
+  // At or below the first row nothing; above the last row the season's last value alone.
+  EXPECT_EQ(Rule(0, 4, 11), 0);
+  EXPECT_NEAR(Rule(25, 4, 11), 5, 1e-9);
+  // Before the second season the first alone.
+  EXPECT_NEAR(Rule(15, 1, 1), 1.5, 1e-9);
+}
+
+TEST_F(AbstractionRuleTest, ATargetCapCountsTheReceivingFlow) {
+  ASSERT_EQ(ReadRules(std::string(kRule) + "TargetCap = 5 5\n"), 0);
+  // The receiving sub-basin's tributary carries 3 m3/s over 0.6 km2: 18 mm.
+  routed_[0][1] = 18;
+  abstraction_.SetRuleTarget(2, 1, 0.6, 1, 0.6);
+  EXPECT_NEAR(Rule(25, 4, 11), 2, 1e-6);
+  EXPECT_NEAR(Rule(5, 4, 11), 1, 1e-9);
+  EXPECT_FALSE(Logged("gives no TargetCap"));
+
+  // Without a cap such a rule can never deliver, and the set-up says so.
+  ASSERT_EQ(ReadRules(kRule), 0);
+  abstraction_.SetRuleTarget(2, 1, 0.6, 1, 0.6);
+  EXPECT_EQ(Rule(25, 4, 11), 0);
+  EXPECT_TRUE(Logged("column 1 of [abstraction_rule_abstraction_7] gives no TargetCap"));
+}
+
+TEST_F(AbstractionRuleTest, AMissingSectionOrAShortRowIsFatal) {
+  EXPECT_EQ(ReadRules("[abstraction_rule_abstraction_8]\n1\n0 0\n"), 34);
+  EXPECT_TRUE(Logged("section [abstraction_rule_abstraction_7] not found in control file"));
+  EXPECT_EQ(ReadRules("[abstraction_rule_abstraction_7]\n3 1 201\n0 0 0\n10 1\n20 2 5\n"), 34);
+  EXPECT_TRUE(Logged("[abstraction_rule_abstraction_7] of abstraction 7: row 2 of the rule table holds 2 numbers"));
 }
 
 }  // namespace
