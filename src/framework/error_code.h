@@ -165,6 +165,21 @@ inline constexpr int kReservoirFileAppendError = 65;   // a reservoir output fil
 inline constexpr int kLakeLevelMismatch = 213;         // the cells of a lake differ in terrain plus ponding depth
 inline constexpr int kLakeOutsideSubbasin = 224;       // a lake cell outside the sub-basin of its routing object
 inline constexpr int kLevelVolumeFileError = 225;      // a lake's waterlevel-volume file cannot be written
+inline constexpr int kAbstractionModeError = 44;       // an abstraction mode word that is none of the six
+inline constexpr int kAbstractionFileError = 37;       // an abstraction or inflow file cannot be opened or created
+inline constexpr int kTimeSeriesSearchError = 38;      // an inflow or abstraction file lacks the start row,
+                                                       // the start date or the columns it must give
+inline constexpr int kInflowDateMismatch = 36;         // an inflow file row whose date is not the step's
+inline constexpr int kInflowFileEnded = 39;            // an inflow file without a row for the step
+inline constexpr int kAbstractionAppendError = 65;     // an abstraction output file cannot be opened for appending
+inline constexpr int kAbstractionRuleError = 34;       // an abstraction's rule section is missing or unusable
+inline constexpr int kInflowAlreadyConnected = 300;    // an internal inflow fed by two abstractions
+inline constexpr int kInflowSameSubbasin = 301;        // an internal abstraction into its own object's inflow
+inline constexpr int kInflowNotConnected = 302;        // an internal inflow without an abstraction
+inline constexpr int kAbstractionNotConnected = 303;   // an internal abstraction without an inflow
+inline constexpr int kStorageFileOpenError = 64;       // the storage content file cannot be opened
+inline constexpr int kStorageSectionError = 71;        // the routing section of the storage content file does
+                                                       // not fit the routing network or does not read
 // --- silting-up of the soil surface --------------------------------------------------------
 inline constexpr int kSiltingUpWithGlaciers = 2;         // silting-up together with the glacier grids
 inline constexpr int kRainPauseBlockError = 10;          // the minimum rain pause block of [SiltingUpModel]

@@ -60,7 +60,10 @@ void abflussmodellklasse::SetUpReservoirs() {
     object->RegisterReservoirs(reservoir_map_);
     object->RegisterHydraulicConnection(hydraulic_connections_);
   }
-  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->InitReservoirOutflow();
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) {
+    object->InitReservoirOutflow();
+    object->ReadAbstractionRules(control_file());
+  }
 }
 
 void abflussmodellklasse::TakeSoilSubbasinTable() { subbasins_ = RankZones(); }
@@ -87,6 +90,7 @@ void abflussmodellklasse::RegisterPrecOnLakes() {
 
 void abflussmodellklasse::DeleteModule() {
   if (qstat_ != nullptr) qstat_->Release();
+  if (ModuleSwitch != 0 && rank() == 0 && initialised() != 0) WriteStorageContent();
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->DeleteModule();
   routing_objects_.clear();
   if (prec_on_lakes_index_ > 0) {

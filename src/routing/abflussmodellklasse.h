@@ -66,11 +66,18 @@ class abflussmodellklasse : public teilmodellklasse {
   void InitRouting(int module_switch = 1);
   // One step on every process; the routing itself on process 0.
   void RunStep(long long hour, long long day, long long month, long long year);
-  void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
+  // The routing section of the storage content file (routing_state.cpp). Reading keeps
+  // the name for the end of the run and replaces the state of the start-up routings,
+  // unless the read code is 0, 2 or 4 or no name is given; it fails with 64 when the file
+  // cannot be opened and 71 when the section is missing or does not fit the network.
+  // Writing, at the end of a fully set-up run, goes to the kept name or "storage.ftz" in
+  // the output directory; a file that cannot be created is only warned about.
+  void ReadStorageContent(const std::string& file, int read_code);
+  void WriteStorageContent();
   // Writes the buffered rows of the routed-discharge table and of every reservoir.
   void FlushStatistics();
   // Whether DeleteModule wrote the routing section of the storage content file.
-  bool wrote_storage_content() const { return false; }
+  bool wrote_storage_content() const { return wrote_storage_content_; }
 
   // The hand-overs to the irrigation; null when the module is switched off.
   const RoutingTarget* GetRoutingTarget() const { return ModuleSwitch != 0 ? &routing_target_ : nullptr; }
@@ -114,6 +121,8 @@ class abflussmodellklasse : public teilmodellklasse {
   }
 
  private:
+  std::string storage_file_;
+  bool wrote_storage_content_ = false;
   // Stand-in for the soil model's hand-over of its sub-basin table: ranks the zones of
   // "zonegrid_soilmodel" as the soil model does (collective). The hand-over replaces it.
   void TakeSoilSubbasinTable();
@@ -143,6 +152,9 @@ class abflussmodellklasse : public teilmodellklasse {
   void PrepareIrrigationDemand();
   void HandIrrigationAlong();
   void StartUpRoutings();
+  // Pairs every internal inflow with the one internal abstraction of the same code in
+  // another routing object; fails with 300..303 when the pairing is not one to one.
+  void ConnectInternalInflows();
   void SetUpReservoirs();
   // Lake cells (routing_lakes.cpp): their grids to process 0 before the routing, their
   // ponding back to the owners after it. Collective.

@@ -43,9 +43,14 @@ std::vector<double> LeadingNumbers(std::string_view text, std::string_view numbe
 
 std::string SectionName(int code) { return "[abstraction_rule_reservoir_" + std::to_string(code) + "]"; }
 
-[[noreturn]] void RuleError(DiagnosticsLog& log, int code, const std::string& what, int error) {
-  log << "FATAL: " << SectionName(code) << " of reservoir " << code << ": " << what << "[end-entry]";
+[[noreturn]] void RuleError(DiagnosticsLog& log, const std::string& section, const std::string& owner,
+                            const std::string& what, int error) {
+  log << "FATAL: " << section << " of " << owner << ": " << what << "[end-entry]";
   RaiseError(error);
+}
+
+[[noreturn]] void RuleError(DiagnosticsLog& log, int code, const std::string& what, int error) {
+  RuleError(log, SectionName(code), "reservoir " + std::to_string(code), what, error);
 }
 
 HydraulicConnection ReadConnection(ControlFileStream& file, std::string text, int code, DiagnosticsLog& log) {
@@ -117,7 +122,8 @@ void ReadKeywordLines(ControlFileStream& file, RuleTable& table) {
   }
 }
 
-RuleTable ReadTable(ControlFileStream& file, const std::vector<double>& first_line, int code, DiagnosticsLog& log) {
+RuleTable ReadTable(ControlFileStream& file, const std::vector<double>& first_line, const std::string& section,
+                    const std::string& owner, DiagnosticsLog& log) {
   RuleTable table;
   table.m = static_cast<int>(first_line[0]);
   table.nc = std::max(static_cast<int>(first_line.size()) - 1, 1);
@@ -136,7 +142,7 @@ RuleTable ReadTable(ControlFileStream& file, const std::vector<double>& first_li
     const std::vector<double> numbers =
         line ? LeadingNumbers(*line, kRealCharacters, columns) : std::vector<double>{};
     if (numbers.size() < columns) {
-      RuleError(log, code,
+      RuleError(log, section, owner,
                 "row " + std::to_string(i) + " of the rule table holds " + std::to_string(numbers.size()) +
                     " numbers; expected the index value and " + std::to_string(table.nc) + " column values",
                 kReservoirRuleSectionError);
@@ -176,7 +182,7 @@ ReservoirRules ReadReservoirRules(ControlFileStream& file, int code, Diagnostics
   const std::vector<double> numbers = first ? LeadingNumbers(*first, kRealCharacters) : std::vector<double>{};
   ReservoirRules rules;
   if (!numbers.empty() && numbers[0] >= 1) {
-    rules.table = ReadTable(file, numbers, code, log);
+    rules.table = ReadTable(file, numbers, SectionName(code), "reservoir " + std::to_string(code), log);
     return rules;
   }
   std::optional<std::string> second = file.ReadLine(had_line_end);
@@ -185,6 +191,59 @@ ReservoirRules ReadReservoirRules(ControlFileStream& file, int code, Diagnostics
   }
   rules.connection = ReadConnection(file, *second, code, log);
   return rules;
+}
+
+void SeekRuleSection(ControlFileStream& file, const std::string& header, DiagnosticsLog& log) {
+  file.Rewind();
+  for (;;) {
+    bool had_line_end = false;
+    std::optional<std::string> line = file.ReadLine(had_line_end);
+    // A header without a line end closes the file: there is no section after it.
+    if (!line || !had_line_end) break;
+    const std::size_t first = line->find_first_not_of(" \t");
+    if (first == std::string::npos) continue;
+    const std::size_t last = line->find_first_of(" \t\r", first);
+    if (line->substr(first, last == std::string::npos ? std::string::npos : last - first) == header) return;
+  }
+  log << "FATAL: section " << header << " not found in control file"
+      << "[end-entry]";
+  RaiseError(kReservoirRuleSectionError);
+}
+
+RuleTable ReadAbstractionRuleTable(ControlFileStream& file, int code, DiagnosticsLog& log) {
+  const std::string section = "[abstraction_rule_abstraction_" + std::to_string(code) + "]";
+  SeekRuleSection(file, section, log);
+  bool had_line_end = false;
+  std::optional<std::string> first = file.ReadLine(had_line_end);
+  const std::vector<double> numbers = first ? LeadingNumbers(*first, kRealCharacters) : std::vector<double>{};
+  if (numbers.empty() || numbers[0] < 1) {
+    RuleError(log, section, "abstraction " + std::to_string(code), "the first line gives no row count of at least 1",
+              kReservoirRuleSectionError);
+  }
+  return ReadTable(file, numbers, section, "abstraction " + std::to_string(code), log);
+}
+
+double RuleTableLookup(const RuleTable& table, const ColumnBlend& blend, double x) {
+  const std::size_t sm = static_cast<std::size_t>(table.m);
+  if (!table.flow_index && x > table.index[sm]) return table.value[static_cast<std::size_t>(blend.g)][sm];
+  for (int i = table.m - 1; i >= 1; --i) {
+    const std::size_t si = static_cast<std::size_t>(i);
+    if (!table.flow_index) {
+      if (x > table.index[si]) {
+        return Blended(blend, [&](int j) {
+          const std::size_t sj = static_cast<std::size_t>(j);
+          return table.value[sj][si] + table.slope[sj][si] * (x - table.index[si]);
+        });
+      }
+    } else {
+      const double v = Blended(blend, [&](int j) { return table.value[static_cast<std::size_t>(j)][si]; });
+      if (x > v) {
+        return table.index[si] +
+               (x - v) * Blended(blend, [&](int j) { return table.slope[static_cast<std::size_t>(j)][si]; });
+      }
+    }
+  }
+  return 0;
 }
 
 ColumnBlend BlendAt(const RuleTable& table, int day_of_year) {

@@ -62,6 +62,15 @@ struct ReservoirRules {
 // too few numbers with 34; each with a FATAL entry naming the reservoir.
 ReservoirRules ReadReservoirRules(ControlFileStream& file, int code, DiagnosticsLog& log);
 
+// Moves the control file to the line after the section header; a missing section fails
+// with 34.
+void SeekRuleSection(ControlFileStream& file, const std::string& header, DiagnosticsLog& log);
+
+// The rule table of abstraction `code` from its section "[abstraction_rule_abstraction_<code>]":
+// a first line with the row count and the columns' start days, the rows, then the keyword
+// lines. A missing section, a row count below 1 or a short row fail with 34.
+RuleTable ReadAbstractionRuleTable(ControlFileStream& file, int code, DiagnosticsLog& log);
+
 // The date of a step: year, month (0: a start-up routing), day, hour 1..24.
 struct StepDate {
   int year = 0;
@@ -77,6 +86,11 @@ struct ColumnBlend {
   double w = 1;
 };
 ColumnBlend BlendAt(const RuleTable& table, int day_of_year);
+
+// The table's value at x in the blended columns: linear between rows, 0 at or below the
+// first row; above the last row column g alone (index is volume) or the last slope
+// continued (index is flow).
+double RuleTableLookup(const RuleTable& table, const ColumnBlend& blend, double x);
 
 // Whether column g of the table releases at the date; the weekday of hour 0 is that of
 // the day before. A start-up routing (month < 1) releases nothing by rule.

@@ -159,7 +159,7 @@ void abflussmodellklasse::BuildRoutingObject(int k, const std::string& text, con
     object.InitChannel(m, channel.source_code, channel.code_list, n_sub_intervals_, ObservedSubstitution,
                        channel.values, table_range_, channel.kind != ChannelKind::kInflow);
   }
-  for (std::size_t at : entries.abstraction_at) object.SetAblaufModus(++m, text, at);
+  for (std::size_t at : entries.abstraction_at) object.SetAblaufModus(++m, text, at, n_sub_intervals_, start);
   // The values of an entry end where the next entry of the block begins.
   std::vector<std::size_t> starts = entries.abstraction_at;
   starts.insert(starts.end(), entries.reservoir_at.begin(), entries.reservoir_at.end());
@@ -168,6 +168,7 @@ void abflussmodellklasse::BuildRoutingObject(int k, const std::string& text, con
     const auto next = std::upper_bound(starts.begin(), starts.end(), at);
     object.SetSpeicherParams(++m, text, at, next == starts.end() ? text.size() : *next, n_sub_intervals_);
   }
+  object.SetSubIntervalCount(n_sub_intervals_);
 }
 
 void abflussmodellklasse::WarnAboutRoutingOrder() {

@@ -55,6 +55,10 @@ void routingclass::ReadReservoirRules(ControlFileStream& file) {
   for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].ReadRules(file);
 }
 
+void routingclass::ReadAbstractionRules(ControlFileStream& file) {
+  for (int k = 1; k <= abstraction_count(); ++k) abstractions_[static_cast<std::size_t>(k)].ReadRules(file);
+}
+
 void routingclass::RegisterReservoirs(ReservoirMap& map) {
   for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].RegisterReservoir(map);
 }
@@ -75,6 +79,7 @@ void routingclass::InitReservoirOutflow() {
 }
 
 void routingclass::FlushOutputs() {
+  for (int k = 1; k <= abstraction_count(); ++k) abstractions_[static_cast<std::size_t>(k)].FlushOutput(1);
   for (int k = 1; k <= reservoir_count(); ++k) reservoirs_[static_cast<std::size_t>(k)].FlushOutput(1);
 }
 
@@ -92,7 +97,54 @@ bool routingclass::Bypassed(int m) const {
   return found != connections_->end() && found->second;
 }
 
-void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigation) {
+void routingclass::FeedInflowSlot(int z, double q_m3s, int own) {
+  SubIntervalFlows& flow = *sub_interval_flow_;
+  TracerRows& routed = *routed_discharge_;
+  // The receiving inflow channel turns m3/s into routing millimetres over its own area.
+  for (int s = 1; s <= n_sub_intervals_; ++s) {
+    flow(0, s, z) = q_m3s;
+    for (int t = 1; t <= setup_.n_tracers; ++t) flow(t, s, z) = routed[t][static_cast<std::size_t>(own)];
+  }
+  routed[0][static_cast<std::size_t>(z)] = q_m3s;
+}
+
+double routingclass::TakeAbstractions(int own, const StepDate& date, bool irrigation) {
+  const bool real_step = date.month >= 1;
+  const int T = setup_.n_tracers;
+  const std::size_t so = static_cast<std::size_t>(own);
+  TracerRows& routed = *routed_discharge_;
+  SubIntervalFlows& flow = *sub_interval_flow_;
+  double available = routed[0][so];
+  const SP_class* outlet = reservoir_count() > 0 ? &reservoirs_.back() : nullptr;
+  if (outlet != nullptr) {
+    // The content the outlet reservoir kept from the previous step, less what irrigation draws.
+    const double irrigation_m3 =
+        irrigation ? 60 * setup_.dt_min * OwnCubicMetres((*maxirrig_from_reservoirs_)[0][so]) : 0.0;
+    available = OwnMillimetres((outlet->content()[0] - irrigation_m3) / setup_.dt_min / 60);
+  }
+  double abstracted = 0;
+  for (int k = 1; k <= abstraction_count(); ++k) {
+    AL_class& abstraction = abstractions_[static_cast<std::size_t>(k)];
+    if (abstraction.mode() == AbstractionMode::kInternFromReservoir) continue;
+    const double a = abstraction.ComputeAbstraction(routed, abstracted, available, date);
+    abstraction_values_[0] = OwnCubicMetres(a);
+    for (int t = 1; t <= T; ++t) {
+      abstraction_values_[static_cast<std::size_t>(t)] =
+          outlet != nullptr ? outlet->content()[static_cast<std::size_t>(t)] : routed[t][so];
+    }
+    if (real_step) abstraction.AppendOutputRow(date, abstraction_values_);
+    if (outlet == nullptr) {
+      routed[0][so] -= a;
+      for (int s = 1; s <= n_sub_intervals_; ++s) flow(0, s, own) -= a;
+    }
+    if (abstraction.mode() == AbstractionMode::kIntern || abstraction.mode() == AbstractionMode::kInternWithRule) {
+      FeedInflowSlot(setup_.n_subbasins + abstraction.code(), abstraction_values_[0], own);
+    }
+  }
+  return abstracted;
+}
+
+void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigation, double abstracted_mm) {
   const bool real_step = date.month >= 1;
   const int T = setup_.n_tracers;
   const std::size_t so = static_cast<std::size_t>(own);
@@ -108,7 +160,7 @@ void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigatio
                              .routed = reservoir_inflow_,
                              .dt_min = setup_.dt_min,
                              .irrigation_m3 = irrigation_m3,
-                             .abstraction_m3 = 0},
+                             .abstraction_m3 = last && real_step ? 60 * setup_.dt_min * OwnCubicMetres(abstracted_mm) : 0.0},
                             date);
     // The outflow of a reservoir is constant over the sub-intervals of the step.
     routed[0][so] = OwnMillimetres(reservoir.outflow());

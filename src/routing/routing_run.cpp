@@ -6,6 +6,7 @@
 
 #include "framework/error_code.h"
 #include "routing/abflussmodellklasse.h"
+#include "routing/routing_network.h"
 
 namespace tolvo {
 
@@ -77,12 +78,74 @@ void abflussmodellklasse::InitRouting(int /*module_switch*/) {
                           gauge_columns_);
   }
   FillSubIntervalFlow();
-  // Internal inflows are connected to their abstractions when abstractions are built.
   log() << "checking connection of internal inflows and abstractions"
         << "[end-entry]";
+  ConnectInternalInflows();
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->FillChannels();
   if (readgrids_ != 0) return;
   StartUpRoutings();
+}
+
+void abflussmodellklasse::ConnectInternalInflows() {
+  constexpr const char* kFirstLine = "FATAL: \n ---> Error in connecting internal abstractions with internal inflows:\n";
+  const int n_objects = static_cast<int>(routing_objects_.size());
+  std::vector<std::vector<bool>> connected(static_cast<std::size_t>(n_objects) + 1);
+  for (int e = 1; e <= n_objects; ++e) {
+    connected[static_cast<std::size_t>(e)].assign(
+        static_cast<std::size_t>(routing_objects_[static_cast<std::size_t>(e - 1)]->abstraction_count()) + 1, false);
+  }
+  for (int n = 1; n <= n_objects; ++n) {
+    routingclass& receiver = *routing_objects_[static_cast<std::size_t>(n - 1)];
+    for (int j = 1; j <= receiver.counts().zl; ++j) {
+      if (receiver.inflow_kind(j) != static_cast<int>(InflowKind::kInternal)) continue;
+      const int slot = receiver.inflow_slot(j);
+      bool found = false;
+      for (int e = 1; e <= n_objects; ++e) {
+        routingclass& giver = *routing_objects_[static_cast<std::size_t>(e - 1)];
+        for (int k = 1; k <= giver.abstraction_count(); ++k) {
+          const AL_class& abstraction = giver.abstraction(k);
+          if (!abstraction.internal() || abstraction.code() != slot) continue;
+          if (found) {
+            log() << kFirstLine << "in routing description " << e << " for TG " << giver.own_code() << ":\n"
+                  << "Inflow " << slot << " is already connected to an internal abstraction.\n"
+                  << "Each abstaction (AL-element) must be conencted to exactly one internal inflow(ZL-element)\n"
+                  << "[end-entry]";
+            RaiseError(kInflowAlreadyConnected);
+          }
+          if (e == n) {
+            log() << kFirstLine << "Abstraction AL " << abstraction.code() << " from routing description " << e
+                  << " and inflow ZL " << slot << " are both defined for the same routing-subbasin TG "
+                  << giver.own_code() << ".\n"
+                  << "this is not allowed\n"
+                  << "[end-entry]";
+            RaiseError(kInflowSameSubbasin);
+          }
+          found = true;
+          connected[static_cast<std::size_t>(e)][static_cast<std::size_t>(k)] = true;
+          giver.abstraction(k).SetRuleTarget(receiver.own_index(), receiver.first_source_index(),
+                                             receiver.area_km2(), receiver.scale_factor(), receiver.area_km2());
+        }
+      }
+      if (!found) {
+        log() << kFirstLine << "in routing description " << n << " for TG " << receiver.own_code() << ":\n"
+              << "Internal Inflow ZL " << slot << " has no conenction to an internal abstraction.\n"
+              << "this is not allowed\n"
+              << "[end-entry]";
+        RaiseError(kInflowNotConnected);
+      }
+    }
+  }
+  for (int w = 1; w <= n_objects; ++w) {
+    routingclass& giver = *routing_objects_[static_cast<std::size_t>(w - 1)];
+    for (int k = 1; k <= giver.abstraction_count(); ++k) {
+      const AL_class& abstraction = giver.abstraction(k);
+      if (!abstraction.internal() || connected[static_cast<std::size_t>(w)][static_cast<std::size_t>(k)]) continue;
+      log() << kFirstLine << "in routing description " << w << " for TG " << giver.own_code() << ":\n"
+            << "Internal abstraction AL " << abstraction.code() << " is not connected to any internal inflow.\n"
+            << "[end-entry]";
+      RaiseError(kAbstractionNotConnected);
+    }
+  }
 }
 
 void abflussmodellklasse::StartUpRoutings() {
@@ -157,9 +220,12 @@ void abflussmodellklasse::RunStep(long long hour, long long day, long long month
     const std::vector<double>& runoff = runoff_input_[static_cast<std::size_t>(t)];
     std::copy(runoff.begin() + 1, runoff.begin() + static_cast<std::ptrdiff_t>(n) + 1, routed_discharge_[t].begin() + 1);
   }
-  FillSubIntervalFlow();
   const int y = static_cast<int>(year), mo = static_cast<int>(month), d = static_cast<int>(day),
             h = static_cast<int>(hour);
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) {
+    object->ReadInflowRows({.year = y, .month = mo, .day = d, .hour = h});
+  }
+  FillSubIntervalFlow();
   for (const std::unique_ptr<routingclass>& object : routing_objects_) {
     object->RouteTimeStep(y, mo, d, h);
     if (!river_records_.empty()) object->UpdateRiverCellRecords();

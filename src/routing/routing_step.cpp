@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "framework/error_code.h"
 #include "routing/routing_network.h"
 #include "framework/tracer_settings_record.h"
 #include "routing/routing_units.h"
@@ -14,14 +15,120 @@
 
 namespace tolvo {
 
-void routingclass::SetInflow(int m, const InflowEntry& inflow, const ModelDate& /*start*/) {
+void routingclass::SetInflow(int m, const InflowEntry& inflow, const ModelDate& start) {
   const int j = m - setup_.counts.ol - setup_.counts.sumtrib;
-  inflow_slots_[static_cast<std::size_t>(j)] = inflow.code;
-  inflow_kinds_[static_cast<std::size_t>(j)] = static_cast<int>(inflow.kind);
-  inflow_values_[0][static_cast<std::size_t>(j)] = inflow.kind == InflowKind::kConstant ? inflow.constant_m3s : 0.0;
+  const std::size_t sj = static_cast<std::size_t>(j);
+  inflow_slots_[sj] = inflow.code;
+  inflow_kinds_[sj] = static_cast<int>(inflow.kind);
+  if (inflow.kind != InflowKind::kExternal) {
+    inflow_values_[0][sj] = inflow.kind == InflowKind::kConstant ? inflow.constant_m3s : 0.0;
+    return;
+  }
+  const int T = setup_.n_tracers;
+  if (inflow_readers_.size() <= sj) inflow_readers_.resize(static_cast<std::size_t>(setup_.counts.zl) + 1);
+  inflow_readers_[sj] = std::make_unique<timeseries_file>(log());
+  timeseries_file& reader = *inflow_readers_[sj];
+  reader.Open(inflow.file, 100000);
+  if (reader.state() == kTimeseriesOpenFailed) {
+    log() << "FATAL: error opening " << inflow.file << " for inflow " << j << "[end-entry]";
+    RaiseError(kAbstractionFileError);
+  }
+  const auto readable = [&] { return reader.state() == kTimeseriesMoreBlocks || reader.state() == kTimeseriesLastBlock; };
+  // The start row counts the file's lines, header lines included.
+  long long row = reader.header_lines();
+  while (row < inflow.start_row - 1 && readable()) {
+    reader.NextRecord();
+    ++row;
+  }
+  if (!readable()) {
+    log() << "FATAL: error searching in " << inflow.file << " for row " << inflow.start_row
+          << "\nactual reached row: " << row << "[end-entry]";
+    RaiseError(kTimeSeriesSearchError);
+  }
+  bool found = false;
+  while (readable()) {
+    int year = 0, month = 0, day = 0, hour = 0;
+    reader.GetDate(year, month, day, hour);
+    if (year < 1000) year += 1900;
+    if (year == start.year && month == start.month && day == start.day && hour == start.hour) {
+      found = true;
+      break;
+    }
+    reader.NextRecord();
+  }
+  if (!found) {
+    log() << "FATAL: starting date " << start.day << "." << start.month << "." << start.year << ", " << start.hour
+          << ". h in " << inflow.file << " not found (search started at row " << inflow.start_row << ")"
+          << "[end-entry]";
+    RaiseError(kTimeSeriesSearchError);
+  }
+  if (inflow.first_column + T - 4 > reader.value_count()) {
+    log() << "FATAL: there is not the required number of columns in " << inflow.file << " for reading ZL[" << j
+          << "] and the follwoing " << T << " tracer values starting from column " << inflow.first_column
+          << "[end-entry]";
+    RaiseError(kTimeSeriesSearchError);
+  }
+  // The values are always those of the value columns 0..T; another first column only
+  // widens the column check above.
+  if (inflow.first_column != 5) {
+    log() << "WARNING: inflow " << inflow.code << " names column " << inflow.first_column << " of " << inflow.file
+          << " as its first value column; the inflow is read from column 5 (the first after the date) on"
+          << "[end-entry]";
+  }
+  for (int t = 0; t <= T; ++t) {
+    const double v = reader.GetValue(t);
+    inflow_values_[t][sj] = v <= -9998 ? 0.0 : v;
+  }
 }
 
-void routingclass::SetAblaufModus(int /*number*/, std::string_view /*block*/, std::size_t /*at*/) {}
+void routingclass::ReadInflowRows(const StepDate& date) {
+  TracerRows& routed = *routed_discharge_;
+  const int T = setup_.n_tracers;
+  const auto value = [](double v) { return v <= -9998 ? 0.0 : v; };
+  for (int j = 1; j <= setup_.counts.zl; ++j) {
+    const std::size_t sj = static_cast<std::size_t>(j);
+    if (inflow_kinds_[sj] != static_cast<int>(InflowKind::kExternal)) continue;
+    timeseries_file& reader = *inflow_readers_[sj];
+    const std::size_t f = static_cast<std::size_t>(setup_.n_subbasins + inflow_slots_[sj]);
+    if (reader.state() != kTimeseriesMoreBlocks && reader.state() != kTimeseriesLastBlock) {
+      log() << "FATAL: error reading from " << reader.file_name() << " (or from its buffer) for inflow "
+            << inflow_slots_[sj] << "\nreached end of file!"
+            << "[end-entry]";
+      RaiseError(kInflowFileEnded);
+    }
+    int year = 0, month = 0, day = 0, hour = 0;
+    reader.GetDate(year, month, day, hour);
+    if (year < 1000) year += 1900;
+    if (year != date.year || month != date.month || day != date.day || hour != date.hour) {
+      log() << "FATAL: error comparing dates in " << reader.file_name() << ":\n     read: " << year << "." << month
+            << "." << day << ", " << hour << ". h,\nshould be: " << date.year << "." << date.month << "." << date.day
+            << ", " << date.hour << ". h.\n"
+            << "[end-entry]";
+      RaiseError(kInflowDateMismatch);
+    }
+    for (int t = 1; t <= T; ++t) routed[t][f] = value(reader.GetValue(t));
+    const double area = channels_[static_cast<std::size_t>(setup_.counts.ol + setup_.counts.sumtrib + j)]
+                            .parameters.catchment_km2;
+    routed[0][f] = ToRoutingMillimetres(value(reader.GetValue(0)), area, setup_.dt_min);
+    reader.NextRecord();
+  }
+}
+
+void routingclass::SetSubIntervalCount(int n_sub_intervals) {
+  n_sub_intervals_ = n_sub_intervals;
+  if (subbasin_outflow_.empty()) subbasin_outflow_ = TracerRows(setup_.n_tracers, n_sub_intervals);
+}
+
+void routingclass::SetAblaufModus(int number, std::string_view block, std::size_t at, int n_sub_intervals,
+                                  const ModelDate& start) {
+  const BlockCounts& n = setup_.counts;
+  n_sub_intervals_ = n_sub_intervals;
+  if (n.ol + n.sumtrib + n.zl == 0 && subbasin_outflow_.empty()) {
+    subbasin_outflow_ = TracerRows(setup_.n_tracers, n_sub_intervals);
+  }
+  const int k = number - n.ol - n.sumtrib - n.zl;
+  abstractions_[static_cast<std::size_t>(k)].ReadDefinition(block, at, start);
+}
 
 int routingclass::FlowIndex(int m) const {
   if (IsTributaryChannel(m)) return SubbasinIndex(channels_[static_cast<std::size_t>(m)].source_code);
@@ -304,7 +411,9 @@ void routingclass::RouteTimeStep(int year, int month, int day, int hour) {
   }
   PublishOutlet(own);
   if (irrigation) WithdrawOutletIrrigation(own);
-  if (reservoir_count() > 0) RouteReservoirs(own, {.year = year, .month = month, .day = day, .hour = hour}, irrigation);
+  const StepDate date{.year = year, .month = month, .day = day, .hour = hour};
+  const double abstracted = abstraction_count() > 0 ? TakeAbstractions(own, date, irrigation) : 0.0;
+  if (reservoir_count() > 0) RouteReservoirs(own, date, irrigation, abstracted);
 }
 
 }  // namespace tolvo

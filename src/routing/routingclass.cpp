@@ -54,6 +54,19 @@ routingclass::routingclass(DiagnosticsLog& log, const RoutingObjectSetup& setup)
     inflow_kinds_.assign(static_cast<std::size_t>(n.zl) + 1, 0);
     inflow_values_ = TracerRows(setup.n_tracers, n.zl);
   }
+  if (n.al > 0) {
+    abstractions_ = std::vector<AL_class>(static_cast<std::size_t>(n.al) + 1);
+    abstraction_values_.assign(static_cast<std::size_t>(setup.n_tracers) + 1, 0.0);
+    const AbstractionSetup abstraction_setup{.log = &log,
+                                             .tracers = setup.tracers,
+                                             .n_tracers = setup.n_tracers,
+                                             .owner_code = setup.own_code,
+                                             .area_km2 = setup.area_km2,
+                                             .scale_factor = setup.scale_factor,
+                                             .dt_min = setup.dt_min,
+                                             .output_directory = setup.output_directory};
+    for (int k = 1; k <= n.al; ++k) abstractions_[static_cast<std::size_t>(k)].SetUp(abstraction_setup);
+  }
   if (n.sp > 0) {
     reservoirs_ = std::vector<SP_class>(static_cast<std::size_t>(n.sp) + 1);
     reservoir_inflow_.assign(static_cast<std::size_t>(setup.n_tracers) + 1, 0.0);
@@ -211,6 +224,7 @@ void routingclass::InitAreaShares() {
     log() << "INFO: Basin " << setup_.own_code << ": area in contr.file: " << setup_.area_km2 << " <-> zone-grid "
           << zone_km2 << " (adjusted to the latter)"
           << "[end-entry]";
+    for (int k = 1; k <= abstraction_count(); ++k) abstractions_[static_cast<std::size_t>(k)].RescaleArea(zone_km2);
     setup_.area_km2 = zone_km2;
   }
 }
@@ -323,7 +337,10 @@ void routingclass::DeleteModule() {
     inflow_slots_.clear();
     inflow_kinds_.clear();
     inflow_values_ = TracerRows();
+    inflow_readers_.clear();
   }
+  for (int k = 1; k <= abstraction_count(); ++k) abstractions_[static_cast<std::size_t>(k)].FlushOutput(1);
+  abstractions_.clear();
   if (!reservoirs_.empty()) {
     log() << ", --> SPs...";
     for (int k = 1; k <= reservoir_count(); ++k) {

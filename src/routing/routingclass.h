@@ -14,6 +14,8 @@
 // Discharges are held in routing millimetres (routing_units.h); the object's own
 // conversions use its area A divided by its scale factor.
 
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -25,6 +27,7 @@
 #include "framework/riverflow_record.h"
 #include "framework/run_context.h"
 #include "framework/zone_record.h"
+#include "routing/al_class.h"
 #include "routing/channel.h"
 #include "routing/routing_arrays.h"
 #include "routing/sp_class.h"
@@ -111,12 +114,23 @@ class routingclass : public modelobject {
   void SetMaxIrrig(TracerRows& maxirrig, TracerRows& maxirrig_from_reservoirs);
 
   // Inflow channel m takes the inflow of its "ZL" entry: its slot (the inflow code), its
-  // kind and, for a constant inflow, its value [m3/s]. Reading external inflow files comes
-  // with the inflows themselves.
+  // kind and, for a constant inflow, its value [m3/s]. An inflow file is opened and placed
+  // on the row of the start date, searched from the entry's start row on; its start values
+  // are that row's. Fails with 37 (file not opened) or 38 (no start row, no start date,
+  // too few value columns).
   void SetInflow(int m, const InflowEntry& inflow, const ModelDate& start);
-  // Number `number` of an abstraction ("AL") whose keyword stands at `at` in the block
-  // text; its set-up comes with the abstraction objects.
-  void SetAblaufModus(int number, std::string_view block, std::size_t at);
+  // Once per step before the routing: every inflow file gives its row of the step's date,
+  // the discharge in routing millimetres and the tracer values, and moves on. Fails with 39
+  // when the file has no row left and 36 when the row's date is not the step's.
+  void ReadInflowRows(const StepDate& date);
+  // The routing's sub-interval count K, also for an object without any entry, whose outlet
+  // then carries its own runoff alone.
+  void SetSubIntervalCount(int n_sub_intervals);
+  // Entry `number` of the block, an abstraction ("AL") whose keyword stands at `at` of the
+  // block text: its mode, values and output file (al_class.h). K is the routing's
+  // sub-interval count (for an object without channels).
+  void SetAblaufModus(int number, std::string_view block, std::size_t at, int n_sub_intervals,
+                      const ModelDate& start);
   // Entry `number` of the block, a reservoir or lake ("SP") whose keyword stands at `at`
   // of the block text and whose values end before `end` (the next entry): its parameters,
   // its level-volume table, its output file, its start content and level. K is the
@@ -127,9 +141,10 @@ class routingclass : public modelobject {
   // outlet reservoir), then the start outflow of every reservoir, limited to its content.
   void ReadReservoirRules(ControlFileStream& file);
   void RegisterReservoirs(ReservoirMap& map);
+  void ReadAbstractionRules(ControlFileStream& file);
   void RegisterHydraulicConnection(HydraulicConnectionSet& set);
   void InitReservoirOutflow();
-  // Writes the buffered output rows of every reservoir.
+  // Writes the buffered output rows of every abstraction and reservoir.
   void FlushOutputs();
 
   // The river records of the sub-basins whose water runs through this object's tributary
@@ -157,11 +172,20 @@ class routingclass : public modelobject {
   // The largest of values[1..K]; values[1] when K <= 1.
   double MaxOverSubIntervals(std::span<const double> values) const;
 
+  // One block of the routing section of the storage content file, at the file's current
+  // position (routing_state.cpp). Reading fails with 71 when the block does not fit the
+  // object or a value does not read.
+  void WriteStorageContent(std::FILE* file);
+  void ReadStorageContent(std::FILE* file, const std::string& name);
+
   // Releases the channels, the cascades of their sources and the object's arrays, logging
   // what it frees.
   void DeleteModule() override;
 
   int own_code() const { return setup_.own_code; }
+  int own_index() const { return SubbasinIndex(setup_.own_code); }
+  // Flow index of the source of the first tributary channel; 0 without one.
+  int first_source_index() const { return setup_.counts.ol > 0 ? FlowIndex(1) : 0; }
   double area_km2() const { return setup_.area_km2; }
   double scale_factor() const { return setup_.scale_factor; }
   const BlockCounts& counts() const { return setup_.counts; }
@@ -171,8 +195,11 @@ class routingclass : public modelobject {
   int sub_interval_count() const { return n_sub_intervals_; }
   int reservoir_count() const { return reservoirs_.empty() ? 0 : static_cast<int>(reservoirs_.size()) - 1; }
   SP_class& reservoir(int k) { return reservoirs_[static_cast<std::size_t>(k)]; }
+  int abstraction_count() const { return abstractions_.empty() ? 0 : static_cast<int>(abstractions_.size()) - 1; }
+  AL_class& abstraction(int k) { return abstractions_[static_cast<std::size_t>(k)]; }
   // Inflow j (1..ZL): its slot (= its inflow code) and its value per tracer at the start.
   int& inflow_slot(int j) { return inflow_slots_[static_cast<std::size_t>(j)]; }
+  int inflow_kind(int j) const { return inflow_kinds_[static_cast<std::size_t>(j)]; }
   double& inflow_value(int t, int j) { return inflow_values_[t][static_cast<std::size_t>(j)]; }
 
  private:
@@ -198,7 +225,12 @@ class routingclass : public modelobject {
   void PublishOutlet(int own);
   void WithdrawOutletIrrigation(int own);
   void BindLakeGrids(SP_class& reservoir);
-  void RouteReservoirs(int own, const StepDate& date, bool irrigation);
+  // Takes the abstractions out at the outlet (the reservoirs' content when there are any)
+  // and hands internal ones to their inflow slots; returns their total [routing mm].
+  double TakeAbstractions(int own, const StepDate& date, bool irrigation);
+  // Puts an internal abstraction's water [m3/s] into its inflow slot z.
+  void FeedInflowSlot(int z, double q_m3s, int own);
+  void RouteReservoirs(int own, const StepDate& date, bool irrigation, double abstracted_mm);
   // Discharges of the own sub-basin: routing millimetres <-> m3/s over A / scale factor.
   double OwnCubicMetres(double q_mm) const;
   double OwnMillimetres(double q_m3s) const;
@@ -215,6 +247,7 @@ class routingclass : public modelobject {
     }
   }
   void RefreshRiverRecord(int m, int i);
+  void WriteSubChannels(std::FILE* file, int m);
   // Takes the river water that re-infiltrated since the last step out of channel m's inflow.
   void WithdrawReinfiltration(int m);
 
@@ -224,6 +257,7 @@ class routingclass : public modelobject {
   std::vector<int> inflow_slots_;        // 1..ZL
   std::vector<int> inflow_kinds_;        // 1..ZL: 1 constant, 3 internal, 4 external file
   TracerRows inflow_values_;             // [tracer][inflow]
+  std::vector<std::unique_ptr<timeseries_file>> inflow_readers_;  // 1..ZL; external files only
   int n_sub_intervals_ = 0;              // K
   int observed_substitution_ = 0;
   bool observed_in_m3s_ = false;
@@ -239,6 +273,8 @@ class routingclass : public modelobject {
   std::vector<double> decay_;  // per tracer: decay over the sub-channel being routed
   TracerRows* maxirrig_ = nullptr;
   TracerRows* maxirrig_from_reservoirs_ = nullptr;
+  std::vector<AL_class> abstractions_;  // 1..AL
+  std::vector<double> abstraction_values_;  // per tracer: the record of one abstraction
   std::vector<SP_class> reservoirs_;  // 1..SP; never resized once built (the map points into them)
   std::vector<double> reservoir_inflow_;  // per tracer: concentrations of the inflow of a reservoir
   const HydraulicConnectionSet* connections_ = nullptr;

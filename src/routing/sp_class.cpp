@@ -113,20 +113,7 @@ void SP_class::ReadParameters(std::string_view block, std::size_t at, std::size_
 }
 
 void SP_class::SeekSection(ControlFileStream& file, const std::string& header) {
-  file.Rewind();
-  for (;;) {
-    bool had_line_end = false;
-    std::optional<std::string> line = file.ReadLine(had_line_end);
-    // A header without a line end closes the file: there is no section after it.
-    if (!line || !had_line_end) break;
-    const std::size_t first = line->find_first_not_of(" \t");
-    if (first == std::string::npos) continue;
-    const std::size_t last = line->find_first_of(" \t\r", first);
-    if (line->substr(first, last == std::string::npos ? std::string::npos : last - first) == header) return;
-  }
-  *log_ << "FATAL: section " << header << " not found in control file"
-        << "[end-entry]";
-  RaiseError(kReservoirRuleSectionError);
+  SeekRuleSection(file, header, *log_);
 }
 
 void SP_class::ReadRules(ControlFileStream& file) {

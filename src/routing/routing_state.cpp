@@ -1,0 +1,234 @@
+// The routing section of the storage content file: per routing object the contents of
+// the translation cascades of its channels, the storage state of every sub-channel, the
+// river records of its tributaries and the content of its reservoirs. Values are written
+// with 17 significant digits, so that a run restarted from the file continues exactly as
+// the run that wrote it would have. Reading is positional: the counts follow from the
+// current network, and the labels are checked where they carry the network's structure.
+#include <cstdio>
+#include <string>
+
+#include "framework/diagnostics_log.h"
+#include "framework/error_code.h"
+#include "framework/file_handle.h"
+#include "framework/grid_file_format.h"
+#include "routing/abflussmodellklasse.h"
+#include "routing/routingclass.h"
+
+namespace tolvo {
+
+namespace {
+
+// Reads numbers and labelled lines of one routing block; every failed conversion ends the
+// run with the position of the label line last passed.
+class StateReader {
+ public:
+  StateReader(std::FILE* file, const std::string& name, DiagnosticsLog& log) : file_(file), name_(name), log_(log) {}
+
+  int Int() {
+    int value = 0;
+    if (std::fscanf(file_, "%d", &value) != 1) Fail("a whole number");
+    return value;
+  }
+  double Real() {
+    double value = 0;
+    if (std::fscanf(file_, "%lf", &value) != 1) Fail("a number");
+    return value;
+  }
+  // The rest of the current line (its label).
+  std::string RestOfLine() {
+    std::string text;
+    for (int c = std::fgetc(file_); c != EOF && c != '\n'; c = std::fgetc(file_)) text += static_cast<char>(c);
+    return text;
+  }
+  [[noreturn]] void Mismatch(const char* item, long long position) {
+    log_ << "FATAL: error reading " << item << " in file " << name_ << " (position " << position << ")"
+         << "[end-entry]";
+    RaiseError(kStorageSectionError);
+  }
+  [[noreturn]] void Fail(const char* expected) {
+    log_ << "FATAL: error reading " << expected << " in file " << name_ << " (position " << position << ")"
+         << "[end-entry]";
+    RaiseError(kStorageSectionError);
+  }
+
+  long long position = 1;
+
+ private:
+  std::FILE* file_;
+  const std::string& name_;
+  DiagnosticsLog& log_;
+};
+
+// One cascade: its values from position 1 on, ten to a line.
+void WriteCascade(std::FILE* file, const std::vector<double>& cascade) {
+  for (std::size_t x = 1; x < cascade.size(); ++x) {
+    std::fprintf(file, "%.17g ", cascade[x]);
+    if (x % 10 == 0) std::fputc('\n', file);
+  }
+}
+
+}  // namespace
+
+void routingclass::WriteSubChannels(std::FILE* file, int m) {
+  Channel& channel = channels_[static_cast<std::size_t>(m)];
+  const int K = n_sub_intervals_;
+  for (int s = 1; s <= channel.table.reach_count; ++s) {
+    for (int j = 1; j <= K; ++j) std::fprintf(file, "%.17g ", channel.Qaus(s, j));
+    std::fprintf(file, " (wqtab[local tributary %d].Qaus[subchannel %d][1..%d])\n", m, s, K);
+    std::fprintf(file, "%.17g (wqtab[local tributary %d].qvzuq[subchannel %d])\n",
+                 channel.qvzuq[static_cast<std::size_t>(s)], m, s);
+    std::fprintf(file, "%d (wqtab[local tributary %d].FillPosition[subchannel %d])\n",
+                 channel.fill_position[static_cast<std::size_t>(s)], m, s);
+  }
+}
+
+void routingclass::WriteStorageContent(std::FILE* file) {
+  const int T = setup_.n_tracers;
+  TranslationCascades& cascades = *translation_cascade_;
+  std::fprintf(file, "%d (routing subbasin with tributaries", setup_.own_code);
+  for (int m = 1; m <= setup_.counts.ol; ++m) std::fprintf(file, " %d", channels_[static_cast<std::size_t>(m)].source_code);
+  std::fputc('\n', file);
+  ForEachTributary([&](int m, int b) {
+    for (int t = 0; t <= T; ++t) {
+      std::fprintf(file, "%d %d (tracer/flow index and tributary subbasin)\n", t, b);
+      WriteCascade(file, cascades(t, b));
+      std::fputc('\n', file);
+    }
+    WriteSubChannels(file, m);
+    if (!river_records_.empty()) {
+      const RiverflowRecord& record = river_records_[static_cast<std::size_t>(b)];
+      for (int t = 0; t <= T; ++t) std::fprintf(file, "%.17g ", record.flow_mm[static_cast<std::size_t>(t)]);
+      std::fprintf(file, "(riverflow_table[%d].flow_mm[%d])\n", b, T + 1);
+      std::fprintf(file, "%.17g %.17g (riverflow_table[%d].flowm3s/speed\n", record.flowm3s, record.speed, b);
+    }
+  });
+  for (int j = 1; j <= setup_.counts.zl; ++j) {
+    const int m = setup_.counts.ol + setup_.counts.sumtrib + j;
+    const int b = FlowIndex(m);
+    for (int t = 0; t <= T; ++t) {
+      std::fprintf(file, "%d %d (tracer/flow index and external inflow)\n", t, b);
+      WriteCascade(file, cascades(t, b));
+    }
+    std::fputc('\n', file);
+    WriteSubChannels(file, m);
+  }
+  std::fprintf(file, "%d (number of reservoirs)\n", reservoir_count());
+  for (int k = 1; k <= reservoir_count(); ++k) {
+    for (double v : reservoirs_[static_cast<std::size_t>(k)].content()) std::fprintf(file, "%.17g ", v);
+    std::fprintf(file, " (reservoir %d)\n", k);
+  }
+  std::fputs("\n\n", file);
+}
+
+void routingclass::ReadStorageContent(std::FILE* file, const std::string& name) {
+  const int T = setup_.n_tracers;
+  const int K = n_sub_intervals_;
+  TranslationCascades& cascades = *translation_cascade_;
+  StateReader in(file, name, log());
+  if (in.Int() != setup_.own_code) in.Mismatch("subbasin code", 1);
+  in.RestOfLine();
+  const auto read_cascades = [&](int b) {
+    for (int t = 0; t <= T; ++t) {
+      ++in.position;
+      const int tracer = in.Int();
+      const int index = in.Int();
+      if (tracer != t) in.Mismatch("tracer code", in.position);
+      if (index != b) in.Mismatch("tributary index", in.position);
+      in.RestOfLine();
+      std::vector<double>& cascade = cascades(t, b);
+      for (std::size_t x = 1; x < cascade.size(); ++x) cascade[x] = in.Real();
+    }
+  };
+  const auto read_sub_channels = [&](int m) {
+    Channel& channel = channels_[static_cast<std::size_t>(m)];
+    for (int s = 1; s <= channel.table.reach_count; ++s) {
+      for (int j = 1; j <= K; ++j) channel.Qaus(s, j) = in.Real();
+      in.RestOfLine();
+      channel.qvzuq[static_cast<std::size_t>(s)] = in.Real();
+      in.RestOfLine();
+      ++in.position;
+      channel.fill_position[static_cast<std::size_t>(s)] = in.Int();
+      // Files without the fill positions cannot restart the channels exactly.
+      if (in.RestOfLine().find("FillPosition") == std::string::npos) {
+        log() << "FATAL: error reading the fill position of sub-channel " << s << " of channel " << m << " in file "
+              << name << " (position " << in.position << "): the file was written by an older version of the model"
+              << "[end-entry]";
+        RaiseError(kStorageSectionError);
+      }
+      ++in.position;
+    }
+  };
+  bool failed = false;
+  ForEachTributary([&](int m, int b) {
+    if (failed) return;
+    read_cascades(b);
+    read_sub_channels(m);
+    if (!river_records_.empty()) {
+      RiverflowRecord& record = river_records_[static_cast<std::size_t>(b)];
+      for (int t = 0; t <= T; ++t) record.flow_mm[static_cast<std::size_t>(t)] = in.Real();
+      in.RestOfLine();
+      record.flowm3s = in.Real();
+      record.speed = in.Real();
+      in.RestOfLine();
+      in.position += 2;
+    }
+  });
+  for (int j = 1; j <= setup_.counts.zl; ++j) {
+    const int m = setup_.counts.ol + setup_.counts.sumtrib + j;
+    read_cascades(FlowIndex(m));
+    in.RestOfLine();
+    read_sub_channels(m);
+  }
+  if (in.Int() != reservoir_count()) in.Mismatch("reservoir code", in.position + 1);
+  in.RestOfLine();
+  for (int k = 1; k <= reservoir_count(); ++k) {
+    for (double& v : reservoirs_[static_cast<std::size_t>(k)].content()) v = in.Real();
+    in.RestOfLine();
+  }
+}
+
+void abflussmodellklasse::ReadStorageContent(const std::string& file, int read_code) {
+  if (ModuleSwitch == 0 || rank() != 0) return;
+  storage_file_ = file.substr(0, 1199);
+  if (file.empty() || read_code == 0 || read_code == 2 || read_code == 4) return;
+  const std::string path = PrefixPath(input_directory(), storage_file_);
+  FilePtr in(std::fopen(path.c_str(), "rt"));
+  if (!in) {
+    log() << "FATAL: error opening storage content file " << path << "[end-entry]";
+    RaiseError(kStorageFileOpenError);
+  }
+  for (;;) {
+    char line[1201];
+    if (std::fgets(line, sizeof line, in.get()) == nullptr) {
+      log() << "FATAL: error looking for the section " << "routing_model" << " in " << path << "[end-entry]";
+      RaiseError(kStorageSectionError);
+    }
+    if (std::string_view(line).find("routing_model") != std::string_view::npos) break;
+  }
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->ReadStorageContent(in.get(), path);
+}
+
+void abflussmodellklasse::WriteStorageContent() {
+  const bool named = !storage_file_.empty();
+  const std::string path = PrefixPath(output_directory(), named ? storage_file_ : std::string("storage.ftz"));
+  FilePtr out(std::fopen(path.c_str(), "wt"));
+  if (!out) {
+    if (named) {
+      log() << "WARNING: couldn't open file \"" << path
+            << "\" \n(model version doesn't support this feature or write access error)"
+            << "[end-entry]";
+    } else {
+      log() << "WARNING: couldn't open file " << path
+            << " \n(no filename was given or model version \ndoesn't support this feature or the current user has "
+               "no write access)"
+            << "[end-entry]";
+    }
+    return;
+  }
+  std::fputs("[routing_model]\n", out.get());
+  for (const std::unique_ptr<routingclass>& object : routing_objects_) object->WriteStorageContent(out.get());
+  std::fputc('\n', out.get());
+  wrote_storage_content_ = true;
+}
+
+}  // namespace tolvo
