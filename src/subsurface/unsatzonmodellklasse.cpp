@@ -112,10 +112,15 @@ std::span<const double> unsatzonmodellklasse::getKelsqi() const {
   return settings_.subbasins.kelsqi;
 }
 
-bool unsatzonmodellklasse::finishModel(bool /*append*/) {
+bool unsatzonmodellklasse::finishModel(bool append) {
+  bool wrote = false;
+  if (ModuleSwitch != 0 && initialised() != 0) {
+    WriteStorageContent(append);
+    wrote = true;
+  }
   ReleaseTracers();
   DeleteModule();
-  return false;
+  return wrote;
 }
 
 void unsatzonmodellklasse::DeleteModule() {

@@ -12,6 +12,7 @@
 // the process's rows with a zone value and, with a decomposition, of this process.
 
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <span>
@@ -99,11 +100,19 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   // Writes out the records the control-point series hold.
   void FlushStatistics();
   void initLakes(const std::string& /*section*/) {}
-  // Storage content file, flow-time zones and the runoff handed to the routing models.
-  void checkStorageValue() {}
-  void storageValueMismatch() {}
-  void WriteStorageContent() {}
-  void ReadStorageContent() {}
+  // The soil section of the storage content file: the flow-time queues and the outflows
+  // of the linear storages of every tracer and sub-basin, after the structural values
+  // they belong to. Reals are written with 17 significant digits, so that a run restarted
+  // from the file continues exactly. Writing opens the file anew or appends (18 when the
+  // file cannot be written); reading (64 without a file, 71 for content that does not fit
+  // the current control file) compares the structure and takes the queues and outflows.
+  // Whether a stored sub-basin parameter agrees with the current one within 1e-5
+  // relative; reads it from the open file.
+  virtual void checkStorageValue(double current, const std::string& label);
+  // Stops the run with 71 for a stored value that does not fit.
+  [[noreturn]] virtual void storageValueMismatch(const std::string& label, double current, double stored);
+  virtual void WriteStorageContent(bool append);
+  virtual void ReadStorageContent();
   // Flow-time zones of every sub-basin from "flow_times" (collective): flow times become
   // zone numbers max(1, ceil(t / 60 / dt)) in the grid; without the grid every sub-basin
   // has one zone.
@@ -286,6 +295,11 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   std::vector<std::vector<std::vector<ZoneRecord>>> zone_qd_, zone_qi_;
   std::vector<std::vector<double>> qd_, qdd_, qi_, qii_, qbb_;
   std::vector<ExactSum> qb_sums_;  // per sub-basin: base flow · weight, weight
+
+  // The storage content file while its section is read (soil_storage_content.cpp).
+  std::FILE* storage_file_ = nullptr;
+  [[noreturn]] void UnreadableStorageValue(const std::string& label, double current);
+  int ReadStoredInt(const std::string& label, double current);
 };
 
 }  // namespace tolvo

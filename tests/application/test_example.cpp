@@ -42,7 +42,14 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   EXPECT_NE(run.output.find(" - flowing into another at the end   : 1"), std::string::npos);
   std::map<std::string, std::string> files;
   for (const fs::directory_entry& entry : fs::directory_iterator(dir.path() / "out")) {
-    files[entry.path().filename().string()] = test::ReadFile(entry.path().string());
+    const std::string name = entry.path().filename().string();
+    // Each process stores its own share of the flow-time sums in its own storage content
+    // file; only whether the soil section was written is comparable.
+    if (name.starts_with("storage.ste_")) {
+      EXPECT_EQ(test::ReadFile(entry.path().string()).rfind("[unsatzon_model]\n", 0), 0u) << name;
+      continue;
+    }
+    files[name] = test::ReadFile(entry.path().string());
   }
   // The model logs of all processes: which process writes a line depends on who owns the
   // cell, so their lines are compared as one sorted list.
