@@ -208,7 +208,6 @@ inline constexpr int kSurfaceRoutingDumpAbort = 199;     // a non-finite head wa
 
 // --- soil model ----------------------------------------------------------------------------
 inline constexpr int kRiverLinkError = 199;  // a river link whose code has no sub-basin of the routing
-inline constexpr int kStorageFileOpenError = 64;  // the storage content file of the process cannot be opened
 inline constexpr int kStorageFileMismatch = 71;   // the storage content file does not fit the current set-up
 
 // --- snow model -------------------------------------------------------------------------------

@@ -58,19 +58,6 @@ inline std::string SurfaceSection(int method, double dt_min, double dt_max, int 
          std::to_string(dt_min) + "\n" + std::to_string(dt_max) + "\n0.05\n1\n0\n" + storage_statistic + "\n";
 }
 
-// The model log of process 0 and the dump files are written into the working folder: a
-// test moves into its temporary folder for its lifetime.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~WorkingDirectory() { std::filesystem::current_path(previous_); }
-
- private:
-  std::filesystem::path previous_;
-};
-
 template <typename Model = surfaceroutingclass>
 class SurfaceBasin {
  public:
