@@ -53,27 +53,27 @@ struct BlockCounts {
 // What a routing object is built with: its block's values and what it borrows from the
 // discharge routing sub-model.
 struct RoutingObjectSetup {
-  std::string control_file;
+  std::string control_file{};
   int n_subbasins = 0;
   double dt_min = 0;
   double area_km2 = 0;  // A: drainage area of the whole sub-basin at its outlet
   double scale_factor = 1;
-  BlockCounts counts;
+  BlockCounts counts{};
   int own_code = 0;
   AreaShares* abfrel = nullptr;     // shared; updated by InitAreaShares
-  std::span<const int> code_index;  // sub-basin code -> index 1..n (0: none)
+  std::span<const int> code_index{};  // sub-basin code -> index 1..n (0: none)
   int n_tracers = 0;
-  std::span<TracerSettingsRecord> tracers;
+  std::span<TracerSettingsRecord> tracers{};
   grid_table* grids = nullptr;
-  std::span<const ZoneRecord> zones;
-  std::span<const ColumnRange> column_ranges;
+  std::span<const ZoneRecord> zones{};
+  std::span<const ColumnRange> column_ranges{};
   int largest_code = 0;
-  GridGeometry geometry;
-  RowRange strip;
+  GridGeometry geometry{};
+  RowRange strip{};
   int lake_model = 0;
   int readgrids = 0;
-  std::string input_directory;
-  std::string output_directory;
+  std::string input_directory{};
+  std::string output_directory{};
 };
 
 class routingclass : public modelobject {

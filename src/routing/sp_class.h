@@ -76,13 +76,13 @@ struct LakeGrids {
 // What the owning routing object hands to its reservoirs.
 struct ReservoirSetup {
   int n_tracers = 0;
-  std::span<const TracerSettingsRecord> tracers;  // entries 0..n
+  std::span<const TracerSettingsRecord> tracers{};  // entries 0..n
   int subbasin_code = 0;
-  std::span<const int> code_index;  // sub-basin code -> index
-  std::span<const ColumnRange> column_ranges;  // rows 0..nrows
-  GridGeometry geometry;
+  std::span<const int> code_index{};  // sub-basin code -> index
+  std::span<const ColumnRange> column_ranges{};  // rows 0..nrows
+  GridGeometry geometry{};
   int lake_flow_control = 0;
-  std::string output_directory;
+  std::string output_directory{};
 };
 
 // The inflow of a step as the routing object hands it over.

@@ -71,7 +71,7 @@ bool HasPositiveFace(const HeadGrids& g, const HeadParameters& p, int r, int c) 
 
 // Face coefficients k_N, k_E, k_S, k_W [m2/s]. The first row and column, which have no
 // north or west face, damp the update with the conductance of the opposite face.
-std::array<double, 4> FaceCoefficients(const HeadGrids& g, const HeadParameters& p, int r, int c, double dx,
+std::array<double, 4> FaceCoefficients(const HeadGrids& g, const HeadParameters& /*parameters*/, int r, int c, double dx,
                                        double dy) {
   return {r == 1 ? g.roughness_y(r, c) : dx / dy * g.roughness_y(r - 1, c), dy / dx * g.roughness_x(r, c),
           dx / dy * g.roughness_y(r, c), c == 1 ? g.roughness_x(r, c) : dy / dx * g.roughness_x(r, c - 1)};

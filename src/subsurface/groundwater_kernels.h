@@ -26,11 +26,11 @@ namespace tolvo {
 
 // Where the aquifer is and how it is cut into cells.
 struct AquiferDomain {
-  ConstGridView zone;     // zone grid: nodata outside the basin
-  ConstGridView regions;  // "MPIRegions" (empty: every cell is this process's)
-  ConstGridView glacier;  // glacier fraction (empty: none)
-  ConstGridView dx;       // "CellSizeX" (empty: cellsize)
-  ConstGridView dy;       // "CellSizeY" (empty: cellsize)
+  ConstGridView zone{};     // zone grid: nodata outside the basin
+  ConstGridView regions{};  // "MPIRegions" (empty: every cell is this process's)
+  ConstGridView glacier{};  // glacier fraction (empty: none)
+  ConstGridView dx{};       // "CellSizeX" (empty: cellsize)
+  ConstGridView dy{};       // "CellSizeY" (empty: cellsize)
   double cellsize = 0;
   int nrows = 0;
   int ncols = 0;

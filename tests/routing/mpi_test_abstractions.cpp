@@ -152,7 +152,7 @@ TEST_F(AbstractionRoutingTest, InternalAbstractionsAndInflowsArePairedOneToOne) 
     ASSERT_EQ(Build(Control(c.description)), 0) << console_.str();
     // The routing objects live on process 0.
     EXPECT_EQ(Start(1), WorldRank() == 0 ? c.code : 0);
-    if (WorldRank() == 0) EXPECT_TRUE(Logged(c.message));
+    if (WorldRank() == 0) { EXPECT_TRUE(Logged(c.message)); }
   }
 }
 
@@ -183,9 +183,9 @@ TEST_F(AbstractionRoutingTest, AnInflowFileGivesOneRowPerStepFromTheStartDate) {
   const TracerRows& routed = model_->routed_discharge();
   // 1 m3/s over 0.06 km2 for 60 min is 60 mm.
   model_->RunStep(1, 1, 1, 2000);
-  if (routing) EXPECT_NEAR(routed[0][3], 60, 1e-9);
+  if (routing) { EXPECT_NEAR(routed[0][3], 60, 1e-9); }
   model_->RunStep(2, 1, 1, 2000);
-  if (routing) EXPECT_EQ(routed[0][3], 0);
+  if (routing) { EXPECT_EQ(routed[0][3], 0); }
   EXPECT_EQ(CodeOf([&] { model_->RunStep(3, 1, 1, 2000); }), routing ? 36 : 0);
   if (routing) {
     EXPECT_TRUE(Logged("error comparing dates in " + dir_.file("in.txt") +
@@ -283,7 +283,7 @@ TEST_F(AbstractionRoutingTest, AStateSectionThatDoesNotFitTheNetworkOrDoesNotRea
     ASSERT_EQ(Build(control), 0);
     ASSERT_EQ(Start(1), 0);
     EXPECT_EQ(CodeOf([&] { model_->ReadStorageContent("in.ftz", 1); }), expected_failure);
-    if (WorldRank() == 0) EXPECT_TRUE(Logged(c.message)) << console_.str();
+    if (WorldRank() == 0) { EXPECT_TRUE(Logged(c.message)) << console_.str(); }
   }
   EXPECT_EQ(CodeOf([&] { model_->ReadStorageContent("none.ftz", 1); }), WorldRank() == 0 ? 64 : 0);
 }

@@ -163,7 +163,7 @@ TEST_F(SurfaceRoutingProcesses, BandsAndThreadsRouteLikeOneProcessWithOneThread)
     // The water moved: some cell sent water, and the river received it.
     double river = 0;
     for (std::size_t k = 1; k < whole.values.size(); k += 27) river += whole.values[k];
-    if (WorldRank() == 0) EXPECT_GT(river, 0);
+    if (WorldRank() == 0) { EXPECT_GT(river, 0); }
   }
 }
 

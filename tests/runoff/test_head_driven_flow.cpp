@@ -153,8 +153,8 @@ TEST(HeadDrivenFaces, EveryCellsStorageChangeIsItsNetFaceFlux) {
         const double net = f[1] - f[5] + f[7] - f[3];
         worst = std::max(worst, std::abs(200 * (patch.head(r, c) - before(r, c)) / dt - net));
         // The south and east faces carry what the neighbours see over them.
-        if (r < n) EXPECT_NEAR(f[5], patch.fluxes(r + 1, c, 1), 1e-15) << r << " " << c;
-        if (c < n) EXPECT_NEAR(f[3], patch.fluxes(r, c + 1, 7), 1e-15) << r << " " << c;
+        if (r < n) { EXPECT_NEAR(f[5], patch.fluxes(r + 1, c, 1), 1e-15) << r << " " << c; }
+        if (c < n) { EXPECT_NEAR(f[3], patch.fluxes(r, c + 1, 7), 1e-15) << r << " " << c; }
       }
     }
     EXPECT_LT(worst, 1e-9) << step;

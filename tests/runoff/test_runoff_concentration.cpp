@@ -118,7 +118,7 @@ TEST_F(FlowTimeZones, UnusableFlowTimesAreRefusedOrCountedInTheFirstZone) {
     SCOPED_TRACE(c.label);
     console_.str("");
     EXPECT_EQ(Build(c.shape), c.code) << console_.str();
-    if (!c.entry.empty()) EXPECT_TRUE(Logged(c.entry)) << console_.str();
+    if (!c.entry.empty()) { EXPECT_TRUE(Logged(c.entry)) << console_.str(); }
     basin_.reset();
   }
   // The negative cells' runoff still reaches the outlet in the first hour.

@@ -128,9 +128,9 @@ TEST_F(GroundwaterFlow, ClosedLayerStoresWhatTheWellsPutIn) {
     const double gap = std::abs(StoredVolume(start, 10) - put_in);
     for (const double h : Heads()) EXPECT_NEAR(h, 100, 10);  // the well lowers the layer by 7 m at most
     EXPECT_LT(gap, k.tolerance * std::abs(put_in));
-    if (k.method == 1 && previous_gap > 0) EXPECT_LT(gap, previous_gap);
+    if (k.method == 1 && previous_gap > 0) { EXPECT_LT(gap, previous_gap); }
     if (k.method == 1) previous_gap = gap;
-    if (k.method == 2) EXPECT_EQ(model_->row_solver_parts(2), k.conductivity > 1e-5 ? 72 : 1);
+    if (k.method == 2) { EXPECT_EQ(model_->row_solver_parts(2), k.conductivity > 1e-5 ? 72 : 1); }
   }
   EXPECT_TRUE(Logged("splits each sub-step into 72 parts"));
 }

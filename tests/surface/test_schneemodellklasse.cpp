@@ -61,7 +61,7 @@ TEST_F(SnowModelTest, BlockOfTheEnergyAndSlideMethods) {
     SCOPED_TRACE(k.what);
     SnowBasin basin{log_, dir_};
     EXPECT_EQ(basin.Build(SnowSection(6) + k.block), k.code);
-    if (!k.entry.empty()) EXPECT_TRUE(Logged(k.entry));
+    if (!k.entry.empty()) { EXPECT_TRUE(Logged(k.entry)); }
   }
   SnowBasin basin{log_, dir_};
   ASSERT_EQ(basin.Build(SnowSection(6) + SnowBlock("0\n0.5\n0\n1.0\n3.0\n2.5\n1.7\n")), 0);
@@ -188,7 +188,7 @@ TEST_F(SnowModelTest, GlacierSettingsAndRecords) {
       basin.Add("GlacierCodes", basin.NewGrid(5));
     }
     EXPECT_EQ(basin.Build(SnowSection(1) + k.section), k.code);
-    if (!k.entry.empty()) EXPECT_TRUE(Logged(k.entry));
+    if (!k.entry.empty()) { EXPECT_TRUE(Logged(k.entry)); }
     if (k.code != 0) continue;
     // Sub-basin 1 (columns 1-2, 16 cells): 1 + 0.25 glacierised, 0 + 1 + 0.75 + 13 not.
     const auto records = basin.model().glacier_subbasins();
