@@ -1,9 +1,8 @@
 #include "subsurface/groundwater_settings.h"
 
-#include <sstream>
-
 #include "framework/error_code.h"
 #include "framework/grid_file_format.h"
+#include "subsurface/tuning_section.h"
 
 namespace tolvo {
 
@@ -91,28 +90,10 @@ void ReadGroundwaterSection(modelobject& reader, const std::string& section, Gro
 }
 
 void ReadGroundwaterTuning(modelobject& reader, GroundwaterSettings& s) {
-  ControlFileStream& file = reader.control_file();
-  for (;;) {
-    bool had_line_end = false;
-    const std::optional<std::string> line = file.ReadLine(had_line_end);
-    if (!line) return;
-    std::string text = *line;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos || text[first] == '[') return;
-    text.erase(0, first);
-    if (text.find("frozenDepthScaling") != std::string::npos) {
-      const std::size_t eq = text.find('=');
-      std::istringstream value_in(eq == std::string::npos ? std::string() : text.substr(eq + 1));
-      std::string token;
-      value_in >> token;
-      const std::optional<double> value = ParseDoublePrefix(token);
-      if (!value)
-        reader.ControlFileValueError("[groundwater_tuning]", "frozenDepthScaling", token, "a number after \"=\"");
-      s.frozen_depth_scaling = *value;
-    }
-    if (!had_line_end) return;
-  }
+  ReadTuningLines(reader, [&](const std::string& line) {
+    if (line.find("frozenDepthScaling") != std::string::npos)
+      s.frozen_depth_scaling = TuningValue(reader, line, "[groundwater_tuning]", "frozenDepthScaling");
+  });
 }
 
 }  // namespace tolvo

@@ -9,6 +9,7 @@
 #include "framework/error_code.h"
 #include "framework/grid_file_format.h"
 #include "framework/modelobject.h"
+#include "subsurface/tuning_section.h"
 
 namespace tolvo {
 namespace {
@@ -278,29 +279,12 @@ void ReadHeatTransferSection(modelobject& reader, HeatTransferSettings& h) {
 }
 
 void ReadTuningSection(modelobject& reader, SoilSettings& s) {
-  ControlFileStream& file = reader.control_file();
-  for (;;) {
-    bool had_line_end = false;
-    std::optional<std::string> line = file.ReadLine(had_line_end);
-    if (!line) return;
-    std::string text = *line;
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos || text[first] == '[') return;
-    text.erase(0, first);
-    const bool is_error = text.find("max_error") != std::string::npos;
-    if (!is_error && text.find("max_iterations") == std::string::npos) continue;
-    const std::size_t eq = text.find('=');
-    const std::string value_text = eq == std::string::npos ? std::string() : text.substr(eq + 1);
-    std::istringstream in(value_text);
-    std::string token;
-    in >> token;
-    const std::optional<double> value = ParseDoublePrefix(token);
-    const std::string key = is_error ? "max_error" : "max_iterations";
-    if (!value) reader.ControlFileValueError("[unsatzon_tuning]", key, token, "a number after \"=\"");
-    (is_error ? s.max_error : s.max_iterations) = *value;
-    if (!had_line_end) return;
-  }
+  ReadTuningLines(reader, [&](const std::string& line) {
+    const bool is_error = line.find("max_error") != std::string::npos;
+    if (!is_error && line.find("max_iterations") == std::string::npos) return;
+    const char* key = is_error ? "max_error" : "max_iterations";
+    (is_error ? s.max_error : s.max_iterations) = TuningValue(reader, line, "[unsatzon_tuning]", key);
+  });
 }
 
 }  // namespace tolvo
