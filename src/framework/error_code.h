@@ -227,5 +227,7 @@ inline constexpr int kMonthlyValuesMissing = 45;      // fewer than 12 monthly H
 inline constexpr int kEvapotranspirationInputMissing = 46;  // no radiation or no humidity input for the method
 inline constexpr int kLakeInitializationMethod = 211;       // a lake initialization method other than 1 or 2
 inline constexpr int kUnknownResponseUnit = 1036;  // a cell whose hydrologic response unit is not in the unit list
+inline constexpr int kPreSpinUpWithoutHeat = 1040;  // a pre-spin-up without heat transfer or air temperature
+inline constexpr int kLayeredSnowWithoutHeat = 1041;  // the layered snow model without heat transfer
 
 }  // namespace tolvo

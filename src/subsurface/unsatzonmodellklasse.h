@@ -25,6 +25,7 @@
 #include "setup/glacier_subbasins.h"
 #include "subsurface/soil_column_solver.h"
 #include "subsurface/soil_point_series.h"
+#include "subsurface/soil_pre_spin_up.h"
 #include "subsurface/soil_settings.h"
 
 namespace tolvo {
@@ -93,8 +94,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   // runoff of every sub-basin (collective).
   void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
                    int capacity) override;
-  void accumulatePreSpinUp(const ModelDate&) {}
-  void finishPreSpinUp() {}
+  // Temperature-only pre-spin-up (soil_pre_spin_up.cpp): per step the degree days and
+  // the mean air temperature of every own cell (1040 without heat transfer or air
+  // temperature); at its end the initial soil-temperature profile of every own cell, the
+  // degree-day, mean-temperature and soil-temperature files (collective).
+  virtual void accumulatePreSpinUp(const ModelDate& d);
+  virtual void finishPreSpinUp();
   // External coupling: takes over the groundwater table read from "GWTableExtern".
   void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
   // Writes out the records the control-point series hold.
@@ -223,6 +228,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   void FillRemainingGrids();
   void FillIrrigationGrids();
   void PrepareSoilTableForHeat();
+  void CreatePreSpinUpGrids();
   void MakeGlacierRecords(StatisticsRegistry& registry);
   void WriteModelLogStartLines();
   bool IsOwnCell(int r, int c) const;
@@ -241,6 +247,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   int surface_routing_active_ = 0;
   DumpOptions dump_options_;
   bool soil_temperatures_initialised_ = false;
+  PreSpinUpGrids pre_spin_up_;
   bool lower_boundary_flux_given_ = false;
   bool silting_up_from_storage_ = false;
   bool permafrost_bound_ = false;
