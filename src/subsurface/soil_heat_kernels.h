@@ -37,6 +37,8 @@ template <class T>
 struct BasicPositionArray {
   std::span<T> values;
   int first = 0;
+  // A read-only view of a writable array.
+  operator BasicPositionArray<const T>() const { return {values, first}; }
   T& operator[](int p) const {
     assert(p >= first && p - first < static_cast<int>(values.size()));
     return values[static_cast<std::size_t>(p - first)];
