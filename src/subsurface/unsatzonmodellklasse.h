@@ -24,6 +24,7 @@
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
 #include "subsurface/soil_column_solver.h"
+#include "subsurface/soil_layered_snow_settings.h"
 #include "subsurface/soil_point_series.h"
 #include "subsurface/soil_pre_spin_up.h"
 #include "subsurface/soil_settings.h"
@@ -58,8 +59,13 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   void setSurfaceRoutingActive(int on) { surface_routing_active_ = on; }
   void setDumpOptions(const DumpOptions& options) { dump_options_ = options; }
   bool isHeatTransferActive() const { return settings_.heat.on > 0; }
-  bool isLayeredSnowActive() const { return false; }
-  double getFreshSnowTemperatureOffset() const { return 0; }
+  bool isLayeredSnowActive() const { return layered_snow_.on > 0; }
+  double getFreshSnowTemperatureOffset() const { return layered_snow_.t_offset_fresh_snow; }
+  // The snow types of "[LayeredSnowProperties]" (entry 0 holds the count); empty when the
+  // layered snow pack is off.
+  const SoilTable& getLayeredSnowTable() const { return snow_table_; }
+  const LayeredSnowSettings& layered_snow_settings() const { return layered_snow_; }
+  int snow_layer_count() const { return n_snow_; }
   // Chooses, once, the grid whose water enters the soil: the first present of
   // "snowcover_outflow", "throughfall0" and "precipitation" when interception runs before
   // snow, else of "throughfall0", "snowcover_outflow" and "precipitation"; none is 33.
@@ -146,10 +152,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
     }
     return total_runoff_;
   }
-  // Whether the "[LayeredSnowModel]" switch is on; its readers come with the layered snow.
-  bool readLayeredSnowModel() { return false; }
-  void readLayeredSnowProperties() {}
-  void initLayeredSnowGrids() {}
+  // The layered snow pack (soil_layered_snow_setup.cpp): whether the "[LayeredSnowModel]"
+  // switch is on (1041 when it is and heat transfer is off), its snow types, and its
+  // stacks, read with storage read code 1 or 3 and made otherwise.
+  bool readLayeredSnowModel();
+  void readLayeredSnowProperties();
+  void initLayeredSnowGrids();
   // Writes the soil-water section of the storage content file when its storage writing
   // is on (appending when asked), then releases the model; whether it wrote the section.
   bool finishModel(bool append);
@@ -229,6 +237,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   void FillIrrigationGrids();
   void PrepareSoilTableForHeat();
   void CreatePreSpinUpGrids();
+  void OpenOwnControlFile();
   void MakeGlacierRecords(StatisticsRegistry& registry);
   void WriteModelLogStartLines();
   bool IsOwnCell(int r, int c) const;
@@ -248,6 +257,10 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   DumpOptions dump_options_;
   bool soil_temperatures_initialised_ = false;
   PreSpinUpGrids pre_spin_up_;
+  LayeredSnowSettings layered_snow_;
+  SoilTable snow_table_;
+  int n_snow_ = 0;
+  bool snow_temperatures_pending_ = false;
   bool lower_boundary_flux_given_ = false;
   bool silting_up_from_storage_ = false;
   bool permafrost_bound_ = false;
@@ -280,6 +293,9 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
       irrigation_amounts_, max_pumping_, sblow_, sbhigh_, etr2etp_, gw_table_extern_, balance_, tangens_beta_, sb2_,
       macropore_, substeps_, root_grid_, recharge_, uprise_, percolation_, directflow_, interflow_, infex_,
       total_infiltration_, saturation_, frozen_in_groundwater_, thaw_depth_, drainage_flow_, drainage_level_;
+  // The layered snow pack's stacks and grid.
+  OwnedGrid theta_snow_, geodetic_snow_, hydraulic_snow_, solid_snow_, liquid_snow_, thickness_snow_, density_snow_,
+      upper_index_snow_, temperature_snow_, q_down_snow_;
 
   std::array<StatisticsTable, kTableCount> tables_;
   std::vector<PointSeries> point_series_;
