@@ -8,6 +8,7 @@
 #include "framework/error_code.h"
 #include "framework/parallel.h"
 #include "subsurface/soil_column_step.h"
+#include "subsurface/soil_heat_column.h"
 
 namespace tolvo {
 
@@ -341,8 +342,11 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   ColumnStepOutput out;
   std::fill(own.real_transpiration.begin(), own.real_transpiration.end(), 0.0);
   out.real_transpiration = own.real_transpiration;
-  ColumnStepSettings cs{s.method, s.dt_sub, s.min_dynamic_s, s.tuning};
+  ColumnStepSettings cs{s.method, s.dt_sub, s.min_dynamic_s, s.tuning, nullptr};
+  const int thread = omp_get_thread_num();
+  if (s.heat != nullptr) cs.heat = s.heat->begin_cell(r, c, type, thread);
   column_sub_step(kernels, cs, p, a, sa, in, state, out);
+  if (cs.heat != nullptr) s.heat->end_cell(r, c, a, thread);
 
   store_column(g, r, c, a, p.n);
   g.groundwater_level(r, c) = state.groundwater_level;

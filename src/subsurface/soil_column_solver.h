@@ -225,6 +225,8 @@ struct SoilColumnSubbasins {
   std::span<const double> snow_runoff_fraction;
 };
 
+class SoilHeatColumns;  // soil temperatures of the columns (soil_heat_column.h)
+
 struct SoilColumnLoopSettings {
   SoilMethod method = SoilMethod::FixedStep;
   double dt_sub = 3600;  // [s]
@@ -257,6 +259,8 @@ struct SoilColumnLoopSettings {
   // run's folder); rank 0 appends a line for every iteration over 100 iterations.
   int day = 0, month = 0, hour = 0;
   std::string solver_log_file;
+  // With heat transfer: the heat part of every computed column (or none).
+  SoilHeatColumns* heat = nullptr;
 };
 
 // The control cell's values of its last water iteration [mm]: soil evaporation (0) and

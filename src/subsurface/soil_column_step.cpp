@@ -185,7 +185,9 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
   if (settings.method == SoilMethod::DynamicStep) {
     dt_min = dynamic_step_limit(soil, 1, G, a.d, a.theta, in.water_input_mm != 0, settings.dt_sub);
   }
-  const TimeSteps steps = choose_time_steps(settings.method, settings.dt_sub, dt_min, settings.min_dynamic_s, 0);
+  const double heat_steps = settings.heat != nullptr ? settings.heat->initial_heat_steps(a) : 0;
+  const TimeSteps steps =
+      choose_time_steps(settings.method, settings.dt_sub, dt_min, settings.min_dynamic_s, heat_steps);
   const double dt = steps.dt;
   const double F = steps.F;
   const double nW = steps.nW;
@@ -293,6 +295,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     RiverTotals river;
     const RichardsOutcome run = richards_iteration(k, settings.tuning, p, a, r_I, river);
     out.richards_iterations += run.iterations;
+    if (settings.heat != nullptr) settings.heat->heat_sub_steps(steps.h, steps.dtH, a, s.macro_in);
     if (run.iterations > out.slowest_iterations) {
       out.slowest_iterations = run.iterations;
       out.slowest_error = run.error;

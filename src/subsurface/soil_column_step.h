@@ -73,11 +73,23 @@ struct ColumnStepOutput {
   double slowest_error = 0;
 };
 
+// The heat part of a column's sub-step (soil_heat_column.h), none without heat transfer.
+class ColumnHeatHook {
+ public:
+  virtual ~ColumnHeatHook() = default;
+  // The number of heat sub-steps nH the initial heat pass asks for.
+  virtual double initial_heat_steps(const ColumnArrays& a) = 0;
+  // h heat sub-steps of dtH [s] after a water iteration, with its water fluxes and its
+  // macropore inflow [m/s].
+  virtual void heat_sub_steps(int h, double dtH, const ColumnArrays& a, std::span<const double> macropore_inflow) = 0;
+};
+
 struct ColumnStepSettings {
   SoilMethod method = SoilMethod::FixedStep;
   double dt_sub = 3600;  // [s]
   double min_dynamic_s = 0;
   RichardsTuning tuning;
+  ColumnHeatHook* heat = nullptr;
 };
 
 // Baseflow rate [m/s] from the water table: max_baseflow_mm / (sub_steps · F · nW) ·

@@ -33,7 +33,10 @@ void column_heat_sub_step(const HeatStepParameters& p, const HeatColumnCell& cel
     case HeatMethod::kConduction:
     case HeatMethod::kConductionAdvection: {
       const ImplicitHeatInput in{.lambda = c.lambda, .Cv = c.Cv, .dz = c.dz, .T = c.T, .q = c.q, .mI = c.mI,
-                                 .dt = dt_s, .nf = cell.nf, .Ts = cell.Ts, .T_lower = cell.T_lower, .Tm = cell.Tm,
+                                 .dt = dt_s, .nf = cell.nf, .Ts = cell.Ts,
+                                 .T_lower = lower_boundary_temperature(cell.flux_boundary, cell.T_lower, cell.H,
+                                                                       c.dz[N], c.lambda[N], c.T[N]),
+                                 .Tm = cell.Tm,
                                  .advection = p.method == HeatMethod::kConductionAdvection};
       solve_heat_implicit(a, N, in, {c.s, c.b, c.u, c.r, c.x});
       for (int j = a + 1; j <= N; ++j) c.T[j] = c.x[j];

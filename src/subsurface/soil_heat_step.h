@@ -51,6 +51,10 @@ struct HeatColumnCell {
   double Ts = 0;
   double T_lower = 0;
   double Tm = 0;  // temperature of macropore water
+  // With the flux lower boundary the implicit scheme takes its boundary temperature from
+  // the heat flux H [W/m², upward] instead of T_lower.
+  bool flux_boundary = false;
+  double H = 0;
 };
 
 // One heat sub-step of dt_s seconds (the explicit scheme counts whole seconds).

@@ -201,6 +201,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   loop_settings_.day = static_cast<int>(day);
   loop_settings_.month = static_cast<int>(month);
   loop_settings_.hour = static_cast<int>(hour);
+  if (isHeatTransferActive()) PrepareHeatColumns(date_);
   const SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
   raise_column_failure(log(), report);
 

@@ -24,6 +24,7 @@
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
 #include "subsurface/soil_column_solver.h"
+#include "subsurface/soil_heat_column.h"
 #include "subsurface/soil_layered_snow_settings.h"
 #include "subsurface/soil_point_series.h"
 #include "subsurface/soil_pre_spin_up.h"
@@ -307,6 +308,9 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   SoilColumnGrids column_grids_;
   SoilColumnLoopSettings loop_settings_;
   std::unique_ptr<SoilColumnWorkspace> workspace_;
+  std::unique_ptr<SoilHeatColumns> heat_columns_;
+  // The heat part's settings and grids of the sub-step (soil_heat_column.cpp).
+  void PrepareHeatColumns(const ModelDate& d);
   std::vector<int> irrigation_origin_;
   ConstGridView glacier_old_;
   ConstGridView albedo_, surface_resistance_;
