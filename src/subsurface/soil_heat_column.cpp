@@ -51,8 +51,10 @@ SoilHeatColumns::SoilHeatColumns(int max_layers) : max_layers_(max_layers) {
   for (int t = 0; t < row_thread_count(); ++t) columns_.emplace_back(max_layers);
 }
 
-void SoilHeatColumns::prepare(const SoilHeatRunSettings& settings, const SoilHeatGrids& grids,
-                              std::span<const SoilRecord> soils, const LanduseTable* landuse) {
+void SoilHeatColumns::prepare(const SoilHeatKernels& kernels, const SoilHeatRunSettings& settings,
+                              const SoilHeatGrids& grids, std::span<const SoilRecord> soils,
+                              const LanduseTable* landuse) {
+  kernels_ = &kernels;
   settings_ = settings;
   grids_ = grids;
   landuse_ = landuse;
@@ -139,19 +141,20 @@ double SoilHeatColumns::Column::initial_heat_steps(const ColumnArrays& a) {
   const int N = cell.N;
   std::copy(T.begin(), T.end(), Tn.begin());
   cell.soil->LiquidFractions(0, fL, dfL, T, a.theta);
-  thermal_conductivity(0, 1, N, c.lambda, c.horizons, 0, c.fL, c.theta, st.step.lam_water, st.step.lam_ice);
-  latent_heat_term(0, N, c.theta, c.theta_r, c.dfL, st.step.latent_heat, st.step.rho_water);
+  const SoilHeatKernels& k = *owner->kernels_;
+  k.thermalConductivity(0, 1, N, c.lambda, c.horizons, 0, c.fL, c.theta, st.step.lam_water, st.step.lam_ice);
+  k.latentHeatTerm(0, N, c.theta, c.theta_r, c.dfL, st.step.latent_heat, st.step.rho_water);
   cell.soil->HeatCapacities(0, T, Cv, fL, dfL, a.theta, st.step.rho_water, st.step.c_water, st.step.c_ice0,
                             st.step.c_ice20);
-  heat_fluxes(0, N, c.F, c.lambda, c.dz, c.Tn, cell.T_lower, cell.T_air, cell.nf, cell.Ts);
-  temperature_change(0, N, c.dT, c.F, c.dz, c.Cv, static_cast<int>(st.model_dt_s));
+  k.heatFluxes(0, N, c.F, c.lambda, c.dz, c.Tn, cell.T_lower, cell.T_air, cell.nf, cell.Ts);
+  k.temperatureChange(0, N, c.dT, c.F, c.dz, c.Cv, static_cast<int>(st.model_dt_s));
   return heat_sub_step_count(cell.T_air, T[1], dT[1], st.model_dt_s, st.shortest_s, st.longest_s);
 }
 
 void SoilHeatColumns::Column::heat_sub_steps(int h, double dtH, const ColumnArrays& a,
                                              std::span<const double> macropore_inflow) {
   const HeatColumnArrays c = arrays(a, macropore_inflow);
-  for (int k = 0; k < h; ++k) column_heat_sub_step(owner->settings_.step, cell, c, dtH);
+  for (int k = 0; k < h; ++k) column_heat_sub_step(*owner->kernels_, owner->settings_.step, cell, c, dtH);
 }
 
 void SoilHeatColumns::end_cell(int r, int c, const ColumnArrays& a, int thread) {
@@ -195,7 +198,7 @@ void unsatzonmodellklasse::PrepareHeatColumns(const ModelDate& d) {
   g.landuse1 = landuse1_;
   g.temperature = soil_temperature_.stack.view();
   if (!thaw_depth_.grid.empty()) g.thaw_depth = thaw_depth_.grid.view();
-  heat_columns_->prepare(rs, g, *settings().soils, settings().landuse);
+  heat_columns_->prepare(*this, rs, g, *settings().soils, settings().landuse);
   loop_settings_.heat = heat_columns_.get();
 }
 

@@ -59,7 +59,7 @@ class SoilHeatColumns {
  public:
   explicit SoilHeatColumns(int max_layers);
   // Before a loop: the settings, grids and tables of the sub-step.
-  void prepare(const SoilHeatRunSettings& settings, const SoilHeatGrids& grids,
+  void prepare(const SoilHeatKernels& kernels, const SoilHeatRunSettings& settings, const SoilHeatGrids& grids,
                std::span<const SoilRecord> soils, const LanduseTable* landuse);
   // Loads cell (r, c) of soil type `type` into the calling thread's column; its hook for
   // the column's sub-step (none for a row without temperatures).
@@ -80,6 +80,7 @@ class SoilHeatColumns {
     std::span<const ConductivityHorizon> horizons;
     std::vector<double> T, Tn, dT, F, fL, dfL, lambda, Cv, s, b, u, r, x, zero;
   };
+  const SoilHeatKernels* kernels_ = nullptr;
   SoilHeatRunSettings settings_;
   SoilHeatGrids grids_;
   std::span<const SoilRecord> soils_;

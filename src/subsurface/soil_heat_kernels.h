@@ -191,3 +191,39 @@ SurfaceBoundary surface_temperature_under_snow(const SnowSurfaceInput& in);
 inline SurfaceBoundary surface_temperature_plain(double T_air, double nf) { return {T_air, nf, 0}; }
 
 }  // namespace tolvo
+
+namespace tolvo {
+
+// The six heat kernels as operations a derived soil model may replace; the default ones
+// are the free functions above.
+class SoilHeatKernels {
+ public:
+  virtual ~SoilHeatKernels() = default;
+  virtual void thermalConductivity(int a, int top, int N, PositionArray lambda,
+                                   std::span<const ConductivityHorizon> horizon, int horizon_first,
+                                   ConstPositionArray fL, ConstPositionArray theta, double lambda_water,
+                                   double lambda_ice) const {
+    thermal_conductivity(a, top, N, lambda, horizon, horizon_first, fL, theta, lambda_water, lambda_ice);
+  }
+  virtual void latentHeatTerm(int a, int N, ConstPositionArray theta, ConstPositionArray theta_r, PositionArray dfL,
+                              double latent_heat, double rho_water) const {
+    latent_heat_term(a, N, theta, theta_r, dfL, latent_heat, rho_water);
+  }
+  virtual void heatFluxes(int a, int N, PositionArray F, ConstPositionArray lambda, ConstPositionArray dz,
+                          ConstPositionArray T, double T_lower, double T_air, double nf, double Ts) const {
+    heat_fluxes(a, N, F, lambda, dz, T, T_lower, T_air, nf, Ts);
+  }
+  virtual void temperatureChange(int a, int N, PositionArray dT, ConstPositionArray F, ConstPositionArray dz,
+                                 ConstPositionArray Cv, int dt_seconds) const {
+    temperature_change(a, N, dT, F, dz, Cv, dt_seconds);
+  }
+  virtual void updateTemperatures(int a, int N, PositionArray T_new, ConstPositionArray T, ConstPositionArray dT,
+                                  ConstPositionArray F, double T_lower, double T_air, double Ts, bool limiter) const {
+    update_temperatures(a, N, T_new, T, dT, F, T_lower, T_air, Ts, limiter);
+  }
+  virtual void solveHeatImplicit(int a, int N, const ImplicitHeatInput& in, const ImplicitHeatWork& w) const {
+    solve_heat_implicit(a, N, in, w);
+  }
+};
+
+}  // namespace tolvo

@@ -4,8 +4,8 @@
 
 namespace tolvo {
 
-void column_heat_sub_step(const HeatStepParameters& p, const HeatColumnCell& cell, const HeatColumnArrays& c,
-                          double dt_s) {
+void column_heat_sub_step(const SoilHeatKernels& k, const HeatStepParameters& p, const HeatColumnCell& cell,
+                          const HeatColumnArrays& c, double dt_s) {
   const int S = cell.n_snow;
   const int a = cell.a;
   const int N = cell.N;
@@ -13,8 +13,8 @@ void column_heat_sub_step(const HeatStepParameters& p, const HeatColumnCell& cel
   // at index i.
   cell.soil->LiquidFractions(S, c.fL.values, c.dfL.values, c.T.values, c.theta.values);
   if (cell.snow != nullptr && S > 0) cell.snow->LiquidFractions(0, c.fL.values, c.dfL.values, c.T.values, c.theta.values);
-  thermal_conductivity(a, 1 - S, N, c.lambda, c.horizons, -S, c.fL, c.theta, p.lam_water, p.lam_ice);
-  latent_heat_term(a, N, c.theta, c.theta_r, c.dfL, p.latent_heat, p.rho_water);
+  k.thermalConductivity(a, 1 - S, N, c.lambda, c.horizons, -S, c.fL, c.theta, p.lam_water, p.lam_ice);
+  k.latentHeatTerm(a, N, c.theta, c.theta_r, c.dfL, p.latent_heat, p.rho_water);
   cell.soil->HeatCapacities(S, c.T.values, c.Cv.values, c.fL.values, c.dfL.values, c.theta.values, p.rho_water,
                             p.c_water, p.c_ice0, p.c_ice20);
   if (cell.snow != nullptr && S > 0) {
@@ -23,10 +23,10 @@ void column_heat_sub_step(const HeatStepParameters& p, const HeatColumnCell& cel
   }
   switch (p.method) {
     case HeatMethod::kExplicit: {
-      heat_fluxes(a, N, c.F, c.lambda, c.dz, c.T, cell.T_lower, cell.T_air, cell.nf, cell.Ts);
-      temperature_change(a, N, c.dT, c.F, c.dz, c.Cv, static_cast<int>(dt_s));
+      k.heatFluxes(a, N, c.F, c.lambda, c.dz, c.T, cell.T_lower, cell.T_air, cell.nf, cell.Ts);
+      k.temperatureChange(a, N, c.dT, c.F, c.dz, c.Cv, static_cast<int>(dt_s));
       for (int j = a + 1; j <= N; ++j) c.Tn[j] = c.T[j];
-      update_temperatures(a, N, c.Tn, c.T, c.dT, c.F, cell.T_lower, cell.T_air, cell.Ts, true);
+      k.updateTemperatures(a, N, c.Tn, c.T, c.dT, c.F, cell.T_lower, cell.T_air, cell.Ts, true);
       for (int j = a + 1; j <= N; ++j) c.T[j] = c.Tn[j];
       return;
     }
@@ -38,7 +38,7 @@ void column_heat_sub_step(const HeatStepParameters& p, const HeatColumnCell& cel
                                                                        c.dz[N], c.lambda[N], c.T[N]),
                                  .Tm = cell.Tm,
                                  .advection = p.method == HeatMethod::kConductionAdvection};
-      solve_heat_implicit(a, N, in, {c.s, c.b, c.u, c.r, c.x});
+      k.solveHeatImplicit(a, N, in, {c.s, c.b, c.u, c.r, c.x});
       for (int j = a + 1; j <= N; ++j) c.T[j] = c.x[j];
       return;
     }

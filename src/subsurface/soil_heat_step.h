@@ -57,8 +57,9 @@ struct HeatColumnCell {
   double H = 0;
 };
 
-// One heat sub-step of dt_s seconds (the explicit scheme counts whole seconds).
-void column_heat_sub_step(const HeatStepParameters& p, const HeatColumnCell& cell, const HeatColumnArrays& c,
-                          double dt_s);
+// One heat sub-step of dt_s seconds (the explicit scheme counts whole seconds) with the
+// kernels of `k`.
+void column_heat_sub_step(const SoilHeatKernels& k, const HeatStepParameters& p, const HeatColumnCell& cell,
+                          const HeatColumnArrays& c, double dt_s);
 
 }  // namespace tolvo

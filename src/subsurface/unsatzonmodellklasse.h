@@ -34,9 +34,10 @@ namespace tolvo {
 
 struct RiverflowRecord;  // one sub-basin's river flow (made with the groundwater coupling)
 
-// The column kernels (SoilColumnKernels) are virtual operations of the model, so a derived
-// model may replace any of them; the column loop calls them through the object.
-class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
+// The column kernels (SoilColumnKernels, SoilHeatKernels) are virtual operations of the
+// model, so a derived model may replace any of them; the column loop calls them through the
+// object.
+class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, public SoilHeatKernels {
  public:
   // Throws the ErrorCode of a failure; any other exception becomes 103.
   unsatzonmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry, const ModelSettings& settings, int sub_steps);

@@ -91,7 +91,7 @@ TEST(SoilHeatStep, FreezingColumnClosesItsHeatBalance) {
     double latent = 0;
     for (int step = 0; step < 200; ++step) {
       const std::vector<double> before = fresh.T_;
-      column_heat_sub_step(p, cell, fresh.arrays(), k.dt);
+      column_heat_sub_step(SoilHeatKernels{}, p, cell, fresh.arrays(), k.dt);
       const auto Tv = fresh.at(fresh.T_);
       const auto lam = fresh.at(fresh.lambda_);
       const auto dz = fresh.at(fresh.dz_);
