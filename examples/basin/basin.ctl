@@ -52,7 +52,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-10 number of standard grids
+11 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -63,6 +63,7 @@ river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
+lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
 
 [variable_grids]
 0 number of variable grids
@@ -322,6 +323,37 @@ interf.txt Name of the interflow file
 0.2 0.2 surface-runoff fraction of snowmelt
 0     read control parameter for storage grids: compute the start state
 storage.ste name of the storage content file
+
+[heat_transfer]
+1 heat transfer and frozen soil on
+12 method: implicit conduction with the heat of the water
+0
+0
+12 dTModLowBoundBase (the lower-boundary temperature comes from its grid)
+-0.007 dTModLapseRate
+800 dTModCDrySoil
+1500 dTModRhoDrySoil
+0.58 dTModLamDrySoil
+1e-10 dTModKmin
+0.5562 dTModLamWat
+2.33 dTModLamIce
+4187 dTModCWater
+1940 dTModCIce20
+2090 dTModCIce0
+334000 dTModLatHeat
+1000 dTModRhoWater
+1.22 dTModFactor
+0.5 dTModSEForStat
+60 dTModShortestStep
+1800 dTModLongestStep
+1 dTModNFactorFreezing
+1 dTModNFactorThawing
+soil_temperature.txt
+soil_temperature.stat 0
+soil_temperature.stk
+3 write code of the soil temperatures: at the end of the run
+thaw_depth.asc
+3 write code of the thaw depth: at the end of the run
 
 [SurfaceRoutingModel]
 1     on

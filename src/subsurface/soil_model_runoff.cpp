@@ -338,6 +338,14 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
                              &baseflow_, &ponding_storage_, &drainage_flow_}) {
     grid(*g);
   }
+  // Soil temperatures, thaw depth and the layered snow pack.
+  stack(soil_temperature_);
+  grid(thaw_depth_);
+  for (const OwnedGrid* g : {&solid_snow_, &liquid_snow_, &temperature_snow_, &theta_snow_, &hydraulic_snow_,
+                             &geodetic_snow_, &q_down_snow_, &thickness_snow_, &density_snow_}) {
+    stack(*g);
+  }
+  grid(upper_index_snow_);
 }
 
 }  // namespace tolvo
