@@ -178,5 +178,52 @@ TEST(LayeredSnow, MeltBeyondTheTopTwoSoilLayersIsExcess) {
   EXPECT_EQ(theta[2], 0.4);
 }
 
+// Thirty days of hourly snowfall and melt on a pack of 3 layers over two soil layers: the
+// water of the snow layers and the soil layers plus what went off as excess equals the
+// water at the start plus the snowfall, every hour, to round-off.
+TEST(LayeredSnow, SnowfallAndMeltCloseWithTheSoil) {
+  Pack p(3);
+  p.set(3, 20, 0, 0.08, -3);
+  std::vector<double> theta{0, 0.25, 0.3}, theta_s{0, 0.4, 0.4}, d{0, 0.1, 0.2};
+  const auto soil_water = [&] { return (theta[1] * d[1] + theta[2] * d[2]) * 1000; };
+  double start = p.column_water() + soil_water();
+  double fallen = 0, excess = 0;
+  int with_excess = 0;
+  for (int hour = 0; hour < 30 * 24; ++hour) {
+    const int day = hour / 24;
+    const bool snowing = day % 6 < 3;
+    if (snowing) {
+      // New snow of 0.5 mm on the top present layer, or a new top layer.
+      int top = 1;
+      while (top <= 3 && p.at(p.theta)[top - 3] < 0) ++top;
+      if (top > 3) {
+        p.set(3, 0.5, 0, 0.005, -2);
+      } else if (top > 1 && p.at(p.d)[top - 3] > 0.12) {
+        p.set(top - 1, 0.5, 0, 0.005, -2);
+      } else {
+        const double w = p.water(top) + 0.5;
+        p.at(p.d)[top - 3] += 0.005;
+        p.at(p.theta)[top - 3] = w / (1000 * p.at(p.d)[top - 3]);
+      }
+      fallen += 0.5;
+    }
+    // The liquid fraction of the hour: frozen while it snows, melting in between.
+    for (int i = 1; i <= 3; ++i) p.at(p.fL)[i - 3] = snowing ? 0.02 : std::min(1.0, 0.1 + 0.05 * (hour % 24));
+    const double released = p.step();
+    const double left = melt_into_top_layers(released, theta, theta_s, d);
+    excess += left;
+    with_excess += left > 0;
+    // The soil drains a little between the hours.
+    for (std::size_t l = 1; l <= 2; ++l) {
+      const double drained = std::max(0.0, theta[l] - 0.3) * 0.1;
+      theta[l] -= drained;
+      excess += drained * d[l] * 1000;
+    }
+    ASSERT_NEAR(p.column_water() + soil_water() + excess, start + fallen, 1e-9) << "hour " << hour;
+    ASSERT_NEAR(p.column_water(), p.stored(), 1e-9);
+  }
+  EXPECT_GT(with_excess, 0) << "melt beyond the two soil layers went off as excess";
+}
+
 }  // namespace
 }  // namespace tolvo::test
