@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "support/row_bands.h"
 #include "support/test_support.h"
@@ -19,10 +20,18 @@ std::string WithoutStationData(std::string control_file) {
     if (at != std::string::npos) control_file.replace(at, from.size(), to);
   };
   replace("5 number of meteorological inputs", "0 number of meteorological inputs");
-  replace("10 number of standard grids\n",
-          "12 number of standard grids\n"
-          "precipitation.asc precipitation 0 readcode = 0 defaultValue = 4  # mm per step\n"
-          "temperature.asc temperature 0 readcode = 0 defaultValue = 5  # deg C\n");
+  // Two more standard grids, whatever their count in the example.
+  const std::string key = " number of standard grids\n";
+  const std::size_t at = control_file.find(key);
+  if (at != std::string::npos) {
+    const std::size_t line = control_file.rfind('\n', at);
+    const std::size_t begin = line == std::string::npos ? 0 : line + 1;
+    const int count = std::stoi(control_file.substr(begin, at - begin));
+    control_file.replace(begin, at + key.size() - begin,
+                         std::to_string(count + 2) + key +
+                             "precipitation.asc precipitation 0 readcode = 0 defaultValue = 4  # mm per step\n"
+                             "temperature.asc temperature 0 readcode = 0 defaultValue = 5  # deg C\n");
+  }
   return control_file;
 }
 
