@@ -275,7 +275,7 @@ int verdunstungsmodellklasse::SetCorrectedRadiation(ConstGridView grid) {
   return ModuleSwitch;
 }
 
-int verdunstungsmodellklasse::SetSnowStorageGrid(ConstGridView grid) {
+int verdunstungsmodellklasse::SetSnowStorageGrid(GridView grid) {
   if (ModuleSwitch != 0) snow_storage_ = grid;
   return ModuleSwitch;
 }
