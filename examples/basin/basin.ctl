@@ -202,7 +202,18 @@ snowtotal.asc name of the total snow storage grid
 [interception_model]
 1     on
 $time time step in minutes
-1     interception method
+1     interception method: after the snow, evaporating at the potential transpiration
+throughfall.asc                name outflow grid
+0                              write code outflow grids
+throughfall.txt 4001           name outflow statistics file: zone sums of every step
+interception_evaporation.asc   name interception evaporation grid
+0                              write code interception evaporation grids
+interception_evaporation.txt 4001   statistics of the interception evaporation: zone sums of every step
+interception_storage.asc       name interception storage grid
+0                              write code interception storage grids
+interception_storage.txt 2001  statistics of the interception storage: zone means of every step
+0.2                            h_max: mm of water held per unit of leaf area index
+0                              readgrid: start from empty storages
 
 [SiltingUpModel]
 1     on
