@@ -3,8 +3,11 @@
 // the permafrost thaw depth, and snow slides with the hand-over to the layered snow.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "snow_basin_fixture.h"
 #include "surface/snow_evaporation.h"
@@ -97,6 +100,38 @@ TEST_F(SnowStepTest, EveryCellClosesItsWaterBalanceOverAccumulationAndMelt) {
     EXPECT_GT(most_snow, 5);  // snow built up in the cold spell
     EXPECT_GT(melted, 10);    // and left the cover in the thaw
   }
+}
+
+TEST_F(SnowStepTest, OneAndFourThreadsGiveTheSameGrids) {
+  std::vector<double> results[2];
+  const int threads = omp_get_max_threads();
+  for (const int n : {1, 4}) {
+    omp_set_num_threads(n);
+    SnowBasin basin(log_, dir_);
+    basin.Add("snow_evaporation", basin.NewGrid(0));
+    ASSERT_EQ(basin.Build(SnowSection(5) + SnowBlock()), 0);
+    basin.model().SetWaterInput(false);
+    const auto grid = [&](const char* id) { return basin.Entry(id).values; };
+    for (const char* id : {"air_humidity", "cloudiness", "wind_speed"}) Fill(grid(id), 0.6);
+    Fill(grid("AspectCorrectedGlobalRadiation"), 200);
+    for (int h = 0; h < 120; ++h) {
+      for (int r = 1; r <= kSnowRows; ++r) {
+        for (int c = 1; c <= kSnowCols; ++c) {
+          grid("temperature")(r, c) = Temperature(h) + 0.3 * c - 0.1 * r;
+          grid("precipitation")(r, c) = Precipitation(h, r);
+        }
+      }
+      basin.model().SnowTimeStep({2020, 1, 1 + h / 24, 1 + h % 24});
+    }
+    for (const char* id : {"snowstorage_solid", "snowstorage_liquid", "snowcover_outflow", "snowtemp", "surftemp",
+                           "albedo", "snow_age", "snow_evaporation"}) {
+      for (int r = 1; r <= kSnowRows; ++r) {
+        for (int c = 1; c <= kSnowCols; ++c) results[n == 1 ? 0 : 1].push_back(grid(id)(r, c));
+      }
+    }
+  }
+  omp_set_num_threads(threads);
+  EXPECT_EQ(results[0], results[1]);
 }
 
 TEST_F(SnowStepTest, StepsAboveTwelveHoursComputeANightAndADayPart) {
