@@ -155,7 +155,7 @@ corrected_radiation.txt 0  Name of the RGEX-stat.file for
 cloudiness.txt 0
 
 [snow_model]
-0     off: the example has no temperature input yet (switch to 1 with one)
+1     on: snow builds up in the cold spell and melts in the thaw
 $time time step in minutes
 1     method for snow model: degree-day
 1.0   transzone for snow model
@@ -186,7 +186,7 @@ snowage.stat 0   snow age statistics and code
 albedo.stat 0    albedo statistics and code
 snowout.asc   name of the snow-cover outflow grid
 0     write code of the snow-cover outflow grid
-snowout.stat 0   snow-cover outflow statistics and code
+snowout.stat 4001 snow-cover outflow statistics: zone sums of every step
 snowmelt.asc  name of the melt-only outflow grid
 0     write code of the melt-only outflow grid
 snowmelt.stat 0  melt-only outflow statistics and code
@@ -194,7 +194,7 @@ snowsolid.asc name of the solid snow storage grid
 0     write code of the solid snow storage grid
 snowliquid.asc  name of the liquid snow storage grid
 0     write code of the liquid snow storage grid
-snowstorage.stat 0  total snow storage statistics and code
+snowstorage.stat 2001  total snow storage statistics: zone means of every step
 snowtotal.asc name of the total snow storage grid
 0     write code of the total snow storage grid
 0     read code of the snow storage grids: start without snow
