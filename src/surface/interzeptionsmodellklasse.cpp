@@ -7,6 +7,7 @@
 #include "framework/grid_table.h"
 #include "framework/model_settings.h"
 #include "framework/statistics_registry.h"
+#include "framework/tracer_settings_record.h"
 #include "surface/layer_file_name.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
@@ -194,7 +195,16 @@ void interzeptionsmodellklasse::Cell(int r, int c, int zone) {
       Layer& layer = layers_[1];
       LayerWater water{.input = P, .storage = layer.storage.values(r, c), .throughfall = 0,
                        .evaporation = layer.evaporation.values(r, c)};
+      // Tracers move with the water: mixing before the overflow, overflow, outflow.
+      const double vcf = layer.vcf(r, c);
+      const double capacity = Capacity(1, r, c);
+      const double before = water.storage;
+      MixTracers(r, c, before, vcf * P, (1 - vcf) * P);
+      const double filled = before + vcf * P;
+      if (filled > capacity) TracerOverflow(r, c, filled, filled - capacity, (1 - vcf) * P);
       LayerBalance(1, r, c, water);
+      TracerOutflowConcentration(r, c, water.throughfall);
+      AddTracerStatistics(r, c, zone, water.storage);
       layer.storage.values(r, c) = water.storage;
       layer.evaporation.values(r, c) = water.evaporation;
       layer.throughfall.values(r, c) = water.throughfall;
@@ -251,6 +261,73 @@ void interzeptionsmodellklasse::Cell(int r, int c, int zone) {
         grid->statistic->AddValue(r, c, zone, 0, std::min(f, 1.0));
       }
     }
+    AddTracerStatistics(r, c, zone, total.storage.values(r, c));
+  }
+}
+
+void interzeptionsmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers,
+                                            StatisticsRegistry& registry, int capacity) {
+  if (ModuleSwitch == 0) return;
+  teilmodellklasse::InitTracers(n_tracers, tracers, registry, capacity);
+  tracer_input_.assign(static_cast<std::size_t>(std::max(n_tracers, 0)) + 1, ConstGridView{});
+  for (int t = 1; t <= n_tracers; ++t) {
+    const std::string base = "concflux_tracer_" + std::to_string(t) + "_";
+    const int index = RequireOneOf3Grids(base + "snow_model", base + "irrigation", base + "input");
+    tracer_input_[static_cast<std::size_t>(t)] = (*grids())[index].values;
+  }
+}
+
+void interzeptionsmodellklasse::MixTracers(int r, int c, double storage_before, double vcf_input,
+                                           double throughfall) {
+  for (int t = 1; t <= TracerCount && t < static_cast<int>(TracerRecords.size()); ++t) {
+    const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
+    TracerRecord& tracer = TracerRecords[static_cast<std::size_t>(t)];
+    double& stored = tracer.storage(r, c);
+    double& out = tracer.flux(r, c);
+    const double input = tracer_input_[static_cast<std::size_t>(t)](r, c);
+    if (s.radioactive == 1) stored *= s.decay_factor;
+    if (s.evaporating == 1) {
+      out = input;
+      stored = WeightedMean(stored, input, storage_before, vcf_input);
+    } else {
+      // A non-evaporating tracer is held as a mass while the water moves.
+      out = input * throughfall;
+      stored += input * vcf_input;
+    }
+  }
+}
+
+void interzeptionsmodellklasse::TracerOverflow(int r, int c, double storage, double excess, double throughfall) {
+  for (int t = 1; t <= TracerCount && t < static_cast<int>(TracerRecords.size()); ++t) {
+    const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
+    TracerRecord& tracer = TracerRecords[static_cast<std::size_t>(t)];
+    double& stored = tracer.storage(r, c);
+    double& out = tracer.flux(r, c);
+    if (s.evaporating == 1) {
+      out = excess + throughfall > 0 ? (throughfall * out + excess * stored) / (excess + throughfall) : stored;
+    } else {
+      const double share = storage > 0 ? excess / storage * stored : 0;
+      const double moved = std::min(share, excess * s.max_conc);
+      stored -= moved;
+      out += moved;
+    }
+  }
+}
+
+void interzeptionsmodellklasse::TracerOutflowConcentration(int r, int c, double throughfall) {
+  for (int t = 1; t <= TracerCount && t < static_cast<int>(TracerRecords.size()); ++t) {
+    if (TracerSettings[static_cast<std::size_t>(t)].evaporating == 1) continue;
+    double& out = TracerRecords[static_cast<std::size_t>(t)].flux(r, c);
+    out = throughfall > 0 ? out / throughfall : 0;
+  }
+}
+
+void interzeptionsmodellklasse::AddTracerStatistics(int r, int c, int zone, double storage) {
+  for (int t = 1; t <= TracerCount && t < static_cast<int>(TracerRecords.size()); ++t) {
+    TracerRecord& tracer = TracerRecords[static_cast<std::size_t>(t)];
+    if (!tracer.statistic) continue;
+    const double weight = TracerSettings[static_cast<std::size_t>(t)].evaporating == 1 ? storage : 1.0;
+    tracer.statistic->AddValue(r, c, zone, tracer.storage(r, c), weight);
   }
 }
 
@@ -259,6 +336,9 @@ void interzeptionsmodellklasse::RunStep(long long hour, long long day, long long
   teilmodellklasse::RunStep(hour, day, month, year);
   for (Layer& layer : layers_) {
     for (OwnGrid* grid : {&layer.evaporation, &layer.storage, &layer.throughfall}) grid->statistic->BeginStep();
+  }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    if (TracerRecords[t].statistic) TracerRecords[t].statistic->BeginStep();
   }
   const GridGeometry& g = geometry();
   const RowRange rows = strip();
@@ -283,6 +363,11 @@ void interzeptionsmodellklasse::RunStep(long long hour, long long day, long long
     for (OwnGrid* grid : {&layer.throughfall, &layer.evaporation, &layer.storage}) {
       WriteGridOutputs(grid->index, true, false);
     }
+  }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    TracerRecord& tracer = TracerRecords[t];
+    if (tracer.statistic) tracer.statistic->EndStep(year, month, day, hour, 1);
+    if (tracer.storage_index > 0) WriteGridOutputs(tracer.storage_index, true, false);
   }
 }
 

@@ -12,6 +12,7 @@
 // the potential interception evaporation.
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   int GetMethod() const { return ModuleSwitch > 0 ? settings_.method : 0; }
   // One step of every own cell; collective (statistics, grid outputs).
   void RunStep(long long hour, long long day, long long month, long long year);
+  // The base set-up of the tracers, then each tracer's input concentration: the first of
+  // the snow model's, the irrigation's and the input's outflow concentration grids.
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity) override;
   void FlushStatistics();
   void ReleaseTracers() override {
     if (ModuleSwitch != 0) teilmodellklasse::ReleaseTracers();
@@ -78,12 +83,19 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // layer's potential transpiration was lowered.
   double LayerBalance(int k, int r, int c, LayerWater& w) const;
   void Cell(int r, int c, int zone_index);
+  // Tracers of a single vegetation layer: mixing of the new water (covered input vcf_input,
+  // storage before it), the share leaving with the overflow, and the outflow concentration.
+  void MixTracers(int r, int c, double storage_before, double vcf_input, double throughfall);
+  void TracerOverflow(int r, int c, double storage, double excess, double throughfall);
+  void TracerOutflowConcentration(int r, int c, double throughfall);
+  void AddTracerStatistics(int r, int c, int zone, double storage);
   bool OwnCell(int r, int c) const;
 
   InterceptionSettings settings_;
   int n_layers_ = 1;
   ConstGridView water_input_, glacier_, regions_, zone_grid_, elevation_;
   std::vector<Layer> layers_;  // 0..n
+  std::vector<ConstGridView> tracer_input_;  // per tracer 1..n
 };
 
 }  // namespace tolvo

@@ -9,10 +9,12 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "framework/grid_table.h"
 #include "framework/model_settings.h"
 #include "framework/statistics_registry.h"
+#include "framework/tracer_settings_record.h"
 #include "support/test_support.h"
 #include "tables/landuse_table.h"
 #include "tables/multilayer_landuse.h"
@@ -85,6 +87,7 @@ class InterceptionBasin {
     }
   }
   interzeptionsmodellklasse& model() { return *model_; }
+  StatisticsRegistry& registry() { return registry_; }
 
  private:
   DiagnosticsLog& log_;
@@ -223,6 +226,33 @@ TEST_F(InterceptionTest, GlacierCellsAndTheBalanceOfEveryOtherCell) {
     }
     EXPECT_LT(worst, 1e-12);
   }
+}
+
+TEST_F(InterceptionTest, TracersMixOverflowAndLeaveWithTheThroughfall) {
+  InterceptionBasin basin(log_, dir_, 1);
+  basin.Add("concflux_tracer_1_input", 10);
+  basin.Add("concflux_tracer_2_input", 10);
+  ASSERT_EQ(basin.Build(Section(11)), 0) << console_.str();
+  std::vector<TracerSettingsRecord> tracers(3);
+  for (const int t : {1, 2}) {
+    TracerSettingsRecord& s = tracers[static_cast<std::size_t>(t)];
+    s.name = t == 1 ? "cl_" : "o18";
+    s.evaporating = t == 1 ? 0 : 1;
+    s.max_conc = 1e9;
+    s.statext = "." + s.name;
+    s.gridext = ".g" + s.name;
+  }
+  ASSERT_EQ(CodeOf([&] { basin.model().InitTracers(2, tracers, basin.registry(), 100); }), 0) << console_.str();
+  basin.Set("vegetation_coverage_degree1", 1);
+  basin.Set("precipitation", 1);
+  ASSERT_EQ(basin.Step(), 0) << console_.str();
+  // 1 mm at 10 enters, 0.4 mm stay, 0.6 mm overflow. The non-evaporating tracer keeps the
+  // mass 0.4 x 10 in the store; both leave at the concentration 10.
+  EXPECT_NEAR(basin.V("concstor_tracer_1_interception_model")(2, 2), 4, 1e-12);
+  EXPECT_NEAR(basin.V("concflux_tracer_1_interception_model")(2, 2), 10, 1e-12);
+  EXPECT_NEAR(basin.V("concstor_tracer_2_interception_model")(2, 2), 10, 1e-12);
+  EXPECT_NEAR(basin.V("concflux_tracer_2_interception_model")(2, 2), 10, 1e-12);
+  basin.model().ReleaseTracers();
 }
 
 }  // namespace
