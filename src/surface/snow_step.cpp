@@ -30,7 +30,9 @@ constexpr double kSnowCoverThreshold = 5;     // mm after the step
 constexpr double kFreshSnowThreshold = 1;     // mm of input that renews the snow surface
 constexpr double kLongStepMinutes = 720;
 
-bool Dated(const ModelDate& d) { return d.month >= 1 && d.month <= 12 && d.day >= 1; }
+bool Dated(const ModelDate& d) {
+  return d.month >= 1 && d.month <= 12 && d.day >= 1 && d.day <= DaysInMonth(d.year, d.month);
+}
 
 }  // namespace
 
@@ -114,8 +116,9 @@ void schneemodellklasse::SnowTimeStep(const ModelDate& d) {
 LanduseValue schneemodellklasse::LanduseAlbedo(int r, int c, double fallback) const {
   const LanduseTable* table = settings().landuse;
   const double code = landuse_[1](r, c);
-  if (table == nullptr || !(code >= 1 && code <= table->size())) return {.value = fallback};
   const ModelDate& d = current_date();
+  // An undated step (no meteorological input) has no day of the year for the table.
+  if (table == nullptr || !(code >= 1 && code <= table->size()) || !Dated(d)) return {.value = fallback};
   return (*table)[static_cast<int>(code)].AlbedoAt(static_cast<int>(d.day), static_cast<int>(d.month),
                                                     static_cast<int>(d.year), 1, elevation_(r, c), r, c);
 }

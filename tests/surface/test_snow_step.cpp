@@ -11,6 +11,7 @@
 
 #include "snow_basin_fixture.h"
 #include "surface/snow_evaporation.h"
+#include "tables/landuse_table.h"
 
 namespace tolvo::test {
 namespace {
@@ -188,6 +189,24 @@ TEST_F(SnowStepTest, AlbedoFollowsTheSnowCoverAndFreshSnowResetsTheAge) {
     EXPECT_NEAR(G("albedo")(4, 2), k.albedo, 1e-12);
     EXPECT_NEAR(G("days_snow")(4, 2), k.snow_mm + k.input_mm > 5 ? 1.0 / 24 : 0, 1e-15);
   }
+}
+
+TEST_F(SnowStepTest, LanduseAlbedoFromTheTableOnDatedStepsOnly) {
+  LanduseTable table(1);
+  table[1].ParseBlock(log_,
+                      "1 meadow { method = VariableDayCount; RootDist = 1; TReduWet = 1; HReduDry = 50; JulDays = 30 "
+                      "120 250 300; Albedo = 0.25 0.25 0.25 0.25; rsc = 50 50 50 50; LAI = 1 1 1 1; Z0 = 0.1 0.1 0.1 "
+                      "0.1; VCF = 0.5 0.5 0.5 0.5; RootDepth = 1 1 1 1; AltDep = 0 0 0 0; }\n",
+                      "VariableDayCount");
+  basin_.settings().landuse = &table;
+  ASSERT_EQ(basin_.Build(SnowSection(1)), 0);
+  basin_.model().SetWaterInput(false);
+  FillZone("albedo", 0.6);
+  // A step without date (no meteorological input) keeps the albedo the grid holds.
+  ASSERT_EQ(CodeOf([&] { basin_.model().SnowTimeStep({-9999, -9999, -9999, -9999}); }), 0) << console_.str();
+  EXPECT_EQ(G("albedo")(2, 2), 0.6);
+  ASSERT_EQ(CodeOf([&] { basin_.model().SnowTimeStep({2020, 5, 1, 12}); }), 0) << console_.str();
+  EXPECT_NEAR(G("albedo")(2, 2), 0.25, 1e-12);
 }
 
 TEST_F(SnowStepTest, ThawDepthGrowsWithTheRootOfSnowFreeDaysAndCapsTheRoots) {
