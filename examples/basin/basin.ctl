@@ -156,7 +156,7 @@ corrected_radiation.txt 0  Name of the RGEX-stat.file for
 cloudiness.txt 0
 
 [snow_model]
-0     off: the example has no temperature input yet (switch to 1 with one)
+1     on: snow builds up in the cold spell and melts in the thaw
 $time time step in minutes
 1     method for snow model: degree-day
 1.0   transzone for snow model
@@ -187,7 +187,7 @@ snowage.stat 0   snow age statistics and code
 albedo.stat 0    albedo statistics and code
 snowout.asc   name of the snow-cover outflow grid
 0     write code of the snow-cover outflow grid
-snowout.stat 0   snow-cover outflow statistics and code
+snowout.stat 4001 snow-cover outflow statistics: zone sums of every step
 snowmelt.asc  name of the melt-only outflow grid
 0     write code of the melt-only outflow grid
 snowmelt.stat 0  melt-only outflow statistics and code
@@ -195,7 +195,7 @@ snowsolid.asc name of the solid snow storage grid
 0     write code of the solid snow storage grid
 snowliquid.asc  name of the liquid snow storage grid
 0     write code of the liquid snow storage grid
-snowstorage.stat 0  total snow storage statistics and code
+snowstorage.stat 2001  total snow storage statistics: zone means of every step
 snowtotal.asc name of the total snow storage grid
 0     write code of the total snow storage grid
 0     read code of the snow storage grids: start without snow
@@ -203,7 +203,18 @@ snowtotal.asc name of the total snow storage grid
 [interception_model]
 1     on
 $time time step in minutes
-1     interception method
+1     interception method: after the snow, evaporating at the potential transpiration
+throughfall.asc                name outflow grid
+0                              write code outflow grids
+throughfall.txt 4001           name outflow statistics file: zone sums of every step
+interception_evaporation.asc   name interception evaporation grid
+0                              write code interception evaporation grids
+interception_evaporation.txt 4001   statistics of the interception evaporation: zone sums of every step
+interception_storage.asc       name interception storage grid
+0                              write code interception storage grids
+interception_storage.txt 2001  statistics of the interception storage: zone means of every step
+0.2                            h_max: mm of water held per unit of leaf area index
+0                              readgrid: start from empty storages
 
 [SiltingUpModel]
 1     on

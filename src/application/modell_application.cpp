@@ -157,7 +157,7 @@ void ModellApplication::BuildSubmodels(int argc, char** argv) {
   evapotranspiration_->SetInitialised(1);
 
   interception_ = Build<interzeptionsmodellklasse>(log(), registry_, settings_);
-  interception_method_ = interception_->IsActive() > 0 ? interception_->method() : 0;
+  interception_method_ = interception_->GetMethod();
   interception_first_ = interception_method_ > 10;
   snow_->SetWaterInput(interception_first_);
   silting_up_ = Build<siltingupclass>(log(), registry_, settings_);

@@ -38,8 +38,8 @@ schneemodellklasse::schneemodellklasse(DiagnosticsLog& log, StatisticsRegistry& 
   }
   MakeSnowStatistics(registry);
 
-  albedo_ = Require("albedo");
-  snow_evaporation_ = Find("snow_evaporation");
+  albedo_ = (*grids())[RequireGrid("albedo")].values;
+  if (const int e = FindGrid("snow_evaporation", false); e > 0) snow_evaporation_ = (*grids())[e].values;
   landuse_.assign(static_cast<std::size_t>(landuse_layers_) + 1, ConstGridView{});
   for (int k = 1; k <= landuse_layers_; ++k)
     landuse_[static_cast<std::size_t>(k)] = Require("landuse" + std::to_string(k));
@@ -74,6 +74,10 @@ ConstGridView schneemodellklasse::Find(std::string_view identifier) {
 }
 
 ConstGridView schneemodellklasse::Require(std::string_view identifier) {
+  return (*grids())[RequireGrid(identifier)].values;
+}
+
+GridView schneemodellklasse::RequireWritable(std::string_view identifier) {
   return (*grids())[RequireGrid(identifier)].values;
 }
 
@@ -478,8 +482,8 @@ void schneemodellklasse::SetUpPermafrost(StatisticsRegistry& registry) {
   snow_free_days_ = UseOrCreate("SnowFreeDaysGrid", {}, strip(), zone_grid_, 0);
   snow_cover_days_ = UseOrCreate("SnowCoverDaysGrid", {}, strip(), zone_grid_, 0);
   thaw_coefficient_ = Require("ThawCoeffPermaFrost");
-  thaw_depth_ = Require("PermafrostThawDepth");
-  root_depth_ = Require("root_depth1");
+  thaw_depth_ = RequireWritable("PermafrostThawDepth");
+  root_depth_ = RequireWritable("root_depth1");
   if (!OpenControlFile(control_file_name())) {
     log() << "FATAL: error opening " << control_file_name() << "[end-entry]";
     RaiseError(kControlFileOpenError);

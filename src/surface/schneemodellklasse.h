@@ -22,6 +22,7 @@
 #include "framework/dump_options.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
+#include "tables/landuse_record.h"
 #include "surface/layered_snow.h"
 #include "surface/snow_settings.h"
 
@@ -73,7 +74,8 @@ class schneemodellklasse : public teilmodellklasse {
   void SetCorrectedRadiation(ConstGridView grid) {
     if (ModuleSwitch != 0) corrected_radiation_ = grid;
   }
-  ConstGridView GetSolidSnowStorage() const { return ModuleSwitch != 0 ? ConstGridView(solid_) : ConstGridView(); }
+  // The solid snow store; the evapotranspiration model draws the snow evaporation from it.
+  GridView GetSolidSnowStorage() const { return ModuleSwitch != 0 ? solid_ : GridView(); }
   int GetMethod() const { return ModuleSwitch > 0 ? settings_.method : 0; }
   // Binds the water input: with the interception first its throughfall, else precipitation.
   void SetWaterInput(bool interception_first);
@@ -92,8 +94,14 @@ class schneemodellklasse : public teilmodellklasse {
   void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
 
   // --- step ---------------------------------------------------------------------------------
-  void SnowTimeStep(const ModelDate& d) { RunStep(d.hour, d.day, d.month, d.year); }
-  void SnowLateralStep(const ModelDate&) {}
+  // First half of the step: accumulation and melt of every own cell (one OpenMP region
+  // over rows), albedo, snow age, snow-cover days and permafrost thaw depth. Collective
+  // (a barrier before the cell loop).
+  void SnowTimeStep(const ModelDate& d);
+  // Second half, after the soil sub-steps: response-unit copy, snow slides on process 0,
+  // hand-over to the layered snow, per-cell statistics, end of the tables' step and grid
+  // outputs. Collective.
+  void SnowLateralStep(const ModelDate& d);
   // Seasonal factors of the step's date: melt (RMF), ice (Aice) and snow on glaciers (Asnow).
   double SeasonalMeltFactor(int day, int month) const;
   double SeasonalIceFactor(int day, int month) const;
@@ -130,6 +138,25 @@ class schneemodellklasse : public teilmodellklasse {
   zonalstatistic* statistic(SnowTable t) const { return statistics_[static_cast<std::size_t>(t)].table.get(); }
 
   void BindInputs();
+  // One own cell of the snow step; a failed land-use albedo is returned, else an ok value.
+  LanduseValue SnowCellStep(int r, int c, const SnowCellParameters& p, const SnowCellGrids& g) const;
+  // The land-use albedo of layer 1 of the cell on the step's date; where no
+  // land-use table or entry applies, the fallback.
+  LanduseValue LanduseAlbedo(int r, int c, double fallback) const;
+  double SnowAlbedo(double age_days, double T) const;
+  // The glacierised part of cell (r, c) with glacier fraction g > 0 (ordinary and glacier
+  // store, ice and firn melt). Hook of the glacier model: until it is built, a glacier cell
+  // keeps its stores unchanged in the step.
+  void GlacierCellStep(int r, int c, double g, const SnowCellParameters& p, const SnowCellGrids& grids) const;
+  // The glacier steps of the lateral step (linear-storage outflow, the yearly update).
+  // Hook of the glacier model; collective once built.
+  void GlacierLateralStep(const ModelDate& d);
+  void SnowSlides();
+  void HandOverToLayeredSnow();
+  void AddStepStatistics();
+  void EndStatisticsStep(const ModelDate& d);
+  void WriteStepOutputs();
+  bool OwnCell(int r, int c) const;
   void MakeStatistic(StatisticsRegistry& registry, SnowTable t, const StatisticName& name, const char* quantity,
                      int precision, bool by_subbasin);
   void MakeSnowStatistics(StatisticsRegistry& registry);
@@ -157,6 +184,7 @@ class schneemodellklasse : public teilmodellklasse {
   Grid NewGrid(RowRange rows) const;
   ConstGridView Find(std::string_view identifier);
   ConstGridView Require(std::string_view identifier);
+  GridView RequireWritable(std::string_view identifier);
 
   SnowSettings settings_;
   IceFirnSettings ice_;
@@ -176,14 +204,22 @@ class schneemodellklasse : public teilmodellklasse {
   std::vector<int> registered_;
   Stack firn_stack_;
 
+  // Seasonal factors and day/night split of the current step.
+  double rmf_ = 0, asnow_ = 0, aice_ = 0;
+  DayNightSplit split_{};
+  std::vector<LanduseValue> row_failure_;  // per own row of the cell loop
+  std::vector<int> output_indices_;         // grid-table entries written each step
+
   // Inputs.
-  ConstGridView albedo_, snow_evaporation_, temperature_, temperature_night_, wind_, vapour_pressure_;
+  GridView albedo_, snow_evaporation_;
+  ConstGridView temperature_, temperature_night_, wind_, vapour_pressure_;
   std::vector<ConstGridView> landuse_;  // per layer 1..n
   std::array<ConstGridView, 4> slide_fraction_{};
   ConstGridView slope_, deposition_index_, cloudiness_, air_humidity_, global_radiation_, surface_temperature_;
   ConstGridView debris_, glacier_radiation_, glacier_codes_;
   ConstGridView glacier_fraction_;
-  ConstGridView thaw_coefficient_, thaw_depth_, root_depth_;
+  ConstGridView thaw_coefficient_;
+  GridView thaw_depth_, root_depth_;  // changed by the thaw of the step
 
   // State and results.
   GridView solid_, liquid_, total_, days_snow_, snow_age_, snow_temperature_, surface_temperature_state_,

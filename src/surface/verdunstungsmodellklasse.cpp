@@ -10,21 +10,10 @@
 #include "framework/error_code.h"
 #include "framework/grid_table.h"
 #include "framework/statistics_registry.h"
+#include "surface/layer_file_name.h"
 #include "tables/multilayer_landuse.h"
 
 namespace tolvo {
-namespace {
-
-// The name of layer k of a layer-0 file name: "_Layer_k" before the last ".", or
-// appended to a name without one.
-std::string LayerFileName(const std::string& name, int k) {
-  const std::string tag = "_Layer_" + std::to_string(k);
-  const std::size_t dot = name.rfind('.');
-  if (dot == std::string::npos) return name + tag;
-  return name.substr(0, dot) + tag + name.substr(dot);
-}
-
-}  // namespace
 
 verdunstungsmodellklasse::verdunstungsmodellklasse(DiagnosticsLog& log, StatisticsRegistry& registry,
                                                    const ModelSettings& settings)
@@ -275,7 +264,7 @@ int verdunstungsmodellklasse::SetCorrectedRadiation(ConstGridView grid) {
   return ModuleSwitch;
 }
 
-int verdunstungsmodellklasse::SetSnowStorageGrid(ConstGridView grid) {
+int verdunstungsmodellklasse::SetSnowStorageGrid(GridView grid) {
   if (ModuleSwitch != 0) snow_storage_ = grid;
   return ModuleSwitch;
 }

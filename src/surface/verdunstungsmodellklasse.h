@@ -94,17 +94,25 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   // Hand-overs at start-up: the radiation correction factor grid (empty for none), the
   // snow model's solid storage and method.
   int SetCorrectedRadiation(ConstGridView grid);
-  int SetSnowStorageGrid(ConstGridView grid);
+  // The snow store is changed by the snow evaporation.
+  int SetSnowStorageGrid(GridView grid);
   void SetSnowMethod(int method) { snow_method_ = method; }
   // Reads the open-water settings from the section and binds the lake and ponding grids.
   void ReadLakeModel(std::string_view section);
 
   // The potentials of the step; collective (statistics, grid outputs).
   void PotentialEvapotranspiration(const ModelDate& d);
-  void SnowEvaporation(const ModelDate&) {}
-  void BeginRealEvapotranspiration(const ModelDate&) {}
+  // Draws the evaporation of the snow cover from the snow store and the potentials (the
+  // energy-balance snow methods: the potentials of a snow-covered cell become 0, the snow
+  // model computes the sublimation); collective (statistics, grid output).
+  void SnowEvaporation(const ModelDate& d);
+  // Opens the step of the real fluxes' statistics; binds the layer-0 interception
+  // evaporation when it exists.
+  void BeginRealEvapotranspiration(const ModelDate& d);
   void SubStep() {}
-  void EndOfStepTotals(const ModelDate&) {}
+  // The total real evapotranspiration of every own cell and the real fluxes' statistics
+  // and outputs of the step; collective.
+  void EndOfStepTotals(const ModelDate& d);
   void FlushStatistics();
   void DeleteModule() override;
 
@@ -171,6 +179,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void CopyResponseUnitMasters();
   void AddStatistics();
   bool OwnCell(int r, int c) const;
+  bool ResponseUnitFollower(int r, int c) const;
+  double GlacierShare(int r, int c) const;
+  bool LogLineDue(long long hour) const;
 
   EvapotranspirationSettings settings_;
   EvapotranspirationLakeSettings lake_;
@@ -189,7 +200,11 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   ConstGridView glacier_;
   ConstGridView hru_units_, hru_masters_;
   ConstGridView correction_;
-  ConstGridView snow_storage_;
+  GridView snow_storage_;
+  // Snow on glaciers, bound at the first snow evaporation when the snow model keeps it.
+  GridView solid_on_glacier_, evaporation_on_glacier_;
+  bool glacier_snow_checked_ = false;
+  ConstGridView interception_evaporation_;  // "interception_evaporation0"
   ConstGridView lake_codes_, ponding_;
   std::vector<ChangedGrid> changed_grids_;
 

@@ -51,5 +51,53 @@ TEST_F(SnowModelMpiTest, EveryProcessStopsOnAGlacierCellWithoutCode) {
   EXPECT_EQ(basin_.Build(SnowSection(1) + IceFirnSection(11)), 80);
 }
 
+TEST_F(SnowModelMpiTest, SlidesGiveTheSameSnowOnEveryNumberOfProcesses) {
+  const int rank = WorldRank();
+  const int size = WorldSize();
+  // Six columns: a process's grid transfers need room for a run pair in every row.
+  constexpr int kCols = 6;
+  SnowBasin wide(log_, dir_, kCols);
+  RowBandLayout layout(rank, size, kSnowRows, kCols);
+  wide.SetStrip(RowBand(rank, size, kSnowRows));
+  wide.settings().layout = &layout.layout();
+  Grid& regions = wide.NewGrid(0);
+  for (int r = 1; r <= kSnowRows; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      regions(r, c) = RowOwner(r, size, kSnowRows);
+      wide.dem()(r, c) = 2000 - 10 * (r * kCols + c);  // falling to the south
+    }
+  }
+  wide.Add("MPIRegions", regions);
+  const auto fill = [&](const std::string& id, double v) {
+    const GridView g = wide.Entry(id).values;
+    for (int r = g.rows().first; r <= g.rows().last; ++r) {
+      for (int c = 1; c <= kCols; ++c) g(r, c) = v;
+    }
+  };
+  fill("slope_angle", 60);
+  fill("slidefraction4", 1);
+  Grid& evaporation = wide.NewGrid(0);
+  wide.Add("snow_evaporation", evaporation);
+  ASSERT_EQ(wide.Build(SnowSection(6) + SnowBlock("55\n1\n30\n0.1\n1\n1\n1\n")), 0);
+  wide.model().SetWaterInput(false);
+  for (const char* id : {"snowstorage_solid", "snow_storage_total"}) {
+    const GridView g = wide.Entry(id).values;
+    for (int r = g.rows().first; r <= g.rows().last; ++r) {
+      for (int c = 1; c <= 2; ++c) g(r, c) = 20;
+    }
+  }
+  ASSERT_EQ(CodeOf([&] { wide.model().SnowLateralStep({2020, 1, 2, 5}); }), 0) << console_.str();
+  // Every cell releases 10 %, and all of it runs south to the last row of its column.
+  const GridView total = wide.Entry("snow_storage_total").values;
+  const RowRange own = RowBand(rank, size, kSnowRows);
+  for (int r = own.first; r <= own.last; ++r) {
+    for (int c = 1; c <= 2; ++c) {
+      SCOPED_TRACE(std::to_string(r) + " " + std::to_string(c));
+      EXPECT_NEAR(total(r, c), r < kSnowRows ? 18 : 18 + 8 * 2, 1e-12);
+      EXPECT_NEAR(wide.Entry("snowstorage_solid").values(r, c), total(r, c), 1e-12);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tolvo::test

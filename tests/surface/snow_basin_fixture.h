@@ -62,20 +62,22 @@ inline std::string IceFirnSection(int method, const std::string& total_name = "q
 
 class SnowBasin {
  public:
-  SnowBasin(DiagnosticsLog& log, const TempDir& dir) : log_(log), reader_(log, "c") {
+  // `ncols` columns: columns 1-2 form sub-basin 1, the others sub-basin 2.
+  SnowBasin(DiagnosticsLog& log, const TempDir& dir, int ncols = kSnowCols)
+      : log_(log), ncols_(ncols), reader_(log, "c") {
     reader_.set_geometry(geometry_);
     reader_.set_strip({1, kSnowRows});
     reader_.set_grid_table(table_.get());
     for (int r = 1; r <= kSnowRows; ++r) {
-      for (int c = 1; c <= kSnowCols; ++c) {
+      for (int c = 1; c <= ncols_; ++c) {
         zone_(r, c) = c <= 2 ? 1 : 2;
-        dem_(r, c) = 1000 + 10 * (r * kSnowCols + c);
+        dem_(r, c) = 1000 + 10 * (r * ncols_ + c);
       }
     }
     zone_(1, 3) = kNodata;
-    subbasins_ = Grid(1, kSnowRows, kSnowCols, kSnowRows);
+    subbasins_ = Grid(1, kSnowRows, ncols_, kSnowRows);
     for (int r = 1; r <= kSnowRows; ++r) {
-      for (int c = 1; c <= kSnowCols; ++c) subbasins_(r, c) = zone_(r, c);
+      for (int c = 1; c <= ncols_; ++c) subbasins_(r, c) = zone_(r, c);
     }
     landuse_.fill(1);
     albedo_.fill(0.2);
@@ -105,7 +107,7 @@ class SnowBasin {
     for (const char* id : {"wind_speed", "vapor_pressure", "deposition_index", "cloudiness", "air_humidity",
                            "AspectCorrectedGlobalRadiation", "slidefraction1", "slidefraction2", "slidefraction3",
                            "slidefraction4", "precipitation"}) {
-      Add(id, spare_.emplace_back(1, kSnowRows, kSnowCols, kSnowRows));
+      Add(id, spare_.emplace_back(1, kSnowRows, ncols_, kSnowRows));
     }
   }
 
@@ -121,11 +123,11 @@ class SnowBasin {
   }
   // Registers a stack of `levels` levels (the soil model's layered snow).
   void AddStack(const std::string& identifier, int levels) {
-    Stack& s = stacks_.emplace_back(1, kSnowRows, kSnowCols, levels, kSnowRows);
+    Stack& s = stacks_.emplace_back(1, kSnowRows, ncols_, levels, kSnowRows);
     reader_.RegisterGrid(next_++, identifier + ".stack", {}, s.view(), levels, identifier, 0, 1, kSnowRows);
   }
   Grid& NewGrid(double value) {
-    Grid& g = spare_.emplace_back(1, kSnowRows, kSnowCols, kSnowRows);
+    Grid& g = spare_.emplace_back(1, kSnowRows, ncols_, kSnowRows);
     g.fill(value);
     return g;
   }
@@ -169,12 +171,13 @@ class SnowBasin {
 
  private:
   DiagnosticsLog& log_;
-  const GridGeometry geometry_{.ncols = kSnowCols, .nrows = kSnowRows, .cellsize = 100, .nodata_value = kNodata};
+  int ncols_;
+  const GridGeometry geometry_{.ncols = ncols_, .nrows = kSnowRows, .cellsize = 100, .nodata_value = kNodata};
   modelobject reader_;
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
-  Grid zone_{1, kSnowRows, kSnowCols, kSnowRows}, dem_{1, kSnowRows, kSnowCols, kSnowRows}, subbasins_,
-      landuse_{1, kSnowRows, kSnowCols, kSnowRows}, albedo_{1, kSnowRows, kSnowCols, kSnowRows},
-      temperature_{1, kSnowRows, kSnowCols, kSnowRows}, slope_{1, kSnowRows, kSnowCols, kSnowRows};
+  Grid zone_{1, kSnowRows, ncols_, kSnowRows}, dem_{1, kSnowRows, ncols_, kSnowRows}, subbasins_,
+      landuse_{1, kSnowRows, ncols_, kSnowRows}, albedo_{1, kSnowRows, ncols_, kSnowRows},
+      temperature_{1, kSnowRows, ncols_, kSnowRows}, slope_{1, kSnowRows, ncols_, kSnowRows};
   std::deque<Grid> spare_;
   std::deque<Stack> stacks_;
   int next_ = 1;

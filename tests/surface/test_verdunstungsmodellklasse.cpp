@@ -352,3 +352,58 @@ TEST_F(EvapotranspirationTest, DailyTemperatureAmplitudeDoesNotCompound) {
 
 }  // namespace
 }  // namespace tolvo
+
+namespace tolvo {
+namespace {
+
+TEST_F(EvapotranspirationTest, SnowEvaporationDrawsTheDemandsFromTheSnowFirst) {
+  struct Case {
+    int snow_method;
+    double S, PT1, PE;
+    double E, PT1_after, PE_after, S_after;
+  };
+  const Case cases[] = {
+      {1, 2, 1.5, 1, 2, 0, 0.5, 0},        // the snow gives all it has
+      {1, 5, 1.5, 1, 2.5, 0, 0, 2.5},      // the snow meets both demands
+      {1, 0, 1.5, 1, 0, 1.5, 1, 0},        // no snow: nothing changes
+      {6, 2, 1.5, 1, 0.7, 0, 0, 2},        // energy balance: no demand on a snow cover
+      {6, 0, 1.5, 1, 0.7, 1.5, 1, 0},      // ... and none changed without snow
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::to_string(k.snow_method) + " S " + std::to_string(k.S));
+    Basin basin(log_, dir_, "snowevap");
+    ASSERT_EQ(basin.Build(Section{.method = 2}.Text()), 0) << console_.str();
+    Grid snow(1, kRows, kCols, kRows);
+    snow.fill(k.S);
+    basin.model().SetSnowStorageGrid(snow.view());
+    basin.model().SetSnowMethod(k.snow_method);
+    basin.Set("pot_transpiration1", k.PT1);
+    basin.Set("potential_evaporation", k.PE);
+    basin.Set("snow_evaporation", 0.7);  // a value of an earlier step
+    ASSERT_EQ(CodeOf([&] { basin.model().SnowEvaporation({2020, 1, 3, 4}); }), 0) << console_.str();
+    EXPECT_DOUBLE_EQ(basin.Values("snow_evaporation")(2, 2), k.E);
+    EXPECT_DOUBLE_EQ(basin.Values("pot_transpiration1")(2, 2), k.PT1_after);
+    EXPECT_DOUBLE_EQ(basin.Values("potential_evaporation")(2, 2), k.PE_after);
+    EXPECT_DOUBLE_EQ(snow(2, 2), k.S_after);
+  }
+}
+
+TEST_F(EvapotranspirationTest, TotalRealEvapotranspirationSumsTheRealFluxes) {
+  for (const bool interception : {false, true}) {
+    SCOPED_TRACE(interception);
+    Basin basin(log_, dir_, "totals");
+    if (interception) basin.Add("interception_evaporation0", 0.25);
+    ASSERT_EQ(basin.Build(Section{.method = 2}.Text()), 0) << console_.str();
+    const ModelDate d{2020, 1, 3, 4};
+    basin.model().BeginRealEvapotranspiration(d);
+    basin.Set("snow_evaporation", 0.5);
+    basin.Set("real_evaporation", 0.125);
+    basin.Set("real_transpiration1", 1);
+    basin.Set("real_transpiration0", 1.125);  // as the soil model left it
+    ASSERT_EQ(CodeOf([&] { basin.model().EndOfStepTotals(d); }), 0) << console_.str();
+    EXPECT_DOUBLE_EQ(basin.Values("real_transpiration0")(1, 3), interception ? 0.5 + 0.25 + 0.125 + 1 : 1.625);
+  }
+}
+
+}  // namespace
+}  // namespace tolvo
