@@ -90,33 +90,25 @@ void schneemodellklasse::AddGlacierCellStatistics(int r, int c, int thread) {
 
 void schneemodellklasse::ComputeGlacierOutflow(std::span<std::vector<double>> runoff) {
   if (ModuleSwitch == 0 || glacier_fraction_.empty() || rank() != 0) return;
-  zonalstatistic* total = statistic(SnowTable::kGlacierMelt);
-  const std::span<const ZoneRecord> I = statistics_[static_cast<std::size_t>(SnowTable::kIceMelt)].zones;
-  const std::span<const ZoneRecord> F = statistics_[static_cast<std::size_t>(SnowTable::kFirnMelt)].zones;
-  const std::span<const ZoneRecord> S = statistics_[static_cast<std::size_t>(SnowTable::kSnowOnIceMelt)].zones;
+  const auto zones = [&](SnowTable t) -> std::span<const ZoneRecord> {
+    return statistics_[static_cast<std::size_t>(t)].zones;
+  };
+  const auto n = static_cast<std::size_t>(subbasins_.zone_count) + 1;
+  std::vector<ZoneRecord>& total = statistics_[static_cast<std::size_t>(SnowTable::kGlacierMelt)].zones;
+  std::vector<double>* water = runoff.empty() ? nullptr : &runoff[0];
+  GlacierOutflowStep(zones(SnowTable::kIceMelt), zones(SnowTable::kFirnMelt), zones(SnowTable::kSnowOnIceMelt),
+                     glacier_subbasins_,
+                     {.ice = Qice_slr_, .firn = Qfirn_slr_, .snow = Qsnow_slr_, .kice = ice_.kice_els,
+                      .kfirn = ice_.kfirn_els, .ksnow = ice_.ksnow_els},
+                     std::span<ZoneRecord>(total).first(std::min(total.size(), n)),
+                     water != nullptr ? std::span<double>(*water) : std::span<double>());
   const auto mean = [](const ZoneRecord& z) { return z.RelCellSum != 0 ? z.sx / z.RelCellSum : 0; };
-  for (int j = 1; j <= subbasins_.zone_count; ++j) {
-    const auto i = static_cast<std::size_t>(j);
-    const GlacierSubbasinRecord& record = glacier_subbasins_[i];
-    double sx = 0;
-    if (record.hasGlacier) {
-      const double area = record.glacierArea + record.nonGlacierArea;
-      const double fg = area > 0 ? record.glacierArea / area : 0;
-      if (fg > 0) {
-        Qice_slr_[i] = LinearStorageOutflow(Qice_slr_[i], ice_.kice_els, mean(I[i]) / fg);
-        Qfirn_slr_[i] = LinearStorageOutflow(Qfirn_slr_[i], ice_.kfirn_els, mean(F[i]) / fg);
-        Qsnow_slr_[i] = LinearStorageOutflow(Qsnow_slr_[i], ice_.ksnow_els, mean(S[i]) / fg);
-      } else {
-        Qice_slr_[i] = Qfirn_slr_[i] = Qsnow_slr_[i] = 0;
-      }
-      ice_input_[i] = mean(I[i]);
-      firn_input_[i] = mean(F[i]);
-      snow_on_ice_input_[i] = mean(S[i]);
-      sx = fg * (Qsnow_slr_[i] + Qice_slr_[i] + Qfirn_slr_[i]) * I[i].n;
-      // The glacier outflow of the sub-basin replaces its water runoff.
-      if (!runoff.empty() && I[i].RelCellSum != 0 && i < runoff[0].size()) runoff[0][i] = sx / I[i].RelCellSum;
-    }
-    if (total != nullptr) total->SetZoneSums(j, I[i].n, sx, I[i].RelCellSum);
+  zonalstatistic* table = statistic(SnowTable::kGlacierMelt);
+  for (std::size_t j = 1; j < n && j < total.size(); ++j) {
+    ice_input_[j] = mean(zones(SnowTable::kIceMelt)[j]);
+    firn_input_[j] = mean(zones(SnowTable::kFirnMelt)[j]);
+    snow_on_ice_input_[j] = mean(zones(SnowTable::kSnowOnIceMelt)[j]);
+    if (table != nullptr) table->SetZoneSums(static_cast<int>(j), total[j].n, total[j].sx, total[j].RelCellSum);
   }
 }
 

@@ -9,6 +9,32 @@ double LinearStorageOutflow(double Q, double k, double q) {
   return Q * a + (1 - a) * q;
 }
 
+void GlacierOutflowStep(std::span<const ZoneRecord> ice, std::span<const ZoneRecord> firn,
+                        std::span<const ZoneRecord> snow, std::span<const GlacierSubbasinRecord> subbasins,
+                        const GlacierStorages& storages, std::span<ZoneRecord> total, std::span<double> water) {
+  const auto mean = [](const ZoneRecord& z) { return z.RelCellSum != 0 ? z.sx / z.RelCellSum : 0; };
+  for (std::size_t j = 1; j < total.size() && j < subbasins.size(); ++j) {
+    const ZoneRecord& I = ice[j];
+    ZoneRecord& Q = total[j];
+    Q.n = I.n;
+    Q.RelCellSum = I.RelCellSum;
+    Q.sx = 0;
+    const GlacierSubbasinRecord& record = subbasins[j];
+    if (!record.hasGlacier) continue;
+    const double area = record.glacierArea + record.nonGlacierArea;
+    const double fg = area > 0 ? record.glacierArea / area : 0;
+    if (fg > 0) {
+      storages.ice[j] = LinearStorageOutflow(storages.ice[j], storages.kice, mean(I) / fg);
+      storages.firn[j] = LinearStorageOutflow(storages.firn[j], storages.kfirn, mean(firn[j]) / fg);
+      storages.snow[j] = LinearStorageOutflow(storages.snow[j], storages.ksnow, mean(snow[j]) / fg);
+    } else {
+      storages.ice[j] = storages.firn[j] = storages.snow[j] = 0;
+    }
+    Q.sx = fg * (storages.snow[j] + storages.ice[j] + storages.firn[j]) * I.n;
+    if (j < water.size() && Q.RelCellSum != 0) water[j] = Q.sx / Q.RelCellSum;
+  }
+}
+
 bool EndsGlacierEvaluationDay(const ModelDate& date, int month, int day, double dt_min, double min_to_int_end) {
   return date.month == month && date.day == day &&
          (dt_min + min_to_int_end) / 60 + static_cast<double>(date.hour) > 24.001;

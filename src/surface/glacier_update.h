@@ -7,14 +7,36 @@
 // on glacier cells it joins the glacier's snow, which becomes the newest firn level; a
 // cell without glacier whose pack exceeds that limit becomes a new glacier cell.
 
+#include <span>
+#include <vector>
+
 #include "framework/date.h"
 #include "framework/matrix.h"
+#include "framework/zone_record.h"
+#include "setup/glacier_subbasins.h"
 
 namespace tolvo {
 
 // Outflow of a linear storage with recession constant k (steps) after one step of input
 // q: Q exp(-1/k) + (1 - exp(-1/k)) q.
 double LinearStorageOutflow(double Q, double k, double q);
+
+// The three linear storages of every sub-basin, index 1..n: outflow in mm per step over
+// the glacier area, and the recession constants in steps.
+struct GlacierStorages {
+  std::span<double> ice, firn, snow;
+  double kice = 1, kfirn = 1, ksnow = 1;
+};
+
+// The step's melt of a sub-basin's glacier statistics (records 1..n of the ice, firn and
+// snow-on-ice tables after their step was reduced) through the linear storages. For each
+// sub-basin with glaciers the storages take the mean melt over the glacierised share;
+// record j of `total` gets the sub-basin's glacier outflow (0 without glaciers) and, where
+// `water` is not empty, water[j] := the outflow in mm per step over the sub-basin. Entries
+// of sub-basins without glaciers stay as they are.
+void GlacierOutflowStep(std::span<const ZoneRecord> ice, std::span<const ZoneRecord> firn,
+                        std::span<const ZoneRecord> snow, std::span<const GlacierSubbasinRecord> subbasins,
+                        const GlacierStorages& storages, std::span<ZoneRecord> total, std::span<double> water);
 
 // Whether the step of `date` ends the evaluation day (month, day) of the glacier year:
 // (time step + minutes from the data hour to the step end) / 60 + hour > 24.001.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "surface/glacier_update.h"
 
@@ -142,6 +143,38 @@ TEST(GlacierYearEnd, FullGlacierCellAndASingleFirnLevel) {
   EXPECT_EQ(one(1, 1, 1), 700);  // the year's glacier snow replaces the single level
   EXPECT_EQ(one(1, 1, 0), 700);
   EXPECT_EQ(cell.mb(1, 1), 0);
+}
+
+}  // namespace
+}  // namespace tolvo::test
+
+namespace tolvo::test {
+namespace {
+
+TEST(GlacierOutflow, SubbasinsWithGlaciersSetTheirWaterRunoff) {
+  // Sub-basin 1: a quarter glacierised, mean melt over the sub-basin 0.5 mm of ice, 0.25
+  // of firn, 0 of snow; sub-basin 2 without glaciers.
+  const std::vector<ZoneRecord> ice = {{}, {.n = 8, .sx = 4, .zonenwert = 1, .rel = 0, .RelCellSum = 8},
+                                       {.n = 4, .sx = 0, .zonenwert = 2, .rel = 0, .RelCellSum = 4}};
+  const std::vector<ZoneRecord> firn = {{}, {.n = 8, .sx = 2, .zonenwert = 1, .rel = 0, .RelCellSum = 8}, {}};
+  const std::vector<ZoneRecord> snow = {{}, {.n = 8, .sx = 0, .zonenwert = 1, .rel = 0, .RelCellSum = 8}, {}};
+  const std::vector<GlacierSubbasinRecord> subbasins = {
+      {}, {.hasGlacier = true, .glacierArea = 2, .nonGlacierArea = 6}, {.hasGlacier = false, .glacierArea = 0, .nonGlacierArea = 4}};
+  std::vector<double> Qi = {0, 0, 0}, Qf = {0, 1, 0}, Qs = {0, 0, 0};
+  std::vector<ZoneRecord> total(3);
+  std::vector<double> water = {0, 9, 9};
+  GlacierOutflowStep(ice, firn, snow, subbasins,
+                     {.ice = Qi, .firn = Qf, .snow = Qs, .kice = 1, .kfirn = 1, .ksnow = 2}, total, water);
+  const double a = 1 - std::exp(-1.0);
+  // The ice storage moves 0.632 of the way to 0.5 / 0.25 = 2 mm over the glacier.
+  EXPECT_NEAR(Qi[1], a * 2, 1e-15);
+  EXPECT_NEAR(Qf[1], 1 * std::exp(-1.0) + a * 1, 1e-15);
+  EXPECT_EQ(Qs[1], 0);
+  EXPECT_NEAR(water[1], 0.25 * (Qi[1] + Qf[1]), 1e-15);
+  EXPECT_NEAR(total[1].sx / total[1].RelCellSum, water[1], 1e-15);
+  EXPECT_EQ(water[2], 9);  // no glacier: the soil model's runoff stays
+  EXPECT_EQ(total[2].sx, 0);
+  EXPECT_EQ(total[2].n, 4);
 }
 
 }  // namespace
