@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "framework/error_code.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
 #include "surface/glacier_balance.h"
@@ -35,9 +36,20 @@ GlacierBalanceGrids schneemodellklasse::GlacierBalanceGridsOfProcess0() {
 }
 
 void schneemodellklasse::SetUpGlacierList() {
-  if (rank() != 0 || !ice_.dynamic() || glacier_fraction_.empty()) return;
-  GlacierBalanceModel model(glacier_list_, GlacierBalanceGridsOfProcess0(), GlacierBalanceSettings::From(ice_), log());
-  model.BuildGlacierList();
+  if (!ice_.dynamic() || glacier_fraction_.empty()) return;
+  // Process 0 builds the list; every process learns its verdict, so that all stop together.
+  int code = 0;
+  if (rank() == 0) {
+    try {
+      GlacierBalanceModel model(glacier_list_, GlacierBalanceGridsOfProcess0(), GlacierBalanceSettings::From(ice_),
+                                log());
+      model.BuildGlacierList();
+    } catch (const ErrorCode& error) {
+      code = error.code;
+    }
+  }
+  MPI_Bcast(&code, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if (code != 0) RaiseError(code);
 }
 
 int schneemodellklasse::SubbasinIndex(int r, int c) const {

@@ -61,6 +61,13 @@ TEST_F(SnowModelMpiTest, EveryProcessStopsOnAGlacierCellWithoutCode) {
   EXPECT_EQ(basin_.Build(SnowSection(1) + IceFirnSection(11)), 80);
 }
 
+TEST_F(SnowModelMpiTest, EveryProcessStopsOnAGlacierInTwoSubbasins) {
+  basin_.SetStrip(RowBand(WorldRank(), WorldSize(), kSnowRows));
+  basin_.Add("GlacierizedCells", basin_.NewGrid(0.5));
+  basin_.Add("GlacierCodes", basin_.NewGrid(4));  // columns 1-2 and 3 are two sub-basins
+  EXPECT_EQ(basin_.Build(SnowSection(1) + IceFirnSection(11)), 84);
+}
+
 // Snow deep enough to turn into glacier on the evaluation date: the glacier cells and the
 // new glacier cell give the same grids whatever the number of processes.
 TEST_F(SnowModelMpiTest, EndOfTheGlacierYearDoesNotDependOnTheProcessCount) {
