@@ -527,6 +527,7 @@ void ModellApplication::ClearMemory() {
     if (soil_->finishModel(append)) append = true;
     silting_up_->DeleteModule();
     surface_routing_->FinishModel(append);
+    snow_->SetStorageAppend(append);
 
     for (modelobject* object : std::initializer_list<modelobject*>{
              interception_.get(), irrigation_.get(), snow_.get(), evapotranspiration_.get(),

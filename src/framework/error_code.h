@@ -217,6 +217,8 @@ inline constexpr int kDepositionSlopeOutOfRange = 405;   // maxDepositionSlope o
 inline constexpr int kDepositionFactorOutOfRange = 406;  // maxDepositionFactor not above 0
 inline constexpr int kSlideSlopeOutOfRange = 407;        // minSlideSlope outside 0..90 degrees
 inline constexpr int kSnowParameterOutOfRange = 408;     // slideMassFrac or a long-wave factor out of range
+inline constexpr int kGlacierInTwoSubbasins = 84;        // the cells of one glacier lie in two sub-basins
+inline constexpr int kSnowDumpAbort = 199;               // a snow cell was dumped with -closeAfterDump
 
 // --- evapotranspiration ---------------------------------------------------------------------
 inline constexpr int kEvapotranspirationSettingsError = 10;  // a radiation, sunshine or temperature-amplitude

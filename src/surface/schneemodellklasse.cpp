@@ -57,6 +57,7 @@ schneemodellklasse::schneemodellklasse(DiagnosticsLog& log, StatisticsRegistry& 
   outflow_ = UseOrCreate("snowcover_outflow", settings_.outflow, strip(), zone_grid_, 0);
   melt_only_ = UseOrCreate("melt_from_snowcover", settings_.melt_only, strip(), zone_grid_, 0);
   if (has_glaciers()) MakeGlacierGrids();
+  if (has_glaciers()) SetUpGlacierList();
   if (FindGrid("ThawCoeffPermaFrost", false) > 0 && FindGrid("PermafrostThawDepth", false) > 0) {
     SetUpPermafrost(registry);
   }
@@ -506,6 +507,9 @@ void schneemodellklasse::FlushStatistics() {
 
 void schneemodellklasse::DeleteModule() {
   if (ModuleSwitch != 0) {
+    if (initialised() != 0) WriteStorageContent(storage_append_);
+    storage_file_.clear();
+    glacier_list_.Clear();
     for (Statistic& s : statistics_) {
       if (s.table) s.table->Release();
       s.table.reset();

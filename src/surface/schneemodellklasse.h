@@ -12,6 +12,7 @@
 // snow pack; otherwise the process's own rows.
 
 #include <array>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <span>
@@ -23,12 +24,14 @@
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
 #include "tables/landuse_record.h"
+#include "surface/glacier_list.h"
 #include "surface/layered_snow.h"
 #include "surface/snow_settings.h"
 
 namespace tolvo {
 
 class StatisticsRegistry;
+struct GlacierBalanceGrids;
 
 // The statistics tables of the snow model, in the order they are made.
 enum class SnowTable : int {
@@ -91,7 +94,23 @@ class schneemodellklasse : public teilmodellklasse {
   // The soil model's total runoff per tracer (row 0 water) and sub-basin; marks the model
   // initialised.
   void SetSubbasinRunoffArray(std::span<const std::vector<double>> runoff);
-  void ReadStorageContent(const std::string& /*file*/, int /*read_code*/) {}
+  // The "[snow_model]" section of the storage content file: the reader stores the file
+  // name (read codes 2 and 4: none) and, with read code 1 and glaciers, reads the outflows
+  // of the glacier linear storages; a missing file or section leaves the start values
+  // (WARNING). Mismatching sub-basins fail with 71.
+  void ReadStorageContent(const std::string& file, int read_code);
+  // Writes the section on process 0 when a name was stored, appended when `append`, else
+  // in a new file; whether it wrote. A file that cannot be written fails with 18.
+  bool WriteStorageContent(bool append);
+  // Whether an earlier writer of this run has written the storage content file, so that
+  // DeleteModule appends the section rather than creating the file.
+  void SetStorageAppend(bool append) { storage_append_ = append; }
+  void ReportStorageMismatch(std::string_view item, double current, double stored);
+  void CheckStorageValue(std::FILE* file, double current, std::string_view item);
+  // The base tracer set-up, then each tracer's input concentration: its irrigation grid,
+  // else its input grid (33 when neither exists).
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity) override;
 
   // --- step ---------------------------------------------------------------------------------
   // First half of the step: accumulation and melt of every own cell (one OpenMP region
@@ -111,6 +130,23 @@ class schneemodellklasse : public teilmodellklasse {
   // Copies the master cell's snow state to the other cells of every response unit.
   void CopySnowHruMasterValues();
   void FlushStatistics();
+
+  // --- glaciers and dumps in the step -------------------------------------------------------
+  // The glacier statistics of an own zone cell (and, for the dynamic methods, its mass
+  // balance of the step), into the sums of `thread`.
+  void AddGlacierCellStatistics(int r, int c, int thread);
+  // Process 0, after the step of the three melt tables has been reduced: the linear
+  // storages of ice, firn and snow on glaciers; their outflow replaces the water row of
+  // `runoff` ([tracer][sub-basin], mm per step) in every sub-basin with glaciers. Sets the
+  // sums of the total glacier melt table, whose step every process then ends.
+  void ComputeGlacierOutflow(std::span<std::vector<double>> runoff);
+  // Collective. On the evaluation date, in the step that ends the day: snow turns into
+  // glacier and firn, and process 0 changes the glacier areas.
+  void EndGlacierYear(const ModelDate& d);
+  // Dump mode: writes the cell's file when its layered snow is inconsistent; true when the
+  // run must stop with 199 (-closeAfterDump), which the step raises after its cell loop.
+  bool DumpSnowCell(int r, int c, const ModelDate& date);
+  long long dump_count() const { return dump_count_; }
   void ReleaseTracers() override {
     if (ModuleSwitch != 0) teilmodellklasse::ReleaseTracers();
   }
@@ -128,6 +164,10 @@ class schneemodellklasse : public teilmodellklasse {
   bool has_statistic(SnowTable t) const { return statistic(t) != nullptr; }
   int lake_switch() const { return lake_switch_; }
   std::span<const double> Qice_slr() const { return Qice_slr_; }
+  std::span<const double> Qfirn_slr() const { return Qfirn_slr_; }
+  std::span<const double> Qsnow_slr() const { return Qsnow_slr_; }
+  const GlacierList& glacier_list() const { return glacier_list_; }
+  std::span<const ConstGridView> tracer_input() const { return tracer_input_; }
 
  private:
   struct Statistic {
@@ -168,6 +208,12 @@ class schneemodellklasse : public teilmodellklasse {
   void MakeStateGrids();
   void MakeSlideGrids();
   void MakeElevationOrder();
+  // Process 0, dynamic glacier methods: the glacier list from the glacier grids.
+  void SetUpGlacierList();
+  GlacierBalanceGrids GlacierBalanceGridsOfProcess0();
+  // Index of the cell's sub-basin, 0 outside.
+  int SubbasinIndex(int r, int c) const;
+  std::vector<char> DumpRecordOfCell(int r, int c, const ModelDate& date) const;
 
   // The next free grid-table entry (fails with 12 when none is left).
   int NextEntry();
@@ -233,6 +279,11 @@ class schneemodellklasse : public teilmodellklasse {
 
   std::vector<GlacierSubbasinRecord> glacier_subbasins_;
   std::vector<double> Qice_slr_, Qfirn_slr_, Qsnow_slr_, ice_input_, firn_input_, snow_on_ice_input_;
+  GlacierList glacier_list_;  // process 0
+  std::string storage_file_;
+  bool storage_append_ = true;
+  long long dump_count_ = 0;
+  std::vector<ConstGridView> tracer_input_;  // per tracer 1..n
 
   // Hand-overs.
   ConstGridView corrected_radiation_;

@@ -168,6 +168,7 @@ class SnowBasin {
   Grid& zone() { return zone_; }
   Grid& subbasins() { return subbasins_; }
   ModelSettings& settings() { return settings_; }
+  StatisticsRegistry& registry() { return registry_; }
 
  private:
   DiagnosticsLog& log_;

@@ -185,7 +185,10 @@ TEST_F(SnowModelTest, GlacierSettingsAndRecords) {
       basin.Add("ice_firn", fraction);
     } else {
       basin.Add("GlacierizedCells", fraction);
-      basin.Add("GlacierCodes", basin.NewGrid(5));
+      // One glacier per sub-basin.
+      Grid& codes = basin.NewGrid(5);
+      for (int r = 1; r <= kSnowRows; ++r) codes(r, 3) = 6;
+      basin.Add("GlacierCodes", codes);
     }
     EXPECT_EQ(basin.Build(SnowSection(1) + k.section), k.code);
     if (!k.entry.empty()) { EXPECT_TRUE(Logged(k.entry)); }
