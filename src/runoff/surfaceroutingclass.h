@@ -10,12 +10,15 @@
 // runoff, surface storage) and runs the cell passes of surface_passes.h. Every cell feeds
 // flow-time zone 1 of its sub-basin.
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/dump_options.h"
+#include "framework/exact_sum.h"
 #include "framework/teilmodellklasse.h"
 #include "framework/zone_record.h"
 #include "runoff/head_driven_flow.h"
@@ -131,7 +134,13 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   void MakeStatistics(StatisticsRegistry& registry);
   void BindPassViews();
   void ExchangeRoutingHalos();
-  void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
+  void AddStorageSums(std::vector<ZoneRecord>& records, std::span<ExactSum> sums, bool clamp_at_zero,
+                      bool river_inflow, double dt);
+  void ReduceStorageSums();
+  std::span<ExactSum> StorageSums(int which) {
+    const std::size_t n = storage_sums_.size() / 3;
+    return std::span<ExactSum>(storage_sums_).subspan(static_cast<std::size_t>(which) * n, n);
+  }
   void HandOverStep();
   void RouteHeads(double dt);
   void ShareStorageLossWithRivers();
@@ -267,6 +276,10 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   std::vector<double> river_per_flux_;  // [sub-basin]: see RiverHandOver
   std::vector<double> river_per_cell_;
   std::vector<double> row_change_;
+  // The sub-step's sums of StorageStart, StorageEnd and RiverInflow ([record][sub-basin]),
+  // exact, so that the river hand-over does not depend on how the rows are shared.
+  std::vector<ExactSum> storage_sums_;
+  std::vector<std::int64_t> exact_scratch_;
   bool dump_stop_ = false;
   long long head_sweeps_run_ = 0;
 };
