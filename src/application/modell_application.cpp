@@ -206,6 +206,11 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
                                         tracers_);
   if (surface_routing_->IsActive() > 0) {
     surface_routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
+    // The soil model's baseflow joins the routed runoff, and its recession constants drain
+    // the surface routing's storages of direct runoff and interflow.
+    surface_routing_->SetBaseflowInput(soil_->getQBb());
+    surface_routing_->SetDirectRunoffRecession(soil_->getKelsqd());
+    surface_routing_->SetInterflowRecession(soil_->getKelsqi());
     soil_->setSurfaceRoutingActive(1);
   }
   if (routing_->IsActive() > 0) {

@@ -709,13 +709,13 @@ void surfaceroutingclass::ReleaseTracers() {
   teilmodellklasse::ReleaseTracers();
 }
 
-void surfaceroutingclass::SetBaseflowInput(std::vector<std::vector<double>>* baseflow) {
+void surfaceroutingclass::SetBaseflowInput(std::span<const std::vector<double>> baseflow) {
   if (ModuleSwitch != 0) QBb = baseflow;
 }
-void surfaceroutingclass::SetDirectRunoffRecession(std::vector<double>* recession) {
+void surfaceroutingclass::SetDirectRunoffRecession(std::span<const double> recession) {
   if (ModuleSwitch != 0) kelsqd = recession;
 }
-void surfaceroutingclass::SetInterflowRecession(std::vector<double>* recession) {
+void surfaceroutingclass::SetInterflowRecession(std::span<const double> recession) {
   if (ModuleSwitch != 0) kelsqi = recession;
 }
 
@@ -757,6 +757,10 @@ void surfaceroutingclass::BeginStep(const ModelDate& d) {
   }
 }
 
+double surfaceroutingclass::Baseflow(std::size_t tracer, std::size_t subbasin) const {
+  return tracer < QBb.size() && subbasin < QBb[tracer].size() ? QBb[tracer][subbasin] : 0.0;
+}
+
 void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   if (ModuleSwitch == 0) return;
   const ModelDate& d = current_date();
@@ -770,10 +774,10 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
     // others add nothing to the sums of the table.
     for (int s = 1; s <= n_sub; ++s) {
       const auto k = static_cast<std::size_t>(s);
-      const double b = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+      const double b = Baseflow(0, k);
       const double i = QIi[0][k];
       const double dd = QDd[0][k];
-      const double bt = QBb != nullptr ? (*QBb)[t][k] : 0.0;
+      const double bt = Baseflow(t, k);
       Qg[t][k] = b + i + dd > 0 ? (b * bt + i * QIi[t][k] + dd * QDd[t][k]) / (b + i + dd) : 0;
       if (rank() == 0 && TracerRecords[t].statistic) TracerRecords[t].statistic->AddValue(0, 0, s, Qg[t][k], 1);
     }
@@ -794,7 +798,7 @@ void surfaceroutingclass::ConcentrateRunoff() {
   const std::size_t n_t = zoneFZT_QD.size();
   GatherZoneInflows();
   if (rank() != 0) return;
-  if ((kelsqd == nullptr || kelsqi == nullptr) && !recession_warned_) {
+  if ((kelsqd.empty() || kelsqi.empty()) && !recession_warned_) {
     recession_warned_ = true;
     log() << "WARNING: surface routing has no recession constants of direct runoff and interflow; "
              "their storages release their inflow in the same step" << "[end-entry]";
@@ -806,10 +810,10 @@ void surfaceroutingclass::ConcentrateRunoff() {
     const double rel = subbasins_.zones[k].rel;
     const auto storage = [&](std::vector<std::vector<std::vector<ZoneRecord>>>& zones,
                              std::vector<std::vector<double>>& inflow, std::vector<std::vector<double>>& outflow,
-                             const std::vector<double>* recession) {
+                             std::span<const double> recession) {
       inflow[0][k] = ZoneRunoff(zones[0][k][1]);
       for (std::size_t t = 1; t < n_t; ++t) inflow[t][k] = ZoneRunoff(zones[t][k][1]);
-      const double a = recession != nullptr && k < recession->size() ? RecessionFactor(dt, (*recession)[k]) : 0.0;
+      const double a = k < recession.size() ? RecessionFactor(dt, recession[k]) : 0.0;
       for (std::size_t t = 1; t < n_t; ++t) {
         outflow[t][k] = LinearStorageConcentration(inflow[0][k], inflow[t][k], outflow[0][k], outflow[t][k], a);
       }
@@ -817,7 +821,7 @@ void surfaceroutingclass::ConcentrateRunoff() {
     };
     storage(zoneFZT_QD, QD, QDd, kelsqd);
     storage(zoneFZT_QI, QI, QIi, kelsqi);
-    const double baseflow = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+    const double baseflow = Baseflow(0, k);
     Qg[0][k] = QDd[0][k] + QIi[0][k] + baseflow;
     statistics_[kDirect]->AddValue(0, 0, s, QDd[0][k], rel);
     statistics_[kInterflow]->AddValue(0, 0, s, QIi[0][k], rel);

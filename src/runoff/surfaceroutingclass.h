@@ -79,10 +79,11 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   void WriteStorageContent(bool append);
 
   // Hand-overs of the soil model: baseflow [tracer][sub-basin], recession constants of
-  // direct runoff and interflow [sub-basin] in minutes; stored only when active.
-  void SetBaseflowInput(std::vector<std::vector<double>>* baseflow);
-  void SetDirectRunoffRecession(std::vector<double>* kelsqd);
-  void SetInterflowRecession(std::vector<double>* kelsqi);
+  // direct runoff and interflow [sub-basin] in minutes; stored only when active. The
+  // soil model owns them for the whole run; empty: none.
+  void SetBaseflowInput(std::span<const std::vector<double>> baseflow);
+  void SetDirectRunoffRecession(std::span<const double> kelsqd);
+  void SetInterflowRecession(std::span<const double> kelsqi);
   // Total runoff per sub-basin [tracer][sub-basin] for the discharge routing; null when
   // the module is off. Fails with 57 before InitTracers.
   std::vector<std::vector<double>>* GetQg();
@@ -137,6 +138,8 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   void AddStorageSums(std::vector<ZoneRecord>& records, std::span<ExactSum> sums, bool clamp_at_zero,
                       bool river_inflow, double dt);
   void ReduceStorageSums();
+  // The soil model's baseflow of a tracer (0: water) and sub-basin; 0 without hand-over.
+  double Baseflow(std::size_t tracer, std::size_t subbasin) const;
   std::span<ExactSum> StorageSums(int which) {
     const std::size_t n = storage_sums_.size() / 3;
     return std::span<ExactSum>(storage_sums_).subspan(static_cast<std::size_t>(which) * n, n);
@@ -229,9 +232,9 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   // Runoff per sub-basin [tracer 0..T][sub-basin 0..N] and flow-time zones
   // [tracer][sub-basin][zone 0..maxzeit].
   std::vector<std::vector<double>> QD, QI, QDd, QIi, Qg;
-  std::vector<std::vector<double>>* QBb = nullptr;
-  std::vector<double>* kelsqd = nullptr;
-  std::vector<double>* kelsqi = nullptr;
+  std::span<const std::vector<double>> QBb;
+  std::span<const double> kelsqd;
+  std::span<const double> kelsqi;
   std::vector<std::vector<std::vector<ZoneRecord>>> zoneFZT_QD, zoneFZT_QI;
   std::vector<double> maxzeit;  // [sub-basin 0..N]: the number of flow-time zones
   bool runoff_allocated_ = false;

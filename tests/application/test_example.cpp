@@ -37,6 +37,9 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   // A run that succeeds has nothing to report at the FATAL level (an optional section that
   // is absent is no error).
   EXPECT_EQ(test::ReadFile(dir.file("Tolvo_Diag_0.xml")).find("level=\"0\""), std::string::npos);
+  // Surface routing drains its storages with the soil model's recession constants.
+  EXPECT_EQ(test::ReadFile(dir.file("Tolvo_Diag_0.xml")).find("surface routing has no recession constants"),
+            std::string::npos);
   // The routing description: sub-basin 1 flows into the routing object of sub-basin 2.
   EXPECT_NE(run.output.find("number inbetween areas (routings)    : 1"), std::string::npos);
   EXPECT_NE(run.output.find(" - flowing into another at the end   : 1"), std::string::npos);

@@ -75,8 +75,8 @@ Trace Route(DiagnosticsLog& log, const std::string& dir, int method, bool whole,
   tracers[1].name = "cl_";
   model.InitTracers(1, tracers, basin.registry(), 200);
   std::vector<double> recession{0, 90};
-  model.SetDirectRunoffRecession(&recession);
-  model.SetInterflowRecession(&recession);
+  model.SetDirectRunoffRecession(recession);
+  model.SetInterflowRecession(recession);
   const GridView runoff_conc = basin.Values("_CONC_QD_1_");
   const GridView surface_conc = basin.Values("concstor_tracer_1_SiltingUpModel");
   const GridView directflow = basin.Values("directflow");
