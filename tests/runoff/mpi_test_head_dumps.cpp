@@ -71,7 +71,10 @@ TEST(HeadDumpsOnProcesses, CloseAfterDumpOnOneProcessEndsTheCallOnAllWithItsCode
   EXPECT_EQ(std::filesystem::exists(dir.file(dump)), model.poison);
   const std::string own = "command line option -closeAfterDump active!";
   const std::string other = "a surface routing dump on another process ends the run";
-  EXPECT_NE(console.str().find(model.poison ? own : other), std::string::npos) << console.str();
+  // Process 0 shows its entries on the console.
+  if (rank == 0) {
+    EXPECT_NE(console.str().find(model.poison ? own : other), std::string::npos) << console.str();
+  }
 }
 
 }  // namespace
