@@ -239,6 +239,9 @@ void abflussmodellklasse::RunStep(long long hour, long long day, long long month
 void abflussmodellklasse::FlushStatistics() {
   if (ModuleSwitch == 0) return;
   if (qstat_ != nullptr) qstat_->FlushRows();
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    if (TracerRecords[t].statistic) TracerRecords[t].statistic->FlushRows();
+  }
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->FlushOutputs();
 }
 
