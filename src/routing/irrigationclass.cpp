@@ -34,7 +34,8 @@ irrigationclass::irrigationclass(DiagnosticsLog& log, StatisticsRegistry& regist
   input_copies_.reserve(7 + 2 * kMaxTracers);  // never moved: the views point into the copies
   codes_ = Copy(bind("irrigation_codes")).whole();
   max_pumping_ = Copy(bind("Max_Pumping")).whole();
-  amounts_copy_ = WholeGridCopy(bind("irrigation_amounts"), rank(), geo.nrows, geo.ncols);
+  amounts_index_ = RequireGrid("irrigation_amounts");
+  amounts_copy_ = WholeGridCopy(table[amounts_index_].values, rank(), geo.nrows, geo.ncols);
   amounts_ = amounts_copy_.whole();
   sb_ = Copy(bind("SB_1_grid")).whole();
   sb_low_ = Copy(bind("SBLOW_grid")).whole();
@@ -188,7 +189,7 @@ void irrigationclass::RunStep(long long hour, long long day, long long month, lo
   precipitation_copy_.Scatter(run);
   amounts_copy_.Scatter(run);
   for (std::size_t t = 1; t < tracer_copies_.size(); ++t) tracer_copies_[t].Scatter(run);
-  WriteGridOutputs(FindGrid("irrigation_amounts", false), true, false);
+  WriteGridOutputs(amounts_index_, true, false);
   for (int k = 0; k < 2; ++k) statistics_[k]->EndStep(year, month, day, hour, 1);
   // The routing withdraws the surface-water demand of the step, whatever the table shows.
   if (rank() == 0) {

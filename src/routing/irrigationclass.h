@@ -77,6 +77,7 @@ class irrigationclass : public teilmodellklasse {
   void AddToStatistics(int r, int c, int z, double groundwater, double surface);
 
   bool hru_ = false;
+  int amounts_index_ = 0;
   const std::vector<IrrigationRecord>* table_ = nullptr;
   // Process 0's whole copies of the grids the step reads or changes; the views below are
   // their whole grids on process 0 (empty elsewhere).
