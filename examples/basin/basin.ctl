@@ -403,8 +403,12 @@ none  name of spec.discharge files with observed discharge (none: no comparison)
 0     Zeitoffset fuer Beginn der R-square-Berechnung (steps)
 TG 2 (AE=0.74 km2, scale=1.0)
  OL 1 (kh=1.0, kv=2.0, Bm=2.0, Bv=10.0, Tm=0.5, Mm=25, Mv=15, I=0.01, L=500, AE=0.37)
+ ZL 1 = constant 0.02 (kh=1.0, kv=2.0, Bm=2.0, Bv=10.0, Tm=0.5, Mm=25, Mv=15, I=0.01, L=300, AE=0.37)
+ AL 1 = extern abstraction_1.txt 0.005 0.3 0.01 m3/s
  SP 2 file = reservoir_2.txt V0 = 20000 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 60
-end of the routing description: sub-basin 1 flows into sub-basin 2, whose outlet is a reservoir
+end of the routing description: sub-basin 1 flows into sub-basin 2, which receives a constant inflow of
+0.02 m3/s from outside the basin; from its outlet, a reservoir, 30 % of the flow above 0.005 m3/s is
+abstracted (at most 0.01 m3/s) and leaves the basin
 
 [abstraction_rule_reservoir_2]
 2     rows of the release table, one column for the whole year

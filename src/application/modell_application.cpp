@@ -206,6 +206,11 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
                                         tracers_);
   if (surface_routing_->IsActive() > 0) {
     surface_routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
+    // The soil model's baseflow joins the routed runoff, and its recession constants drain
+    // the surface routing's storages of direct runoff and interflow.
+    surface_routing_->SetBaseflowInput(soil_->getQBb());
+    surface_routing_->SetDirectRunoffRecession(soil_->getKelsqd());
+    surface_routing_->SetInterflowRecession(soil_->getKelsqi());
     soil_->setSurfaceRoutingActive(1);
   }
   if (routing_->IsActive() > 0) {
@@ -225,7 +230,14 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
     routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     routing_->SetInitialised(1);
   }
+  // The irrigation's surface-water demand is withdrawn by the routing, which tells it what
+  // rivers and reservoirs hold.
+  if (routing_->IsActive() > 0) routing_->SetIrrigationDemand(irrigation_->GetSurfaceWaterDemand());
+  irrigation_->SetRunoffInput(soil_->getTotalRunoff());
   irrigation_->LinkSoilTracerGrids();
+  irrigation_->SetMaxIrrigation(routing_->GetMaxIrrig(), routing_->GetMaxIrrigFromReservoirs());
+  irrigation_->SetRoutingTarget(routing_->GetRoutingTarget());
+  irrigation_->SetAbfrel(routing_->GetAbfrel());
   irrigation_->SetInitialised(1);
   groundwater_->SetInitialised(1);
   if (snow_->IsActive() > 0) {

@@ -177,6 +177,7 @@ inline constexpr int kInflowAlreadyConnected = 300;    // an internal inflow fed
 inline constexpr int kInflowSameSubbasin = 301;        // an internal abstraction into its own object's inflow
 inline constexpr int kInflowNotConnected = 302;        // an internal inflow without an abstraction
 inline constexpr int kAbstractionNotConnected = 303;   // an internal abstraction without an inflow
+inline constexpr int kIrrigationWithoutRouting = 60;   // irrigation on without the discharge routing's arrays
 inline constexpr int kStorageFileOpenError = 64;       // the storage content file cannot be opened
 inline constexpr int kStorageSectionError = 71;        // the routing section of the storage content file does
                                                        // not fit the routing network or does not read

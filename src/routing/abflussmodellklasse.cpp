@@ -1,6 +1,11 @@
 #include "routing/abflussmodellklasse.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 #include "framework/error_code.h"
+#include "framework/tracer_settings_record.h"
 
 namespace tolvo {
 
@@ -48,6 +53,7 @@ abflussmodellklasse::abflussmodellklasse(DiagnosticsLog& log, StatisticsRegistry
     object->SetMaxIrrig(maxirrig_, maxirrig_from_reservoirs_);
   }
   SetUpStatisticsTable();
+  InitTracers(n_tracers_, tracers_, registry, StatisticsRegistry::kCapacity);
   translation_cascade_ = TranslationCascades(n_tracers_, n + counts_.zl);
   sub_interval_flow_ = SubIntervalFlows(n_tracers_, n_sub_intervals_, n + counts_.zl);
   OpenObservedDischarge();
@@ -88,9 +94,54 @@ void abflussmodellklasse::RegisterPrecOnLakes() {
   prec_on_lakes_index_ = index;
 }
 
+void abflussmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers,
+                                      StatisticsRegistry& registry, int capacity) {
+  if (ModuleSwitch == 0) return;
+  TracerCount = n_tracers;
+  if (n_tracers <= 0) return;
+  TracerSettings = tracers;
+  TracerRecords.clear();
+  TracerRecords.resize(static_cast<std::size_t>(n_tracers) + 1);
+  const double dt_days = TimeStep / 60 / 24;
+  const int K = std::max(n_sub_intervals_, 1);
+  for (int k = 1; k <= n_tracers; ++k) {
+    TracerSettingsRecord& s = tracers[static_cast<std::size_t>(k)];
+    TracerRecord& t = TracerRecords[static_cast<std::size_t>(k)];
+    if (s.radioactive == 1) {
+      const bool decays = s.half_time > 0;
+      s.decay_factor = decays ? std::exp(-dt_days / (s.half_time * 1.442695041111)) : 0.0;
+      s.substep_decay_factor = decays ? std::exp(-(dt_days / K) / (s.half_time * 1.442695041111)) : 0.0;
+    }
+    t.zones = subbasins_.zones;
+    ClearZoneSums(t.zones, subbasins_.zone_count);
+    t.statistic_file = s.path + s.name.substr(0, 3) + section().substr(0, 5) + "." + s.statext.substr(0, 3);
+    t.statistic = std::make_unique<zonalstatistic>(log(), ConstGridView{}, 1, 1, t.zones, subbasins_.zone_count,
+                                                   s.statcode, 99, t.statistic_file, output_directory(),
+                                                   settings().output_list);
+    char quantity[300];
+    std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d (%s) ", k, s.name.c_str());
+    t.statistic->WriteHeader(quantity, section(), registry, capacity);
+  }
+}
+
+void abflussmodellklasse::ReleaseTracers() {
+  if (ModuleSwitch == 0 || TracerCount <= 0) return;
+  teilmodellklasse::ReleaseTracers();
+}
+
 void abflussmodellklasse::DeleteModule() {
-  if (qstat_ != nullptr) qstat_->Release();
-  if (ModuleSwitch != 0 && rank() == 0 && initialised() != 0) WriteStorageContent();
+  if (ModuleSwitch != 0) {
+    if (initialised() != 0) WriteStorageContent();
+    ReleaseTracers();
+    // The goodness of fit of a run that compared its discharge with observations.
+    if (initialised() != 0 && observed_ring_ != nullptr && qstat_ != nullptr) {
+      qstat_->WriteGoodnessOfFit(*linear_sums_, *log_sums_);
+    }
+    observed_reader_.reset();
+    observed_ring_.reset();
+    if (qstat_ != nullptr) qstat_->Release();
+    qstat_.reset();
+  }
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->DeleteModule();
   routing_objects_.clear();
   if (prec_on_lakes_index_ > 0) {

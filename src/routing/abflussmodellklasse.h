@@ -74,8 +74,16 @@ class abflussmodellklasse : public teilmodellklasse {
   // the output directory; a file that cannot be created is only warned about.
   void ReadStorageContent(const std::string& file, int read_code);
   void WriteStorageContent();
-  // Writes the buffered rows of the routed-discharge table and of every reservoir.
+  // Writes the buffered rows of the routed-discharge table, of every tracer table and of
+  // every abstraction and reservoir.
   void FlushStatistics();
+  // Per tracer: its decay factors over a step and over a sub-interval (from its
+  // half-life; 0 for a half-life that is not positive) and its table of the routed
+  // concentration per sub-basin. Called by the constructor on the routing process.
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity) override;
+  // Releases the tracer tables, writing their remaining rows.
+  void ReleaseTracers() override;
   // Whether DeleteModule wrote the routing section of the storage content file.
   bool wrote_storage_content() const { return wrote_storage_content_; }
 
@@ -87,7 +95,9 @@ class abflussmodellklasse : public teilmodellklasse {
     return ModuleSwitch != 0 ? &maxirrig_from_reservoirs_ : nullptr;
   }
 
-  // Releases the routing objects and the "PrecOnLakes" grid.
+  // The end of the run: the routing section of the storage content file (only after a
+  // finished set-up), the tracer tables, the goodness-of-fit blocks of the routed-discharge
+  // table (with an observed-discharge file), the routing objects and the "PrecOnLakes" grid.
   void DeleteModule() override;
 
   // The module switch as read from the section (1 on process 0).

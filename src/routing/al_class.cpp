@@ -209,6 +209,25 @@ double AL_class::EvaluateRule(const TracerRows& routed, const StepDate& date, do
   return ToRoutingMillimetres(result, ReferenceArea(), setup_.dt_min);
 }
 
+double AL_class::EvaluateRuleAtTime(TranslationCascades* cascade, const StepDate& date, double volume_m3) {
+  step_date_ = date;
+  if (!rules_ || date.month <= 0) return 0;
+  const ColumnBlend blend = BlendAt(*rules_, DayOfYearWithoutLeapDays(date.month, date.day));
+  const auto g = static_cast<std::size_t>(blend.g);
+  const long days = rules_->week_days[g];
+  if (days != -1 && !WeekDayListed(days, date)) return 0;
+  if (!(rules_->start_hour[g] <= date.hour && date.hour <= rules_->stop_hour[g])) return 0;
+  double result = RuleTableLookup(*rules_, blend, volume_m3);
+  if (target_ > 0 && source_ > 0) {
+    const std::vector<double>* entering = cascade != nullptr ? &(*cascade)(0, source_) : nullptr;
+    const double source_mm = entering != nullptr && entering->size() > 1 ? (*entering)[1] : 0.0;
+    const double o = ToCubicMetresPerSecond(source_mm, conversion_km2_, setup_.dt_min);
+    const double cap = rules_->target_cap[g];
+    if (result + o > cap) result = std::max(0.0, cap - o);
+  }
+  return result;
+}
+
 double AL_class::ComputeAbstraction(const TracerRows& routed, double& abstracted, double available,
                                     const StepDate& date) {
   step_date_ = date;

@@ -74,6 +74,11 @@ class AL_class {
   void SetRuleTarget(int target, int source, double target_area_km2, double target_scale, double conversion_km2);
   // The rule's amount [routing millimetres] for the water x [m3/s] at the outlet.
   double EvaluateRule(const TracerRows& routed, const StepDate& date, double x_m3s);
+  // The rate [m3/s] a rule drawn from the reservoir takes at the reservoir volume x [m3]:
+  // 0 in start-up routings and outside the column's week days and hours (start_hour to
+  // stop_hour inclusive; a column without WeekDays allows every day). The cap counts the
+  // water entering the source's cascade (none without a cascade).
+  double EvaluateRuleAtTime(TranslationCascades* cascade, const StepDate& date, double volume_m3);
 
   // The abstraction of one step [routing millimetres] from the water available at the
   // outlet; `abstracted` holds what earlier abstractions of the object took in this

@@ -260,20 +260,24 @@ ColumnBlend BlendAt(const RuleTable& table, int day_of_year) {
   return {.g = g, .w = to == from ? 1.0 : (day_of_year - from) / (to - from)};
 }
 
+bool WeekDayListed(long week_days, const StepDate& date) {
+  // The hour that ends at `hour` began the hour before: hour 0 belongs to the day before.
+  const int weekday = DayOfWeek(date.year, date.month, date.hour >= 1 ? date.day : date.day - 1);
+  bool listed = false;
+  for (long rest = week_days; rest > 0 && !listed; rest /= 10) listed = rest % 10 == weekday;
+  return listed;
+}
+
 bool ColumnActive(const RuleTable& table, int g, const StepDate& date) {
   if (date.month < 1) return false;
   const long days = table.week_days[static_cast<std::size_t>(g)];
   if (days == -1) return true;
-  // The hour that ends at `hour` began the hour before: hour 0 belongs to the day before.
-  const int weekday = DayOfWeek(date.year, date.month, date.hour >= 1 ? date.day : date.day - 1);
-  bool listed = false;
-  for (long rest = days; rest > 0 && !listed; rest /= 10) listed = rest % 10 == weekday;
-  return listed && table.start_hour[static_cast<std::size_t>(g)] <= date.hour &&
+  return WeekDayListed(days, date) && table.start_hour[static_cast<std::size_t>(g)] <= date.hour &&
          date.hour <= table.stop_hour[static_cast<std::size_t>(g)];
 }
 
 double RuleTableOutflow(const RuleTable& table, const OutflowStep& step, const StepDate& date,
-                        const LevelVolumeTable* lake) {
+                        const LevelVolumeTable* lake, ReservoirDraws* draws) {
   const double T = 60 * step.dt_min;
   const int n_sub = static_cast<int>(std::floor(T / step.dtmin_s));
   if (n_sub <= 0) return 0;
@@ -328,12 +332,13 @@ double RuleTableOutflow(const RuleTable& table, const OutflowStep& step, const S
       V = 0;
     }
     mean += std::max(u, 0.0) / n_sub;
+    if (draws != nullptr) V = draws->DrawSubStep(V, dt);
   }
   return mean;
 }
 
 double ConnectionOutflow(const HydraulicConnection& connection, const OutflowStep& step, double level_m,
-                         double area_m2, double target_level_m) {
+                         double area_m2, double target_level_m, ReservoirDraws* draws) {
   const double T = 60 * step.dt_min;
   const int n_sub = static_cast<int>(std::floor(T / step.dtmin_s));
   if (n_sub <= 0) return 0;
@@ -368,6 +373,7 @@ double ConnectionOutflow(const HydraulicConnection& connection, const OutflowSte
       V = 0;
     }
     mean += q / n_sub;
+    if (draws != nullptr) V = draws->DrawSubStep(V, dt);
   }
   return mean;
 }

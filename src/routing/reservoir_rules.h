@@ -92,6 +92,10 @@ ColumnBlend BlendAt(const RuleTable& table, int day_of_year);
 // continued (index is flow).
 double RuleTableLookup(const RuleTable& table, const ColumnBlend& blend, double x);
 
+// Whether the week day of the date (1 Monday .. 7 Sunday; hour 0 counts for the day
+// before) is one of the decimal digits of week_days.
+bool WeekDayListed(long week_days, const StepDate& date);
+
 // Whether column g of the table releases at the date; the weekday of hour 0 is that of
 // the day before. A start-up routing (month < 1) releases nothing by rule.
 bool ColumnActive(const RuleTable& table, int g, const StepDate& date);
@@ -104,18 +108,33 @@ struct OutflowStep {
   double dtmin_s = 60;    // sub-step length [s]
 };
 
+// Abstractions that draw from the store in every sub-step, after the sub-step's outflow.
+// The reservoir step begins them, the outflow rules draw them sub-step by sub-step, and
+// the end of the step hands every abstraction its mean rate.
+class ReservoirDraws {
+ public:
+  virtual ~ReservoirDraws() = default;
+  virtual void BeginStep(const StepDate& date) = 0;
+  // Takes this sub-step's abstractions [m3] (sub-step of dt_s seconds) from the running
+  // volume [m3], never more than it holds; returns the volume left.
+  virtual double DrawSubStep(double volume_m3, double dt_s) = 0;
+  // Hands every abstraction its mean rate over the step of T seconds; returns the volume
+  // drawn in the step [m3].
+  virtual double EndStep(double T_s) = 0;
+};
+
 // Mean outflow [m3/s] of the step by the rule table. `lake` is the lake's level-volume
 // table, or null for a plain reservoir: above the table's last row a plain reservoir
 // passes its inflow on; a lake releases at least its inflow once its level stands 0.5 m
 // above the level-volume table's level at position m (its last entry when the table is
 // shorter).
 double RuleTableOutflow(const RuleTable& table, const OutflowStep& step, const StepDate& date,
-                        const LevelVolumeTable* lake);
+                        const LevelVolumeTable* lake, ReservoirDraws* draws = nullptr);
 
 // Mean outflow [m3/s] of the step through the connection from a reservoir at level_m
 // [m a.s.l.] with water surface area_m2 [m2] towards a reservoir at target_level_m. A
 // sub-step without water surface moves nothing.
 double ConnectionOutflow(const HydraulicConnection& connection, const OutflowStep& step, double level_m,
-                         double area_m2, double target_level_m);
+                         double area_m2, double target_level_m, ReservoirDraws* draws = nullptr);
 
 }  // namespace tolvo

@@ -171,6 +171,18 @@ void abflussmodellklasse::WriteStatisticsRow(long long year, long long month, lo
     zone.sx += DischargeInUnit(i);
   }
   qstat_->EndStep(year, month, day, hour);
+  // The routed concentration of every tracer per sub-basin, on this process alone.
+  for (int t = 1; t < static_cast<int>(TracerRecords.size()); ++t) {
+    TracerRecord& record = TracerRecords[static_cast<std::size_t>(t)];
+    record.statistic->BeginStep();
+    for (int i = 1; i <= subbasins_.zone_count; ++i) {
+      ZoneRecord& zone = record.zones[static_cast<std::size_t>(i)];
+      zone.n += 1;
+      zone.RelCellSum += 1;
+      zone.sx += routed_discharge_[t][static_cast<std::size_t>(i)];
+    }
+    record.statistic->EndStep(year, month, day, hour, 0);
+  }
 }
 
 }  // namespace tolvo

@@ -150,6 +150,10 @@ void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigatio
   const std::size_t so = static_cast<std::size_t>(own);
   TracerRows& routed = *routed_discharge_;
   SubIntervalFlows& flow = *sub_interval_flow_;
+  // Abstractions drawn from a reservoir take their water from the outlet reservoir alone,
+  // so that none is drawn twice.
+  reservoir_draws_.Bind(abstractions_, translation_cascade_);
+  ReservoirDraws* draws = reservoir_draws_.any() ? &reservoir_draws_ : nullptr;
   for (int k = 1; k <= reservoir_count(); ++k) {
     SP_class& reservoir = reservoirs_[static_cast<std::size_t>(k)];
     const bool last = k == reservoir_count();
@@ -160,7 +164,8 @@ void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigatio
                              .routed = reservoir_inflow_,
                              .dt_min = setup_.dt_min,
                              .irrigation_m3 = irrigation_m3,
-                             .abstraction_m3 = last && real_step ? 60 * setup_.dt_min * OwnCubicMetres(abstracted_mm) : 0.0},
+                             .abstraction_m3 = last && real_step ? 60 * setup_.dt_min * OwnCubicMetres(abstracted_mm) : 0.0,
+                             .draws = last ? draws : nullptr},
                             date);
     // The outflow of a reservoir is constant over the sub-intervals of the step.
     routed[0][so] = OwnMillimetres(reservoir.outflow());
@@ -175,6 +180,16 @@ void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigatio
       for (int t = 1; t <= T; ++t) available[t][so] = reservoir.content()[static_cast<std::size_t>(t)];
     }
     reservoir.AppendOutputRow(date.year, date.month, date.day, date.hour);
+  }
+  if (draws == nullptr) return;
+  // What was drawn from the outlet reservoir enters the internal inflow of the same code,
+  // with the reservoir's concentrations.
+  for (int k = 1; k <= abstraction_count(); ++k) {
+    AL_class& abstraction = abstractions_[static_cast<std::size_t>(k)];
+    if (abstraction.mode() != AbstractionMode::kInternFromReservoir) continue;
+    const std::span<double> current = abstraction.current();
+    for (int t = 1; t <= T; ++t) current[static_cast<std::size_t>(t)] = routed[t][so];
+    FeedInflowSlot(setup_.n_subbasins + abstraction.code(), current[0], own);
   }
 }
 

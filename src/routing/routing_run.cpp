@@ -180,8 +180,13 @@ void abflussmodellklasse::PrepareIrrigationDemand() {
     const std::size_t si = static_cast<std::size_t>(i);
     for (int t = 0; t <= n_tracers_; ++t) maxirrig_[t][si] = 0;
     ZoneRecord& record = demand_[si];
-    record.sx = record.RelCellSum > 0 ? record.sx / record.RelCellSum : 0.0;
-    record.sx = std::max(0.0, record.sx - maxirrig_from_reservoirs_[0][si]);
+    const double mean = record.RelCellSum > 0 ? record.sx / record.RelCellSum : 0.0;
+    // The outlet reservoir gives the irrigation what it serves of the demand, not its
+    // whole content; after the step its content is the availability again.
+    const double stored = maxirrig_from_reservoirs_[0][si];
+    const double drawn = stored > 0 ? std::min(mean, stored) : 0.0;
+    maxirrig_from_reservoirs_[0][si] = drawn;
+    record.sx = std::max(0.0, mean - drawn);
   }
 }
 
@@ -239,6 +244,9 @@ void abflussmodellklasse::RunStep(long long hour, long long day, long long month
 void abflussmodellklasse::FlushStatistics() {
   if (ModuleSwitch == 0) return;
   if (qstat_ != nullptr) qstat_->FlushRows();
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
+    if (TracerRecords[t].statistic) TracerRecords[t].statistic->FlushRows();
+  }
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->FlushOutputs();
 }
 

@@ -29,6 +29,7 @@
 #include "framework/zone_record.h"
 #include "routing/al_class.h"
 #include "routing/channel.h"
+#include "routing/reservoir_abstractions.h"
 #include "routing/routing_arrays.h"
 #include "routing/sp_class.h"
 
@@ -274,6 +275,7 @@ class routingclass : public modelobject {
   TracerRows* maxirrig_ = nullptr;
   TracerRows* maxirrig_from_reservoirs_ = nullptr;
   std::vector<AL_class> abstractions_;  // 1..AL
+  ReservoirAbstractions reservoir_draws_;  // those of abstractions_ drawn from the outlet reservoir
   std::vector<double> abstraction_values_;  // per tracer: the record of one abstraction
   std::vector<SP_class> reservoirs_;  // 1..SP; never resized once built (the map points into them)
   std::vector<double> reservoir_inflow_;  // per tracer: concentrations of the inflow of a reservoir

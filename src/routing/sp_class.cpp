@@ -152,16 +152,16 @@ double SP_class::MixConcentration(double c1, double c2, double v1, double v2) {
   return volume == 0 ? 0.0 : (std::fabs(v1) * c1 + std::fabs(v2) * c2) / volume;
 }
 
-double SP_class::ComputeOutflow(const StepDate& date, double inflow_m3s, double dt_min) {
+double SP_class::ComputeOutflow(const StepDate& date, double inflow_m3s, double dt_min, ReservoirDraws* draws) {
   const OutflowStep step{.volume_m3 = content_[0], .inflow_m3s = inflow_m3s, .dt_min = dt_min, .dtmin_s = dtmin_s_};
   if (rules_.connection) {
     CheckConnection();
     target_level_ = *reservoir_map_->at(rules_.connection->target_reservoir).level;
-    return ConnectionOutflow(*rules_.connection, step, level_, area_, target_level_);
+    return ConnectionOutflow(*rules_.connection, step, level_, area_, target_level_, draws);
   }
   date_ = date;
   if (!rules_.table) return 0;
-  return RuleTableOutflow(*rules_.table, step, date, is_lake() ? &table_ : nullptr);
+  return RuleTableOutflow(*rules_.table, step, date, is_lake() ? &table_ : nullptr, draws);
 }
 
 double SP_class::ReservoirStep(const ReservoirInflow& inflow, const StepDate& date) {
@@ -195,12 +195,16 @@ double SP_class::ReservoirStep(const ReservoirInflow& inflow, const StepDate& da
       content_[sk] = MixConcentration(content_[sk], inflow.routed[sk], content_[0], added);
     }
   }
-  outflow_ = ComputeOutflow(date, inflow.inflow_m3s, inflow.dt_min);
+  if (inflow.draws != nullptr) inflow.draws->BeginStep(date);
+  outflow_ = ComputeOutflow(date, inflow.inflow_m3s, inflow.dt_min, inflow.draws);
+  const double drawn = inflow.draws != nullptr ? inflow.draws->EndStep(T) : 0.0;
   if (date.year < 1) {
     if (content_[0] < outflow_ * T) outflow_ = content_[0] / T;
   } else {
-    double V = content_[0] + added;
-    if (V < outflow_ * T) outflow_ = V / T;
+    // The abstractions drawn in the sub-steps leave the reservoir with the outflow.
+    term(BalanceTerm::kAbstr).volume_m3 += drawn;
+    double V = content_[0] - drawn + added;
+    if (V < outflow_ * T) outflow_ = std::max(V, 0.0) / T;
     V -= outflow_ * T;
     content_[0] = V;
     SetLevelFromVolume(V);

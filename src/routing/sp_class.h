@@ -92,6 +92,7 @@ struct ReservoirInflow {
   double dt_min = 0;
   double irrigation_m3 = 0;   // irrigation water taken from the reservoir in the step
   double abstraction_m3 = 0;  // abstractions taken from the reservoir in the step
+  ReservoirDraws* draws = nullptr;  // abstractions drawn in the sub-steps of the rules; none: null
 };
 
 class SP_class {
@@ -130,8 +131,9 @@ class SP_class {
   // Sets the level from the volume and lays it over the lake cells.
   void SetLevelFromVolume(double volume_m3);
 
-  // Mean outflow of the step [m3/s] by the reservoir's rules.
-  double ComputeOutflow(const StepDate& date, double inflow_m3s, double dt_min);
+  // Mean outflow of the step [m3/s] by the reservoir's rules; `draws` take their water in
+  // the rules' sub-steps.
+  double ComputeOutflow(const StepDate& date, double inflow_m3s, double dt_min, ReservoirDraws* draws = nullptr);
   // Fails with 29 when the reservoir's hydraulic connection has no target in the map, or
   // the reservoir is no lake (a connection needs levels and a water surface).
   void CheckConnection() const;

@@ -31,15 +31,6 @@ bool Admissible(const HeadGrids& g, const HeadParameters& p, int r, int c, int r
   return !p.closed_subbasins || g.zone(rr, cc) == g.zone(r, c);
 }
 
-// Heads are read and written in place while neighbouring rows may belong to other
-// threads: a neighbour's head is its value before or after its update of the sweep.
-double LoadHead(const GridView& head, int r, int c) {
-  return std::atomic_ref<double>(head(r, c)).load(std::memory_order_relaxed);
-}
-void StoreHead(const GridView& head, int r, int c, double value) {
-  std::atomic_ref<double>(head(r, c)).store(value, std::memory_order_relaxed);
-}
-
 struct Effective {
   double head;
   double depth;
@@ -50,7 +41,7 @@ Effective EffectiveHead(const HeadGrids& g, const HeadParameters& p, int rr, int
   if (!Inside(p, rr, cc)) return {h, h - d_ground};
   if (IsRiver(g, rr, cc)) return {d_ground, 0};
   const double ground_x = g.dem(rr, cc);
-  const double head_x = LoadHead(g.head, rr, cc);
+  const double head_x = g.head(rr, cc);
   const double depth_x = head_x - ground_x;
   if (h < ground_x) return {h + depth_x, depth_x};
   if (head_x < d_ground) return {d_ground, 0};
@@ -164,18 +155,18 @@ void ComputeFaceConductances(const HeadGrids& g, const HeadParameters& p, RowRan
   });
 }
 
-double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, int j, double dt,
+double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, int colour, int j, double dt,
                     std::span<double> row_change, NonFiniteHeadHandler* handler, bool& stopped) {
   std::atomic<bool> stop{false};
   for_each_row(rows, [&](int r) {
     double largest = 0;
-    for (int c = 1; c <= p.ncols; ++c) {
+    for (int c = 2 - (r + colour) % 2; c <= p.ncols; c += 2) {
       if (stop.load(std::memory_order_relaxed)) break;
       if (!IsOwn(g, p, r, c)) continue;
       const double ground = g.dem(r, c);
       if (IsRiverGrid(g, p, r, c)) {
         if (IsRiver(g, r, c)) {
-          StoreHead(g.head, r, c, ground);
+          g.head(r, c) = ground;
           g.head_old(r, c) = ground;
         }
         continue;
@@ -183,7 +174,7 @@ double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, 
       if (!HasPositiveFace(g, p, r, c)) continue;
       const double dx = CellDx(g, p, r, c);
       const double dy = CellDy(g, p, r, c);
-      const double h = LoadHead(g.head, r, c);
+      const double h = g.head(r, c);
       const std::array<double, 4> k = FaceCoefficients(g, p, r, c, dx, dy);
       double sum_k = 0;
       double sum_kh = 0;
@@ -207,7 +198,7 @@ double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, 
           u.roughness_y[n] = in ? g.roughness_y(rr, cc) : p.nodata;
           u.river_depth[n] = in ? g.river_depth(rr, cc) : p.nodata;
           u.river_width[n] = in ? g.river_width(rr, cc) : p.nodata;
-          u.head[n] = n == 0 ? h : in ? LoadHead(g.head, rr, cc) : p.nodata;
+          u.head[n] = n == 0 ? h : in ? g.head(rr, cc) : p.nodata;
         }
         u.new_head = updated;
         for (int f = 0; f < 4; ++f) {
@@ -226,7 +217,7 @@ double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, 
         halt = handler->OnNonFiniteHead(u);
         if (halt) stop.store(true, std::memory_order_relaxed);
       }
-      StoreHead(g.head, r, c, updated);
+      g.head(r, c) = updated;
       const double change = std::abs(updated - h);
       if (std::isfinite(change)) largest = std::max(largest, change);
     }

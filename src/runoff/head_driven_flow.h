@@ -3,7 +3,7 @@
 // faces of every cell. Per sub time step dt the water-surface elevation (head) h [m] of
 // every cell solves the implicit finite-volume balance
 //   dx dy (h - h_old) / dt = sum over the faces X of k_X (h_X - h)
-// (backward Euler), found by in-place Gauss-Seidel sweeps. The face conductance [m2/s] is
+// (backward Euler), found by in-place Gauss-Seidel sweeps in red-black order. The face conductance [m2/s] is
 // the harmonic mean of the two cells' transfer coefficients, depth times the land use's
 // flow coefficient M (M alone on a river cell); k_X scales it by the cell's face width
 // over its length. A face flux [m3/s] is k_X times the head difference, so that what one
@@ -85,11 +85,15 @@ class NonFiniteHeadHandler {
 // Face conductances of the process's own cells (0 on cells outside the basin).
 void ComputeFaceConductances(const HeadGrids& g, const HeadParameters& p, RowRange rows);
 
-// One in-place sweep of iteration j with sub time step dt [s]; returns the largest
-// absolute head change [m] of the sweep (non-finite changes are not counted). A handler,
-// when given, sees every non-finite new head; when it asks to stop, no further cell is
-// handled and `stopped` is set. row_change: scratch, one entry per grid row.
-double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, int j, double dt,
+// One in-place half-sweep of iteration j with sub time step dt [s]: it updates the cells
+// whose global row + column has the parity `colour` (0 or 1) and reads only heads of the
+// other colour, so its result depends neither on the order of the rows nor on how they
+// are shared between threads and processes. A sweep is the half-sweep of colour 0, a halo
+// exchange of the heads, and the half-sweep of colour 1. Returns the largest absolute
+// head change [m] of the half-sweep (non-finite changes are not counted). A handler, when
+// given, sees every non-finite new head; when it asks to stop, no further cell is handled
+// and `stopped` is set. row_change: scratch, one entry per grid row.
+double IterateHeads(const HeadGrids& g, const HeadParameters& p, RowRange rows, int colour, int j, double dt,
                     std::span<double> row_change, NonFiniteHeadHandler* handler, bool& stopped);
 
 // Face fluxes and velocities of the cells that are not river-grid cells.

@@ -106,6 +106,7 @@ surfaceroutingclass::surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry
     ClearZoneSums(*records, subbasins_.zone_count);
   }
   StorageLoss.assign(n, 0.0);
+  storage_sums_.assign(3 * n, ExactSum());
   row_minimum_.assign(static_cast<std::size_t>(geometry().nrows) + 1, kNoFlowTimeStep);
   row_status_.assign(static_cast<std::size_t>(geometry().nrows) + 1, VegetationFailure{});
   BindPassViews();
@@ -708,13 +709,13 @@ void surfaceroutingclass::ReleaseTracers() {
   teilmodellklasse::ReleaseTracers();
 }
 
-void surfaceroutingclass::SetBaseflowInput(std::vector<std::vector<double>>* baseflow) {
+void surfaceroutingclass::SetBaseflowInput(std::span<const std::vector<double>> baseflow) {
   if (ModuleSwitch != 0) QBb = baseflow;
 }
-void surfaceroutingclass::SetDirectRunoffRecession(std::vector<double>* recession) {
+void surfaceroutingclass::SetDirectRunoffRecession(std::span<const double> recession) {
   if (ModuleSwitch != 0) kelsqd = recession;
 }
-void surfaceroutingclass::SetInterflowRecession(std::vector<double>* recession) {
+void surfaceroutingclass::SetInterflowRecession(std::span<const double> recession) {
   if (ModuleSwitch != 0) kelsqi = recession;
 }
 
@@ -756,6 +757,10 @@ void surfaceroutingclass::BeginStep(const ModelDate& d) {
   }
 }
 
+double surfaceroutingclass::Baseflow(std::size_t tracer, std::size_t subbasin) const {
+  return tracer < QBb.size() && subbasin < QBb[tracer].size() ? QBb[tracer][subbasin] : 0.0;
+}
+
 void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   if (ModuleSwitch == 0) return;
   const ModelDate& d = current_date();
@@ -769,10 +774,10 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
     // others add nothing to the sums of the table.
     for (int s = 1; s <= n_sub; ++s) {
       const auto k = static_cast<std::size_t>(s);
-      const double b = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+      const double b = Baseflow(0, k);
       const double i = QIi[0][k];
       const double dd = QDd[0][k];
-      const double bt = QBb != nullptr ? (*QBb)[t][k] : 0.0;
+      const double bt = Baseflow(t, k);
       Qg[t][k] = b + i + dd > 0 ? (b * bt + i * QIi[t][k] + dd * QDd[t][k]) / (b + i + dd) : 0;
       if (rank() == 0 && TracerRecords[t].statistic) TracerRecords[t].statistic->AddValue(0, 0, s, Qg[t][k], 1);
     }
@@ -793,7 +798,7 @@ void surfaceroutingclass::ConcentrateRunoff() {
   const std::size_t n_t = zoneFZT_QD.size();
   GatherZoneInflows();
   if (rank() != 0) return;
-  if ((kelsqd == nullptr || kelsqi == nullptr) && !recession_warned_) {
+  if ((kelsqd.empty() || kelsqi.empty()) && !recession_warned_) {
     recession_warned_ = true;
     log() << "WARNING: surface routing has no recession constants of direct runoff and interflow; "
              "their storages release their inflow in the same step" << "[end-entry]";
@@ -805,10 +810,10 @@ void surfaceroutingclass::ConcentrateRunoff() {
     const double rel = subbasins_.zones[k].rel;
     const auto storage = [&](std::vector<std::vector<std::vector<ZoneRecord>>>& zones,
                              std::vector<std::vector<double>>& inflow, std::vector<std::vector<double>>& outflow,
-                             const std::vector<double>* recession) {
+                             std::span<const double> recession) {
       inflow[0][k] = ZoneRunoff(zones[0][k][1]);
       for (std::size_t t = 1; t < n_t; ++t) inflow[t][k] = ZoneRunoff(zones[t][k][1]);
-      const double a = recession != nullptr && k < recession->size() ? RecessionFactor(dt, (*recession)[k]) : 0.0;
+      const double a = k < recession.size() ? RecessionFactor(dt, recession[k]) : 0.0;
       for (std::size_t t = 1; t < n_t; ++t) {
         outflow[t][k] = LinearStorageConcentration(inflow[0][k], inflow[t][k], outflow[0][k], outflow[t][k], a);
       }
@@ -816,7 +821,7 @@ void surfaceroutingclass::ConcentrateRunoff() {
     };
     storage(zoneFZT_QD, QD, QDd, kelsqd);
     storage(zoneFZT_QI, QI, QIi, kelsqi);
-    const double baseflow = QBb != nullptr ? (*QBb)[0][k] : 0.0;
+    const double baseflow = Baseflow(0, k);
     Qg[0][k] = QDd[0][k] + QIi[0][k] + baseflow;
     statistics_[kDirect]->AddValue(0, 0, s, QDd[0][k], rel);
     statistics_[kInterflow]->AddValue(0, 0, s, QIi[0][k], rel);
@@ -859,8 +864,8 @@ void surfaceroutingclass::ExchangeRoutingHalos() {
   ExchangeStackHalo(context(), fluxes_.view());
 }
 
-void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow,
-                                         double dt) {
+void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, std::span<ExactSum> sums,
+                                         bool clamp_at_zero, bool river_inflow, double dt) {
   const GridGeometry& g = geometry();
   for (int r = strip().first; r <= strip().last; ++r) {
     for (int c = 1; c <= g.ncols; ++c) {
@@ -871,15 +876,32 @@ void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, bool 
         const double area =
             rel_cell_area_.empty() ? g.cellsize * g.cellsize : cell_size_x_(r, c) * cell_size_y_(r, c);
         records[static_cast<std::size_t>(s)].n += 1;
-        records[static_cast<std::size_t>(s)].sx += fluxes_(r, c, 0) * 1000 * dt / area;
+        sums[static_cast<std::size_t>(s)].Add(fluxes_(r, c, 0) * 1000 * dt / area);
       } else {
         // Methods 1 to 5 hold the water depth in the head, method 6 the water surface.
         const double depth = settings_.method == SurfaceRoutingMethod::kHeadDriven ? head_(r, c) - dem_(r, c)
                                                                                    : head_(r, c);
         records[static_cast<std::size_t>(s)].n += 1;
-        records[static_cast<std::size_t>(s)].sx += clamp_at_zero ? std::max(depth, 0.0) : depth;
+        sums[static_cast<std::size_t>(s)].Add(clamp_at_zero ? std::max(depth, 0.0) : depth);
       }
     }
+  }
+}
+
+// The sub-step's storage and inflow sums of every sub-basin, the same on every process:
+// the counts combined in rank order, the sums exactly.
+void surfaceroutingclass::ReduceStorageSums() {
+  const int n_sub = subbasins_.zone_count;
+  ReduceExactSums(storage_sums_, exact_scratch_);
+  int which = 0;
+  for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
+    ReduceZoneRecords(*records, n_sub, true);
+    const std::span<ExactSum> sums = StorageSums(which++);
+    if (rank() == 0) {
+      for (std::size_t s = 0; s < sums.size(); ++s) (*records)[s].sx = sums[s].Value();
+    }
+    for (ExactSum& sum : sums) sum.Clear();
+    BroadcastZoneRecords(*records, n_sub);
   }
 }
 
@@ -932,7 +954,7 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
   sub_steps_run_ = 0;
   head_sweeps_run_ = 0;
   while (t - dt_min / 2 > elapsed) {
-    AddStorageSums(StorageStart, false, false, dt);
+    AddStorageSums(StorageStart, StorageSums(0), false, false, dt);
     if (head_driven) {
       RouteHeads(dt);
     } else {
@@ -959,12 +981,9 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
       ExchangeStackHalo(context(), fluxes_.view());
     }
-    AddStorageSums(StorageEnd, true, false, dt);
-    AddStorageSums(RiverInflow, false, true, dt);
-    for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
-      ReduceZoneRecords(*records, n_sub, true);
-      BroadcastZoneRecords(*records, n_sub);
-    }
+    AddStorageSums(StorageEnd, StorageSums(1), true, false, dt);
+    AddStorageSums(RiverInflow, StorageSums(2), false, true, dt);
+    ReduceStorageSums();
     for (int s = 1; s <= n_sub; ++s) {
       const auto k = static_cast<std::size_t>(s);
       StorageLoss[k] = std::max((StorageStart[k].sx - StorageEnd[k].sx) * 1000, 0.0);
@@ -997,10 +1016,19 @@ void surfaceroutingclass::ComputeFaceConductances() {
   tolvo::ComputeFaceConductances(head_grids_, head_parameters_, strip());
 }
 
+// One sweep in red-black order: the cells of one colour, the heads exchanged, the cells of
+// the other colour. Every cell reads its neighbours as they stand after the same number of
+// updates however the rows are shared, so heads are identical under any number of
+// processes and threads. A dump stop skips the second half, but not the exchange.
 double surfaceroutingclass::IterateHeads(int j, double dt) {
+  NonFiniteHeadHandler* handler = dump_options_.dump_mode ? this : nullptr;
   bool stopped = false;
-  const double change = tolvo::IterateHeads(head_grids_, head_parameters_, strip(), j, dt, row_change_,
-                                            dump_options_.dump_mode ? this : nullptr, stopped);
+  double change = tolvo::IterateHeads(head_grids_, head_parameters_, strip(), 0, j, dt, row_change_, handler, stopped);
+  ExchangeHalo(context(), head_.view());
+  if (!stopped) {
+    change = std::max(change, tolvo::IterateHeads(head_grids_, head_parameters_, strip(), 1, j, dt, row_change_,
+                                                  handler, stopped));
+  }
   dump_stop_ = dump_stop_ || stopped;
   return change;
 }
@@ -1016,6 +1044,9 @@ void surfaceroutingclass::ComputeFluxesAndVelocities() {
 // of the whole grid is small enough or the sweeps run out. Every process makes the same
 // exchanges and reductions; a dump stop on any process ends the run on all of them.
 void surfaceroutingclass::RouteHeads(double dt) {
+  // The conductances read the neighbours' heads, which the runoff loaded at the start of
+  // the call has changed on every process.
+  ExchangeHalo(context(), head_.view());
   ComputeFaceConductances();
   ExchangeHalo(context(), roughness_x_.view());
   ExchangeHalo(context(), roughness_y_.view());

@@ -10,12 +10,15 @@
 // runoff, surface storage) and runs the cell passes of surface_passes.h. Every cell feeds
 // flow-time zone 1 of its sub-basin.
 
+#include <cstdint>
 #include <cstdio>
+#include <span>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/dump_options.h"
+#include "framework/exact_sum.h"
 #include "framework/teilmodellklasse.h"
 #include "framework/zone_record.h"
 #include "runoff/head_driven_flow.h"
@@ -76,10 +79,11 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   void WriteStorageContent(bool append);
 
   // Hand-overs of the soil model: baseflow [tracer][sub-basin], recession constants of
-  // direct runoff and interflow [sub-basin] in minutes; stored only when active.
-  void SetBaseflowInput(std::vector<std::vector<double>>* baseflow);
-  void SetDirectRunoffRecession(std::vector<double>* kelsqd);
-  void SetInterflowRecession(std::vector<double>* kelsqi);
+  // direct runoff and interflow [sub-basin] in minutes; stored only when active. The
+  // soil model owns them for the whole run; empty: none.
+  void SetBaseflowInput(std::span<const std::vector<double>> baseflow);
+  void SetDirectRunoffRecession(std::span<const double> kelsqd);
+  void SetInterflowRecession(std::span<const double> kelsqi);
   // Total runoff per sub-basin [tracer][sub-basin] for the discharge routing; null when
   // the module is off. Fails with 57 before InitTracers.
   std::vector<std::vector<double>>* GetQg();
@@ -131,7 +135,15 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   void MakeStatistics(StatisticsRegistry& registry);
   void BindPassViews();
   void ExchangeRoutingHalos();
-  void AddStorageSums(std::vector<ZoneRecord>& records, bool clamp_at_zero, bool river_inflow, double dt);
+  void AddStorageSums(std::vector<ZoneRecord>& records, std::span<ExactSum> sums, bool clamp_at_zero,
+                      bool river_inflow, double dt);
+  void ReduceStorageSums();
+  // The soil model's baseflow of a tracer (0: water) and sub-basin; 0 without hand-over.
+  double Baseflow(std::size_t tracer, std::size_t subbasin) const;
+  std::span<ExactSum> StorageSums(int which) {
+    const std::size_t n = storage_sums_.size() / 3;
+    return std::span<ExactSum>(storage_sums_).subspan(static_cast<std::size_t>(which) * n, n);
+  }
   void HandOverStep();
   void RouteHeads(double dt);
   void ShareStorageLossWithRivers();
@@ -220,9 +232,9 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   // Runoff per sub-basin [tracer 0..T][sub-basin 0..N] and flow-time zones
   // [tracer][sub-basin][zone 0..maxzeit].
   std::vector<std::vector<double>> QD, QI, QDd, QIi, Qg;
-  std::vector<std::vector<double>>* QBb = nullptr;
-  std::vector<double>* kelsqd = nullptr;
-  std::vector<double>* kelsqi = nullptr;
+  std::span<const std::vector<double>> QBb;
+  std::span<const double> kelsqd;
+  std::span<const double> kelsqi;
   std::vector<std::vector<std::vector<ZoneRecord>>> zoneFZT_QD, zoneFZT_QI;
   std::vector<double> maxzeit;  // [sub-basin 0..N]: the number of flow-time zones
   bool runoff_allocated_ = false;
@@ -267,6 +279,10 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   std::vector<double> river_per_flux_;  // [sub-basin]: see RiverHandOver
   std::vector<double> river_per_cell_;
   std::vector<double> row_change_;
+  // The sub-step's sums of StorageStart, StorageEnd and RiverInflow ([record][sub-basin]),
+  // exact, so that the river hand-over does not depend on how the rows are shared.
+  std::vector<ExactSum> storage_sums_;
+  std::vector<std::int64_t> exact_scratch_;
   bool dump_stop_ = false;
   long long head_sweeps_run_ = 0;
 };

@@ -37,6 +37,9 @@ std::map<std::string, std::string> RunExample(int processes, const test::TempDir
   // A run that succeeds has nothing to report at the FATAL level (an optional section that
   // is absent is no error).
   EXPECT_EQ(test::ReadFile(dir.file("Tolvo_Diag_0.xml")).find("level=\"0\""), std::string::npos);
+  // Surface routing drains its storages with the soil model's recession constants.
+  EXPECT_EQ(test::ReadFile(dir.file("Tolvo_Diag_0.xml")).find("surface routing has no recession constants"),
+            std::string::npos);
   // The routing description: sub-basin 1 flows into the routing object of sub-basin 2.
   EXPECT_NE(run.output.find("number inbetween areas (routings)    : 1"), std::string::npos);
   EXPECT_NE(run.output.find(" - flowing into another at the end   : 1"), std::string::npos);
@@ -108,6 +111,22 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   ASSERT_TRUE(three.contains("reservoir_2.txt"));
   EXPECT_TRUE(one["reservoir_2.txt"].starts_with("YY\tMM\tDD\tHH\tW[m]\tA[m2]\tV[m3]\t"));
   EXPECT_NE(one["reservoir_2.txt"].find("\nreservoir_2\n"), std::string::npos);
+  // The abstraction from it writes the water it takes in every step, at most 0.01 m3/s;
+  // with the constant inflow the reservoir holds enough for it to take some.
+  ASSERT_TRUE(three.contains("abstraction_1.txt"));
+  EXPECT_TRUE(one["abstraction_1.txt"].starts_with("YY\tMM\tDD\tHH\tm^3/s"));
+  EXPECT_NE(one["abstraction_1.txt"].find("\nabstraction_1\n"), std::string::npos);
+  {
+    std::istringstream in(one["abstraction_1.txt"]);
+    std::string line;
+    for (int i = 0; i < 3; ++i) std::getline(in, line);
+    int rows = 0;
+    double largest = 0;
+    for (double y, m, d, h, q; in >> y >> m >> d >> h >> q; ++rows) largest = std::max(largest, q);
+    EXPECT_EQ(rows, 744);
+    EXPECT_GT(largest, 0);
+    EXPECT_LE(largest, 0.01 + 1e-9);
+  }
   EXPECT_NE(one["Qstat.txt"].find("routed discharge [mm per subbasin] _submodel:routing_model"), std::string::npos);
   // Surface routing writes its surface-storage table and its velocity stack.
   for (const char* name : {"surface_storage.txt", "surface_velocity.stack"}) EXPECT_TRUE(three.contains(name)) << name;

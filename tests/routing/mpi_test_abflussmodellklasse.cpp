@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -90,6 +91,14 @@ TEST_F(RoutingModelTest, OnlyTheFirstProcessRoutes) {
     SCOPED_TRACE(c.module_switch);
     console_.str("");
     table_[3] = grid_entry();
+    // One tracer with a half-life of one hour: over a 60-min step it halves, over each of
+    // the four sub-intervals it keeps 0.5^(1/4).
+    tracers_.assign(2, {});
+    tracers_[1].name = "cl_";
+    tracers_[1].radioactive = 1;
+    tracers_[1].half_time = 1.0 / 24;
+    tracers_[1].statext = "sta";
+    tracers_[1].statcode = 2001;
     ASSERT_EQ(Build(Section(c.module_switch), 1), 0) << console_.str();
     if (WorldRank() != 0) {
       EXPECT_EQ(model_->IsActive(), 0);
@@ -104,6 +113,9 @@ TEST_F(RoutingModelTest, OnlyTheFirstProcessRoutes) {
     }
     EXPECT_EQ(model_->IsActive(), c.module_switch);
     EXPECT_EQ(model_->switch_as_read(), 1);
+    EXPECT_NEAR(tracers_[1].decay_factor, 0.5, 1e-9);
+    EXPECT_NEAR(tracers_[1].substep_decay_factor, std::pow(0.5, 0.25), 1e-9);
+    EXPECT_TRUE(std::filesystem::exists(dir_.file("cl_routi.sta")));
     EXPECT_TRUE(Logged("file abfluss, compiled at "));
 
     // The section's values in their order.
@@ -401,10 +413,33 @@ TEST_F(RoutingModelTest, ObservedDischargeFromTheStartDateToPastTheEnd) {
   EXPECT_EQ(sums.observed_count, 3);
   EXPECT_EQ(sums.observed_sum, 23 + 33 + 43);
   EXPECT_EQ(model_->rsquare_sums(false)->at(0, 1).observed_count, 0);
+  // The end of a finished run appends the four goodness-of-fit blocks of 21 shifts, each
+  // between two rule lines; three pairs give sub-basin 2 its measures, sub-basin 1 has
+  // none (-9999, never a perfect fit).
+  model_->SetInitialised(1);
   model_->DeleteModule();
   const std::string table = test::ReadFile(dir_.file("Qstat.txt"));
   EXPECT_NE(table.find("routed discharge (unknown measure)"), std::string::npos) << table;
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3 + 5) << table;
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3 + 5 + 1 + 4 * 22) << table;
+  for (const char* label : {"LIN. R-SQUARE\t0\t-9999.0000\t", "LOG. R-SQUARE\t0\t-9999.0000\t",
+                            "COEFF.VAR.LIN\t0\t-9999.0000\t", "COEFF.VAR.LOG\t0\t-9999.0000\t",
+                            "lin. R-square\t-10\t", "coeff.var.log\t10\t"}) {
+    EXPECT_NE(table.find(std::string("\n") + label), std::string::npos) << label << "\n" << table;
+  }
+}
+
+TEST_F(RoutingModelTest, ARunWithoutObservedDischargeEndsWithoutGoodnessOfFit) {
+  ASSERT_EQ(Build(Section(1, Head() + "TG 2 (A=0.05, s=1)\n OL 1" + kChannel + "\nend\n")), 0) << console_.str();
+  std::vector<std::vector<double>> runoff = {{0, 1.0, 2.0}};
+  model_->SetRunoffInput(runoff);
+  model_->InitRouting();
+  for (int h = 2; h <= 4; ++h) model_->RunStep(h, 1, 1, 2000);
+  model_->SetInitialised(1);
+  model_->DeleteModule();
+  if (WorldRank() != 0) return;
+  const std::string table = test::ReadFile(dir_.file("Qstat.txt"));
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3 + 3) << table;
+  EXPECT_EQ(table.find("----"), std::string::npos) << table;
 }
 
 }  // namespace

@@ -49,12 +49,15 @@ class AbstractionRoutingTest : public test::LogFixture {
     return "[routing_model]\n1\n60\n1 10000 40 4\nQ.txt 0\nnone\n0\n0\n" + description + "\nend\n\n" + more +
            "\n[output_interval]\n24\n1\n0\n";
   }
-  int Build(const std::string& control) {
+  int Build(const std::string& control, int n_tracers = 0) {
     test::WriteFile(dir_.file("c.ctl.$$$"), control);
     if (model_) model_->DeleteModule();
     model_.reset();
-    return CodeOf(
-        [&] { model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, 0, tracers_); });
+    tracers_.assign(static_cast<std::size_t>(n_tracers) + 1, {});
+    for (int k = 1; k <= n_tracers; ++k) tracers_[static_cast<std::size_t>(k)].name = "t" + std::to_string(k) + "_";
+    return CodeOf([&] {
+      model_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, n_tracers, tracers_);
+    });
   }
   int Start(double runoff_mm) {
     runoff_ = {std::vector<double>{0, runoff_mm, runoff_mm}};
@@ -191,6 +194,18 @@ TEST_F(AbstractionRoutingTest, AnInflowFileGivesOneRowPerStepFromTheStartDate) {
     EXPECT_TRUE(Logged("error comparing dates in " + dir_.file("in.txt") +
                        ":\n     read: 2000.1.1, 4. h,\nshould be: 2000.1.1, 3. h.\n"));
   }
+
+  // Two tracers read from the first value column 5 need three value columns (the discharge
+  // and two tracer values); a file with two fails at set-up.
+  test::WriteFile(dir_.file("in.txt"), "2000 1 1 1 1 7\n2000 1 1 2 1 7\n");
+  ASSERT_EQ(Build(Control(description), 2), routing ? 38 : 0) << console_.str();
+  if (routing) {
+    EXPECT_TRUE(Logged("there is not the required number of columns in " + dir_.file("in.txt") +
+                       " for reading ZL[1] and the follwoing 2 tracer values starting from column 5"))
+        << console_.str();
+  }
+  test::WriteFile(dir_.file("in.txt"), "2000 1 1 1 1 7 8\n2000 1 1 2 1 7 8\n");
+  ASSERT_EQ(Build(Control(description), 2), 0) << console_.str();
 
   // A file that ends before the run: the step without a row fails.
   test::WriteFile(dir_.file("in.txt"), "2000 1 1 1 1\n2000 1 1 2 1\n");

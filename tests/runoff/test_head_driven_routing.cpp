@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <omp.h>
 
 #include "runoff/surface_basin_fixture.h"
 #include "runoff/surfaceroutingclass.h"
@@ -252,10 +251,7 @@ class HeadDumps : public test::LogFixture {
 };
 
 TEST_F(HeadDumps, ANonFiniteHeadIsDumpedWithItsUpdateUpToTheLargestNumberOfFiles) {
-  // One thread, so that the sweep runs row by row and a NaN reaches only the cells after
-  // it in the same row.
-  const int threads = omp_get_max_threads();
-  omp_set_num_threads(1);
+  // Cell (12, 7) is of the second colour of the sweep: no neighbour reads its NaN after it.
   {
     auto basin = Basin({.dump_mode = true, .max_dump_files = 0});
     PoisonedHeads& model = basin->model();
@@ -279,11 +275,14 @@ TEST_F(HeadDumps, ANonFiniteHeadIsDumpedWithItsUpdateUpToTheLargestNumberOfFiles
     if (entry.path().extension() == ".dmp") std::filesystem::remove(entry.path());
   }
   {
-    // Five non-finite heads in one sweep, at most two files: the sweep goes on.
+    // Five non-finite heads in one sweep, at most two files: the sweep goes on. The cells
+    // are of the second colour, so that no neighbour reads their NaN in the same sweep.
     auto basin = Basin({.dump_mode = true, .max_dump_files = 2});
     PoisonedHeads& model = basin->model();
     model.ComputeFaceConductances();
-    for (int c = 3; c <= 7; ++c) model.head_old(12, c) = std::numeric_limits<double>::quiet_NaN();
+    for (const auto& [r, c] : {std::pair{12, 3}, {12, 5}, {12, 7}, {11, 6}, {10, 7}}) {
+      model.head_old(r, c) = std::numeric_limits<double>::quiet_NaN();
+    }
     model.IterateHeads(1, 60);
     EXPECT_EQ(model.dump_count(), 5);
     int files = 0;
@@ -298,7 +297,6 @@ TEST_F(HeadDumps, ANonFiniteHeadIsDumpedWithItsUpdateUpToTheLargestNumberOfFiles
     basin->model().IterateHeads(1, 60);
     EXPECT_EQ(basin->model().dump_count(), 0);
   }
-  omp_set_num_threads(threads);
 }
 
 TEST_F(HeadDumps, CloseAfterDumpEndsTheCallWithItsCodeEvenWithoutAFile) {

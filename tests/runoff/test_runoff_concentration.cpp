@@ -130,10 +130,10 @@ TEST_F(FlowTimeZones, WithoutFlowTimesEveryCellFeedsTheStoragesInTheSameStep) {
   ASSERT_EQ(Build(ZoneBasin({})), 0) << console_.str();
   EXPECT_EQ(ModelLog(), "flow time distribution will not be calculated (no flow time grid provided)\n");
   std::vector<double> recession{0, 600};
-  basin_->model().SetDirectRunoffRecession(&recession);
-  basin_->model().SetInterflowRecession(&recession);
+  basin_->model().SetDirectRunoffRecession(recession);
+  basin_->model().SetInterflowRecession(recession);
   std::vector<std::vector<double>> baseflow{{0, 0.25}};
-  basin_->model().SetBaseflowInput(&baseflow);
+  basin_->model().SetBaseflowInput(baseflow);
   double qg = 0;
   for (int hour = 1; hour <= 10; ++hour) qg = Step(hour, [](int, int) { return 1.0; });
   EXPECT_NEAR(basin_->model().direct_runoff_outflow()[0][1], 0.632121, 1e-6);
@@ -150,8 +150,8 @@ class StoredZones : public FlowTimeZones {
     EXPECT_EQ(Build(ZoneBasin({1.0, 2.5, 3.9})), 0) << console_.str();
     basin_->model().ReadStorageContent("state_0", 0);
     recession_ = {0, 120};
-    basin_->model().SetDirectRunoffRecession(&recession_);
-    basin_->model().SetInterflowRecession(&recession_);
+    basin_->model().SetDirectRunoffRecession(recession_);
+    basin_->model().SetInterflowRecession(recession_);
     for (int hour = 1; hour <= 3; ++hour) Step(hour, [hour](int r, int c) { return 0.1 * hour * r + 0.7 * c; });
     zones_ = basin_->model().direct_runoff_zones();
     interflow_zones_ = basin_->model().interflow_zones();
