@@ -1,6 +1,8 @@
 #include "subsurface/groundwater_tracers.h"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "framework/parallel.h"
 
@@ -26,7 +28,9 @@ double UpwindMixedConcentration(const CellVolumes& v, double c, double c_east, d
   m += face_mass(v.above, c, c_above);
   m += face_mass(v.below, c, c_below);
   const double total = v.stored + v.inflow();
-  return total > 0 ? m / total : 0.0;
+  // A cell whose faces drain more than its stored water held (its water came from a storage
+  // change the stored volume does not show) keeps no tracer rather than a negative one.
+  return total > 0 && m > 0 ? m / total : 0.0;
 }
 
 void DecayTracerLayer(const AquiferDomain& d, GridView concentration, double factor, RowRange rows) {
@@ -37,12 +41,40 @@ void DecayTracerLayer(const AquiferDomain& d, GridView concentration, double fac
   });
 }
 
-void MixTracerLayer(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
-                    const TracerLayerConcentrations& c, GridView mixed, RowRange rows) {
+double LargestOutflowShare(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                           RowRange rows) {
+  std::vector<double> per_row(static_cast<std::size_t>(std::max(rows.last - rows.first + 1, 0)), 0.0);
   for_each_row(rows, [&](int r) {
+    double largest = 0;
     for (int col = 1; col <= d.ncols; ++col) {
       if (!d.active(r, col)) continue;
       const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, col);
+      double out = 0;
+      for (const std::optional<double>& f : {v.east, v.west, v.south, v.north, v.above, v.below}) {
+        if (f && *f < 0) out -= *f;
+      }
+      if (v.stored > 0) largest = std::max(largest, out / v.stored);
+    }
+    per_row[static_cast<std::size_t>(r - rows.first)] = largest;
+  });
+  double largest = 0;
+  for (const double x : per_row) largest = std::max(largest, x);
+  return largest;
+}
+
+void MixTracerLayer(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                    const TracerLayerConcentrations& c, GridView mixed, RowRange rows, int parts, int part) {
+  const double share = 1.0 / parts;
+  for_each_row(rows, [&](int r) {
+    for (int col = 1; col <= d.ncols; ++col) {
+      if (!d.active(r, col)) continue;
+      CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, col);
+      if (parts > 1) {
+        v.stored += (part - 1) * share * v.inflow();
+        for (std::optional<double>* f : {&v.east, &v.west, &v.south, &v.north, &v.above, &v.below}) {
+          if (*f) **f *= share;
+        }
+      }
       const double own = c.here(r, col);
       // A face without a volume takes no concentration; neighbours exist where it has one.
       const auto at = [&](const std::optional<double>& face, ConstGridView g, int rn, int cn) {

@@ -3,6 +3,7 @@
 // sub-step, mixed upwind with the water of the sub-step's balance and summarised per
 // sub-basin and layer; and the model's check of the lake settings.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "framework/error_code.h"
@@ -18,6 +19,14 @@
 
 namespace tolvo {
 
+namespace {
+
+// Beyond this many parts a sub-step's mixing would stall the run; such flows are far
+// outside any sensible set-up.
+constexpr int kMaxMixingParts = 10000;
+
+}  // namespace
+
 void gwflowclass::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
                               int capacity) {
   if (ModuleSwitch == 0) return;
@@ -30,7 +39,6 @@ void gwflowclass::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tra
   const int relcell = FindGrid("RelCellArea", false);
   const ConstGridView weights = relcell > 0 ? ConstGridView(table[relcell].values) : ConstGridView();
   const ZoneTableView& zones = settings().zones;
-  const int threads = row_thread_count();
   aquifer_tracers_.clear();
   aquifer_tracers_.resize(static_cast<std::size_t>(TracerCount) + 1);
   for (int t = 1; t <= TracerCount; ++t) {
@@ -53,7 +61,6 @@ void gwflowclass::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tra
       layer.statistic = std::make_unique<zonalstatistic>(log(), weights, g.nrows, g.ncols, layer.zones,
                                                          zones.zone_count, s.statcode, 99, layer.statistic_file,
                                                          output_directory(), settings().output_list);
-      layer.statistic->PrepareThreads(threads);
       char quantity[300];
       std::snprintf(quantity, sizeof quantity, "tracer concentration for tracer %d in layer %d (%s) ", t, n,
                     s.name.c_str());
@@ -98,39 +105,56 @@ void gwflowclass::DecayTracers(int n) {
 }
 
 void gwflowclass::MixTracers() {
+  if (aquifer_tracers_.size() < 2) return;
   const int N = settings_.n_layers;
   const ConstGridView zone = domain_.zone;
   const std::span<const int> code_index = settings().zones.code_index;
+  // The mixing is split into as many parts as it takes for no cell of any layer to send out
+  // more water than it holds (the same count on every process).
+  double share = 0;
+  for (int n = 1; n <= N; ++n) share = std::max(share, LargestOutflowShare(domain_, layer_views_, n, dt_s(), strip()));
+  share = ReduceMax(share);
+  const int parts = static_cast<int>(std::clamp(std::ceil(share), 1.0, static_cast<double>(kMaxMixingParts)));
   for (std::size_t t = 1; t < aquifer_tracers_.size(); ++t) {
     AquiferTracer& tracer = aquifer_tracers_[t];
-    for (int n = 1; n <= N; ++n) Exchange(tracer.layers[static_cast<std::size_t>(n)].storage.view());
-    // Every layer mixes from the concentrations at the start of the mixing, so the water
-    // moving between layers carries the same concentration out of one and into the other.
-    for (int n = 1; n <= N; ++n) {
-      const auto conc = [&](int k) {
-        return k >= 1 && k <= N ? ConstGridView(tracer.layers[static_cast<std::size_t>(k)].storage.view())
-                                : ConstGridView();
-      };
-      MixTracerLayer(domain_, layer_views_, n, dt_s(), {conc(n - 1), conc(n), conc(n + 1)},
-                     tracer.layers[static_cast<std::size_t>(n)].mixed.view(), strip());
+    for (int part = 1; part <= parts; ++part) {
+      for (int n = 1; n <= N; ++n) Exchange(tracer.layers[static_cast<std::size_t>(n)].storage.view());
+      // Every layer mixes from the concentrations at the start of the part, so the water
+      // moving between layers carries the same concentration out of one and into the other.
+      for (int n = 1; n <= N; ++n) {
+        const auto conc = [&](int k) {
+          return k >= 1 && k <= N ? ConstGridView(tracer.layers[static_cast<std::size_t>(k)].storage.view())
+                                  : ConstGridView();
+        };
+        MixTracerLayer(domain_, layer_views_, n, dt_s(), {conc(n - 1), conc(n), conc(n + 1)},
+                       tracer.layers[static_cast<std::size_t>(n)].mixed.view(), strip(), parts, part);
+      }
+      for (int n = 1; n <= N; ++n) {
+        const GridView storage = tracer.layers[static_cast<std::size_t>(n)].storage.view();
+        const GridView mixed = tracer.layers[static_cast<std::size_t>(n)].mixed.view();
+        for_each_row(strip(), [&](int r) {
+          for (int c = 1; c <= domain_.ncols; ++c) {
+            if (domain_.active(r, c)) storage(r, c) = mixed(r, c);
+          }
+        });
+      }
     }
     for (int n = 1; n <= N; ++n) {
       AquiferTracerLayer& layer = tracer.layers[static_cast<std::size_t>(n)];
       layer.statistic->BeginStep();
+      layer.statistic->PrepareThreads(row_thread_count());
       const GridView storage = layer.storage.view();
-      const GridView mixed = layer.mixed.view();
       const GridView flux = tracer.flux.view();
       zonalstatistic& statistic = *layer.statistic;
       for_each_row_by_thread(strip(), [&](int r, int thread) {
         for (int c = 1; c <= domain_.ncols; ++c) {
           if (!domain_.active(r, c)) continue;
-          storage(r, c) = mixed(r, c);
-          if (n == 1) flux(r, c) = mixed(r, c);
+          if (n == 1) flux(r, c) = storage(r, c);
           const int code = static_cast<int>(zone(r, c));
           const int s = code >= 0 && code < static_cast<int>(code_index.size())
                             ? code_index[static_cast<std::size_t>(code)]
                             : 0;
-          statistic.AddValue(r, c, s, mixed(r, c), 1.0, thread);
+          statistic.AddValue(r, c, s, storage(r, c), 1.0, thread);
         }
       });
     }

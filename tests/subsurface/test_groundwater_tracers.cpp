@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <omp.h>
 #include <vector>
 
 #include "framework/error_code.h"
@@ -97,11 +98,23 @@ class GroundwaterTracers : public test::AquiferFixture {
     MakeBasin(3, 4, 100, 2);
     grid("zone")(3, 4) = kNodata;
     tracers_.resize(3);
-    tracers_[1] = {.name = "chl", .radioactive = 0, .evaporating = 0, .gwini = 4, .path = "out/",
-                   .statext = "sta", .gridext = "asc", .statcode = 2001};
-    tracers_[2] = {.name = "tri", .radioactive = 1, .evaporating = 0, .half_time = 1, .gwini = 2,
-                   .path = "out/", .statext = "sta", .gridext = "asc", .statcode = 2001};
+    for (TracerSettingsRecord& t : tracers_) {
+      t.path = "out/";
+      t.statext = "sta";
+      t.gridext = "asc";
+      t.statcode = 2001;
+    }
+    tracers_[1].name = "chl";
+    tracers_[1].gwini = 4;
+    tracers_[2].name = "tri";
+    tracers_[2].radioactive = 1;
+    tracers_[2].half_time = 1;
+    tracers_[2].gwini = 2;
     std::filesystem::create_directories(dir_.path() / "out");
+    SetZones();
+  }
+  // One sub-basin of code 1 (MakeBasin makes fresh settings).
+  void SetZones() {
     zones_[1].zonenwert = 1;
     settings_.zones = {.zone_count = 1, .largest_code = 1, .zones = zones_, .code_index = code_index_, .column_ranges = {}};
   }
@@ -138,6 +151,41 @@ TEST_F(GroundwaterTracers, SetUpDecayAndStatistics) {
   const std::string table = test::ReadFile(dir_.file("out/trigrou1.sta"));
   EXPECT_NE(table.find("tracer concentration for tracer 2 in layer 1 (tri)"), std::string::npos) << table;
   model_->ReleaseTracers();
+}
+
+// A pulse carried toward a fixed head gives the same concentrations on 1 and 4 threads.
+TEST_F(GroundwaterTracers, ConcentrationsDoNotDependOnTheThreadCount) {
+  const auto run = [&](int threads) {
+    // The model sizes its per-thread work arrays when it is built.
+    omp_set_num_threads(threads);
+    MakeBasin(6, 5, 20, 2);
+    SetZones();
+    Fill("gw_boundary_fix_h_2", [](int r, int c) { return r == 6 && c == 5 ? 45.0 : kNodata; });
+    Fill("gw_kolmation_1", [](int, int) { return 1e-6; });
+    test::GroundwaterSection s;
+    s.method = 2;
+    EXPECT_EQ(Build(s), 0);
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    EXPECT_EQ(test::CodeOf([&] { model_->InitTracers(2, tracers_, registry_, 200); }), 0);
+    std::filesystem::current_path(previous);
+    for (int t = 1; t <= 2; ++t) grid("concstor_tracer_" + std::to_string(t) + "_layer_2_groundwater_flow")(2, 2) = 50;
+    Run(4);
+    omp_set_num_threads(2);
+    std::vector<double> values;
+    for (int t = 1; t <= 2; ++t) {
+      for (int n = 1; n <= 2; ++n) {
+        for (int r = 1; r <= 6; ++r) {
+          for (int c = 1; c <= 5; ++c) values.push_back(Concentration(t, n, r, c));
+        }
+      }
+    }
+    model_->ReleaseTracers();
+    return values;
+  };
+  const std::vector<double> one = run(1);
+  EXPECT_EQ(run(4), one);
+  EXPECT_LT(one[30 + 5 + 1], 50) << "the pulse moved";
 }
 
 TEST_F(GroundwaterTracers, LakeSettingsAreChecked) {

@@ -16,8 +16,15 @@ class SoilTracerSetUp : public SoilModelTest {
  protected:
   SoilTracerSetUp() {
     tracers_.resize(2);
-    tracers_[1] = {.name = "chl", .radioactive = 0, .evaporating = 0, .max_conc = 1e6, .gwini = 1, .soilini = 5,
-                   .path = "out/", .statext = "sta", .gridext = "grd", .statcode = 2001};
+    TracerSettingsRecord& t = tracers_[1];
+    t.name = "chl";
+    t.max_conc = 1e6;
+    t.gwini = 1;
+    t.soilini = 5;
+    t.path = "out/";
+    t.statext = "sta";
+    t.gridext = "grd";
+    t.statcode = 2001;
     std::filesystem::create_directories(dir_.path() / "out");
   }
   template <class Body>
