@@ -341,7 +341,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
 
   std::optional<ColumnTracerStep> tracers;
   if (g.tracers != nullptr && !g.tracers->tracers.empty()) {
-    in.tracers = &tracers.emplace(*g.tracers, own.tracer_scratch, r, c, p.n, a.d, s.nodata);
+    in.tracers = &tracers.emplace(*g.tracers, own.tracer_scratch, r, c, p.n, a.d);
   }
   ColumnStepOutput out;
   std::fill(own.real_transpiration.begin(), own.real_transpiration.end(), 0.0);

@@ -15,7 +15,7 @@ SoilTracerScratch::SoilTracerScratch(int n) : storage_(7 * (static_cast<std::siz
 }
 
 ColumnTracerStep::ColumnTracerStep(const SoilColumnTracerSet& set, SoilTracerScratch& scratch, int r, int c, int n,
-                                   std::span<const double> d, double /*nodata*/)
+                                   std::span<const double> d)
     : set_(set), scratch_(scratch), r_(r), c_(c), n_(n), d_(d) {}
 
 void ColumnTracerStep::begin_sub_step() {

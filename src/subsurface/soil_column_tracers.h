@@ -59,7 +59,7 @@ class SoilTracerScratch {
 class ColumnTracerStep {
  public:
   ColumnTracerStep(const SoilColumnTracerSet& set, SoilTracerScratch& scratch, int r, int c, int n,
-                   std::span<const double> d, double nodata);
+                   std::span<const double> d);
   // Before the water iterations: the per-sub-step outputs start at 0.
   void begin_sub_step();
   // Start of a water iteration (nW iterations per sub-step): the content at its start, the

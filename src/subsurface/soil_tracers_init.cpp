@@ -132,24 +132,27 @@ void unsatzonmodellklasse::SetUpTracers(int n_tracers, std::span<TracerSettingsR
   }
 }
 
+double unsatzonmodellklasse::TracerConcentrationAt(int t, int r, int c) {
+  const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
+  // A cell without a water-table layer takes layer 1.
+  const int G = std::clamp(static_cast<int>(groundwater_level_.view()(r, c)), 1, n_layers_);
+  const double value = soil_tracers_[static_cast<std::size_t>(t)].storage(r, c, G);
+  if (s.evaporating == 1) return value;
+  const SoilRecord& soil = SoilOf(r, c);
+  const double d = G < static_cast<int>(soil.thickness.size()) ? soil.thickness[static_cast<std::size_t>(G)] : 0.0;
+  const double water = theta_.stack(r, c, G) * 1000 * d;
+  return water > 0 ? value / water : 0.0;
+}
+
 void unsatzonmodellklasse::FirstTracerConcentrations() {
-  const GridGeometry& g = geometry();
   for (int t = 1; t <= TracerCount; ++t) {
     const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
     SoilTracerGrids& tr = soil_tracers_[static_cast<std::size_t>(t)];
     for (int r = strip().first; r <= strip().last; ++r) {
-      for (int c = 1; c <= g.ncols; ++c) {
+      for (int c = 1; c <= geometry().ncols; ++c) {
         if (!IsOwnCell(r, c)) continue;
-        // A cell without a water-table layer takes layer 1.
-        const int G = std::clamp(static_cast<int>(groundwater_level_.view()(r, c)), 1, n_layers_);
-        double conc = tr.storage(r, c, G);
-        if (s.evaporating != 1) {
-          const SoilRecord& soil = SoilOf(r, c);
-          const double d = G < static_cast<int>(soil.thickness.size()) ? soil.thickness[static_cast<std::size_t>(G)] : 0.0;
-          const double water = theta_.stack(r, c, G) * 1000 * d;
-          conc = water > 0 ? conc / water : 0.0;
-          if (s.max_conc > 0 && conc > s.max_conc) conc = s.max_conc;
-        }
+        double conc = TracerConcentrationAt(t, r, c);
+        if (s.evaporating != 1 && s.max_conc > 0 && conc > s.max_conc) conc = s.max_conc;
         tr.values(r, c) = conc;
         if (!tr.groundwater.empty()) tr.groundwater(r, c) = conc;
       }
@@ -180,22 +183,13 @@ void unsatzonmodellklasse::BindColumnTracers() {
 }
 
 void unsatzonmodellklasse::UpdateTracerValues() {
-  const GridGeometry& g = geometry();
   for (int t = 1; t <= TracerCount; ++t) {
-    const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
     SoilTracerGrids& tr = soil_tracers_[static_cast<std::size_t>(t)];
     for (int r = strip().first; r <= strip().last; ++r) {
-      for (int c = 1; c <= g.ncols; ++c) {
+      for (int c = 1; c <= geometry().ncols; ++c) {
         if (!IsOwnCell(r, c)) continue;
-        const int G = std::clamp(static_cast<int>(groundwater_level_.view()(r, c)), 1, n_layers_);
-        double conc = tr.storage(r, c, G);
-        if (s.evaporating != 1) {
-          const SoilRecord& soil = SoilOf(r, c);
-          const double water = theta_.stack(r, c, G) * 1000 * soil.thickness[static_cast<std::size_t>(G)];
-          conc = water > 0 ? conc / water : 0.0;
-        }
-        tr.values(r, c) = conc;
-        tr.statistic->AddValue(r, c, SubbasinOfCell(r, c), conc, 1.0);
+        tr.values(r, c) = TracerConcentrationAt(t, r, c);
+        tr.statistic->AddValue(r, c, SubbasinOfCell(r, c), tr.values(r, c), 1.0);
       }
     }
   }

@@ -313,6 +313,8 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   };
   void SetUpTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
                     int capacity);
+  // Concentration of tracer t in the water-table layer of cell (r, c).
+  double TracerConcentrationAt(int t, int r, int c);
   void FirstTracerConcentrations();
   void BindColumnTracers();
   void UpdateTracerValues();

@@ -461,7 +461,7 @@ TEST(SoilColumnTracers, DecayPerSubStepWhateverTheWaterIterations) {
     const std::vector<double> zero(n + 1, 0.0), theta(n + 1, 0.3), d(n + 1, 0.2);
     std::vector<double> z(n + 1, 0.0);
     for (int l = 1; l <= n; ++l) z[static_cast<std::size_t>(l)] = -0.2 * l;
-    ColumnTracerStep step(set, scratch, 1, 1, n, d, -9999);
+    ColumnTracerStep step(set, scratch, 1, 1, n, d);
     step.begin_sub_step();
     for (int i = 0; i < iterations; ++i) {
       step.begin_iteration(theta, n, iterations, 0, 0, false, 0);
