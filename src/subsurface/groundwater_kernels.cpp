@@ -1,6 +1,7 @@
 #include "subsurface/groundwater_kernels.h"
 
 #include <algorithm>
+#include <optional>
 #include <cmath>
 
 #include "framework/parallel.h"
@@ -306,11 +307,41 @@ void ComputeLayerFlows(const AquiferDomain& d, const AquiferLayer& l, RowRange r
   });
 }
 
-void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
-                         RowRange rows) {
+CellVolumes LayerCellVolumes(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s, int r,
+                             int c) {
   const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
   const int n_layers = static_cast<int>(layers.size()) - 1;
   const AquiferLayer& top_layer = layers[1];
+  CellVolumes v;
+  const double dx = d.width(r, c);
+  const double dy = d.height(r, c);
+  const double h = l.h(r, c);
+  const double h0 = l.h_old(r, c);
+  const double b = l.thickness(r, c);
+  const double sat = std::max(0.0, h0 < l.top(r, c) ? b + (h0 - l.top(r, c)) : b);
+  v.stored = top_layer.storage(r, c) * dx * dy * sat;
+  const auto lateral = [&](int rn, int cn, double t, double q, double length, double across) -> std::optional<double> {
+    if (!d.exists(rn, cn) || !d.has_zone(rn, cn) || q == kNodata) return std::nullopt;
+    return (l.h(rn, cn) - h) / length * t * across * dt_s;
+  };
+  v.east = lateral(r, c + 1, l.tx(r, c), l.qx(r, c), dx, dy);
+  if (c > 1) v.west = lateral(r, c - 1, l.tx(r, c - 1), l.qx(r, c - 1), dx, dy);
+  v.south = lateral(r + 1, c, l.ty(r, c), l.qy(r, c), dy, dx);
+  if (r > 1) v.north = lateral(r - 1, c, l.ty(r - 1, c), l.qy(r - 1, c), dy, dx);
+  if (n > 1) v.above = -layers[static_cast<std::size_t>(n - 1)].leakage(r, c) * dx * dy * dt_s;
+  if (n < n_layers) v.below = l.leakage(r, c) * dx * dy * dt_s;
+  return v;
+}
+
+double CellVolumes::inflow() const {
+  double sum = 0;
+  for (const std::optional<double>& f : {east, west, south, north, above, below}) sum += f.value_or(0.0);
+  return sum;
+}
+
+void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                         RowRange rows) {
+  const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
   for_each_row(rows, [&](int r) {
     for (int c = 1; c <= d.ncols; ++c) {
       if (!d.own(r, c) || !d.has_zone(r, c)) continue;
@@ -318,26 +349,9 @@ void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> l
         l.balance(r, c) = 0;
         continue;
       }
-      const double dx = d.width(r, c);
-      const double dy = d.height(r, c);
-      const double h = l.h(r, c);
-      const double h0 = l.h_old(r, c);
-      const double b = l.thickness(r, c);
-      const double sat = std::max(0.0, h0 < l.top(r, c) ? b + (h0 - l.top(r, c)) : b);
-      const double volume = top_layer.storage(r, c) * dx * dy * sat;
-      double inflow = 0;
-      const auto lateral = [&](int rn, int cn, double t, double q, double length, double across) {
-        if (!d.exists(rn, cn) || !d.has_zone(rn, cn) || q == kNodata) return;
-        inflow += (l.h(rn, cn) - h) / length * t * across * dt_s;
-      };
-      lateral(r, c + 1, l.tx(r, c), l.qx(r, c), dx, dy);
-      if (c > 1) lateral(r, c - 1, l.tx(r, c - 1), l.qx(r, c - 1), dx, dy);
-      lateral(r + 1, c, l.ty(r, c), l.qy(r, c), dy, dx);
-      if (r > 1) lateral(r - 1, c, l.ty(r - 1, c), l.qy(r - 1, c), dy, dx);
-      if (n > 1) inflow -= layers[static_cast<std::size_t>(n - 1)].leakage(r, c) * dx * dy * dt_s;
-      if (n < n_layers) inflow += l.leakage(r, c) * dx * dy * dt_s;
-      const double total = volume + inflow;
-      l.balance(r, c) = ((h - h0) * l.storage(r, c) - (total - volume) / (dx * dy)) * 1000;
+      const double area = d.width(r, c) * d.height(r, c);
+      const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, c);
+      l.balance(r, c) = ((l.h(r, c) - l.h_old(r, c)) * l.storage(r, c) - v.inflow() / area) * 1000;
     }
   });
 }

@@ -16,6 +16,7 @@
 // when it is active: a zone-grid value, computed by this process and a glacier fraction
 // below 1.
 
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -150,6 +151,17 @@ double SolveRowsImplicitLayer(const AquiferDomain& d, const AquiferLayer& layer,
 
 // Darcy fluxes qx, qy towards the east and south neighbours.
 void ComputeLayerFlows(const AquiferDomain& d, const AquiferLayer& layer, RowRange rows);
+
+// The water of a cell of layer n over a sub-step of dt_s [m³]: the stored volume at the
+// start (storage coefficient · area · saturated thickness) and the inflow through each face
+// (negative: outflow); a face without a neighbour in the basin or without a flux has none.
+struct CellVolumes {
+  double stored = 0;
+  std::optional<double> east, west, south, north, above, below;
+  double inflow() const;
+};
+CellVolumes LayerCellVolumes(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s, int r,
+                             int c);
 
 // Cell balance of layer n (1-based) of `layers` (entry 0 unused) over dt: storage change
 // minus net inflow per area, in mm.

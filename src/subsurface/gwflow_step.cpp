@@ -68,6 +68,7 @@ void gwflowclass::StartSubStep(int n) {
     }
   });
   ApplyFixedHeads(domain_, l, strip());
+  DecayTracers(n);
 }
 
 void gwflowclass::RunSubStep() {
@@ -101,6 +102,7 @@ void gwflowclass::RunSubStep() {
       }
     });
   }
+  MixTracers();
   RecordControlPoint();
 }
 
@@ -280,7 +282,7 @@ void gwflowclass::AppendControlPointFluxes() {
   ArmCtrlCHandler();
 }
 
-void gwflowclass::EndStep(const ModelDate&) {
+void gwflowclass::EndStep(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
   WriteGridOutputs(baseflow_index_, true, false);
   for (int n = 1; n <= settings_.n_layers; ++n) {
@@ -289,11 +291,13 @@ void gwflowclass::EndStep(const ModelDate&) {
       WriteGridOutputs(index, true, false);
     }
   }
+  EndStepTracers(d);
 }
 
 void gwflowclass::FlushStatistics() {
   if (ModuleSwitch == 0) return;
   if (settings_.control_row >= 1) AppendControlPointFluxes();
+  FlushTracerStatistics();
 }
 
 void gwflowclass::DeleteModule() {

@@ -57,8 +57,21 @@ class gwflowclass : public teilmodellklasse {
   void EndStep(const ModelDate& d);
   void FlushStatistics();
   void DeleteModule() override;
-  // Lakes in the aquifer are read by the lake coupling; nothing to read yet.
-  void ReadLakeModel(const std::string& /*section*/) {}
+  // Checks the lake settings of the section (lakes enter the heads through
+  // "ponding_storage"): with "lake_codes" and the lake switch on, the pond flag must be 1
+  // (214), "ponding_storage" must exist (28) and the initialization method be 1 or 2 (214).
+  void ReadLakeModel(const std::string& section_name);
+  // Per tracer and layer a storage concentration ("gwini" at the start, or read with grid
+  // read code 1), a statistics table per layer and the tracer's flux-concentration grid.
+  void InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                   int capacity) override;
+  void ReleaseTracers() override;
+  // Storage concentration of tracer t in layer n (empty without it).
+  ConstGridView tracer_concentration(int t, int n) const {
+    return t >= 1 && t < static_cast<int>(aquifer_tracers_.size())
+               ? ConstGridView(aquifer_tracers_[static_cast<std::size_t>(t)].layers[static_cast<std::size_t>(n)].storage.view())
+               : ConstGridView();
+  }
 
   const GroundwaterSettings& groundwater_settings() const { return settings_; }
   int layer_count() const { return settings_.n_layers; }
@@ -103,6 +116,30 @@ class gwflowclass : public teilmodellklasse {
   bool ProgressDue() const;
 
   double dt_s() const { return TimeStep * 60.0 / SubSteps; }
+
+  // Tracers (gwflow_tracers.cpp).
+  struct AquiferTracerLayer {
+    std::vector<ZoneRecord> zones;
+    std::unique_ptr<zonalstatistic> statistic;
+    std::string statistic_file, grid_file;
+    Grid storage;  // concentration, halo rows
+    Grid mixed;    // concentration after the mixing of the sub-step, own rows
+    int index = 0;
+  };
+  struct AquiferTracer {
+    std::vector<AquiferTracerLayer> layers;  // entries 1..N
+    Grid flux;  // mixed concentration of the top layer
+    int flux_index = 0;
+    double decay = 1;  // per sub-step
+  };
+  void DecayTracers(int n);
+  void MixTracers();
+  void EndStepTracers(const ModelDate& d);
+  void FlushTracerStatistics();
+  std::vector<AquiferTracer> aquifer_tracers_;  // entries 1..T
+  int lake_switch_ = 0;
+  int lake_initialization_ = 0;
+  ConstGridView lake_codes_;
 
   GroundwaterSettings settings_;
   AquiferDomain domain_;

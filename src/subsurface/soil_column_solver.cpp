@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <optional>
 
 #include "framework/error_code.h"
 #include "framework/parallel.h"
@@ -339,6 +340,10 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   state.ponding_mm = g.ponding.empty() ? 0 : g.ponding(r, c);
   if (state.ponding_mm == s.nodata) state.ponding_mm = 0;
 
+  std::optional<ColumnTracerStep> tracers;
+  if (g.tracers != nullptr && !g.tracers->tracers.empty()) {
+    in.tracers = &tracers.emplace(*g.tracers, own.tracer_scratch, r, c, p.n, a.d);
+  }
   ColumnStepOutput out;
   std::fill(own.real_transpiration.begin(), own.real_transpiration.end(), 0.0);
   out.real_transpiration = own.real_transpiration;

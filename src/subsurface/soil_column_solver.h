@@ -21,6 +21,7 @@
 #include "framework/matrix.h"
 #include "subsurface/root_zone_kernels.h"
 #include "subsurface/soil_column_hydraulics.h"
+#include "subsurface/soil_column_tracers.h"
 #include "subsurface/soil_settings.h"
 #include "tables/landuse_table.h"
 
@@ -214,6 +215,7 @@ struct SoilColumnGrids {
   // Diagnostics (each optional).
   GridView sb1, sb2, root, mean_theta_root, substeps, storage_coefficient;
   std::vector<GridView> zeroed_on_glacier;  // output grids a fully glacierized cell zeroes
+  const SoilColumnTracerSet* tracers = nullptr;  // (none without tracers)
 };
 
 // The per-sub-basin parameters the column needs, indices 0..number of sub-basins.
@@ -314,12 +316,14 @@ class SoilColumnWorkspace {
     PerThread(int n, int landuse_layers)
         : scratch(n, landuse_layers),
           landuse(static_cast<std::size_t>(landuse_layers) + 1),
-          real_transpiration(static_cast<std::size_t>(landuse_layers) + 1) {
+          real_transpiration(static_cast<std::size_t>(landuse_layers) + 1),
+          tracer_scratch(n) {
       slow.reserve(64);
     }
     ColumnScratch scratch;
     std::vector<LanduseLayerInput> landuse;
     std::vector<double> real_transpiration;  // of the cell's sub-step, 0..L
+    SoilTracerScratch tracer_scratch;
     long long cells = 0;
     double sub_steps = 0;
     double limit_mm = 0;

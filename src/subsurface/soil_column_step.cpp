@@ -203,6 +203,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
   }
   const bool ponding = in.max_ponding_mm > 0;
   bool table_fell = false;
+  if (in.tracers != nullptr) in.tracers->begin_sub_step();
 
   for (int iteration = 1; iteration <= static_cast<int>(nW); ++iteration) {
     // Water offered to the surface.
@@ -222,6 +223,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
       P = in.snow_runoff_fraction * I;
       I -= P;
     }
+    if (in.tracers != nullptr) in.tracers->begin_iteration(a.theta, G, nW, I + P, S, ponding, state.ponding_mm);
     if (!ponding) {
       if (in.silting == SiltingWater::kSurfaceStorage) {
         cover_transpiration(S, in.landuse, s.pot_t, s.real_t);
@@ -351,6 +353,15 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
         state.ponding_mm = pond;
         Q = 0;
       }
+    }
+
+    if (in.tracers != nullptr) {
+      const double pond_rate = ponding ? state.ponding_mm / F : 0.0;
+      in.tracers->transport({.n = n, .G = static_cast<int>(state.groundwater_level), .q = a.q, .theta0 = {},
+                             .theta = a.theta, .theta_s = a.theta_s, .d = a.d, .z = a.z, .I = a.I,
+                             .B = s.extraction, .X = a.X, .R = a.R, .U = s.ret, .dt = dt, .F = F, .Q = Q,
+                             .surface_water = Q - q0 + pond_rate});
+      in.tracers->surface_runoff(Q, F, ponding, Q + pond_rate, in.silting == SiltingWater::kDirectRunoff ? S : 0.0);
     }
 
     // Diagnostics and the sums of the sub-step.

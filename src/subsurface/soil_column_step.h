@@ -17,6 +17,7 @@
 #include <span>
 
 #include "subsurface/soil_column_solver.h"
+#include "subsurface/soil_column_tracers.h"
 
 namespace tolvo {
 
@@ -44,6 +45,7 @@ struct ColumnStepInput {
   double sub_steps = 1;
   bool irrigation_from_groundwater = false;
   double clay_depth = 0;  // [m]; 0 or less: no clay layer
+  ColumnTracerStep* tracers = nullptr;  // the cell's tracers (none without tracers)
 };
 
 // The cell's state carried from sub-step to sub-step besides its column.

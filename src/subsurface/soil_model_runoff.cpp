@@ -67,7 +67,7 @@ std::span<const std::vector<double>> unsatzonmodellklasse::RunoffArray(const std
 void unsatzonmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRecord> tracers,
                                        StatisticsRegistry& registry, int capacity) {
   if (ModuleSwitch == 0) return;
-  teilmodellklasse::InitTracers(n_tracers, tracers, registry, capacity);
+  SetUpTracers(n_tracers, tracers, registry, capacity);
   InitFlowTimeZones();
   const std::size_t rows = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
   const std::size_t cols = static_cast<std::size_t>(subbasins_.zone_count) + 1;
@@ -76,6 +76,7 @@ void unsatzonmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRe
   if (total_runoff_.size() != rows) total_runoff_.assign(rows, std::vector<double>(cols, 0.0));
   for (std::vector<double>& row : total_runoff_) row.assign(cols, 0.0);
   qb_sums_.assign(2 * cols, ExactSum());
+  FirstTracerConcentrations();
   FirstBaseflowAndTotalRunoff();
   if (StorageGridsReadCode == 1) ReadStorageContent();
 }
@@ -207,7 +208,10 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
 
 void unsatzonmodellklasse::FirstBaseflowAndTotalRunoff() {
   const int N = subbasins_.zone_count;
-  std::vector<ExactSum> sums(2 * (static_cast<std::size_t>(N) + 1));
+  const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0));
+  // Per tracer 0..T and sub-basin: weighted value and weight.
+  std::vector<ExactSum> sums(2 * (static_cast<std::size_t>(N) + 1) * (T + 1));
+  const std::size_t block = 2 * (static_cast<std::size_t>(N) + 1);
   const GridView baseflow = baseflow_.view();
   const SubbasinParameters& sp = settings_.subbasins;
   for (int r = strip().first; r <= strip().last; ++r) {
@@ -229,17 +233,25 @@ void unsatzonmodellklasse::FirstBaseflowAndTotalRunoff() {
       const double w = rel_cell_area_.empty() ? 1.0 : rel_cell_area_(r, c);
       sums[2 * si].Add(U * w);
       sums[2 * si + 1].Add(w);
+      // A tracer's first runoff is the concentration of the base flow, weighted by it.
+      for (std::size_t t = 1; t <= T; ++t) {
+        sums[t * block + 2 * si].Add(w * U * soil_tracers_[t].values(r, c));
+        sums[t * block + 2 * si + 1].Add(w * U);
+      }
     }
   }
   const std::vector<double> totals = AllreduceExactSums(sums);
-  for (int s = 1; s <= N; ++s) {
-    const auto si = static_cast<std::size_t>(s);
-    total_runoff_[0][si] = totals[2 * si + 1] > 0 ? totals[2 * si] / totals[2 * si + 1] : 0.0;
+  for (std::size_t t = 0; t <= T; ++t) {
+    for (int s = 1; s <= N; ++s) {
+      const std::size_t i = t * block + 2 * static_cast<std::size_t>(s);
+      total_runoff_[t][static_cast<std::size_t>(s)] = totals[i + 1] > 0 ? totals[i] / totals[i + 1] : 0.0;
+    }
   }
 }
 
 void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
+  EndStepTracers(d);
   const int N = subbasins_.zone_count;
   const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
   // Zone 1 of both queues, summed over the processes on process 0.

@@ -186,6 +186,7 @@ void unsatzonmodellklasse::BindColumnGrids() {
   std::snprintf(name, sizeof name, "modell_%d.log", 0);
   s.solver_log_file = name;
   workspace_ = std::make_unique<SoilColumnWorkspace>(n_layers_, L);
+  BindColumnTracers();
   column_grids_bound_ = true;
 }
 
@@ -204,6 +205,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   if (isHeatTransferActive()) PrepareHeatColumns(date_);
   const SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
   raise_column_failure(log(), report);
+  UpdateTracerValues();
 
   // ETR2ETP: the share of the potential transpiration the land uses transpired.
   if (!etr2etp_.grid.empty()) {

@@ -164,6 +164,8 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // is on (appending when asked), then releases the model; whether it wrote the section.
   bool finishModel(bool append);
   void DeleteModule() override;
+  // Frees the tracers' storages, grids and statistics (from finishModel).
+  void ReleaseTracers() override;
 
   int groundwater_coupling = 0;
 
@@ -323,6 +325,32 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   std::vector<std::vector<std::vector<ZoneRecord>>> zone_qd_, zone_qi_;
   std::vector<std::vector<double>> qd_, qdd_, qi_, qii_, qbb_;
   std::vector<ExactSum> qb_sums_;  // per sub-basin: base flow · weight, weight
+
+  // Tracers (soil_tracers_init.cpp): per tracer its statistic, input, point file, storage
+  // stack (levels 0..L) with its values grid, and the direct-runoff and interflow grids.
+  struct SoilTracerGrids {
+    std::vector<ZoneRecord> zones;
+    std::unique_ptr<zonalstatistic> statistic;
+    std::string statistic_file, storage_file, point_file;
+    Stack storage;
+    Grid values, qd, qi;
+    int index = 0;  // storage; "_CONC_QD_" and "_CONC_QI_" follow
+    ConstGridView input, silting;
+    GridView groundwater;  // the groundwater model's layer-1 concentration (or none)
+    double decay = 1;      // per soil sub-step
+  };
+  void SetUpTracers(int n_tracers, std::span<TracerSettingsRecord> tracers, StatisticsRegistry& registry,
+                    int capacity);
+  // Concentration of tracer t in the water-table layer of cell (r, c).
+  double TracerConcentrationAt(int t, int r, int c);
+  void FirstTracerConcentrations();
+  void BindColumnTracers();
+  void UpdateTracerValues();
+  void EndStepTracers(const ModelDate& d);
+  int SubbasinOfCell(int r, int c) const;
+  std::vector<SoilTracerGrids> soil_tracers_;  // entries 1..T
+  SoilColumnTracerSet column_tracers_;
+  ConstGridView aquifer_thickness_, gw_storage_coeff_;
 
   // The storage content file while its section is read (soil_storage_content.cpp).
   std::FILE* storage_file_ = nullptr;

@@ -16,8 +16,8 @@ constexpr int kRows = 7;
 constexpr int kCols = 4;
 constexpr int kLayers = 12;
 
-// "theta" and "q_down" of every cell after 48 hourly sub-steps, each process computing the
-// rows of its band (zeros elsewhere).
+// "theta", "q_down" and a radioactive tracer's amounts of every cell after 48 hourly
+// sub-steps, each process computing the rows of its band (zeros elsewhere).
 std::vector<double> RunBand(DiagnosticsLog& log, RowRange band, bool with_regions, int threads) {
   ColumnGridSet set(log, kRows, kCols, kLayers, 5);
   set.settings.method = SoilMethod::DynamicStep;
@@ -29,6 +29,23 @@ std::vector<double> RunBand(DiagnosticsLog& log, RowRange band, bool with_region
   }
   SoilColumnGrids g = set.Views();
   if (with_regions) g.regions = regions.view();
+  Stack tracer(1, kRows, kCols, kLayers, kRows);
+  Grid qd(1, kRows, kCols, kRows), qi(1, kRows, kCols, kRows);
+  for (int r = 1; r <= kRows; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      for (int l = 0; l <= kLayers; ++l) tracer(r, c, l) = l == 3 ? 100.0 : 1.0;
+    }
+  }
+  SoilColumnTracerSet tracers;
+  tracers.tracers.push_back({.tracer = {.evaporating = false, .max_conc = 1e6, .decay = 0.99},
+                             .storage = tracer.view(),
+                             .direct_runoff = qd.view(),
+                             .interflow = qi.view(),
+                             .input = {},
+                             .silting = {},
+                             .groundwater = {},
+                             .other_exports = {}});
+  g.tracers = &tracers;
   omp_set_num_threads(threads);
   for (int step = 0; step < 48; ++step) EXPECT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);
   omp_set_num_threads(2);
@@ -38,6 +55,7 @@ std::vector<double> RunBand(DiagnosticsLog& log, RowRange band, bool with_region
       for (int l = 1; l <= kLayers; ++l) {
         values.push_back(band.contains(r) ? set.theta(r, c, l) : 0.0);
         values.push_back(band.contains(r) ? set.q(r, c, l) : 0.0);
+        values.push_back(band.contains(r) ? tracer(r, c, l) : 0.0);
       }
     }
   }

@@ -366,5 +366,114 @@ TEST(SoilBaseflow, AnInverseRecessionOfInfinityAtTheSurfaceCountsAsNoExponent) {
   }
 }
 
+// A conservative tracer over four days (two storms) of the sloped basin: in every cell and sub-step the
+// tracer stored in the column and the surface store changes by what the water input
+// brought less what left with direct runoff, interflow, baseflow and through the bottom.
+TEST(SoilColumnStep, ConservativeTracerClosesItsBalanceEverySubStep) {
+  std::ostringstream console;
+  TempDir dir;
+  DiagnosticsLog log(dir.file("d.xml"), 4, console);
+  constexpr int kRows = 4, kCols = 5, kLayers = 12;
+  constexpr double kInputConc = 2;
+  for (const SoilMethod method : {SoilMethod::FixedStep, SoilMethod::DynamicStep}) {
+    SCOPED_TRACE(static_cast<int>(method));
+    BasinSet set(log, kRows, kCols, kLayers);
+    set.settings.method = method;
+    Stack storage(1, kRows, kCols, kLayers, kRows);
+    Grid conc(1, kRows, kCols, kRows), qd(1, kRows, kCols, kRows), qi(1, kRows, kCols, kRows),
+        other(1, kRows, kCols, kRows);
+    conc.fill(kInputConc);
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        storage(r, c, 0) = 0;
+        for (int l = 1; l <= kLayers; ++l) storage(r, c, l) = 1000 * set.theta(r, c, l) * 0.1 * (l % 3);
+      }
+    }
+    SoilColumnTracerSet tracers;
+    tracers.tracers.push_back({.tracer = {.evaporating = false, .max_conc = 1e6, .decay = 1},
+                               .storage = storage.view(),
+                               .direct_runoff = qd.view(),
+                               .interflow = qi.view(),
+                               .input = conc.view(),
+                               .silting = {},
+                               .groundwater = {},
+                               .other_exports = other.view()});
+    tracers.silting_to_surface = true;
+    SoilColumnGrids g = set.BasinViews();
+    g.tracers = &tracers;
+    double input_total = 0, runoff_total = 0, interflow_total = 0, other_total = 0;
+    for (int h = 0; h < 96; ++h) {
+      set.Weather(h);
+      std::vector<double> before;
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) {
+          double sum = 0;
+          for (const double a : storage.view().levels(r, c)) sum += a;
+          before.push_back(sum);
+        }
+      }
+      const SoilColumnLoopReport report = soil_column_loop(SoilColumnKernels(), set.settings, g, set.work);
+      ASSERT_EQ(report.code, 0) << report.entry;
+      std::size_t k = 0;
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c, ++k) {
+          double after = 0;
+          for (const double a : storage.view().levels(r, c)) after += a;
+          const double in = (set.input(r, c) + set.silting(r, c)) * kInputConc;
+          const double out = qd(r, c) + qi(r, c) + other(r, c);
+          ASSERT_NEAR(before[k] + in, after + out, 1e-9 * (before[k] + in))
+              << "cell (" << r << ", " << c << ") hour " << h;
+          input_total += in;
+          runoff_total += qd(r, c);
+          interflow_total += qi(r, c);
+          other_total += other(r, c);
+        }
+      }
+    }
+    // Every way out must have been taken for the balance to prove anything.
+    EXPECT_GT(runoff_total, 0);
+    EXPECT_GT(interflow_total, 0);
+    EXPECT_GT(other_total, 0);
+    EXPECT_GT(input_total, runoff_total);
+  }
+}
+
+// Decay spreads a sub-step's factor over its water iterations: after any number of them
+// every level, the surface store included, holds the factor times its amount.
+TEST(SoilColumnTracers, DecayPerSubStepWhateverTheWaterIterations) {
+  constexpr int n = 4;
+  const double factor = std::pow(0.5, 1.0 / 24);
+  for (const int iterations : {1, 3, 7}) {
+    SCOPED_TRACE(iterations);
+    Stack storage(1, 1, 1, n, 1);
+    Grid qd(1, 1, 1, 1), qi(1, 1, 1, 1);
+    for (int l = 0; l <= n; ++l) storage(1, 1, l) = 10.0 + l;
+    SoilColumnTracerSet set;
+    set.tracers.push_back({.tracer = {.evaporating = false, .max_conc = 1e6, .decay = factor},
+                           .storage = storage.view(),
+                           .direct_runoff = qd.view(),
+                           .interflow = qi.view(),
+                           .input = {},
+                           .silting = {},
+                           .groundwater = {},
+                           .other_exports = {}});
+    SoilTracerScratch scratch(n);
+    const std::vector<double> zero(n + 1, 0.0), theta(n + 1, 0.3), d(n + 1, 0.2);
+    std::vector<double> z(n + 1, 0.0);
+    for (int l = 1; l <= n; ++l) z[static_cast<std::size_t>(l)] = -0.2 * l;
+    ColumnTracerStep step(set, scratch, 1, 1, n, d);
+    step.begin_sub_step();
+    for (int i = 0; i < iterations; ++i) {
+      step.begin_iteration(theta, n, iterations, 0, 0, false, 0);
+      step.transport({.n = n, .G = n, .q = zero, .theta0 = {}, .theta = theta, .theta_s = theta, .d = d, .z = z,
+                      .I = zero, .B = zero, .X = zero, .R = zero, .U = zero, .dt = 3600.0 / iterations,
+                      .F = 3600e3 / iterations, .Q = 0, .surface_water = 0});
+      step.surface_runoff(0, 3600e3 / iterations, false, 0, 0);
+    }
+    // The saturated layers 4..4 mix only with themselves; every level keeps its amount.
+    for (int l = 0; l <= n; ++l) EXPECT_NEAR(storage(1, 1, l), (10.0 + l) * factor, 1e-12) << "level " << l;
+  }
+}
+
 }  // namespace
 }  // namespace tolvo::test
