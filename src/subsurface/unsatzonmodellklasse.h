@@ -161,9 +161,24 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   void AddCellToZonesAndStatistics(int r, int c);
   void AppendControlPointRecords();
   void WritePointSeries(PointSeries& series, int first, int last);
+  // Writes out every control-point series that holds records.
+  void WriteOutPointSeries();
+  // The water content of the columns at the end of the run in the model logs (collective).
+  void WriteEndWaterContent();
   void ShiftFlowTimeZones();
   void FirstBaseflowAndTotalRunoff();
   int ZoneOfCell(int r, int c, bool soil_part) const;
+  // Adds one cell's sub-step share to zone z of sub-basin s of the direct-runoff (queue 0)
+  // or interflow (queue 1) queue of tracer t: its weight n, value sum sx and relative area.
+  // The additions of a step are summed exactly and reach the queues of process 0 at the end
+  // of the step, so that the zone sums do not depend on how the cells are shared.
+  void AddToZone(int queue, std::size_t t, int s, int z, double n, double sx, double rel_area);
+  void MakeZoneIncrements();
+  void MergeZoneIncrements();
+  // Hydrologic response units (soil_hru_copy.cpp): the grids and stacks a non-master cell
+  // takes from its master, bound with the column grids; the unit numbers are checked then.
+  void BindHruCopy();
+  void copyHruMasterValues();
   // A grid or stack the model registers, with its entry in the grid table.
   struct OwnedGrid {
     Grid grid;
@@ -225,6 +240,9 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   void PrepareSoilTableForHeat();
   void MakeGlacierRecords(StatisticsRegistry& registry);
   void WriteModelLogStartLines();
+  // The control cell's water and the three mean water contents at the start or the end of
+  // the run (collective; process 0 writes the means).
+  void WriteWaterContentLines(bool at_end);
   bool IsOwnCell(int r, int c) const;
   const SoilRecord& SoilOf(int r, int c) const;
   // Control point and option tag (soil_model_points.cpp).
@@ -286,6 +304,8 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   std::unique_ptr<SoilColumnWorkspace> workspace_;
   std::vector<int> irrigation_origin_;
   ConstGridView glacier_old_;
+  bool first_step_bound_ = false;
+  ConstGridView gw_head_1_;  // head of the groundwater model's top layer, or none
   ConstGridView albedo_, surface_resistance_;
   std::vector<ConstGridView> lai_, vcf_, rsc_, rsi_, z0_;
 
@@ -295,6 +315,18 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   std::vector<std::vector<std::vector<ZoneRecord>>> zone_qd_, zone_qi_;
   std::vector<std::vector<double>> qd_, qdd_, qi_, qii_, qbb_;
   std::vector<ExactSum> qb_sums_;  // per sub-basin: base flow · weight, weight
+  // The step's additions to the zone queues, [queue][tracer][zone of every sub-basin][n,
+  // sx, RelCellSum]; zone_offset_[s] is the first zone of sub-basin s.
+  std::vector<ExactSum> zone_increments_;
+  std::vector<std::size_t> zone_offset_;
+  std::size_t zone_total_ = 0;
+  std::vector<std::int64_t> reduce_scratch_;
+  std::vector<double> qb_values_;
+
+  // Hydrologic response units.
+  ConstGridView hru_units_;
+  std::vector<GridView> hru_grids_;
+  std::vector<StackView> hru_stacks_;
 
   // The storage content file while its section is read (soil_storage_content.cpp).
   std::FILE* storage_file_ = nullptr;

@@ -2,7 +2,11 @@
 
 #include <cmath>
 #include <filesystem>
+#include <initializer_list>
+#include <tuple>
+#include <vector>
 
+#include "setup/spin_up.h"
 #include "subsurface/soil_model_fixture.h"
 #include "subsurface/subbasin_runoff.h"
 
@@ -190,6 +194,66 @@ TEST_F(SoilStepTest, WaterInputIsTheFirstPresentOfThreeGrids) {
   MakeBasin();
   ASSERT_EQ(Build(SoilSectionText{}), 0);
   EXPECT_EQ(InFolder([&] { model_->selectInfiltrationInput(true); }), kMissingGrid);
+}
+
+// Hydrologic response units: a cell that is not its unit's master takes the state and the
+// outputs of the master; the masters compute as without units, and a cell of another
+// process's region is not touched. A unit number outside the unit table stops the run.
+TEST_F(SoilStepTest, ResponseUnitCellsTakeTheirMastersValues) {
+  const std::vector<HruRecord> units = {{}, {.id = 1, .key = "a", .master_row = 2, .master_col = 1, .reserved = 0},
+                                        {.id = 2, .key = "b", .master_row = 3, .master_col = 1, .reserved = 0}};
+  const auto run = [&](bool with_units, double bad_unit) {
+    MakeBasin();
+    GridView rain = Add("precipitation", 0);
+    GridView regions = Add("MPIRegions", 0);
+    regions(3, 3) = 1;
+    Fill(grid("pot_transpiration1"), 0.1);
+    if (with_units) {
+      GridView unit = Add("HydrologicResponseUnits", 0);
+      GridView master = Add("MasterHydrologicResponseUnits", 1);
+      using Cell = std::tuple<int, int, double>;
+      for (const auto& [r, c, u] : std::initializer_list<Cell>{{2, 2, 1.0}, {2, 3, bad_unit}, {3, 2, 2.0}, {3, 3, 2.0}}) {
+        unit(r, c) = u;
+        master(r, c) = kNodata;
+      }
+      settings_.spin_up = 1;
+      settings_.hrus = &units;
+    }
+    EXPECT_EQ(Build(SoilSectionText{}), 0);
+    EXPECT_EQ(SetUp2(), 0);
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) rain(r, c) = 4.0 * r + c;
+    }
+  };
+  const auto values = [&](int r, int c) {
+    std::vector<double> v;
+    for (int l = 0; l <= 5; ++l) v.push_back(stack("theta")(r, c, l));
+    for (const char* id : {"directflow", "interflow", "total_infiltration", "real_transpiration1"}) {
+      v.push_back(grid(id)(r, c));
+    }
+    return v;
+  };
+  run(false, 1);
+  for (int h = 0; h < 3; ++h) Step({2020, 6, 1, h});
+  const std::vector<double> master_21 = values(2, 1), master_31 = values(3, 1), own_43 = values(4, 3);
+  const std::vector<double> start_33 = values(3, 3);
+  EXPECT_NE(values(2, 2), master_21) << "without units every cell computes its own rain";
+
+  run(true, 1);
+  for (int h = 0; h < 3; ++h) Step({2020, 6, 1, h});
+  EXPECT_EQ(values(2, 1), master_21);
+  EXPECT_EQ(values(3, 1), master_31);
+  EXPECT_EQ(values(4, 3), own_43);
+  EXPECT_EQ(values(2, 2), master_21);
+  EXPECT_EQ(values(2, 3), master_21);
+  EXPECT_EQ(values(3, 2), master_31);
+  EXPECT_EQ(values(3, 3), start_33) << "the cell of another process stays as it was";
+
+  run(true, 7);
+  EXPECT_EQ(InFolder([&] { model_->SubStep({2020, 6, 1, 0}); }), kHruClassTooLarge);
+  EXPECT_TRUE(Logged("the hydrologic response unit 7 of cell row 2, col 3 is not in the table")) << console_.str();
+  settings_.spin_up = 0;
+  settings_.hrus = nullptr;
 }
 
 }  // namespace
