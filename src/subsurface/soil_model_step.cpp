@@ -204,6 +204,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   date_ = {year, month, day, hour};
   if (settings_.surface_water_interaction > 1) {
     // The cell exchange of river cells keeps this pair of barriers on every process.
+    BroadcastRiverflowTable();
     MPI_Barrier(MPI_COMM_WORLD);
     MPI_Barrier(MPI_COMM_WORLD);
   }
@@ -212,6 +213,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   loop_settings_.hour = static_cast<int>(hour);
   const SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
   raise_column_failure(log(), report);
+  if (settings_.surface_water_interaction > 1) ReduceRiverflowTable();
   if (loop_settings_.hru_run) copyHruMasterValues();
 
   // ETR2ETP: the share of the potential transpiration the land uses transpired.
@@ -239,6 +241,25 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
     }
   }
   AppendControlPointRecords();
+}
+
+void unsatzonmodellklasse::BroadcastRiverflowTable() {
+  if (riverflow_table_.empty()) {
+    // Without the groundwater model there is no river to draw on: the cells exfiltrate
+    // nothing and re-infiltrate nothing, and nothing is exchanged.
+    if (!warned_no_river_table_) {
+      log() << "WARNING: the surface water interaction " << settings_.surface_water_interaction
+            << " exchanges water with rivers only when the groundwater flow model runs; no river water is exchanged"
+            << "[end-entry]";
+      warned_no_river_table_ = true;
+    }
+    return;
+  }
+  riverflow_exchange_.Broadcast(riverflow_table_);
+}
+
+void unsatzonmodellklasse::ReduceRiverflowTable() {
+  if (!riverflow_table_.empty()) riverflow_exchange_.Reduce(riverflow_table_);
 }
 
 int unsatzonmodellklasse::ZoneOfCell(int r, int c, bool soil_part) const {

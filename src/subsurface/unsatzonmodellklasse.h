@@ -21,15 +21,15 @@
 
 #include "framework/dump_options.h"
 #include "framework/exact_sum.h"
+#include "framework/riverflow_record.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
 #include "subsurface/soil_column_solver.h"
 #include "subsurface/soil_point_series.h"
+#include "subsurface/riverflow_table.h"
 #include "subsurface/soil_settings.h"
 
 namespace tolvo {
-
-struct RiverflowRecord;  // one sub-basin's river flow (made with the groundwater coupling)
 
 // The column kernels (SoilColumnKernels) are virtual operations of the model, so a derived
 // model may replace any of them; the column loop calls them through the object.
@@ -48,8 +48,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   // (indices 0..number of sub-basins); empty when the module is off.
   std::span<const double> getKelsqd() const;
   std::span<const double> getKelsqi() const;
-  // The river flow table; none until the groundwater coupling makes it.
-  const std::vector<RiverflowRecord>* getRiverflowTable() const { return nullptr; }
+  // The river flow table, one record per sub-basin index (0..number of sub-basins), made
+  // zero-filled by the second set-up phase when the groundwater model runs; else none.
+  std::vector<RiverflowRecord>* getRiverflowTable() { return riverflow_table_.empty() ? nullptr : &riverflow_table_; }
+  const std::vector<RiverflowRecord>* getRiverflowTable() const {
+    return riverflow_table_.empty() ? nullptr : &riverflow_table_;
+  }
   // The sub-basins of "zonegrid_soilmodel" as this model numbers them; none when off.
   const SoilSubbasinTable* getSubbasinTable() const { return ModuleSwitch != 0 ? &subbasins_ : nullptr; }
   int getStorageReadCode() const { return StorageGridsReadCode; }
@@ -322,6 +326,14 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   std::size_t zone_total_ = 0;
   std::vector<std::int64_t> reduce_scratch_;
   std::vector<double> qb_values_;
+
+  // The rivers the cells re-infiltrate from, and their exchange between processes around
+  // a sub-step (surface water interaction 2 or more).
+  std::vector<RiverflowRecord> riverflow_table_;
+  RiverflowExchange riverflow_exchange_;
+  bool warned_no_river_table_ = false;
+  void BroadcastRiverflowTable();
+  void ReduceRiverflowTable();
 
   // Hydrologic response units.
   ConstGridView hru_units_;

@@ -64,6 +64,9 @@ TEST_F(SoilGroundwaterTest, HandBackSumsToZeroAndTheSoilBalanceCloses) {
               model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
             }),
             0);
+  // With the groundwater model the soil model keeps a river record per sub-basin index.
+  ASSERT_NE(model_->getRiverflowTable(), nullptr);
+  EXPECT_EQ(model_->getRiverflowTable()->size(), 3u);
   const auto active = [&](int r, int c) { return !(r == 1 && c == 3); };
   double largest_rate = 0, largest_sum = 0, largest_miss = 0;
   for (int h = 0; h < 48; ++h) {

@@ -89,6 +89,7 @@ TEST_F(SoilStepTest, RainReachesTheOutletsThroughTheStoragesAndTheWaterBalances)
   Fill(grid("potential_evaporation"), 0.05);
   ASSERT_EQ(Build(SoilSectionText{}), 0);
   ASSERT_EQ(SetUp2(), 0);
+  EXPECT_EQ(model_->getRiverflowTable(), nullptr) << "no river records without the groundwater model";
   double qdd = 0;
   const double a = std::exp(-60.0 / 120);
   for (int h = 0; h < 12; ++h) {
