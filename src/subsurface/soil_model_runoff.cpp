@@ -77,7 +77,7 @@ void unsatzonmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRe
   for (std::vector<double>& row : total_runoff_) row.assign(cols, 0.0);
   qb_sums_.assign(2 * cols, ExactSum());
   qb_values_.assign(2 * cols, 0.0);
-  if (groundwater_coupling != 0) riverflow_table_.assign(cols, RiverflowRecord{});
+  SetUpRiverExchange();
   MakeZoneIncrements();
   FirstBaseflowAndTotalRunoff();
   if (StorageGridsReadCode == 1) ReadStorageContent();

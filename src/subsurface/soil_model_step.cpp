@@ -194,6 +194,7 @@ void unsatzonmodellklasse::BindColumnGrids() {
   std::snprintf(name, sizeof name, "modell_%d.log", 0);
   s.solver_log_file = name;
   workspace_ = std::make_unique<SoilColumnWorkspace>(n_layers_, L);
+  BindRiverGrids();
   BindHruCopy();
   column_grids_bound_ = true;
 }

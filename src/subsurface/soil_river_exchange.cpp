@@ -126,4 +126,33 @@ RiverExchange river_exchange(const RiverCellInput& in, const RiverColumn& col, s
   return out;
 }
 
+void exchange_with_river(const ColumnParameters& p, const ColumnArrays& c) {
+  RiverCell& cell = *p.river;
+  cell.in.groundwater_distance = p.W - c.z[0];
+  cell.in.reservation = &cell.reservation;
+  const RiverColumn column{.soil = p.soil, .n = p.n, .k = p.G, .dt = p.dt, .theta_s = c.theta_s,
+                           .theta_a = c.theta0, .theta_b = c.theta_m, .z = c.z, .H = c.H, .d = c.d};
+  cell.last = river_exchange(cell.in, column, c.R, c.X);
+}
+
+void settle_river_take(RiverCell& cell, double infiltration) {
+  if (cell.in.river != nullptr && cell.reservation != 0) {
+    const double take = std::max(0.0, infiltration) * cell.in.cellsize * cell.in.cellsize;
+#pragma omp critical
+    cell.in.river->reinfiltration += take - cell.reservation;
+  }
+  cell.reservation = 0;
+}
+
+RiverExchange settle_river_flows(const ColumnParameters& p, const ColumnArrays& c) {
+  RiverExchange sums;
+  if (p.river == nullptr) return sums;
+  for (int j = 1; j <= p.n; ++j) {
+    sums.infiltration += c.R[j];
+    sums.exfiltration += c.X[j];
+  }
+  settle_river_take(*p.river, sums.infiltration);
+  return sums;
+}
+
 }  // namespace tolvo

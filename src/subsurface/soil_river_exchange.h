@@ -12,6 +12,7 @@
 #include <span>
 
 #include "framework/riverflow_record.h"
+#include "subsurface/soil_column_hydraulics.h"
 #include "tables/soil_table.h"
 
 namespace tolvo {
@@ -56,5 +57,26 @@ int river_bed_layer(std::span<const double> d, int n, double depth);
 // share a remainder.
 RiverExchange river_exchange(const RiverCellInput& in, const RiverColumn& col, std::span<double> infiltration,
                              std::span<double> exfiltration);
+
+// A cell's river in the column solver: its settings, its reservation and the exchange of
+// the last iteration.
+struct RiverCell {
+  RiverCellInput in;
+  double reservation = 0;  // [m³/s]
+  RiverExchange last;
+};
+
+// The exchange of the column of one iteration: the water table from p.W, the layer of the
+// water table p.G, the mean of the start and iteration contents; fills R and X.
+void exchange_with_river(const ColumnParameters& p, const ColumnArrays& c);
+
+// After a water iteration: the river's take becomes what the layers received (the update
+// may have given back a part) [m/s], and stays in the river's sum; the next water iteration
+// makes a new reservation.
+void settle_river_take(RiverCell& cell, double infiltration);
+
+// The river flows of the column after its Richards iteration, as the update left them in
+// R and X [m/s]; settles the cell's take. Zero without a river.
+RiverExchange settle_river_flows(const ColumnParameters& p, const ColumnArrays& c);
 
 }  // namespace tolvo

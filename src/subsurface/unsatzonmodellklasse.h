@@ -334,6 +334,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   bool warned_no_river_table_ = false;
   void BroadcastRiverflowTable();
   void ReduceRiverflowTable();
+  // With the groundwater model (soil_river_links.cpp): the river records, the river grids
+  // and the two exchange grids; and their views in the column loop.
+  void SetUpRiverExchange();
+  void BindRiverGrids();
+  ConstGridView river_depth_, river_width_, river_links_, kolmation_;
+  OwnedGrid river_infiltration_, river_exfiltration_;
 
   // Hydrologic response units.
   ConstGridView hru_units_;
