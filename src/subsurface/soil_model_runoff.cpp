@@ -77,7 +77,7 @@ void unsatzonmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRe
   for (std::vector<double>& row : total_runoff_) row.assign(cols, 0.0);
   qb_sums_.assign(2 * cols, ExactSum());
   qb_values_.assign(2 * cols, 0.0);
-  SetUpRiverExchange();
+  SetUpRiverExchange(registry);
   MakeZoneIncrements();
   FirstBaseflowAndTotalRunoff();
   if (StorageGridsReadCode == 1) ReadStorageContent();
@@ -349,7 +349,7 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   const std::pair<Table, int> order[] = {
       {Table::GwStand, 1}, {Table::Gwn, 1}, {Table::Infilt, 1}, {Table::Macro, 1}, {Table::Substeps, 1},
       {Table::Sb1, 1},     {Table::Sb2, 1}, {Table::Immo, 1},   {Table::Root, 1},  {Table::InfEx, 1},
-      {Table::Qd, 0},      {Table::Qi, 0},  {Table::Qb, 0},     {Table::Qg, 0},    {Table::QDrain, 1},
+      {Table::Qd, 0},      {Table::Qi, 0},  {Table::Qb, 0},     {Table::GwIn, 1},  {Table::GwEx, 1}, {Table::Qg, 0},    {Table::QDrain, 1},
       {Table::Pond, 1},    {Table::ThawDepth, 1}};
   for (const auto& [t, flag] : order) {
     StatisticsTable& st = tables_[static_cast<std::size_t>(t)];
@@ -372,7 +372,8 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   stack(q_down_);
   for (const OwnedGrid* g : {&groundwater_distance_, &theta_in_level_, &recharge_, &macropore_, &substeps_, &uprise_,
                              &percolation_, &groundwater_level_, &infex_, &saturation_, &directflow_, &interflow_,
-                             &baseflow_, &ponding_storage_, &drainage_flow_}) {
+                             &baseflow_, &river_infiltration_, &river_exfiltration_, &ponding_storage_,
+                             &drainage_flow_}) {
     grid(*g);
   }
 }

@@ -51,7 +51,7 @@ void unsatzonmodellklasse::prepareTimeStep(const ModelDate& d) {
   ShiftFlowTimeZones();
   for (const Table t : {Table::GwStand, Table::Gwn, Table::Macro, Table::Substeps, Table::Infilt, Table::Sb1,
                         Table::Sb2, Table::Immo, Table::Root, Table::InfEx, Table::Qd, Table::Qi, Table::Qb,
-                        Table::Qg, Table::QDrain, Table::Pond, Table::ThawDepth}) {
+                        Table::GwIn, Table::GwEx, Table::Qg, Table::QDrain, Table::Pond, Table::ThawDepth}) {
     StatisticsTable& s = tables_[static_cast<std::size_t>(t)];
     if (s.table) s.table->BeginStep();
   }
@@ -311,9 +311,17 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
     if (!substeps_.grid.empty()) add(Table::Substeps, substeps_.view()(r, c), D);
     add(Table::Infilt, N * total_infiltration_.view()(r, c), D);
     add(Table::GwStand, groundwater_distance_.view()(r, c), D);
-    add(Table::Qb, N * (baseflow_.view()(r, c) - irrigation), D);
+    // With the groundwater model the base flow of the rivers is the cells' exfiltration;
+    // the water handed to the aquifer is no runoff.
+    const bool rivers = !river_exfiltration_.grid.empty();
+    const double base = rivers ? N * river_exfiltration_.view()(r, c) : N * (baseflow_.view()(r, c) - irrigation);
+    add(Table::Qb, base, D);
+    if (rivers) {
+      add(Table::GwIn, N * river_infiltration_.view()(r, c), D);
+      add(Table::GwEx, N * river_exfiltration_.view()(r, c), D);
+    }
     const double w = rel_cell_area_.empty() ? D : rel_cell_area_(r, c) * D;
-    qb_sums_[2 * static_cast<std::size_t>(s)].Add(N * (baseflow_.view()(r, c) - irrigation) * w);
+    qb_sums_[2 * static_cast<std::size_t>(s)].Add(base * w);
     qb_sums_[2 * static_cast<std::size_t>(s) + 1].Add(w);
     if (settings_.pond == 1) add(Table::Pond, ponding_storage_.view()(r, c), D);
     if (!drainage_flow_.grid.empty()) add(Table::QDrain, N * drainage_flow_.view()(r, c), D);
@@ -322,7 +330,8 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
     const int z = ZoneOfCell(r, c, false);
     for (const int queue : {0, 1}) AddToZone(queue, 0, s, z, glacier, 0, A * glacier);
     for (const Table t : {Table::Sb1, Table::Sb2, Table::Root, Table::InfEx, Table::Gwn, Table::Macro,
-                          Table::Substeps, Table::Infilt, Table::GwStand, Table::Qb, Table::Pond, Table::QDrain}) {
+                          Table::Substeps, Table::Infilt, Table::GwStand, Table::Qb, Table::GwIn, Table::GwEx,
+                          Table::Pond, Table::QDrain}) {
       add(t, 0, glacier);
     }
     if (!glacier_old_.empty()) add(Table::Immo, immobilised, glacier);
@@ -428,7 +437,7 @@ void unsatzonmodellklasse::WriteOutPointSeries() {
 void unsatzonmodellklasse::FlushStatistics() {
   if (ModuleSwitch == 0) return;
   WriteOutPointSeries();
-  for (const Table t : {Table::Qd, Table::Qi, Table::Qb, Table::Qg, Table::Sb1, Table::Sb2, Table::Immo, Table::Root,
+  for (const Table t : {Table::Qd, Table::Qi, Table::Qb, Table::GwIn, Table::GwEx, Table::Qg, Table::Sb1, Table::Sb2, Table::Immo, Table::Root,
                         Table::GwStand, Table::Gwn, Table::Infilt, Table::Macro, Table::Substeps, Table::InfEx,
                         Table::Pond, Table::QDrain, Table::ThawDepth}) {
     StatisticsTable& st = tables_[static_cast<std::size_t>(t)];

@@ -7,7 +7,7 @@
 
 namespace tolvo {
 
-void unsatzonmodellklasse::SetUpRiverExchange() {
+void unsatzonmodellklasse::SetUpRiverExchange(StatisticsRegistry& registry) {
   if (groundwater_coupling == 0) return;
   riverflow_table_.assign(static_cast<std::size_t>(subbasins_.zone_count) + 1, RiverflowRecord{});
   if (settings_.surface_water_interaction != 0) {
@@ -15,6 +15,12 @@ void unsatzonmodellklasse::SetUpRiverExchange() {
     river_width_ = Bind("river_width");
     river_links_ = Bind("river_links");
     kolmation_ = Bind("kolmation");
+  }
+  if (!tables_[static_cast<std::size_t>(Table::GwIn)].table) {
+    CreateStatisticsTable(Table::GwIn, settings_.statistic(SoilStatistic::GwIn),
+                          "re-infiltration from rivers [mm per Zone]", 7, registry);
+    CreateStatisticsTable(Table::GwEx, settings_.statistic(SoilStatistic::GwEx),
+                          "base flow (exfiltration into rivers, only with gw-module active) [mm per Zone]", 7, registry);
   }
   const RowRange own = strip();
   if (river_infiltration_.index == 0) {

@@ -210,8 +210,10 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
     QDrain,
     Pond,
     Immo,
+    GwIn,
+    GwEx,
   };
-  static constexpr int kTableCount = 17;
+  static constexpr int kTableCount = 19;
   struct StatisticsTable {
     std::vector<ZoneRecord> zones;
     std::string file;
@@ -336,7 +338,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   void ReduceRiverflowTable();
   // With the groundwater model (soil_river_links.cpp): the river records, the river grids
   // and the two exchange grids; and their views in the column loop.
-  void SetUpRiverExchange();
+  void SetUpRiverExchange(StatisticsRegistry& registry);
   void BindRiverGrids();
   ConstGridView river_depth_, river_width_, river_links_, kolmation_;
   OwnedGrid river_infiltration_, river_exfiltration_;

@@ -175,7 +175,7 @@ TEST_F(SoilGroundwaterTest, RiverCellsExchangeWithTheirRiverAndTheBalancesClose)
                 model_->SubStep(d);
               }),
               0);
-    double input = 0, out = 0, volume = 0;
+    double input = 0, out = 0, volume = 0, exfiltration_2 = 0;
     for (int r = 1; r <= kRows; ++r) {
       for (int c = 1; c <= kCols; ++c) {
         if (r == 1 && c == 3) continue;
@@ -186,6 +186,7 @@ TEST_F(SoilGroundwaterTest, RiverCellsExchangeWithTheirRiverAndTheBalancesClose)
         volume += in / 1000 * 100 * 100;
         infiltrated += in;
         exfiltrated += ex;
+        if (r >= 2) exfiltration_2 += ex;
         if (c != 2 || r == 1) {
           EXPECT_EQ(in + ex, 0) << "row " << r << " col " << c << " has no river";
         }
@@ -203,6 +204,8 @@ TEST_F(SoilGroundwaterTest, RiverCellsExchangeWithTheirRiverAndTheBalancesClose)
                 aquifer_->EndStep(d);
               }),
               0);
+    // The base flow of sub-basin 2 (rows 2..4, nine cells) is its cells' mean exfiltration.
+    EXPECT_NEAR(model_->getQBb()[0][2], exfiltration_2 / 9, 1e-12);
   }
   EXPECT_GT(exfiltrated, 0);
   EXPECT_GT(infiltrated, 0);
