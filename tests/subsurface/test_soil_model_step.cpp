@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <initializer_list>
+#include <sstream>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -255,6 +258,48 @@ TEST_F(SoilStepTest, ResponseUnitCellsTakeTheirMastersValues) {
   EXPECT_TRUE(Logged("the hydrologic response unit 7 of cell row 2, col 3 is not in the table")) << console_.str();
   settings_.spin_up = 0;
   settings_.hrus = nullptr;
+}
+
+// The control cell's series stay in memory until a flush writes them: one line per
+// sub-step with the date and a value per layer (etr-detail one more, the soil
+// evaporation first), an entry naming the file and the buffer's use; a flush right after
+// writes nothing. The end of the run writes the control cell's water and the means.
+TEST_F(SoilStepTest, ControlPointSeriesAreWrittenOnFlushAndTheRunEndsWithItsWaterLines) {
+  Add("precipitation", 2);
+  SoilSectionText section;
+  section.control_point = "2 2";
+  ASSERT_EQ(Build(section), 0);
+  ASSERT_EQ(SetUp2(), 0);
+  for (int h = 0; h < 3; ++h) Step({2020, 6, 1, h});
+  const auto data_lines = [&](const std::string& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(dir_.file(file)));
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("2020\t")) lines.push_back(line);
+    }
+    return lines;
+  };
+  EXPECT_TRUE(data_lines("theta.txt").empty()) << "nothing is written before the flush";
+  ASSERT_EQ(InFolder([&] { model_->FlushStatistics(); }), 0);
+  const std::vector<std::string> theta = data_lines("theta.txt");
+  ASSERT_EQ(theta.size(), 3u);
+  EXPECT_EQ(std::count(theta[0].begin(), theta[0].end(), '\t'), 3 + 5);
+  const std::vector<std::string> etr = data_lines("etr.txt");
+  ASSERT_EQ(etr.size(), 3u);
+  EXPECT_EQ(std::count(etr[0].begin(), etr[0].end(), '\t'), 3 + 6);
+  EXPECT_TRUE(Logged("write " + dir_.file("theta.txt")));
+  EXPECT_TRUE(Logged("(" + std::to_string(3 * 8 * (5 + 4)) + " of 2097152 buffer-bytes)"));
+  const std::string before = console_.str();
+  ASSERT_EQ(InFolder([&] { model_->FlushStatistics(); }), 0);
+  EXPECT_EQ(console_.str(), before) << "empty series write nothing";
+  EXPECT_EQ(data_lines("theta.txt").size(), 3u);
+
+  model_->SetInitialised(1);
+  ASSERT_EQ(InFolder([&] { model_->finishModel(false); }), 0);
+  const std::string log_text = ReadFile(dir_.file("modell_0.log"));
+  EXPECT_NE(log_text.find("(mpi_rank 0) soil water content (control point r=2 c=2) at model-end: "), std::string::npos)
+      << log_text;
+  EXPECT_NE(log_text.find("mean soil water content for all cells at model-end: "), std::string::npos);
 }
 
 }  // namespace
