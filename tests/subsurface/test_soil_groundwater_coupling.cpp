@@ -20,14 +20,6 @@ namespace {
 
 class SoilGroundwaterTest : public SoilModelTest {
  protected:
-  template <class Body>
-  int InFolder(Body&& body) {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    const int code = CodeOf(body);
-    std::filesystem::current_path(previous);
-    return code;
-  }
   // Soil and a two-layer aquifer under a basin falling from row 1 to row 4, with a little
   // evapotranspiration; the section's river items as given.
   void BuildCoupled(const SoilSectionText& section) {

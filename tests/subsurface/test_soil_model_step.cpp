@@ -44,15 +44,6 @@ TEST(SubbasinRunoff, FlowTimesBecomeWholeSteps) {
 
 class SoilStepTest : public SoilModelTest {
  protected:
-  // Runs `body` with the test's folder as the working directory (the model log's place).
-  template <class Body>
-  int InFolder(Body&& body) {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    const int code = CodeOf(body);
-    std::filesystem::current_path(previous);
-    return code;
-  }
   int SetUp2() {
     return InFolder([&] {
       model_->selectInfiltrationInput(false);
