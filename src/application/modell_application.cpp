@@ -227,6 +227,8 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
   routing_->LinkLakeGrids(interception_first_);
   if (routing_->IsActive() > 0) {
     routing_->InitRouting(routing_->IsActive());
+    // With the groundwater model the routing fills the rivers the soil cells draw on.
+    if (std::vector<RiverflowRecord>* rivers = soil_->getRiverflowTable()) routing_->SetRiverCellRecords(*rivers);
     routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     routing_->SetInitialised(1);
   }

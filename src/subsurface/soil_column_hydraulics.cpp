@@ -1,5 +1,7 @@
 #include "subsurface/soil_column_hydraulics.h"
 
+#include "subsurface/soil_river_exchange.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -254,6 +256,7 @@ double column_fluxes(const ColumnParameters& p, const ColumnArrays& c, double r)
     if (c.d[1] > p.thaw_depth && r > p.reduced_ksat) r = p.reduced_ksat;
   }
   c.q[0] = -r;
+  if (p.river != nullptr) exchange_with_river(p, c);
   const PositionRange range = active_range(ColumnKernel::kFluxes, p, c);
   double drain = 0;
   for (int j = range.first; j <= range.last; ++j) {

@@ -66,6 +66,9 @@ struct ColumnParameters {
   double cellsize = 0;          // [m]
   bool river_inflow = false;    // groundwater model with river infiltration
   bool river_outflow = false;   // groundwater model with exfiltration
+  // The cell's river (soil_river_exchange.h), exchanged with in every iteration; none
+  // without the groundwater model or a river in the cell.
+  struct RiverCell* river = nullptr;
 };
 
 // Totals of river infiltration and exfiltration of the cell [m/s].

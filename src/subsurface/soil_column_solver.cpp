@@ -1,5 +1,7 @@
 #include "subsurface/soil_column_solver.h"
 
+#include "subsurface/soil_river_exchange.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -282,6 +284,25 @@ int reinfiltration_subbasin(double link, std::span<const int> code_index) {
 
 namespace {
 
+// The river of cell (r, c): bed, width and leakage from the grids, and with a link > 0 the
+// record of the linked sub-basin's river (199 for a link without one).
+RiverCellInput river_cell_input(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, int r, int c,
+                                std::span<const int> code_index) {
+  RiverCellInput in;
+  in.interaction = s.surface_water_interaction;
+  in.depth = g.river_depth(r, c);
+  in.width = g.river_width.empty() ? 0 : g.river_width(r, c);
+  in.kolmation = g.kolmation.empty() ? 0 : g.kolmation(r, c);
+  in.cellsize = s.cellsize;
+  if (in.depth == s.nodata || in.width == s.nodata || in.kolmation == s.nodata) in.depth = 0;
+  const double link = g.river_links.empty() ? s.nodata : g.river_links(r, c);
+  if (link != s.nodata && link > 0 && !s.rivers.empty()) {
+    const int j = reinfiltration_subbasin(link, code_index);
+    if (static_cast<std::size_t>(j) < s.rivers.size()) in.river = &s.rivers[static_cast<std::size_t>(j)];
+  }
+  return in;
+}
+
 // One sub-step of a computed cell; returns the number of water iterations.
 double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s, const SoilColumnGrids& g,
                       int r, int c, SoilColumnWorkspace::PerThread& own, ControlCellRecord* control) {
@@ -303,6 +324,11 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
                            : 0;
   ColumnParameters p;
   load_column(s, g, soil, r, c, subbasin, a, p);
+  RiverCell river;
+  if (s.baseflow_given && !g.river_depth.empty()) {
+    river.in = river_cell_input(s, g, r, c, code_index);
+    p.river = &river;
+  }
   load_landuse(s, g, r, c, own.landuse);
 
   const auto per_subbasin = [&](std::span<const double> v) {
@@ -359,6 +385,8 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   set_if(g.theta_in_level, r, c, state.theta_in_level);
   if (!g.ponding.empty() && in.max_ponding_mm > 0) g.ponding(r, c) = state.ponding_mm;
   set_if(g.baseflow, r, c, out.baseflow);
+  set_if(g.river_infiltration, r, c, out.river_infiltration);
+  set_if(g.river_exfiltration, r, c, out.river_exfiltration);
   set_if(g.directflow, r, c, out.directflow);
   set_if(g.interflow, r, c, out.interflow);
   set_if(g.macropore, r, c, out.macropore);

@@ -20,6 +20,7 @@
 #include "framework/diagnostics_log.h"
 #include "framework/matrix.h"
 #include "subsurface/root_zone_kernels.h"
+#include "framework/riverflow_record.h"
 #include "subsurface/soil_column_hydraulics.h"
 #include "subsurface/soil_column_tracers.h"
 #include "subsurface/soil_settings.h"
@@ -184,6 +185,7 @@ struct SoilColumnGrids {
   ConstGridView regions;        // "MPIRegions" (or none)
   ConstGridView soil_types;     // index into the soil table
   ConstGridView river_links;    // "river_links" (or none)
+  ConstGridView river_depth, river_width, kolmation;  // river bed [m], width [m], leakage [1/s] (or none)
   ConstGridView glacier;        // "GlacierizedCells" (or none)
   ConstGridView hru_master;     // "MasterHydrologicResponseUnits" (or none)
   ConstGridView input;          // water input [mm per model step] (or none)
@@ -255,6 +257,10 @@ struct SoilColumnLoopSettings {
   // of the link's code (largest code: the size of subbasins.code_index − 1).
   bool reinfiltration = false;
   std::span<double> reinfiltration_m3s;  // per sub-basin index (or none)
+  // The exchange with the river of a cell: with the groundwater model and the river grids,
+  // the surface water interaction and the rivers per sub-basin index (or none).
+  int surface_water_interaction = 0;
+  std::span<RiverflowRecord> rivers;
   // Control cell (row 0: none): the per-layer values of its last water iteration.
   int control_row = 0, control_col = 0;
   // Date of the sub-step for the solver log, and the log's file ("modell_0.log" in the

@@ -1,5 +1,7 @@
 #include "subsurface/soil_column_step.h"
 
+#include "subsurface/soil_river_exchange.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cmath>
@@ -304,6 +306,10 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     }
     double lateral = 0;
     for (int j = 1; j <= n; ++j) lateral += a.I[j];
+    const RiverExchange river_flows = settle_river_flows(p, a);
+    lateral += river_flows.exfiltration - river_flows.infiltration;
+    out.river_infiltration += river_flows.infiltration * F;
+    out.river_exfiltration += river_flows.exfiltration * F;
     out.limit_mm += column_water_mm(a, n) - water_richards - (a.q[n] - a.q[0] - lateral) * F;
 
     // Interflow, water table and recharge.

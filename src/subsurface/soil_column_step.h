@@ -70,6 +70,7 @@ struct ColumnStepOutput {
   double surface_infiltration_mm = 0;  // of the last iteration
   double F = 0;                        // of the last iteration
   double river_infiltration_rate = 0;  // summed over the iterations [m/s]
+  double river_infiltration = 0, river_exfiltration = 0;  // [mm]
   int slowest_iterations = 0;
   long long richards_iterations = 0;  // summed over the water iterations
   double slowest_error = 0;

@@ -76,6 +76,9 @@ void unsatzonmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRe
   if (total_runoff_.size() != rows) total_runoff_.assign(rows, std::vector<double>(cols, 0.0));
   for (std::vector<double>& row : total_runoff_) row.assign(cols, 0.0);
   qb_sums_.assign(2 * cols, ExactSum());
+  qb_values_.assign(2 * cols, 0.0);
+  SetUpRiverExchange(registry);
+  MakeZoneIncrements();
   FirstTracerConcentrations();
   FirstBaseflowAndTotalRunoff();
   if (StorageGridsReadCode == 1) ReadStorageContent();
@@ -249,34 +252,68 @@ void unsatzonmodellklasse::FirstBaseflowAndTotalRunoff() {
   }
 }
 
+void unsatzonmodellklasse::MakeZoneIncrements() {
+  const int N = subbasins_.zone_count;
+  zone_offset_.assign(static_cast<std::size_t>(N) + 2, 0);
+  for (int s = 1; s <= N; ++s) {
+    const auto si = static_cast<std::size_t>(s);
+    zone_offset_[si + 1] = zone_offset_[si] + static_cast<std::size_t>(std::max(maxzeit_[si], 0));
+  }
+  zone_total_ = zone_offset_[static_cast<std::size_t>(N) + 1];
+  const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+  zone_increments_.assign(2 * T * zone_total_ * 3, ExactSum());
+}
+
+void unsatzonmodellklasse::AddToZone(int queue, std::size_t t, int s, int z, double n, double sx, double rel_area) {
+  const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+  const std::size_t zone = zone_offset_[static_cast<std::size_t>(s)] + static_cast<std::size_t>(z - 1);
+  const std::size_t i = ((static_cast<std::size_t>(queue) * T + t) * zone_total_ + zone) * 3;
+  zone_increments_[i].Add(n);
+  zone_increments_[i + 1].Add(sx);
+  zone_increments_[i + 2].Add(rel_area);
+}
+
+void unsatzonmodellklasse::MergeZoneIncrements() {
+  ReduceExactSums(zone_increments_, reduce_scratch_);
+  if (rank() == 0) {
+    const int N = subbasins_.zone_count;
+    const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+    std::size_t i = 0;
+    for (auto* q : {&zone_qd_, &zone_qi_}) {
+      for (std::size_t t = 0; t < T; ++t) {
+        for (int s = 1; s <= N; ++s) {
+          std::vector<ZoneRecord>& records = (*q)[t][static_cast<std::size_t>(s)];
+          for (int z = 1; z <= maxzeit_[static_cast<std::size_t>(s)]; ++z, i += 3) {
+            ZoneRecord& rec = records[static_cast<std::size_t>(z)];
+            rec.n += zone_increments_[i].Value();
+            rec.sx += zone_increments_[i + 1].Value();
+            rec.RelCellSum += zone_increments_[i + 2].Value();
+          }
+        }
+      }
+    }
+  }
+  for (ExactSum& sum : zone_increments_) sum.Clear();
+}
+
 void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
   EndStepTracers(d);
   const int N = subbasins_.zone_count;
   const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
-  // Zone 1 of both queues, summed over the processes on process 0.
-  std::vector<double> local;
-  local.reserve(2 * T * (static_cast<std::size_t>(N) + 1) * 3);
-  for (auto* q : {&zone_qd_, &zone_qi_}) {
-    for (std::size_t t = 0; t < T; ++t) {
-      for (int s = 1; s <= N; ++s) {
-        const ZoneRecord& z1 = (*q)[t][static_cast<std::size_t>(s)][1];
-        local.insert(local.end(), {z1.n, z1.sx, z1.RelCellSum});
-      }
-    }
-  }
-  std::vector<double> total(local.size(), 0.0);
-  MPI_Reduce(local.data(), total.data(), static_cast<int>(local.size()), MPI_DOUBLE, MPI_SUM, 0, MPI_COMM_WORLD);
+  MergeZoneIncrements();
   // The baseflow of the step: the areal mean of the cells' base flow, summed exactly.
-  const std::vector<double> base = AllreduceExactSums(qb_sums_);
+  ReduceExactSums(qb_sums_, reduce_scratch_);
+  if (rank() == 0) {
+    for (std::size_t i = 0; i < qb_sums_.size(); ++i) qb_values_[i] = qb_sums_[i].Value();
+  }
   for (ExactSum& sum : qb_sums_) sum.Clear();
+  const std::vector<double>& base = qb_values_;
   if (rank() == 0) {
     const double dt = TimeStep;
     const bool pass = surface_routing_active_ != 0;
-    const auto z1 = [&](int queue, std::size_t t, int s) {
-      const std::size_t i = ((static_cast<std::size_t>(queue) * T + t) * static_cast<std::size_t>(N) +
-                             static_cast<std::size_t>(s - 1)) * 3;
-      return ZoneRecord{total[i], total[i + 1], 0, 0, total[i + 2]};
+    const auto z1 = [&](int queue, std::size_t t, int s) -> const ZoneRecord& {
+      return (queue == 0 ? zone_qd_ : zone_qi_)[t][static_cast<std::size_t>(s)][1];
     };
     for (int s = 1; s <= N; ++s) {
       const auto si = static_cast<std::size_t>(s);
@@ -324,7 +361,7 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   const std::pair<Table, int> order[] = {
       {Table::GwStand, 1}, {Table::Gwn, 1}, {Table::Infilt, 1}, {Table::Macro, 1}, {Table::Substeps, 1},
       {Table::Sb1, 1},     {Table::Sb2, 1}, {Table::Immo, 1},   {Table::Root, 1},  {Table::InfEx, 1},
-      {Table::Qd, 0},      {Table::Qi, 0},  {Table::Qb, 0},     {Table::Qg, 0},    {Table::QDrain, 1},
+      {Table::Qd, 0},      {Table::Qi, 0},  {Table::Qb, 0},     {Table::GwIn, 1},  {Table::GwEx, 1}, {Table::Qg, 0},    {Table::QDrain, 1},
       {Table::Pond, 1},    {Table::ThawDepth, 1}};
   for (const auto& [t, flag] : order) {
     StatisticsTable& st = tables_[static_cast<std::size_t>(t)];
@@ -347,7 +384,8 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   stack(q_down_);
   for (const OwnedGrid* g : {&groundwater_distance_, &theta_in_level_, &recharge_, &macropore_, &substeps_, &uprise_,
                              &percolation_, &groundwater_level_, &infex_, &saturation_, &directflow_, &interflow_,
-                             &baseflow_, &ponding_storage_, &drainage_flow_}) {
+                             &baseflow_, &river_infiltration_, &river_exfiltration_, &ponding_storage_,
+                             &drainage_flow_}) {
     grid(*g);
   }
   // Soil temperatures, thaw depth and the layered snow pack.

@@ -360,7 +360,12 @@ void unsatzonmodellklasse::MakeGlacierRecords(StatisticsRegistry& registry) {
   has_glacier_records_ = true;
 }
 
-void unsatzonmodellklasse::WriteModelLogStartLines() {
+void unsatzonmodellklasse::WriteModelLogStartLines() { WriteWaterContentLines(false); }
+
+void unsatzonmodellklasse::WriteEndWaterContent() { WriteWaterContentLines(true); }
+
+void unsatzonmodellklasse::WriteWaterContentLines(bool at_end) {
+  const char* when = at_end ? "model-end" : "model-start";
   const StackView theta = theta_.stack_view();
   const int cr = settings_.control_row;
   const int cc = settings_.control_col;
@@ -371,8 +376,13 @@ void unsatzonmodellklasse::WriteModelLogStartLines() {
     double w = 0;
     for (int k = 1; k <= n_layers_; ++k) w += theta(cr, cc, k) * soil.thickness[static_cast<std::size_t>(k)] * 1000;
     char line[256];
-    std::snprintf(line, sizeof line, "soil water content (for control point r=%d c=%d) at model-start: %lf mm\n", cr,
-                  cc, w);
+    if (at_end) {
+      std::snprintf(line, sizeof line, "(mpi_rank %d) soil water content (control point r=%d c=%d) at model-end: %lf mm\n",
+                    rank(), cr, cc, w);
+    } else {
+      std::snprintf(line, sizeof line, "soil water content (for control point r=%d c=%d) at model-start: %lf mm\n", cr,
+                    cc, w);
+    }
     AppendModelLog(log(), rank(), line);
   }
   ExactSum wu, wg, au, ag;
@@ -398,11 +408,11 @@ void unsatzonmodellklasse::WriteModelLogStartLines() {
   if (rank() != 0) return;
   char lines[1024];
   std::snprintf(lines, sizeof lines,
-                "mean soil water content for all cells at model-start: %lf m^3/m^2\n"
-                "mean soil water content for unglacierized or only partly unglacierized cells at model-start: %lf "
+                "mean soil water content for all cells at %s: %lf m^3/m^2\n"
+                "mean soil water content for unglacierized or only partly unglacierized cells at %s: %lf "
                 "m^3/m^2\n"
-                "mean soil water content for partly or completely glacierized cells at model-start: %lf m^3/m^2\n",
-                total_wu / total_au + total_wg / total_ag, total_wu / total_au, total_wg / total_ag);
+                "mean soil water content for partly or completely glacierized cells at %s: %lf m^3/m^2\n",
+                when, total_wu / total_au + total_wg / total_ag, when, total_wu / total_au, when, total_wg / total_ag);
   AppendModelLog(log(), 0, lines);
 }
 

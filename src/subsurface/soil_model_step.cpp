@@ -11,6 +11,7 @@
 #include "framework/error_code.h"
 #include "framework/file_handle.h"
 #include "framework/grid_table.h"
+#include "framework/signals.h"
 #include "subsurface/unsatzonmodellklasse.h"
 #include "tables/irrigation_table.h"
 
@@ -32,6 +33,13 @@ void unsatzonmodellklasse::selectInfiltrationInput(bool interception_first) {
 
 void unsatzonmodellklasse::prepareTimeStep(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
+  if (!first_step_bound_) {
+    // The decomposition and the groundwater model may register their grids after the
+    // soil model was built.
+    regions_ = BindIfPresent("MPIRegions");
+    gw_head_1_ = BindIfPresent(Layer("gw_head_", 1));
+    first_step_bound_ = true;
+  }
   date_ = d;
   current_date() = d;
   const int interval = GetLogInterval();
@@ -43,7 +51,7 @@ void unsatzonmodellklasse::prepareTimeStep(const ModelDate& d) {
   ShiftFlowTimeZones();
   for (const Table t : {Table::GwStand, Table::Gwn, Table::Macro, Table::Substeps, Table::Infilt, Table::Sb1,
                         Table::Sb2, Table::Immo, Table::Root, Table::InfEx, Table::Qd, Table::Qi, Table::Qb,
-                        Table::Qg, Table::QDrain, Table::Pond, Table::ThawDepth}) {
+                        Table::GwIn, Table::GwEx, Table::Qg, Table::QDrain, Table::Pond, Table::ThawDepth}) {
     StatisticsTable& s = tables_[static_cast<std::size_t>(t)];
     if (s.table) s.table->BeginStep();
   }
@@ -187,6 +195,8 @@ void unsatzonmodellklasse::BindColumnGrids() {
   s.solver_log_file = name;
   workspace_ = std::make_unique<SoilColumnWorkspace>(n_layers_, L);
   BindColumnTracers();
+  BindRiverGrids();
+  BindHruCopy();
   column_grids_bound_ = true;
 }
 
@@ -196,6 +206,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   date_ = {year, month, day, hour};
   if (settings_.surface_water_interaction > 1) {
     // The cell exchange of river cells keeps this pair of barriers on every process.
+    BroadcastRiverflowTable();
     MPI_Barrier(MPI_COMM_WORLD);
     MPI_Barrier(MPI_COMM_WORLD);
   }
@@ -205,6 +216,8 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   if (isHeatTransferActive()) PrepareHeatColumns(date_);
   const SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
   raise_column_failure(log(), report);
+  if (settings_.surface_water_interaction > 1) ReduceRiverflowTable();
+  if (loop_settings_.hru_run) copyHruMasterValues();
   UpdateTracerValues();
 
   // ETR2ETP: the share of the potential transpiration the land uses transpired.
@@ -232,6 +245,25 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
     }
   }
   AppendControlPointRecords();
+}
+
+void unsatzonmodellklasse::BroadcastRiverflowTable() {
+  if (riverflow_table_.empty()) {
+    // Without the groundwater model there is no river to draw on: the cells exfiltrate
+    // nothing and re-infiltrate nothing, and nothing is exchanged.
+    if (!warned_no_river_table_) {
+      log() << "WARNING: the surface water interaction " << settings_.surface_water_interaction
+            << " exchanges water with rivers only when the groundwater flow model runs; no river water is exchanged"
+            << "[end-entry]";
+      warned_no_river_table_ = true;
+    }
+    return;
+  }
+  riverflow_exchange_.Broadcast(riverflow_table_);
+}
+
+void unsatzonmodellklasse::ReduceRiverflowTable() {
+  if (!riverflow_table_.empty()) riverflow_exchange_.Reduce(riverflow_table_);
 }
 
 int unsatzonmodellklasse::ZoneOfCell(int r, int c, bool soil_part) const {
@@ -270,14 +302,8 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
   }
   if (glacier < 1) {
     const int z = ZoneOfCell(r, c, true);
-    ZoneRecord& qd = zone_qd_[0][static_cast<std::size_t>(s)][static_cast<std::size_t>(z)];
-    qd.n += D;
-    qd.sx += directflow_.view()(r, c) * A * D * N;
-    qd.RelCellSum += A * D;
-    ZoneRecord& qi = zone_qi_[0][static_cast<std::size_t>(s)][static_cast<std::size_t>(z)];
-    qi.n += D;
-    qi.sx += interflow_.view()(r, c) * A * D * N;
-    qi.RelCellSum += A * D;
+    AddToZone(0, 0, s, z, D, directflow_.view()(r, c) * A * D * N, A * D);
+    AddToZone(1, 0, s, z, D, interflow_.view()(r, c) * A * D * N, A * D);
     add(Table::Sb1, sb1_.view()(r, c), D);
     add(Table::Sb2, sb2_.view()(r, c), D);
     if (!glacier_old_.empty()) add(Table::Immo, immobilised, D);
@@ -288,22 +314,27 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
     if (!substeps_.grid.empty()) add(Table::Substeps, substeps_.view()(r, c), D);
     add(Table::Infilt, N * total_infiltration_.view()(r, c), D);
     add(Table::GwStand, groundwater_distance_.view()(r, c), D);
-    add(Table::Qb, N * (baseflow_.view()(r, c) - irrigation), D);
+    // With the groundwater model the base flow of the rivers is the cells' exfiltration;
+    // the water handed to the aquifer is no runoff.
+    const bool rivers = !river_exfiltration_.grid.empty();
+    const double base = rivers ? N * river_exfiltration_.view()(r, c) : N * (baseflow_.view()(r, c) - irrigation);
+    add(Table::Qb, base, D);
+    if (rivers) {
+      add(Table::GwIn, N * river_infiltration_.view()(r, c), D);
+      add(Table::GwEx, N * river_exfiltration_.view()(r, c), D);
+    }
     const double w = rel_cell_area_.empty() ? D : rel_cell_area_(r, c) * D;
-    qb_sums_[2 * static_cast<std::size_t>(s)].Add(N * (baseflow_.view()(r, c) - irrigation) * w);
+    qb_sums_[2 * static_cast<std::size_t>(s)].Add(base * w);
     qb_sums_[2 * static_cast<std::size_t>(s) + 1].Add(w);
     if (settings_.pond == 1) add(Table::Pond, ponding_storage_.view()(r, c), D);
     if (!drainage_flow_.grid.empty()) add(Table::QDrain, N * drainage_flow_.view()(r, c), D);
   }
   if (glacier > 0) {
     const int z = ZoneOfCell(r, c, false);
-    for (auto* queue : {&zone_qd_, &zone_qi_}) {
-      ZoneRecord& q = (*queue)[0][static_cast<std::size_t>(s)][static_cast<std::size_t>(z)];
-      q.n += glacier;
-      q.RelCellSum += A * glacier;
-    }
+    for (const int queue : {0, 1}) AddToZone(queue, 0, s, z, glacier, 0, A * glacier);
     for (const Table t : {Table::Sb1, Table::Sb2, Table::Root, Table::InfEx, Table::Gwn, Table::Macro,
-                          Table::Substeps, Table::Infilt, Table::GwStand, Table::Qb, Table::Pond, Table::QDrain}) {
+                          Table::Substeps, Table::Infilt, Table::GwStand, Table::Qb, Table::GwIn, Table::GwEx,
+                          Table::Pond, Table::QDrain}) {
       add(t, 0, glacier);
     }
     if (!glacier_old_.empty()) add(Table::Immo, immobilised, glacier);
@@ -314,11 +345,13 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
 
 void unsatzonmodellklasse::WritePointSeries(PointSeries& series, int first, int last) {
   if (series.empty()) return;
-  FilePtr file(std::fopen(series.file().c_str(), "a"));
+  IgnoreCtrlC();
+  log() << "write " << series.file() << "[end-entry]";
+  FilePtr file(std::fopen(series.file().c_str(), "a+"));
   if (!file) {
-    log() << "FATAL: error opening file " << series.file() << " for appending the control-point records"
-          << "[end-entry]";
-    RaiseError(kPointFileOpenError);
+    log() << "FATAL: \nerror opening file " << series.file() << "[end-entry]";
+    ArmCtrlCHandler();
+    RaiseError(kPointFileAppendError);
   }
   for (long i = 1; i <= series.count(); ++i) {
     const std::array<long long, 4>& d = series.date(i);
@@ -328,10 +361,14 @@ void unsatzonmodellklasse::WritePointSeries(PointSeries& series, int first, int 
     std::fputc('\n', file.get());
   }
   if (std::fclose(file.release()) != 0) {
-    log() << "FATAL: error writing file " << series.file() << "[end-entry]";
-    RaiseError(kPointFileOpenError);
+    log() << "FATAL: \nerror opening file " << series.file() << "[end-entry]";
+    ArmCtrlCHandler();
+    RaiseError(kPointFileAppendError);
   }
+  log() << "(" << series.count() * 8 * (static_cast<long long>(n_layers_) + 4) << " of " << 2097152
+        << " buffer-bytes)" << "[end-entry]";
   series.clear();
+  ArmCtrlCHandler();
 }
 
 void unsatzonmodellklasse::AppendControlPointRecords() {
@@ -386,15 +423,29 @@ void unsatzonmodellklasse::AppendControlPointRecords() {
   if (interflow.count() >= interflow.capacity()) WritePointSeries(interflow, 1, n);
 }
 
-void unsatzonmodellklasse::FlushStatistics() {
-  if (ModuleSwitch == 0 || point_series_.size() < 6) return;
+void unsatzonmodellklasse::WriteOutPointSeries() {
+  if (point_series_.size() < 6) return;
   const int n = n_layers_;
+  // Series in the constructor's order: hhyd, Otherdata, Theta, Qbottom, etr-detail,
+  // interflow; written Qbottom, Theta, hhyd, Otherdata, etr-detail, interflow.
+  WritePointSeries(point_series_[3], 1, n);
+  WritePointSeries(point_series_[2], 1, n);
   WritePointSeries(point_series_[0], 1, n);
   WritePointSeries(point_series_[1], 1, point_series_[1].width() - 1);
-  WritePointSeries(point_series_[2], 1, n);
-  WritePointSeries(point_series_[3], 1, n);
   WritePointSeries(point_series_[4], 0, n);
   WritePointSeries(point_series_[5], 1, n);
+  for (std::size_t k = 6; k < point_series_.size(); ++k) WritePointSeries(point_series_[k], 1, n);
+}
+
+void unsatzonmodellklasse::FlushStatistics() {
+  if (ModuleSwitch == 0) return;
+  WriteOutPointSeries();
+  for (const Table t : {Table::Qd, Table::Qi, Table::Qb, Table::GwIn, Table::GwEx, Table::Qg, Table::Sb1, Table::Sb2, Table::Immo, Table::Root,
+                        Table::GwStand, Table::Gwn, Table::Infilt, Table::Macro, Table::Substeps, Table::InfEx,
+                        Table::Pond, Table::QDrain, Table::ThawDepth}) {
+    StatisticsTable& st = tables_[static_cast<std::size_t>(t)];
+    if (st.table) st.table->FlushRows();
+  }
 }
 
 double unsatzonmodellklasse::own_cells_water_mm() const {

@@ -117,8 +117,13 @@ bool unsatzonmodellklasse::finishModel(bool append) {
   if (ModuleSwitch != 0 && initialised() != 0) {
     WriteStorageContent(append);
     wrote = true;
+    WriteEndWaterContent();
   }
-  ReleaseTracers();
+  if (ModuleSwitch != 0) {
+    ReleaseTracers();
+    if (initialised() != 0) WriteOutPointSeries();
+    point_series_.clear();
+  }
   DeleteModule();
   return wrote;
 }

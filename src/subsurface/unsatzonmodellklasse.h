@@ -21,8 +21,10 @@
 
 #include "framework/dump_options.h"
 #include "framework/exact_sum.h"
+#include "framework/riverflow_record.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
+#include "subsurface/riverflow_table.h"
 #include "subsurface/soil_column_solver.h"
 #include "subsurface/soil_heat_column.h"
 #include "subsurface/soil_layered_snow_settings.h"
@@ -31,8 +33,6 @@
 #include "subsurface/soil_settings.h"
 
 namespace tolvo {
-
-struct RiverflowRecord;  // one sub-basin's river flow (made with the groundwater coupling)
 
 // The column kernels (SoilColumnKernels, SoilHeatKernels) are virtual operations of the
 // model, so a derived model may replace any of them; the column loop calls them through the
@@ -52,8 +52,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // (indices 0..number of sub-basins); empty when the module is off.
   std::span<const double> getKelsqd() const;
   std::span<const double> getKelsqi() const;
-  // The river flow table; none until the groundwater coupling makes it.
-  const std::vector<RiverflowRecord>* getRiverflowTable() const { return nullptr; }
+  // The river flow table, one record per sub-basin index (0..number of sub-basins), made
+  // zero-filled by the second set-up phase when the groundwater model runs; else none.
+  std::vector<RiverflowRecord>* getRiverflowTable() { return riverflow_table_.empty() ? nullptr : &riverflow_table_; }
+  const std::vector<RiverflowRecord>* getRiverflowTable() const {
+    return riverflow_table_.empty() ? nullptr : &riverflow_table_;
+  }
   // The sub-basins of "zonegrid_soilmodel" as this model numbers them; none when off.
   const SoilSubbasinTable* getSubbasinTable() const { return ModuleSwitch != 0 ? &subbasins_ : nullptr; }
   int getStorageReadCode() const { return StorageGridsReadCode; }
@@ -178,9 +182,24 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   void AddCellToZonesAndStatistics(int r, int c);
   void AppendControlPointRecords();
   void WritePointSeries(PointSeries& series, int first, int last);
+  // Writes out every control-point series that holds records.
+  void WriteOutPointSeries();
+  // The water content of the columns at the end of the run in the model logs (collective).
+  void WriteEndWaterContent();
   void ShiftFlowTimeZones();
   void FirstBaseflowAndTotalRunoff();
   int ZoneOfCell(int r, int c, bool soil_part) const;
+  // Adds one cell's sub-step share to zone z of sub-basin s of the direct-runoff (queue 0)
+  // or interflow (queue 1) queue of tracer t: its weight n, value sum sx and relative area.
+  // The additions of a step are summed exactly and reach the queues of process 0 at the end
+  // of the step, so that the zone sums do not depend on how the cells are shared.
+  void AddToZone(int queue, std::size_t t, int s, int z, double n, double sx, double rel_area);
+  void MakeZoneIncrements();
+  void MergeZoneIncrements();
+  // Hydrologic response units (soil_hru_copy.cpp): the grids and stacks a non-master cell
+  // takes from its master, bound with the column grids; the unit numbers are checked then.
+  void BindHruCopy();
+  void copyHruMasterValues();
   // A grid or stack the model registers, with its entry in the grid table.
   struct OwnedGrid {
     Grid grid;
@@ -208,8 +227,10 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
     QDrain,
     Pond,
     Immo,
+    GwIn,
+    GwEx,
   };
-  static constexpr int kTableCount = 17;
+  static constexpr int kTableCount = 19;
   struct StatisticsTable {
     std::vector<ZoneRecord> zones;
     std::string file;
@@ -244,6 +265,9 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   void OpenOwnControlFile();
   void MakeGlacierRecords(StatisticsRegistry& registry);
   void WriteModelLogStartLines();
+  // The control cell's water and the three mean water contents at the start or the end of
+  // the run (collective; process 0 writes the means).
+  void WriteWaterContentLines(bool at_end);
   bool IsOwnCell(int r, int c) const;
   const SoilRecord& SoilOf(int r, int c) const;
   // Control point and option tag (soil_model_points.cpp).
@@ -316,6 +340,8 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   void PrepareHeatColumns(const ModelDate& d);
   std::vector<int> irrigation_origin_;
   ConstGridView glacier_old_;
+  bool first_step_bound_ = false;
+  ConstGridView gw_head_1_;  // head of the groundwater model's top layer, or none
   ConstGridView albedo_, surface_resistance_;
   std::vector<ConstGridView> lai_, vcf_, rsc_, rsi_, z0_;
 
@@ -325,6 +351,32 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   std::vector<std::vector<std::vector<ZoneRecord>>> zone_qd_, zone_qi_;
   std::vector<std::vector<double>> qd_, qdd_, qi_, qii_, qbb_;
   std::vector<ExactSum> qb_sums_;  // per sub-basin: base flow · weight, weight
+  // The step's additions to the zone queues, [queue][tracer][zone of every sub-basin][n,
+  // sx, RelCellSum]; zone_offset_[s] is the first zone of sub-basin s.
+  std::vector<ExactSum> zone_increments_;
+  std::vector<std::size_t> zone_offset_;
+  std::size_t zone_total_ = 0;
+  std::vector<std::int64_t> reduce_scratch_;
+  std::vector<double> qb_values_;
+
+  // The rivers the cells re-infiltrate from, and their exchange between processes around
+  // a sub-step (surface water interaction 2 or more).
+  std::vector<RiverflowRecord> riverflow_table_;
+  RiverflowExchange riverflow_exchange_;
+  bool warned_no_river_table_ = false;
+  void BroadcastRiverflowTable();
+  void ReduceRiverflowTable();
+  // With the groundwater model (soil_river_links.cpp): the river records, the river grids
+  // and the two exchange grids; and their views in the column loop.
+  void SetUpRiverExchange(StatisticsRegistry& registry);
+  void BindRiverGrids();
+  ConstGridView river_depth_, river_width_, river_links_, kolmation_;
+  OwnedGrid river_infiltration_, river_exfiltration_;
+
+  // Hydrologic response units.
+  ConstGridView hru_units_;
+  std::vector<GridView> hru_grids_;
+  std::vector<StackView> hru_stacks_;
 
   // Tracers (soil_tracers_init.cpp): per tracer its statistic, input, point file, storage
   // stack (levels 0..L) with its values grid, and the direct-runoff and interflow grids.

@@ -118,6 +118,17 @@ class SoilModelTest : public LogFixture {
     return code;
   }
 
+  // Runs `body` with the test's folder as the working directory (the model log's place);
+  // the code raised, or 0.
+  template <class Body>
+  int InFolder(Body&& body) {
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    const int code = CodeOf(body);
+    std::filesystem::current_path(previous);
+    return code;
+  }
+
   std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
   std::vector<Grid> owned_ = [] {
     std::vector<Grid> v;

@@ -1,8 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <tuple>
+#include <vector>
 
+#include "setup/spin_up.h"
 #include "subsurface/soil_model_fixture.h"
 #include "subsurface/subbasin_runoff.h"
 
@@ -37,15 +44,6 @@ TEST(SubbasinRunoff, FlowTimesBecomeWholeSteps) {
 
 class SoilStepTest : public SoilModelTest {
  protected:
-  // Runs `body` with the test's folder as the working directory (the model log's place).
-  template <class Body>
-  int InFolder(Body&& body) {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    const int code = CodeOf(body);
-    std::filesystem::current_path(previous);
-    return code;
-  }
   int SetUp2() {
     return InFolder([&] {
       model_->selectInfiltrationInput(false);
@@ -85,6 +83,7 @@ TEST_F(SoilStepTest, RainReachesTheOutletsThroughTheStoragesAndTheWaterBalances)
   Fill(grid("potential_evaporation"), 0.05);
   ASSERT_EQ(Build(SoilSectionText{}), 0);
   ASSERT_EQ(SetUp2(), 0);
+  EXPECT_EQ(model_->getRiverflowTable(), nullptr) << "no river records without the groundwater model";
   double qdd = 0;
   const double a = std::exp(-60.0 / 120);
   for (int h = 0; h < 12; ++h) {
@@ -190,6 +189,108 @@ TEST_F(SoilStepTest, WaterInputIsTheFirstPresentOfThreeGrids) {
   MakeBasin();
   ASSERT_EQ(Build(SoilSectionText{}), 0);
   EXPECT_EQ(InFolder([&] { model_->selectInfiltrationInput(true); }), kMissingGrid);
+}
+
+// Hydrologic response units: a cell that is not its unit's master takes the state and the
+// outputs of the master; the masters compute as without units, and a cell of another
+// process's region is not touched. A unit number outside the unit table stops the run.
+TEST_F(SoilStepTest, ResponseUnitCellsTakeTheirMastersValues) {
+  const std::vector<HruRecord> units = {{}, {.id = 1, .key = "a", .master_row = 2, .master_col = 1, .reserved = 0},
+                                        {.id = 2, .key = "b", .master_row = 3, .master_col = 1, .reserved = 0}};
+  const auto run = [&](bool with_units, double bad_unit) {
+    MakeBasin();
+    GridView rain = Add("precipitation", 0);
+    GridView regions = Add("MPIRegions", 0);
+    regions(3, 3) = 1;
+    Fill(grid("pot_transpiration1"), 0.1);
+    if (with_units) {
+      GridView unit = Add("HydrologicResponseUnits", 0);
+      GridView master = Add("MasterHydrologicResponseUnits", 1);
+      using Cell = std::tuple<int, int, double>;
+      for (const auto& [r, c, u] : std::initializer_list<Cell>{{2, 2, 1.0}, {2, 3, bad_unit}, {3, 2, 2.0}, {3, 3, 2.0}}) {
+        unit(r, c) = u;
+        master(r, c) = kNodata;
+      }
+      settings_.spin_up = 1;
+      settings_.hrus = &units;
+    }
+    EXPECT_EQ(Build(SoilSectionText{}), 0);
+    EXPECT_EQ(SetUp2(), 0);
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) rain(r, c) = 4.0 * r + c;
+    }
+  };
+  const auto values = [&](int r, int c) {
+    std::vector<double> v;
+    for (int l = 0; l <= 5; ++l) v.push_back(stack("theta")(r, c, l));
+    for (const char* id : {"directflow", "interflow", "total_infiltration", "real_transpiration1"}) {
+      v.push_back(grid(id)(r, c));
+    }
+    return v;
+  };
+  run(false, 1);
+  for (int h = 0; h < 3; ++h) Step({2020, 6, 1, h});
+  const std::vector<double> master_21 = values(2, 1), master_31 = values(3, 1), own_43 = values(4, 3);
+  const std::vector<double> start_33 = values(3, 3);
+  EXPECT_NE(values(2, 2), master_21) << "without units every cell computes its own rain";
+
+  run(true, 1);
+  for (int h = 0; h < 3; ++h) Step({2020, 6, 1, h});
+  EXPECT_EQ(values(2, 1), master_21);
+  EXPECT_EQ(values(3, 1), master_31);
+  EXPECT_EQ(values(4, 3), own_43);
+  EXPECT_EQ(values(2, 2), master_21);
+  EXPECT_EQ(values(2, 3), master_21);
+  EXPECT_EQ(values(3, 2), master_31);
+  EXPECT_EQ(values(3, 3), start_33) << "the cell of another process stays as it was";
+
+  run(true, 7);
+  EXPECT_EQ(InFolder([&] { model_->SubStep({2020, 6, 1, 0}); }), kHruClassTooLarge);
+  EXPECT_TRUE(Logged("the hydrologic response unit 7 of cell row 2, col 3 is not in the table")) << console_.str();
+  settings_.spin_up = 0;
+  settings_.hrus = nullptr;
+}
+
+// The control cell's series stay in memory until a flush writes them: one line per
+// sub-step with the date and a value per layer (etr-detail one more, the soil
+// evaporation first), an entry naming the file and the buffer's use; a flush right after
+// writes nothing. The end of the run writes the control cell's water and the means.
+TEST_F(SoilStepTest, ControlPointSeriesAreWrittenOnFlushAndTheRunEndsWithItsWaterLines) {
+  Add("precipitation", 2);
+  SoilSectionText section;
+  section.control_point = "2 2";
+  ASSERT_EQ(Build(section), 0);
+  ASSERT_EQ(SetUp2(), 0);
+  for (int h = 0; h < 3; ++h) Step({2020, 6, 1, h});
+  const auto data_lines = [&](const std::string& file) {
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFile(dir_.file(file)));
+    for (std::string line; std::getline(in, line);) {
+      if (line.starts_with("2020\t")) lines.push_back(line);
+    }
+    return lines;
+  };
+  EXPECT_TRUE(data_lines("theta.txt").empty()) << "nothing is written before the flush";
+  ASSERT_EQ(InFolder([&] { model_->FlushStatistics(); }), 0);
+  const std::vector<std::string> theta = data_lines("theta.txt");
+  ASSERT_EQ(theta.size(), 3u);
+  EXPECT_EQ(std::count(theta[0].begin(), theta[0].end(), '\t'), 3 + 5);
+  const std::vector<std::string> etr = data_lines("etr.txt");
+  ASSERT_EQ(etr.size(), 3u);
+  EXPECT_EQ(std::count(etr[0].begin(), etr[0].end(), '\t'), 3 + 6);
+  EXPECT_TRUE(Logged("write " + dir_.file("theta.txt")));
+  EXPECT_TRUE(Logged("(" + std::to_string(3 * 8 * (5 + 4)) + " of 2097152 buffer-bytes)"));
+  const std::string before = console_.str();
+  ASSERT_EQ(InFolder([&] { model_->FlushStatistics(); }), 0);
+  EXPECT_EQ(console_.str(), before) << "empty series write nothing";
+  EXPECT_EQ(data_lines("theta.txt").size(), 3u);
+
+  model_->SetInitialised(1);
+  ASSERT_EQ(InFolder([&] { model_->finishModel(false); }), 0);
+  const std::string log_text = ReadFile(dir_.file("modell_0.log"));
+  EXPECT_NE(log_text.find("(mpi_rank 0) soil water content (control point r=2 c=2) at model-end: "), std::string::npos)
+      << log_text;
+  EXPECT_NE(log_text.find("mean soil water content for all cells at model-end: "), std::string::npos);
 }
 
 }  // namespace

@@ -10,14 +10,6 @@ namespace {
 
 class SoilStorageTest : public SoilModelTest {
  protected:
-  template <class Body>
-  int InFolder(Body&& body) {
-    const std::filesystem::path previous = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    const int code = CodeOf(body);
-    std::filesystem::current_path(previous);
-    return code;
-  }
   // Builds the model with flow times of 1 to 3 steps, sets it up and runs `steps` hours of
   // rain, so that every queue and storage holds water.
   void BuildAndRun(int steps, const SoilSectionText& section = {}) {
