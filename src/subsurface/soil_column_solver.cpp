@@ -318,8 +318,9 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   in.macropores = s.macropores;
   in.landuse = own.landuse;
   in.pot_evaporation_mm = value_or(g.pot_evaporation, r, c, 0);
-  in.baseflow_given = s.baseflow_given;
-  in.baseflow_rate = s.baseflow_given ? value_or(g.baseflow, r, c, 0) : 0;
+  in.baseflow_given = s.baseflow_given || s.external_table;
+  in.baseflow_rate = in.baseflow_given ? value_or(g.baseflow, r, c, 0) : 0;
+  in.external_table = s.external_table;
   in.max_baseflow_mm = per_subbasin(s.subbasins.max_baseflow);
   in.inverse_recession = per_subbasin(s.subbasins.inverse_recession);
   in.sub_steps = s.sub_steps;

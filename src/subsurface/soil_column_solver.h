@@ -245,6 +245,7 @@ struct SoilColumnLoopSettings {
   SoilColumnSubbasins subbasins;
   int silting = 0;               // 0 none, 1 direct runoff, 2 surface storage
   bool baseflow_given = false;   // the groundwater model gives "baseflow"
+  bool external_table = false;   // an external groundwater table has been imposed
   bool macropores = true;
   // River re-infiltration: with the groundwater model and a surface-water interaction of 2
   // or more, every cell with a river link > 0 adds its river infiltration to the sub-basin

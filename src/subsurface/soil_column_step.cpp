@@ -322,6 +322,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     move.dt = dt;
     move.F = F;
     move.baseflow = drawn;
+    move.external_table = in.external_table;
     const double recharge = k.groundwaterLevelChange(move, {a.z, a.theta, a.theta_s, a.theta0, s.ret, a.d, a.q}, 0, 0);
     const double irrigation = in.irrigation_from_groundwater && B_left <= 0 ? -B_left * F : 0;
 

@@ -198,6 +198,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
     MPI_Barrier(MPI_COMM_WORLD);
     MPI_Barrier(MPI_COMM_WORLD);
   }
+  loop_settings_.external_table = external_table_;
   loop_settings_.day = static_cast<int>(day);
   loop_settings_.month = static_cast<int>(month);
   loop_settings_.hour = static_cast<int>(hour);
