@@ -12,6 +12,7 @@
 // the process's rows with a zone value and, with a decomposition, of this process.
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -56,6 +57,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   int storage_read_code() const { return StorageGridsReadCode; }
   void setSurfaceRoutingActive(int on) { surface_routing_active_ = on; }
   void setDumpOptions(const DumpOptions& options) { dump_options_ = options; }
+  long long dump_count() const { return dump_count_.load(); }
   bool isHeatTransferActive() const { return settings_.heat.on > 0; }
   bool isLayeredSnowActive() const { return false; }
   double getFreshSnowTemperatureOffset() const { return 0; }
@@ -254,6 +256,9 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels {
   int lake_method_ = 0;
   ConstGridView lake_codes_;
   bool external_table_ = false;
+  // Cell dumps (soil_cell_dumps.h): anomalies counted over the run by all threads.
+  std::atomic<long long> dump_count_{0};
+  CellDumpRun dump_run_;
   void ResetLakeCells(double threshold_mm, bool flatten);
   bool soil_temperatures_initialised_ = false;
   bool lower_boundary_flux_given_ = false;
