@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <cassert>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -54,6 +55,7 @@ bool WriteDumpFile(const std::string& path, const CellDumpThread& t) {
 }  // namespace
 
 DumpFlags check_cell(double baseflow, const DumpColumn& col) {
+  assert(col.theta.size() > static_cast<std::size_t>(col.n + col.ns) && col.theta_s.size() >= col.theta.size());
   DumpFlags f;
   f.dgw = baseflow < -kMaxBaseflow || baseflow > kMaxBaseflow;
   const auto at = [&](int p) { return static_cast<std::size_t>(p + col.ns); };
@@ -90,6 +92,7 @@ std::string dump_file_stem(int rank, const DumpFlags& f, int row, int col, int i
 }
 
 void repair_cell(const DumpFlags& f, double& baseflow, const DumpColumn& col) {
+  assert(col.theta.size() > static_cast<std::size_t>(col.n + col.ns) && col.theta_s.size() >= col.theta.size());
   if (f.dgw) baseflow = std::clamp(baseflow, -kMaxBaseflow, kMaxBaseflow);
   if (!f.theta) return;
   for (int p = 1; p <= col.n; ++p) {

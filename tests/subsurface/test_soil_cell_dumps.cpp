@@ -28,7 +28,7 @@ TEST(CellDumpChecks, AnomaliesNameTheFileAndOnlySoilLayersAreRepaired) {
     const char* label;
     double baseflow;
     int ns;
-    std::vector<double> theta;  // positions 1 − ns..3
+    std::vector<double> theta;  // positions −ns..3
     const char* stem;           // "" when there is no anomaly
     std::vector<double> repaired;
     double repaired_baseflow;
@@ -42,14 +42,15 @@ TEST(CellDumpChecks, AnomaliesNameTheFileAndOnlySoilLayersAreRepaired) {
       {"theta above saturation and baseflow", 11, 0, {0, 0.3, 0.432, -0.01},
        "MPI_2_theta(2)_dgw_dump_row_4_col_7_substep_3_1998060506", {0, 0.3, 0.43, 0}, 10},
       {"a nodata content is no anomaly", 0, 0, {0, 0.3, -9999, 0.3}, "", {0, 0.3, -9999, 0.3}, 0},
-      {"a negative content in a snow layer", 0, 2, {0.2, -0.01, 0.3, 0.3, 0.3},
-       "MPI_2_theta(-1)_dump_row_4_col_7_substep_3_1998060506", {0.2, -0.01, 0.3, 0.3, 0.3}, 0},
-      {"a dry snow layer under a wet one", 0, 2, {0.2, 0.1, -9999, 0.3, 0.3},
-       "MPI_2_thetasnow(0)_dump_row_4_col_7_substep_3_1998060506", {0.2, 0.1, -9999, 0.3, 0.3}, 0},
+      {"a negative content in a snow layer", 0, 2, {0, -0.01, 0.2, 0.3, 0.3, 0.5},
+       "MPI_2_theta(-1)_dump_row_4_col_7_substep_3_1998060506", {0, -0.01, 0.2, 0.3, 0.3, 0.43}, 0},
+      {"a dry snow layer under a wet one", 0, 2, {0, 0.1, -9999, 0.3, 0.3, 0.3},
+       "MPI_2_thetasnow(0)_dump_row_4_col_7_substep_3_1998060506", {0, 0.1, -9999, 0.3, 0.3, 0.3}, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
     std::vector<double> theta = c.theta;
+    ASSERT_EQ(theta.size(), static_cast<std::size_t>(3 + c.ns + 1));
     const std::vector<double> theta_s(theta.size(), 0.43);
     const DumpColumn col{.n = 3, .ns = c.ns, .theta = theta, .theta_s = theta_s};
     const DumpFlags f = check_cell(c.baseflow, col);
