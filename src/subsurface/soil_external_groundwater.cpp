@@ -5,8 +5,6 @@
 namespace tolvo {
 namespace {
 
-constexpr double kFieldCapacitySuction = 3.45;  // [m]
-
 // Drains layer k over the height h [m] from saturation to field capacity; the water lost [m].
 double Drain(const ExternalTableColumn& col, int k, double h) {
   const double lost = (col.theta_s[k] - col.theta_fc[k]) * h;
@@ -70,7 +68,7 @@ double max_pumping_mm(const SoilRecord& soil, int r) {
   double sum = 0;
   for (int k = std::max(r, 1); k < soil.layerCount; ++k) {
     const auto j = static_cast<std::size_t>(k);
-    sum += 1000 * soil.thickness[j] * (soil.theta_sat[j] - soil.ThetaForSuction(k, kFieldCapacitySuction));
+    sum += 1000 * soil.thickness[j] * (soil.theta_sat[j] - soil.ThetaForSuction(k, kDrainedSuctionM));
   }
   return sum;
 }

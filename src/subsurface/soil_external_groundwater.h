@@ -16,6 +16,9 @@
 
 namespace tolvo {
 
+// Suction of field capacity [m]: the water a layer keeps when it drains.
+inline constexpr double kDrainedSuctionM = 3.45;
+
 struct ExternalTableColumn {
   std::span<const double> g;         // geodetic heights 0..L [m]
   std::span<double> theta;           // contents 0..L (entry 0 unused)

@@ -38,7 +38,7 @@ void unsatzonmodellklasse::applyExternalGroundwaterTable(int /*external_time_ste
       }
       const SoilRecord& soil = SoilOf(r, c);
       const int L = std::min(n_layers_, soil.layerCount);
-      for (int k = 1; k <= L; ++k) fc[static_cast<std::size_t>(k)] = soil.ThetaForSuction(k, 3.45);
+      for (int k = 1; k <= L; ++k) fc[static_cast<std::size_t>(k)] = soil.ThetaForSuction(k, kDrainedSuctionM);
       const std::span<const double> g = heads.levels(r, c);
       const ExternalTableColumn column{.g = g,
                                        .theta = theta.levels(r, c),

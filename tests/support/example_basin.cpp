@@ -19,8 +19,13 @@ std::string WithoutStationData(std::string control_file) {
     if (at != std::string::npos) control_file.replace(at, from.size(), to);
   };
   replace("5 number of meteorological inputs", "0 number of meteorological inputs");
-  replace("10 number of standard grids\n",
-          "12 number of standard grids\n"
+  // Two more standard grids than the example's own, whatever their number.
+  const std::size_t count_end = control_file.find(" number of standard grids\n");
+  if (count_end == std::string::npos) return control_file;
+  const std::size_t count_start = control_file.rfind('\n', count_end) + 1;
+  const std::string count = control_file.substr(count_start, count_end - count_start);
+  replace(count + " number of standard grids\n",
+          std::to_string(std::stoi(count) + 2) + " number of standard grids\n"
           "precipitation.asc precipitation 0 readcode = 0 defaultValue = 4  # mm per step\n"
           "temperature.asc temperature 0 readcode = 0 defaultValue = 5  # deg C\n");
   return control_file;
