@@ -52,7 +52,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-11 number of standard grids
+13 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -64,6 +64,8 @@ river_width.asc river_width 0
 river_links.asc river_links 0
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
+lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
+max_ponding_storage.asc max_ponding_storage 0  # largest ponding depth [m]: 1 m on the lake cell
 
 [variable_grids]
 0 number of variable grids
@@ -244,12 +246,19 @@ SiltingUpExpressions
   V = (EXP(-Q * Z) * (X - Y) + Y) * R / 60;
 }
 
+[lake_model]
+1     flow control parameter: lakes on
+1     initialization method: no change of grids (the lake cell starts saturated)
+0.08  Albedo_OpenWater
+0.001 z0_OpenWater
+0     readgrids: the lake starts with the reservoir's volume, not from the ponding grid
+
 [unsatzon_model]
 1     on
 $time time step in minutes
 2     methode: finite differences with a fixed time step
 2     surface water interaction: exfiltration and re-infiltration; keep every river link on one process
-0     pond parameter: no ponding
+1     pond parameter: ponding on cells with a largest ponding depth (the lake cell)
 0     drainage parameter: no tile drainage
 0     clay parameter: no clay layer
 1e-8  k_sat. for clay in m/s

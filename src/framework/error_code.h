@@ -212,6 +212,8 @@ inline constexpr int kRiverLinkError = 199;  // a river link whose code has no s
 inline constexpr int kStorageFileMismatch = 71;   // the storage content file does not fit the current set-up
 inline constexpr int kGroundwaterLakeSettings = 214;  // groundwater lakes without pond use or with an
                                                       // initialization method other than 1 or 2
+inline constexpr int kSoilLakeSettingsError = 215;  // lakes without ponding, or a lake method other than 1 or 2
+inline constexpr int kSoilDumpAbort = 199;          // a soil column was dumped with -closeAfterDump
 
 // --- snow model -------------------------------------------------------------------------------
 inline constexpr int kSnowSettingsError = 80;            // a glacier or permafrost setting that cannot be used

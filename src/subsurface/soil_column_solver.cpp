@@ -75,7 +75,7 @@ RichardsOutcome richards_iteration(const SoilColumnKernels& k, const RichardsTun
   int count = 0;
   double err = 0;
   double drain = 0;
-  k.layerHydraulicProperties(p, c, 0);
+  double properties = k.layerHydraulicProperties(p, c, 0);
   for (;;) {
     ++i;
     drain = k.columnFluxes(p, c, input_rate);
@@ -83,9 +83,9 @@ RichardsOutcome richards_iteration(const SoilColumnKernels& k, const RichardsTun
     if (i == 21) limit = 5 * tuning.max_error;
     err = k.iterationError(p, c, i, count);
     if (err <= limit || std::isnan(err) || i >= tuning.max_iterations) break;
-    k.layerHydraulicProperties(p, c, i);
+    properties = k.layerHydraulicProperties(p, c, i);
   }
-  return {i, err, drain};
+  return {.iterations = i, .error = err, .drain = drain, .properties = properties};
 }
 
 std::string solver_log_line(int day, int month, int hour, int row, int col, int iterations, double error) {
@@ -346,8 +346,9 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   in.macropores = s.macropores;
   in.landuse = own.landuse;
   in.pot_evaporation_mm = value_or(g.pot_evaporation, r, c, 0);
-  in.baseflow_given = s.baseflow_given;
-  in.baseflow_rate = s.baseflow_given ? value_or(g.baseflow, r, c, 0) : 0;
+  in.baseflow_given = s.baseflow_given || s.external_table;
+  in.baseflow_rate = in.baseflow_given ? value_or(g.baseflow, r, c, 0) : 0;
+  in.external_table = s.external_table;
   in.max_baseflow_mm = per_subbasin(s.subbasins.max_baseflow);
   in.inverse_recession = per_subbasin(s.subbasins.inverse_recession);
   in.sub_steps = s.sub_steps;
@@ -370,6 +371,18 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   if (g.tracers != nullptr && !g.tracers->tracers.empty()) {
     in.tracers = &tracers.emplace(*g.tracers, own.tracer_scratch, r, c, p.n, a.d);
   }
+  CellDump dump;
+  if (s.dumps != nullptr) {
+    dump = {.run = s.dumps, .thread = &own.dump, .row = r, .col = c, .soil_type = type,
+            .landuse_layers = static_cast<int>(own.landuse.size()) - 1,
+            .baseflow = g.baseflow.empty() ? nullptr : &g.baseflow(r, c)};
+    for (std::size_t l = 0; l < own.dump.landuse.size(); ++l) {
+      own.dump.real_transpiration[l] = layer_value_or(g.real_transpiration, l, r, c, 0);
+      own.dump.landuse[l] = l == 0 ? 0 : layer_value_or(g.landuse, l, r, c, s.nodata);
+    }
+    in.dump = &dump;
+  }
+
   ColumnStepOutput out;
   std::fill(own.real_transpiration.begin(), own.real_transpiration.end(), 0.0);
   out.real_transpiration = own.real_transpiration;
@@ -457,6 +470,7 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
     t.iterations = 0;
     t.failure.code = 0;
     t.slow.clear();
+    t.dump.clear_reports();
   }
   const RowRange rows{std::max(1, s.rows.first - 1), s.rows.last};
   for_each_row_by_thread(rows, [&](int r, int t) {
@@ -515,6 +529,9 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
     report.richards_iterations += t.iterations;
     report.computed_cells += t.cells;
     report.column_sub_steps += static_cast<long long>(t.sub_steps);
+    report.dump_repair_messages += t.dump.repair_messages;
+    report.dump_last_repair_message = report.dump_last_repair_message || t.dump.last_repair_message;
+    report.unopened_dumps.insert(report.unopened_dumps.end(), t.dump.unopened.begin(), t.dump.unopened.end());
     if (report.code == 0 && t.failure.code != 0) {
       report.code = t.failure.code;
       report.entry = t.failure.entry;

@@ -19,8 +19,9 @@
 
 #include "framework/diagnostics_log.h"
 #include "framework/matrix.h"
-#include "subsurface/root_zone_kernels.h"
 #include "framework/riverflow_record.h"
+#include "subsurface/root_zone_kernels.h"
+#include "subsurface/soil_cell_dumps.h"
 #include "subsurface/soil_column_hydraulics.h"
 #include "subsurface/soil_column_tracers.h"
 #include "subsurface/soil_settings.h"
@@ -64,6 +65,7 @@ struct RichardsOutcome {
   int iterations = 0;
   double error = 0;
   double drain = 0;  // drain flux of the last iteration [m/s]
+  double properties = 0;  // scalar of the last head pass (layerHydraulicProperties)
 };
 
 // The kernels of the column, replaceable by a derived solver. The default ones are the
@@ -251,6 +253,8 @@ struct SoilColumnLoopSettings {
   SoilColumnSubbasins subbasins;
   int silting = 0;               // 0 none, 1 direct runoff, 2 surface storage
   bool baseflow_given = false;   // the groundwater model gives "baseflow"
+  bool external_table = false;   // an external groundwater table has been imposed
+  const CellDumpRun* dumps = nullptr;  // dump mode: snapshots, checks and dump files
   bool macropores = true;
   // River re-infiltration: with the groundwater model and a surface-water interaction of 2
   // or more, every cell with a river link > 0 adds its river infiltration to the sub-basin
@@ -288,6 +292,11 @@ struct SoilColumnLoopReport {
   long long column_sub_steps = 0;  // water iterations summed over the cells
   long long richards_iterations = 0;  // Richards iterations summed over the cells
   double limit_mm = 0;  // water made (+) or lost (−) by content limits, summed over the cells
+  // Dump mode: repair messages to log, whether the last one before the limit is among them,
+  // and the dump files that could not be written.
+  long long dump_repair_messages = 0;
+  bool dump_last_repair_message = false;
+  std::vector<std::string> unopened_dumps;
 };
 
 // Error thrown by a kernel: its code and its FATAL entry.
@@ -323,7 +332,8 @@ class SoilColumnWorkspace {
         : scratch(n, landuse_layers),
           landuse(static_cast<std::size_t>(landuse_layers) + 1),
           real_transpiration(static_cast<std::size_t>(landuse_layers) + 1),
-          tracer_scratch(n) {
+          tracer_scratch(n),
+          dump(n, landuse_layers) {
       slow.reserve(64);
     }
     ColumnScratch scratch;
@@ -336,6 +346,7 @@ class SoilColumnWorkspace {
     long long iterations = 0;
     ColumnFailureSlot failure;
     std::vector<SlowIteration> slow;
+    CellDumpThread dump;
   };
 
  private:

@@ -206,8 +206,11 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
   const bool ponding = in.max_ponding_mm > 0;
   bool table_fell = false;
   if (in.tracers != nullptr) in.tracers->begin_sub_step();
+  double last_properties = 0;
+  double last_input_rate = 0;
 
   for (int iteration = 1; iteration <= static_cast<int>(nW); ++iteration) {
+    if (in.dump != nullptr) take_dump_snapshot(*in.dump, p, a, last_properties, last_input_rate);
     // Water offered to the surface.
     for (int l = 0; l <= L; ++l) {
       s.pot_t[l] = l == 0 ? 0 : in.landuse[static_cast<std::size_t>(l)].pot_transpiration_mm / N / nW;
@@ -298,6 +301,9 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     const double water_richards = column_water_mm(a, n);
     RiverTotals river;
     const RichardsOutcome run = richards_iteration(k, settings.tuning, p, a, r_I, river);
+    last_properties = run.properties;
+    last_input_rate = r_I;
+    if (in.dump != nullptr) check_and_dump(*in.dump, p, a, iteration, nW, dt);
     out.richards_iterations += run.iterations;
     if (settings.heat != nullptr) settings.heat->heat_sub_steps(steps.h, steps.dtH, a, s.macro_in);
     if (run.iterations > out.slowest_iterations) {
@@ -333,6 +339,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     move.dt = dt;
     move.F = F;
     move.baseflow = drawn;
+    move.external_table = in.external_table;
     const double recharge = k.groundwaterLevelChange(move, {a.z, a.theta, a.theta_s, a.theta0, s.ret, a.d, a.q}, 0, 0);
     const double irrigation = in.irrigation_from_groundwater && B_left <= 0 ? -B_left * F : 0;
 

@@ -43,6 +43,8 @@ struct ColumnStepInput {
   double max_baseflow_mm = 0;
   double inverse_recession = 0;
   double sub_steps = 1;
+  CellDump* dump = nullptr;     // dump mode: the cell's snapshot, checks and repairs
+  bool external_table = false;  // the water table is imposed from outside: recharge is the flux into it
   bool irrigation_from_groundwater = false;
   double clay_depth = 0;  // [m]; 0 or less: no clay layer
   ColumnTracerStep* tracers = nullptr;  // the cell's tracers (none without tracers)

@@ -210,11 +210,21 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
     MPI_Barrier(MPI_COMM_WORLD);
     MPI_Barrier(MPI_COMM_WORLD);
   }
+  loop_settings_.external_table = external_table_;
+  dump_run_.options = dump_options_;
+  dump_run_.counter = &dump_count_;
+  dump_run_.rank = rank();
+  dump_run_.year = year;
+  dump_run_.month = month;
+  dump_run_.day = day;
+  dump_run_.hour = hour;
+  loop_settings_.dumps = dump_options_.dump_mode ? &dump_run_ : nullptr;
   loop_settings_.day = static_cast<int>(day);
   loop_settings_.month = static_cast<int>(month);
   loop_settings_.hour = static_cast<int>(hour);
   if (isHeatTransferActive()) PrepareHeatColumns(date_);
-  const SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
+  SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
+  finish_cell_dumps(log(), report, loop_settings_.dumps != nullptr);
   raise_column_failure(log(), report);
   if (settings_.surface_water_interaction > 1) ReduceRiverflowTable();
   if (loop_settings_.hru_run) copyHruMasterValues();

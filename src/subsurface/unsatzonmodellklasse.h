@@ -12,6 +12,7 @@
 // the process's rows with a zone value and, with a decomposition, of this process.
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -64,6 +65,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   int storage_read_code() const { return StorageGridsReadCode; }
   void setSurfaceRoutingActive(int on) { surface_routing_active_ = on; }
   void setDumpOptions(const DumpOptions& options) { dump_options_ = options; }
+  long long dump_count() const { return dump_count_.load(); }
   bool isHeatTransferActive() const { return settings_.heat.on > 0; }
   bool isLayeredSnowActive() const { return layered_snow_.on > 0; }
   double getFreshSnowTemperatureOffset() const { return layered_snow_.t_offset_fresh_snow; }
@@ -89,7 +91,10 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   std::span<const PointSeries> point_series() const { return point_series_; }
 
   // --- operations of the later phases (empty until they are built) --------------------
-  void updateMaxPumping() {}
+  // Pumpable groundwater "Max_Pumping" [mm] of every own cell: the water between saturation
+  // and field capacity of the layers from the water table down to the last but one horizon
+  // of the cell's soil. Only with irrigation.
+  void updateMaxPumping();
   void prepareMPIReinfiltration() {}
   // Before the sub-steps of a model step: the date, the step's log line, the flow-time
   // zones moved one step towards the outlet, a new step in every statistics table.
@@ -112,11 +117,17 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // degree-day, mean-temperature and soil-temperature files (collective).
   virtual void accumulatePreSpinUp(const ModelDate& d);
   virtual void finishPreSpinUp();
-  // External coupling: takes over the groundwater table read from "GWTableExtern".
-  void applyExternalGroundwaterTable(int /*external_time_step_min*/) {}
+  // External coupling: moves every own cell's water table to the height in "GWTableExtern",
+  // drains or fills the layers between and books the water moved in "Balance" [mm].
+  void applyExternalGroundwaterTable(int external_time_step_min);
+  bool external_table_applied() const { return external_table_; }
   // Writes out the records the control-point series hold.
   void FlushStatistics();
-  void initLakes(const std::string& /*section*/) {}
+  // The soil model's part of the lake section: lake cells start saturated with the water
+  // table at the surface; method 2 also lowers the terrain by the cells' ponding depth.
+  void initLakes(const std::string& section);
+  int lake_switch() const { return lake_switch_; }
+  int lake_method() const { return lake_method_; }
   // The soil section of the storage content file: the flow-time queues and the outflows
   // of the linear storages of every tracer and sub-basin, after the structural values
   // they belong to. Reals are written with 17 significant digits, so that a run restarted
@@ -283,6 +294,15 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   bool interception_first_ = false;
   int surface_routing_active_ = 0;
   DumpOptions dump_options_;
+  // Lakes (soil_lakes.cpp) and the external groundwater table (soil_external_groundwater.cpp).
+  int lake_switch_ = 0;
+  int lake_method_ = 0;
+  ConstGridView lake_codes_;
+  bool external_table_ = false;
+  // Cell dumps (soil_cell_dumps.h): anomalies counted over the run by all threads.
+  std::atomic<long long> dump_count_{0};
+  CellDumpRun dump_run_;
+  void ResetLakeCells(double threshold_mm, bool flatten);
   bool soil_temperatures_initialised_ = false;
   PreSpinUpGrids pre_spin_up_;
   LayeredSnowSettings layered_snow_;

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,7 +37,10 @@ class DecomposedSoilModel : public test::DecomposedDomain {
     Add(identifier, [value](int, int) { return value; });
   }
 
-  int Build(const test::SoilSectionText& section) {
+  // `extra_sections` follow the soil section in the control file; `extra_grids` registers
+  // grids before the model is built.
+  int Build(const test::SoilSectionText& section, const std::string& extra_sections = "",
+            const std::function<void()>& extra_grids = {}) {
     Decompose(false);
     reader_.set_grid_table(&table_);
     grids_.reserve(40);
@@ -65,7 +69,8 @@ class DecomposedSoilModel : public test::DecomposedDomain {
     settings_.soils = &soils_;
     settings_.layout = &layout_;
     settings_.output_directory = dir_.path().string() + "/";
-    test::WriteFile(dir_.file("c.ctl"), section.Render());
+    if (extra_grids) extra_grids();
+    test::WriteFile(dir_.file("c.ctl"), section.Render() + extra_sections);
     settings_.compiled_control_file = dir_.file("c.ctl");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
@@ -197,6 +202,70 @@ TEST_F(DecomposedSoilModel, DirectRunoffReachesTheOutletByFlowTimeZones) {
   }
   std::filesystem::current_path(previous);
   EXPECT_EQ(model_->flow_time_zone_counts()[1], 2);
+}
+
+// Lakes of method 2 and an external groundwater table on the decomposed basin: every owner
+// resets its lake cells, process 0 gathers the sunken terrain of all of them, and every
+// cell's "Balance" is the water its column gained or lost, whatever the number of processes.
+TEST_F(DecomposedSoilModel, LakesAndTheExternalTableOnEveryProcess) {
+  const auto lake = [](int r, int c) { return (r == 3 && c == 3) || (r == 6 && c == 6) || (r == 9 && c == 8); };
+  test::SoilSectionText section;
+  section.pond = 1;
+  ASSERT_EQ(Build(section, "[lake_model]\n1 lakes\n2 method\n",
+                  [&] {
+                    Add("lake_codes", [&](int r, int c) { return lake(r, c) ? 1.0 : kNodata; });
+                    Add("max_ponding_storage", 0.2);
+                  }),
+            0)
+      << console_.str();
+  const StackView theta = Stack("theta");
+  const StackView heads = Stack("geodetic_heads");
+  if (rank_ == 0) {
+    const GridView dem = Values("dem");
+    for (int r = 1; r <= test::kRows; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) {
+        if (!test::FixtureZoneCell(r, c)) continue;
+        EXPECT_NEAR(dem(r, c), 100.0 - r - (lake(r, c) ? 0.2 : 0.0), 1e-12) << r << " " << c;
+      }
+    }
+  }
+  const GridView table = Values("GWTableExtern");
+  const GridView balance = Values("Balance");
+  const auto water_mm = [&](int r, int c) {
+    double w = 0;
+    for (int k = 1; k <= 5; ++k) w += 100 * theta(r, c, k);
+    return w;
+  };
+  int lakes_seen = 0;
+  for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+    for (int c = 1; c <= test::kCols; ++c) {
+      if (!test::FixtureZoneCell(r, c) || !Mine(r, c) || !lake(r, c)) continue;
+      ++lakes_seen;
+      for (int k = 1; k <= 4; ++k) EXPECT_DOUBLE_EQ(theta(r, c, k), 0.43);
+      EXPECT_EQ(Values("groundwater_level")(r, c), 1);
+    }
+  }
+  int lakes = 0;
+  MPI_Allreduce(&lakes_seen, &lakes, 1, MPI_INT, MPI_SUM, MPI_COMM_WORLD);
+  EXPECT_EQ(lakes, 3);
+  for (int step = 0; step < 6; ++step) {
+    double before[test::kRows + 1][test::kCols + 1] = {};
+    for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) {
+        if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) continue;
+        before[r][c] = water_mm(r, c);
+        table(r, c) = heads(r, c, 0) - 0.05 * ((r + c + step) % 13);
+      }
+    }
+    model_->applyExternalGroundwaterTable(60);
+    for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) {
+        if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) continue;
+        EXPECT_NEAR(balance(r, c), water_mm(r, c) - before[r][c], 1e-9) << r << " " << c;
+        EXPECT_GE(table(r, c), heads(r, c, 5) - 1e-12);
+      }
+    }
+  }
 }
 
 }  // namespace
