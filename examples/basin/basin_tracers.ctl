@@ -56,7 +56,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-10 number of standard grids
+15 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -67,6 +67,11 @@ river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
+lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
+lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
+max_ponding_storage.asc max_ponding_storage 0  # largest ponding depth [m]: 1 m on the lake cell
+concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 0  # chloride in the rain [mg/l]
+concflux_tracer_2_input.asc concflux_tracer_2_input 0 readcode = 0 defaultValue = 0  # radon in the rain
 
 [variable_grids]
 0 number of variable grids
@@ -161,7 +166,7 @@ corrected_radiation.txt 0  Name of the RGEX-stat.file for
 cloudiness.txt 0
 
 [snow_model]
-0     off: the example has no temperature input yet (switch to 1 with one)
+1     on: snow builds up in the cold spell and melts in the thaw
 $time time step in minutes
 1     method for snow model: degree-day
 1.0   transzone for snow model
@@ -192,7 +197,7 @@ snowage.stat 0   snow age statistics and code
 albedo.stat 0    albedo statistics and code
 snowout.asc   name of the snow-cover outflow grid
 0     write code of the snow-cover outflow grid
-snowout.stat 0   snow-cover outflow statistics and code
+snowout.stat 4001 snow-cover outflow statistics: zone sums of every step
 snowmelt.asc  name of the melt-only outflow grid
 0     write code of the melt-only outflow grid
 snowmelt.stat 0  melt-only outflow statistics and code
@@ -200,7 +205,7 @@ snowsolid.asc name of the solid snow storage grid
 0     write code of the solid snow storage grid
 snowliquid.asc  name of the liquid snow storage grid
 0     write code of the liquid snow storage grid
-snowstorage.stat 0  total snow storage statistics and code
+snowstorage.stat 2001  total snow storage statistics: zone means of every step
 snowtotal.asc name of the total snow storage grid
 0     write code of the total snow storage grid
 0     read code of the snow storage grids: start without snow
@@ -208,7 +213,18 @@ snowtotal.asc name of the total snow storage grid
 [interception_model]
 1     on
 $time time step in minutes
-1     interception method
+1     interception method: after the snow, evaporating at the potential transpiration
+throughfall.asc                name outflow grid
+0                              write code outflow grids
+throughfall.txt 4001           name outflow statistics file: zone sums of every step
+interception_evaporation.asc   name interception evaporation grid
+0                              write code interception evaporation grids
+interception_evaporation.txt 4001   statistics of the interception evaporation: zone sums of every step
+interception_storage.asc       name interception storage grid
+0                              write code interception storage grids
+interception_storage.txt 2001  statistics of the interception storage: zone means of every step
+0.2                            h_max: mm of water held per unit of leaf area index
+0                              readgrid: start from empty storages
 
 [SiltingUpModel]
 1     on
@@ -238,12 +254,19 @@ SiltingUpExpressions
   V = (EXP(-Q * Z) * (X - Y) + Y) * R / 60;
 }
 
+[lake_model]
+1     flow control parameter: lakes on
+1     initialization method: no change of grids (the lake cell starts saturated)
+0.08  Albedo_OpenWater
+0.001 z0_OpenWater
+0     readgrids: the lake starts with the reservoir's volume, not from the ponding grid
+
 [unsatzon_model]
 1     on
 $time time step in minutes
 2     methode: finite differences with a fixed time step
 0     surface water interaction: none (the river exchange carries no tracers)
-0     pond parameter: no ponding
+1     pond parameter: ponding on cells with a largest ponding depth (the lake cell)
 0     drainage parameter: no tile drainage
 0     clay parameter: no clay layer
 1e-8  k_sat. for clay in m/s
@@ -329,6 +352,37 @@ interf.txt Name of the interflow file
 0     read control parameter for storage grids: compute the start state
 storage.ste name of the storage content file
 
+[heat_transfer]
+1 heat transfer and frozen soil on
+12 method: implicit conduction with the heat of the water
+0
+0
+12 dTModLowBoundBase (the lower-boundary temperature comes from its grid)
+-0.007 dTModLapseRate
+800 dTModCDrySoil
+1500 dTModRhoDrySoil
+0.58 dTModLamDrySoil
+1e-10 dTModKmin
+0.5562 dTModLamWat
+2.33 dTModLamIce
+4187 dTModCWater
+1940 dTModCIce20
+2090 dTModCIce0
+334000 dTModLatHeat
+1000 dTModRhoWater
+1.22 dTModFactor
+0.5 dTModSEForStat
+60 dTModShortestStep
+1800 dTModLongestStep
+1 dTModNFactorFreezing
+1 dTModNFactorThawing
+soil_temperature.txt
+soil_temperature.stat 0
+soil_temperature.stk
+3 write code of the soil temperatures: at the end of the run
+thaw_depth.asc
+3 write code of the thaw depth: at the end of the run
+
 [SurfaceRoutingModel]
 1     on
 $time time step in minutes
@@ -366,8 +420,12 @@ none  name of spec.discharge files with observed discharge (none: no comparison)
 0     Zeitoffset fuer Beginn der R-square-Berechnung (steps)
 TG 2 (AE=0.74 km2, scale=1.0)
  OL 1 (kh=1.0, kv=2.0, Bm=2.0, Bv=10.0, Tm=0.5, Mm=25, Mv=15, I=0.01, L=500, AE=0.37)
+ ZL 1 = constant 0.02 (kh=1.0, kv=2.0, Bm=2.0, Bv=10.0, Tm=0.5, Mm=25, Mv=15, I=0.01, L=300, AE=0.37)
+ AL 1 = extern abstraction_1.txt 0.005 0.3 0.01 m3/s
  SP 2 file = reservoir_2.txt V0 = 20000 C0 = 0 0 0 0 0 0 0 0 0 dTmin = 60
-end of the routing description: sub-basin 1 flows into sub-basin 2, whose outlet is a reservoir
+end of the routing description: sub-basin 1 flows into sub-basin 2, which receives a constant inflow of
+0.02 m3/s from outside the basin; from its outlet, a reservoir, 30 % of the flow above 0.005 m3/s is
+abstracted (at most 0.01 m3/s) and leaves the basin
 
 [abstraction_rule_reservoir_2]
 2     rows of the release table, one column for the whole year
