@@ -111,8 +111,8 @@ std::vector<char> schneemodellklasse::DumpRecordOfCell(int r, int c, const Model
   d.AddLevels(layered_.thickness, r, c, n);
   d.AddLevels(layered_.density, r, c, n);
   d.Add(layered_.upper_index, r, c);
-  for (const ConstGridView grid : {snow_evaporation_, ConstGridView(solid_), ConstGridView(liquid_),
-                                   ConstGridView(total_), temperature_, albedo_}) {
+  for (const ConstGridView grid : {ConstGridView(snow_evaporation_), ConstGridView(solid_), ConstGridView(liquid_),
+                                   ConstGridView(total_), temperature_, ConstGridView(albedo_)}) {
     d.Add(grid, r, c);
   }
   for (int k = 1; k <= landuse_layers_; ++k) d.Add(landuse_[static_cast<std::size_t>(k)], r, c);
