@@ -243,7 +243,7 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
   irrigation_->SetInitialised(1);
   groundwater_->SetInitialised(1);
   if (snow_->IsActive() > 0) {
-    snow_->SetSubbasinRunoffArray(soil_->getTotalRunoff());
+    snow_->SetSubbasinRunoffArray(soil_->getTotalRunoffForGlaciers());
     snow_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     snow_->SetInitialised(1);
   }

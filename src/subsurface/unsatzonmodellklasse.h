@@ -169,6 +169,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
     }
     return total_runoff_;
   }
+  // The same array, writable: the snow model's glacier outflow replaces its water row in
+  // sub-basins with glaciers.
+  std::span<std::vector<double>> getTotalRunoffForGlaciers() {
+    if (getTotalRunoff().empty()) return {};
+    return total_runoff_;
+  }
   // The layered snow pack (soil_layered_snow_setup.cpp): whether the "[LayeredSnowModel]"
   // switch is on (1041 when it is and heat transfer is off), its snow types, and its
   // stacks, read with storage read code 1 or 3 and made otherwise.

@@ -100,6 +100,13 @@ void schneemodellklasse::AddGlacierCellStatistics(int r, int c, int thread) {
   add_year(0, 0, 1 - g);
 }
 
+void schneemodellklasse::GlacierLateralStep(const ModelDate& d) {
+  if (!has_glaciers()) return;
+  ComputeGlacierOutflow(subbasin_runoff_);
+  if (zonalstatistic* table = statistic(SnowTable::kGlacierMelt)) table->EndStep(d.year, d.month, d.day, d.hour, 1);
+  EndGlacierYear(d);
+}
+
 void schneemodellklasse::ComputeGlacierOutflow(std::span<std::vector<double>> runoff) {
   if (ModuleSwitch == 0 || glacier_fraction_.empty() || rank() != 0) return;
   const auto zones = [&](SnowTable t) -> std::span<const ZoneRecord> {

@@ -430,6 +430,7 @@ void schneemodellklasse::MakeGlacierGrids() {
                "firn_WE_stack", ice_.firn_stack.write_code, storage_rows_.first, storage_rows_.last);
   registered_.push_back(firn_index);
   firn_total_ = owned_.back().view();
+  firn_levels_ = firn_stack_.view();
 
   const auto read_or_create = [&](const char* identifier, const GridOutputName& name) {
     return read ? ReadAndRegister(identifier, name, 0, false, true)
@@ -519,6 +520,7 @@ void schneemodellklasse::DeleteModule() {
     registered_.clear();
     owned_.clear();
     firn_stack_ = Stack();
+    firn_levels_ = StackView();
   }
   teilmodellklasse::DeleteModule();
 }

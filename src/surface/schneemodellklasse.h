@@ -91,9 +91,9 @@ class schneemodellklasse : public teilmodellklasse {
   void LinkLayeredSnow(bool linked, const LayeredSnowProperties& properties, double fresh_snow_offset_K);
   bool GetLayeredSnowLink() const { return layered_linked_; }
   void SetDumpOptions(const DumpOptions& options) { dump_options_ = options; }
-  // The soil model's total runoff per tracer (row 0 water) and sub-basin; marks the model
-  // initialised.
-  void SetSubbasinRunoffArray(std::span<const std::vector<double>> runoff);
+  // The soil model's total runoff per tracer (row 0 water) and sub-basin, whose water row
+  // the glacier outflow replaces; marks the model initialised.
+  void SetSubbasinRunoffArray(std::span<std::vector<double>> runoff);
   // The "[snow_model]" section of the storage content file: the reader stores the file
   // name (read codes 2 and 4: none) and, with read code 1 and glaciers, reads the outflows
   // of the glacier linear storages; a missing file or section leaves the start values
@@ -184,12 +184,17 @@ class schneemodellklasse : public teilmodellklasse {
   // land-use table or entry applies, the fallback.
   LanduseValue LanduseAlbedo(int r, int c, double fallback) const;
   double SnowAlbedo(double age_days, double T) const;
-  // The glacierised part of cell (r, c) with glacier fraction g > 0 (ordinary and glacier
-  // store, ice and firn melt). Hook of the glacier model: until it is built, a glacier cell
-  // keeps its stores unchanged in the step.
-  void GlacierCellStep(int r, int c, double g, const SnowCellParameters& p, const SnowCellGrids& grids) const;
-  // The glacier steps of the lateral step (linear-storage outflow, the yearly update).
-  // Hook of the glacier model; collective once built.
+  // The ordinary snow store of cell (r, c) in the step: the snow model's melt method (one
+  // call, or a night and a day call for long steps), the outflow over the holding capacity,
+  // the energy-balance values and the layered-snow change.
+  void OrdinaryStoreStep(int r, int c, const SnowCellParameters& p, const SnowCellGrids& grids, double T,
+                         const LayeredSnow* layered) const;
+  // A cell with a glacier fraction above 0: its ordinary and glacier snow store, then the
+  // firn and ice melt of a snow-free glacier.
+  void GlacierCellStep(int r, int c, const SnowCellParameters& p, const SnowCellGrids& grids) const;
+  // The glacier part of the lateral step, after the melt tables have ended their step:
+  // the linear-storage outflow into the soil model's runoff, the total glacier melt table
+  // and the end of the glacier year. Collective.
   void GlacierLateralStep(const ModelDate& d);
   void SnowSlides();
   void HandOverToLayeredSnow();
@@ -249,6 +254,7 @@ class schneemodellklasse : public teilmodellklasse {
   std::deque<Grid> owned_;
   std::vector<int> registered_;
   Stack firn_stack_;
+  StackView firn_levels_;  // of firn_stack_, for the glacier cells of the step
 
   // Seasonal factors and day/night split of the current step.
   double rmf_ = 0, asnow_ = 0, aice_ = 0;
@@ -289,7 +295,7 @@ class schneemodellklasse : public teilmodellklasse {
   ConstGridView corrected_radiation_;
   GridView water_input_;
   bool interception_first_ = false;
-  std::span<const std::vector<double>> subbasin_runoff_;
+  std::span<std::vector<double>> subbasin_runoff_;
   bool heat_transfer_ = false;
   bool layered_linked_ = false;
   LayeredSnowProperties layered_properties_;

@@ -217,6 +217,7 @@ void schneemodellklasse::AddStepStatistics() {
         without_glaciers->AddValue(r, c, z, 0, g);
       }
       if (thaw != nullptr) thaw->AddValue(r, c, z, thaw_depth_(r, c), 1);
+      AddGlacierCellStatistics(r, c, 0);
     }
   }
 }

@@ -94,7 +94,7 @@ double schneemodellklasse::SeasonalSnowOnGlacierFactor(int day, int month) const
   return ice_.Asnow.At(day, month, DaysInMonth(current_date().year, month));
 }
 
-void schneemodellklasse::SetSubbasinRunoffArray(std::span<const std::vector<double>> runoff) {
+void schneemodellklasse::SetSubbasinRunoffArray(std::span<std::vector<double>> runoff) {
   if (ModuleSwitch == 0) return;
   subbasin_runoff_ = runoff;
   SetInitialised(1);

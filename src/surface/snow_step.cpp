@@ -13,12 +13,16 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <cmath>
 
 #include "framework/date.h"
+#include "framework/error_code.h"
 #include "framework/grid_table.h"
 #include "framework/model_settings.h"
 #include "framework/parallel.h"
+#include "surface/glacier_cell.h"
 #include "surface/schneemodellklasse.h"
 #include "tables/landuse_table.h"
 
@@ -99,6 +103,7 @@ void schneemodellklasse::SnowTimeStep(const ModelDate& d) {
   const ZoneTableView& zones = settings().zones;
   const int ncols = geometry().ncols;
   const double nodata = geometry().nodata_value;
+  std::atomic<bool> dump_stop{false};
   for_each_row(rows, [&](int r) {
     const ColumnRange columns =
         zones.column_ranges.empty() ? ColumnRange{1, ncols} : zones.column_ranges[static_cast<std::size_t>(r)];
@@ -106,11 +111,14 @@ void schneemodellklasse::SnowTimeStep(const ModelDate& d) {
     for (int c = columns.first; c <= columns.last && failure.ok(); ++c) {
       if (!OwnCell(r, c) || (!hru_masters_.empty() && hru_masters_(r, c) == nodata)) continue;
       failure = SnowCellStep(r, c, p, g);
+      if (failure.ok() && DumpSnowCell(r, c, d)) dump_stop.store(true, std::memory_order_relaxed);
     }
   });
   for (const LanduseValue& failure : row_failure_) {
     if (!failure.ok()) RaiseLanduseFailure(log(), failure);
   }
+  // A dumped cell with -closeAfterDump stops the run once the parallel region has ended.
+  if (dump_stop.load()) RaiseError(kSnowDumpAbort);
 }
 
 LanduseValue schneemodellklasse::LanduseAlbedo(int r, int c, double fallback) const {
@@ -166,54 +174,11 @@ LanduseValue schneemodellklasse::SnowCellStep(int r, int c, const SnowCellParame
   }
 
   if (glacier > 0) {
-    GlacierCellStep(r, c, glacier, p, g);
+    GlacierCellStep(r, c, p, g);
   } else {
-    SnowStore store{.solid = solid_(r, c), .liquid = liquid_(r, c), .total = total_(r, c)};
-    const bool energy = s.traits.energy_balance;
-    if (energy) {
-      store.pack_temperature = snow_temperature_(r, c);
-      store.surface_temperature = surface_temperature_state_(r, c);
-      store.energy_balance = energy_balance_.empty() ? 0 : energy_balance_(r, c);
-    }
-    const double input = water_input_(r, c);
-    double melt = 0;
-    double sublimation = 0;
-    if (TimeStep <= kLongStepMinutes) {
-      melt = ComputeSnowCell(p, g, r, c, T, 1, SnowStorePart::kOrdinary, input, store, layered).melt;
-      sublimation = store.evaporation;
-    } else {
-      melt = ComputeSnowCell(p, g, r, c, temperature_night_(r, c), split_.night_fraction, SnowStorePart::kOrdinary,
-                             input, store, layered)
-                 .melt;
-      sublimation = store.evaporation;
-      melt += ComputeSnowCell(p, g, r, c, T, split_.day_fraction, SnowStorePart::kOrdinary, input, store, layered)
-                  .melt;
-      sublimation += store.evaporation;
-    }
-    if (energy) {
-      snow_temperature_(r, c) = store.pack_temperature;
-      surface_temperature_state_(r, c) = store.surface_temperature;
-      if (!energy_balance_.empty()) energy_balance_(r, c) = store.energy_balance;
-      // The whole vapour exchange of the step, whatever the number of calls.
-      if (!snow_evaporation_.empty()) snow_evaporation_(r, c) = sublimation;
-    }
-    const double m = std::min(melt, store.solid);
-    store.liquid += m;
-    store.solid -= m;
-    const double capacity = s.CWH * store.solid;
-    if (store.liquid > capacity) {
-      outflow_(r, c) = store.liquid - capacity;
-      if (m > 0) melt_only_(r, c) = outflow_(r, c);
-      store.liquid = capacity;
-    }
-    solid_(r, c) = store.solid;
-    liquid_(r, c) = store.liquid;
+    OrdinaryStoreStep(r, c, p, g, T, layered);
     if (!solid_on_glacier_.empty() && !liquid_on_glacier_.empty() && !total_on_glacier_.empty()) {
       solid_on_glacier_(r, c) = liquid_on_glacier_(r, c) = total_on_glacier_(r, c) = 0;
-    }
-    if (layered != nullptr && m > 0) {
-      ChangeLayeredSnow(layered_, r, c, 1, -m, T);
-      layered_.liquid(r, c, 0) += m;
     }
   }
 
@@ -254,6 +219,112 @@ LanduseValue schneemodellklasse::SnowCellStep(int r, int c, const SnowCellParame
     root = std::min(root, thaw);
   }
   return {};
+}
+
+void schneemodellklasse::OrdinaryStoreStep(int r, int c, const SnowCellParameters& p, const SnowCellGrids& g, double T,
+                                           const LayeredSnow* layered) const {
+  const SnowSettings& s = settings_;
+  SnowStore store{.solid = solid_(r, c), .liquid = liquid_(r, c), .total = total_(r, c)};
+  const bool energy = s.traits.energy_balance;
+  if (energy) {
+    store.pack_temperature = snow_temperature_(r, c);
+    store.surface_temperature = surface_temperature_state_(r, c);
+    store.energy_balance = energy_balance_.empty() ? 0 : energy_balance_(r, c);
+  }
+  const double input = water_input_(r, c);
+  double melt = 0;
+  double sublimation = 0;
+  if (TimeStep <= kLongStepMinutes) {
+    melt = ComputeSnowCell(p, g, r, c, T, 1, SnowStorePart::kOrdinary, input, store, layered).melt;
+    sublimation = store.evaporation;
+  } else {
+    melt = ComputeSnowCell(p, g, r, c, temperature_night_(r, c), split_.night_fraction, SnowStorePart::kOrdinary,
+                           input, store, layered)
+               .melt;
+    sublimation = store.evaporation;
+    melt += ComputeSnowCell(p, g, r, c, T, split_.day_fraction, SnowStorePart::kOrdinary, input, store, layered)
+                .melt;
+    sublimation += store.evaporation;
+  }
+  if (energy) {
+    snow_temperature_(r, c) = store.pack_temperature;
+    surface_temperature_state_(r, c) = store.surface_temperature;
+    if (!energy_balance_.empty()) energy_balance_(r, c) = store.energy_balance;
+    // The whole vapour exchange of the step, whatever the number of calls.
+    if (!snow_evaporation_.empty()) snow_evaporation_(r, c) = sublimation;
+  }
+  const double m = std::min(melt, store.solid);
+  store.liquid += m;
+  store.solid -= m;
+  const double capacity = s.CWH * store.solid;
+  if (store.liquid > capacity) {
+    outflow_(r, c) = store.liquid - capacity;
+    if (m > 0) melt_only_(r, c) = outflow_(r, c);
+    store.liquid = capacity;
+  }
+  solid_(r, c) = store.solid;
+  liquid_(r, c) = store.liquid;
+  if (layered != nullptr && m > 0) {
+    ChangeLayeredSnow(layered_, r, c, 1, -m, T);
+    layered_.liquid(r, c, 0) += m;
+  }
+}
+
+void schneemodellklasse::GlacierCellStep(int r, int c, const SnowCellParameters& p, const SnowCellGrids& grids) const {
+  const GlacierCellParameters gp{.method = ice_.method,
+                                 .T0R = settings_.T0R,
+                                 .transzone = settings_.transzone,
+                                 .T0 = settings_.T0,
+                                 .CWH = settings_.CWH,
+                                 .DDFice = ice_.DDFice,
+                                 .DDFfirn = ice_.DDFfirn,
+                                 .DDFsnow = ice_.DDFsnow,
+                                 .MF = ice_.MF,
+                                 .debris_scaling = ice_.debris_scaling,
+                                 .Aice = aice_,
+                                 .Asnow = asnow_,
+                                 .steps_per_day = 1440 / TimeStep,
+                                 .nodata = geometry().nodata_value};
+  // The static methods read the glacier's ice or firn code from their glacier grid.
+  const GlacierCellGrids g{.glacier = ice_.dynamic() ? ConstGridView() : glacier_fraction_,
+                           .debris = debris_,
+                           .radiation = glacier_radiation_,
+                           .snow_fraction = snow_fraction_,
+                           .rain_fraction = rain_fraction_,
+                           .solid = solid_,
+                           .liquid = liquid_,
+                           .total = total_,
+                           .outflow = outflow_,
+                           .melt_only = melt_only_,
+                           .solid_on_glacier = solid_on_glacier_,
+                           .liquid_on_glacier = liquid_on_glacier_,
+                           .total_on_glacier = total_on_glacier_,
+                           .melt_on_glacier = melt_on_glacier_,
+                           .firn_melt = firn_melt_,
+                           .ice_melt = ice_melt_,
+                           .firn_total = firn_total_,
+                           .firn_stack = firn_levels_};
+  const double T = temperature_(r, c);
+  const double P = water_input_(r, c);
+  const LayeredSnow* layered = layered_linked_ ? &layered_ : nullptr;
+  if (ice_.method != 13) {
+    ComputeGlacierCell(gp, g, r, c, T, P, layered);
+    return;
+  }
+  // Method 13: both stores melt by the snow model's own method.
+  OrdinaryStoreStep(r, c, p, grids, T, layered);
+  const GlacierStoreEnergyGrids energy{.snow_temperature = snow_temperature_on_glacier_,
+                                       .surface_temperature = surface_temperature_on_glacier_,
+                                       .evaporation = evaporation_on_glacier_,
+                                       .energy_balance = energy_balance_on_glacier_};
+  if (TimeStep <= kLongStepMinutes) {
+    const std::array<SnowCallPart, 1> parts{{{.T = T, .w = 1}}};
+    ComputeGlacierCellWithSnowMethod(gp, p, grids, g, energy, r, c, parts, P);
+  } else {
+    const std::array<SnowCallPart, 2> parts{
+        {{.T = temperature_night_(r, c), .w = split_.night_fraction}, {.T = T, .w = split_.day_fraction}}};
+    ComputeGlacierCellWithSnowMethod(gp, p, grids, g, energy, r, c, parts, P);
+  }
 }
 
 }  // namespace tolvo

@@ -1,0 +1,106 @@
+// Glacier cells in the snow model's step (dynamic glacier method 11 on the small snow
+// basin): each store closes its water balance over its own area through the step, the
+// firn levels lose exactly the firn melt, and the lateral step hands the glacier outflow
+// to the sub-basins with glaciers only.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "snow_basin_fixture.h"
+
+namespace tolvo::test {
+namespace {
+
+class GlacierStepTest : public LogFixture {};
+
+TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
+  SnowBasin basin(log_, dir_);
+  // One glacier (code 5) in column 2 of sub-basin 1, whole cells and a half cell.
+  Grid& fraction = basin.NewGrid(0);
+  Grid& codes = basin.NewGrid(kNodata);
+  for (int r = 3; r <= 6; ++r) {
+    fraction(r, 2) = r == 6 ? 0.5 : 1;
+    codes(r, 2) = 5;
+  }
+  basin.Add("GlacierizedCells", fraction);
+  basin.Add("GlacierCodes", codes);
+  // The linear storages take the melt of the step from the sub-basin sums of the melt
+  // tables, which are kept only when written: ice, firn, snow on ice and total every step.
+  std::string ice_firn = IceFirnSection(11);
+  for (const char* table : {"qfirn.txt", "qice.txt", "qsg.txt", "qglac.txt"}) {
+    const std::string item = std::string(table) + " 0";
+    ice_firn.replace(ice_firn.find(item), item.size(), std::string(table) + " 1002");
+  }
+  ASSERT_EQ(basin.Build(SnowSection(1) + ice_firn), 0) << console_.str();
+  schneemodellklasse& model = basin.model();
+  model.SetWaterInput(false);
+  std::vector<std::vector<double>> runoff(1, std::vector<double>(3, 7.0));
+  model.SetSubbasinRunoffArray(runoff);
+
+  const auto grid = [&](const char* id) { return basin.Entry(id).values; };
+  GridView P = grid("precipitation"), T = grid("temperature");
+  GridView solid = grid("snowstorage_solid"), liquid = grid("snowstorage_liquid"), out = grid("snowcover_outflow");
+  GridView gsolid = grid("SolidSnowStorage_onGlacier"), gliquid = grid("LiquidSnowStorage_onGlacier");
+  GridView gout = grid("SnowMelt_onGlacier"), firn_melt = grid("melt_from_firn"), ice_melt = grid("melt_from_ice");
+  StackView firn = basin.Entry("firn_WE_stack").stack;
+  GridView firn_total = grid("firn_WE_stack");
+  const int levels = basin.Entry("firn_WE_stack").levels;
+  ASSERT_GE(levels, 2);
+  // Snow on both stores, and firn in levels 1 and 2 of cell (4, 2).
+  for (int r = 3; r <= 6; ++r) {
+    solid(r, 2) = 12;
+    gsolid(r, 2) = 8 + r;
+    grid("snow_storage_total")(r, 2) = 12;
+    grid("TotalSnowStorage_onGlacier")(r, 2) = 8 + r;
+  }
+  firn(4, 2, 1) = 3;
+  firn(4, 2, 2) = 2;
+  firn_total(4, 2) = firn(4, 2, 0) = 5;
+
+  double worst = 0;
+  double ice = 0;
+  double firn_lost = 0;
+  for (int h = 0; h < 48; ++h) {
+    for (int r = 1; r <= kSnowRows; ++r) {
+      for (int c = 1; c <= kSnowCols; ++c) {
+        if (basin.zone()(r, c) == kNodata) continue;
+        T(r, c) = 4 + 3 * std::sin(h * 0.26) + 0.2 * r;
+        P(r, c) = h % 7 == 0 ? 0.3 * r : 0;
+      }
+    }
+    std::vector<double> before, before_g, before_firn;
+    for (int r = 3; r <= 6; ++r) {
+      before.push_back(solid(r, 2) + liquid(r, 2));
+      before_g.push_back(gsolid(r, 2) + gliquid(r, 2));
+      before_firn.push_back(firn_total(r, 2));
+    }
+    const ModelDate d{.year = 2001, .month = 7, .day = 1 + h / 24, .hour = 1 + h % 24};
+    ASSERT_EQ(CodeOf([&] { model.SnowTimeStep(d); }), 0) << console_.str();
+    for (int r = 3; r <= 6; ++r) {
+      const auto i = static_cast<std::size_t>(r - 3);
+      const double ordinary = P(r, 2) - out(r, 2) - (solid(r, 2) + liquid(r, 2) - before[i]);
+      const double glacier = P(r, 2) - gout(r, 2) - (gsolid(r, 2) + gliquid(r, 2) - before_g[i]);
+      const double firn_loss = before_firn[i] - firn_total(r, 2) - firn_melt(r, 2);
+      worst = std::max({worst, std::fabs(ordinary), std::fabs(glacier), std::fabs(firn_loss)});
+      EXPECT_NEAR(firn(r, 2, 0), firn_total(r, 2), 1e-12);
+      // Firn and ice melt only on a glacier free of snow.
+      if (firn_melt(r, 2) + ice_melt(r, 2) > 0) { EXPECT_LE(gsolid(r, 2), 0); }
+      ice += ice_melt(r, 2);
+      firn_lost += firn_melt(r, 2);
+    }
+    ASSERT_EQ(CodeOf([&] { model.SnowLateralStep(d); }), 0) << console_.str();
+  }
+  EXPECT_LT(worst, 1e-9);
+  EXPECT_DOUBLE_EQ(firn_lost, 5);  // the firn of cell (4, 2) melted, level 1 first,
+  EXPECT_EQ(firn(4, 2, 1), 0);
+  EXPECT_GT(ice, 1);  // then the ice beneath
+  // The glacier outflow replaces the water runoff of sub-basin 1; sub-basin 2 has no glacier.
+  EXPECT_GT(runoff[0][1], 0);
+  EXPECT_NE(runoff[0][1], 7.0);
+  EXPECT_EQ(runoff[0][2], 7.0);
+}
+
+}  // namespace
+}  // namespace tolvo::test
