@@ -58,7 +58,11 @@ void schneemodellklasse::SnowTimeStep(const ModelDate& d) {
     asnow_ = SeasonalSnowOnGlacierFactor(day, month);
     aice_ = SeasonalIceFactor(day, month);
   }
-  split_ = DayFraction();
+  // Without a date the sun's course is unknown: a long step counts half as night, half as day.
+  DayNightSplit even;
+  even.night_fraction = 0.5;
+  even.day_fraction = 0.5;
+  split_ = Dated(d) ? DayFraction() : even;
   for (const Statistic& s : statistics_) {
     if (s.table) s.table->BeginStep();
   }
