@@ -54,7 +54,8 @@ struct Layer {
             .ky = ky.view(),
             .storage = storage.view(),
             .fixed_head = fixed_head.view(),
-            .fixed_flux = fixed_flux.view()};
+            .fixed_flux = fixed_flux.view(),
+            .kolmation = {}};  // a single layer: nothing below it
     ComputeLayerTransmissivities(domain, view, {}, {1, side});
   }
   int side;
