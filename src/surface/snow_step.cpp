@@ -121,8 +121,18 @@ void schneemodellklasse::SnowTimeStep(const ModelDate& d) {
   for (const LanduseValue& failure : row_failure_) {
     if (!failure.ok()) RaiseLanduseFailure(log(), failure);
   }
-  // A dumped cell with -closeAfterDump stops the run once the parallel region has ended.
-  if (dump_stop.load()) RaiseError(kSnowDumpAbort);
+  // A dumped cell with -closeAfterDump stops the run once the parallel region has ended, on
+  // every process together: one that stopped alone would leave the others waiting in the
+  // next collective call. The command line, and so dump mode, is the same on all processes.
+  if (dump_options_.dump_mode) {
+    const int mine = dump_stop.load() ? 1 : 0;
+    int any = 0;
+    MPI_Allreduce(&mine, &any, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+    if (any != 0 && mine == 0) {
+      log() << "FATAL: a snow cell dump on another process ends the run (-closeAfterDump)" << "[end-entry]";
+    }
+    if (any != 0) RaiseError(kSnowDumpAbort);
+  }
 }
 
 LanduseValue schneemodellklasse::LanduseAlbedo(int r, int c, double fallback) const {
