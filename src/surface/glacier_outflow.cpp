@@ -78,6 +78,7 @@ void schneemodellklasse::AddGlacierCellStatistics(int r, int c, int thread) {
   };
   if (!(g > 0)) {
     for (zonalstatistic* table : {firn, ice, snow}) add(table, 0, 1);
+    AddGlacierMelt(r, c, k, 1, 0, 0, 0);
     if (dynamic) add_year(0, 0, 1);
     return;
   }
@@ -86,10 +87,14 @@ void schneemodellklasse::AddGlacierCellStatistics(int r, int c, int thread) {
   const double firn_total = dynamic ? firn_total_(r, c) : 0;
   const double snow_melt = dynamic ? melt_on_glacier_(r, c) : 0;
   const bool under_firn = firn_total > 0;
-  add(firn, (under_firn ? snow_melt : 0) + firn_melt_(r, c), g);
+  const double from_firn = (under_firn ? snow_melt : 0) + firn_melt_(r, c);
+  const double on_ice = under_firn ? 0 : snow_melt;
+  add(firn, from_firn, g);
   add(ice, ice_melt_(r, c), g);
-  add(snow, under_firn ? 0 : snow_melt, g);
+  add(snow, on_ice, g);
   for (zonalstatistic* table : {firn, ice, snow}) add(table, 0, 1 - g);
+  AddGlacierMelt(r, c, k, g, ice_melt_(r, c), from_firn, on_ice);
+  AddGlacierMelt(r, c, k, 1 - g, 0, 0, 0);
   if (!dynamic) return;
   double& balance = mass_balance_(r, c);
   balance += snow_fraction_(r, c) + rain_fraction_(r, c) - snow_melt - firn_melt_(r, c) - ice_melt_(r, c);
@@ -107,28 +112,52 @@ void schneemodellklasse::GlacierLateralStep(const ModelDate& d) {
   EndGlacierYear(d);
 }
 
-void schneemodellklasse::ComputeGlacierOutflow(std::span<std::vector<double>> runoff) {
-  if (ModuleSwitch == 0 || glacier_fraction_.empty() || rank() != 0) return;
-  const auto zones = [&](SnowTable t) -> std::span<const ZoneRecord> {
-    return statistics_[static_cast<std::size_t>(t)].zones;
-  };
-  const auto n = static_cast<std::size_t>(subbasins_.zone_count) + 1;
-  std::vector<ZoneRecord>& total = statistics_[static_cast<std::size_t>(SnowTable::kGlacierMelt)].zones;
-  std::vector<double>* water = runoff.empty() ? nullptr : &runoff[0];
-  GlacierOutflowStep(zones(SnowTable::kIceMelt), zones(SnowTable::kFirnMelt), zones(SnowTable::kSnowOnIceMelt),
-                     glacier_subbasins_,
-                     {.ice = Qice_slr_, .firn = Qfirn_slr_, .snow = Qsnow_slr_, .kice = ice_.kice_els,
-                      .kfirn = ice_.kfirn_els, .ksnow = ice_.ksnow_els},
-                     std::span<ZoneRecord>(total).first(std::min(total.size(), n)),
-                     water != nullptr ? std::span<double>(*water) : std::span<double>());
-  const auto mean = [](const ZoneRecord& z) { return z.RelCellSum != 0 ? z.sx / z.RelCellSum : 0; };
-  zonalstatistic* table = statistic(SnowTable::kGlacierMelt);
-  for (std::size_t j = 1; j < n && j < total.size(); ++j) {
-    ice_input_[j] = mean(zones(SnowTable::kIceMelt)[j]);
-    firn_input_[j] = mean(zones(SnowTable::kFirnMelt)[j]);
-    snow_on_ice_input_[j] = mean(zones(SnowTable::kSnowOnIceMelt)[j]);
-    if (table != nullptr) table->SetZoneSums(static_cast<int>(j), total[j].n, total[j].sx, total[j].RelCellSum);
+void schneemodellklasse::AddGlacierMelt(int r, int c, int k, double weight, double ice, double firn, double snow) {
+  // A nodata relative area counts the cell with area 1, as in the statistics tables.
+  constexpr double kNodataArea = -9999.0;
+  double area = 1;
+  if (!cell_areas_.empty() && cell_areas_.rows().contains(r) && cell_areas_(r, c) > kNodataArea) {
+    area = cell_areas_(r, c);
   }
+  ExactSum* sums = &glacier_melt_sums_[static_cast<std::size_t>(k) * kGlacierMeltSums];
+  sums[0].Add(weight);
+  sums[1].Add(area * weight);
+  sums[2].Add(ice * area * weight);
+  sums[3].Add(firn * area * weight);
+  sums[4].Add(snow * area * weight);
+}
+
+void schneemodellklasse::ComputeGlacierOutflow(std::span<std::vector<double>> runoff) {
+  if (ModuleSwitch == 0 || glacier_fraction_.empty()) return;
+  ReduceExactSums(glacier_melt_sums_, glacier_reduce_scratch_);
+  if (rank() == 0) {
+    const std::size_t n = glacier_melt_sums_.size() / kGlacierMeltSums;
+    const std::span<ZoneRecord> records(glacier_melt_zones_);
+    const std::span<ZoneRecord> ice = records.subspan(0, n), firn = records.subspan(n, n),
+                                snow = records.subspan(2 * n, n), total = records.subspan(3 * n, n);
+    for (std::size_t j = 0; j < n; ++j) {
+      const ExactSum* sums = &glacier_melt_sums_[j * kGlacierMeltSums];
+      const double weights = sums[0].Value();
+      const double areas = sums[1].Value();
+      ice[j] = {.n = weights, .sx = sums[2].Value(), .zonenwert = 0, .rel = 0, .RelCellSum = areas};
+      firn[j] = {.n = weights, .sx = sums[3].Value(), .zonenwert = 0, .rel = 0, .RelCellSum = areas};
+      snow[j] = {.n = weights, .sx = sums[4].Value(), .zonenwert = 0, .rel = 0, .RelCellSum = areas};
+    }
+    std::vector<double>* water = runoff.empty() ? nullptr : &runoff[0];
+    GlacierOutflowStep(ice, firn, snow, glacier_subbasins_,
+                       {.ice = Qice_slr_, .firn = Qfirn_slr_, .snow = Qsnow_slr_, .kice = ice_.kice_els,
+                        .kfirn = ice_.kfirn_els, .ksnow = ice_.ksnow_els},
+                       total, water != nullptr ? std::span<double>(*water) : std::span<double>());
+    const auto mean = [](const ZoneRecord& z) { return z.RelCellSum != 0 ? z.sx / z.RelCellSum : 0; };
+    zonalstatistic* table = statistic(SnowTable::kGlacierMelt);
+    for (std::size_t j = 1; j < n; ++j) {
+      ice_input_[j] = mean(ice[j]);
+      firn_input_[j] = mean(firn[j]);
+      snow_on_ice_input_[j] = mean(snow[j]);
+      if (table != nullptr) table->SetZoneSums(static_cast<int>(j), total[j].n, total[j].sx, total[j].RelCellSum);
+    }
+  }
+  for (ExactSum& sum : glacier_melt_sums_) sum.Clear();
 }
 
 void schneemodellklasse::EndGlacierYear(const ModelDate& d) {

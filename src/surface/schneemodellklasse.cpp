@@ -327,6 +327,9 @@ void schneemodellklasse::SetUpGlaciers(StatisticsRegistry& registry) {
     array->assign(n, initial);
     (*array)[0] = 0;
   }
+  glacier_melt_sums_.assign(n * kGlacierMeltSums, ExactSum());
+  glacier_melt_zones_.assign(4 * n, ZoneRecord());
+  if (const int relcell = FindGrid("RelCellArea", false); relcell > 0) cell_areas_ = (*grids())[relcell].values;
   MakeStatistic(registry, SnowTable::kFirnMelt, ice_.firn_statistic, "glacier_melt_from_firn_areas__", 5, true);
   MakeStatistic(registry, SnowTable::kIceMelt, ice_.ice_statistic, "glacier_melt_from_ice_areas__", 5, true);
   MakeStatistic(registry, SnowTable::kSnowOnIceMelt, ice_.snow_on_ice_statistic, "snow_melt_from_ice_areas__", 5, true);

@@ -12,6 +12,7 @@
 // snow pack; otherwise the process's own rows.
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <deque>
 #include <memory>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "framework/dump_options.h"
+#include "framework/exact_sum.h"
 #include "framework/teilmodellklasse.h"
 #include "setup/glacier_subbasins.h"
 #include "tables/landuse_record.h"
@@ -135,10 +137,12 @@ class schneemodellklasse : public teilmodellklasse {
   // The glacier statistics of an own zone cell (and, for the dynamic methods, its mass
   // balance of the step), into the sums of `thread`.
   void AddGlacierCellStatistics(int r, int c, int thread);
-  // Process 0, after the step of the three melt tables has been reduced: the linear
-  // storages of ice, firn and snow on glaciers; their outflow replaces the water row of
-  // `runoff` ([tracer][sub-basin], mm per step) in every sub-basin with glaciers. Sets the
-  // sums of the total glacier melt table, whose step every process then ends.
+  // Collective: reduces the step's glacier melt sums of the sub-basins to process 0, which
+  // then steps the linear storages of ice, firn and snow on glaciers; their outflow
+  // replaces the water row of `runoff` ([tracer][sub-basin], mm per step) in every
+  // sub-basin with glaciers. Sets the sums of the total glacier melt table, whose step
+  // every process then ends. The melt sums are the model's own, kept whether or not the
+  // melt tables are written, so the runoff does not depend on the statistics codes.
   void ComputeGlacierOutflow(std::span<std::vector<double>> runoff);
   // Collective. On the evaluation date, in the step that ends the day: snow turns into
   // glacier and firn, and process 0 changes the glacier areas.
@@ -218,6 +222,9 @@ class schneemodellklasse : public teilmodellklasse {
   GlacierBalanceGrids GlacierBalanceGridsOfProcess0();
   // Index of the cell's sub-basin, 0 outside.
   int SubbasinIndex(int r, int c) const;
+  // Adds a cell's glacier melt (mm) with the weight to the sums of sub-basin k, weighted
+  // by the relative cell area as the statistics tables weight it.
+  void AddGlacierMelt(int r, int c, int k, double weight, double ice, double firn, double snow);
   std::vector<char> DumpRecordOfCell(int r, int c, const ModelDate& date) const;
 
   // The next free grid-table entry (fails with 12 when none is left).
@@ -285,6 +292,14 @@ class schneemodellklasse : public teilmodellklasse {
 
   std::vector<GlacierSubbasinRecord> glacier_subbasins_;
   std::vector<double> Qice_slr_, Qfirn_slr_, Qsnow_slr_, ice_input_, firn_input_, snow_on_ice_input_;
+  // The step's glacier melt of every sub-basin 0..n as exact sums, kGlacierMeltSums per
+  // sub-basin (weights, relative cell areas, weighted ice, firn and snow-on-ice melt), and
+  // their records (ice, firn, snow on ice, total; n + 1 each) built from them on process 0.
+  static constexpr std::size_t kGlacierMeltSums = 5;
+  std::vector<ExactSum> glacier_melt_sums_;
+  std::vector<std::int64_t> glacier_reduce_scratch_;
+  std::vector<ZoneRecord> glacier_melt_zones_;
+  ConstGridView cell_areas_;  // "RelCellArea", the statistics tables' cell weights
   GlacierList glacier_list_;  // process 0
   std::string storage_file_;
   bool storage_append_ = true;

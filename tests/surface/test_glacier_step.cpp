@@ -15,9 +15,9 @@ namespace {
 
 class GlacierStepTest : public LogFixture {};
 
-TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
-  SnowBasin basin(log_, dir_);
-  // One glacier (code 5) in column 2 of sub-basin 1, whole cells and a half cell.
+// One glacier (code 5) in column 2 of sub-basin 1, whole cells and a half cell, built with
+// the statistics code `code` for the ice, firn, snow-on-ice and total melt tables.
+int BuildGlacierBasin(SnowBasin& basin, const std::string& code) {
   Grid& fraction = basin.NewGrid(0);
   Grid& codes = basin.NewGrid(kNodata);
   for (int r = 3; r <= 6; ++r) {
@@ -26,21 +26,36 @@ TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
   }
   basin.Add("GlacierizedCells", fraction);
   basin.Add("GlacierCodes", codes);
-  // The linear storages take the melt of the step from the sub-basin sums of the melt
-  // tables, which are kept only when written: ice, firn, snow on ice and total every step.
   std::string ice_firn = IceFirnSection(11);
   for (const char* table : {"qfirn.txt", "qice.txt", "qsg.txt", "qglac.txt"}) {
     const std::string item = std::string(table) + " 0";
-    ice_firn.replace(ice_firn.find(item), item.size(), std::string(table) + " 1002");
+    ice_firn.replace(ice_firn.find(item), item.size(), std::string(table) + " " + code);
   }
-  ASSERT_EQ(basin.Build(SnowSection(1) + ice_firn), 0) << console_.str();
+  return basin.Build(SnowSection(1) + ice_firn);
+}
+
+// Weather of step h: a daily temperature wave rising to the south, showers every 7 hours.
+void SetWeather(SnowBasin& basin, int h) {
+  GridView P = basin.Entry("precipitation").values, T = basin.Entry("temperature").values;
+  for (int r = 1; r <= kSnowRows; ++r) {
+    for (int c = 1; c <= kSnowCols; ++c) {
+      if (basin.zone()(r, c) == kNodata) continue;
+      T(r, c) = 4 + 3 * std::sin(h * 0.26) + 0.2 * r;
+      P(r, c) = h % 7 == 0 ? 0.3 * r : 0;
+    }
+  }
+}
+
+TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
+  SnowBasin basin(log_, dir_);
+  ASSERT_EQ(BuildGlacierBasin(basin, "1002"), 0) << console_.str();
   schneemodellklasse& model = basin.model();
   model.SetWaterInput(false);
   std::vector<std::vector<double>> runoff(1, std::vector<double>(3, 7.0));
   model.SetSubbasinRunoffArray(runoff);
 
   const auto grid = [&](const char* id) { return basin.Entry(id).values; };
-  GridView P = grid("precipitation"), T = grid("temperature");
+  GridView P = grid("precipitation");
   GridView solid = grid("snowstorage_solid"), liquid = grid("snowstorage_liquid"), out = grid("snowcover_outflow");
   GridView gsolid = grid("SolidSnowStorage_onGlacier"), gliquid = grid("LiquidSnowStorage_onGlacier");
   GridView gout = grid("SnowMelt_onGlacier"), firn_melt = grid("melt_from_firn"), ice_melt = grid("melt_from_ice");
@@ -63,13 +78,7 @@ TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
   double ice = 0;
   double firn_lost = 0;
   for (int h = 0; h < 48; ++h) {
-    for (int r = 1; r <= kSnowRows; ++r) {
-      for (int c = 1; c <= kSnowCols; ++c) {
-        if (basin.zone()(r, c) == kNodata) continue;
-        T(r, c) = 4 + 3 * std::sin(h * 0.26) + 0.2 * r;
-        P(r, c) = h % 7 == 0 ? 0.3 * r : 0;
-      }
-    }
+    SetWeather(basin, h);
     std::vector<double> before, before_g, before_firn;
     for (int r = 3; r <= 6; ++r) {
       before.push_back(solid(r, 2) + liquid(r, 2));
@@ -100,6 +109,37 @@ TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
   EXPECT_GT(runoff[0][1], 0);
   EXPECT_NE(runoff[0][1], 7.0);
   EXPECT_EQ(runoff[0][2], 7.0);
+}
+
+// The glacier outflow comes from the model's own melt sums: a run that writes none of the
+// melt tables hands the soil model the same runoff, bit for bit, as one that writes them.
+TEST_F(GlacierStepTest, TheRunoffDoesNotDependOnWhichMeltTablesAreWritten) {
+  TempDir other_dir;
+  SnowBasin on(log_, dir_);
+  SnowBasin off(log_, other_dir);
+  ASSERT_EQ(BuildGlacierBasin(on, "1002"), 0) << console_.str();
+  ASSERT_EQ(BuildGlacierBasin(off, "0"), 0) << console_.str();
+  std::vector<std::vector<double>> runoff_on(1, std::vector<double>(3, 7.0)), runoff_off = runoff_on;
+  on.model().SetSubbasinRunoffArray(runoff_on);
+  off.model().SetSubbasinRunoffArray(runoff_off);
+  for (SnowBasin* basin : {&on, &off}) {
+    basin->model().SetWaterInput(false);
+    for (int r = 3; r <= 6; ++r) basin->Entry("TotalSnowStorage_onGlacier").values(r, 2) = 8 + r;
+    for (int r = 3; r <= 6; ++r) basin->Entry("SolidSnowStorage_onGlacier").values(r, 2) = 8 + r;
+  }
+  for (int h = 0; h < 48; ++h) {
+    const ModelDate d{.year = 2001, .month = 7, .day = 1 + h / 24, .hour = 1 + h % 24};
+    for (SnowBasin* basin : {&on, &off}) {
+      SetWeather(*basin, h);
+      ASSERT_EQ(CodeOf([&] { basin->model().SnowTimeStep(d); }), 0) << console_.str();
+      ASSERT_EQ(CodeOf([&] { basin->model().SnowLateralStep(d); }), 0) << console_.str();
+    }
+    ASSERT_EQ(runoff_on, runoff_off) << "step " << h;
+    ASSERT_EQ(on.model().Qice_slr()[1], off.model().Qice_slr()[1]);
+  }
+  EXPECT_GT(runoff_off[0][1], 0);
+  EXPECT_NE(runoff_off[0][1], 7.0);
+  EXPECT_EQ(runoff_off[0][2], 7.0);
 }
 
 }  // namespace
