@@ -142,5 +142,67 @@ TEST_F(GlacierStepTest, TheRunoffDoesNotDependOnWhichMeltTablesAreWritten) {
   EXPECT_EQ(runoff_off[0][2], 7.0);
 }
 
+// A run split at a date: the first part writes the storage content file, a new model takes
+// the snow and glacier grids of the first part and the glacier outflows from that file,
+// and ends with the same outflows and runoff, bit for bit, as the continuous run.
+TEST_F(GlacierStepTest, ARunSplitThroughTheStorageFileEndsLikeTheContinuousRun) {
+  TempDir split_dir;
+  SnowBasin whole(log_, dir_);
+  SnowBasin first(log_, split_dir);
+  SnowBasin second(log_, split_dir);
+  std::vector<std::vector<double>> runoff_whole(1, std::vector<double>(3, 7.0)), runoff_split = runoff_whole;
+  for (SnowBasin* basin : {&whole, &first, &second}) {
+    ASSERT_EQ(BuildGlacierBasin(*basin, "0"), 0) << console_.str();
+    basin->model().SetWaterInput(false);
+    basin->model().ReadStorageContent("state.txt", basin == &second ? 1 : 0);
+  }
+  whole.model().SetSubbasinRunoffArray(runoff_whole);
+  first.model().SetSubbasinRunoffArray(runoff_split);
+  for (SnowBasin* basin : {&whole, &first}) {
+    for (int r = 3; r <= 6; ++r) {
+      basin->Entry("TotalSnowStorage_onGlacier").values(r, 2) = 8 + r;
+      basin->Entry("SolidSnowStorage_onGlacier").values(r, 2) = 8 + r;
+    }
+  }
+  const auto run = [&](SnowBasin& basin, int from, int to) {
+    for (int h = from; h < to; ++h) {
+      const ModelDate d{.year = 2001, .month = 7, .day = 1 + h / 24, .hour = 1 + h % 24};
+      SetWeather(basin, h);
+      ASSERT_EQ(CodeOf([&] { basin.model().SnowTimeStep(d); }), 0) << console_.str();
+      ASSERT_EQ(CodeOf([&] { basin.model().SnowLateralStep(d); }), 0) << console_.str();
+    }
+  };
+  run(whole, 0, 48);
+  run(first, 0, 20);
+  ASSERT_TRUE(first.model().WriteStorageContent(false));
+  // The second part starts from the grids the first part leaves.
+  for (const char* id : {"snow_storage_total", "snowstorage_solid", "snowstorage_liquid", "days_snow", "snow_age",
+                         "albedo", "TotalSnowStorage_onGlacier", "SolidSnowStorage_onGlacier",
+                         "LiquidSnowStorage_onGlacier", "GlacierMassBalance", "OldGlacierMassBalance"}) {
+    const ConstGridView from = first.Entry(id).values;
+    const GridView to = second.Entry(id).values;
+    for (int r = 1; r <= kSnowRows; ++r) {
+      for (int c = 1; c <= kSnowCols; ++c) to(r, c) = from(r, c);
+    }
+  }
+  const StackView firn_from = first.Entry("firn_WE_stack").stack, firn_to = second.Entry("firn_WE_stack").stack;
+  for (int r = 1; r <= kSnowRows; ++r) {
+    for (int c = 1; c <= kSnowCols; ++c) {
+      second.Entry("firn_WE_stack").values(r, c) = first.Entry("firn_WE_stack").values(r, c);
+      for (int k = 0; k <= first.Entry("firn_WE_stack").levels; ++k) firn_to(r, c, k) = firn_from(r, c, k);
+    }
+  }
+  ASSERT_EQ(CodeOf([&] { second.model().ReadStorageContent("state.txt", 1); }), 0) << console_.str();
+  second.model().SetSubbasinRunoffArray(runoff_split);
+  run(second, 20, 48);
+  for (std::size_t j = 1; j <= 2; ++j) {
+    EXPECT_EQ(second.model().Qice_slr()[j], whole.model().Qice_slr()[j]) << j;
+    EXPECT_EQ(second.model().Qfirn_slr()[j], whole.model().Qfirn_slr()[j]) << j;
+    EXPECT_EQ(second.model().Qsnow_slr()[j], whole.model().Qsnow_slr()[j]) << j;
+  }
+  EXPECT_GT(whole.model().Qice_slr()[1], 0);
+  EXPECT_EQ(runoff_split, runoff_whole);
+}
+
 }  // namespace
 }  // namespace tolvo::test
