@@ -46,6 +46,24 @@ void SetWeather(SnowBasin& basin, int h) {
   }
 }
 
+// Snow on the glacier store of the glacier cells.
+void StartGlacierSnow(SnowBasin& basin) {
+  for (int r = 3; r <= 6; ++r) {
+    basin.Entry("TotalSnowStorage_onGlacier").values(r, 2) = 8 + r;
+    basin.Entry("SolidSnowStorage_onGlacier").values(r, 2) = 8 + r;
+  }
+}
+
+// Step h (hours from 1 July 2001) of the snow model with its weather; the code it raises.
+int StepGlacierBasin(SnowBasin& basin, int h) {
+  const ModelDate d{.year = 2001, .month = 7, .day = 1 + h / 24, .hour = 1 + h % 24};
+  SetWeather(basin, h);
+  return CodeOf([&] {
+    basin.model().SnowTimeStep(d);
+    basin.model().SnowLateralStep(d);
+  });
+}
+
 TEST_F(GlacierStepTest, AGlacierCellClosesEachStoreAndTheFirnOverMeltSteps) {
   SnowBasin basin(log_, dir_);
   ASSERT_EQ(BuildGlacierBasin(basin, "1002"), 0) << console_.str();
@@ -124,16 +142,10 @@ TEST_F(GlacierStepTest, TheRunoffDoesNotDependOnWhichMeltTablesAreWritten) {
   off.model().SetSubbasinRunoffArray(runoff_off);
   for (SnowBasin* basin : {&on, &off}) {
     basin->model().SetWaterInput(false);
-    for (int r = 3; r <= 6; ++r) basin->Entry("TotalSnowStorage_onGlacier").values(r, 2) = 8 + r;
-    for (int r = 3; r <= 6; ++r) basin->Entry("SolidSnowStorage_onGlacier").values(r, 2) = 8 + r;
+    StartGlacierSnow(*basin);
   }
   for (int h = 0; h < 48; ++h) {
-    const ModelDate d{.year = 2001, .month = 7, .day = 1 + h / 24, .hour = 1 + h % 24};
-    for (SnowBasin* basin : {&on, &off}) {
-      SetWeather(*basin, h);
-      ASSERT_EQ(CodeOf([&] { basin->model().SnowTimeStep(d); }), 0) << console_.str();
-      ASSERT_EQ(CodeOf([&] { basin->model().SnowLateralStep(d); }), 0) << console_.str();
-    }
+    for (SnowBasin* basin : {&on, &off}) ASSERT_EQ(StepGlacierBasin(*basin, h), 0) << console_.str();
     ASSERT_EQ(runoff_on, runoff_off) << "step " << h;
     ASSERT_EQ(on.model().Qice_slr()[1], off.model().Qice_slr()[1]);
   }
@@ -158,19 +170,10 @@ TEST_F(GlacierStepTest, ARunSplitThroughTheStorageFileEndsLikeTheContinuousRun) 
   }
   whole.model().SetSubbasinRunoffArray(runoff_whole);
   first.model().SetSubbasinRunoffArray(runoff_split);
-  for (SnowBasin* basin : {&whole, &first}) {
-    for (int r = 3; r <= 6; ++r) {
-      basin->Entry("TotalSnowStorage_onGlacier").values(r, 2) = 8 + r;
-      basin->Entry("SolidSnowStorage_onGlacier").values(r, 2) = 8 + r;
-    }
-  }
+  StartGlacierSnow(whole);
+  StartGlacierSnow(first);
   const auto run = [&](SnowBasin& basin, int from, int to) {
-    for (int h = from; h < to; ++h) {
-      const ModelDate d{.year = 2001, .month = 7, .day = 1 + h / 24, .hour = 1 + h % 24};
-      SetWeather(basin, h);
-      ASSERT_EQ(CodeOf([&] { basin.model().SnowTimeStep(d); }), 0) << console_.str();
-      ASSERT_EQ(CodeOf([&] { basin.model().SnowLateralStep(d); }), 0) << console_.str();
-    }
+    for (int h = from; h < to; ++h) ASSERT_EQ(StepGlacierBasin(basin, h), 0) << console_.str();
   };
   run(whole, 0, 48);
   run(first, 0, 20);
