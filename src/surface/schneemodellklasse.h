@@ -135,7 +135,8 @@ class schneemodellklasse : public teilmodellklasse {
 
   // --- glaciers and dumps in the step -------------------------------------------------------
   // The glacier statistics of an own zone cell (and, for the dynamic methods, its mass
-  // balance of the step), into the sums of `thread`.
+  // balance of the step), into the table sums of `thread`, and its melt into the model's
+  // glacier melt sums, which one thread adds to at a time.
   void AddGlacierCellStatistics(int r, int c, int thread);
   // Collective: reduces the step's glacier melt sums of the sub-basins to process 0, which
   // then steps the linear storages of ice, firn and snow on glaciers; their outflow
