@@ -56,7 +56,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-15 number of standard grids
+29 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -70,6 +70,20 @@ SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
 lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
 max_ponding_storage.asc max_ponding_storage 0  # largest ponding depth [m]: 1 m on the lake cell
+aquifer_thickness_1.asc aquifer_thickness_1 0 readcode = 0 defaultValue = 1  # replaced by the depth of the soil profile
+aquifer_thickness_2.asc aquifer_thickness_2 0 readcode = 0 defaultValue = 20
+gw_k_x_1.asc gw_k_x_1 0 readcode = 0 defaultValue = 1e-5
+gw_k_y_1.asc gw_k_y_1 0 readcode = 0 defaultValue = 1e-5
+gw_k_x_2.asc gw_k_x_2 0 readcode = 0 defaultValue = 1e-4
+gw_k_y_2.asc gw_k_y_2 0 readcode = 0 defaultValue = 1e-4
+gw_storage_coeff_1.asc gw_storage_coeff_1 0 readcode = 0 defaultValue = 0.1
+gw_storage_coeff_2.asc gw_storage_coeff_2 0 readcode = 0 defaultValue = 0.05
+gw_boundary_fix_h_1.asc gw_boundary_fix_h_1 0 readcode = 0 defaultValue = -9999
+gw_fixed_heads.asc gw_boundary_fix_h_2 0  # the aquifer drains at the outlet
+gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 readcode = 0 defaultValue = -9999
+gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 readcode = 0 defaultValue = -9999
+gw_kolmation_1.asc gw_kolmation_1 0 readcode = 0 defaultValue = 1e-7
+kolmation.asc kolmation 0 readcode = 0 defaultValue = 1e-6  # leakage coefficient of the river beds [1/s]
 concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 0  # chloride in the rain [mg/l]
 concflux_tracer_2_input.asc concflux_tracer_2_input 0 readcode = 0 defaultValue = 0  # radon in the rain
 
@@ -407,8 +421,33 @@ surface_fluxes.stack  flux stack
 surface_storage.txt 2001  statistics of the surface storage per sub-basin, every step
 
 [groundwater_flow]
-0     off
+1     on
 $time time step in minutes
+1     method: point iteration with over-relaxation
+200   maxiter
+0.0001  maxerror_allowed [m]
+1     alpha (fully implicit)
+1.5   sor-parameter
+0     heads start from the soil model's groundwater table
+2     number of layers
+0 0   control point: none
+gw_point.txt  name of the control point file
+gw_heads1.asc
+1     write code of the heads of layer 1
+gw_flowx1.asc
+0
+gw_flowy1.asc
+0
+gw_balance1.asc
+0
+gw_heads2.asc
+1     write code of the heads of layer 2
+gw_flowx2.asc
+0
+gw_flowy2.asc
+0
+gw_balance2.asc
+0
 
 [routing_model]
 1     on

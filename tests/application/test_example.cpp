@@ -134,6 +134,8 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
     EXPECT_LE(largest, 0.01 + 1e-9);
   }
   EXPECT_NE(one["Qstat.txt"].find("routed discharge [mm per subbasin] _submodel:routing_model"), std::string::npos);
+  // The groundwater model writes the heads of its two layers in every step.
+  for (const char* name : {"gw_heads1.asc", "gw_heads2.asc"}) EXPECT_TRUE(three.contains(name)) << name;
   // Surface routing writes its surface-storage table and its velocity stack.
   for (const char* name : {"surface_storage.txt", "surface_velocity.stack"}) EXPECT_TRUE(three.contains(name)) << name;
   one.erase("MPIRegions_0");
