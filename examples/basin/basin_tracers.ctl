@@ -70,7 +70,7 @@ SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
 lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
 max_ponding_storage.asc max_ponding_storage 0  # largest ponding depth [m]: 1 m on the lake cell
-concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 0  # chloride in the rain [mg/l]
+concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 2  # chloride in the rain and snowfall [mg/l]
 concflux_tracer_2_input.asc concflux_tracer_2_input 0 readcode = 0 defaultValue = 0  # radon in the rain
 
 [variable_grids]

@@ -47,7 +47,9 @@ inline double SnowTracerOut(const SnowTracer& t, double& stored, double outflow,
   if (t.evaporating) return stored;
   const double water = outflow + snow;
   if (!(water > 0) || !(outflow > 0)) return 0;
-  const double leaving = std::min(stored * outflow / water, outflow * t.max_conc);
+  // A pack that melts away entirely lets all of its tracer go (up to the cap).
+  const double share = snow > 0 ? stored * outflow / water : stored;
+  const double leaving = std::min(share, outflow * t.max_conc);
   stored -= leaving;
   return leaving / outflow;
 }

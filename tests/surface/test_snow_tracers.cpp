@@ -58,6 +58,10 @@ TEST(SnowTracerKernels, DecayMixingAndRelease) {
   stored = 12;
   EXPECT_DOUBLE_EQ(SnowTracerOut(capped, stored, 2, 4), 0.5);
   EXPECT_DOUBLE_EQ(stored, 11);
+  // A pack that melts away entirely lets go of all of its tracer, without a residue.
+  stored = 0.1 + 0.2;
+  EXPECT_DOUBLE_EQ(SnowTracerOut(conservative, stored, 0.7, 0), (0.1 + 0.2) / 0.7);
+  EXPECT_EQ(stored, 0);
   // No outflow, or no water at all: nothing leaves.
   stored = 12;
   EXPECT_EQ(SnowTracerOut(conservative, stored, 0, 4), 0);
