@@ -70,9 +70,10 @@ void ColumnTracerStep::transport(TracerColumnFlows flows) {
       aquifer = {.thickness = aquifer_depth_m, .c_gw = &c_gw};
     }
     // Re-infiltrating river water brings the routing's concentration of the linked river.
-    const double c_river = river_ != nullptr && i + 1 < river_->flow_mm.size() ? std::max(river_->flow_mm[i + 1], 0.0) : 0.0;
-    const TracerExports e = transport_tracer(tracer, flows, N, w, t.storage.levels(r_, c_), scratch_.before(), c_river,
-                                             aquifer);
+    const double c_river =
+        river_ != nullptr && i + 1 < river_->flow_mm.size() ? std::max(river_->flow_mm[i + 1], 0.0) : 0.0;
+    const TracerExports e =
+        transport_tracer(tracer, flows, N, w, t.storage.levels(r_, c_), scratch_.before(), c_river, aquifer);
     if (aquifer.c_gw != nullptr) t.groundwater(r_, c_) = c_gw;
     if (!t.other_exports.empty()) t.other_exports(r_, c_) += e.baseflow + e.exfiltration + e.bottom - e.river_input;
     if (!t.base_flow.empty()) t.base_flow(r_, c_) += set_.groundwater ? e.exfiltration : e.baseflow;

@@ -167,15 +167,16 @@ void unsatzonmodellklasse::BindColumnTracers() {
   for (int t = 1; t <= TracerCount; ++t) {
     const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
     SoilTracerGrids& tr = soil_tracers_[static_cast<std::size_t>(t)];
-    column_tracers_.tracers.push_back({.tracer = {.evaporating = s.evaporating == 1, .max_conc = s.max_conc, .decay = tr.decay},
-                                       .storage = tr.storage.view(),
-                                       .direct_runoff = tr.qd.view(),
-                                       .interflow = tr.qi.view(),
-                                       .input = tr.input,
-                                       .silting = tr.silting,
-                                       .groundwater = tr.groundwater,
-                                       .other_exports = {},
-                                       .base_flow = tr.base_flow.view()});
+    column_tracers_.tracers.push_back(
+        {.tracer = {.evaporating = s.evaporating == 1, .max_conc = s.max_conc, .decay = tr.decay},
+         .storage = tr.storage.view(),
+         .direct_runoff = tr.qd.view(),
+         .interflow = tr.qi.view(),
+         .input = tr.input,
+         .silting = tr.silting,
+         .groundwater = tr.groundwater,
+         .other_exports = {},
+         .base_flow = tr.base_flow.view()});
   }
   column_tracers_.aquifer_thickness = aquifer_thickness_;
   column_tracers_.groundwater = groundwater_coupling != 0;

@@ -412,7 +412,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
     std::string statistic_file, storage_file, point_file;
     Stack storage;
     Grid values, qd, qi;
-    Grid base_flow;  // tracer amount of the sub-step leaving with the base flow [c · mm]
+    Grid base_flow;      // tracer amount of the sub-step leaving with the base flow [c · mm]
     PointSeries points;  // concentrations of the layers at the control cell (its process only)
     int index = 0;  // storage; "_CONC_QD_" and "_CONC_QI_" follow
     ConstGridView input, silting;

@@ -144,14 +144,13 @@ void schneemodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsReco
     const TracerSettingsRecord& s = tracers[static_cast<std::size_t>(t)];
     TracerRecord& record = TracerRecords[static_cast<std::size_t>(t)];
     const bool radioactive = s.radioactive == 1;
-    snow_tracers_.push_back(
-        {.storage = record.storage.view(),
-         .outflow_concentration = record.flux.view(),
-         .input = tracer_input_[static_cast<std::size_t>(t)],
-         .radioactive = radioactive,
-         .evaporating = s.evaporating == 1,
-         .decay_factor = radioactive ? SnowDecayFactor(s.half_time, TimeStep) : 1.0,
-         .max_conc = s.max_conc});
+    snow_tracers_.push_back({.storage = record.storage.view(),
+                             .outflow_concentration = record.flux.view(),
+                             .input = tracer_input_[static_cast<std::size_t>(t)],
+                             .radioactive = radioactive,
+                             .evaporating = s.evaporating == 1,
+                             .decay_factor = radioactive ? SnowDecayFactor(s.half_time, TimeStep) : 1.0,
+                             .max_conc = s.max_conc});
   }
 }
 

@@ -113,7 +113,8 @@ class SoilModelTest : public LogFixture {
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     model_.reset();
-    const int code = CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, sub_steps); });
+    const int code =
+        CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, sub_steps); });
     std::filesystem::current_path(previous);
     return code;
   }

@@ -516,8 +516,23 @@ TEST(SoilColumnTracers, RiverWaterBringsTheRiversConcentrationAndBaseFlowItsLoad
     if (linked) step.set_river(&river);
     step.begin_sub_step();
     step.begin_iteration(theta, n, 1, 0, 0, false, 0);
-    step.transport({.n = n, .G = n, .q = zero, .theta0 = {}, .theta = theta, .theta_s = theta, .d = d, .z = z,
-                    .I = zero, .B = B, .X = zero, .R = R, .U = zero, .dt = dt, .F = F, .Q = 0, .surface_water = 0});
+    step.transport({.n = n,
+                    .G = n,
+                    .q = zero,
+                    .theta0 = {},
+                    .theta = theta,
+                    .theta_s = theta,
+                    .d = d,
+                    .z = z,
+                    .I = zero,
+                    .B = B,
+                    .X = zero,
+                    .R = R,
+                    .U = zero,
+                    .dt = dt,
+                    .F = F,
+                    .Q = 0,
+                    .surface_water = 0});
     for (int t = 0; t < 2; ++t) {
       const StackView A = stacks[static_cast<std::size_t>(t)].view();
       const double c_river = linked ? river.flow_mm[static_cast<std::size_t>(t) + 1] : 0.0;

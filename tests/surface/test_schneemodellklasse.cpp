@@ -290,9 +290,7 @@ TEST_F(SnowModelTest, ResponseUnitsTakeTheirMastersSnow) {
   ASSERT_EQ(basin_.Build(SnowSection(1)), 0);
   std::vector<TracerSettingsRecord> tracers(2);
   tracers[1].name = "cl_";
-  ASSERT_EQ(CodeOf([&] {
-              basin_.model().InitTracers(1, tracers, basin_.registry(), StatisticsRegistry::kCapacity);
-            }),
+  ASSERT_EQ(CodeOf([&] { basin_.model().InitTracers(1, tracers, basin_.registry(), StatisticsRegistry::kCapacity); }),
             0);
   GridView solid = basin_.Entry("snowstorage_solid").values;
   GridView age = basin_.Entry("snow_age").values;

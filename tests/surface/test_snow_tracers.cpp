@@ -129,7 +129,7 @@ TEST_F(SnowTracerStepTest, EveryCellClosesItsTracerBalancePerStep) {
           P(r, c) = Precipitation(h, r);
           for (int t = 0; t < 3; ++t) (*inputs[static_cast<std::size_t>(t)])(r, c) = 1 + t + 0.1 * r + 0.01 * h;
           before(r, c) = solid(r, c) + liquid(r, c);
-          for (int t = 0; t < 3; ++t) mass[static_cast<std::size_t>(t)](r, c) = stored[static_cast<std::size_t>(t)](r, c);
+          for (std::size_t t = 0; t < 3; ++t) mass[t](r, c) = stored[t](r, c);
         }
       }
       model.SnowTimeStep({2020, 1, 1 + h / 24, 1 + h % 24});
