@@ -84,7 +84,7 @@ gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 readcode = 0 defaultValue = -9999
 gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 readcode = 0 defaultValue = -9999
 gw_kolmation_1.asc gw_kolmation_1 0 readcode = 0 defaultValue = 1e-7
 kolmation.asc kolmation 0 readcode = 0 defaultValue = 1e-6  # leakage coefficient of the river beds [1/s]
-concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 0  # chloride in the rain [mg/l]
+concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 2  # chloride in the rain and snowfall [mg/l]
 concflux_tracer_2_input.asc concflux_tracer_2_input 0 readcode = 0 defaultValue = 0  # radon in the rain
 
 [variable_grids]

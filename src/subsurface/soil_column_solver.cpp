@@ -370,6 +370,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   std::optional<ColumnTracerStep> tracers;
   if (g.tracers != nullptr && !g.tracers->tracers.empty()) {
     in.tracers = &tracers.emplace(*g.tracers, own.tracer_scratch, r, c, p.n, a.d);
+    if (p.river != nullptr) tracers->set_river(p.river->in.river);
   }
   CellDump dump;
   if (s.dumps != nullptr) {

@@ -23,6 +23,7 @@ void ColumnTracerStep::begin_sub_step() {
     t.direct_runoff(r_, c_) = 0;
     t.interflow(r_, c_) = 0;
     if (!t.other_exports.empty()) t.other_exports(r_, c_) = 0;
+    if (!t.base_flow.empty()) t.base_flow(r_, c_) = 0;
   }
 }
 
@@ -58,7 +59,8 @@ void ColumnTracerStep::transport(TracerColumnFlows flows) {
   limit_layer_outflows(flows, N, w);
   double interflow_rate = 0;
   for (int k = 1; k < flows.G; ++k) interflow_rate += flows.I[static_cast<std::size_t>(k)];
-  for (const SoilColumnTracer& t : set_.tracers) {
+  for (std::size_t i = 0; i < set_.tracers.size(); ++i) {
+    const SoilColumnTracer& t = set_.tracers[i];
     SoilTracer tracer = t.tracer;
     tracer.decay = std::pow(t.tracer.decay, decay_exponent_);
     TracerAquifer aquifer;
@@ -67,11 +69,14 @@ void ColumnTracerStep::transport(TracerColumnFlows flows) {
       c_gw = t.groundwater(r_, c_);
       aquifer = {.thickness = aquifer_depth_m, .c_gw = &c_gw};
     }
-    // River water carries no tracer until the routing hands its concentrations over.
-    const TracerExports e = transport_tracer(tracer, flows, N, w, t.storage.levels(r_, c_), scratch_.before(), 0.0,
-                                             aquifer);
+    // Re-infiltrating river water brings the routing's concentration of the linked river.
+    const double c_river =
+        river_ != nullptr && i + 1 < river_->flow_mm.size() ? std::max(river_->flow_mm[i + 1], 0.0) : 0.0;
+    const TracerExports e =
+        transport_tracer(tracer, flows, N, w, t.storage.levels(r_, c_), scratch_.before(), c_river, aquifer);
     if (aquifer.c_gw != nullptr) t.groundwater(r_, c_) = c_gw;
     if (!t.other_exports.empty()) t.other_exports(r_, c_) += e.baseflow + e.exfiltration + e.bottom - e.river_input;
+    if (!t.base_flow.empty()) t.base_flow(r_, c_) += set_.groundwater ? e.exfiltration : e.baseflow;
     if (tracer.evaporating) {
       t.interflow(r_, c_) = interflow_rate > 0 ? e.interflow / flows.F / interflow_rate : 0.0;
     } else {

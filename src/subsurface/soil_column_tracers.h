@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "framework/matrix.h"
+#include "framework/riverflow_record.h"
 #include "subsurface/soil_tracer_transport.h"
 
 namespace tolvo {
@@ -31,6 +32,9 @@ struct SoilColumnTracer {
   // Amount [c · mm] of the sub-step leaving with baseflow, river exfiltration and through
   // the column's bottom, less what return flow brought (or none).
   GridView other_exports;
+  // Amount [c · mm] of the sub-step leaving with the base flow of the rivers: the river
+  // exfiltration with the groundwater model, else the baseflow (or none).
+  GridView base_flow;
 };
 
 struct SoilColumnTracerSet {
@@ -60,6 +64,9 @@ class ColumnTracerStep {
  public:
   ColumnTracerStep(const SoilColumnTracerSet& set, SoilTracerScratch& scratch, int r, int c, int n,
                    std::span<const double> d);
+  // The river record a river cell re-infiltrates from: its tracer slots give the river
+  // water's concentrations (none: river water carries no tracer).
+  void set_river(const RiverflowRecord* river) { river_ = river; }
   // Before the water iterations: the per-sub-step outputs start at 0.
   void begin_sub_step();
   // Start of a water iteration (nW iterations per sub-step): the content at its start, the
@@ -78,6 +85,7 @@ class ColumnTracerStep {
   int r_, c_, n_;
   std::span<const double> d_;
   double decay_exponent_ = 1;
+  const RiverflowRecord* river_ = nullptr;
 };
 
 }  // namespace tolvo

@@ -75,8 +75,9 @@ void unsatzonmodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsRe
   // The discharge routing may hold the total runoff already: keep its storage.
   if (total_runoff_.size() != rows) total_runoff_.assign(rows, std::vector<double>(cols, 0.0));
   for (std::vector<double>& row : total_runoff_) row.assign(cols, 0.0);
-  qb_sums_.assign(2 * cols, ExactSum());
-  qb_values_.assign(2 * cols, 0.0);
+  // Per tracer 0..T and sub-basin: the base flow's weighted load and its weight.
+  qb_sums_.assign(2 * cols * rows, ExactSum());
+  qb_values_.assign(2 * cols * rows, 0.0);
   SetUpRiverExchange(registry);
   MakeZoneIncrements();
   FirstTracerConcentrations();
@@ -298,7 +299,6 @@ void unsatzonmodellklasse::MergeZoneIncrements() {
 
 void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
-  EndStepTracers(d);
   const int N = subbasins_.zone_count;
   const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
   MergeZoneIncrements();
@@ -396,6 +396,7 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
     stack(*g);
   }
   grid(upper_index_snow_);
+  EndStepTracers(d);
 }
 
 }  // namespace tolvo

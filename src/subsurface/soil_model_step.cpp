@@ -314,6 +314,7 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
     const int z = ZoneOfCell(r, c, true);
     AddToZone(0, 0, s, z, D, directflow_.view()(r, c) * A * D * N, A * D);
     AddToZone(1, 0, s, z, D, interflow_.view()(r, c) * A * D * N, A * D);
+    AddTracersToZones(r, c, s, z, A * D);
     add(Table::Sb1, sb1_.view()(r, c), D);
     add(Table::Sb2, sb2_.view()(r, c), D);
     if (!glacier_old_.empty()) add(Table::Immo, immobilised, D);
@@ -336,6 +337,7 @@ void unsatzonmodellklasse::AddCellToZonesAndStatistics(int r, int c) {
     const double w = rel_cell_area_.empty() ? D : rel_cell_area_(r, c) * D;
     qb_sums_[2 * static_cast<std::size_t>(s)].Add(base * w);
     qb_sums_[2 * static_cast<std::size_t>(s) + 1].Add(w);
+    AddTracersToBaseFlow(r, c, s, base / N, w);
     if (settings_.pond == 1) add(Table::Pond, ponding_storage_.view()(r, c), D);
     if (!drainage_flow_.grid.empty()) add(Table::QDrain, N * drainage_flow_.view()(r, c), D);
   }
@@ -431,6 +433,7 @@ void unsatzonmodellklasse::AppendControlPointRecords() {
   if (other.count() >= other.capacity()) WritePointSeries(other, 1, other.width() - 1);
   if (etr.count() >= etr.capacity()) WritePointSeries(etr, 0, n);
   if (interflow.count() >= interflow.capacity()) WritePointSeries(interflow, 1, n);
+  AppendTracerPointRecords(date);
 }
 
 void unsatzonmodellklasse::WriteOutPointSeries() {
@@ -445,6 +448,7 @@ void unsatzonmodellklasse::WriteOutPointSeries() {
   WritePointSeries(point_series_[4], 0, n);
   WritePointSeries(point_series_[5], 1, n);
   for (std::size_t k = 6; k < point_series_.size(); ++k) WritePointSeries(point_series_[k], 1, n);
+  WriteOutTracerPointSeries();
 }
 
 void unsatzonmodellklasse::FlushStatistics() {

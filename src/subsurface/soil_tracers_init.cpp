@@ -71,6 +71,7 @@ void unsatzonmodellklasse::SetUpTracers(int n_tracers, std::span<TracerSettingsR
       std::fprintf(file.get(), "YY\tMM\tDD\tHH\t%s[%d][%d]", title, settings_.control_row, settings_.control_col);
       for (int l = 1; l <= L; ++l) std::fprintf(file.get(), "[%d]\t", l);
       std::fprintf(file.get(), "\n");
+      tr.points = PointSeries(tr.point_file, L + 1);
     }
 
     // Storage, "_CONC_QD_" and "_CONC_QI_" take three consecutive entries.
@@ -111,7 +112,7 @@ void unsatzonmodellklasse::SetUpTracers(int n_tracers, std::span<TracerSettingsR
     const int silt = FindGrid("concflux_tracer_" + k + "_SiltingUpModel", true);
     tr.silting = silt > 0 ? ConstGridView(table[silt].values) : ConstGridView();
 
-    for (Grid* grid : {&tr.qd, &tr.qi}) {
+    for (Grid* grid : {&tr.qd, &tr.qi, &tr.base_flow}) {
       *grid = Grid(strip().first, strip().last, g.ncols, g.nrows);
       for (int r = strip().first; r <= strip().last; ++r) {
         for (int c = 1; c <= g.ncols; ++c) (*grid)(r, c) = IsOwnCell(r, c) ? 0.0 : g.nodata_value;
@@ -166,14 +167,16 @@ void unsatzonmodellklasse::BindColumnTracers() {
   for (int t = 1; t <= TracerCount; ++t) {
     const TracerSettingsRecord& s = TracerSettings[static_cast<std::size_t>(t)];
     SoilTracerGrids& tr = soil_tracers_[static_cast<std::size_t>(t)];
-    column_tracers_.tracers.push_back({.tracer = {.evaporating = s.evaporating == 1, .max_conc = s.max_conc, .decay = tr.decay},
-                                       .storage = tr.storage.view(),
-                                       .direct_runoff = tr.qd.view(),
-                                       .interflow = tr.qi.view(),
-                                       .input = tr.input,
-                                       .silting = tr.silting,
-                                       .groundwater = tr.groundwater,
-                                       .other_exports = {}});
+    column_tracers_.tracers.push_back(
+        {.tracer = {.evaporating = s.evaporating == 1, .max_conc = s.max_conc, .decay = tr.decay},
+         .storage = tr.storage.view(),
+         .direct_runoff = tr.qd.view(),
+         .interflow = tr.qi.view(),
+         .input = tr.input,
+         .silting = tr.silting,
+         .groundwater = tr.groundwater,
+         .other_exports = {},
+         .base_flow = tr.base_flow.view()});
   }
   column_tracers_.aquifer_thickness = aquifer_thickness_;
   column_tracers_.groundwater = groundwater_coupling != 0;
@@ -189,7 +192,6 @@ void unsatzonmodellklasse::UpdateTracerValues() {
       for (int c = 1; c <= geometry().ncols; ++c) {
         if (!IsOwnCell(r, c)) continue;
         tr.values(r, c) = TracerConcentrationAt(t, r, c);
-        tr.statistic->AddValue(r, c, SubbasinOfCell(r, c), tr.values(r, c), 1.0);
       }
     }
   }
@@ -202,17 +204,85 @@ int unsatzonmodellklasse::SubbasinOfCell(int r, int c) const {
              : 0;
 }
 
+void unsatzonmodellklasse::AddTracersToZones(int r, int c, int s, int z, double weight) {
+  const double direct = directflow_.view()(r, c);
+  const double inter = interflow_.view()(r, c);
+  for (int t = 1; t <= TracerCount; ++t) {
+    const SoilTracerGrids& tr = soil_tracers_[static_cast<std::size_t>(t)];
+    const bool evaporating = TracerSettings[static_cast<std::size_t>(t)].evaporating == 1;
+    // An evaporating tracer's grids hold concentrations, any other tracer's the amounts
+    // [c · mm] of the sub-step.
+    const double qd = evaporating ? tr.qd(r, c) * direct : tr.qd(r, c);
+    const double qi = evaporating ? tr.qi(r, c) * inter : tr.qi(r, c);
+    AddToZone(0, static_cast<std::size_t>(t), s, z, direct * weight, qd * weight, direct * weight);
+    AddToZone(1, static_cast<std::size_t>(t), s, z, inter * weight, qi * weight, inter * weight);
+  }
+}
+
+void unsatzonmodellklasse::AddTracersToBaseFlow(int r, int c, int s, double base_mm, double weight) {
+  const std::size_t block = 2 * (static_cast<std::size_t>(subbasins_.zone_count) + 1);
+  for (int t = 1; t <= TracerCount; ++t) {
+    const std::size_t i = static_cast<std::size_t>(t) * block + 2 * static_cast<std::size_t>(s);
+    qb_sums_[i].Add(soil_tracers_[static_cast<std::size_t>(t)].base_flow(r, c) * weight);
+    qb_sums_[i + 1].Add(base_mm * weight);
+  }
+}
+
 void unsatzonmodellklasse::EndStepTracers(const ModelDate& d) {
+  const int N = subbasins_.zone_count;
+  const std::size_t block = 2 * (static_cast<std::size_t>(N) + 1);
+  for (int t = 1; t <= TracerCount; ++t) {
+    const auto ti = static_cast<std::size_t>(t);
+    SoilTracerGrids& tr = soil_tracers_[ti];
+    WriteGridOutputs(tr.index, true, false);
+    if (rank() == 0) {
+      for (int s = 1; s <= N; ++s) {
+        const auto si = static_cast<std::size_t>(s);
+        const double load = qb_values_[ti * block + 2 * si];
+        const double water = qb_values_[ti * block + 2 * si + 1];
+        qbb_[ti][si] = water > 0 ? load / water : 0.0;
+        // The total runoff's concentration mixes its three parts by their flows; the
+        // glacier outflow carries no tracer.
+        const double S = qbb_[0][si] + qii_[0][si] + qdd_[0][si];
+        total_runoff_[ti][si] =
+            S > 0 ? (qbb_[0][si] * qbb_[ti][si] + qii_[0][si] * qii_[ti][si] + qdd_[0][si] * qdd_[ti][si]) / S : 0.0;
+        tr.statistic->SetZoneSums(s, 1, total_runoff_[ti][si], 1);
+      }
+    }
+    tr.statistic->EndStep(d.year, d.month, d.day, d.hour, 0);
+    tr.statistic->BeginStep();
+  }
+}
+
+void unsatzonmodellklasse::AppendTracerPointRecords(const std::array<long long, 4>& date) {
+  const int r = settings_.control_row;
+  const int c = settings_.control_col;
   for (int t = 1; t <= TracerCount; ++t) {
     SoilTracerGrids& tr = soil_tracers_[static_cast<std::size_t>(t)];
-    tr.statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
-    WriteGridOutputs(tr.index, true, false);
-    tr.statistic->BeginStep();
+    if (tr.point_file.empty()) continue;
+    const bool evaporating = TracerSettings[static_cast<std::size_t>(t)].evaporating == 1;
+    const SoilRecord& soil = SoilOf(r, c);
+    const std::span<double> v = tr.points.append(date);
+    for (int l = 1; l <= n_layers_; ++l) {
+      const auto k = static_cast<std::size_t>(l);
+      const double value = tr.storage(r, c, l);
+      const double theta = theta_.stack(r, c, l);
+      const double d = k < soil.thickness.size() ? soil.thickness[k] : 0.0;
+      v[k] = evaporating ? value : (theta > 1e-5 && d > 0 ? value / (theta * d * 1000) : 1e9);
+    }
+    if (tr.points.count() >= tr.points.capacity()) WritePointSeries(tr.points, 1, n_layers_);
+  }
+}
+
+void unsatzonmodellklasse::WriteOutTracerPointSeries() {
+  for (std::size_t t = 1; t < soil_tracers_.size(); ++t) {
+    if (!soil_tracers_[t].point_file.empty()) WritePointSeries(soil_tracers_[t].points, 1, n_layers_);
   }
 }
 
 void unsatzonmodellklasse::ReleaseTracers() {
   if (ModuleSwitch == 0) return;
+  if (initialised() != 0) WriteOutTracerPointSeries();
   for (std::size_t t = 1; t < soil_tracers_.size(); ++t) {
     SoilTracerGrids& tr = soil_tracers_[t];
     for (int index : {tr.index, tr.index + 1, tr.index + 2}) {

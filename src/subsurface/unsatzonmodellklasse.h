@@ -412,6 +412,8 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
     std::string statistic_file, storage_file, point_file;
     Stack storage;
     Grid values, qd, qi;
+    Grid base_flow;      // tracer amount of the sub-step leaving with the base flow [c · mm]
+    PointSeries points;  // concentrations of the layers at the control cell (its process only)
     int index = 0;  // storage; "_CONC_QD_" and "_CONC_QI_" follow
     ConstGridView input, silting;
     GridView groundwater;  // the groundwater model's layer-1 concentration (or none)
@@ -424,7 +426,20 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   void FirstTracerConcentrations();
   void BindColumnTracers();
   void UpdateTracerValues();
+  // The tracers of a cell's soil part (weight A · D) in the flow-time queues of zone z of
+  // sub-basin s: loads of the sub-step's direct runoff and interflow, weighted by the water,
+  // so that a record's sx / RelCellSum is the flow-weighted concentration.
+  void AddTracersToZones(int r, int c, int s, int z, double weight);
+  // The tracer loads leaving the cells with the base flow of `base_mm` (of the sub-step).
+  void AddTracersToBaseFlow(int r, int c, int s, double base_mm, double weight);
+  // Process 0: the tracers' base-flow and total-runoff concentrations of every sub-basin,
+  // then the end of step of the tracer statistics, which show the total runoff's.
   void EndStepTracers(const ModelDate& d);
+  // The control cell's tracer concentrations per layer into the tracers' point series
+  // (an amount becomes a concentration; a layer without water gives 1e9); a full series
+  // is written out.
+  void AppendTracerPointRecords(const std::array<long long, 4>& date);
+  void WriteOutTracerPointSeries();
   int SubbasinOfCell(int r, int c) const;
   std::vector<SoilTracerGrids> soil_tracers_;  // entries 1..T
   SoilColumnTracerSet column_tracers_;

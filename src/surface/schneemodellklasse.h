@@ -29,6 +29,7 @@
 #include "surface/glacier_list.h"
 #include "surface/layered_snow.h"
 #include "surface/snow_settings.h"
+#include "surface/snow_tracers.h"
 
 namespace tolvo {
 
@@ -153,7 +154,9 @@ class schneemodellklasse : public teilmodellklasse {
   bool DumpSnowCell(int r, int c, const ModelDate& date);
   long long dump_count() const { return dump_count_; }
   void ReleaseTracers() override {
-    if (ModuleSwitch != 0) teilmodellklasse::ReleaseTracers();
+    if (ModuleSwitch == 0) return;
+    snow_tracers_.clear();
+    teilmodellklasse::ReleaseTracers();
   }
   void DeleteModule() override;
 
@@ -203,6 +206,13 @@ class schneemodellklasse : public teilmodellklasse {
   void GlacierLateralStep(const ModelDate& d);
   void SnowSlides();
   void HandOverToLayeredSnow();
+  // The tracers of the ordinary snow store of cell (r, c): decay and the water input's
+  // tracer before the snow computation (the pack holding `snow` mm), the tracer leaving
+  // with "snowcover_outflow" after it.
+  void TracersIntoSnow(int r, int c, double snow) const;
+  void TracersOutOfSnow(int r, int c) const;
+  // The snow-pack tracer values of an own cell without glacier into the tracers' tables.
+  void AddTracerStatistics(int r, int c, int zone);
   void AddStepStatistics();
   void EndStatisticsStep(const ModelDate& d);
   void WriteStepOutputs();
@@ -306,6 +316,7 @@ class schneemodellklasse : public teilmodellklasse {
   bool storage_append_ = true;
   long long dump_count_ = 0;
   std::vector<ConstGridView> tracer_input_;  // per tracer 1..n
+  std::vector<SnowTracer> snow_tracers_;     // per tracer, from index 0
 
   // Hand-overs.
   ConstGridView corrected_radiation_;

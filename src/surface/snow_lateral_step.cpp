@@ -218,6 +218,7 @@ void schneemodellklasse::AddStepStatistics() {
       }
       if (thaw != nullptr) thaw->AddValue(r, c, z, thaw_depth_(r, c), 1);
       AddGlacierCellStatistics(r, c, 0);
+      if (!has_glaciers() || !(glacier_fraction_(r, c) > 0)) AddTracerStatistics(r, c, z);
     }
   }
 }

@@ -119,6 +119,8 @@ void schneemodellklasse::CopySnowHruMasterValues() {
       copied.push_back(evaporation_on_glacier_);
     }
   }
+  // The snow pack's tracers and the concentration of its outflow.
+  for (const SnowTracer& t : snow_tracers_) copied.insert(copied.end(), {t.storage, t.outflow_concentration});
   const std::vector<HruRecord>& units = *settings().hrus;
   const double nodata = geometry().nodata_value;
   const RowRange rows = strip();

@@ -190,7 +190,9 @@ LanduseValue schneemodellklasse::SnowCellStep(int r, int c, const SnowCellParame
   if (glacier > 0) {
     GlacierCellStep(r, c, p, g);
   } else {
+    TracersIntoSnow(r, c, solid_(r, c) + liquid_(r, c));
     OrdinaryStoreStep(r, c, p, g, T, layered);
+    TracersOutOfSnow(r, c);
     if (!solid_on_glacier_.empty() && !liquid_on_glacier_.empty() && !total_on_glacier_.empty()) {
       solid_on_glacier_(r, c) = liquid_on_glacier_(r, c) = total_on_glacier_(r, c) = 0;
     }

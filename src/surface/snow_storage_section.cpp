@@ -14,6 +14,7 @@
 #include "framework/file_handle.h"
 #include "framework/grid_file_format.h"
 #include "framework/grid_table.h"
+#include "framework/tracer_settings_record.h"
 #include "surface/schneemodellklasse.h"
 
 namespace tolvo {
@@ -135,6 +136,21 @@ void schneemodellklasse::InitTracers(int n_tracers, std::span<TracerSettingsReco
     const std::string base = "concflux_tracer_" + std::to_string(t) + "_";
     const int index = RequireOneOf3Grids(base + "irrigation", base + "input", "!!_no_entry_!!");
     tracer_input_[static_cast<std::size_t>(t)] = (*grids())[index].values;
+  }
+  // The snow model's own decay over its step, whatever other models write into the
+  // shared tracer settings.
+  snow_tracers_.clear();
+  for (int t = 1; t <= n_tracers; ++t) {
+    const TracerSettingsRecord& s = tracers[static_cast<std::size_t>(t)];
+    TracerRecord& record = TracerRecords[static_cast<std::size_t>(t)];
+    const bool radioactive = s.radioactive == 1;
+    snow_tracers_.push_back({.storage = record.storage.view(),
+                             .outflow_concentration = record.flux.view(),
+                             .input = tracer_input_[static_cast<std::size_t>(t)],
+                             .radioactive = radioactive,
+                             .evaporating = s.evaporating == 1,
+                             .decay_factor = radioactive ? SnowDecayFactor(s.half_time, TimeStep) : 1.0,
+                             .max_conc = s.max_conc});
   }
 }
 

@@ -1,5 +1,6 @@
 // The example basin with a conservative and a radioactive tracer (basin_tracers.ctl) runs
-// to its end under 1 and 3 processes with the same tracer tables.
+// to its end under 1 and 3 processes with the same tracer tables: the concentrations of the
+// sub-basins' total runoff and the chloride of the snow pack.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,7 +14,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The tracer tables of a four-day run of the basin.
+// The tracer tables of an eight-day run of the basin, into the cold spell.
 std::string RunTracerExample(int processes, const test::TempDir& dir) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
@@ -21,13 +22,13 @@ std::string RunTracerExample(int processes, const test::TempDir& dir) {
   const std::string end_day = "31    end day";
   const std::size_t at = text.find(end_day);
   EXPECT_NE(at, std::string::npos);
-  if (at != std::string::npos) text.replace(at, end_day.size(), "4     end day");
+  if (at != std::string::npos) text.replace(at, end_day.size(), "8     end day");  // into the cold spell
   test::WriteFile(dir.file("basin_tracers.ctl"), text);
   const test::ProgramRun run = test::RunProgram({"basin_tracers.ctl"}, dir.path(), processes);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("exitcode 0"), std::string::npos);
   std::string tables;
-  for (const char* name : {"out/chlunsat.sta", "out/radunsat.sta"}) {
+  for (const char* name : {"out/chlunsat.sta", "out/radunsat.sta", "out/chlsnow_.sta"}) {
     EXPECT_TRUE(fs::exists(dir.path() / name)) << name;
     tables += test::ReadFile(dir.file(name));
   }

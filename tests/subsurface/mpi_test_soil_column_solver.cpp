@@ -44,7 +44,8 @@ std::vector<double> RunBand(DiagnosticsLog& log, RowRange band, bool with_region
                              .input = {},
                              .silting = {},
                              .groundwater = {},
-                             .other_exports = {}});
+                             .other_exports = {},
+                             .base_flow = {}});
   g.tracers = &tracers;
   omp_set_num_threads(threads);
   for (int step = 0; step < 48; ++step) EXPECT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);

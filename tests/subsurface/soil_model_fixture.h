@@ -107,13 +107,14 @@ class SoilModelTest : public LogFixture {
 
   // Builds the soil model from the section (and extra sections) in the test's folder;
   // the code raised, or 0.
-  int Build(const SoilSectionText& section, const std::string& extra = "") {
+  int Build(const SoilSectionText& section, const std::string& extra = "", int sub_steps = 1) {
     WriteFile(dir_.file("c.ctl.$$$"), section.Render() + extra);
     settings_.compiled_control_file = dir_.file("c.ctl.$$$");
     const std::filesystem::path previous = std::filesystem::current_path();
     std::filesystem::current_path(dir_.path());
     model_.reset();
-    const int code = CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); });
+    const int code =
+        CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, sub_steps); });
     std::filesystem::current_path(previous);
     return code;
   }

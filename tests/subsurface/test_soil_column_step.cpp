@@ -397,7 +397,8 @@ TEST(SoilColumnStep, ConservativeTracerClosesItsBalanceEverySubStep) {
                                .input = conc.view(),
                                .silting = {},
                                .groundwater = {},
-                               .other_exports = other.view()});
+                               .other_exports = other.view(),
+                               .base_flow = {}});
     tracers.silting_to_surface = true;
     SoilColumnGrids g = set.BasinViews();
     g.tracers = &tracers;
@@ -456,7 +457,8 @@ TEST(SoilColumnTracers, DecayPerSubStepWhateverTheWaterIterations) {
                            .input = {},
                            .silting = {},
                            .groundwater = {},
-                           .other_exports = {}});
+                           .other_exports = {},
+                           .base_flow = {}});
     SoilTracerScratch scratch(n);
     const std::vector<double> zero(n + 1, 0.0), theta(n + 1, 0.3), d(n + 1, 0.2);
     std::vector<double> z(n + 1, 0.0);
@@ -472,6 +474,75 @@ TEST(SoilColumnTracers, DecayPerSubStepWhateverTheWaterIterations) {
     }
     // The saturated layers 4..4 mix only with themselves; every level keeps its amount.
     for (int l = 0; l <= n; ++l) EXPECT_NEAR(storage(1, 1, l), (10.0 + l) * factor, 1e-12) << "level " << l;
+  }
+}
+
+// A river cell's re-infiltration brings each tracer at the concentration of its slot in
+// the linked river's record (none without a record); the base flow takes its share of the
+// layer it leaves, and the column keeps its tracer: after + base flow = before + river.
+TEST(SoilColumnTracers, RiverWaterBringsTheRiversConcentrationAndBaseFlowItsLoad) {
+  constexpr int n = 4;
+  constexpr double dt = 3600, F = dt * 1000;
+  RiverflowRecord river;
+  river.flow_mm = {5, 4, 7};
+  for (const bool linked : {false, true}) {
+    SCOPED_TRACE(linked);
+    std::vector<Stack> stacks;
+    std::vector<Grid> grids;
+    SoilColumnTracerSet set;
+    for (std::size_t t = 0; t < 2; ++t) {
+      Stack& storage = stacks.emplace_back(1, 1, 1, n, 1);
+      for (int l = 0; l <= n; ++l) storage(1, 1, l) = 10.0 + l;
+      for (int i = 0; i < 3; ++i) grids.emplace_back(1, 1, 1, 1);
+    }
+    for (std::size_t t = 0; t < 2; ++t) {
+      set.tracers.push_back({.tracer = {.evaporating = false, .max_conc = 1e6, .decay = 1},
+                             .storage = stacks[t].view(),
+                             .direct_runoff = grids[3 * t].view(),
+                             .interflow = grids[3 * t + 1].view(),
+                             .input = {},
+                             .silting = {},
+                             .groundwater = {},
+                             .other_exports = {},
+                             .base_flow = grids[3 * t + 2].view()});
+    }
+    SoilTracerScratch scratch(n);
+    const std::vector<double> zero(n + 1, 0.0), theta(n + 1, 0.3), d(n + 1, 0.2);
+    std::vector<double> z(n + 1, 0.0), R(n + 1, 0.0), B(n + 1, 0.0);
+    for (int l = 1; l <= n; ++l) z[static_cast<std::size_t>(l)] = -0.2 * l;
+    R[2] = 1e-7;
+    B[1] = 1e-8;
+    ColumnTracerStep step(set, scratch, 1, 1, n, d);
+    if (linked) step.set_river(&river);
+    step.begin_sub_step();
+    step.begin_iteration(theta, n, 1, 0, 0, false, 0);
+    step.transport({.n = n,
+                    .G = n,
+                    .q = zero,
+                    .theta0 = {},
+                    .theta = theta,
+                    .theta_s = theta,
+                    .d = d,
+                    .z = z,
+                    .I = zero,
+                    .B = B,
+                    .X = zero,
+                    .R = R,
+                    .U = zero,
+                    .dt = dt,
+                    .F = F,
+                    .Q = 0,
+                    .surface_water = 0});
+    for (int t = 0; t < 2; ++t) {
+      const StackView A = stacks[static_cast<std::size_t>(t)].view();
+      const double c_river = linked ? river.flow_mm[static_cast<std::size_t>(t) + 1] : 0.0;
+      const double base = dt * B[1] / d[1] * 11.0 / 0.3;  // the share of layer 1's amount
+      EXPECT_NEAR(grids[3 * static_cast<std::size_t>(t) + 2](1, 1), base, 1e-12);
+      EXPECT_NEAR(A(1, 1, 2), 12.0 + R[2] * c_river * F, 1e-12);
+      double after = 0;
+      for (int l = 0; l <= n; ++l) after += A(1, 1, l);
+      EXPECT_NEAR(after + base, 60.0 + R[2] * c_river * F, 1e-12);
+    }
   }
 }
 

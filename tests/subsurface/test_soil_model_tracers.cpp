@@ -3,7 +3,11 @@
 // concentration into the soil.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "framework/tracer_settings_record.h"
@@ -40,6 +44,11 @@ class SoilTracerSetUp : public SoilModelTest {
       if ((*table_)[i].identifier == identifier) return (*table_)[i].file_name.value_or("");
     }
     return "";
+  }
+  static void Fill(GridView g, double v) {
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) g(r, c) = v;
+    }
   }
   std::vector<TracerSettingsRecord> tracers_;
 };
@@ -78,6 +87,99 @@ TEST_F(SoilTracerSetUp, FilesStartAmountsAndFirstConcentrations) {
   EXPECT_NEAR(storage(2, 2, G), 1000 * th(2, 2, G) * 0.1 * 1, 1e-9);
   EXPECT_NEAR((*table_)[index].values(2, 2), 1, 1e-12) << "first concentration from the water-table layer";
   EXPECT_EQ(model_->getQg()[1][2], 1.0) << "the base flow's concentration reaches the first runoff";
+}
+
+// Rain with two tracers (a conservative one carried as amounts, an evaporating one as
+// concentrations) on a basin whose storages pass their inflow on, with one and with two
+// soil sub-steps per step: every step the tracer that leaves the sub-basins' outlets with
+// direct runoff, interflow and base flow is what entered the cells less what their columns
+// gained; the evaporating tracer runs off at the rain's concentration.
+TEST_F(SoilTracerSetUp, OutletsCarryTheTracerTheCellsReleaseEveryStep) {
+  for (const int sub_steps : {1, 2}) {
+    SCOPED_TRACE(sub_steps);
+    MakeBasin();
+    GridView rain = Add("precipitation", 0);
+    Fill(grid("pot_transpiration1"), 0.1);
+    Fill(grid("potential_evaporation"), 0.05);
+    SoilSectionText text;
+    text.control_point = "2 2";
+    ASSERT_EQ(Build(text, "", sub_steps), 0);
+    Add("concflux_tracer_1_input", 3);
+    Add("concflux_tracer_2_input", 2);
+    tracers_.resize(3);
+    tracers_[2] = tracers_[1];
+    tracers_[2].name = "o18";
+    tracers_[2].evaporating = 1;
+    tracers_[2].gwini = tracers_[2].soilini = 2;
+    ASSERT_EQ(InFolder([&] {
+                model_->selectInfiltrationInput(false);
+                model_->InitTracers(2, tracers_, registry_, StatisticsRegistry::kCapacity);
+              }),
+              0);
+    model_->setSurfaceRoutingActive(1);  // the storages pass their inflow on
+    const StackView A = stack("concstor_tracer_1_unsatzon_model");
+    const auto stored = [&] {
+      double sum = 0;
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) {
+          if (r == 1 && c == 3) continue;
+          for (int k = 0; k <= 5; ++k) sum += A(r, c, k);
+        }
+      }
+      return sum;
+    };
+    const int cells[] = {0, 2, 9};
+    double worst = 0, released = 0;
+    for (int h = 0; h < 12; ++h) {
+      SCOPED_TRACE(h);
+      Fill(rain, h < 6 ? 20 : 0);  // the step's water input, shared by its sub-steps
+      const double before = stored();
+      ASSERT_EQ(InFolder([&] {
+                  const ModelDate d{2020, 6, 1, h};
+                  model_->prepareTimeStep(d);
+                  for (int k = 0; k < sub_steps; ++k) model_->SubStep(d);
+                  model_->concentrateSubbasinRunoff(d);
+                }),
+                0);
+      double input = 0;
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) input += r == 1 && c == 3 ? 0 : rain(r, c) * 3;
+      }
+      double out = 0;
+      for (int s = 1; s <= 2; ++s) {
+        const std::size_t si = static_cast<std::size_t>(s);
+        const double load = model_->getQDd()[0][si] * model_->getQDd()[1][si] +
+                            model_->getQIi()[0][si] * model_->getQIi()[1][si] +
+                            model_->getQBb()[0][si] * model_->getQBb()[1][si];
+        EXPECT_NEAR(model_->getQg()[0][si] * model_->getQg()[1][si], load, 1e-9 * std::max(1.0, load));
+        out += cells[s] * load;
+        if (model_->getQD()[0][si] > 0) {
+          EXPECT_NEAR(model_->getQD()[2][si], 2, 1e-12) << "evaporating tracer at the rain's concentration";
+        }
+      }
+      released += out;
+      const double balance = input - out - (stored() - before);
+      worst = std::max(worst, std::fabs(balance) / std::max(1.0, input));
+    }
+    EXPECT_LT(worst, 1e-9);
+    EXPECT_GT(released, 10);
+    if (sub_steps > 1) continue;
+
+    // The control cell's series: a header and one record per step, the layers'
+    // concentrations of the conservative tracer.
+    ASSERT_EQ(InFolder([&] { model_->FlushStatistics(); }), 0);
+    std::istringstream lines(ReadFile((dir_.path() / "out/chlpoint.sta").string()));
+    std::vector<std::string> records;
+    for (std::string line; std::getline(lines, line);) records.push_back(line);
+    ASSERT_EQ(records.size(), 13u);
+    std::istringstream last(records.back());
+    double year = 0, month = 0, day = 0, hour = 0, layer1 = 0;
+    last >> year >> month >> day >> hour >> layer1;
+    EXPECT_EQ(hour, 11);
+    const double theta = stack("theta")(2, 2, 1);
+    EXPECT_NEAR(layer1, A(2, 2, 1) / (theta * 0.1 * 1000), 1e-5 * layer1);
+    EXPECT_GT(layer1, 1) << "the rain's tracer entered the top layer";
+  }
 }
 
 TEST_F(SoilTracerSetUp, NoInputConcentrationIsAMissingGrid) {

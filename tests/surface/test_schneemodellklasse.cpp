@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <string>
+#include <vector>
 
+#include "framework/tracer_settings_record.h"
 #include "snow_basin_fixture.h"
 #include "surface/schneemodellklasse.h"
 
@@ -284,16 +286,24 @@ TEST_F(SnowModelTest, PermafrostSection) {
 
 TEST_F(SnowModelTest, ResponseUnitsTakeTheirMastersSnow) {
   basin_.EnableResponseUnits();
+  basin_.Add("concflux_tracer_1_input", basin_.NewGrid(1));
   ASSERT_EQ(basin_.Build(SnowSection(1)), 0);
+  std::vector<TracerSettingsRecord> tracers(2);
+  tracers[1].name = "cl_";
+  ASSERT_EQ(CodeOf([&] { basin_.model().InitTracers(1, tracers, basin_.registry(), StatisticsRegistry::kCapacity); }),
+            0);
   GridView solid = basin_.Entry("snowstorage_solid").values;
   GridView age = basin_.Entry("snow_age").values;
+  GridView tracer = basin_.Entry("concstor_tracer_1_snow_model").values;
   solid(3, 2) = 42;
   age(3, 2) = 3;
+  tracer(3, 2) = 5;
   solid(4, 1) = 7;
   basin_.model().CopySnowHruMasterValues();
   for (int r = 1; r <= kSnowRows; ++r) {
     EXPECT_EQ(solid(r, 2), 42) << r;
     EXPECT_EQ(age(r, 2), 3) << r;
+    EXPECT_EQ(tracer(r, 2), 5) << r << ": the snow pack's tracer goes with its snow";
   }
   EXPECT_EQ(solid(4, 1), 7);  // its own master
   EXPECT_EQ(solid(4, 3), 0);

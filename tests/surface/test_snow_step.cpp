@@ -191,6 +191,29 @@ TEST_F(SnowStepTest, AlbedoFollowsTheSnowCoverAndFreshSnowResetsTheAge) {
   }
 }
 
+// The albedo an energy-balance method melts with: up to 2.5 mm of snow at the start of the
+// step it is the land-use albedo (here the grid's value, without a land-use table), above
+// it the snow albedo, so the surface's albedo no longer matters.
+TEST_F(SnowStepTest, StartOfStepAlbedoSwitchesToSnowAbove2_5Millimetres) {
+  const auto melt_with = [&](double snow_mm, double surface_albedo) {
+    SnowBasin basin(log_, dir_);
+    basin.Add("snow_evaporation", basin.NewGrid(0));
+    EXPECT_EQ(basin.Build(SnowSection(5) + SnowBlock()), 0);
+    basin.model().SetWaterInput(false);
+    const auto grid = [&](const char* id) { return basin.Entry(id).values; };
+    for (const char* id : {"air_humidity", "cloudiness", "wind_speed"}) Fill(grid(id), 0.6);
+    Fill(grid("AspectCorrectedGlobalRadiation"), 600);
+    Fill(grid("temperature"), 2);
+    Fill(grid("snowstorage_solid"), snow_mm);
+    Fill(grid("albedo"), surface_albedo);
+    basin.model().SnowTimeStep({2020, 3, 10, 12});
+    return grid("snowstorage_solid")(4, 2) + grid("snowstorage_liquid")(4, 2);
+  };
+  EXPECT_NE(melt_with(2.5, 0.1), melt_with(2.5, 0.8));
+  EXPECT_EQ(melt_with(2.6, 0.1), melt_with(2.6, 0.8));
+  EXPECT_LT(melt_with(2.5, 0.1), melt_with(2.5, 0.8));  // a darker surface melts more
+}
+
 TEST_F(SnowStepTest, LanduseAlbedoFromTheTableOnDatedStepsOnly) {
   LanduseTable table(1);
   table[1].ParseBlock(log_,
