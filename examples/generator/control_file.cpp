@@ -241,6 +241,39 @@ void ChainSubbasins(Lines& lines, const BasinLayout& basin) {
   lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(first), chain.begin(), chain.end());
 }
 
+// Every soil type gets `layers` layers: a one-line entry its layer count (twelfth item), a
+// parameter block its last horizon as many layers as the others leave.
+void SetSoilLayers(Lines& lines, int layers) {
+  const Section soils = FindSection(lines, "soil_table");
+  const std::regex block_layers(R"(layers\s*=\s*([0-9 ]+);)");
+  for (std::size_t i = soils.first + 1; i < soils.last; ++i) {
+    std::string& line = lines[i];
+    std::smatch m;
+    if (std::regex_search(line, m, block_layers)) {
+      std::vector<std::string> per_horizon = Tokens(m[1].str());
+      int others = 0;
+      for (std::size_t h = 0; h + 1 < per_horizon.size(); ++h) others += std::stoi(per_horizon[h]);
+      if (others >= layers) throw std::runtime_error("the upper horizons of a soil type already hold " + std::to_string(others) + " layers");
+      per_horizon.back() = std::to_string(layers - others);
+      std::string list;
+      for (const std::string& n : per_horizon) {
+        if (!list.empty()) list += ' ';
+        list += n;
+      }
+      line = m.prefix().str() + "layers = " + list + ";" + m.suffix().str();
+      continue;
+    }
+    std::vector<std::string> tokens = Tokens(line);
+    if (line.find('{') != std::string::npos || tokens.size() < 15 || !IsNumber(tokens[0]) || !IsNumber(tokens[11])) continue;
+    tokens[11] = std::to_string(layers);
+    line.clear();
+    for (const std::string& token : tokens) {
+      if (!line.empty()) line += ' ';
+      line += token;
+    }
+  }
+}
+
 // The outlet reservoir's rule section follows the reservoir's new code.
 void RenameReservoirRules(Lines& lines, int outlet) {
   for (std::string& line : lines) {
@@ -259,6 +292,7 @@ std::string GeneratedControlFile(const std::string& example_text, const BasinLay
                                   " cells in " + std::to_string(basin.n_zones) +
                                   " sub-basins, made by examples/generator from the example basin:");
   if (settings.hours > 0) SetModelTime(lines, settings.hours);
+  if (settings.soil_layers > 0) SetSoilLayers(lines, settings.soil_layers);
   if (!settings.keep_grid_writes) DropPerStepGridWrites(lines);
   SetParametersPerSubbasin(lines, "unsatzon_model", "sub-basin codes with parameters of their own", basin.n_zones);
   SetParametersPerSubbasin(lines, "SiltingUpModel", "sub-basin codes of the minimum rain pause", basin.n_zones);

@@ -10,7 +10,8 @@
 //  - coordinates of the point output and search radii stretched like the grids;
 //  - grids the example writes every step are not written (on a large basin they would
 //    take most of the run time); statistics tables stay as they are;
-//  - the model time: the given number of hourly steps from the example's start.
+//  - the model time: the given number of hourly steps from the example's start;
+//  - optionally, the number of layers of every soil column.
 
 #include <string>
 
@@ -20,6 +21,7 @@ namespace basin_generator {
 
 struct ControlSettings {
   int hours = 0;            // steps of one hour; 0 keeps the example's model time
+  int soil_layers = 0;      // layers of every soil column; 0 keeps the example's
   bool keep_grid_writes = false;
   double stretch_x = 1;     // factor of the basin's extent over the example's, west to east
   double stretch_y = 1;     // south to north

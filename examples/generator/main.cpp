@@ -1,14 +1,15 @@
 // generate-basin: writes a synthetic basin of n x n cells into a folder, ready to run with
 // the program's control file basin.ctl there.
 //
-//   generate-basin N FOLDER [--hours H] [--keep-grid-writes] [--example DIR]
+//   generate-basin N FOLDER [--hours H] [--soil-layers L] [--keep-grid-writes] [--example DIR]
 //
 // The basin is the example basin (examples/basin, or DIR) stretched onto n x n cells of
 // the same size, with a terrain, sub-basins, river and outlet lake of its own (see
 // basin_layout.h), the example's station series with the stations moved apart like the
 // grids, and the example's control file adapted to it (see control_file.h): every
 // sub-model the example runs is on. H hourly steps from the example's start (default: the
-// example's model time, which its station data cover).
+// example's model time, which its station data cover); L layers in every soil column
+// (default: the example's).
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,7 +39,7 @@ struct Options {
 
 [[noreturn]] void Usage(const std::string& problem) {
   std::cerr << "generate-basin: " << problem << "\n"
-            << "usage: generate-basin N FOLDER [--hours H] [--keep-grid-writes] [--example DIR]\n";
+            << "usage: generate-basin N FOLDER [--hours H] [--soil-layers L] [--keep-grid-writes] [--example DIR]\n";
   std::exit(2);
 }
 
@@ -56,6 +57,8 @@ Options ParseOptions(int argc, char** argv) {
     const std::string arg = argv[i];
     if (arg == "--hours" && i + 1 < argc) {
       options.control.hours = PositiveInteger(argv[++i], "the number of hours");
+    } else if (arg == "--soil-layers" && i + 1 < argc) {
+      options.control.soil_layers = PositiveInteger(argv[++i], "the number of soil layers");
     } else if (arg == "--keep-grid-writes") {
       options.control.keep_grid_writes = true;
     } else if (arg == "--example" && i + 1 < argc) {
