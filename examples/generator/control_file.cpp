@@ -1,10 +1,13 @@
 #include "control_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace basin_generator {
@@ -116,8 +119,8 @@ void SetModelTime(Lines& lines, int hours) {
 // (one value per code): every sub-basin gets the first sub-basin's values.
 void SetParametersPerSubbasin(Lines& lines, const std::string& section, const std::string& codes_line,
                               int n_zones) {
-  const Section soil = FindSection(lines, section);
-  const std::size_t codes = FindLine(lines, soil, codes_line);
+  const Section part = FindSection(lines, section);
+  const std::size_t codes = FindLine(lines, part, codes_line);
   const std::size_t n_example = [&] {
     std::size_t n = 0;
     for (const std::string& token : Tokens(lines[codes])) {
@@ -126,6 +129,7 @@ void SetParametersPerSubbasin(Lines& lines, const std::string& section, const st
     }
     return n;
   }();
+  if (n_example == 0) throw std::runtime_error("[" + section + "] names no sub-basin codes in \"" + codes_line + "\"");
   auto replace_values = [&](std::string& line, auto value_of) {
     std::string text;
     for (int k = 1; k <= n_zones; ++k) {
@@ -140,7 +144,7 @@ void SetParametersPerSubbasin(Lines& lines, const std::string& section, const st
     line = text + "  " + (pos == std::string::npos ? "" : line.substr(pos));
   };
   replace_values(lines[codes], [](int k) { return std::to_string(k); });
-  for (std::size_t i = codes + 1; i < soil.last; ++i) {
+  for (std::size_t i = codes + 1; i < part.last; ++i) {
     const std::vector<std::string> tokens = Tokens(lines[i]);
     if (tokens.size() < n_example || !IsNumber(tokens[n_example - 1]) ||
         (tokens.size() > n_example && IsNumber(tokens[n_example]))) {

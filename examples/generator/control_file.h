@@ -6,7 +6,7 @@
 //    reservoir;
 //  - the soil and silting-up models' parameters per sub-basin: the first sub-basin's values
 //    for all;
-//  - the soil model's control cell: the middle of the basin;
+//  - the soil model's control cell: a hillside cell half way down the valley;
 //  - coordinates of the point output and search radii stretched like the grids;
 //  - grids the example writes every step are not written (on a large basin they would
 //    take most of the run time); statistics tables stay as they are;
