@@ -149,16 +149,16 @@ pot_transpiration.asc Name of the ETP-Grids for
 pot_transpiration.txt 0  Name of ETP-stat.file for
 real_transpiration.asc Name of the ETR-Grids for
 0     Writegrid ETR for
-real_transpiration.txt 0  Name of the ETR-stat.file for
+real_transpiration.txt 4024  Name of the ETR-stat.file for (daily sums)
 potential_evaporation.asc Name of the evaporation_potential-grid for
 40    Writegrid EVAP (daily sums)
 potential_evaporation.txt 0  Name of the evaporation_potential-stat.files for
 real_evaporation.asc Name of the evaporation_real grid for
 0     Writegrid evaporation real for
-real_evaporation.txt 0  Name of the evaporation_real-stat.files for
+real_evaporation.txt 4024  Name of the evaporation_real-stat.files for (daily sums)
 snow_evaporation.asc Name of the snow evaporation grid for
 0     Writegrid snow evaporation for
-snow_evaporation.txt 0  Name of the snow evaporation-stat.files for
+snow_evaporation.txt 4024  Name of the snow evaporation-stat.files for (daily sums)
 interception_evaporation_potential.asc Name of the EIP-Grids for
 0     Writegrid EIP for
 interception_evaporation_potential.txt 0  Name of EIP-stat.file for
@@ -190,10 +190,10 @@ $time time step in minutes
 0.9   ALBsnow_max for snow model
 rain.asc      name of the rain grid
 0     write code of the rain grid
-rain.stat 0   rain statistics and code
+rain.stat 4024   rain statistics: zone sums of every day
 snow.asc      name of the snowfall grid
 0     write code of the snowfall grid
-snow.stat 0   snowfall statistics and code
+snow.stat 4024   snowfall statistics: zone sums of every day
 snowdays.asc  name of the snow-cover days grid
 0     write code of the snow-cover days grid
 snowdays.stat 0  snow-cover days statistics and code
