@@ -52,7 +52,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-13 number of standard grids
+14 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -66,6 +66,7 @@ SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
 lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
 max_ponding_storage.asc max_ponding_storage 0  # largest ponding depth [m]: 1 m on the lake cell
+irrigation_codes.asc irrigation_codes 0  # irrigation type 1 on the fields of sub-basin 1
 
 [variable_grids]
 0 number of variable grids
@@ -94,8 +95,14 @@ max_ponding_storage.asc max_ponding_storage 0  # largest ponding depth [m]: 1 m 
           GrainSizeDist = 0.9 0.05 0.05 0 0 0 0; }
 
 [irrigation]
-0     irrigation off
+1     irrigation on
 $time time step in minutes
+irrigation_groundwater.stat 2001  table of the irrigation from groundwater: zone means of every step
+irrigation_surface_water.stat 2001  table of the irrigation from surface water: zone means of every step
+
+[irrigation_table]
+1     irrigation type: code, name, method (2: a schedule), origin (2: surface water), two suctions, the schedule
+1 field 2 2 80 30 starting from 01 10 with 4.8 mm 10 times every 2 days  # the fields of sub-basin 1, from its river
 
 [RegionalSuperposition]
 0     off
