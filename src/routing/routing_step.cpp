@@ -363,7 +363,9 @@ void routingclass::WithdrawOutletIrrigation(int own) {
   // A sub-basin without area share has no demand to serve.
   if (rel == 0) return;
   const double share = setup_.abfrel->relative_area[so];
-  maxirrig[0][so] = share / rel * routed[0][so] / setup_.scale_factor;
+  // The irrigation of the next step plans with the discharge the river keeps after paying
+  // what it owes.
+  maxirrig[0][so] = share / rel * std::max(0.0, routed[0][so] - irrigation_debt_mm_) / setup_.scale_factor;
   for (int t = 1; t <= setup_.n_tracers; ++t) maxirrig[t][so] = routed[t][so];
   // The irrigation decided on the previous step's discharge: what a river that carries
   // less now cannot give stays owed and is taken in the next steps, so that the cells get
