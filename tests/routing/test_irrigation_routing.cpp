@@ -4,7 +4,6 @@
 // reservoir (its irrigation term), plus what the river could not give yet and owes.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <array>
 #include <deque>
 #include <map>
