@@ -52,7 +52,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-27 number of standard grids
+28 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -80,6 +80,7 @@ gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 readcode = 0 defaultValue = -9999
 gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 readcode = 0 defaultValue = -9999
 gw_kolmation_1.asc gw_kolmation_1 0 readcode = 0 defaultValue = 1e-7
 kolmation.asc kolmation 0 readcode = 0 defaultValue = 1e-6  # leakage coefficient of the river beds [1/s]
+irrigation_codes.asc irrigation_codes 0  # irrigation type 1 on the fields of sub-basin 1
 
 [variable_grids]
 0 number of variable grids
@@ -108,8 +109,14 @@ kolmation.asc kolmation 0 readcode = 0 defaultValue = 1e-6  # leakage coefficien
           GrainSizeDist = 0.9 0.05 0.05 0 0 0 0; }
 
 [irrigation]
-0     irrigation off
+1     irrigation on
 $time time step in minutes
+irrigation_groundwater.stat 2001  table of the irrigation from groundwater: zone means of every step
+irrigation_surface_water.stat 2001  table of the irrigation from surface water: zone means of every step
+
+[irrigation_table]
+1     irrigation type: code, name, method (2: a schedule), origin (2: surface water), two suctions, the schedule
+1 field 2 2 80 30 starting from 01 10 with 4.8 mm 10 times every 2 days  # the fields of sub-basin 1, from its river
 
 [RegionalSuperposition]
 0     off

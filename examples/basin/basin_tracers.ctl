@@ -56,7 +56,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-29 number of standard grids
+30 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -84,6 +84,7 @@ gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 readcode = 0 defaultValue = -9999
 gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 readcode = 0 defaultValue = -9999
 gw_kolmation_1.asc gw_kolmation_1 0 readcode = 0 defaultValue = 1e-7
 kolmation.asc kolmation 0 readcode = 0 defaultValue = 1e-6  # leakage coefficient of the river beds [1/s]
+irrigation_codes.asc irrigation_codes 0  # irrigation type 1 on the fields of sub-basin 1
 concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 2  # chloride in the rain and snowfall [mg/l]
 concflux_tracer_2_input.asc concflux_tracer_2_input 0 readcode = 0 defaultValue = 0  # radon in the rain
 
@@ -116,8 +117,14 @@ radon radioactive half_time = 3.8 d non_evaporating min_conc = 0 max_conc = 1000
           GrainSizeDist = 0.9 0.05 0.05 0 0 0 0; }
 
 [irrigation]
-0     irrigation off
+1     irrigation on
 $time time step in minutes
+irrigation_groundwater.stat 2001  table of the irrigation from groundwater: zone means of every step
+irrigation_surface_water.stat 2001  table of the irrigation from surface water: zone means of every step
+
+[irrigation_table]
+1     irrigation type: code, name, method (2: a schedule), origin (2: surface water), two suctions, the schedule
+1 field 2 2 80 30 starting from 01 10 with 4.8 mm 10 times every 2 days  # the fields of sub-basin 1, from its river
 
 [RegionalSuperposition]
 0     off

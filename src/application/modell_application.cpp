@@ -235,6 +235,8 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
   // The irrigation's surface-water demand is withdrawn by the routing, which tells it what
   // rivers and reservoirs hold.
   if (routing_->IsActive() > 0) routing_->SetIrrigationDemand(irrigation_->GetSurfaceWaterDemand());
+  // Surface-water irrigation lowers the discharge of the rivers the soil cells draw on.
+  if (std::vector<RiverflowRecord>* rivers = soil_->getRiverflowTable()) irrigation_->SetRiverCellRecords(*rivers);
   irrigation_->SetRunoffInput(soil_->getTotalRunoff());
   irrigation_->LinkSoilTracerGrids();
   irrigation_->SetMaxIrrigation(routing_->GetMaxIrrig(), routing_->GetMaxIrrigFromReservoirs());

@@ -363,9 +363,15 @@ void routingclass::WithdrawOutletIrrigation(int own) {
   // A sub-basin without area share has no demand to serve.
   if (rel == 0) return;
   const double share = setup_.abfrel->relative_area[so];
-  maxirrig[0][so] = share / rel * routed[0][so] / setup_.scale_factor;
+  // The irrigation of the next step plans with the discharge the river keeps after paying
+  // what it owes.
+  maxirrig[0][so] = share / rel * std::max(0.0, routed[0][so] - irrigation_debt_mm_) / setup_.scale_factor;
   for (int t = 1; t <= setup_.n_tracers; ++t) maxirrig[t][so] = routed[t][so];
-  const double w = rel / share * demand_[so].sx * setup_.scale_factor;
+  // The irrigation decided on the previous step's discharge: what a river that carries
+  // less now cannot give stays owed and is taken in the next steps, so that the cells get
+  // no water from nowhere.
+  const double w = rel / share * demand_[so].sx * setup_.scale_factor + irrigation_debt_mm_;
+  irrigation_debt_mm_ = std::max(0.0, w - routed[0][so]);
   SubIntervalFlows& flow = *sub_interval_flow_;
   for (int s = 1; s <= n_sub_intervals_; ++s) flow(0, s, own) = std::max(0.0, flow(0, s, own) - w);
   routed[0][so] = std::max(0.0, routed[0][so] - w);

@@ -194,6 +194,8 @@ class routingclass : public modelobject {
   const Channel& channel(int m) const { return channels_[static_cast<std::size_t>(m)]; }
   double channel_weight(int m) const { return channel_weights_[static_cast<std::size_t>(m)]; }
   int sub_interval_count() const { return n_sub_intervals_; }
+  // The surface-water irrigation of the own sub-basin its outlet's river still owes [routing mm].
+  double irrigation_debt_mm() const { return irrigation_debt_mm_; }
   int reservoir_count() const { return reservoirs_.empty() ? 0 : static_cast<int>(reservoirs_.size()) - 1; }
   SP_class& reservoir(int k) { return reservoirs_[static_cast<std::size_t>(k)]; }
   int abstraction_count() const { return abstractions_.empty() ? 0 : static_cast<int>(abstractions_.size()) - 1; }
@@ -224,6 +226,8 @@ class routingclass : public modelobject {
   void RouteSubChannel(int m, int f, int S, int block_length);
   void AddToOutlet(int m, double group_weight);
   void PublishOutlet(int own);
+  // Takes the step's surface-water irrigation of the own sub-basin, and what the river
+  // still owes of earlier steps, out of the outlet's discharge, at most what it carries.
   void WithdrawOutletIrrigation(int own);
   void BindLakeGrids(SP_class& reservoir);
   // Takes the abstractions out at the outlet (the reservoirs' content when there are any)
@@ -274,6 +278,7 @@ class routingclass : public modelobject {
   std::vector<double> decay_;  // per tracer: decay over the sub-channel being routed
   TracerRows* maxirrig_ = nullptr;
   TracerRows* maxirrig_from_reservoirs_ = nullptr;
+  double irrigation_debt_mm_ = 0;  // irrigation the outlet's river could not give yet [routing mm]
   std::vector<AL_class> abstractions_;  // 1..AL
   ReservoirAbstractions reservoir_draws_;  // those of abstractions_ drawn from the outlet reservoir
   std::vector<double> abstraction_values_;  // per tracer: the record of one abstraction

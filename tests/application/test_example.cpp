@@ -133,6 +133,30 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
     EXPECT_GT(largest, 0);
     EXPECT_LE(largest, 0.01 + 1e-9);
   }
+  // Irrigation puts 4.8 mm a day on the 19 field cells of sub-basin 1 (of its 37 cells)
+  // every second day from 10 January, ten times, from its river, which always holds enough:
+  // 0.2 mm an hour, 0.1027 mm over the sub-basin. Nothing comes from groundwater.
+  for (const char* name : {"irrigation_surface_water.stat", "irrigation_groundwater.stat"}) {
+    ASSERT_TRUE(three.contains(name)) << name;
+  }
+  EXPECT_NE(one["irrigation_surface_water.stat"].find("irrigation water amount from  surface water [mm]"),
+            std::string::npos);
+  {
+    const auto irrigated_rows = [](const std::string& table, int column) {
+      std::istringstream in(table);
+      std::string line;
+      for (int i = 0; i < 3; ++i) std::getline(in, line);
+      int irrigated = 0;
+      for (double y, m, d, h, v1, v2, total; in >> y >> m >> d >> h >> v1 >> v2 >> total;) {
+        if ((column == 1 ? v1 : v2) != 0) ++irrigated;
+        if (column == 1 && v1 != 0) EXPECT_NEAR(v1, 0.2 * 19 / 37, 1e-4) << d << " " << h;
+      }
+      return irrigated;
+    };
+    EXPECT_EQ(irrigated_rows(one["irrigation_surface_water.stat"], 1), 10 * 24);
+    EXPECT_EQ(irrigated_rows(one["irrigation_surface_water.stat"], 2), 0);
+    EXPECT_EQ(irrigated_rows(one["irrigation_groundwater.stat"], 1), 0);
+  }
   EXPECT_NE(one["Qstat.txt"].find("routed discharge [mm per subbasin] _submodel:routing_model"), std::string::npos);
   // The groundwater model writes the heads of its two layers in every step.
   for (const char* name : {"gw_heads1.asc", "gw_heads2.asc"}) EXPECT_TRUE(three.contains(name)) << name;

@@ -35,6 +35,10 @@ TEST(GoodnessOfFitTest, MeasuresFromHandCalculation) {
       // coefficient 1 - ((1 - 1 / 5) / 4) / 2.5 = 0.92.
       {"one step off by 1", SumsOf(one_to_five, {1, 0, 0, 0, 0}), 0.9, 0.92},
       {"perfect simulation", SumsOf(one_to_five, {0, 0, 0, 0, 0}), 1.0, 1.0},
+      // Simulated 1.1, 1.9, 3.2, 3.8, 5.1: D 0.1, D2 0.11; the Nash-Sutcliffe efficiency
+      // (Nash & Sutcliffe 1970) 1 - (0.11 / 4) / 2.5 = 0.989; variance coefficient
+      // 1 - ((0.11 - 0.01 / 5) / 4) / 2.5 = 0.9892.
+      {"small errors both ways", SumsOf(one_to_five, {0.1, -0.1, 0.2, -0.2, 0.1}), 0.989, 0.9892},
       // A constant bias of 1: R-square 1 - (5 / 4) / 2.5 = 0.5; the variance coefficient
       // leaves the bias out: (5 - 25 / 5) = 0 gives 1.
       {"constant bias", SumsOf(one_to_five, {1, 1, 1, 1, 1}), 0.5, 1.0},

@@ -315,5 +315,13 @@ TEST_F(AbstractionRoutingTest, AnObjectWithoutChannelsAndReservoirsWritesItsCode
   model_.reset();
 }
 
+TEST_F(AbstractionRoutingTest, ASetUpThatDidNotFinishWritesNoRoutingState) {
+  ASSERT_EQ(Build(Control("TG 2 (A=0.0009, scale=1)\n")), 0) << console_.str();
+  ASSERT_EQ(Start(1), 0);
+  model_->DeleteModule();
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("storage.ftz")));
+  model_.reset();
+}
+
 }  // namespace
 }  // namespace tolvo
