@@ -149,7 +149,9 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
       int irrigated = 0;
       for (double y, m, d, h, v1, v2, total; in >> y >> m >> d >> h >> v1 >> v2 >> total;) {
         if ((column == 1 ? v1 : v2) != 0) ++irrigated;
-        if (column == 1 && v1 != 0) EXPECT_NEAR(v1, 0.2 * 19 / 37, 1e-4) << d << " " << h;
+        if (column == 1 && v1 != 0) {
+          EXPECT_NEAR(v1, 0.2 * 19 / 37, 1e-4) << d << " " << h;
+        }
       }
       return irrigated;
     };
