@@ -77,10 +77,10 @@ int unsatzonmodellklasse::allocateGridElementsInRow0(GridView grid, int count) {
   RiverCellExchange& x = cell_exchange_;
   const auto same = [&](const SpareGridRow& s) { return s.grid.row_table() == grid.row_table(); };
   if (std::ranges::any_of(x.grids, same)) return 0;  // one grid under two names travels once
-  const int columns = std::max(count, grid.ncols());
-  // Columns past the spare cells hold nodata, so that the solver finds no zone there.
-  x.grids.push_back({grid, std::vector<double>(static_cast<std::size_t>(columns) + 1, geometry().nodata_value),
-                     nullptr});
+  // A holder packs the grid without a spare row of its own. Columns past the spare cells
+  // hold nodata, so that the solver finds no zone there.
+  const int columns = count > 0 ? std::max(count, grid.ncols()) + 1 : 0;
+  x.grids.push_back({grid, std::vector<double>(static_cast<std::size_t>(columns), geometry().nodata_value), nullptr});
   return 1;
 }
 
@@ -89,11 +89,11 @@ int unsatzonmodellklasse::allocateStackElementsInRow0(StackView stack, int count
   RiverCellExchange& x = cell_exchange_;
   const auto same = [&](const SpareStackRow& s) { return s.stack.row_table() == stack.row_table(); };
   if (std::ranges::any_of(x.stacks, same)) return 0;
-  const int columns = std::max(count, stack.last_col());
+  const int columns = count > 0 ? std::max(count, stack.last_col()) + 1 : 0;
   const int stride = levels + 1;
   x.stacks.push_back(
-      {stack, std::vector<double>(static_cast<std::size_t>(columns + 1) * static_cast<std::size_t>(stride), 0.0),
-       nullptr, stride});
+      {stack, std::vector<double>(static_cast<std::size_t>(columns) * static_cast<std::size_t>(stride), 0.0), nullptr,
+       stride});
   return stride;
 }
 
@@ -153,13 +153,16 @@ int unsatzonmodellklasse::prepareMPIReinfiltration() {
   }
   MPI_Barrier(MPI_COMM_WORLD);
   x.cell_value_count = 0;
+  // Every process packs the cells it holds; only a computing process gets spare rows.
+  CollectExchangeList();
+  // The tracer count and the links are the same on every process, so every process stops
+  // here together rather than leave the others waiting in the broadcast below.
+  if (x.links && soil_tracers_.size() > 1) {
+    log() << "FATAL: prepareMPIReinfiltration() doesn't allow tracers yet" << "[end-entry]";
+    RaiseError(kTracersWithLinksError);
+  }
   if (x.cell_count > 0) {
     x.spare_columns = std::max(x.cell_count, geometry().ncols);
-    CollectExchangeList();
-    if (soil_tracers_.size() > 1) {
-      log() << "FATAL: prepareMPIReinfiltration() doesn't allow tracers yet" << "[end-entry]";
-      RaiseError(kTracersWithLinksError);
-    }
     x.receive_buffers.assign(x.lists->ownedLinkCells.size(), {});
     x.positions.assign(static_cast<std::size_t>(process_count()), 0);
   }
