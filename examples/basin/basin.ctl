@@ -52,7 +52,7 @@ zones.asc
 dem.asc
 
 [standard_grids]
-13 number of standard grids
+14 number of standard grids
 landuse.asc landuse 0
 soils.asc soil_types 0
 albedo.asc albedo 0 readcode = 0 defaultValue = 0.2
@@ -62,6 +62,7 @@ flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
+kolmation.asc kolmation 0  # leakage of the river bed [1/s] along the river
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
 lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
