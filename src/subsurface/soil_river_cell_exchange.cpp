@@ -330,30 +330,25 @@ void unsatzonmodellklasse::swapRow0Out() {
   x.swapped = false;
 }
 
-const SoilColumnGrids& unsatzonmodellklasse::StepColumnGrids() {
+template <typename View>
+bool unsatzonmodellklasse::WidenToSpareRow(View& v) const {
   const RiverCellExchange& x = cell_exchange_;
-  if (x.cell_count == 0) return column_grids_;
+  if (v.empty()) return true;
+  const auto* rows = static_cast<const void*>(v.row_table());
+  const bool carried =
+      std::ranges::any_of(x.grids, [&](const SpareGridRow& s) { return s.grid.row_table() == rows; }) ||
+      std::ranges::any_of(x.stacks, [&](const SpareStackRow& s) { return s.stack.row_table() == rows; });
+  if (carried) v = WithSpareRow(v, x.spare_row, x.spare_columns);
+  return carried;
+}
+
+const SoilColumnGrids& unsatzonmodellklasse::StepColumnGrids() {
+  if (cell_exchange_.cell_count == 0) return column_grids_;
   if (spare_column_grids_bound_) return spare_column_grids_;
   // The solver reaches the spare row through the column grids; every one of them must be
   // a grid of the exchange list, or the spare row would read another process's halo.
-  std::string missing;
-  const int r = x.spare_row;
-  const int n = x.spare_columns;
-  const auto widen = [&](auto& v) {
-    if (v.empty()) return;
-    const bool grid_swapped = std::ranges::any_of(x.grids, [&](const SpareGridRow& s) {
-      return static_cast<const void*>(s.grid.row_table()) == static_cast<const void*>(v.row_table());
-    });
-    const bool stack_swapped = std::ranges::any_of(x.stacks, [&](const SpareStackRow& s) {
-      return static_cast<const void*>(s.stack.row_table()) == static_cast<const void*>(v.row_table());
-    });
-    if (!grid_swapped && !stack_swapped) {
-      missing += missing.empty() ? "" : ", ";
-      missing += "a column grid";
-      return;
-    }
-    v = WithSpareRow(v, r, n);
-  };
+  int missing = 0;
+  const auto widen = [&](auto& v) { missing += WidenToSpareRow(v) ? 0 : 1; };
   SoilColumnGrids g = column_grids_;
   for (auto* v : {&g.zone, &g.regions, &g.soil_types, &g.river_links, &g.river_depth, &g.river_width, &g.kolmation,
                   &g.glacier, &g.hru_master, &g.input, &g.silting, &g.snow_solid, &g.drainage_density,
@@ -374,14 +369,28 @@ const SoilColumnGrids& unsatzonmodellklasse::StepColumnGrids() {
     widen(*v);
   }
   for (auto* v : {&g.theta, &g.hydraulic_heads, &g.geodetic_heads, &g.q_down}) widen(*v);
-  if (!missing.empty()) {
-    log() << "FATAL: the exchange of linked river cells does not carry every grid of the soil column solver ("
-          << missing << ")" << "[end-entry]";
+  if (missing > 0) {
+    log() << "FATAL: the exchange of linked river cells does not carry " << missing
+          << " grid(s) of the soil column solver" << "[end-entry]";
     RaiseError(kGeneralError);
   }
   spare_column_grids_ = std::move(g);
   spare_column_grids_bound_ = true;
   return spare_column_grids_;
+}
+
+void unsatzonmodellklasse::WidenHeatGridsToSpareRow(SoilHeatGrids& g) const {
+  if (cell_exchange_.cell_count == 0) return;
+  int missing = 0;
+  const auto widen = [&](auto& v) { missing += WidenToSpareRow(v) ? 0 : 1; };
+  for (auto* v : {&g.air, &g.lower_boundary, &g.heat_flux, &g.snow_solid, &g.landuse1}) widen(*v);
+  widen(g.temperature);
+  widen(g.thaw_depth);
+  if (missing > 0) {
+    log() << "FATAL: the exchange of linked river cells does not carry " << missing
+          << " grid(s) of the soil heat transfer" << "[end-entry]";
+    RaiseError(kGeneralError);
+  }
 }
 
 }  // namespace tolvo

@@ -424,6 +424,11 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   template <typename Visit>
   void ForEachSpareCell(Visit&& visit) const;
   const SoilColumnGrids& StepColumnGrids();
+  // The views of a sub-step with spare rows reach the spare row (and its columns); false
+  // for a view of a grid that the exchange does not carry.
+  template <typename View>
+  bool WidenToSpareRow(View& v) const;
+  void WidenHeatGridsToSpareRow(SoilHeatGrids& g) const;
 
   // Hydrologic response units.
   ConstGridView hru_units_;
