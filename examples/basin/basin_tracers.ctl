@@ -66,6 +66,7 @@ flow_times.asc flow_times 0 readcode = 0 defaultValue = 3600
 river_depth.asc river_depth 0
 river_width.asc river_width 0
 river_links.asc river_links 0
+kolmation.asc kolmation 0  # leakage of the river bed [1/s] along the river
 SurfStorSiltingUp.asc SurfStorSiltingUp 0 readcode = 0 defaultValue = 0
 lower_boundary_temperature.asc T_Lower_Boundary_Condition 0
 lake_codes.asc lake_codes 0  # one lake cell at the outlet of sub-basin 2, the lake of its reservoir
@@ -83,7 +84,6 @@ gw_fixed_heads.asc gw_boundary_fix_h_2 0  # the aquifer drains at the outlet
 gw_boundary_fix_q_1.asc gw_boundary_fix_q_1 0 readcode = 0 defaultValue = -9999
 gw_boundary_fix_q_2.asc gw_boundary_fix_q_2 0 readcode = 0 defaultValue = -9999
 gw_kolmation_1.asc gw_kolmation_1 0 readcode = 0 defaultValue = 1e-7
-kolmation.asc kolmation 0 readcode = 0 defaultValue = 1e-6  # leakage coefficient of the river beds [1/s]
 irrigation_codes.asc irrigation_codes 0  # irrigation type 1 on the fields of sub-basin 1
 concflux_tracer_1_input.asc concflux_tracer_1_input 0 readcode = 0 defaultValue = 2  # chloride in the rain and snowfall [mg/l]
 concflux_tracer_2_input.asc concflux_tracer_2_input 0 readcode = 0 defaultValue = 0  # radon in the rain

@@ -20,6 +20,8 @@ class MultilayerLanduseTable;
 class SoilRecord;
 struct IrrigationRecord;
 struct HruRecord;
+class RiverLink;
+struct LinkCellLists;
 
 // Zone codes of a zone grid ranked to dense indices 1..zone_count.
 struct ZoneTableView {
@@ -80,6 +82,10 @@ struct ModelSettings {
   const DomainLayout* layout = nullptr;
   int spin_up = 0;  // the SpinUp switch, also the hydrologic-response-unit switch
   const std::vector<HruRecord>* hrus = nullptr;
+  // The river links of the decomposition, the same on every process, and this process's
+  // lists of link cells it holds for others and computes for others (none without links).
+  const std::vector<RiverLink>* river_links = nullptr;
+  const LinkCellLists* link_cells = nullptr;
 };
 
 }  // namespace tolvo

@@ -391,6 +391,8 @@ void defaultini::FinishSettings() {
   settings_.layout = &s.layout;
   settings_.regions = s.regions.view();
   settings_.hrus = &s.hrus.list();
+  settings_.river_links = &s.decomposition.riverLinks;
+  settings_.link_cells = &s.decomposition.link_cells;
 }
 
 void defaultini::InitGridStatistics() {

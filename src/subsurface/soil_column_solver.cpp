@@ -473,13 +473,14 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
     t.slow.clear();
     t.dump.clear_reports();
   }
-  const RowRange rows{std::max(1, s.rows.first - 1), s.rows.last};
+  const RowRange rows{s.spare_columns > 0 ? s.rows.first - 1 : s.rows.first, s.rows.last};
   for_each_row_by_thread(rows, [&](int r, int t) {
     SoilColumnWorkspace::PerThread& own = work.threads_[static_cast<std::size_t>(t)];
     // The spare row holds cells only where the cell exchange gave the grids that row.
     if (!g.zone.rows().contains(r) || !g.theta.rows().contains(r)) return;
     if (!g.river_links.empty() && !g.river_links.rows().contains(r)) return;
-    for (int c = 1; c <= s.ncols; ++c) {
+    const int last_col = r == s.rows.first - 1 ? s.spare_columns : s.ncols;
+    for (int c = 1; c <= last_col; ++c) {
       if (failed.load(std::memory_order_relaxed)) return;
       CellSelection sel;
       sel.zone_nodata = g.zone(r, c) == s.nodata;

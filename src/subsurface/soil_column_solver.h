@@ -246,6 +246,7 @@ struct SoilColumnLoopSettings {
   RowRange rows;          // own rows; the spare row is rows.first − 1
   int ncols = 0;
   bool links_built = false;  // the cell exchange of river cells is active
+  int spare_columns = 0;      // columns of the spare row while it holds linked cells (else 0)
   bool hru_run = false;
   std::span<const SoilRecord> soils;  // entry 0 is the header
   const LanduseTable* landuse = nullptr;  // stress parameters of the land uses (or none)

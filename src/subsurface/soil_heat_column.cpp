@@ -198,6 +198,7 @@ void unsatzonmodellklasse::PrepareHeatColumns(const ModelDate& d) {
   g.landuse1 = landuse1_;
   g.temperature = soil_temperature_.stack.view();
   if (!thaw_depth_.grid.empty()) g.thaw_depth = thaw_depth_.grid.view();
+  WidenHeatGridsToSpareRow(g);  // linked river cells computed in the spare row carry heat too
   heat_columns_->prepare(*this, rs, g, *settings().soils, settings().landuse);
   loop_settings_.heat = heat_columns_.get();
 }

@@ -204,12 +204,12 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   if (ModuleSwitch == 0) return;
   if (!column_grids_bound_) BindColumnGrids();
   date_ = {year, month, day, hour};
-  if (settings_.surface_water_interaction > 1) {
-    // The cell exchange of river cells keeps this pair of barriers on every process.
-    BroadcastRiverflowTable();
-    MPI_Barrier(MPI_COMM_WORLD);
+  const bool exchange = settings_.surface_water_interaction > 1;
+  if (exchange) {
+    exchangeCellsBeforeStep();
     MPI_Barrier(MPI_COMM_WORLD);
   }
+  loop_settings_.spare_columns = cell_exchange_.cell_count > 0 ? cell_exchange_.spare_columns : 0;
   loop_settings_.external_table = external_table_;
   dump_run_.options = dump_options_;
   dump_run_.counter = &dump_count_;
@@ -223,10 +223,12 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   loop_settings_.month = static_cast<int>(month);
   loop_settings_.hour = static_cast<int>(hour);
   if (isHeatTransferActive()) PrepareHeatColumns(date_);
-  SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, column_grids_, *workspace_);
+  SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, StepColumnGrids(), *workspace_);
+  // The results go back to their holders before a failure is raised, so that the row
+  // tables are whole again and every process has made the same collective calls.
+  if (exchange) exchangeCellsAfterStep();
   finish_cell_dumps(log(), report, loop_settings_.dumps != nullptr);
   raise_column_failure(log(), report);
-  if (settings_.surface_water_interaction > 1) ReduceRiverflowTable();
   if (loop_settings_.hru_run) copyHruMasterValues();
   UpdateTracerValues();
 

@@ -31,6 +31,7 @@
 #include "subsurface/soil_layered_snow_settings.h"
 #include "subsurface/soil_point_series.h"
 #include "subsurface/soil_pre_spin_up.h"
+#include "subsurface/soil_river_cell_exchange.h"
 #include "subsurface/soil_settings.h"
 
 namespace tolvo {
@@ -95,7 +96,16 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // and field capacity of the layers from the water table down to the last but one horizon
   // of the cell's soil. Only with irrigation.
   void updateMaxPumping();
-  void prepareMPIReinfiltration() {}
+  // The exchange of linked river cells (soil_river_cell_exchange.cpp). Collective. With a
+  // surface water interaction of 2 or more: makes the spare rows and the message buffers
+  // and carries every linked cell to its computing process and back once; returns the
+  // number of doubles a cell carries (0 when inactive). Tracers with links stop with 1150.
+  int prepareMPIReinfiltration();
+  // Around every soil sub-step (collective): the linked cells to their computing process,
+  // the spare rows swapped in and the river flow table broadcast; then the results back,
+  // the row tables restored and the table reduced.
+  void exchangeCellsBeforeStep();
+  void exchangeCellsAfterStep();
   // Before the sub-steps of a model step: the date, the step's log line, the flow-time
   // zones moved one step towards the outlet, a new step in every statistics table.
   void prepareTimeStep(const ModelDate& d);
@@ -398,6 +408,27 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   void BindRiverGrids();
   ConstGridView river_depth_, river_width_, river_links_, kolmation_;
   OwnedGrid river_infiltration_, river_exfiltration_;
+  // The linked river cells' exchange (soil_river_cell_exchange.cpp): a spare row for every
+  // grid and stack of the exchange list; a cell's values are packed in list order.
+  RiverCellExchange cell_exchange_;
+  SoilColumnGrids spare_column_grids_;  // the column grids with the spare row in range
+  bool spare_column_grids_bound_ = false;
+  int allocateGridElementsInRow0(GridView grid, int count);
+  int allocateStackElementsInRow0(StackView stack, int count, int levels);
+  long packCellValues(int row, int col, std::span<double> buffer, long position) const;
+  long unpackCellValues(int row, int col, std::span<const double> buffer, long position);
+  long packCellList(std::span<const RiverLinkCell> cells, std::span<double> buffer, long position) const;
+  void swapRow0In();
+  void swapRow0Out();
+  void CollectExchangeList();
+  template <typename Visit>
+  void ForEachSpareCell(Visit&& visit) const;
+  const SoilColumnGrids& StepColumnGrids();
+  // The views of a sub-step with spare rows reach the spare row (and its columns); false
+  // for a view of a grid that the exchange does not carry.
+  template <typename View>
+  bool WidenToSpareRow(View& v) const;
+  void WidenHeatGridsToSpareRow(SoilHeatGrids& g) const;
 
   // Hydrologic response units.
   ConstGridView hru_units_;
