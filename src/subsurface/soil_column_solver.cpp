@@ -303,6 +303,15 @@ RiverCellInput river_cell_input(const SoilColumnLoopSettings& s, const SoilColum
   return in;
 }
 
+// Lakes close the macropores: every cell's under a lake switch other than 0 and 1, a
+// lake cell's holding a pond of 1 mm or more under switch 1.
+bool macropores_open(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, int r, int c) {
+  if (s.lake_switch == 0) return true;
+  if (s.lake_switch != 1) return false;
+  const bool lake = !g.lake_codes.empty() && g.lake_codes.rows().contains(r) && g.lake_codes(r, c) != s.nodata;
+  return !(lake && !g.ponding.empty() && g.ponding.rows().contains(r) && g.ponding(r, c) >= 1);
+}
+
 // One sub-step of a computed cell; returns the number of water iterations.
 double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s, const SoilColumnGrids& g,
                       int r, int c, SoilColumnWorkspace::PerThread& own, ControlCellRecord* control) {
@@ -343,7 +352,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   in.snow_solid_mm = value_or(g.snow_solid, r, c, -1);
   in.snow_runoff_fraction = per_subbasin(s.subbasins.snow_runoff_fraction);
   in.max_ponding_mm = value_or(g.max_ponding, r, c, 0);
-  in.macropores = s.macropores;
+  in.macropores = s.macropores && macropores_open(s, g, r, c);
   in.landuse = own.landuse;
   in.pot_evaporation_mm = value_or(g.pot_evaporation, r, c, 0);
   in.baseflow_given = s.baseflow_given || s.external_table;
