@@ -398,6 +398,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   ColumnStepSettings cs{s.method, s.dt_sub, s.min_dynamic_s, s.tuning, nullptr};
   const int thread = omp_get_thread_num();
   if (s.heat != nullptr) cs.heat = s.heat->begin_cell(r, c, type, thread);
+  if (cs.heat != nullptr) dump.heat = cs.heat->dump_source();
   if (cs.heat != nullptr && s.heat->layered_snow()) {
     // The snow pack holds the snow: the soil takes the rain and the pack's released water.
     in.water_input_mm = s.heat->snow_water_input(r, c);

@@ -92,6 +92,8 @@ class ColumnHeatHook {
   virtual double snow_release() { return 0; }
   // Whether snow lies on the cell (its macropores then take no water).
   virtual bool snow_cover() const { return false; }
+  // The heat part as a cell dump reads it (none when the hook gives none).
+  virtual HeatDumpSource* dump_source() { return nullptr; }
 };
 
 struct ColumnStepSettings {

@@ -107,6 +107,8 @@ ColumnHeatHook* SoilHeatColumns::begin_cell(int r, int c, int type, int thread) 
   const int N = soil.layerCount;
   col.cell = HeatColumnCell{};
   col.cell.n_snow = layered_snow() ? n_snow_ : 0;
+  col.row = r;
+  col.col = c;
   const PositionArray T = col.at(col.T);
   const std::span<const double> levels = grids_.temperature.levels(r, c);
   for (int j = col.cell.n_snow > 0 ? 1 : 0; j <= N; ++j) T[j] = levels[static_cast<std::size_t>(j)];
@@ -259,8 +261,35 @@ double SoilHeatColumns::Column::initial_heat_steps(const ColumnArrays& a) {
   return heat_sub_step_count(cell.T_air, c.T[top + 1], c.dT[top + 1], st.model_dt_s, st.shortest_s, st.longest_s);
 }
 
+HeatDumpColumn SoilHeatColumns::Column::heat_dump() {
+  const std::size_t m = static_cast<std::size_t>(cell.n_snow + cell.N) + 1;
+  HeatDumpColumn d{.ns = cell.n_snow, .N = cell.N, .a = cell.a, .T = std::span<double>(T).first(m),
+                   .fL = std::span<const double>(fL).first(m), .lambda = std::span<const double>(lambda).first(m),
+                   .dfL = std::span<const double>(dfL).first(m), .Cv = std::span<const double>(Cv).first(m),
+                   .F = std::span<const double>(F).first(m), .Tn = std::span<const double>(Tn).first(m),
+                   .theta = std::span<const double>(theta).first(m),
+                   .theta_s = std::span<const double>(theta_s).first(m), .dz = std::span<const double>(dz).first(m),
+                   .dtH = dtH_last, .h = h_last, .T_air = cell.T_air, .Ts = cell.Ts, .nf = cell.nf,
+                   .solid = {}, .liquid = {}, .density = {}};
+  if (cell.n_snow > 0) {
+    const auto levels = static_cast<std::size_t>(cell.n_snow) + 1;
+    d.solid = pack.solid.first(levels);
+    d.liquid = pack.liquid.first(levels);
+    d.density = pack.density.first(levels);
+    const LayeredSnowGrids& g = owner->grids_.snow;
+    const auto value = [&](ConstGridView v) { return v.empty() ? 0.0 : v(row, col); };
+    d.upper_index = value(g.upper_index);
+    d.storage_solid = value(g.storage_solid);
+    d.storage_liquid = value(g.storage_liquid);
+    d.storage_total = value(g.storage_total);
+  }
+  return d;
+}
+
 void SoilHeatColumns::Column::heat_sub_steps(int h, double dtH, const ColumnArrays& a,
                                              std::span<const double> macropore_inflow) {
+  h_last = h;
+  dtH_last = dtH;
   const HeatColumnArrays c = arrays(a, macropore_inflow);
   for (int k = 0; k < h; ++k) column_heat_sub_step(*owner->kernels_, owner->settings_.step, cell, c, dtH);
 }

@@ -96,13 +96,18 @@ class SoilHeatColumns {
   double snow_water_input(int r, int c) const;
 
  private:
-  class Column : public ColumnHeatHook {
+  class Column : public ColumnHeatHook, public HeatDumpSource {
    public:
     Column(int max_layers, int n_snow);
     double initial_heat_steps(const ColumnArrays& a) override;
     void heat_sub_steps(int h, double dtH, const ColumnArrays& a, std::span<const double> macropore_inflow) override;
     double snow_release() override;
     bool snow_cover() const override { return cell.a < 0; }
+    HeatDumpSource* dump_source() override { return this; }
+    HeatDumpColumn heat_dump() override;
+    int row = 0, col = 0;
+    int h_last = 1;
+    double dtH_last = 0;
     // The soil positions of the column's water arrays copied behind the snow positions.
     HeatColumnArrays arrays(const ColumnArrays& a, std::span<const double> macropore_inflow);
     PositionArray at(std::vector<double>& v) { return {v, -cell.n_snow}; }

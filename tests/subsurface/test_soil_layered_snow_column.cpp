@@ -2,8 +2,13 @@
 
 #include <omp.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "subsurface/soil_cell_dumps.h"
 
 #include "subsurface/soil_model_fixture.h"
 
@@ -165,6 +170,88 @@ TEST_F(LayeredSnowColumnTest, SameUnderOneAndFourThreads) {
   }
   omp_set_num_threads(threads);
   EXPECT_EQ(runs[0], runs[1]);
+}
+
+// The temperature check: outside −70..70 °C, or beyond all references by more than
+// 0.001 K; the first active layer compares with the surface, the others with their
+// neighbours above and below, at the snapshot and now.
+TEST(CellDumpHeat, TemperatureOutsideItsReferencesIsAnAnomaly) {
+  // Positions −1..3 (one snow position above three soil layers); the first active layer is 0.
+  std::vector<double> now{-9999, -2, -1, 0, 1};
+  const std::vector<double> snapshot{-9999, -2.5, -1, 0.5, 1};
+  HeatDumpColumn h;
+  h.ns = 1;
+  h.N = 3;
+  h.a = -1;
+  const struct {
+    const char* label;
+    int p;
+    double value;
+    double surface;
+    bool anomalous;
+    double repaired;
+  } cases[] = {
+      {"hotter than 70 degrees", 2, 75, 0, true, 70},
+      {"colder than -70 degrees", 2, -71, 0, true, -70},
+      {"within its neighbours", 2, 0.2, 0, false, 0.2},
+      {"above all references by 0.002 K", 2, 1.002, 0, true, 1},
+      {"above all by exactly the tolerance", 2, 1.001, 0, false, 1.001},
+      {"within the snapshot of the layer above", 1, -2.4, 0, false, -2.4},
+      {"below all references", 1, -3, 0, true, -2.5},
+      {"the first active layer between the surface and below", 0, -3, -4, false, -3},
+      {"the first active layer colder than the surface and below", 0, -5, -4, true, -4},
+      {"the lowest layer against the one above", 3, 2, 0, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<double> T = now;
+    T[static_cast<std::size_t>(c.p + 1)] = c.value;
+    h.T = T;
+    const HeatCheck r = check_temperature(h, snapshot, c.p, c.surface);
+    EXPECT_EQ(r.anomalous, c.anomalous);
+    if (c.anomalous) {
+      EXPECT_DOUBLE_EQ(r.repaired, c.repaired);
+    }
+  }
+}
+
+// A soil layer at 80 °C under a snow pack: dump mode names the anomaly "heat(3)_", writes
+// the binary file in its layout with the heat and snow items and the readable file, and
+// the repair brings the layer back to 70 °C.
+TEST_F(LayeredSnowColumnTest, HotLayerWritesBothDumpFilesAndIsRepaired) {
+  Make(-2, 0);
+  Pack(10, -1);
+  model_->setDumpOptions({.dump_mode = true, .close_after_dump = false, .repair_after_dump = true,
+                          .max_dump_files = 1});
+  stack("Soil_Temperature_Stack")(2, 2, 3) = 80;
+  Step(0);
+  EXPECT_EQ(model_->dump_count(), 1);
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = e.path().filename().string();
+    if (name.find("dump_row") != std::string::npos) files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0], "MPI_0_heat(3)_dump_row_2_col_2_substep_1_2020030101.dmp");
+  EXPECT_EQ(files[1], files[0] + "_asc");
+  // Positions −3..5 (9), land-use layers 0..1: items 1-5, fourteen water arrays, seven heat
+  // arrays and dtH, four snow stacks of levels 0..3 and four snow values, soil type, land
+  // use 1, date, nW, dt, the position above the first active layer, nH, h, Tair and Ts.
+  const std::size_t expected = 4 + 3 * 8 + 2 * 8 + 14 * 9 * 8 + 7 * 9 * 8 + 8 + 4 * 4 * 8 + 4 * 8 + 4 + 8 + 4 * 4 +
+                               2 * 8 + 4 + 8 + 4 + 2 * 8;
+  EXPECT_EQ(std::filesystem::file_size(dir_.file(files[0])), expected);
+  std::ifstream text(dir_.file(files[1]));
+  std::string first, swes, dump_swes;
+  std::getline(text, first);
+  std::getline(text, swes);
+  std::getline(text, dump_swes);
+  EXPECT_EQ(first, "this file contains some values in human readabel format for layered snow model and heat "
+                   "transfer model");
+  EXPECT_EQ(swes.rfind("     swes ", 0), 0u);
+  EXPECT_EQ(dump_swes, "dump.swes 10\t10\t10\t");
+  EXPECT_LE(stack("Soil_Temperature_Stack")(2, 2, 3), 70);
+  EXPECT_TRUE(console_.str().find("continuing from now on without that message") != std::string::npos);
 }
 
 }  // namespace
