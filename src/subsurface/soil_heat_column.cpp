@@ -128,6 +128,7 @@ ColumnHeatHook* SoilHeatColumns::begin_cell(int r, int c, int type, int thread) 
   }
   col.cell.nf = n_factor(table_nf, col.cell.T_air, freezing, thawing, settings_.nf_freezing, settings_.nf_thawing);
   col.cell.Ts = col.cell.T_air;
+  col.nf_bare = col.cell.nf;
   col.cell.T_lower = grids_.lower_boundary.empty() ? 0 : grids_.lower_boundary(r, c);
   col.cell.flux_boundary = !grids_.heat_flux.empty();
   col.cell.H = col.cell.flux_boundary ? grids_.heat_flux(r, c) : 0;
@@ -291,7 +292,31 @@ void SoilHeatColumns::Column::heat_sub_steps(int h, double dtH, const ColumnArra
   h_last = h;
   dtH_last = dtH;
   const HeatColumnArrays c = arrays(a, macropore_inflow);
-  for (int k = 0; k < h; ++k) column_heat_sub_step(*owner->kernels_, owner->settings_.step, cell, c, dtH);
+  for (int k = 0; k < h; ++k) {
+    surface_boundary();
+    column_heat_sub_step(*owner->kernels_, owner->settings_.step, cell, c, dtH);
+  }
+}
+
+void SoilHeatColumns::Column::surface_boundary() {
+  const LayeredSnowGrids& g = owner->grids_.snow;
+  if (g.energy_balance.empty() || cell.a >= 0) {
+    cell.Ts = cell.T_air;
+    cell.nf = nf_bare;
+    return;
+  }
+  // The conductivities are those of the last heat sub-step (or of the initial heat pass).
+  const SoilHeatRunSettings& st = owner->settings_;
+  const SnowSurfaceInput in{.T_air = cell.T_air, .nf = nf_bare, .eb = g.energy_balance(row, col),
+                            .surftemp_K = g.surftemp.empty() ? -9999.0 : g.surftemp(row, col),
+                            .n_factor_freezing = st.nf_freezing, .n_factor_thawing = st.nf_thawing,
+                            .c_ice0 = st.step.c_ice0, .c_water = st.step.c_water,
+                            .time_step_min = st.model_dt_s / 60, .fa = cell.a + 1, .top = cell.a, .dz = at(dz),
+                            .theta = at(theta), .fL = at(fL), .T = at(T), .lambda = at(lambda)};
+  const SurfaceBoundary b = surface_temperature_under_snow(in);
+  cell.Ts = b.Ts;
+  cell.nf = b.nf;
+  g.energy_balance(row, col) = b.eb;
 }
 
 void SoilHeatColumns::end_cell(int r, int c, const ColumnArrays& a, int thread) {
@@ -387,7 +412,8 @@ void unsatzonmodellklasse::PrepareHeatColumns(const ModelDate& d) {
               .temperature = temperature_snow_.stack.view(), .upper_index = upper_index_snow_.grid.view(),
               .rain = BindIfPresent("rain_fraction"), .storage_solid = writable("snowstorage_solid"),
               .storage_liquid = writable("snowstorage_liquid"), .storage_total = writable("snow_storage_total"),
-              .melt = writable("melt_from_snowcover")};
+              .melt = writable("melt_from_snowcover"), .energy_balance = writable("EnergyBalance"),
+              .surftemp = BindIfPresent("surftemp")};
   }
   heat_columns_->prepare(*this, rs, g, *settings().soils, settings().landuse);
   loop_settings_.heat = heat_columns_.get();

@@ -35,6 +35,10 @@ struct LayeredSnowGrids {
   // The snow model's totals of the cell (each optional): solid, liquid, total [mm] and
   // the melt of the step [mm].
   GridView storage_solid, storage_liquid, storage_total, melt;
+  // The snow model's energy balance [W/m²] and surface temperature [K] (or none): with
+  // them the snow-covered surface takes its temperature from the pack's energy balance.
+  GridView energy_balance;
+  ConstGridView surftemp;
 };
 
 // The grids the heat part reads and writes.
@@ -107,6 +111,10 @@ class SoilHeatColumns {
     HeatDumpColumn heat_dump() override;
     int row = 0, col = 0;
     int h_last = 1;
+    double nf_bare = 1;  // the n-factor without snow
+    // Ts and nf of a heat sub-step: under snow from the snow model's energy balance, else
+    // the air temperature with the land use's n-factor.
+    void surface_boundary();
     double dtH_last = 0;
     // The soil positions of the column's water arrays copied behind the snow positions.
     HeatColumnArrays arrays(const ColumnArrays& a, std::span<const double> macropore_inflow);

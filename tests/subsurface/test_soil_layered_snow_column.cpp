@@ -254,5 +254,27 @@ TEST_F(LayeredSnowColumnTest, HotLayerWritesBothDumpFilesAndIsRepaired) {
   EXPECT_TRUE(console_.str().find("continuing from now on without that message") != std::string::npos);
 }
 
+// With the snow model's energy balance the snow surface takes its temperature from it: a
+// balance of 0 with a surface of 260 K under air at 0 °C gives −13 °C (not −13.16 °C), and
+// the pack cools from the top, which it does not when a negative balance keeps the surface
+// at the top layer's temperature.
+TEST_F(LayeredSnowColumnTest, SnowSurfaceFollowsTheSnowModelsEnergyBalance) {
+  const auto top_temperature = [&](double eb, double surftemp) {
+    MakeBasin();
+    Add("EnergyBalance", eb);
+    Add("surftemp", surftemp);
+    Make(0, 0);
+    Pack(20, -1);
+    for (int h = 0; h < 24; ++h) Step(h);
+    return stack("Temperature_Stack_Snow")(2, 2, 1);
+  };
+  const double insulated = top_temperature(-1, 260);
+  const double radiating = top_temperature(0, 260);
+  EXPECT_NEAR(insulated, -1, 0.5);
+  EXPECT_LT(radiating, insulated - 3);
+  EXPECT_GT(radiating, -13);
+  EXPECT_LT(radiating, -6) << "a day at a surface of -13 degrees";
+}
+
 }  // namespace
 }  // namespace tolvo::test
