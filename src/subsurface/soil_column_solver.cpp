@@ -405,10 +405,9 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
     in.snow_solid_mm = -1;
   }
   column_sub_step(kernels, cs, p, a, sa, in, state, out);
-  if (cs.heat != nullptr) s.heat->end_cell(r, c, a, thread);
-
   store_column(g, r, c, a, p.n);
   g.groundwater_level(r, c) = state.groundwater_level;
+  if (cs.heat != nullptr) s.heat->end_cell(r, c, a, thread);
   g.groundwater_distance(r, c) = state.groundwater_distance;
   set_if(g.theta_in_level, r, c, state.theta_in_level);
   if (!g.ponding.empty() && in.max_ponding_mm > 0) g.ponding(r, c) = state.ponding_mm;

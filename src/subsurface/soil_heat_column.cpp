@@ -45,6 +45,16 @@ constexpr double kAbsent = -9999;
 bool absent(double v) { return v <= kAbsent; }
 }  // namespace
 
+double frozen_below_water_table(std::span<const double> T, std::span<const double> Tf, std::span<const double> h,
+                                int n, double thaw, double G) {
+  const auto at = [](std::span<const double> v, int i) { return v[static_cast<std::size_t>(i)]; };
+  double frozen = 0;
+  for (int i = 1; i <= n; ++i) {
+    if (-thaw < at(h, 0) - at(h, i - 1) && at(T, i) <= at(Tf, i) && G <= i) frozen += at(h, i - 1) - at(h, i);
+  }
+  return frozen;
+}
+
 SoilHeatColumns::Column::Column(int max_layers, int n_snow) {
   const auto n = static_cast<std::size_t>(max_layers + n_snow) + 1;
   for (std::vector<double>* v : {&T, &Tn, &dT, &F, &fL, &dfL, &lambda, &Cv, &s, &b, &u, &r, &x, &theta, &theta_s,
@@ -327,11 +337,18 @@ void SoilHeatColumns::end_cell(int r, int c, const ColumnArrays& a, int thread) 
   const std::span<double> levels = grids_.temperature.levels(r, c);
   for (int j = 1; j <= N; ++j) levels[static_cast<std::size_t>(j)] = T[j];
   if (S > 0) end_snow(r, c, col);
-  if (grids_.thaw_depth.empty()) return;
   // The thaw depth reads the soil profile, positions 0..N.
   const std::span<const double> soil_T(col.T.data() + S, static_cast<std::size_t>(N) + 1);
-  grids_.thaw_depth(r, c) = thaw_depth(soil_T, freezing_T_[static_cast<std::size_t>(col.type)], a.z, N,
-                                       col.cell.T_lower);
+  const std::span<const double> Tf = freezing_T_[static_cast<std::size_t>(col.type)];
+  const double thaw = thaw_depth(soil_T, Tf, a.z, N, col.cell.T_lower);
+  if (!grids_.thaw_depth.empty()) grids_.thaw_depth(r, c) = thaw;
+  if (!grids_.frozen_in_groundwater.empty() && !grids_.groundwater_level.empty()) {
+    grids_.frozen_in_groundwater(r, c) = frozen_below_water_table(soil_T, Tf, a.z, N, thaw, grids_.groundwater_level(r, c));
+  }
+  // The leakage of aquifer layer 1 follows the lowest soil layer, frozen or thawed.
+  const ConstGridView leakage = T[N] <= Tf[static_cast<std::size_t>(N)] ? grids_.colmation_frozen
+                                                                           : grids_.colmation_unfrozen;
+  if (!grids_.colmation.empty() && !leakage.empty()) grids_.colmation(r, c) = leakage(r, c);
 }
 
 void SoilHeatColumns::end_snow(int r, int c, Column& col) const {
@@ -397,6 +414,14 @@ void unsatzonmodellklasse::PrepareHeatColumns(const ModelDate& d) {
   g.landuse1 = landuse1_;
   g.temperature = soil_temperature_.stack.view();
   if (!thaw_depth_.grid.empty()) g.thaw_depth = thaw_depth_.grid.view();
+  if (!frozen_in_groundwater_.grid.empty()) {
+    g.frozen_in_groundwater = frozen_in_groundwater_.grid.view();
+    g.groundwater_level = groundwater_level_.grid.view();
+    g.colmation_frozen = BindIfPresent("gw_1_colmation_frozen");
+    g.colmation_unfrozen = BindIfPresent("gw_1_colmation_unfrozen");
+    const int index = FindGrid("gw_kolmation_1", true);
+    if (index > 0) g.colmation = (*grids())[index].values;
+  }
   if (snow) {
     rs.snow_type = &snow_table_[1];
     rs.snow = {.holding_capacity = layered_snow_.holding_capacity, .factor = h.factor, .c_ice0 = h.c_ice0,

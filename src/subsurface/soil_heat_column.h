@@ -51,6 +51,12 @@ struct SoilHeatGrids {
   StackView temperature;         // "Soil_Temperature_Stack" [°C]
   GridView thaw_depth;           // "ThawDepthTMod" [m below the surface, negative] (or none)
   LayeredSnowGrids snow;         // the layered snow pack (none without it)
+  // With the groundwater model (each or none): the frozen soil below the water table [m],
+  // the water-table layer, and the leakage of aquifer layer 1 that follows the frozen or
+  // thawed lowest soil layer.
+  GridView frozen_in_groundwater;
+  ConstGridView groundwater_level, colmation_frozen, colmation_unfrozen;
+  GridView colmation;
 };
 
 struct SoilHeatRunSettings {
@@ -72,6 +78,11 @@ struct SoilHeatRunSettings {
 // Freezing temperature of layer l [°C]: the temperature of the first entry from 1 on of its
 // freezing table whose liquid fraction is at most `se` (the table's end when none).
 double layer_freezing_temperature(const SoilRecord& soil, int l, double se);
+
+// Thickness [m] of the frozen layers (T ≤ Tf) below the thaw depth (m, negative) from the
+// water-table layer G down; T, Tf and h as for thaw_depth.
+double frozen_below_water_table(std::span<const double> T, std::span<const double> Tf, std::span<const double> h,
+                                int n, double thaw, double G);
 
 // Thaw depth [m, negative below the surface] of a profile T (layers 1..n) with freezing
 // temperatures Tf (1..n), geodetic heights h (0..n: 0 the surface, i the lower boundary
