@@ -64,7 +64,7 @@ HeatCheck check_temperature(const HeatDumpColumn& h, std::span<const double> T_s
   if (T < -kTemperatureLimit || T > kTemperatureLimit) {
     return {true, std::clamp(T, -kTemperatureLimit, kTemperatureLimit)};
   }
-  std::array<double, 5> refs{};
+  std::array<double, 6> refs{};
   std::size_t n = 0;
   refs[n++] = at(T_snapshot, p);
   if (p == h.a + 1) {
@@ -76,6 +76,8 @@ HeatCheck check_temperature(const HeatDumpColumn& h, std::span<const double> T_s
   if (p + 1 <= h.N) {
     refs[n++] = at(T_snapshot, p + 1);
     refs[n++] = at(h.T, p + 1);
+  } else if (h.T_lower > kNodataLimit) {
+    refs[n++] = h.T_lower;
   }
   const auto [lo, hi] = std::minmax_element(refs.begin(), refs.begin() + static_cast<std::ptrdiff_t>(n));
   if (T > *hi + kTemperatureTolerance) return {true, *hi};

@@ -49,6 +49,7 @@ struct HeatDumpColumn {
   double dtH = 0;
   int h = 1;  // heat sub-steps per water iteration
   double T_air = 0, Ts = 0, nf = 1;
+  double T_lower = -9999;  // the lower-boundary temperature (−9999: none)
   // The pack (levels 0..ns; none without layered snow) and the cell's snow grids.
   std::span<const double> solid, liquid, density;
   double upper_index = 0, storage_solid = 0, storage_liquid = 0, storage_total = 0;
@@ -64,7 +65,8 @@ class HeatDumpSource {
 // The temperature check of position p: a temperature outside −70..70 °C, or more than
 // 0.001 K above or below all of its references (the first active layer: its snapshot
 // temperature, nf·Ts, the snapshot and the current temperature below it; other positions:
-// their snapshot temperature and the snapshot and current temperatures above and below).
+// their snapshot temperature and the snapshot and current temperatures above and below;
+// the lowest position also the lower-boundary temperature, towards which it may move).
 // `surface` is nf·Ts for the check and nf·Tair for the repair. Returns whether p is
 // anomalous and, for a repair, the value it takes.
 struct HeatCheck {

@@ -313,12 +313,12 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     const RichardsOutcome run = richards_iteration(k, settings.tuning, p, a, r_I, river);
     last_properties = run.properties;
     last_input_rate = r_I;
-    if (in.dump != nullptr) check_and_dump(*in.dump, p, a, iteration, nW, dt);
     out.richards_iterations += run.iterations;
     if (settings.heat != nullptr) {
       settings.heat->heat_sub_steps(steps.h, steps.dtH, a, s.macro_in);
       snow_excess += settings.heat->snow_release();
     }
+    if (in.dump != nullptr) check_and_dump(*in.dump, p, a, iteration, nW, dt);
     if (run.iterations > out.slowest_iterations) {
       out.slowest_iterations = run.iterations;
       out.slowest_error = run.error;

@@ -281,7 +281,7 @@ HeatDumpColumn SoilHeatColumns::Column::heat_dump() {
                    .theta = std::span<const double>(theta).first(m),
                    .theta_s = std::span<const double>(theta_s).first(m), .dz = std::span<const double>(dz).first(m),
                    .dtH = dtH_last, .h = h_last, .T_air = cell.T_air, .Ts = cell.Ts, .nf = cell.nf,
-                   .solid = {}, .liquid = {}, .density = {}};
+                   .T_lower = cell.T_lower, .solid = {}, .liquid = {}, .density = {}};
   if (cell.n_snow > 0) {
     const auto levels = static_cast<std::size_t>(cell.n_snow) + 1;
     d.solid = pack.solid.first(levels);

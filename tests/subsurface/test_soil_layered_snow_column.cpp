@@ -213,6 +213,12 @@ TEST(CellDumpHeat, TemperatureOutsideItsReferencesIsAnAnomaly) {
       EXPECT_DOUBLE_EQ(r.repaired, c.repaired);
     }
   }
+  // The lowest layer may move towards a warmer lower boundary.
+  std::vector<double> T = now;
+  T[4] = 2;
+  h.T = T;
+  h.T_lower = 3;
+  EXPECT_FALSE(check_temperature(h, snapshot, 3, 0).anomalous);
 }
 
 // A soil layer at 80 °C under a snow pack: dump mode names the anomaly "heat(3)_", writes
