@@ -396,6 +396,41 @@ soil_temperature.stk
 thaw_depth.asc
 3 write code of the thaw depth: at the end of the run
 
+[LayeredSnowModel]
+1     on: the soil model carries the snow as a pack of layers over its columns
+1     method of the layered snow model
+500   largest density (not used)
+0     (not used)
+0.5   temperature offset of fresh snow (K)
+10    drainage density of the snow layers (1/m)
+0.1   water holding capacity: liquid water per solid water
+1     effectiveness of ice in the snow layers
+1     effectiveness of ice in the soil layers
+snow_swes.stk
+0     write code of the solid water per snow layer
+snow_swel.stk
+0     write code of the liquid water per snow layer
+snow_temperature.stk
+0     write code of the snow temperatures
+snow_theta.stk
+0     write code of the water content of the snow layers
+snow_heads.stk
+0     write code of the hydraulic heads of the snow layers
+snow_heights.stk
+0     write code of the geodetic heights of the snow layers
+snow_qdown.stk
+0     write code of the flux out of the snow layers
+snow_thickness.stk
+0     write code of the snow layer thicknesses
+snow_density.stk
+0     write code of the snow densities
+snow_upper.asc
+0     write code of the highest snow layer
+
+[LayeredSnowProperties]
+1     snow type
+1 fresh_snow { method = MultipleHorizons; layers = 3; ksat = 1e-4; theta_sat = 0.9; theta_res = 0.01; alpha = 10; Par_n = 2; thickness = 0.1; DryDensity = 250; DryHeatCapacity = 0; DryThermalConduct = 0.1; }
+
 [SurfaceRoutingModel]
 1     on
 $time time step in minutes

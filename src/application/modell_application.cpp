@@ -172,8 +172,14 @@ void ModellApplication::BuildSubmodels(int argc, char** argv) {
   evapotranspiration_->ReadLakeModel("[lake_model]");
   snow_->ReadLakeModel("[lake_model]");
   snow_->SetLayeredSnowFlag(soil_->isHeatTransferActive());
-  // The soil model hands no layered-snow table while its layered snow is off.
-  snow_->LinkLayeredSnow(soil_->isLayeredSnowActive(), {}, soil_->getFreshSnowTemperatureOffset());
+  // The soil model hands no layered-snow table while its layered snow is off; otherwise
+  // the layers of its first snow type.
+  LayeredSnowProperties snow_layers;
+  if (soil_->isLayeredSnowActive() && soil_->getLayeredSnowTable().size() > 1) {
+    const SoilRecord& type = soil_->getLayeredSnowTable()[1];
+    snow_layers = {.n = soil_->snow_layer_count(), .thickness = type.thickness, .dry_density = type.DryDensity};
+  }
+  snow_->LinkLayeredSnow(soil_->isLayeredSnowActive(), snow_layers, soil_->getFreshSnowTemperatureOffset());
   snow_->SetDumpOptions(dump_options_);
 
   surface_routing_ = Build<surfaceroutingclass>(log(), registry_, settings_, sub_steps);

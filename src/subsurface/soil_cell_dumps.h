@@ -34,8 +34,46 @@ struct DumpFlags {
   int theta_position = 0;
   bool thetasnow = false;
   int snow_position = 0;
-  bool any() const { return dgw || theta || thetasnow; }
+  bool heat = false;
+  int heat_position = 0;
+  bool any() const { return dgw || theta || thetasnow || heat; }
 };
+
+// The heat part of a column (and its snow pack) as a dump reads it: arrays over positions
+// −ns..N at index p + ns.
+struct HeatDumpColumn {
+  int ns = 0, N = 0;
+  int a = 0;  // the position above the first active layer
+  std::span<double> T;
+  std::span<const double> fL, lambda, dfL, Cv, F, Tn, theta, theta_s, dz;
+  double dtH = 0;
+  int h = 1;  // heat sub-steps per water iteration
+  double T_air = 0, Ts = 0, nf = 1;
+  double T_lower = -9999;  // the lower-boundary temperature (−9999: none)
+  // The pack (levels 0..ns; none without layered snow) and the cell's snow grids.
+  std::span<const double> solid, liquid, density;
+  double upper_index = 0, storage_solid = 0, storage_liquid = 0, storage_total = 0;
+};
+
+// Where a dump finds the heat part of the cell's column.
+class HeatDumpSource {
+ public:
+  virtual ~HeatDumpSource() = default;
+  virtual HeatDumpColumn heat_dump() = 0;
+};
+
+// The temperature check of position p: a temperature outside −70..70 °C, or more than
+// 0.001 K above or below all of its references (the first active layer: its snapshot
+// temperature, nf·Ts, the snapshot and the current temperature below it; other positions:
+// their snapshot temperature and the snapshot and current temperatures above and below;
+// the lowest position also the lower-boundary temperature, towards which it may move).
+// `surface` is nf·Ts for the check and nf·Tair for the repair. Returns whether p is
+// anomalous and, for a repair, the value it takes.
+struct HeatCheck {
+  bool anomalous = false;
+  double repaired = 0;
+};
+HeatCheck check_temperature(const HeatDumpColumn& h, std::span<const double> T_snapshot, int p, double surface);
 
 // The water contents a check reads and a repair writes, positions 1 − ns..n.
 struct DumpColumn {
@@ -75,6 +113,14 @@ struct CellDumpThread {
   long long repair_messages = 0;
   bool last_repair_message = false;
   std::vector<std::string> unopened;  // dump files that could not be written
+  // The column's water contents and temperatures over positions −ns..n at the iteration's
+  // start and for the checks.
+  std::vector<double> T_snapshot, theta, theta_s;
+  // The snapshot's θ, fL, T, λ, dfL and Cv over positions −ns..n, one after the other, its
+  // surface temperature, and the pack's solid, liquid, thickness and density levels 0..ns.
+  std::vector<double> heat_snapshot;
+  double Ts_snapshot = 0;
+  std::vector<double> snow_snapshot;
   void clear_reports();
 };
 
@@ -85,6 +131,7 @@ struct CellDump {
   int row = 0, col = 0, soil_type = 0;
   int landuse_layers = 1;
   double* baseflow = nullptr;  // the cell's "baseflow" value (or none)
+  HeatDumpSource* heat = nullptr;  // with heat transfer (or none)
 };
 
 // The snapshot at the start of a water iteration: the deepest layer of the last

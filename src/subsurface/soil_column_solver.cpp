@@ -303,6 +303,15 @@ RiverCellInput river_cell_input(const SoilColumnLoopSettings& s, const SoilColum
   return in;
 }
 
+// Lakes close the macropores: every cell's under a lake switch other than 0 and 1, a
+// lake cell's holding a pond of 1 mm or more under switch 1.
+bool macropores_open(const SoilColumnLoopSettings& s, const SoilColumnGrids& g, int r, int c) {
+  if (s.lake_switch == 0) return true;
+  if (s.lake_switch != 1) return false;
+  const bool lake = !g.lake_codes.empty() && g.lake_codes.rows().contains(r) && g.lake_codes(r, c) != s.nodata;
+  return !(lake && !g.ponding.empty() && g.ponding.rows().contains(r) && g.ponding(r, c) >= 1);
+}
+
 // One sub-step of a computed cell; returns the number of water iterations.
 double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s, const SoilColumnGrids& g,
                       int r, int c, SoilColumnWorkspace::PerThread& own, ControlCellRecord* control) {
@@ -343,7 +352,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   in.snow_solid_mm = value_or(g.snow_solid, r, c, -1);
   in.snow_runoff_fraction = per_subbasin(s.subbasins.snow_runoff_fraction);
   in.max_ponding_mm = value_or(g.max_ponding, r, c, 0);
-  in.macropores = s.macropores;
+  in.macropores = s.macropores && macropores_open(s, g, r, c);
   in.landuse = own.landuse;
   in.pot_evaporation_mm = value_or(g.pot_evaporation, r, c, 0);
   in.baseflow_given = s.baseflow_given || s.external_table;
@@ -390,11 +399,16 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   ColumnStepSettings cs{s.method, s.dt_sub, s.min_dynamic_s, s.tuning, nullptr};
   const int thread = omp_get_thread_num();
   if (s.heat != nullptr) cs.heat = s.heat->begin_cell(r, c, type, thread);
+  if (cs.heat != nullptr) dump.heat = cs.heat->dump_source();
+  if (cs.heat != nullptr && s.heat->layered_snow()) {
+    // The snow pack holds the snow: the soil takes the rain and the pack's released water.
+    in.water_input_mm = s.heat->snow_water_input(r, c);
+    in.snow_solid_mm = -1;
+  }
   column_sub_step(kernels, cs, p, a, sa, in, state, out);
-  if (cs.heat != nullptr) s.heat->end_cell(r, c, a, thread);
-
   store_column(g, r, c, a, p.n);
   g.groundwater_level(r, c) = state.groundwater_level;
+  if (cs.heat != nullptr) s.heat->end_cell(r, c, a, thread);
   g.groundwater_distance(r, c) = state.groundwater_distance;
   set_if(g.theta_in_level, r, c, state.theta_in_level);
   if (!g.ponding.empty() && in.max_ponding_mm > 0) g.ponding(r, c) = state.ponding_mm;

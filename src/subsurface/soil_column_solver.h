@@ -199,6 +199,7 @@ struct SoilColumnGrids {
   ConstGridView drainage_level;     // layer of the drains (or none)
   ConstGridView drainage_distance;  // [m] (or none)
   ConstGridView max_ponding;    // [mm] (or none)
+  ConstGridView lake_codes;     // "lake_codes" (or none)
   ConstGridView irrigation_codes;   // (or none)
   ConstGridView pot_evaporation;    // [mm per model step] (or none)
   // Per land-use layer 1..L (entry 0 unused): land use (table index), vegetation cover,
@@ -257,6 +258,9 @@ struct SoilColumnLoopSettings {
   bool external_table = false;   // an external groundwater table has been imposed
   const CellDumpRun* dumps = nullptr;  // dump mode: snapshots, checks and dump files
   bool macropores = true;
+  // The "[lake_model]" switch: 1 closes the macropores of a lake cell holding a pond of
+  // 1 mm or more, any other value but 0 those of every cell.
+  int lake_switch = 0;
   // River re-infiltration: with the groundwater model and a surface-water interaction of 2
   // or more, every cell with a river link > 0 adds its river infiltration to the sub-basin
   // of the link's code (largest code: the size of subbasins.code_index − 1).

@@ -1,5 +1,6 @@
 #include "subsurface/soil_column_step.h"
 
+#include "subsurface/soil_layered_snow.h"
 #include "subsurface/soil_river_exchange.h"
 
 #include <algorithm>
@@ -247,7 +248,8 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     double r_I = I / F;
 
     // Macropores take the input above their threshold rate directly into the layers.
-    const double M = in.macropores
+    const bool snow_covered = settings.heat != nullptr && settings.heat->snow_cover();
+    const double M = in.macropores && !snow_covered
                          ? k.macroporeInfiltration(r_I, soil, n, a.d, s.macro_cap, a.theta_s, a.theta, s.macro_in, F)
                          : 0.0;
 
@@ -294,6 +296,14 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     const double drawn = B0 - B_left;
     state.groundwater_level = G;
 
+    // Melt water of the snow pack fills the pore space of soil layers 1 and 2; what does not
+    // fit leaves the cell as direct runoff and infiltration excess.
+    double snow_excess = 0;
+    if (settings.heat != nullptr) {
+      const double melt = settings.heat->snow_release();
+      if (melt > 0) snow_excess = melt_into_top_layers(melt, a.theta, a.theta_s, a.d);
+    }
+
     // Richards iteration from the contents after the inputs and withdrawals.
     for (int j = 0; j <= n; ++j) a.theta0[j] = a.theta_m[j] = a.theta_n[j] = a.theta[j];
     p.G = G;
@@ -303,9 +313,12 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     const RichardsOutcome run = richards_iteration(k, settings.tuning, p, a, r_I, river);
     last_properties = run.properties;
     last_input_rate = r_I;
-    if (in.dump != nullptr) check_and_dump(*in.dump, p, a, iteration, nW, dt);
     out.richards_iterations += run.iterations;
-    if (settings.heat != nullptr) settings.heat->heat_sub_steps(steps.h, steps.dtH, a, s.macro_in);
+    if (settings.heat != nullptr) {
+      settings.heat->heat_sub_steps(steps.h, steps.dtH, a, s.macro_in);
+      snow_excess += settings.heat->snow_release();
+    }
+    if (in.dump != nullptr) check_and_dump(*in.dump, p, a, iteration, nW, dt);
     if (run.iterations > out.slowest_iterations) {
       out.slowest_iterations = run.iterations;
       out.slowest_error = run.error;
@@ -401,7 +414,8 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     out.uprise += std::min(recharge, 0.0);
     out.real_evaporation += soil_evaporation_mm;
     out.irrigation += irrigation;
-    out.infiltration_excess += excess;
+    out.infiltration_excess += excess + snow_excess;
+    out.directflow += snow_excess;
     out.total_infiltration += infiltration;
     out.baseflow += drawn * F;
     out.surface_infiltration_mm = -q0 * F;

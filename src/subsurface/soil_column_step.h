@@ -87,6 +87,13 @@ class ColumnHeatHook {
   // h heat sub-steps of dtH [s] after a water iteration, with its water fluxes and its
   // macropore inflow [m/s].
   virtual void heat_sub_steps(int h, double dtH, const ColumnArrays& a, std::span<const double> macropore_inflow) = 0;
+  // With the layered snow pack: keeps its layers consistent at their temperatures and
+  // returns the water they released [mm]; 0 without a pack.
+  virtual double snow_release() { return 0; }
+  // Whether snow lies on the cell (its macropores then take no water).
+  virtual bool snow_cover() const { return false; }
+  // The heat part as a cell dump reads it (none when the hook gives none).
+  virtual HeatDumpSource* dump_source() { return nullptr; }
 };
 
 struct ColumnStepSettings {

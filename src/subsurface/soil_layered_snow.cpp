@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "tables/soil_table.h"
+
 namespace tolvo {
 
 namespace {
@@ -72,6 +74,18 @@ double freezing_temperature(double f, double m, double n, double alpha, double f
   return -std::pow(std::pow(1 - f, 1 / m), 1 / n) / (factor * alpha * std::pow(f, 1 / (m * n)));
 }
 
+// The temperature at which the freezing tables of layer l give liquid fraction f at water
+// content theta: the fraction rises with the temperature up to 1 at 0 °C, so halving the
+// interval from the tables' lowest temperature to 0 °C finds it.
+double table_freezing_temperature(const SoilRecord& snow, int l, double f, double theta) {
+  double low = snow.freezingTmin, high = 0;
+  for (int k = 0; k < 60; ++k) {
+    const double mid = (low + high) / 2;
+    (snow.LiquidFractionAt(l, mid, theta) < f ? low : high) = mid;
+  }
+  return (low + high) / 2;
+}
+
 }  // namespace
 
 double layered_snow_step(int n_snow, const LayeredSnowParameters& p, const LayeredSnowType& type,
@@ -100,6 +114,7 @@ double layered_snow_step(int n_snow, const LayeredSnowParameters& p, const Layer
       continue;
     }
     if (S < S_old && s.theta(i) >= s.theta_s(i)) s.d(i) *= S / S_old;
+    const bool drained = L > K * S;
     if (L > K * S) {
       const double L_before = L;
       R += L - K * S;
@@ -130,6 +145,9 @@ double layered_snow_step(int n_snow, const LayeredSnowParameters& p, const Layer
     s.d(i) = std::max(s.d(i), (S + L) / 1000);
     s.theta(i) = std::min(1.0, (S + L) / (1000 * s.d(i)));
     s.rho(i) = std::min(1.0, (S + L) / s.d(i) / 1000);
+    if (drained && type.freezing != nullptr && s.f(i) > 0 && s.f(i) < 1) {
+      s.T(i) = table_freezing_temperature(*type.freezing, i, s.f(i), s.theta(i));
+    }
   }
 
   if (n_snow > 1) {

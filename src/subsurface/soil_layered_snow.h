@@ -22,11 +22,18 @@
 
 namespace tolvo {
 
+class SoilRecord;
+
 // Per-layer values of snow type 1, indexed by layer 1..nSnow (index 0 unused).
 struct LayeredSnowType {
   std::span<const double> thickness_ref;  // reference thickness of a new layer [m]
   std::span<const double> dry_density;    // target density of a settled layer [kg/m³]
   std::span<const double> par_m, par_n, alpha;  // retention parameters of the freezing relation
+  // The snow type's freezing tables, as the heat step reads the liquid fraction from them.
+  // With them a drained layer takes the temperature at which these tables give its new
+  // liquid fraction, so that the next step finds the same liquid water; without them the
+  // closed freezing relation of the retention parameters.
+  const SoilRecord* freezing = nullptr;
 };
 
 struct LayeredSnowParameters {

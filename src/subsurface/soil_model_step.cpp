@@ -104,6 +104,11 @@ void unsatzonmodellklasse::BindColumnGrids() {
   g.drainage_level = drainage_level_.grid.empty() ? ConstGridView() : ConstGridView(drainage_level_.view());
   g.drainage_distance = drainage_distance_;
   g.max_ponding = max_ponding_;
+  g.lake_codes = lake_codes_;
+  loop_settings_.lake_switch = lake_switch_;
+  // A layered snow pack of a switch other than 1 closes the macropores everywhere; switch 1
+  // only under snow.
+  loop_settings_.macropores = !(isLayeredSnowActive() && layered_snow_.on != 1);
   g.irrigation_codes = irrigation_codes_;
   g.pot_evaporation = BindIfPresent("potential_evaporation");
   const int L = n_landuse_layers_;

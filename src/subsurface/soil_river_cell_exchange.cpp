@@ -352,7 +352,7 @@ const SoilColumnGrids& unsatzonmodellklasse::StepColumnGrids() {
   SoilColumnGrids g = column_grids_;
   for (auto* v : {&g.zone, &g.regions, &g.soil_types, &g.river_links, &g.river_depth, &g.river_width, &g.kolmation,
                   &g.glacier, &g.hru_master, &g.input, &g.silting, &g.snow_solid, &g.drainage_density,
-                  &g.tangens_beta, &g.clay_depth, &g.drainage_level, &g.drainage_distance, &g.max_ponding,
+                  &g.tangens_beta, &g.clay_depth, &g.drainage_level, &g.drainage_distance, &g.max_ponding, &g.lake_codes,
                   &g.irrigation_codes, &g.pot_evaporation}) {
     widen(*v);
   }
@@ -386,6 +386,18 @@ void unsatzonmodellklasse::WidenHeatGridsToSpareRow(SoilHeatGrids& g) const {
   for (auto* v : {&g.air, &g.lower_boundary, &g.heat_flux, &g.snow_solid, &g.landuse1}) widen(*v);
   widen(g.temperature);
   widen(g.thaw_depth);
+  for (auto* v : {&g.frozen_in_groundwater, &g.colmation}) widen(*v);
+  for (auto* v : {&g.groundwater_level, &g.colmation_frozen, &g.colmation_unfrozen}) widen(*v);
+  LayeredSnowGrids& snow = g.snow;
+  for (auto* v : {&snow.solid, &snow.liquid, &snow.density, &snow.thickness, &snow.theta, &snow.heads, &snow.heights,
+                  &snow.q_down, &snow.temperature}) {
+    widen(*v);
+  }
+  for (auto* v : {&snow.upper_index, &snow.storage_solid, &snow.storage_liquid, &snow.storage_total, &snow.melt,
+                  &snow.energy_balance}) {
+    widen(*v);
+  }
+  for (auto* v : {&snow.rain, &snow.surftemp}) widen(*v);
   if (missing > 0) {
     log() << "FATAL: the exchange of linked river cells does not carry " << missing
           << " grid(s) of the soil heat transfer" << "[end-entry]";

@@ -200,6 +200,10 @@ void SoilRecord::LiquidFractions(int offset, std::span<double> fractions, std::s
   }
 }
 
+double SoilRecord::LiquidFractionAt(int l, double t, double theta) const {
+  return LayerLiquidWater(*this, l, t, theta).fraction;
+}
+
 void SoilRecord::HeatCapacities(int offset, std::span<const double> temperatures, std::span<double> heat_capacities,
                                 std::span<const double> liquid_fractions, std::span<const double> additional_terms,
                                 std::span<const double> water_contents, double b, double c, double d,

@@ -67,6 +67,8 @@ class SoilRecord : public TableEntry {
   // temperature array is empty. Safe to call from several threads.
   void LiquidFractions(int offset, std::span<double> fractions, std::span<double> slopes,
                        std::span<const double> temperatures, std::span<const double> water_contents) const;
+  // Liquid fraction of layer l at temperature t (°C) and water content theta.
+  double LiquidFractionAt(int l, double t, double theta) const;
   // Per layer i = 1..layerCount at index offset + i: the volumetric heat capacity
   // ((1 - L) w + L c) theta b + DryDensity DryHeatCapacity + additional term, with the
   // ice heat capacity w running linearly from d at 0 °C to e at -20 °C; b water density,

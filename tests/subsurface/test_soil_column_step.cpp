@@ -546,5 +546,53 @@ TEST(SoilColumnTracers, RiverWaterBringsTheRiversConcentrationAndBaseFlowItsLoad
   }
 }
 
+// Lakes close the macropores: under lake switch 1 those of a lake cell holding a pond of
+// 1 mm or more at the start of the sub-step, under any other switch but 0 every cell's.
+// Row 1 ponds up to 4 mm; its cells 1 and 2 are lake cells.
+TEST(SoilColumnStep, LakesCloseTheMacropores) {
+  std::ostringstream console;
+  TempDir dir;
+  DiagnosticsLog log(dir.file("d.xml"), 4, console);
+  for (const int lake_switch : {0, 1, 2}) {
+    SCOPED_TRACE(lake_switch);
+    BasinSet set(log, 4, 5, 12);
+    Grid lakes(1, 4, 5, 4);
+    lakes.fill(-9999);
+    lakes.view()(1, 1) = lakes.view()(1, 2) = 3;
+    set.settings.lake_switch = lake_switch;
+    SoilColumnGrids g = set.BasinViews();
+    g.lake_codes = lakes.view();
+    int ponded = 0;
+    double lake_macropores = 0, open_cells = 0;
+    for (int h = 0; h < 48; ++h) {
+      set.Weather(h);
+      std::vector<double> pond_before;
+      for (int c = 1; c <= 5; ++c) pond_before.push_back(set.pond(1, c));
+      ASSERT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);
+      for (int r = 1; r <= 4; ++r) {
+        for (int c = 1; c <= 5; ++c) {
+          const bool ponded_lake = r == 1 && c <= 2 && pond_before[static_cast<std::size_t>(c - 1)] >= 1;
+          if (lake_switch == 2 || (lake_switch == 1 && ponded_lake)) {
+            EXPECT_EQ(set.macropore(r, c), 0) << r << "," << c << " hour " << h;
+          }
+          if (ponded_lake) {
+            ++ponded;
+            lake_macropores += set.macropore(r, c);
+          } else {
+            open_cells += set.macropore(r, c);
+          }
+        }
+      }
+    }
+    EXPECT_GT(ponded, 0) << "the lake cells must pond for the rule to show";
+    if (lake_switch == 0) {
+      EXPECT_GT(lake_macropores, 0) << "without lakes the ponded cells' macropores take water";
+    }
+    if (lake_switch != 2) {
+      EXPECT_GT(open_cells, 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tolvo::test

@@ -25,6 +25,24 @@ TEST(SoilHeatColumn, ThawDepthWhereTheProfileCrossesFreezing) {
   EXPECT_EQ(thaw_depth(warm, Tf, h, 4, 1), 0) << "no frozen ground";
 }
 
+// Frozen soil in the groundwater: the layers wholly below the thaw depth that are frozen,
+// from the water-table layer down.
+TEST(SoilHeatColumn, FrozenSoilBelowTheWaterTable) {
+  const std::vector<double> h{100, 99.8, 99.6, 99.4, 99.2};
+  const std::vector<double> Tf(5, -0.5);
+  const std::vector<double> T{0, 3, 1.5, -2.5, -3};
+  const double thaw = thaw_depth(T, Tf, h, 4, -4);
+  ASSERT_NEAR(thaw, -0.4, 1e-12);
+  // Layer 3 (top at the thaw depth, 0.4 m) does not count; layer 4 (top at 0.6 m) does.
+  EXPECT_NEAR(frozen_below_water_table(T, Tf, h, 4, thaw, 1), 0.2, 1e-12);
+  EXPECT_NEAR(frozen_below_water_table(T, Tf, h, 4, thaw, 4), 0.2, 1e-12);
+  EXPECT_EQ(frozen_below_water_table(T, Tf, h, 4, thaw, 5), 0) << "the water table below the column";
+  const std::vector<double> warm{0, 3, 2, 1, 0.5};
+  EXPECT_EQ(frozen_below_water_table(warm, Tf, h, 4, 0, 1), 0);
+  const std::vector<double> frozen{0, -1, -1, -1, -1};
+  EXPECT_NEAR(frozen_below_water_table(frozen, Tf, h, 4, 0, 2), 0.6, 1e-12) << "frozen from the surface";
+}
+
 class SoilHeatModelTest : public SoilModelTest {
  protected:
   template <class Body>

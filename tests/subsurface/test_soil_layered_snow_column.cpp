@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <omp.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "subsurface/soil_cell_dumps.h"
+
+#include "subsurface/soil_model_fixture.h"
+
+namespace tolvo::test {
+namespace {
+
+// Implicit heat transfer with the water's heat, and a layered snow pack of three layers of
+// 0.1 m (density 250 kg/m³, holding 10 % liquid water).
+std::string Sections() {
+  std::string s =
+      "[heat_transfer]\n1\n12\n0\n0\n10 base\n-0.01 lapse\n700\n1400\n0.5\n1e-11\n0.56\n2.3\n4180\n1900\n2000\n"
+      "330000\n1000\n1.3\n0.5\n60\n1800\n1\n1\ntemper.txt\ntemper.stat 0\ntemper.asc\n0\nthaw.asc\n0\n"
+      "[LayeredSnowModel]\n1\n1\n500\n0\n0.5\n10\n0.1\n1\n1\n";
+  for (const char* name : {"swes", "swel", "tsnow", "thsnow", "hhsnow", "hgsnow", "qsnow", "dsnow", "rhosnow", "upper"}) {
+    s += std::string(name) + ".stk\n0\n";
+  }
+  s += "[LayeredSnowProperties]\n1\n1 snow { method = MultipleHorizons; layers = 3; ksat = 1e-4; theta_sat = 0.9; "
+       "theta_res = 0.01; alpha = 10; Par_n = 2; thickness = 0.1; DryDensity = 250; DryThermalConduct = 0.1; "
+       "DryHeatCapacity = 0; }\n";
+  return s;
+}
+
+class LayeredSnowColumnTest : public SoilModelTest {
+ protected:
+  static constexpr int kSnow = 3;
+
+  void Make(double air, double rain_mm) {
+    Add("precipitation", 0);
+    Add("temperature", air);
+    Add("rain_fraction", rain_mm);
+    for (const char* id : {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total", "melt_from_snowcover"}) {
+      Add(id, 0);
+    }
+    ASSERT_EQ(Build(SoilSectionText{}, Sections()), 0) << console_.str();
+    ASSERT_EQ(InFolder([&] {
+                model_->selectInfiltrationInput(false);
+                model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
+              }),
+              0);
+  }
+
+  // Every own cell gets a pack of three layers of `solid` mm of ice and a tenth of it as
+  // liquid water at `T` °C.
+  void Pack(double solid, double T) {
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        if (grid("zonegrid_soilmodel")(r, c) == kNodata) continue;
+        for (int l = 1; l <= kSnow; ++l) {
+          stack("SnowWaterEquivalentSolid")(r, c, l) = solid;
+          stack("SnowWaterEquivalentLiquid")(r, c, l) = solid / 10;
+          stack("SnowDensity")(r, c, l) = 0.25;
+          stack("SnowLayerThickness")(r, c, l) = 1.1 * solid / 250;
+          stack("Temperature_Stack_Snow")(r, c, l) = T;
+        }
+        stack("SnowWaterEquivalentSolid")(r, c, 0) = kSnow * solid;
+        stack("SnowWaterEquivalentLiquid")(r, c, 0) = 0;
+        grid("upperIndexSnow")(r, c) = 1;
+      }
+    }
+  }
+
+  double PackWater(int r, int c) {
+    double w = 0;
+    for (int l = 1; l <= kSnow; ++l) w += stack("SnowWaterEquivalentSolid")(r, c, l) + stack("SnowWaterEquivalentLiquid")(r, c, l);
+    return w + stack("SnowWaterEquivalentLiquid")(r, c, 0);
+  }
+  double SoilWater(int r, int c) {
+    double w = 0;
+    for (int l = 1; l <= 5; ++l) w += stack("theta")(r, c, l) * 0.1 * 1000;
+    return w;
+  }
+  void Step(int h) {
+    const ModelDate d{2020, 3, 1 + h / 24, h % 24 + 1};
+    ASSERT_EQ(InFolder([&] {
+                model_->prepareTimeStep(d);
+                model_->SubStep(d);
+                model_->concentrateSubbasinRunoff(d);
+              }),
+              0)
+        << console_.str();
+  }
+};
+
+// Under warm air with rain the pack melts from the top. Per cell and step the water of the
+// pack and of the soil, with the rain entering and the direct runoff, interflow, base flow
+// and evapotranspiration leaving, closes to round-off; the pack's totals go to the snow
+// model's storage grids, and once the pack is gone "upperIndexSnow" says so.
+TEST_F(LayeredSnowColumnTest, WaterOfSnowAndSoilClosesPerCellAndStep) {
+  Make(6, 0.5);
+  Pack(15, -0.5);
+  double largest_melt = 0;
+  for (int h = 0; h < 96; ++h) {
+    SCOPED_TRACE(h);
+    std::vector<double> before, et_before;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        before.push_back(PackWater(r, c) + SoilWater(r, c));
+        et_before.push_back(grid("real_transpiration0")(r, c));
+      }
+    }
+    Step(h);
+    std::size_t i = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c, ++i) {
+        if (grid("zonegrid_soilmodel")(r, c) == kNodata) continue;
+        const double out = grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c) +
+                           grid("real_transpiration0")(r, c) - et_before[i];
+        EXPECT_NEAR(before[i] + 0.5, PackWater(r, c) + SoilWater(r, c) + out, 1e-9) << r << "," << c;
+        EXPECT_NEAR(grid("snow_storage_total")(r, c), PackWater(r, c), 1e-12);
+        largest_melt = std::max(largest_melt, grid("melt_from_snowcover")(r, c));
+      }
+    }
+  }
+  EXPECT_GT(largest_melt, 0);
+  EXPECT_EQ(grid("upperIndexSnow")(2, 2), kSnow + 1) << "the pack has melted";
+  EXPECT_EQ(PackWater(2, 2), 0);
+}
+
+// Under a cold spell the pack keeps its water (the ground's heat melts a little at its
+// bottom) and shields the soil: the top soil layer under snow stays warmer than under bare
+// ground, while the snow cools from the top.
+TEST_F(LayeredSnowColumnTest, PackKeepsItsWaterAndShieldsTheSoilFromTheCold) {
+  Make(-15, 0);
+  Pack(30, -1);
+  for (int h = 0; h < 48; ++h) Step(h);
+  const double covered = stack("Soil_Temperature_Stack")(2, 2, 1);
+  EXPECT_NEAR(PackWater(2, 2), 3 * 33, 1) << "only the ground's heat melts a little";
+  EXPECT_LT(stack("Temperature_Stack_Snow")(2, 2, 1), -5);
+  EXPECT_LT(stack("Temperature_Stack_Snow")(2, 2, 1), stack("Temperature_Stack_Snow")(2, 2, 3));
+  EXPECT_EQ(grid("upperIndexSnow")(2, 2), 1);
+
+  MakeBasin();
+  Make(-15, 0);
+  for (int h = 0; h < 48; ++h) Step(h);
+  EXPECT_GT(covered, stack("Soil_Temperature_Stack")(2, 2, 1) + 1);
+}
+
+// The pack and the soil under it do not depend on the number of threads.
+TEST_F(LayeredSnowColumnTest, SameUnderOneAndFourThreads) {
+  const int threads = omp_get_max_threads();
+  std::vector<std::vector<double>> runs;
+  for (int n : {1, 4}) {
+    omp_set_num_threads(n);
+    MakeBasin();
+    Make(3, 0.2);
+    Pack(5, -0.5);
+    for (int h = 0; h < 12; ++h) Step(h);
+    std::vector<double> v;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        for (int l = 0; l <= kSnow; ++l) {
+          v.push_back(stack("SnowWaterEquivalentSolid")(r, c, l));
+          v.push_back(stack("Temperature_Stack_Snow")(r, c, l));
+        }
+        for (int l = 1; l <= 5; ++l) v.push_back(stack("theta")(r, c, l));
+      }
+    }
+    runs.push_back(v);
+  }
+  omp_set_num_threads(threads);
+  EXPECT_EQ(runs[0], runs[1]);
+}
+
+// The temperature check: outside −70..70 °C, or beyond all references by more than
+// 0.001 K; the first active layer compares with the surface, the others with their
+// neighbours above and below, at the snapshot and now.
+TEST(CellDumpHeat, TemperatureOutsideItsReferencesIsAnAnomaly) {
+  // Positions −1..3 (one snow position above three soil layers); the first active layer is 0.
+  std::vector<double> now{-9999, -2, -1, 0, 1};
+  const std::vector<double> snapshot{-9999, -2.5, -1, 0.5, 1};
+  HeatDumpColumn h;
+  h.ns = 1;
+  h.N = 3;
+  h.a = -1;
+  const struct {
+    const char* label;
+    int p;
+    double value;
+    double surface;
+    bool anomalous;
+    double repaired;
+  } cases[] = {
+      {"hotter than 70 degrees", 2, 75, 0, true, 70},
+      {"colder than -70 degrees", 2, -71, 0, true, -70},
+      {"within its neighbours", 2, 0.2, 0, false, 0.2},
+      {"above all references by 0.002 K", 2, 1.002, 0, true, 1},
+      {"above all by exactly the tolerance", 2, 1.001, 0, false, 1.001},
+      {"within the snapshot of the layer above", 1, -2.4, 0, false, -2.4},
+      {"below all references", 1, -3, 0, true, -2.5},
+      {"the first active layer between the surface and below", 0, -3, -4, false, -3},
+      {"the first active layer colder than the surface and below", 0, -5, -4, true, -4},
+      {"the lowest layer against the one above", 3, 2, 0, true, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::vector<double> T = now;
+    T[static_cast<std::size_t>(c.p + 1)] = c.value;
+    h.T = T;
+    const HeatCheck r = check_temperature(h, snapshot, c.p, c.surface);
+    EXPECT_EQ(r.anomalous, c.anomalous);
+    if (c.anomalous) {
+      EXPECT_DOUBLE_EQ(r.repaired, c.repaired);
+    }
+  }
+  // The lowest layer may move towards a warmer lower boundary.
+  std::vector<double> T = now;
+  T[4] = 2;
+  h.T = T;
+  h.T_lower = 3;
+  EXPECT_FALSE(check_temperature(h, snapshot, 3, 0).anomalous);
+}
+
+// A soil layer at 80 °C under a snow pack: dump mode names the anomaly "heat(3)_", writes
+// the binary file in its layout with the heat and snow items and the readable file, and
+// the repair brings the layer back to 70 °C.
+TEST_F(LayeredSnowColumnTest, HotLayerWritesBothDumpFilesAndIsRepaired) {
+  Make(-2, 0);
+  Pack(10, -1);
+  model_->setDumpOptions({.dump_mode = true, .close_after_dump = false, .repair_after_dump = true,
+                          .max_dump_files = 1});
+  stack("Soil_Temperature_Stack")(2, 2, 3) = 80;
+  Step(0);
+  EXPECT_EQ(model_->dump_count(), 1);
+  std::vector<std::string> files;
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = e.path().filename().string();
+    if (name.find("dump_row") != std::string::npos) files.push_back(name);
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0], "MPI_0_heat(3)_dump_row_2_col_2_substep_1_2020030101.dmp");
+  EXPECT_EQ(files[1], files[0] + "_asc");
+  // Positions −3..5 (9), land-use layers 0..1: items 1-5, fourteen water arrays, seven heat
+  // arrays and dtH, four snow stacks of levels 0..3 and four snow values, soil type, land
+  // use 1, date, nW, dt, the position above the first active layer, nH, h, Tair and Ts.
+  const std::size_t expected = 4 + 3 * 8 + 2 * 8 + 14 * 9 * 8 + 7 * 9 * 8 + 8 + 4 * 4 * 8 + 4 * 8 + 4 + 8 + 4 * 4 +
+                               2 * 8 + 4 + 8 + 4 + 2 * 8;
+  EXPECT_EQ(std::filesystem::file_size(dir_.file(files[0])), expected);
+  std::ifstream text(dir_.file(files[1]));
+  std::string first, swes, dump_swes;
+  std::getline(text, first);
+  std::getline(text, swes);
+  std::getline(text, dump_swes);
+  EXPECT_EQ(first, "this file contains some values in human readabel format for layered snow model and heat "
+                   "transfer model");
+  EXPECT_EQ(swes.rfind("     swes ", 0), 0u);
+  EXPECT_EQ(dump_swes, "dump.swes 10\t10\t10\t");
+  EXPECT_LE(stack("Soil_Temperature_Stack")(2, 2, 3), 70);
+  EXPECT_TRUE(console_.str().find("continuing from now on without that message") != std::string::npos);
+}
+
+// With the snow model's energy balance the snow surface takes its temperature from it: a
+// balance of 0 with a surface of 260 K under air at 0 °C gives −13 °C (not −13.16 °C), and
+// the pack cools from the top, which it does not when a negative balance keeps the surface
+// at the top layer's temperature.
+TEST_F(LayeredSnowColumnTest, SnowSurfaceFollowsTheSnowModelsEnergyBalance) {
+  const auto top_temperature = [&](double eb, double surftemp) {
+    MakeBasin();
+    Add("EnergyBalance", eb);
+    Add("surftemp", surftemp);
+    Make(0, 0);
+    Pack(20, -1);
+    for (int h = 0; h < 24; ++h) Step(h);
+    return stack("Temperature_Stack_Snow")(2, 2, 1);
+  };
+  const double insulated = top_temperature(-1, 260);
+  const double radiating = top_temperature(0, 260);
+  EXPECT_NEAR(insulated, -1, 0.5);
+  EXPECT_LT(radiating, insulated - 3);
+  EXPECT_GT(radiating, -13);
+  EXPECT_LT(radiating, -6) << "a day at a surface of -13 degrees";
+}
+
+}  // namespace
+}  // namespace tolvo::test
