@@ -79,10 +79,12 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::file
   std::ostringstream command;
   // A job started by a test as root needs the same permissions the test suite runs with.
   // Its processes share the cores with the other tests: idle OpenMP threads sleep instead
-  // of spinning, which would otherwise starve the busy ones of a run of many steps.
+  // of spinning, which would otherwise starve the busy ones of a run of many steps. Each
+  // process computes on one thread: the test basins give a process a few rows only, and
+  // waking threads for them would cost more than the rows (the unit tests cover threads).
   command << "cd " << Quote(workdir.string()) << " && " << ScrubbedEnvironment()
           << " OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1"
-          << " OMP_WAIT_POLICY=passive ";
+          << " OMP_WAIT_POLICY=passive OMP_NUM_THREADS=1 ";
   if (timeout_seconds > 0) command << "timeout -k 10 " << timeout_seconds << " ";
   if (processes > 0) {
     command << TOLVO_MPIEXEC << " --oversubscribe -np " << processes << " ";
