@@ -31,11 +31,10 @@ std::string Edited(std::string text, const Edits& edits) {
 }
 
 // The example basin with its state grids written in binary doubles at the end of the run.
-// The groundwater model writes its heads every step. The lake stays off: its state does
-// not restart yet.
+// The groundwater model writes its heads every step; the lake's volume is kept in the
+// storage content file.
 Edits StateWritten() {
-  Edits edits = {{"WriteAsciiGrids = 1", "WriteAsciiGrids = 0\nWriteDoubleGrids = 1"},
-                 {"[lake_model]\n1", "[lake_model]\n0"}};
+  Edits edits = {{"WriteAsciiGrids = 1", "WriteAsciiGrids = 0\nWriteDoubleGrids = 1"}};
   for (const char* grid : {"theta.asc  name of the Theta_stacks in\n", "hh.asc  name of the hh-stacks in\n",
                            "hgeo.asc  name of the hgeo-stacks in\n", "gwst.asc  name of the GWSTAND-Grids in\n",
                            "gwth.asc  name of the GWtheta-Grids in\n", "gwlevel.asc  name of the GWLEVEL-Grids in\n",
@@ -135,7 +134,8 @@ void ExpectRestartIsExact(int processes) {
     EXPECT_EQ(continued.rows.at(name).size(), 24u) << name;
   }
   EXPECT_GT(tables, 10);
-  // The state at the end, bit for bit: snow, interception, silting-up, ponding, the soil
+  // The state at the end, bit for bit: snow, interception, silting-up, ponding with the
+  // lake, the soil
   // water of the columns (water contents, heads, water table, base flow, layer fluxes),
   // the soil temperatures, the groundwater heads of both layers and the whole storage
   // content file of every process.
