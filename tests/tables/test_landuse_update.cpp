@@ -72,6 +72,19 @@ TEST_P(DayEnd, TheParametersFollowTheDateWhenHourPlusShiftIs24) {
   }
 }
 
+TEST(NextParameterDate, CrossesMonthYearAndLeapDay) {
+  struct Case {
+    std::vector<int> from;  // day, month, year
+    std::vector<int> next;  // day, month, year, day of year
+  };
+  for (const Case& c : {Case{{16, 4, 2001}, {17, 4, 2001, 107}}, Case{{28, 2, 2001}, {1, 3, 2001, 60}},
+                        Case{{28, 2, 2000}, {29, 2, 2000, 60}}, Case{{31, 12, 2001}, {1, 1, 2002, 1}},
+                        Case{{30, 4, 2001}, {1, 5, 2001, 121}}}) {
+    const ParameterDate d = NextParameterDate(c.from[0], c.from[1], c.from[2]);
+    EXPECT_EQ((std::vector<int>{d.day, d.month, d.year, d.day_of_year}), c.next) << c.from[0] << "." << c.from[1];
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(HoursAndShifts, DayEnd,
                          ::testing::Values(DayEndCase{0, 24, true}, DayEndCase{0, 23, false},
                                            DayEndCase{60, 23, true}, DayEndCase{60, 24, false},
