@@ -238,6 +238,7 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
     routing_->ReadStorageContent(soil_->getStorageFileName(), soil_->storage_read_code());
     routing_->SetInitialised(1);
   }
+  routing_->HandStoredLakesToCells(soil_->getStorageFileName(), soil_->storage_read_code());
   // The irrigation's surface-water demand is withdrawn by the routing, which tells it what
   // rivers and reservoirs hold.
   if (routing_->IsActive() > 0) routing_->SetIrrigationDemand(irrigation_->GetSurfaceWaterDemand());

@@ -73,6 +73,9 @@ class abflussmodellklasse : public teilmodellklasse {
   // Writing, at the end of a fully set-up run, goes to the kept name or "storage.ftz" in
   // the output directory; a file that cannot be created is only warned about.
   void ReadStorageContent(const std::string& file, int read_code);
+  // After the storage content file was read (every process calls it): the lake cells take
+  // the ponding of the stored lake volumes.
+  void HandStoredLakesToCells(const std::string& file, int read_code);
   void WriteStorageContent();
   // Writes the buffered rows of the routed-discharge table, of every tracer table and of
   // every abstraction and reservoir.

@@ -182,8 +182,12 @@ void routingclass::ReadStorageContent(std::FILE* file, const std::string& name) 
   if (in.Int() != reservoir_count()) in.Mismatch("reservoir code", in.position + 1);
   in.RestOfLine();
   for (int k = 1; k <= reservoir_count(); ++k) {
-    for (double& v : reservoirs_[static_cast<std::size_t>(k)].content()) v = in.Real();
+    SP_class& reservoir = reservoirs_[static_cast<std::size_t>(k)];
+    for (double& v : reservoir.content()) v = in.Real();
     in.RestOfLine();
+    // A lake's level and the ponding of its cells follow the stored volume, as they do
+    // after every routing step.
+    reservoir.SetLevelFromVolume(reservoir.content()[0]);
   }
 }
 
@@ -206,6 +210,14 @@ void abflussmodellklasse::ReadStorageContent(const std::string& file, int read_c
     if (std::string_view(line).find("routing_model") != std::string_view::npos) break;
   }
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->ReadStorageContent(in.get(), path);
+}
+
+void abflussmodellklasse::HandStoredLakesToCells(const std::string& file, int read_code) {
+  // Every process takes part: the owners of the lake cells receive the ponding that the
+  // stored lake volumes give on process 0. A ponding grid written at the end of the
+  // earlier run holds the lake before its last routing step.
+  if (!lake_grids_bound_ || file.empty() || read_code == 0 || read_code == 2 || read_code == 4) return;
+  ScatterLakePonding();
 }
 
 void abflussmodellklasse::WriteStorageContent() {

@@ -155,9 +155,10 @@ class LanduseParameterGrids {
   void ClearTemperature(const modelobject& reader);
   PhenologyGrids PhenologyInputs(const modelobject& reader, std::span<const ConstGridView> layer_codes) const;
   void UpdateParameters(modelobject& reader, const LanduseTable& table, std::span<const ConstGridView> layer_codes,
-                        const ParameterDate& date);
+                        const ParameterDate& date, const ParameterDate& season);
+  // `date` is the day that ends (balance period), `season` the day whose seasonal values are set.
   CellFailure UpdateCell(const LanduseTable& table, std::span<const ConstGridView> layer_codes,
-                         const ParameterDate& date, int r, int c) const;
+                         const ParameterDate& date, const ParameterDate& season, int r, int c) const;
   void MarkBalanceGrids(modelobject& reader, const LanduseTable& table, int day_of_year);
   void CountBalanceSteps(const modelobject& reader);
 

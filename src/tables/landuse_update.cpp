@@ -8,6 +8,7 @@
 #include <iomanip>
 #include <utility>
 
+#include "framework/date.h"
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
@@ -34,6 +35,12 @@ ColumnRange ColumnsOf(const modelobject& reader, int r) {
 
 ParameterDate MakeParameterDate(int day, int month, int year) {
   return {day, month, year, LanduseRecord::JulianDay(day, month, year)};
+}
+
+ParameterDate NextParameterDate(int day, int month, int year) {
+  if (day < DaysInMonth(year, month)) return MakeParameterDate(day + 1, month, year);
+  if (month < 12) return MakeParameterDate(1, month + 1, year);
+  return MakeParameterDate(1, 1, year + 1);
 }
 
 CellFailure OperationFailure(const LanduseRecord& e, const LanduseValue& failed, const ParameterDate& date, int k,
@@ -140,7 +147,10 @@ void LanduseParameterGrids::UpdateLanduseParameters(modelobject& reader, Landuse
       reader.current_date() = ModelDate{year, month, day, hour};
       const ParameterDate date = MakeParameterDate(day, month, year);
       if (dynamic_phenology_) UpdateDynamicPhenology(table, PhenologyInputs(reader, layer_codes), date.day_of_year);
-      UpdateParameters(reader, table, layer_codes, date);
+      // The seasonal values set at the end of a day serve the steps of the next day: they
+      // are those of the next day, as a run that starts on that day sets them up. The
+      // balance period still follows the day that ends.
+      UpdateParameters(reader, table, layer_codes, date, NextParameterDate(day, month, year));
       if (dynamic_phenology_) ClearTemperature(reader);
       MarkBalanceGrids(reader, table, date.day_of_year);
     } else if (dynamic_phenology_) {
@@ -241,7 +251,8 @@ PhenologyGrids LanduseParameterGrids::PhenologyInputs(const modelobject& reader,
 // Every layer code is checked before any date operation, so that a code that is no table
 // index is the failure reported for the cell.
 CellFailure LanduseParameterGrids::UpdateCell(const LanduseTable& table, std::span<const ConstGridView> layer_codes,
-                                              const ParameterDate& date, int r, int c) const {
+                                              const ParameterDate& date, const ParameterDate& season, int r,
+                                              int c) const {
   const double z = elevation_(r, c);
   const int n_entries = table.size();
   for (std::size_t l = 0; l < layers_.size(); ++l) {
@@ -267,9 +278,9 @@ CellFailure LanduseParameterGrids::UpdateCell(const LanduseTable& table, std::sp
     }
     const LanduseRecord& e = table[LanduseTableIndex(code, n_entries)];
     if (k == 1) {
-      if (CellFailure f = SurfaceParameters(e, date, r, c, z, albedo_, evaporation_resistance_)) return f;
+      if (CellFailure f = SurfaceParameters(e, season, r, c, z, albedo_, evaporation_resistance_)) return f;
     }
-    if (CellFailure f = SeasonalLayerParameters(e, date, k, r, c, z, g)) return f;
+    if (CellFailure f = SeasonalLayerParameters(e, season, k, r, c, z, g)) return f;
     // The balance period starts again on the entry's reset day.
     const int d = date.day_of_year;
     double& start = g.vegetation_start(r, c);
@@ -295,7 +306,8 @@ CellFailure LanduseParameterGrids::UpdateCell(const LanduseTable& table, std::sp
 }
 
 void LanduseParameterGrids::UpdateParameters(modelobject& reader, const LanduseTable& table,
-                                             std::span<const ConstGridView> layer_codes, const ParameterDate& date) {
+                                             std::span<const ConstGridView> layer_codes, const ParameterDate& date,
+                                             const ParameterDate& season) {
   const RowRange strip = reader.strip();
   const int rank = reader.rank();
   // The parallel loop neither logs nor throws: a row stops at its first failing cell and
@@ -306,7 +318,7 @@ void LanduseParameterGrids::UpdateParameters(modelobject& reader, const LanduseT
     const ColumnRange columns = ColumnsOf(reader, r);
     for (int c = columns.first; c <= columns.last; ++c) {
       if (!(zone_(r, c) > kNodata && (regions_.empty() || regions_(r, c) == rank))) continue;
-      failure = UpdateCell(table, layer_codes, date, r, c);
+      failure = UpdateCell(table, layer_codes, date, season, r, c);
       if (failure) return;
     }
   });

@@ -21,6 +21,8 @@ struct ParameterDate {
 
 // The date with its day of year; a date outside the calendar fails with 150.
 ParameterDate MakeParameterDate(int day, int month, int year);
+// The day after the given one, across month and year ends.
+ParameterDate NextParameterDate(int day, int month, int year);
 
 // The seasonal parameters of layer k whose bits are set in the entry's parameter flags,
 // in this order: 0x40 root depth, 0x10 LAI, 0x20 VCF, 4 canopy resistance, 8 interception

@@ -62,12 +62,26 @@ TEST_P(DayEnd, TheParametersFollowTheDateWhenHourPlusShiftIs24) {
   reader_.SetLogInterval(1);
   Generate(15, 4, 2001);  // day 105
   Update(c.hour, 16, 4, 2001, 60);
-  // Between (30, 1) and (120, 2): day 105 at the set-up, 106 after the update.
-  EXPECT_DOUBLE_EQ(Values("leaf_area_index1")(2, 2), c.day_end ? 1 + 76.0 / 90 : 1 + 75.0 / 90);
+  // Between (30, 1) and (120, 2): day 105 at the set-up; the update at the end of day 106
+  // sets the values of the next day, 107, on which the following steps run.
+  EXPECT_DOUBLE_EQ(Values("leaf_area_index1")(2, 2), c.day_end ? 1 + 77.0 / 90 : 1 + 75.0 / 90);
   EXPECT_EQ(Logged("   actual parameters 16.4.2001 " + std::to_string(c.hour) + ". h"), c.day_end);
   if (c.day_end) {
     EXPECT_EQ(reader_.current_date().day, 16);
     EXPECT_EQ(reader_.current_date().hour, c.hour);
+  }
+}
+
+TEST(NextParameterDate, CrossesMonthYearAndLeapDay) {
+  struct Case {
+    std::vector<int> from;  // day, month, year
+    std::vector<int> next;  // day, month, year, day of year
+  };
+  for (const Case& c : {Case{{16, 4, 2001}, {17, 4, 2001, 107}}, Case{{28, 2, 2001}, {1, 3, 2001, 60}},
+                        Case{{28, 2, 2000}, {29, 2, 2000, 60}}, Case{{31, 12, 2001}, {1, 1, 2002, 1}},
+                        Case{{30, 4, 2001}, {1, 5, 2001, 121}}}) {
+    const ParameterDate d = NextParameterDate(c.from[0], c.from[1], c.from[2]);
+    EXPECT_EQ((std::vector<int>{d.day, d.month, d.year, d.day_of_year}), c.next) << c.from[0] << "." << c.from[1];
   }
 }
 
@@ -91,7 +105,7 @@ TEST_F(LanduseUpdate, DailyValuesKeepTheLimitsAndEntriesWithoutTableParametersKe
   reader_.SetLogInterval(24);
   Generate(15, 4, 2001);
   Run(106, 107);
-  EXPECT_DOUBLE_EQ(Values("leaf_area_index1")(3, 2), 1 + 77.0 / 90);
+  EXPECT_DOUBLE_EQ(Values("leaf_area_index1")(3, 2), 1 + 78.0 / 90);  // the values of day 108
   EXPECT_EQ(Values("SurfaceCanopyResistance1")(3, 2), 0);
   EXPECT_EQ(Values("SurfaceEvaporationResistance")(3, 2), 0);
   EXPECT_EQ(lai2(3, 2), 7);
@@ -199,7 +213,8 @@ TEST_F(LanduseUpdate, DynamicPhenologyNeedsTheTemperatureGrid) {
 TEST_F(LanduseUpdate, ThePhenologyStartMovesTheSeasonOfTheCell) {
   // 18.4 °C above a base of 0 °C: 14.2 forcing units a day from day 100; the sum 28.4 of
   // day 101 equals F* and does not start the season, day 102 does. From then on the
-  // fixpoint after the start lies 30 days later: LAI 5 on day 102, 6 on day 132.
+  // fixpoint after the start lies 30 days later: LAI 5 on day 102, 6 on day 132. The end
+  // of day 117 sets the values of day 118.
   MakeTable({{21, "DynamicPhenology_1", kDP1}});
   MakeLayers({1});
   AddTemperature(18.4);
@@ -209,7 +224,7 @@ TEST_F(LanduseUpdate, ThePhenologyStartMovesTheSeasonOfTheCell) {
   EXPECT_DOUBLE_EQ(Values("SumOfForcingUnits1")(2, 2), 28.4);
   Run(102, 117);
   EXPECT_EQ(Values("Pheno_start1")(2, 2), 102);
-  EXPECT_DOUBLE_EQ(Values("leaf_area_index1")(2, 2), 5.5);
+  EXPECT_DOUBLE_EQ(Values("leaf_area_index1")(2, 2), 5 + 16.0 / 30);
 }
 
 TEST_F(LanduseUpdate, CellsWhoseFixpointDaysLeaveTheYearFailAfterTheParallelPass) {
@@ -228,7 +243,7 @@ TEST_F(LanduseUpdate, CellsWhoseFixpointDaysLeaveTheYearFailAfterTheParallelPass
   const GridView start = Values("Pheno_start1");
   start(2, 1) = 400;
   Run(106, 106);
-  EXPECT_DOUBLE_EQ(Values("leaf_area_index2")(2, 3), 1 + 76.0 / 90);
+  EXPECT_DOUBLE_EQ(Values("leaf_area_index2")(2, 3), 1 + 77.0 / 90);  // the values of day 107
   start(3, 3) = 400;
   EXPECT_EQ(CodeOf([&] { Run(107, 107); }), kFixpointDayRange);
   EXPECT_TRUE(Logged("altitude correction resulted in a Julian day of 400 for fix point 3"));
