@@ -104,6 +104,7 @@ void unsatzonmodellklasse::BindColumnGrids() {
   g.drainage_level = drainage_level_.grid.empty() ? ConstGridView() : ConstGridView(drainage_level_.view());
   g.drainage_distance = drainage_distance_;
   g.max_ponding = max_ponding_;
+  if (lake_switch_ != 0) g.lake_codes = lake_codes_;
   g.irrigation_codes = irrigation_codes_;
   g.pot_evaporation = BindIfPresent("potential_evaporation");
   const int L = n_landuse_layers_;
