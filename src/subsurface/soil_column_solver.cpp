@@ -352,6 +352,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   in.snow_solid_mm = value_or(g.snow_solid, r, c, -1);
   in.snow_runoff_fraction = per_subbasin(s.subbasins.snow_runoff_fraction);
   in.max_ponding_mm = value_or(g.max_ponding, r, c, 0);
+  in.lake = s.lake_switch != 0 && value_or(g.lake_codes, r, c, -1) >= 0;
   in.macropores = s.macropores && macropores_open(s, g, r, c);
   in.landuse = own.landuse;
   in.pot_evaporation_mm = value_or(g.pot_evaporation, r, c, 0);

@@ -199,7 +199,7 @@ struct SoilColumnGrids {
   ConstGridView drainage_level;     // layer of the drains (or none)
   ConstGridView drainage_distance;  // [m] (or none)
   ConstGridView max_ponding;    // [mm] (or none)
-  ConstGridView lake_codes;     // "lake_codes" (or none)
+  ConstGridView lake_codes;     // "lake_codes": a lake cell at 0 or more (or none)
   ConstGridView irrigation_codes;   // (or none)
   ConstGridView pot_evaporation;    // [mm per model step] (or none)
   // Per land-use layer 1..L (entry 0 unused): land use (table index), vegetation cover,

@@ -369,9 +369,12 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     double Q = excess / F + s.ret[0];
     if (in.silting == SiltingWater::kDirectRunoff) Q += S / F;
     if (ponding) {
-      // The pond holds what the soil did not take; beyond its capacity it overflows.
+      // The pond holds what the soil did not take; beyond its capacity it overflows. A lake
+      // cell keeps its water: the lake's level already stands for the whole lake, and its
+      // reservoir releases what lies above the outlet, so an overflow here would send the
+      // lake's water round into its own inflow.
       const double pond = (s.ret[0] + r_I + q0) * F;
-      if (pond > in.max_ponding_mm) {
+      if (pond > in.max_ponding_mm && !in.lake) {
         Q = (pond - in.max_ponding_mm) / F;
         state.ponding_mm = in.max_ponding_mm;
         excess = 0;

@@ -32,6 +32,9 @@ struct ColumnStepInput {
   double snow_solid_mm = -1;  // below 0: no snow storage grid
   double snow_runoff_fraction = 0;
   double max_ponding_mm = 0;  // 0 or less: no ponding at the cell
+  // A lake cell: its pond is the lake's water, which the lake releases through its reservoir
+  // in the discharge routing; the pond does not overflow into direct runoff.
+  bool lake = false;
   bool macropores = true;
   std::span<const LanduseLayerInput> landuse;  // layers 1..L (entry 0 unused)
   double pot_evaporation_mm = 0;

@@ -214,6 +214,43 @@ TEST(SoilColumnStep, EveryCellClosesItsWaterBalanceEverySubStep) {
   }
 }
 
+// A lake cell's pond is the water of its lake: above the largest ponding depth it does not
+// overflow into direct runoff (the lake's reservoir releases that water), while a plain
+// cell with the same pond sheds the excess. Both close their water balance.
+TEST(SoilColumnStep, LakeCellKeepsItsPondAboveTheLargestPondingDepth) {
+  std::ostringstream console;
+  TempDir dir;
+  DiagnosticsLog log(dir.file("d.xml"), 4, console);
+  BasinSet set(log, 4, 5, 12);
+  Grid lakes(1, 4, 5, 4);
+  for (int r = 1; r <= 4; ++r) {
+    for (int c = 1; c <= 5; ++c) lakes(r, c) = r == 1 && c == 2 ? 2 : -9999;
+  }
+  SoilColumnGrids g = set.BasinViews();
+  g.lake_codes = lakes.view();
+  // Row 1 ponds up to 4 mm; the lake cell (1, 2) and its plain neighbour (1, 4) start with
+  // a lake 2 m deep, and the hour is dry.
+  set.pond(1, 2) = 2000;
+  set.pond(1, 4) = 2000;
+  const int dry_hour = 7;
+  ASSERT_EQ(BasinSet::Rain(dry_hour), 0);
+  set.Weather(dry_hour);
+  std::vector<double> before;
+  for (const int c : {2, 4}) before.push_back(set.Water(1, c) * 1000 + set.pond(1, c) + set.real_t0(1, c));
+  ASSERT_EQ(soil_column_loop(SoilColumnKernels(), set.settings, g, set.work).code, 0);
+
+  EXPECT_EQ(set.directflow(1, 2), 0);
+  EXPECT_GT(set.pond(1, 2), 1900);
+  EXPECT_GT(set.directflow(1, 4), 1900);
+  EXPECT_EQ(set.pond(1, 4), 4);
+  std::size_t k = 0;
+  for (const int c : {2, 4}) {
+    const double after = set.Water(1, c) * 1000 + set.pond(1, c) + set.real_t0(1, c) + set.directflow(1, c) +
+                         set.interflow(1, c) + set.baseflow(1, c);
+    EXPECT_NEAR(after, before[k++] + set.input(1, c) + set.silting(1, c), 1e-9) << "column " << c;
+  }
+}
+
 // Steady infiltration at a rate below the saturated conductivity comes to a unit
 // gradient: above the capillary fringe the conductivity equals the rate, K(θ) = r. For
 // the loam of Carsel & Parrish (1988) after van Genuchten (1980) and Mualem (1976), θr
