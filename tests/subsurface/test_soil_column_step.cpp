@@ -228,6 +228,7 @@ TEST(SoilColumnStep, LakeCellKeepsItsPondAboveTheLargestPondingDepth) {
   }
   SoilColumnGrids g = set.BasinViews();
   g.lake_codes = lakes.view();
+  set.settings.lake_switch = 1;
   // Row 1 ponds up to 4 mm; the lake cell (1, 2) and its plain neighbour (1, 4) start with
   // a lake 2 m deep, and the hour is dry.
   set.pond(1, 2) = 2000;
