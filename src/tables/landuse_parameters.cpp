@@ -199,12 +199,17 @@ LanduseValue LanduseRecord::MonthlyValue(std::span<const double> table, int day,
   return {.value = here * (length + 15 - d) / length + table[static_cast<std::size_t>(m) + 1] * (d - 15) / length};
 }
 
-LanduseValue LanduseRecord::ResistanceAt(std::span<const double> table, int day, int month, int year, int layer,
-                                         double altitude, int r, int c) const {
-  if (method == LanduseMethod::MonthlyValues) return MonthlyValue(table, day, month, year);
+LanduseValue LanduseRecord::ValueAtDate(std::span<const double> table, int day, int month, int year, int layer,
+                                        double altitude, int r, int c) const {
   const LanduseValue jd = DayOfYear(day, month, year);
   if (!jd.ok()) return jd;
   return ValueAtJulianDay(table, static_cast<int>(jd.value), layer, r, c, altitude);
+}
+
+LanduseValue LanduseRecord::ResistanceAt(std::span<const double> table, int day, int month, int year, int layer,
+                                         double altitude, int r, int c) const {
+  if (method == LanduseMethod::MonthlyValues) return MonthlyValue(table, day, month, year);
+  return ValueAtDate(table, day, month, year, layer, altitude, r, c);
 }
 
 LanduseValue LanduseRecord::CanopyResistanceAt(int day, int month, int year, int layer, double altitude, int r,
@@ -221,38 +226,31 @@ LanduseValue LanduseRecord::EvaporationResistanceAt(int day, int month, int year
 }
 LanduseValue LanduseRecord::RoughnessLengthAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? RoughnessLengthAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(Z0, day, month, year, layer, altitude, r, c);
 }
 LanduseValue LanduseRecord::LeafAreaIndexAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? LeafAreaIndexAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(LAI, day, month, year, layer, altitude, r, c);
 }
 LanduseValue LanduseRecord::VegetationCoverAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? VegetationCoverAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(VCF, day, month, year, layer, altitude, r, c);
 }
 LanduseValue LanduseRecord::RootDepthAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? RootDepthAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(RootDepth, day, month, year, layer, altitude, r, c);
 }
 LanduseValue LanduseRecord::AlbedoAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? AlbedoAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(Albedo, day, month, year, layer, altitude, r, c);
 }
 LanduseValue LanduseRecord::StemDiameterAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? StemDiameterAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(SR_StemDiameter, day, month, year, layer, altitude, r, c);
 }
 LanduseValue LanduseRecord::ResidueCoverAt(int day, int month, int year, int layer, double altitude, int r,
                                         int c) const {
-  const LanduseValue jd = DayOfYear(day, month, year);
-  return jd.ok() ? ResidueCoverAtJulianDay(static_cast<int>(jd.value), layer, r, c, altitude) : jd;
+  return ValueAtDate(SR_ResidCovrg, day, month, year, layer, altitude, r, c);
 }
 
 LanduseValue LanduseRecord::CanopyResistanceAtJulianDay(int jd, int layer, int r, int c, double altitude) const {

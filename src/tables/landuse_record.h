@@ -265,6 +265,9 @@ class LanduseRecord : public TableEntry {
   LanduseValue ValueAtJulianDay(std::span<const double> table, int jd, int layer, int r, int c, double altitude) const;
   double ValueFromCellDays(std::span<const double> table, int jd, int layer, int r, int c) const;
   LanduseValue MonthlyValue(std::span<const double> table, int day, int month, int year) const;
+  // The table's value on a calendar date (its day of the year); an invalid date gives its error value.
+  LanduseValue ValueAtDate(std::span<const double> table, int day, int month, int year, int layer, double altitude,
+                           int r, int c) const;
   LanduseValue ResistanceAt(std::span<const double> table, int day, int month, int year, int layer, double altitude,
                             int r, int c) const;
 
