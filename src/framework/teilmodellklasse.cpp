@@ -227,6 +227,15 @@ RankedZones teilmodellklasse::RankZones() {
   return ranked;
 }
 
+void teilmodellklasse::ReleaseStatisticGrid(StatisticGrid& grid) {
+  if (grid.statistic) grid.statistic->Release();
+  grid.statistic.reset();
+  grid.zones.clear();
+  if (grid.index > 0) FreeGridEntry(grid.index);
+  grid.index = 0;
+  grid.values = Grid();
+}
+
 void teilmodellklasse::DeleteModule() {
   TracerRecords.clear();
   modelobject::DeleteModule();

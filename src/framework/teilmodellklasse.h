@@ -88,6 +88,16 @@ class teilmodellklasse : public modelobject {
   int TracerCount = 0;
 
  protected:
+  // A grid the sub-model registers in the grid table, with its zone statistic.
+  struct StatisticGrid {
+    Grid values;
+    int index = 0;
+    std::vector<ZoneRecord> zones;
+    std::unique_ptr<zonalstatistic> statistic;
+  };
+  // Releases the grid's statistic and its grid-table entry and empties it.
+  void ReleaseStatisticGrid(StatisticGrid& grid);
+
   std::span<TracerSettingsRecord> TracerSettings;
   std::vector<TracerRecord> TracerRecords;  // entries 1..TracerCount (0 unused)
   int ModuleSwitch = 0;

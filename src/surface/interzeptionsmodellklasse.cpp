@@ -386,14 +386,7 @@ void interzeptionsmodellklasse::FlushStatistics() {
 void interzeptionsmodellklasse::DeleteModule() {
   if (ModuleSwitch != 0) {
     for (Layer& layer : layers_) {
-      for (OwnGrid* grid : {&layer.evaporation, &layer.storage, &layer.throughfall}) {
-        if (grid->statistic) grid->statistic->Release();
-        grid->statistic.reset();
-        grid->zones.clear();
-        if (grid->index > 0) FreeGridEntry(grid->index);
-        grid->index = 0;
-        grid->values = Grid();
-      }
+      for (OwnGrid* grid : {&layer.evaporation, &layer.storage, &layer.throughfall}) ReleaseStatisticGrid(*grid);
     }
     layers_.clear();
   }

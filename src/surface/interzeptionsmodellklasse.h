@@ -55,12 +55,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   int layer_count() const { return n_layers_; }
 
  private:
-  struct OwnGrid {
-    Grid values;
-    int index = 0;
-    std::vector<ZoneRecord> zones;
-    std::unique_ptr<zonalstatistic> statistic;
-  };
+  // One registered grid with its statistics.
+  using OwnGrid = StatisticGrid;
   struct Layer {
     ConstGridView landuse, lai, vcf, potential_interception;
     GridView pot_transpiration;

@@ -322,14 +322,7 @@ void verdunstungsmodellklasse::FlushStatistics() {
 
 void verdunstungsmodellklasse::DeleteModule() {
   if (ModuleSwitch > 0) {
-    for (OwnGrid* grid : AllOwnGrids()) {
-      if (grid->statistic) grid->statistic->Release();
-      grid->statistic.reset();
-      grid->zones.clear();
-      if (grid->index > 0) FreeGridEntry(grid->index);
-      grid->index = 0;
-      grid->values = Grid();
-    }
+    for (OwnGrid* grid : AllOwnGrids()) ReleaseStatisticGrid(*grid);
     layers_.clear();
     changed_grids_.clear();
     cos_zenith_.clear();

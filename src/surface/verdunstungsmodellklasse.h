@@ -126,12 +126,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
 
  private:
   // One registered grid with its statistics.
-  struct OwnGrid {
-    Grid values;
-    int index = 0;
-    std::vector<ZoneRecord> zones;
-    std::unique_ptr<zonalstatistic> statistic;
-  };
+  using OwnGrid = StatisticGrid;
   struct Layer {
     ConstGridView landuse, lai, root_depth, vcf, rsc, ri, z0;
     OwnGrid pot_transpiration, real_transpiration, interception;
