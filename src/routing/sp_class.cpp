@@ -169,8 +169,6 @@ double SP_class::ReservoirStep(const ReservoirInflow& inflow, const StepDate& da
   const int n = setup_.n_tracers;
   balance_ = {};
   area_ = 0;
-  term(BalanceTerm::kIrrig).volume_m3 = inflow.irrigation_m3;
-  term(BalanceTerm::kAbstr).volume_m3 = inflow.abstraction_m3;
   term(BalanceTerm::kQin).volume_m3 = inflow.inflow_m3s * T;
   if (is_lake()) {
     GatherLakeBalance(T);
@@ -183,7 +181,12 @@ double SP_class::ReservoirStep(const ReservoirInflow& inflow, const StepDate& da
     previous_content_ = content_;
     content_ = cell_content_;
   }
-  content_[0] = std::max(0.0, content_[0] - inflow.irrigation_m3 - inflow.abstraction_m3);
+  // Irrigation draws first, then the abstraction; the balance books what the store could give.
+  const double irrigated = std::min(inflow.irrigation_m3, std::max(content_[0], 0.0));
+  const double abstracted = std::min(inflow.abstraction_m3, std::max(content_[0] - irrigated, 0.0));
+  term(BalanceTerm::kIrrig).volume_m3 = irrigated;
+  term(BalanceTerm::kAbstr).volume_m3 = abstracted;
+  content_[0] = std::max(0.0, content_[0] - irrigated - abstracted);
   date_ = date;
 
   double added = 0;

@@ -340,7 +340,7 @@ double CellVolumes::inflow() const {
 }
 
 void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
-                         RowRange rows) {
+                         ConstGridView unconfined_storage, RowRange rows) {
   const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
   for_each_row(rows, [&](int r) {
     for (int c = 1; c <= d.ncols; ++c) {
@@ -351,7 +351,9 @@ void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> l
       }
       const double area = d.width(r, c) * d.height(r, c);
       const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, c);
-      l.balance(r, c) = ((l.h(r, c) - l.h_old(r, c)) * l.storage(r, c) - v.inflow() / area) * 1000;
+      const bool unconfined = !unconfined_storage.empty() && l.h_old(r, c) < l.top(r, c);
+      const double s = unconfined ? unconfined_storage(r, c) : l.storage(r, c);
+      l.balance(r, c) = ((l.h(r, c) - l.h_old(r, c)) * s - v.inflow() / area) * 1000;
     }
   });
 }

@@ -164,9 +164,12 @@ CellVolumes LayerCellVolumes(const AquiferDomain& d, std::span<const AquiferLaye
                              int c);
 
 // Cell balance of layer n (1-based) of `layers` (entry 0 unused) over dt: storage change
-// minus net inflow per area, in mm.
+// minus net inflow per area, in mm. The storage change uses the coefficient the head
+// solution used: `unconfined_storage` where the layer was not full at the start of the
+// sub-step (the point iteration passes the top layer's coefficient), else, and where the
+// view is empty (the row-wise solution), the layer's own.
 void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
-                         RowRange rows);
+                         ConstGridView unconfined_storage, RowRange rows);
 
 struct Oscillations {
   long count = 0;

@@ -94,7 +94,9 @@ void gwflowclass::RunSubStep() {
   HandBackBaseflow();
 
   for (int n = 1; n <= n_layers; ++n) {
-    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), strip());
+    const ConstGridView unconfined =
+        settings_.method == HeadSolver::kPointIteration ? inputs_[1].storage : ConstGridView();
+    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), unconfined, strip());
     const GridView h = layer_views_[static_cast<std::size_t>(n)].h;
     for_each_row(strip(), [&](int r) {
       for (int c = 1; c <= domain_.ncols; ++c) {

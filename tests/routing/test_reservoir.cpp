@@ -128,11 +128,19 @@ TEST_F(ReservoirTest, WithdrawalsAndOutflowNeverTakeMoreThanTheStore) {
   const std::string greedy = "[abstraction_rule_reservoir_5]\n2\n0 100\n1e12 100\n\n";
   Build("SP 5 file = r.txt V0 = 1000 C0 = 0 0 0 0 0 0 0 0 0", 0, greedy);
   // Irrigation and abstraction above the volume empty it; the outflow is cut to the inflow.
+  // Irrigation draws first; the balance books only the 1000 m3 the store held, so the
+  // withdrawals and the change of the store agree.
   Step(0.01, {2001, 1, 1, 24}, 600, 600);
   EXPECT_EQ(reservoir_.content()[0], 0);
   EXPECT_DOUBLE_EQ(reservoir_.outflow(), 0.01);
   EXPECT_EQ(reservoir_.balance(BalanceTerm::kIrrig).volume_m3, 600);
-  EXPECT_EQ(reservoir_.balance(BalanceTerm::kAbstr).volume_m3, 600);
+  EXPECT_EQ(reservoir_.balance(BalanceTerm::kAbstr).volume_m3, 400);
+  // Irrigation alone above the volume books the volume.
+  Build("SP 5 file = r.txt V0 = 1000 C0 = 0 0 0 0 0 0 0 0 0", 0, greedy);
+  Step(0, {2001, 1, 1, 24}, 1500, 0);
+  EXPECT_EQ(reservoir_.content()[0], 0);
+  EXPECT_EQ(reservoir_.balance(BalanceTerm::kIrrig).volume_m3, 1000);
+  EXPECT_EQ(reservoir_.balance(BalanceTerm::kAbstr).volume_m3, 0);
 
   // A start-up routing moves no water: the outflow (above the table the inflow) is only
   // limited to the volume.

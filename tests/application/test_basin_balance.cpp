@@ -1,0 +1,247 @@
+// The water balance of the whole example basin, computed from the run's own output files:
+// precipitation + inflows = real evapotranspiration + outlet discharge + abstractions +
+// the change of every storage, in mm over the basin. The same balance on runs with one
+// sub-model switched off shows which sub-model loses water.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/example_basin.h"
+#include "support/test_support.h"
+
+namespace tolvo {
+namespace {
+
+namespace fs = std::filesystem;
+
+using Edits = std::vector<std::pair<std::string, std::string>>;
+
+constexpr int kDays = 12;           // rain, snow, melt and the first irrigation days of the example
+constexpr double kStepSeconds = 3600;
+
+std::vector<std::vector<std::string>> Rows(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::vector<std::string> row;
+    for (std::string field; fields >> field;) row.push_back(field);
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+// A zonal statistics table: three header lines, then rows of the date and the columns,
+// the basin total last.
+struct ZoneTable {
+  std::vector<double> totals;
+  double Sum() const {
+    double s = 0;
+    for (const double v : totals) s += v;
+    return s;
+  }
+  double Last() const { return totals.empty() ? 0.0 : totals.back(); }
+};
+
+std::optional<ZoneTable> ReadZoneTable(const fs::path& path) {
+  if (!fs::exists(path)) return std::nullopt;
+  ZoneTable table;
+  const auto rows = Rows(path.string());
+  for (std::size_t i = 3; i < rows.size(); ++i) {
+    if (!rows[i].empty()) table.totals.push_back(std::stod(rows[i].back()));
+  }
+  return table;
+}
+
+// One term of the balance: its name, its value in mm over the basin, and its sign in the
+// remainder (+1 for water in, -1 for water out or stored).
+struct Term {
+  std::string name;
+  double mm;
+  int sign;
+};
+
+struct Balance {
+  std::vector<Term> terms;
+  std::vector<std::string> without_output;  // storages the run keeps but writes no file for
+  double precipitation = 0;
+
+  void Add(const std::string& name, double mm, int sign) { terms.push_back({.name = name, .mm = mm, .sign = sign}); }
+  double Remainder() const {
+    double r = 0;
+    for (const Term& t : terms) r += t.sign * t.mm;
+    return r;
+  }
+  std::string Describe() const {
+    std::ostringstream s;
+    s.precision(9);
+    for (const Term& t : terms) s << "  " << (t.sign > 0 ? "+ " : "- ") << t.name << " " << t.mm << " mm\n";
+    s << "  = remainder " << Remainder() << " mm";
+    for (const std::string& name : without_output) s << "\n  no output for the storage of " << name;
+    return s.str();
+  }
+};
+
+// The basin's area from the zone grid: its cells with data times the cell area.
+double BasinArea(const fs::path& dir) {
+  const auto rows = Rows((dir / "zones.asc").string());
+  double cellsize = 0;
+  double nodata = -9999;
+  double cells = 0;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i == 4) cellsize = std::stod(rows[i][1]);
+    if (i == 5) nodata = std::stod(rows[i][1]);
+    if (i < 6) continue;
+    for (const std::string& v : rows[i]) cells += std::stod(v) != nodata ? 1 : 0;
+  }
+  return cells * cellsize * cellsize;
+}
+
+// The text after `key` on the first line of the control file that holds it, as a number.
+double NumberAfter(const std::string& control, const std::string& key) {
+  const std::size_t at = control.find(key);
+  EXPECT_NE(at, std::string::npos) << key;
+  return at == std::string::npos ? 0.0 : std::stod(control.substr(at + key.size()));
+}
+
+// The routed discharge at the outlet (the sub-basin whose catchment is the whole basin),
+// in mm over the basin summed over the run.
+double OutletDischarge(const fs::path& out, double area_m2, int* steps) {
+  const auto rows = Rows((out / "Qstat.txt").string());
+  std::ifstream in((out / "Qstat.txt").string());
+  std::string header;
+  std::getline(in, header);
+  std::getline(in, header);
+  const bool cubic = header.find("m3 per sec") != std::string::npos;
+  std::size_t outlet = 4;
+  for (std::size_t i = 4; i < rows[2].size(); ++i) {
+    if (std::stod(rows[2][i]) > std::stod(rows[2][outlet])) outlet = i;
+  }
+  const double share = std::stod(rows[2][outlet]);
+  double mm = 0;
+  *steps = 0;
+  for (std::size_t i = 3; i < rows.size(); ++i) {
+    const double q = std::stod(rows[i][outlet]);
+    mm += cubic ? q * kStepSeconds / area_m2 * 1000 : q * share;
+    ++*steps;
+  }
+  return mm;
+}
+
+Balance BasinBalance(const fs::path& dir) {
+  const fs::path out = dir / "out";
+  const std::string control = test::ReadFile((dir / "basin.ctl").string());
+  const double area = BasinArea(dir);
+  Balance b;
+  int steps = 0;
+  const double discharge = OutletDischarge(out, area, &steps);
+
+  b.precipitation = ReadZoneTable(out / "precipitation_stat.txt").value_or(ZoneTable{}).Sum();
+  b.Add("precipitation", b.precipitation, +1);
+  // The constant inflow into sub-basin 2 from outside the basin.
+  b.Add("inflow", NumberAfter(control, "= constant ") * steps * kStepSeconds / area * 1000, +1);
+  for (const char* name : {"real_transpiration.txt", "real_evaporation.txt", "interception_evaporation.txt",
+                           "snow_evaporation.txt"}) {
+    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1);
+  }
+  b.Add("outlet discharge", discharge, -1);
+  if (fs::exists(out / "abstraction_1.txt")) {
+    double m3 = 0;
+    const auto rows = Rows((out / "abstraction_1.txt").string());
+    for (std::size_t i = 3; i < rows.size(); ++i) m3 += std::stod(rows[i][4]) * kStepSeconds;
+    b.Add("abstraction", m3 / area * 1000, -1);
+  }
+  // Storages that start empty: their last row is their change.
+  for (const char* name : {"interception_storage.txt", "snowstorage.stat", "surface_storage.txt"}) {
+    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Last(), -1);
+  }
+  // The soil water at the start and the end of the run, from the model log.
+  {
+    std::ifstream log((dir / "modell_0.log").string());
+    double start = 0;
+    double end = 0;
+    for (std::string line; std::getline(log, line);) {
+      const std::string key = "mean soil water content for all cells at model-";
+      if (!line.starts_with(key)) continue;
+      const double v = std::stod(line.substr(line.find(": ") + 2));
+      (line.find("model-start") != std::string::npos ? start : end) = v;
+    }
+    b.Add("soil water", (end - start) * 1000, -1);
+  }
+  // The outlet reservoir, from its start volume in the routing description.
+  if (fs::exists(out / "reservoir_2.txt")) {
+    const auto rows = Rows((out / "reservoir_2.txt").string());
+    const auto& heads = rows[0];
+    const std::size_t v = static_cast<std::size_t>(std::find(heads.begin(), heads.end(), "V[m3]") - heads.begin());
+    b.Add("reservoir", (std::stod(rows.back()[v]) - NumberAfter(control, "V0 = ")) / area * 1000, -1);
+  }
+  b.without_output = {"channels", "runoff concentration"};
+  if (control.find("[groundwater_flow]\n1") != std::string::npos) b.without_output.push_back("aquifers");
+  return b;
+}
+
+Balance RunBasin(const test::TempDir& dir, const Edits& edits) {
+  fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
+  fs::create_directories(dir.path() / "out");
+  std::string control = test::ReadFile(dir.file("basin.ctl"));
+  Edits all = {{"31    end day", std::to_string(kDays) + "    end day"}};
+  all.insert(all.end(), edits.begin(), edits.end());
+  for (const auto& [from, to] : all) {
+    const std::size_t at = control.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) control.replace(at, from.size(), to);
+  }
+  test::WriteFile(dir.file("basin.ctl"), control);
+  const test::ProgramRun run = test::RunProgram({"basin.ctl"}, dir.path(), 1);
+  EXPECT_EQ(run.status, 0) << run.output;
+  return BasinBalance(dir.path());
+}
+
+struct Variant {
+  const char* name;
+  Edits edits;
+};
+
+// The example with every sub-model, then with one switched off at a time, so that the
+// sub-model whose water goes missing is the one whose run closes when it is off.
+const std::vector<Variant>& Variants() {
+  static const std::vector<Variant> variants = {
+      {"every sub-model", {}},
+      {"without groundwater", {{"[groundwater_flow]\n1     on", "[groundwater_flow]\n0     on"}}},
+      {"without snow", {{"1     on: snow builds up", "0     on: snow builds up"},
+                        {"1     on: the soil model carries the snow", "0     on: the soil model carries the snow"}}},
+      {"without the lake", {{"1     flow control parameter: lakes on", "0     flow control parameter: lakes on"}}},
+      {"without irrigation", {{"1     irrigation on", "0     irrigation on"}}},
+      {"without surface routing", {{"[SurfaceRoutingModel]\n1     on", "[SurfaceRoutingModel]\n0     on"}}},
+  };
+  return variants;
+}
+
+// Does not close yet: the aquifers, the channels and the runoff concentration write no
+// storage, and the statistics tables keep three to six digits. The lower aquifer of the
+// example also loses water through its fixed heads at the outlet (about 14 mm a day over
+// the basin at the start), which only its cell balance grid at the fixed-head cells shows;
+// and a lower layer that is not full stores with the top layer's coefficient, which the
+// soil model changes every sub-step, so its storage cannot be taken from the end heads.
+// Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
+TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
+  for (const Variant& variant : Variants()) {
+    SCOPED_TRACE(variant.name);
+    test::TempDir dir;
+    const Balance b = RunBasin(dir, variant.edits);
+    ASSERT_GT(b.precipitation, 1.0);
+    EXPECT_LE(std::abs(b.Remainder()), 1e-6 * b.precipitation) << variant.name << ":\n" << b.Describe();
+  }
+}
+
+}  // namespace
+}  // namespace tolvo
