@@ -2,19 +2,12 @@
 // the evaluation of its text (read each time), and the step per cell on one core with the
 // built-in formulas (method 1) and with the same formulas given as expressions (method 3).
 #include <benchmark/benchmark.h>
-#include <omp.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "framework/diagnostics_log.h"
-#include "framework/grid_table.h"
-#include "framework/model_settings.h"
-#include "framework/statistics_registry.h"
+#include "bench_basin.h"
 #include "runoff/expression_evaluator.h"
 #include "runoff/siltingupclass.h"
 #include "tables/landuse_table.h"
@@ -68,83 +61,44 @@ constexpr const char* kFixpointKeys =
 class Basin {
  public:
   explicit Basin(const std::string& method_lines) {
-    reader_.set_geometry(geometry_);
-    reader_.set_strip({1, kRows});
-    reader_.set_grid_table(table_.get());
+    Grid& zone = basin_.Add("zone", 0);
+    basin_.Add("dem", 300);
+    basin_.Add("landuse1", 1);
+    basin_.Add("vegetation_coverage_degree1", 0.3);
+    Grid& soil = basin_.Add("soil_types", 0);
     for (int r = 1; r <= kRows; ++r) {
       for (int c = 1; c <= kCols; ++c) {
-        zone_(r, c) = c <= kCols / 2 ? 1 : 2;
-        soil_(r, c) = 1 + (r + c) % 2;
+        zone(r, c) = c <= kCols / 2 ? 1 : 2;
+        soil(r, c) = 1 + (r + c) % 2;
       }
     }
-    landuse_.fill(1);
-    dem_.fill(300);
-    cover_.fill(0.3);
-    int index = 1;
-    for (auto [grid, id] : {std::pair{&zone_, "zone"}, {&dem_, "dem"}, {&landuse_, "landuse1"},
-                            {&cover_, "vegetation_coverage_degree1"}, {&soil_, "soil_types"},
-                            {&surface_, "SurfStorSiltingUp"}, {&water_, "precipitation"}}) {
-      reader_.RegisterGrid(index++, std::string(id) + ".asc", grid->view(), {}, 0, id, 0, 1, kRows);
-    }
-    landuse_table_[1].ParseBlock(log_, std::string("1 field { method = VariableDayCount;") + kFixpointKeys +
-                                           " SoilTillage = 100 280; }", "VariableDayCount");
+    basin_.Add("SurfStorSiltingUp", 0);
+    water_ = &basin_.Add("precipitation", 0);
+    landuse_table_[1].ParseBlock(basin_.log(), std::string("1 field { method = VariableDayCount;") + kFixpointKeys +
+                                                   " SoilTillage = 100 280; }",
+                                 "VariableDayCount");
     soils_.resize(3);
     soils_[1].sand = 1;
     soils_[1].silt = soils_[1].clay = 0;
     soils_[2].sand = soils_[2].silt = 0.4;
     soils_[2].clay = 0.2;
-    for (int z = 0; z <= 2; ++z) {
-      code_index_[static_cast<std::size_t>(z)] = z;
-      zones_[static_cast<std::size_t>(z)].zonenwert = z;
-    }
-    const std::string control = (dir_ / "silting.ctl").string();
-    std::ofstream(control) << "[SiltingUpModel]\n1\n60\n" << method_lines;
-    settings_.compiled_control_file = control;
-    settings_.geometry = geometry_;
-    settings_.strip = {1, kRows};
-    settings_.grids = table_.get();
-    settings_.zones = {.zone_count = 2, .largest_code = 2, .zones = zones_, .code_index = code_index_,
-                       .column_ranges = {}};
-    settings_.landuse = &landuse_table_;
-    settings_.soils = &soils_;
-    settings_.output_directory = dir_.string() + "/";
-    model_ = std::make_unique<siltingupclass>(log_, registry_, settings_);
+    ModelSettings& settings = basin_.Settle("silting.ctl", "[SiltingUpModel]\n1\n60\n" + method_lines);
+    settings.landuse = &landuse_table_;
+    settings.soils = &soils_;
+    model_ = std::make_unique<siltingupclass>(basin_.log(), basin_.registry(), settings);
     model_->SelectWaterInput(false);
-  }
-  ~Basin() {
-    model_.reset();
-    std::filesystem::remove_all(dir_);
   }
 
   void Step(double water) {
-    water_.fill(water);
+    water_->fill(water);
     model_->RunStep(1, 19, 4, 2020);
   }
 
  private:
-  std::filesystem::path dir_ = [] {
-    std::filesystem::path dir = std::filesystem::temp_directory_path() / "bench_silting_up";
-    std::filesystem::create_directories(dir);
-    return dir;
-  }();
-  std::ostringstream console_;
-  DiagnosticsLog log_{(dir_ / "d.xml").string(), 0, console_};
-  const GridGeometry geometry_{.ncols = kCols, .nrows = kRows, .cellsize = 100, .nodata_value = kNodata};
-  modelobject reader_{log_, "c"};
-  std::unique_ptr<grid_table> table_ = std::make_unique<grid_table>();
-  Grid zone_{1, kRows, kCols, kRows};
-  Grid dem_{1, kRows, kCols, kRows};
-  Grid landuse_{1, kRows, kCols, kRows};
-  Grid cover_{1, kRows, kCols, kRows};
-  Grid soil_{1, kRows, kCols, kRows};
-  Grid surface_{1, kRows, kCols, kRows};
-  Grid water_{1, kRows, kCols, kRows};
+  bench::BenchBasin basin_{"bench_silting_up", kRows, kCols};
+  Grid* water_ = nullptr;
   LanduseTable landuse_table_{1};
   std::vector<SoilRecord> soils_;
-  std::vector<ZoneRecord> zones_ = std::vector<ZoneRecord>(3);
-  std::vector<int> code_index_ = std::vector<int>(3);
-  ModelSettings settings_;
-  StatisticsRegistry registry_;
   std::unique_ptr<siltingupclass> model_;
 };
 
@@ -161,14 +115,11 @@ constexpr const char* kMethodOneFormulas =
     "}\n";
 
 void RunSteps(benchmark::State& state, const std::string& method_lines) {
-  const int threads = omp_get_max_threads();
-  omp_set_num_threads(1);
+  const bench::ThreadLimit limit(true);
   Basin basin(method_lines);
   int step = 0;
   for (auto _ : state) basin.Step(5.0 + (step++ % 10));
-  omp_set_num_threads(threads);
-  state.counters["cells/s"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * kRows * kCols, benchmark::Counter::kIsRate);
+  bench::ReportCellRate(state, static_cast<long long>(kRows) * kCols);
 }
 
 void BM_SiltingUpStepMethod1(benchmark::State& state) { RunSteps(state, std::string("1\n") + kSectionBody); }

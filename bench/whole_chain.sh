@@ -6,7 +6,9 @@
 #
 #   bench/whole_chain.sh [N [HOURS [PROCESSES...]]]     defaults: 200 24 1 2 4 8
 #
-# The basin has N x N cells and soil columns of LAYERS layers (default 20). Each process count runs the basin twice, for 2 and for
+# The basin has N x N cells and soil columns of LAYERS layers (default 20); each process
+# computes on THREADS OpenMP threads (default 1), and the rate per core counts processes
+# times threads. Each process count runs the basin twice, for 2 and for
 # 2 + HOURS hourly steps; the difference of the two wall times is the time of HOURS steps
 # without the set-up and the end of the run. The peak resident memory is that of the
 # longer run, summed over the processes (each process's own peak; "largest" is the
@@ -36,7 +38,11 @@ cells=$(awk '{ for (i = 1; i <= NF; ++i) if ($i == "cells") print $(i - 1) }' "$
 rm -f "$work.log"
 
 [ "$(id -u)" -eq 0 ] && export OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1
-export OMP_NUM_THREADS=1 OMP_WAIT_POLICY=passive
+threads=${THREADS:-1}
+# Processes waiting in MPI calls yield their cores instead of polling: on a machine that
+# runs other work, a polling process holds the core the process it waits for needs, and
+# every one of the step's synchronisation points then waits for the scheduler.
+export OMP_NUM_THREADS=$threads OMP_WAIT_POLICY=passive OMPI_MCA_mpi_yield_when_idle=1
 
 # run FOLDER PROCESSES STEPS: runs the basin in a fresh copy; prints the wall time in
 # seconds, the summed and the largest peak resident memory in kB.
@@ -58,7 +64,7 @@ run() {
   awk -v t0="$start" -v t1="$end" '{ s += $1; if ($1 > m) m = $1 } END { print t1 - t0, s, m }' "$folder"/rss_*
 }
 
-echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc --all) cores"
+echo "load before: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc --all) cores; $threads thread(s) per process"
 printf "%9s %12s %18s %11s %14s %14s %14s\n" processes "s per step" "cell-steps/s/core" efficiency \
   "peak MB (sum)" "KB per cell" "largest MB"
 base=""
@@ -68,15 +74,15 @@ for np in "${processes[@]}"; do
   result=$(run "$work/long-$np" "$np" $((warmup + hours)))
   read -r long rss largest <<<"$result"
   awk -v np="$np" -v short="$short" -v long="$long" -v steps="$hours" -v cells="$cells" -v rss="$rss" \
-      -v largest="$largest" -v base="$base" 'BEGIN {
+      -v largest="$largest" -v base="$base" -v threads="$threads" 'BEGIN {
     per_step = (long - short) / steps
-    rate = cells / per_step / np
+    rate = cells / per_step / (np * threads)
     efficiency = base == "" ? 1 : rate / base
     printf "%9d %12.4f %18.0f %10.0f%% %14.1f %14.2f %14.1f\n", np, per_step, rate, 100 * efficiency,
            rss / 1024, rss / cells, largest / 1024
   }'
   [ -n "$base" ] || base=$(awk -v short="$short" -v long="$long" -v steps="$hours" -v cells="$cells" \
-                               'BEGIN { printf "%.10g", cells * steps / (long - short) }')
+                               -v threads="$threads" 'BEGIN { printf "%.10g", cells * steps / (long - short) / threads }')
 done
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 

@@ -170,7 +170,8 @@ std::span<double> RowSolverWorkspace::part(int t, int k) {
 
 double ExplicitFlowRatio(const AquiferDomain& d, const AquiferLayer& l, double dt_s, RowRange rows) {
   double largest = 0;
-#pragma omp parallel for schedule(runtime) reduction(max : largest)
+  const int team = row_team_size(rows);
+#pragma omp parallel for schedule(runtime) num_threads(team) if (team > 1) reduction(max : largest)
   for (int r = rows.first; r <= rows.last; ++r) {
     for (int c = 1; c <= d.ncols; ++c) {
       if (!d.active(r, c) || has_value(l.fixed_head, r, c)) continue;

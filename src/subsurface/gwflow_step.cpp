@@ -42,9 +42,10 @@ bool gwflowclass::ProgressDue() const {
 }
 
 double gwflowclass::ReduceMax(double value) const {
+  // The largest of the processes' values is exact, so one call gives every process the
+  // same value.
   double global = value;
-  MPI_Reduce(&value, &global, 1, MPI_DOUBLE, MPI_MAX, 0, MPI_COMM_WORLD);
-  MPI_Bcast(&global, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+  MPI_Allreduce(&value, &global, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD);
   return global;
 }
 
@@ -143,6 +144,9 @@ void gwflowclass::SolveLayer(int n) {
       break;
     }
   }
+  // The oscillation counts serve only the progress entry, which is due on every process
+  // at the same steps.
+  if (!progress) return;
   const Oscillations local = CountLayerOscillations(domain_, Layer(n), settings_.max_error, strip(), row_oscillations_);
   Oscillations global;
   MPI_Reduce(&local.count, &global.count, 1, MPI_LONG, MPI_SUM, 0, MPI_COMM_WORLD);
@@ -151,7 +155,6 @@ void gwflowclass::SolveLayer(int n) {
   MPI_Bcast(&global.count, 1, MPI_LONG, 0, MPI_COMM_WORLD);
   MPI_Bcast(&global.sum, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
   MPI_Bcast(&global.largest, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
-  if (!progress) return;
   log() << "GWlevel " << n << ", MPI-rank " << rank() << ", Steps ";
   if (settings_.method == HeadSolver::kRowImplicit) {
     log() << row_parts_[static_cast<std::size_t>(n)] << "[end-entry]";

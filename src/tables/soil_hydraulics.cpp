@@ -8,26 +8,6 @@ namespace tolvo {
 
 namespace {
 
-// Largest j in 1..29 with table[j] > x, for a table that falls with j and
-// table[1] > x >= table[30]. A binary search whose steps select without branching, so
-// that water contents in random order cost no mispredicted jumps.
-int FallingBracket(std::span<const double> table, double x) {
-  int base = 1;
-  for (int n = kSuctionStepCount - 1; n > 1;) {
-    const int half = n / 2;
-    base = table[base + half] > x ? base + half : base;
-    n -= half;
-  }
-  return base;
-}
-
-// Linear interpolation of `values` at x between the falling table entries j and j+1.
-double InterpolateFalling(std::span<const double> table, std::span<const double> values, double x) {
-  const int j = FallingBracket(table, x);
-  const double w = (x - table[j + 1]) / (table[j] - table[j + 1]);
-  return w * values[j] + (1 - w) * values[j + 1];
-}
-
 // The shift of the freezing point at the temperature a where the slope curve reaches
 // its target, relative to T_max, the temperature of the largest slope: 0 down to T_max,
 // then falling with half the slope of a down to 1.3 T_max, then a - 1.15 T_max. The
@@ -62,34 +42,6 @@ void FillHydraulicTables(const VanGenuchtenParameters& p, std::span<double> suct
   retention[kSuctionStepCount] = theta[kSuctionStepCount] = p.theta_res;
   conductivity[0] = 0;
   conductivity[kSuctionStepCount] = 0;
-}
-
-double SuctionAtWaterContent(std::span<const double> retention, std::span<const double> suction_steps, double x) {
-  if (x <= retention[kSuctionStepCount]) return suction_steps[kSuctionStepCount];
-  if (x >= retention[1]) return 0;
-  return InterpolateFalling(retention, suction_steps, x);
-}
-
-double ConductivityAtWaterContent(std::span<const double> theta, std::span<const double> conductivity, double x) {
-  if (x < theta[kSuctionStepCount]) return conductivity[kSuctionStepCount];
-  if (x >= theta[1]) return 1;
-  return InterpolateFalling(theta, conductivity, x);
-}
-
-double WaterContentAtSuction(std::span<const double> retention, std::span<const double> suction_steps, double h) {
-  if (h >= suction_steps[kSuctionStepCount]) return retention[kSuctionStepCount];
-  int lo = 0;  // largest j in 0..29 with suction_steps[j] < h; 0 for h <= 0
-  if (h > 0) {
-    for (int n = kSuctionStepCount; n > 1;) {
-      const int half = n / 2;
-      lo = suction_steps[lo + half] < h ? lo + half : lo;
-      n -= half;
-    }
-  }
-  const double interval = suction_steps[lo + 1] - suction_steps[lo];
-  if (interval < 0.001) return retention[lo];
-  const double w = (h - suction_steps[lo]) / interval;
-  return (1 - w) * retention[lo] + w * retention[lo + 1];
 }
 
 void FillFreezingTables(const VanGenuchtenParameters& p, double factor, double t_min, std::span<double> fraction,
@@ -216,18 +168,6 @@ void SoilRecord::HeatCapacities(int offset, std::span<const double> temperatures
     heat_capacities[k] = ((1 - liquid) * ice + liquid * c) * (water_contents[k] * b) +
                          DryDensity[i] * DryHeatCapacity[i] + additional_terms[k];
   }
-}
-
-double SoilRecord::SuctionForTheta(int l, double theta) const {
-  return SuctionAtWaterContent(retentionTable[l], suctionSteps[l], theta);
-}
-
-double SoilRecord::RelativeConductivity(int l, double a, double b) const {
-  return ConductivityAtWaterContent(thetaTable[l], conductivityTable[l], a < b ? a : b);
-}
-
-double SoilRecord::ThetaForSuction(int l, double h) const {
-  return WaterContentAtSuction(retentionTable[l], suctionSteps[l], h);
 }
 
 void SoilRecord::LiquidFractionValues(std::span<double> fractions, std::span<const double> temperatures,

@@ -82,18 +82,69 @@ struct VanGenuchtenParameters {
 void FillHydraulicTables(const VanGenuchtenParameters& p, std::span<double> suction_steps,
                          std::span<double> retention, std::span<double> theta, std::span<double> conductivity);
 
+// The three look-ups below run for every layer of every cell in each iteration of the
+// soil model; they are defined here so that the column solver inlines them.
+namespace detail {
+
+// Largest j in 1..29 with table[j] > x, for a table that falls with j and
+// table[1] > x >= table[30]. A binary search whose steps select without branching, so
+// that water contents in random order cost no mispredicted jumps.
+inline int FallingBracket(std::span<const double> table, double x) {
+  int base = 1;
+  for (int n = kSuctionStepCount - 1; n > 1;) {
+    const int half = n / 2;
+    base = table[base + half] > x ? base + half : base;
+    n -= half;
+  }
+  return base;
+}
+
+// Linear interpolation of `values` at x between the falling table entries j and j+1.
+inline double InterpolateFalling(std::span<const double> table, std::span<const double> values, double x) {
+  const int j = FallingBracket(table, x);
+  const double w = (x - table[j + 1]) / (table[j] - table[j + 1]);
+  return w * values[j] + (1 - w) * values[j + 1];
+}
+
+}  // namespace detail
+
 // Suction (unit of 1/alpha) at water content x: 150 at or below entry 30, 0 at or above
 // entry 1, otherwise linear between the two suction steps whose water contents bracket x.
-double SuctionAtWaterContent(std::span<const double> retention, std::span<const double> suction_steps, double x);
+inline double SuctionAtWaterContent(std::span<const double> retention, std::span<const double> suction_steps,
+                                    double x) {
+  if (x <= retention[kSuctionStepCount]) return suction_steps[kSuctionStepCount];
+  if (x >= retention[1]) return 0;
+  return detail::InterpolateFalling(retention, suction_steps, x);
+}
 
 // Relative conductivity (0..1) at water content x: 0 below entry 30, 1 at or above
 // entry 1, otherwise linear between the bracketing entries.
-double ConductivityAtWaterContent(std::span<const double> theta, std::span<const double> conductivity, double x);
+inline double ConductivityAtWaterContent(std::span<const double> theta, std::span<const double> conductivity,
+                                         double x) {
+  if (x < theta[kSuctionStepCount]) return conductivity[kSuctionStepCount];
+  if (x >= theta[1]) return 1;
+  return detail::InterpolateFalling(theta, conductivity, x);
+}
 
 // Water content at suction h: theta_res from suction step 30 on; below it linear between
 // the bracketing suction steps, except over intervals narrower than 0.001, where the
 // value of the lower step holds (so every h up to 0.0005 gives theta_sat).
-double WaterContentAtSuction(std::span<const double> retention, std::span<const double> suction_steps, double h);
+inline double WaterContentAtSuction(std::span<const double> retention, std::span<const double> suction_steps,
+                                    double h) {
+  if (h >= suction_steps[kSuctionStepCount]) return retention[kSuctionStepCount];
+  int lo = 0;  // largest j in 0..29 with suction_steps[j] < h; 0 for h <= 0
+  if (h > 0) {
+    for (int n = kSuctionStepCount; n > 1;) {
+      const int half = n / 2;
+      lo = suction_steps[lo + half] < h ? lo + half : lo;
+      n -= half;
+    }
+  }
+  const double interval = suction_steps[lo + 1] - suction_steps[lo];
+  if (interval < 0.001) return retention[lo];
+  const double w = (h - suction_steps[lo]) / interval;
+  return (1 - w) * retention[lo] + w * retention[lo + 1];
+}
 
 // --- freezing tables (rows of steps + 1 entries) -------------------------------------
 

@@ -78,11 +78,17 @@ class SoilRecord : public TableEntry {
                       std::span<const double> water_contents, double b, double c, double d, double e) const;
   std::span<const double> GetKsat() const { return ksat; }
   // Suction (unit of 1/alpha) of layer l at water content theta.
-  double SuctionForTheta(int l, double theta) const;
+  double SuctionForTheta(int l, double theta) const {
+    return SuctionAtWaterContent(retentionTable[l], suctionSteps[l], theta);
+  }
   // Relative conductivity of layer l at the smaller of the water contents a and b.
-  double RelativeConductivity(int l, double a, double b) const;
+  double RelativeConductivity(int l, double a, double b) const {
+    return ConductivityAtWaterContent(thetaTable[l], conductivityTable[l], a < b ? a : b);
+  }
   // Water content of layer l at suction h.
-  double ThetaForSuction(int l, double h) const;
+  double ThetaForSuction(int l, double h) const {
+    return WaterContentAtSuction(retentionTable[l], suctionSteps[l], h);
+  }
   // Liquid fractions (slopes) alone, per layer 1..layerCount at index i (no offset).
   void LiquidFractionValues(std::span<double> fractions, std::span<const double> temperatures,
                             std::span<const double> water_contents) const;

@@ -82,8 +82,10 @@ ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::file
   // of spinning, which would otherwise starve the busy ones of a run of many steps. Each
   // process computes on one thread: the test basins give a process a few rows only, and
   // waking threads for them would cost more than the rows (the unit tests cover threads).
+  // A process waiting in an MPI call yields its core to the one it waits for.
   command << "cd " << Quote(workdir.string()) << " && " << ScrubbedEnvironment()
           << " OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1"
+          << " OMPI_MCA_mpi_yield_when_idle=1"
           << " OMP_WAIT_POLICY=passive OMP_NUM_THREADS=1 ";
   if (timeout_seconds > 0) command << "timeout -k 10 " << timeout_seconds << " ";
   if (processes > 0) {
