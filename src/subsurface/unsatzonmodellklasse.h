@@ -227,6 +227,10 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // takes from its master, bound with the column grids; the unit numbers are checked then.
   void BindHruCopy();
   void copyHruMasterValues();
+  // Fully glacierized cells take the soil temperatures of the nearest computed cell of the
+  // basin, found by a ring search over every process's rows (soil_glacier_temperatures.cpp).
+  // Every process calls it after the column loop, in the same order.
+  void TakeGlacierCellTemperatures();
   // A grid or stack the model registers, with its entry in the grid table.
   struct OwnedGrid {
     Grid grid;
