@@ -3,6 +3,7 @@
 #include <mpi.h>
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "subsurface/unsatzonmodellklasse.h"
@@ -85,37 +86,51 @@ void unsatzonmodellklasse::TakeGlacierCellTemperatures() {
       if (IsOwnCell(r, c) && computed(r, c) && glacierized(r, c)) cells.push_back({r, c});
     }
   }
-  int local = static_cast<int>(cells.size());
-  int total = 0;
-  MPI_Allreduce(&local, &total, 1, MPI_INT, MPI_SUM, MPI_COMM_WORLD);
-  if (total == 0) return;
 
   // The map of the basin, every cell marked by the process that computes it: its rank for
   // a donor, kGlacier for a basin cell that lends nothing; kOutside outside the basin.
-  // The largest mark of all processes wins (kUnknown where another process computes).
+  // The largest mark of all processes wins (kUnknown where another process computes). It
+  // is merged again only when some process's marks changed (a glacier grew or shrank).
   constexpr int kUnknown = -3, kGlacier = -2, kOutside = -1;
   const auto ncols = static_cast<std::size_t>(geo.ncols);
   const std::size_t size = static_cast<std::size_t>(geo.nrows) * ncols;
   const auto index = [&](int r, int c) {
     return static_cast<std::size_t>(r - 1) * ncols + static_cast<std::size_t>(c - 1);
   };
-  std::vector<int> marks(size, kUnknown), owners(size);
+  GlacierDonorMap& cache = glacier_donors_;
+  const bool first = cache.marks.size() != size;
+  if (first) {
+    cache.marks.assign(size, kUnknown);
+    cache.owners.assign(size, kUnknown);
+    cache.map.assign(size, RingCell::kOutside);
+  }
+  int changed = first ? 1 : 0;
   for (int r = own.first; r <= own.last; ++r) {
     for (int c = 1; c <= geo.ncols; ++c) {
-      int& m = marks[index(r, c)];
+      int mark = kUnknown;
       if (!in_basin(r, c)) {
-        m = kOutside;
+        mark = kOutside;
       } else if (IsOwnCell(r, c)) {
-        m = computed(r, c) && !glacierized(r, c) ? rank() : kGlacier;
+        mark = computed(r, c) && !glacierized(r, c) ? rank() : kGlacier;
       }
+      int& m = cache.marks[index(r, c)];
+      if (m != mark) changed = 1;
+      m = mark;
     }
   }
-  MPI_Allreduce(marks.data(), owners.data(), static_cast<int>(size), MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  std::vector<RingCell> map(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    map[i] = owners[i] >= 0 ? RingCell::kDonor : owners[i] == kGlacier ? RingCell::kBasin : RingCell::kOutside;
+  std::array<int, 2> local{changed, cells.empty() ? 0 : 1}, any{};
+  MPI_Allreduce(local.data(), any.data(), 2, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  if (any[1] == 0) return;
+  if (any[0] != 0) {
+    MPI_Allreduce(cache.marks.data(), cache.owners.data(), static_cast<int>(size), MPI_INT, MPI_MAX,
+                  MPI_COMM_WORLD);
+    for (std::size_t i = 0; i < size; ++i) {
+      const int o = cache.owners[i];
+      cache.map[i] = o >= 0 ? RingCell::kDonor : o == kGlacier ? RingCell::kBasin : RingCell::kOutside;
+    }
   }
-  const RingMap ring_map{.cells = map, .nrows = geo.nrows, .ncols = geo.ncols};
+  const std::span<const int> owners = cache.owners;
+  const RingMap ring_map{.cells = cache.map, .nrows = geo.nrows, .ncols = geo.ncols};
 
   // The donors, asked of the processes that compute them (two ints each, by process).
   const auto n = static_cast<std::size_t>(process_count());

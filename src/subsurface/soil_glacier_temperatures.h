@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <span>
+#include <vector>
 
 namespace tolvo {
 
@@ -39,6 +40,13 @@ struct RingMap {
 // Cells outside the grid are skipped. The search ends without a donor at the first ring
 // that holds no cell of the basin.
 std::optional<GridCell> find_temperature_donor(const RingMap& map, int row, int col);
+
+// The basin map of the search, kept between sub-steps: this process's marks of the cells
+// it computes, the merged marks of all processes (the rank of a donor's process) and the map.
+struct GlacierDonorMap {
+  std::vector<int> marks, owners;
+  std::vector<RingCell> map;
+};
 
 // Soil temperature lapse rate [K/m] that corrects a lent profile for the height difference.
 inline constexpr double kGlacierLapseRate = 0.7 / 100;

@@ -294,40 +294,40 @@ TEST_F(DecomposedSoilModel, GlacierCellsTakeTheTemperaturesOfTheNearestCellAcros
               model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
             }),
             0);
-  for (int h = 1; h <= 3; ++h) {
-    const ModelDate d{2020, 6, 1, h};
-    ASSERT_EQ(test::CodeOf([&] {
-                model_->prepareTimeStep(d);
-                model_->SubStep(d);
-                model_->concentrateSubbasinRunoff(d);
-              }),
-              0)
-        << console_.str();
-  }
-  std::filesystem::current_path(previous);
+  const auto run = [&](int first_hour, int last_hour) {
+    for (int h = first_hour; h <= last_hour; ++h) {
+      const ModelDate d{2020, 6, 1, h};
+      ASSERT_EQ(test::CodeOf([&] {
+                  model_->prepareTimeStep(d);
+                  model_->SubStep(d);
+                  model_->concentrateSubbasinRunoff(d);
+                }),
+                0)
+          << console_.str();
+    }
+  };
   // Every cell's profile and surface height from the process that computes it, summed into
   // one table on every process.
   const StackView T = Stack("Soil_Temperature_Stack");
   const StackView z = Stack("geodetic_heads");
   constexpr int kLevels = 6;  // levels 0..5, then the height of level 1
-  std::vector<double> own(test::kRows * test::kCols * kLevels, 0.0), all(own.size());
+  std::vector<double> all(test::kRows * test::kCols * kLevels);
   const auto at = [](int r, int c, int l) { return ((r - 1) * test::kCols + c - 1) * kLevels + l; };
-  for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
-    for (int c = 1; c <= test::kCols; ++c) {
-      if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) continue;
-      for (int l = 0; l <= 4; ++l) own[at(r, c, l)] = T(r, c, l + 1);
-      own[at(r, c, 5)] = z(r, c, 1);
+  const auto gather = [&] {
+    std::vector<double> own(all.size(), 0.0);
+    for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) {
+        if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) continue;
+        for (int l = 0; l <= 4; ++l) own[at(r, c, l)] = T(r, c, l + 1);
+        own[at(r, c, 5)] = z(r, c, 1);
+      }
     }
-  }
-  MPI_Allreduce(own.data(), all.data(), static_cast<int>(own.size()), MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
-  // The donors of the ring search on this basin: (5, 5) finds nothing but glacier in ring
-  // 1 and the cell straight above in ring 2; (6, 6) finds (4, 8) on ring 2's upper row;
-  // (7, 4) finds (8, 5) at the lower right corner of ring 1, after its glacier cells; (4, 4)
-  // passes (3, 4), which lies outside the basin, and finds (3, 5).
+    MPI_Allreduce(own.data(), all.data(), static_cast<int>(own.size()), MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+  };
   struct Lent {
     GridCell glacier, donor;
   };
-  for (const Lent& k : {Lent{{5, 5}, {3, 5}}, Lent{{6, 6}, {4, 8}}, Lent{{7, 4}, {8, 5}}, Lent{{4, 4}, {3, 5}}}) {
+  const auto expect_lent = [&](const Lent& k) {
     ASSERT_TRUE(test::FixtureZoneCell(k.glacier.row, k.glacier.col));
     const double shift = (all[at(k.donor.row, k.donor.col, 5)] - all[at(k.glacier.row, k.glacier.col, 5)]) * 0.007;
     EXPECT_GT(std::abs(shift), 0.006) << "the lapse correction shows";
@@ -335,19 +335,30 @@ TEST_F(DecomposedSoilModel, GlacierCellsTakeTheTemperaturesOfTheNearestCellAcros
       EXPECT_NEAR(all[at(k.glacier.row, k.glacier.col, l)], all[at(k.donor.row, k.donor.col, l)] + shift, 1e-12)
           << k.glacier.row << " " << k.glacier.col << " level " << l + 1;
     }
+  };
+  run(1, 3);
+  gather();
+  // The donors of the ring search on this basin: (5, 5) finds nothing but glacier in ring
+  // 1 and the cell straight above in ring 2; (6, 6) finds (4, 8) on ring 2's upper row;
+  // (7, 4) finds (8, 5) at the lower right corner of ring 1, after its glacier cells; (4, 4)
+  // passes (3, 4), which lies outside the basin, and finds (3, 5).
+  for (const Lent& k : {Lent{{5, 5}, {3, 5}}, Lent{{6, 6}, {4, 8}}, Lent{{7, 4}, {8, 5}}, Lent{{4, 4}, {3, 5}}}) {
+    expect_lent(k);
   }
   // Under 3 processes some of these glacier cells borrow from a cell another process
   // computes (process 0 holds every row of the regions grid).
   int size = 1;
   MPI_Comm_size(MPI_COMM_WORLD, &size);
   if (size == 3 && rank_ == 0) {
-    std::string owners;
-    for (int r = 3; r <= 8; ++r) {
-      for (int c = 3; c <= 8; ++c) owners += std::to_string(OwnerOf(r, c));
-      owners += "\n";
-    }
-    EXPECT_NE(OwnerOf(5, 5), OwnerOf(3, 5)) << owners;
+    EXPECT_NE(OwnerOf(5, 5), OwnerOf(3, 5));
   }
+  // The glacier grows over (3, 5): (5, 5) now finds the next cell of ring 2's upper row.
+  const GridView glacierized = Values("GlacierizedCells");
+  if (glacierized.rows().contains(3)) glacierized(3, 5) = 1;
+  run(4, 4);
+  gather();
+  expect_lent({{5, 5}, {3, 6}});
+  std::filesystem::current_path(previous);
   // Donors differ from row to row, so a donor from the wrong row would show.
   EXPECT_GT(std::abs(all[at(3, 5, 0)] - all[at(8, 4, 0)]), 0.01);
 }
