@@ -98,13 +98,13 @@ void unsatzonmodellklasse::TakeGlacierCellTemperatures() {
     return static_cast<std::size_t>(r - 1) * ncols + static_cast<std::size_t>(c - 1);
   };
   GlacierDonorMap& cache = glacier_donors_;
-  const bool first = cache.marks.size() != size;
-  if (first) {
+  if (cache.marks.size() != size) {
     cache.marks.assign(size, kUnknown);
     cache.owners.assign(size, kUnknown);
     cache.map.assign(size, RingCell::kOutside);
+    cache.merged = false;
   }
-  int changed = first ? 1 : 0;
+  int changed = cache.merged ? 0 : 1;
   for (int r = own.first; r <= own.last; ++r) {
     for (int c = 1; c <= geo.ncols; ++c) {
       int mark = kUnknown;
@@ -128,6 +128,7 @@ void unsatzonmodellklasse::TakeGlacierCellTemperatures() {
       const int o = cache.owners[i];
       cache.map[i] = o >= 0 ? RingCell::kDonor : o == kGlacier ? RingCell::kBasin : RingCell::kOutside;
     }
+    cache.merged = true;
   }
   const std::span<const int> owners = cache.owners;
   const RingMap ring_map{.cells = cache.map, .nrows = geo.nrows, .ncols = geo.ncols};

@@ -46,6 +46,7 @@ std::optional<GridCell> find_temperature_donor(const RingMap& map, int row, int 
 struct GlacierDonorMap {
   std::vector<int> marks, owners;
   std::vector<RingCell> map;
+  bool merged = false;  // the map holds the marks of every process
 };
 
 // Soil temperature lapse rate [K/m] that corrects a lent profile for the height difference.
