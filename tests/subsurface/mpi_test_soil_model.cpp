@@ -82,6 +82,19 @@ class DecomposedSoilModel : public test::DecomposedDomain {
     return code;
   }
 
+  // Goes into the run's folder and chooses the water input (no tracers); returns the folder
+  // to go back to.
+  std::filesystem::path EnterRunFolder() {
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    EXPECT_EQ(test::CodeOf([&] {
+                model_->selectInfiltrationInput(false);
+                model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
+              }),
+              0);
+    return previous;
+  }
+
   StackView Stack(const std::string& identifier) {
     for (int i = 1; i < grid_table::size(); ++i) {
       if (table_[i].identifier == identifier) return table_[i].stack;
@@ -164,13 +177,7 @@ TEST_F(DecomposedSoilModel, DirectRunoffReachesTheOutletByFlowTimeZones) {
       flow_times(r, c) = 3000.0 * ((r + c) % 3);  // 0 and 3000 s: zone 1; 6000 s: zone 2
     }
   }
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir_.path());
-  ASSERT_EQ(test::CodeOf([&] {
-              model_->selectInfiltrationInput(false);
-              model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
-            }),
-            0);
+  const std::filesystem::path previous = EnterRunFolder();
   const GridView zones = Values("flow_times");
   const GridView directflow = Values("directflow");
   std::vector<double> waiting(3, 0.0);  // zone-2 runoff of the step before, per sub-basin
@@ -287,13 +294,7 @@ TEST_F(DecomposedSoilModel, GlacierCellsTakeTheTemperaturesOfTheNearestCellAcros
                   }),
             0)
       << console_.str();
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir_.path());
-  ASSERT_EQ(test::CodeOf([&] {
-              model_->selectInfiltrationInput(false);
-              model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
-            }),
-            0);
+  const std::filesystem::path previous = EnterRunFolder();
   const auto run = [&](int first_hour, int last_hour) {
     for (int h = first_hour; h <= last_hour; ++h) {
       const ModelDate d{2020, 6, 1, h};
