@@ -232,6 +232,9 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   // The results go back to their holders before a failure is raised, so that the row
   // tables are whole again and every process has made the same collective calls.
   if (exchange) exchangeCellsAfterStep();
+  // After every computed cell is back with its holder, so that glacier cells read the
+  // temperatures of this sub-step whatever the thread or process that computed them.
+  TakeGlacierCellTemperatures();
   finish_cell_dumps(log(), report, loop_settings_.dumps != nullptr);
   raise_column_failure(log(), report);
   if (loop_settings_.hru_run) copyHruMasterValues();

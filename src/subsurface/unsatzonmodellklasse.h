@@ -27,6 +27,7 @@
 #include "setup/glacier_subbasins.h"
 #include "subsurface/riverflow_table.h"
 #include "subsurface/soil_column_solver.h"
+#include "subsurface/soil_glacier_temperatures.h"
 #include "subsurface/soil_heat_column.h"
 #include "subsurface/soil_layered_snow_settings.h"
 #include "subsurface/soil_point_series.h"
@@ -227,6 +228,11 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // takes from its master, bound with the column grids; the unit numbers are checked then.
   void BindHruCopy();
   void copyHruMasterValues();
+  // Fully glacierized cells take the soil temperatures of the nearest computed cell of the
+  // basin, found by a ring search over every process's rows (soil_glacier_temperatures.cpp).
+  // Every process calls it after the column loop, in the same order.
+  void TakeGlacierCellTemperatures();
+  GlacierDonorMap glacier_donors_;
   // A grid or stack the model registers, with its entry in the grid table.
   struct OwnedGrid {
     Grid grid;

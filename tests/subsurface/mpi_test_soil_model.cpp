@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <mpi.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -14,6 +15,7 @@
 #include "framework/model_settings.h"
 #include "framework/statistics_registry.h"
 #include "setup/mpi_decomposition_fixture.h"
+#include "subsurface/soil_glacier_temperatures.h"
 #include "subsurface/soil_section_text.h"
 #include "subsurface/unsatzonmodellklasse.h"
 #include "tables/soil_table.h"
@@ -78,6 +80,19 @@ class DecomposedSoilModel : public test::DecomposedDomain {
         test::CodeOf([&] { model_ = std::make_unique<unsatzonmodellklasse>(log_, registry_, settings_, 1); });
     std::filesystem::current_path(previous);
     return code;
+  }
+
+  // Goes into the run's folder and chooses the water input (no tracers); returns the folder
+  // to go back to.
+  std::filesystem::path EnterRunFolder() {
+    std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.path());
+    EXPECT_EQ(test::CodeOf([&] {
+                model_->selectInfiltrationInput(false);
+                model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
+              }),
+              0);
+    return previous;
   }
 
   StackView Stack(const std::string& identifier) {
@@ -162,13 +177,7 @@ TEST_F(DecomposedSoilModel, DirectRunoffReachesTheOutletByFlowTimeZones) {
       flow_times(r, c) = 3000.0 * ((r + c) % 3);  // 0 and 3000 s: zone 1; 6000 s: zone 2
     }
   }
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir_.path());
-  ASSERT_EQ(test::CodeOf([&] {
-              model_->selectInfiltrationInput(false);
-              model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
-            }),
-            0);
+  const std::filesystem::path previous = EnterRunFolder();
   const GridView zones = Values("flow_times");
   const GridView directflow = Values("directflow");
   std::vector<double> waiting(3, 0.0);  // zone-2 runoff of the step before, per sub-basin
@@ -266,6 +275,93 @@ TEST_F(DecomposedSoilModel, LakesAndTheExternalTableOnEveryProcess) {
       }
     }
   }
+}
+
+// Fully glacierized cells take the soil temperatures of the nearest computed cell, found
+// ring by ring over the whole basin: a glacier block in the middle of the basin reaches
+// cells of other processes' rows under 2 and 3 processes, and every glacier cell gets the
+// lent profile corrected by 0.7 K per 100 m of height difference, as under 1 process.
+TEST_F(DecomposedSoilModel, GlacierCellsTakeTheTemperaturesOfTheNearestCellAcrossProcesses) {
+  const auto glacier = [](int r, int c) { return r >= 4 && r <= 7 && c >= 4 && c <= 7; };
+  const std::string heat =
+      "[heat_transfer]\n1\n11\n0\n0\n10 base\n-0.01 lapse\n800\n1500\n2.0\n1e-11\n0.5562\n2.33\n4187\n1940\n2090\n"
+      "334000\n1000\n1.22\n0.5\n60\n1800\n1\n1\ntemper.txt\ntemper.stat 0\ntemper.asc\n0\nthaw.asc\n0\n";
+  ASSERT_EQ(Build(test::SoilSectionText{}, heat,
+                  [&] {
+                    // Warmer air further down the basin, so that every row's profile differs.
+                    Add("temperature", [](int r, int c) { return 2.0 + r + 0.1 * c; });
+                    Add("GlacierizedCells", [&](int r, int c) { return glacier(r, c) ? 1.0 : 0.3; });
+                  }),
+            0)
+      << console_.str();
+  const std::filesystem::path previous = EnterRunFolder();
+  const auto run = [&](int first_hour, int last_hour) {
+    for (int h = first_hour; h <= last_hour; ++h) {
+      const ModelDate d{2020, 6, 1, h};
+      ASSERT_EQ(test::CodeOf([&] {
+                  model_->prepareTimeStep(d);
+                  model_->SubStep(d);
+                  model_->concentrateSubbasinRunoff(d);
+                }),
+                0)
+          << console_.str();
+    }
+  };
+  // Every cell's profile and surface height from the process that computes it, summed into
+  // one table on every process.
+  const StackView T = Stack("Soil_Temperature_Stack");
+  const StackView z = Stack("geodetic_heads");
+  constexpr int kLevels = 6;  // levels 0..5, then the height of level 1
+  std::vector<double> all(test::kRows * test::kCols * kLevels);
+  const auto at = [](int r, int c, int l) { return ((r - 1) * test::kCols + c - 1) * kLevels + l; };
+  const auto gather = [&] {
+    std::vector<double> own(all.size(), 0.0);
+    for (int r = decomposition_.own_rows.first; r <= decomposition_.own_rows.last; ++r) {
+      for (int c = 1; c <= test::kCols; ++c) {
+        if (!test::FixtureZoneCell(r, c) || !Mine(r, c)) continue;
+        for (int l = 0; l <= 4; ++l) own[at(r, c, l)] = T(r, c, l + 1);
+        own[at(r, c, 5)] = z(r, c, 1);
+      }
+    }
+    MPI_Allreduce(own.data(), all.data(), static_cast<int>(own.size()), MPI_DOUBLE, MPI_SUM, MPI_COMM_WORLD);
+  };
+  struct Lent {
+    GridCell glacier, donor;
+  };
+  const auto expect_lent = [&](const Lent& k) {
+    ASSERT_TRUE(test::FixtureZoneCell(k.glacier.row, k.glacier.col));
+    const double shift = (all[at(k.donor.row, k.donor.col, 5)] - all[at(k.glacier.row, k.glacier.col, 5)]) * 0.007;
+    EXPECT_GT(std::abs(shift), 0.006) << "the lapse correction shows";
+    for (int l = 0; l <= 4; ++l) {
+      EXPECT_NEAR(all[at(k.glacier.row, k.glacier.col, l)], all[at(k.donor.row, k.donor.col, l)] + shift, 1e-12)
+          << k.glacier.row << " " << k.glacier.col << " level " << l + 1;
+    }
+  };
+  run(1, 3);
+  gather();
+  // The donors of the ring search on this basin: (5, 5) finds nothing but glacier in ring
+  // 1 and the cell straight above in ring 2; (6, 6) finds (4, 8) on ring 2's upper row;
+  // (7, 4) finds (8, 5) at the lower right corner of ring 1, after its glacier cells; (4, 4)
+  // passes (3, 4), which lies outside the basin, and finds (3, 5).
+  for (const Lent& k : {Lent{{5, 5}, {3, 5}}, Lent{{6, 6}, {4, 8}}, Lent{{7, 4}, {8, 5}}, Lent{{4, 4}, {3, 5}}}) {
+    expect_lent(k);
+  }
+  // Under 3 processes some of these glacier cells borrow from a cell another process
+  // computes (process 0 holds every row of the regions grid).
+  int size = 1;
+  MPI_Comm_size(MPI_COMM_WORLD, &size);
+  if (size == 3 && rank_ == 0) {
+    EXPECT_NE(OwnerOf(5, 5), OwnerOf(3, 5));
+  }
+  // The glacier grows over (3, 5): (5, 5) now finds the next cell of ring 2's upper row.
+  const GridView glacierized = Values("GlacierizedCells");
+  if (glacierized.rows().contains(3)) glacierized(3, 5) = 1;
+  run(4, 4);
+  gather();
+  expect_lent({{5, 5}, {3, 6}});
+  std::filesystem::current_path(previous);
+  // Donors differ from row to row, so a donor from the wrong row would show.
+  EXPECT_GT(std::abs(all[at(3, 5, 0)] - all[at(8, 4, 0)]), 0.01);
 }
 
 }  // namespace
