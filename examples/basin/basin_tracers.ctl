@@ -43,7 +43,7 @@ global_radiation
 2020  start year
 24    end hour
 31    end day
-1     end month
+3     end month
 2020  end year
 
 [soil_surface_groundwater_substeps]

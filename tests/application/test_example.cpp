@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <algorithm>
 #include <map>
@@ -27,10 +28,30 @@ std::vector<std::string> GridValues(const std::string& text) {
   return values;
 }
 
+// The example runs from 1 January to the end of March 2020; the environment variable
+// TOLVO_EXAMPLE_END_MONTH (1 or 2) ends it earlier, at the end of January or February
+// (the sanitizer build runs January).
+int EndMonth() {
+  const char* month = std::getenv("TOLVO_EXAMPLE_END_MONTH");
+  return month != nullptr && (std::string(month) == "1" || std::string(month) == "2") ? std::stoi(month) : 3;
+}
+
+// The hourly steps of the run and its last day.
+int Steps() { return 24 * (EndMonth() == 1 ? 31 : EndMonth() == 2 ? 60 : 91); }
+std::string LastDay() { return EndMonth() == 1 ? "2020-01-31" : EndMonth() == 2 ? "2020-02-29" : "2020-03-31"; }
+
 // Every result file of a run of the example basin, by name.
 std::map<std::string, std::string> RunExample(int processes, const test::TempDir& dir) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
+  if (EndMonth() != 3) {
+    std::string text = test::ReadFile(dir.file("basin.ctl"));
+    const std::string end_month = "3     end month";
+    const std::size_t at = text.find(end_month);
+    EXPECT_NE(at, std::string::npos);
+    if (at != std::string::npos) text.replace(at, end_month.size(), std::to_string(EndMonth()) + "     end month");
+    test::WriteFile(dir.file("basin.ctl"), text);
+  }
   const test::ProgramRun run = test::RunProgram({"basin.ctl"}, dir.path(), processes);
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("reached end of simulation sucessfully"), std::string::npos);
@@ -99,6 +120,30 @@ double ColumnSum(const std::string& table, int subbasin) {
   return sum;
 }
 
+// The rows of a statistics table with three header lines, as numbers: year, month, day,
+// hour, then the table's columns.
+std::vector<std::vector<double>> TableRows(const std::string& table) {
+  std::istringstream in(table);
+  std::string line;
+  for (int i = 0; i < 3; ++i) std::getline(in, line);
+  std::vector<std::vector<double>> rows;
+  while (std::getline(in, line)) {
+    std::istringstream row(line);
+    rows.emplace_back();
+    for (double x; row >> x;) rows.back().push_back(x);
+  }
+  return rows;
+}
+
+// The sum of one column of the rows of a day (day 0: of the whole month).
+double Sum(const std::vector<std::vector<double>>& rows, std::size_t column, int month, int day = 0) {
+  double sum = 0;
+  for (const std::vector<double>& row : rows) {
+    if (row.at(1) == month && (day == 0 || row.at(2) == day)) sum += row.at(column);
+  }
+  return sum;
+}
+
 TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   test::TempDir one_dir;
   test::TempDir three_dir;
@@ -157,7 +202,7 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
       previous = volume;
       ++rows;
     }
-    EXPECT_EQ(rows, 744);
+    EXPECT_EQ(rows, Steps());
   }
   EXPECT_LT(ColumnSum(one["qd.stat"], 2), 2 * ColumnSum(one["precipitation_stat.txt"], 2));
   // The abstraction from it writes the water it takes in every step, at most 0.01 m3/s;
@@ -172,7 +217,7 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
     int rows = 0;
     double largest = 0;
     for (double y, m, d, h, q; in >> y >> m >> d >> h >> q; ++rows) largest = std::max(largest, q);
-    EXPECT_EQ(rows, 744);
+    EXPECT_EQ(rows, Steps());
     EXPECT_GT(largest, 0);
     EXPECT_LE(largest, 0.01 + 1e-9);
   }
@@ -207,6 +252,48 @@ TEST(ExampleBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
   for (const char* name : {"gw_heads1.asc", "gw_heads2.asc"}) EXPECT_TRUE(three.contains(name)) << name;
   // Surface routing writes its surface-storage table and its velocity stack.
   for (const char* name : {"surface_storage.txt", "surface_velocity.stack"}) EXPECT_TRUE(three.contains(name)) << name;
+  // Over the three months the chain follows the weather. February's snowy cold spell
+  // builds a pack that its mild spell melts, and none is left at the end of March. The
+  // real evapotranspiration of March (warmer, longer and sunnier days) is well above
+  // January's. On the day after each of March's two days of heavy rain (10 and 24 March)
+  // the outlet (sub-basin 2) carries more than 1.5 times the discharge of the day before
+  // the rain.
+  if (EndMonth() >= 2) {
+    const auto snow = TableRows(one["snowstorage.stat"]);
+    ASSERT_FALSE(snow.empty());
+    double february_most = 0;
+    for (const std::vector<double>& row : snow) {
+      if (row.at(1) == 2) february_most = std::max(february_most, row.back());
+    }
+    EXPECT_GT(february_most, 20);
+    if (EndMonth() == 3) {
+      EXPECT_LT(snow.back().back(), 0.001);
+      const auto etr = TableRows(one["real_transpiration.txt"]);  // the total, basin in column 6
+      EXPECT_GT(Sum(etr, 6, 3), 1.5 * Sum(etr, 6, 1));
+      const auto discharge = TableRows(one["Qstat.txt"]);
+      for (int day : {10, 24}) {
+        EXPECT_GT(Sum(discharge, 5, 3, day + 1), 1.5 * Sum(discharge, 5, 3, day - 1)) << day << " March";
+      }
+    }
+  }
+  // The summary of the run lists every day at the outlet and takes the real
+  // evapotranspiration from the model's total (real_transpiration.txt), whose parts
+  // (transpiration, interception, soil and snow evaporation) it only names.
+  {
+    const std::string summary_file = one_dir.file("summary.txt");
+    const std::string command = std::string(TOLVO_SOURCE_DIR) + "/scripts/example-summary " +
+                                one_dir.path().string() + " > " + summary_file;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    const std::string summary = test::ReadFile(summary_file);
+    for (const std::string& day : {std::string("2020-01-01"), LastDay()}) {
+      EXPECT_NE(summary.find("\n  " + day + " "), std::string::npos) << day << summary;
+    }
+    const std::string label = "  real evapotranspiration ";
+    const std::size_t at = summary.find(label);
+    ASSERT_NE(at, std::string::npos) << summary;
+    EXPECT_NEAR(std::stod(summary.substr(at + label.size())), ColumnSum(one["real_transpiration.txt"], 3), 0.006)
+        << summary;
+  }
   one.erase("MPIRegions_0");
   three.erase("MPIRegions_0");
   // Every process keeps its own storage content file.

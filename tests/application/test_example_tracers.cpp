@@ -19,10 +19,10 @@ std::string RunTracerExample(int processes, const test::TempDir& dir) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
   std::string text = test::ReadFile(dir.file("basin_tracers.ctl"));
-  const std::string end_day = "31    end day";
-  const std::size_t at = text.find(end_day);
+  const std::string end_date = "31    end day\n3     end month";
+  const std::size_t at = text.find(end_date);
   EXPECT_NE(at, std::string::npos);
-  if (at != std::string::npos) text.replace(at, end_day.size(), "8     end day");  // into the cold spell
+  if (at != std::string::npos) text.replace(at, end_date.size(), "8     end day\n1     end month");  // into the cold spell
   test::WriteFile(dir.file("basin_tracers.ctl"), text);
   const test::ProgramRun run = test::RunProgram({"basin_tracers.ctl"}, dir.path(), processes);
   EXPECT_EQ(run.status, 0) << run.output;

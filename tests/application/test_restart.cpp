@@ -130,11 +130,11 @@ void ExpectRestartIsExact(int processes) {
   test::TempDir first;
   test::TempDir second;
   Edits both = StateWritten();
-  both.emplace_back("31    end day", "2     end day");
+  both.emplace_back("31    end day\n3     end month", "2     end day\n1     end month");
   Edits day1 = StateWritten();
-  day1.emplace_back("31    end day", "1     end day");
+  day1.emplace_back("31    end day\n3     end month", "1     end day\n1     end month");
   Edits day2 = StateWritten();
-  day2.emplace_back("31    end day", "2     end day");
+  day2.emplace_back("31    end day\n3     end month", "2     end day\n1     end month");
   day2.emplace_back("1     start day", "2     start day");
   for (auto& edit : StateRead()) day2.push_back(edit);
 

@@ -31,8 +31,9 @@ class SharedExampleBasin {
 std::filesystem::path ExampleBasinSource();
 
 // The control file text of the example basin without its station data: no meteorological
-// input, and the silting-up model's water input a fixed precipitation grid of 60 mm per
-// step. Tests that drive the basin with their own inputs start from it.
+// input, the silting-up model's water input a fixed precipitation grid of 60 mm per
+// step, and a run to the end of January. Tests that drive the basin with their own inputs
+// start from it.
 std::string WithoutStationData(std::string control_file);
 
 }  // namespace tolvo::test
