@@ -149,9 +149,14 @@ Balance BasinBalance(const fs::path& dir) {
   b.Add("precipitation", b.precipitation, +1);
   // The constant inflow into sub-basin 2 from outside the basin.
   b.Add("inflow", NumberAfter(control, "= constant ") * steps * kStepSeconds / area * 1000, +1);
-  for (const char* name : {"real_transpiration.txt", "real_evaporation.txt", "interception_evaporation.txt",
-                           "snow_evaporation.txt"}) {
-    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1);
+  // The evapotranspiration model's total (the table of its first layer) already holds
+  // transpiration, interception, soil and snow evaporation; its parts count only without it.
+  if (const auto total = ReadZoneTable(out / "real_transpiration.txt")) {
+    b.Add("real evapotranspiration", total->Sum(), -1);
+  } else {
+    for (const char* name : {"real_evaporation.txt", "interception_evaporation.txt", "snow_evaporation.txt"}) {
+      if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1);
+    }
   }
   b.Add("outlet discharge", discharge, -1);
   if (fs::exists(out / "abstraction_1.txt")) {
