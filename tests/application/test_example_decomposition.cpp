@@ -27,16 +27,14 @@ void RunExample(const test::TempDir& dir, int processes, int threads) {
 }
 
 TEST(ExampleBasin, WritesTheSameFilesOnOneAndTwoProcessesAndOnFourThreads) {
-  std::vector<test::ExcludedFiles> excluded = test::PerProcessFiles();
-  const std::vector<test::ExcludedFiles> inputs = test::InputFilesOf(test::ExampleBasinSource());
-  excluded.insert(excluded.end(), inputs.begin(), inputs.end());
+  const std::vector<test::ExcludedFiles> excluded = test::PerProcessAndInputFiles(test::ExampleBasinSource());
 
   test::TempDir one;
   RunExample(one, 1, 1);
   // The run wrote its six days, with the rain and snow of the 5th: the routed discharge has a row per hour.
   const std::string discharge = test::ReadFile(one.file("out/Qstat.txt"));
   EXPECT_NE(discharge.find("\n2020\t 1\t 6\t24"), std::string::npos) << discharge;
-  EXPECT_EQ(test::NonFiniteValues(one.path(), inputs), "");
+  EXPECT_EQ(test::NonFiniteValues(one.path(), test::InputFilesOf(test::ExampleBasinSource())), "");
 
   test::TempDir two;
   RunExample(two, 2, 1);

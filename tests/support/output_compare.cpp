@@ -46,6 +46,13 @@ std::vector<ExcludedFiles> InputFilesOf(const fs::path& source) {
   return inputs;
 }
 
+std::vector<ExcludedFiles> PerProcessAndInputFiles(const fs::path& source) {
+  std::vector<ExcludedFiles> excluded = PerProcessFiles();
+  const std::vector<ExcludedFiles> inputs = InputFilesOf(source);
+  excluded.insert(excluded.end(), inputs.begin(), inputs.end());
+  return excluded;
+}
+
 namespace {
 
 bool Excluded(const std::string& relative, const std::vector<ExcludedFiles>& excluded) {

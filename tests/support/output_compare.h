@@ -32,6 +32,9 @@ std::vector<ExcludedFiles> PerProcessFiles();
 // The files of `source` (for a run folder made as a copy of it): the run's inputs.
 std::vector<ExcludedFiles> InputFilesOf(const std::filesystem::path& source);
 
+// Both: what a comparison of two runs in copies of `source` leaves out.
+std::vector<ExcludedFiles> PerProcessAndInputFiles(const std::filesystem::path& source);
+
 // "" when the two folders hold the same results, else a text naming the first difference
 // (in path order): a file only one folder holds, or the first differing position of a file.
 std::string FirstOutputDifference(const std::filesystem::path& a, const std::filesystem::path& b,
