@@ -34,7 +34,7 @@ std::vector<ExcludedFiles> InputFilesOf(const fs::path& source) {
   std::vector<ExcludedFiles> inputs;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(source)) {
     if (!entry.is_regular_file()) continue;
-    std::string relative = fs::relative(entry.path(), source).generic_string();
+    const std::string relative = fs::relative(entry.path(), source).generic_string();
     // The path as a pattern: every character that means something to a regular expression is escaped.
     std::string pattern;
     for (char ch : relative) {
@@ -55,18 +55,17 @@ std::vector<ExcludedFiles> PerProcessAndInputFiles(const fs::path& source) {
 
 namespace {
 
-bool Excluded(const std::string& relative, const std::vector<ExcludedFiles>& excluded) {
-  return std::any_of(excluded.begin(), excluded.end(),
-                     [&](const ExcludedFiles& e) { return std::regex_match(relative, std::regex(e.pattern)); });
-}
-
 // The regular files under `folder` that are not excluded, as relative paths in order.
 std::set<std::string> FilesUnder(const fs::path& folder, const std::vector<ExcludedFiles>& excluded) {
+  std::vector<std::regex> patterns;
+  for (const ExcludedFiles& e : excluded) patterns.emplace_back(e.pattern);
   std::set<std::string> files;
   for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder)) {
     if (!entry.is_regular_file()) continue;
     const std::string relative = fs::relative(entry.path(), folder).generic_string();
-    if (!Excluded(relative, excluded)) files.insert(relative);
+    const bool left_out = std::any_of(patterns.begin(), patterns.end(),
+                                      [&](const std::regex& pattern) { return std::regex_match(relative, pattern); });
+    if (!left_out) files.insert(relative);
   }
   return files;
 }
