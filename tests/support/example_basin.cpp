@@ -37,6 +37,20 @@ std::string WithoutStationData(std::string control_file) {
   return control_file;
 }
 
+std::string WithRunEnd(std::string control_file, int day, int month, int year) {
+  const std::pair<const char*, int> ends[] = {{"end hour", 24}, {"end day", day}, {"end month", month}, {"end year", year}};
+  for (const auto& [key, value] : ends) {
+    // The line "<value> <key>": its first word is replaced.
+    const std::size_t at = control_file.find(std::string(" ") + key);
+    if (at == std::string::npos) continue;
+    const std::size_t line = control_file.rfind('\n', at);
+    const std::size_t begin = line == std::string::npos ? 0 : line + 1;
+    const std::size_t word_end = control_file.find_first_of(" \t", begin);
+    control_file.replace(begin, word_end - begin, std::to_string(value));
+  }
+  return control_file;
+}
+
 SharedExampleBasin::SharedExampleBasin(const Edits& edits) {
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);

@@ -36,4 +36,8 @@ std::filesystem::path ExampleBasinSource();
 // start from it.
 std::string WithoutStationData(std::string control_file);
 
+// The control file with its run ending at the end of the given day (hour 24), whatever end
+// it had: the values of its "end hour", "end day", "end month" and "end year" lines.
+std::string WithRunEnd(std::string control_file, int day, int month, int year);
+
 }  // namespace tolvo::test

@@ -73,20 +73,20 @@ std::string ScrubbedEnvironment() {
 }  // namespace
 
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workdir,
-                      int processes, const std::string& input, int timeout_seconds) {
+                      int processes, const std::string& input, int timeout_seconds, int threads) {
   const std::filesystem::path input_file = workdir / ".stdin";
   WriteFile(input_file.string(), input);
   std::ostringstream command;
   // A job started by a test as root needs the same permissions the test suite runs with.
   // Its processes share the cores with the other tests: idle OpenMP threads sleep instead
   // of spinning, which would otherwise starve the busy ones of a run of many steps. Each
-  // process computes on one thread: the test basins give a process a few rows only, and
-  // waking threads for them would cost more than the rows (the unit tests cover threads).
+  // process computes on one thread unless the test asks for more: the test basins give a
+  // process a few rows only, and waking threads for them would cost more than the rows.
   // A process waiting in an MPI call yields its core to the one it waits for.
   command << "cd " << Quote(workdir.string()) << " && " << ScrubbedEnvironment()
           << " OMPI_ALLOW_RUN_AS_ROOT=1 OMPI_ALLOW_RUN_AS_ROOT_CONFIRM=1 OMPI_MCA_rmaps_base_oversubscribe=1"
           << " OMPI_MCA_mpi_yield_when_idle=1"
-          << " OMP_WAIT_POLICY=passive OMP_NUM_THREADS=1 ";
+          << " OMP_WAIT_POLICY=passive OMP_NUM_THREADS=" << threads << " ";
   if (timeout_seconds > 0) command << "timeout -k 10 " << timeout_seconds << " ";
   if (processes > 0) {
     command << TOLVO_MPIEXEC << " --oversubscribe -np " << processes << " ";

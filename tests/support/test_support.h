@@ -39,9 +39,10 @@ struct ProgramRun {
 
 // Runs the program with the arguments in `workdir`, under mpirun with `processes`
 // processes (or directly when processes is 0), with standard input from `input`. With a
-// timeout, the job is ended after that many seconds (status 124).
+// timeout, the job is ended after that many seconds (status 124). Each process computes
+// with `threads` OpenMP threads.
 ProgramRun RunProgram(const std::vector<std::string>& arguments, const std::filesystem::path& workdir,
-                      int processes = 0, const std::string& input = "", int timeout_seconds = 0);
+                      int processes = 0, const std::string& input = "", int timeout_seconds = 0, int threads = 1);
 
 // The code of the "Program aborted with exit code N" entry of a diagnostics file, or -1.
 int AbortCodeInLog(const std::string& diagnostics);
