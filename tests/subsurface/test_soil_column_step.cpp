@@ -692,6 +692,52 @@ TEST(SoilColumnTracers, RiverWaterBringsTheRiversConcentrationAndBaseFlowItsLoad
   }
 }
 
+// An evaporating tracer's base flow: with the groundwater model it is the river
+// exfiltration, at the concentrations of the layers it leaves (3 from layer 2, 5 from the
+// saturated layer 3 at the aquifer's concentration, one part to three: 4.5); without it
+// the baseflow drawn from layer 1 at 2. The base-flow load over its water gives that
+// concentration; the other flow carries nothing into it.
+TEST(SoilColumnTracers, EvaporatingTracersBaseFlowIsItsExfiltrationWithTheGroundwaterModel) {
+  constexpr int n = 4;
+  constexpr double dt = 3600, F = dt * 1000;
+  for (const bool groundwater : {false, true}) {
+    SCOPED_TRACE(groundwater);
+    Stack storage(1, 1, 1, n, 1);
+    Grid qd(1, 1, 1, 1), qi(1, 1, 1, 1), base(1, 1, 1, 1), aquifer(1, 1, 1, 1);
+    const double start[n + 1] = {0, 2, 3, 4, 4};
+    for (int l = 0; l <= n; ++l) storage(1, 1, l) = start[l];
+    aquifer(1, 1) = 5;
+    SoilColumnTracerSet set;
+    set.groundwater = groundwater;
+    set.tracers.push_back({.tracer = {.evaporating = true, .max_conc = 1e6, .decay = 1},
+                           .storage = storage.view(),
+                           .direct_runoff = qd.view(),
+                           .interflow = qi.view(),
+                           .input = {},
+                           .silting = {},
+                           .groundwater = groundwater ? aquifer.view() : GridView(),
+                           .other_exports = {},
+                           .base_flow = base.view()});
+    SoilTracerScratch scratch(n);
+    const std::vector<double> zero(n + 1, 0.0), theta(n + 1, 0.3), d(n + 1, 0.2);
+    std::vector<double> z(n + 1, 0.0), X(n + 1, 0.0), B(n + 1, 0.0);
+    for (int l = 1; l <= n; ++l) z[static_cast<std::size_t>(l)] = -0.2 * l;
+    B[1] = 1e-8;
+    if (groundwater) {
+      X[2] = 1e-8;
+      X[3] = 3e-8;
+    }
+    ColumnTracerStep step(set, scratch, 1, 1, n, d);
+    step.begin_sub_step();
+    step.begin_iteration(theta, 2, 1, 0, 0, false, 0);
+    step.transport({.n = n, .G = 2, .q = zero, .theta0 = {}, .theta = theta, .theta_s = theta, .d = d, .z = z,
+                    .I = zero, .B = B, .X = X, .R = zero, .U = zero, .dt = dt, .F = F, .Q = 0,
+                    .surface_water = 0});
+    const double water = groundwater ? (X[2] + X[3]) * F : B[1] * F;
+    EXPECT_NEAR(base(1, 1) / water, groundwater ? 4.5 : 2.0, 1e-12);
+  }
+}
+
 // Lakes close the macropores: under lake switch 1 those of a lake cell holding a pond of
 // 1 mm or more at the start of the sub-step, under any other switch but 0 every cell's.
 // Row 1 ponds up to 4 mm; its cells 1 and 2 are lake cells.
