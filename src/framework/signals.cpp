@@ -9,6 +9,8 @@ namespace tolvo {
 namespace {
 
 std::atomic<const SignalTargets*> g_current{nullptr};
+// SIGFPE is delivered to the thread whose operation failed: its mark says where.
+thread_local volatile std::sig_atomic_t t_fpe_signalled = 0;
 
 void WriteConsole(const char* text) {
   ssize_t ignored = ::write(STDOUT_FILENO, text, std::strlen(text));
@@ -35,7 +37,14 @@ void OnFloatingPointError(int /*signal_number*/) {
   for (volatile std::sig_atomic_t* state : targets->fpe_report_states) {
     if (state != nullptr) *state = 1;
   }
+  t_fpe_signalled = 1;
   WriteConsole("floating point error\n");
+}
+
+bool TakeThreadFpeSignal() {
+  const bool signalled = t_fpe_signalled != 0;
+  t_fpe_signalled = 0;
+  return signalled;
 }
 
 void ArmCtrlCHandler() { std::signal(SIGINT, OnCtrlC); }

@@ -1,8 +1,9 @@
 #pragma once
 // The program's signal handlers: Ctrl-C (SIGINT) asks the running application to stop
 // after the current step, a floating-point error (SIGFPE) marks the sub-models so that the
-// first of them to look reports it. Handlers only store small integers and print a fixed
-// text with async-signal-safe calls.
+// first of them to look reports it, and marks the thread that received it, so that a loop
+// over rows can tell which of its cells it came from (fpe_report.h). Handlers only store
+// small integers and print a fixed text with async-signal-safe calls.
 
 #include <array>
 #include <csignal>
@@ -22,6 +23,8 @@ struct SignalTargets {
 void SetCurrentApplication(const SignalTargets* targets);
 
 void OnCtrlC(int signal_number);
+// Marks the sub-models and the receiving thread when the soil-water model's report state is
+// 0 (one signal, one report); prints "floating point error".
 void OnFloatingPointError(int signal_number);
 // Installs OnCtrlC for SIGINT.
 void ArmCtrlCHandler();
@@ -29,6 +32,9 @@ void ArmCtrlCHandler();
 void DisarmCtrlCHandler();
 // Sets SIGINT to be ignored (file readers and writers, while they work).
 void IgnoreCtrlC();
+// Whether a floating-point error marked the calling thread since its last look; clears the
+// mark.
+bool TakeThreadFpeSignal();
 // Installs both handlers (done before each run).
 void InstallSignalHandlers();
 

@@ -95,12 +95,30 @@ void teilmodellklasse::CheckSubSteps() {
 void teilmodellklasse::ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4,
                                  double a5) {
   if (FpeReportState == 1) {
-    log() << "INFO: fpe in i1: " << i1 << ", i2: " << i2 << ", i3: " << i3 << ", i4: " << i4 << "\na1: " << a1
-          << " a2: " << a2 << " a3: " << a3 << " a4: " << a4 << " a5: " << a5 << " " << "[end-entry]";
+    WriteFpeEntry({.i1 = i1, .i2 = i2, .i3 = i3, .i4 = i4, .a1 = a1, .a2 = a2, .a3 = a3, .a4 = a4, .a5 = a5});
     FpeReportState = 2;
   } else {
     FpeReportState = 0;
   }
+}
+
+void teilmodellklasse::ReportFPE(const FpeLoopRecord& loop, int state_at_start) {
+  if (loop.calls == 0) return;
+  // Only the handler writes the state during the loop, and only from 0 to 1.
+  const std::optional<FpeCellCall>& reported = state_at_start == 1 ? loop.first : loop.signalled;
+  if (FpeReportState == 1 && reported) {
+    WriteFpeEntry(reported->call);
+    FpeReportState = 2;
+    // The next call after a report clears it.
+    if (state_at_start == 1 ? loop.calls > 1 : loop.calls_after_signalled) FpeReportState = 0;
+  } else if (FpeReportState == 2) {
+    FpeReportState = 0;
+  }
+}
+
+void teilmodellklasse::WriteFpeEntry(const FpeReportCall& c) {
+  log() << "INFO: fpe in i1: " << c.i1 << ", i2: " << c.i2 << ", i3: " << c.i3 << ", i4: " << c.i4 << "\na1: " << c.a1
+        << " a2: " << c.a2 << " a3: " << c.a3 << " a4: " << c.a4 << " a5: " << c.a5 << " " << "[end-entry]";
 }
 
 void teilmodellklasse::RunStep(long long hour, long long day, long long month, long long year) {

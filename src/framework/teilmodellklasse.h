@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "framework/error_code.h"
+#include "framework/fpe_report.h"
 #include "framework/model_settings.h"
 #include "framework/modelobject.h"
 #include "framework/solar_geometry.h"
@@ -48,6 +49,10 @@ class teilmodellklasse : public modelobject {
 
   // Reports a floating-point error signalled since the last report (state 1), once.
   void ReportFPE(int i1, int i2, int i3, int i4, double a1, double a2, double a3, double a4, double a5);
+  // The report calls a loop over rows made from its threads, taken as if made one after
+  // another in row order: a signal before the loop (state_at_start 1) is reported with the
+  // loop's first call, one within it with the first call its thread made after it.
+  void ReportFPE(const FpeLoopRecord& loop, int state_at_start);
   volatile std::sig_atomic_t& fpe_report_state() { return FpeReportState; }
 
   // Per-tracer statistics and concentration grids; throws the ErrorCode of a failure.
@@ -111,6 +116,7 @@ class teilmodellklasse : public modelobject {
  private:
   void CheckTimeStep();
   void CheckSubSteps();
+  void WriteFpeEntry(const FpeReportCall& call);
 
   const ModelSettings* settings_;
   std::string section_;

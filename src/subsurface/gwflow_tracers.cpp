@@ -14,6 +14,7 @@
 #include "framework/tracer_settings_record.h"
 #include "framework/zone_record.h"
 #include "subsurface/groundwater_tracers.h"
+#include "subsurface/lake_section_texts.h"
 #include "subsurface/gwflowclass.h"
 #include "subsurface/soil_tracer_transport.h"
 
@@ -211,11 +212,7 @@ void gwflowclass::ReadLakeModel(const std::string& section_name) {
     return;
   }
   if (settings_.use_pond_flag != 1) {
-    log() << "FATAL: \n=======================================\n"
-          << "!!!! ERROR !!!! \n\n"
-          << "Error in initialization method for " << section_name << ".\n"
-          << "pond_use must be set in " << section() << "\n"
-          << "for using the " << section_name << "\n\n=======================================\n"
+    log() << "FATAL: \n=======================================\n" << PondUseRequiredText(section_name, section())
           << "[end-entry]";
     CloseControlFile();
     RaiseError(kGroundwaterLakeSettings);
@@ -235,15 +232,7 @@ void gwflowclass::ReadLakeModel(const std::string& section_name) {
   }
   if (lake_initialization_ != 1 && lake_initialization_ != 2) {
     log() << "FATAL: \n=======================================\n"
-          << "!!!! ERROR !!!! \n\n "
-          << "Error in initialization method for " << section_name << ".\n"
-          << "Lake initialization method (" << lake_initialization_ << ") not valid.\n"
-          << "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
-          << "In either case, theta_soil will be set to saturation,\n"
-          << "if the cell is marked as lake and POND is > 0. Also, the groudwater level\n"
-          << "will be set to 0."
-          << "\n\n=======================================\n"
-          << "[end-entry]";
+          << LakeMethodInvalidText(section_name, lake_initialization_) << "[end-entry]";
     RaiseError(kGroundwaterLakeSettings);
   }
 }

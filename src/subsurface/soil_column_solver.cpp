@@ -487,10 +487,12 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
     t.failure.code = 0;
     t.slow.clear();
     t.dump.clear_reports();
+    t.tracer_scratch.fpe().reset();
   }
   const RowRange rows{s.spare_columns > 0 ? s.rows.first - 1 : s.rows.first, s.rows.last};
   for_each_row_by_thread(rows, [&](int r, int t) {
     SoilColumnWorkspace::PerThread& own = work.threads_[static_cast<std::size_t>(t)];
+    if (!own.tracer_scratch.fpe().started()) own.tracer_scratch.fpe().begin_loop();
     // The spare row holds cells only where the cell exchange gave the grids that row.
     if (!g.zone.rows().contains(r) || !g.theta.rows().contains(r)) return;
     if (!g.river_links.empty() && !g.river_links.rows().contains(r)) return;
@@ -549,6 +551,7 @@ SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const So
     report.dump_repair_messages += t.dump.repair_messages;
     report.dump_last_repair_message = report.dump_last_repair_message || t.dump.last_repair_message;
     report.unopened_dumps.insert(report.unopened_dumps.end(), t.dump.unopened.begin(), t.dump.unopened.end());
+    report.fpe.add(t.tracer_scratch.fpe());
     if (report.code == 0 && t.failure.code != 0) {
       report.code = t.failure.code;
       report.entry = t.failure.entry;

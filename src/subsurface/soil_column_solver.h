@@ -302,6 +302,8 @@ struct SoilColumnLoopReport {
   long long dump_repair_messages = 0;
   bool dump_last_repair_message = false;
   std::vector<std::string> unopened_dumps;
+  // The floating-point report calls of the tracer transport, in row order.
+  FpeLoopRecord fpe;
 };
 
 // Error thrown by a kernel: its code and its FATAL entry.

@@ -5,7 +5,8 @@
 
 namespace tolvo {
 
-SoilTracerScratch::SoilTracerScratch(int n) : storage_(7 * (static_cast<std::size_t>(n) + 1), 0.0) {
+SoilTracerScratch::SoilTracerScratch(int n)
+    : storage_(7 * (static_cast<std::size_t>(n) + 1), 0.0), layers_(static_cast<std::size_t>(n) + 1) {
   const std::size_t m = static_cast<std::size_t>(n) + 1;
   std::span<double> all(storage_);
   theta_start_ = all.subspan(0, m);
@@ -72,8 +73,9 @@ void ColumnTracerStep::transport(TracerColumnFlows flows) {
     // Re-infiltrating river water brings the routing's concentration of the linked river.
     const double c_river =
         river_ != nullptr && i + 1 < river_->flow_mm.size() ? std::max(river_->flow_mm[i + 1], 0.0) : 0.0;
-    const TracerExports e =
-        transport_tracer(tracer, flows, N, w, t.storage.levels(r_, c_), scratch_.before(), c_river, aquifer);
+    const TracerExports e = transport_tracer(tracer, flows, N, w, t.storage.levels(r_, c_), scratch_.before(),
+                                             c_river, aquifer, scratch_.layers());
+    report_fpe(static_cast<int>(i) + 1, N);
     if (aquifer.c_gw != nullptr) t.groundwater(r_, c_) = c_gw;
     if (!t.other_exports.empty()) t.other_exports(r_, c_) += e.baseflow + e.exfiltration + e.bottom - e.river_input;
     if (!t.base_flow.empty()) t.base_flow(r_, c_) += set_.groundwater ? e.exfiltration : e.baseflow;
@@ -83,6 +85,18 @@ void ColumnTracerStep::transport(TracerColumnFlows flows) {
       t.interflow(r_, c_) += e.interflow;
     }
   }
+}
+
+void ColumnTracerStep::report_fpe(int tracer, int N) {
+  // Per layer what left with interflow, baseflow and exfiltration, then the layer count.
+  FpeThreadRecord& fpe = scratch_.fpe();
+  const std::span<const TracerExports> layers = scratch_.layers();
+  for (int k = 1; k <= N; ++k) {
+    const TracerExports& l = layers[static_cast<std::size_t>(k)];
+    fpe.report(r_, c_, {.i1 = r_, .i2 = c_, .i3 = k, .i4 = tracer, .a1 = l.interflow, .a2 = l.baseflow,
+                        .a3 = l.exfiltration, .a4 = 0, .a5 = 0});
+  }
+  fpe.report(r_, c_, {.i1 = r_, .i2 = c_, .i3 = n_, .i4 = tracer, .a1 = 0, .a2 = 0, .a3 = 0, .a4 = 0, .a5 = 0});
 }
 
 void ColumnTracerStep::surface_runoff(double Q, double F, bool ponding, double pond_rate, double silting_mm) {

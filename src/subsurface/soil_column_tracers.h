@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "framework/fpe_report.h"
 #include "framework/matrix.h"
 #include "framework/riverflow_record.h"
 #include "subsurface/soil_tracer_transport.h"
@@ -52,9 +53,15 @@ class SoilTracerScratch {
   std::span<double> theta_start() { return theta_start_; }
   std::span<double> before() { return before_; }
   TracerWork work() const { return work_; }
+  std::span<TracerExports> layers() { return layers_; }
+  // The thread's floating-point report calls of the current column loop.
+  FpeThreadRecord& fpe() { return fpe_; }
+  const FpeThreadRecord& fpe() const { return fpe_; }
 
  private:
   std::vector<double> storage_;
+  std::vector<TracerExports> layers_;
+  FpeThreadRecord fpe_;
   std::span<double> theta_start_, before_;
   TracerWork work_;
 };
@@ -80,6 +87,9 @@ class ColumnTracerStep {
   void surface_runoff(double Q, double F, bool ponding, double pond_rate, double silting_mm);
 
  private:
+  // The floating-point report calls of one tracer's transport over layers 1..N.
+  void report_fpe(int tracer, int N);
+
   const SoilColumnTracerSet& set_;
   SoilTracerScratch& scratch_;
   int r_, c_, n_;

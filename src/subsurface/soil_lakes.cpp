@@ -10,6 +10,7 @@
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
+#include "subsurface/lake_section_texts.h"
 #include "subsurface/unsatzonmodellklasse.h"
 #include "tables/soil_table.h"
 
@@ -48,11 +49,7 @@ void unsatzonmodellklasse::initLakes(const std::string& section) {
     return;
   }
   if (settings_.pond == 0) {
-    log() << "ERROR:\n\n=======================================\n"
-          << "!!!! ERROR !!!! \n\n"
-          << "Error in initialization method for " << section << ".\n"
-          << "pond_use must be set in " << name() << "\n"
-          << "for using the " << section << "\n\n=======================================\n"
+    log() << "ERROR:\n\n=======================================\n" << PondUseRequiredText(section, name())
           << "[end-entry]";
     CloseControlFile();
     RaiseError(kSoilLakeSettingsError);
@@ -71,14 +68,7 @@ void unsatzonmodellklasse::initLakes(const std::string& section) {
     default:
       break;
   }
-  log() << "FATAL: \n\n=======================================\n"
-        << "!!!! ERROR !!!! \n\n "
-        << "Error in initialization method for " << section << ".\n"
-        << "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
-        << "In either case, theta_soil will be set to saturation,\n"
-        << "if the cell is marked as lake and POND is > 0. Also, the groudwater level\n"
-        << "will be set to 0."
-        << "\n\n=======================================\n"
+  log() << "FATAL: \n\n=======================================\n" << LakeMethodInvalidText(section, std::nullopt)
         << "[end-entry]";
   RaiseError(kSoilLakeSettingsError);
 }

@@ -228,7 +228,9 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   loop_settings_.month = static_cast<int>(month);
   loop_settings_.hour = static_cast<int>(hour);
   if (isHeatTransferActive()) PrepareHeatColumns(date_);
+  const int fpe_state = FpeReportState;
   SoilColumnLoopReport report = soil_column_loop(*this, loop_settings_, StepColumnGrids(), *workspace_);
+  ReportFPE(report.fpe, fpe_state);
   // The results go back to their holders before a failure is raised, so that the row
   // tables are whole again and every process has made the same collective calls.
   if (exchange) exchangeCellsAfterStep();

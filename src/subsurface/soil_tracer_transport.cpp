@@ -83,7 +83,7 @@ void limit_layer_outflows(const TracerColumnFlows& f, int N, const TracerWork& w
 
 TracerExports transport_tracer(const SoilTracer& t, const TracerColumnFlows& f, int N, const TracerWork& w,
                                std::span<double> A, std::span<double> A0, double c_river,
-                               const TracerAquifer& aquifer) {
+                               const TracerAquifer& aquifer, std::span<TracerExports> layers) {
   const int n = f.n;
   const double F = f.F;
   const double dt = f.dt;
@@ -161,6 +161,7 @@ TracerExports transport_tracer(const SoilTracer& t, const TracerColumnFlows& f, 
     out.baseflow += aB;
     out.exfiltration += aX;
     out.river_input += aR;
+    if (!layers.empty()) layers[i] = {.interflow = aI, .baseflow = aB, .exfiltration = aX, .bottom = 0, .river_input = aR};
     if (t.evaporating) {
       const double water = f.theta[i] * 1000 * f.d[i];
       A[i] = f.theta[i] > 0 ? (f.d[i] * f.theta0[i] * 1000 * a + J - D - aI - aB - aX + aR) / water : 0.0;

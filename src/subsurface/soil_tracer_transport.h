@@ -82,10 +82,11 @@ void limit_layer_outflows(const TracerColumnFlows& f, int N, const TracerWork& w
 
 // Moves one tracer of one cell through the iteration. A holds its values at levels
 // 0..n and is updated; A0 receives the values at entry. c_river is the concentration of
-// re-infiltrating river water. Returns what left the column.
+// re-infiltrating river water. Returns what left the column; layers (when given, n + 1
+// entries) receives what left and entered each transported layer 1..N.
 TracerExports transport_tracer(const SoilTracer& t, const TracerColumnFlows& f, int N, const TracerWork& w,
                                std::span<double> A, std::span<double> A0, double c_river,
-                               const TracerAquifer& aquifer);
+                               const TracerAquifer& aquifer, std::span<TracerExports> layers = {});
 
 // Water input reaching the surface store in the iteration [mm] with concentration c_in.
 // Without ponding an evaporating tracer's store takes the input's concentration; with

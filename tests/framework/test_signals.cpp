@@ -38,12 +38,17 @@ TEST(Signals, AFloatingPointErrorMarksEverySubmodelOnce) {
   for (std::size_t i = 0; i < states.size(); ++i) targets.fpe_report_states[i] = &states[i];
   SetCurrentApplication(&targets);
   InstallSignalHandlers();
+  TakeThreadFpeSignal();
   std::raise(SIGFPE);
   for (const auto& state : states) EXPECT_EQ(state, 1);
+  // The thread that received it is marked, once.
+  EXPECT_TRUE(TakeThreadFpeSignal());
+  EXPECT_FALSE(TakeThreadFpeSignal());
   // While the soil model's report is pending, further signals change nothing.
   states[3] = 0;
   std::raise(SIGFPE);
   EXPECT_EQ(states[3], 0);
+  EXPECT_FALSE(TakeThreadFpeSignal());
   SetCurrentApplication(nullptr);
   std::signal(SIGFPE, SIG_DFL);
   DisarmCtrlCHandler();

@@ -194,17 +194,28 @@ TEST_F(GroundwaterTracers, LakeSettingsAreChecked) {
     const char* pond_line;
     const char* lake_section;
     int code;
+    const char* entry;  // shown on the console (entries lose their FATAL prefix there)
   };
   const Case cases[] = {
-      {false, false, "0", "", 0},                                      // no lake grid: not read
-      {true, true, "0", "[lake_model]\n1 # switch\n1 # init\n", 214},  // lakes need pond use
-      {true, false, "1", "[lake_model]\n1 # switch\n1 # init\n", 28},  // lakes need a pond grid
-      {true, true, "1", "[lake_model]\n1 # switch\n3 # init\n", 214},  // method 1 or 2 only
-      {true, true, "1", "[lake_model]\n1 # switch\n2 # init\n", 0},
-      {true, false, "0", "[lake_model]\n0 # switch\n", 0},             // lakes off
+      // no lake grid: not read
+      {false, false, "0", "", 0, "no LAKE-grid was found in groundwater_flow\nLake modelling is switched off"},
+      // lakes need pond use
+      {true, true, "0", "[lake_model]\n1 # switch\n1 # init\n", 214,
+       "\n=======================================\n!!!! ERROR !!!! \n\nError in initialization method for "
+       "[lake_model].\npond_use must be set in groundwater_flow\nfor using the [lake_model]\n\n===="},
+      // lakes need a pond grid
+      {true, false, "1", "[lake_model]\n1 # switch\n1 # init\n", 28,
+       "\nLAKE-grid was found, but no POND-Grid. For using lakes,\nboth grids must be present."},
+      // method 1 or 2 only
+      {true, true, "1", "[lake_model]\n1 # switch\n3 # init\n", 214,
+       "!!!! ERROR !!!! \n\n Error in initialization method for [lake_model].\n"
+       "Lake initialization method (3) not valid.\nAllowed values are 1 (no change of grids) or 2"},
+      {true, true, "1", "[lake_model]\n1 # switch\n2 # init\n", 0, ""},
+      {true, false, "0", "[lake_model]\n0 # switch\n", 0, ""},  // lakes off
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.lake_section);
+    console_.str("");
     MakeBasin(3, 4, 100, 1);
     if (k.lake_grid) Add("lake_codes", 1);
     if (k.pond_grid) Add("ponding_storage", 0);
@@ -213,6 +224,9 @@ TEST_F(GroundwaterTracers, LakeSettingsAreChecked) {
     s.pond_line = k.pond_line;
     s.extra = k.lake_section;
     EXPECT_EQ(Build(s), k.code);
+    if (*k.entry != '\0') {
+      EXPECT_TRUE(Logged(k.entry)) << console_.str();
+    }
   }
 }
 

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 #include <omp.h>
 
+#include <atomic>
 #include <cmath>
+#include <csignal>
+#include <cstring>
 #include <limits>
 #include <iostream>
 #include <sstream>
 
+#include "framework/signals.h"
 #include "subsurface/column_fixture.h"
 #include "subsurface/column_grid_fixture.h"
 #include "subsurface/soil_column_step.h"
@@ -477,6 +481,110 @@ TEST(SoilColumnStep, ConservativeTracerClosesItsBalanceEverySubStep) {
   }
 }
 
+// The floating-point report of the tracer transport: the thread whose cell raised SIGFPE
+// reports at its next call, naming that cell, layer 1 and tracer 1 with the layer's
+// exports. Under 1 and 4 threads the report and every tracer grid are identical.
+class SignallingKernels : public SoilColumnKernels {
+ public:
+  double columnFluxes(const ColumnParameters& p, const ColumnArrays& c, double r) const override {
+    if (armed && p.drain_distance == kMarkedDistance && !raised.exchange(true)) std::raise(SIGFPE);
+    return SoilColumnKernels::columnFluxes(p, c, r);
+  }
+  static constexpr double kMarkedDistance = 11;
+  bool armed = false;
+  mutable std::atomic<bool> raised{false};
+};
+
+TEST(SoilColumnTracers, FloatingPointReportAndTracersDoNotDependOnTheThreadCount) {
+  std::ostringstream console;
+  TempDir dir;
+  DiagnosticsLog log(dir.file("d.xml"), 4, console);
+  constexpr int kRows = 6, kCols = 4, kLayers = 10, kMarkedRow = 4, kMarkedCol = 3;
+  volatile std::sig_atomic_t soil_state = 0;
+  SignalTargets targets;
+  targets.fpe_report_states[0] = &soil_state;
+  SetCurrentApplication(&targets);
+  InstallSignalHandlers();
+  std::vector<std::vector<double>> results;
+  std::vector<FpeLoopRecord> reports;
+  for (const int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    soil_state = 0;
+    BasinSet set(log, kRows, kCols, kLayers);
+    set.drain_distance(kMarkedRow, kMarkedCol) = SignallingKernels::kMarkedDistance;
+    std::vector<Stack> storages;
+    std::vector<Grid> grids;  // per tracer: input, direct runoff, interflow, base flow
+    SoilColumnTracerSet tracers;
+    for (int t = 0; t < 2; ++t) {
+      Stack& A = storages.emplace_back(1, kRows, kCols, kLayers, kRows);
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) {
+          for (int l = 0; l <= kLayers; ++l) A(r, c, l) = t == 0 ? 1000 * set.theta(r, c, l) * 0.1 : 1.5;
+        }
+      }
+      for (int i = 0; i < 4; ++i) grids.emplace_back(1, kRows, kCols, kRows).fill(i == 0 ? 2.0 + t : 0.0);
+    }
+    for (std::size_t t = 0; t < 2; ++t) {
+      tracers.tracers.push_back({.tracer = {.evaporating = t == 1, .max_conc = 1e6, .decay = t == 1 ? 0.99 : 1},
+                                 .storage = storages[t].view(),
+                                 .direct_runoff = grids[4 * t + 1].view(),
+                                 .interflow = grids[4 * t + 2].view(),
+                                 .input = grids[4 * t].view(),
+                                 .silting = {},
+                                 .groundwater = {},
+                                 .other_exports = {},
+                                 .base_flow = grids[4 * t + 3].view()});
+    }
+    SoilColumnGrids g = set.BasinViews();
+    g.tracers = &tracers;
+    SignallingKernels kernels;
+    omp_set_num_threads(threads);
+    std::vector<double> values;
+    for (int h = 0; h < 24; ++h) {
+      set.Weather(h);
+      kernels.armed = h == 11;
+      const SoilColumnLoopReport report = soil_column_loop(kernels, set.settings, g, set.work);
+      ASSERT_EQ(report.code, 0) << report.entry;
+      if (h == 11) reports.push_back(report.fpe);
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) {
+          for (std::size_t t = 0; t < 2; ++t) {
+            for (const double a : storages[t].view().levels(r, c)) values.push_back(a);
+            for (std::size_t i = 1; i < 4; ++i) values.push_back(grids[4 * t + i](r, c));
+          }
+        }
+      }
+    }
+    results.push_back(values);
+  }
+  omp_set_num_threads(2);
+  SetCurrentApplication(nullptr);
+  std::signal(SIGFPE, SIG_DFL);
+  DisarmCtrlCHandler();
+  ASSERT_EQ(results[0].size(), results[1].size());
+  EXPECT_EQ(std::memcmp(results[0].data(), results[1].data(), results[0].size() * sizeof(double)), 0);
+  ASSERT_EQ(reports.size(), 2u);
+  for (const FpeLoopRecord& fpe : reports) {
+    ASSERT_TRUE(fpe.signalled.has_value());
+    const FpeReportCall& call = fpe.signalled->call;
+    EXPECT_EQ(call.i1, kMarkedRow);
+    EXPECT_EQ(call.i2, kMarkedCol);
+    EXPECT_EQ(call.i3, 1) << "the first layer";
+    EXPECT_EQ(call.i4, 1) << "the first tracer";
+    EXPECT_TRUE(fpe.calls_after_signalled);
+    ASSERT_TRUE(fpe.first.has_value());
+    EXPECT_EQ(fpe.first->row, 1);
+    EXPECT_EQ(fpe.first->col, 1);
+  }
+  const FpeReportCall& a = reports[0].signalled->call;
+  const FpeReportCall& b = reports[1].signalled->call;
+  EXPECT_EQ(reports[0].calls, reports[1].calls);
+  EXPECT_EQ(a.a1, b.a1);
+  EXPECT_EQ(a.a2, b.a2);
+  EXPECT_EQ(a.a3, b.a3);
+  EXPECT_EQ(soil_state, 1) << "the loop leaves the report to its model";
+}
+
 // Decay spreads a sub-step's factor over its water iterations: after any number of them
 // every level, the surface store included, holds the factor times its amount.
 TEST(SoilColumnTracers, DecayPerSubStepWhateverTheWaterIterations) {
@@ -581,6 +689,52 @@ TEST(SoilColumnTracers, RiverWaterBringsTheRiversConcentrationAndBaseFlowItsLoad
       for (int l = 0; l <= n; ++l) after += A(1, 1, l);
       EXPECT_NEAR(after + base, 60.0 + R[2] * c_river * F, 1e-12);
     }
+  }
+}
+
+// An evaporating tracer's base flow: with the groundwater model it is the river
+// exfiltration, at the concentrations of the layers it leaves (3 from layer 2, 5 from the
+// saturated layer 3 at the aquifer's concentration, one part to three: 4.5); without it
+// the baseflow drawn from layer 1 at 2. The base-flow load over its water gives that
+// concentration; the other flow carries nothing into it.
+TEST(SoilColumnTracers, EvaporatingTracersBaseFlowIsItsExfiltrationWithTheGroundwaterModel) {
+  constexpr int n = 4;
+  constexpr double dt = 3600, F = dt * 1000;
+  for (const bool groundwater : {false, true}) {
+    SCOPED_TRACE(groundwater);
+    Stack storage(1, 1, 1, n, 1);
+    Grid qd(1, 1, 1, 1), qi(1, 1, 1, 1), base(1, 1, 1, 1), aquifer(1, 1, 1, 1);
+    const double start[n + 1] = {0, 2, 3, 4, 4};
+    for (int l = 0; l <= n; ++l) storage(1, 1, l) = start[l];
+    aquifer(1, 1) = 5;
+    SoilColumnTracerSet set;
+    set.groundwater = groundwater;
+    set.tracers.push_back({.tracer = {.evaporating = true, .max_conc = 1e6, .decay = 1},
+                           .storage = storage.view(),
+                           .direct_runoff = qd.view(),
+                           .interflow = qi.view(),
+                           .input = {},
+                           .silting = {},
+                           .groundwater = groundwater ? aquifer.view() : GridView(),
+                           .other_exports = {},
+                           .base_flow = base.view()});
+    SoilTracerScratch scratch(n);
+    const std::vector<double> zero(n + 1, 0.0), theta(n + 1, 0.3), d(n + 1, 0.2);
+    std::vector<double> z(n + 1, 0.0), X(n + 1, 0.0), B(n + 1, 0.0);
+    for (int l = 1; l <= n; ++l) z[static_cast<std::size_t>(l)] = -0.2 * l;
+    B[1] = 1e-8;
+    if (groundwater) {
+      X[2] = 1e-8;
+      X[3] = 3e-8;
+    }
+    ColumnTracerStep step(set, scratch, 1, 1, n, d);
+    step.begin_sub_step();
+    step.begin_iteration(theta, 2, 1, 0, 0, false, 0);
+    step.transport({.n = n, .G = 2, .q = zero, .theta0 = {}, .theta = theta, .theta_s = theta, .d = d, .z = z,
+                    .I = zero, .B = B, .X = X, .R = zero, .U = zero, .dt = dt, .F = F, .Q = 0,
+                    .surface_water = 0});
+    const double water = groundwater ? (X[2] + X[3]) * F : B[1] * F;
+    EXPECT_NEAR(base(1, 1) / water, groundwater ? 4.5 : 2.0, 1e-12);
   }
 }
 

@@ -2,6 +2,7 @@
 // first concentrations and the grids the column step fills; a run of rain moves the input
 // concentration into the soil.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -180,6 +181,55 @@ TEST_F(SoilTracerSetUp, OutletsCarryTheTracerTheCellsReleaseEveryStep) {
     EXPECT_NEAR(layer1, A(2, 2, 1) / (theta * 0.1 * 1000), 1e-5 * layer1);
     EXPECT_GT(layer1, 1) << "the rain's tracer entered the top layer";
   }
+}
+
+// A floating-point error signalled before the soil sub-step is reported once, by the
+// first call of the tracer transport in row order: cell (1, 1), layer 1, tracer 1; the
+// next call clears the state, which lets the handler mark the next error. The entry is the
+// same under 1 and 4 threads; without a pending signal nothing is written.
+TEST_F(SoilTracerSetUp, ASignalledFloatingPointErrorIsReportedOnceByTheFirstCell) {
+  struct Case {
+    int state, threads;
+    bool entry;
+  };
+  // The console shows the INFO entry without its prefix.
+  const std::string head = "fpe in i1: 1, i2: 1, i3: 1, i4: 1\na1: ";
+  std::vector<std::string> entries;
+  for (const Case k : {Case{0, 4, false}, Case{1, 1, true}, Case{1, 4, true}, Case{2, 4, false}}) {
+    SCOPED_TRACE(std::to_string(k.state) + " with " + std::to_string(k.threads) + " threads");
+    console_.str("");
+    tracers_.resize(2);
+    MakeBasin();
+    Fill(Add("precipitation", 0), 5);
+    ASSERT_EQ(Build(SoilSectionText()), 0);
+    Add("concflux_tracer_1_input", 3);
+    ASSERT_EQ(InFolder([&] {
+                model_->selectInfiltrationInput(false);
+                model_->InitTracers(1, tracers_, registry_, StatisticsRegistry::kCapacity);
+              }),
+              0);
+    model_->fpe_report_state() = k.state;
+    omp_set_num_threads(k.threads);
+    const int code = InFolder([&] {
+      const ModelDate d{2020, 6, 1, 0};
+      model_->prepareTimeStep(d);
+      model_->SubStep(d);
+    });
+    omp_set_num_threads(2);
+    ASSERT_EQ(code, 0);
+    const std::string text = console_.str();
+    const std::size_t at = text.find("fpe in i1");
+    EXPECT_EQ(at != std::string::npos, k.entry);
+    EXPECT_EQ(model_->fpe_report_state(), 0);
+    if (at == std::string::npos) continue;
+    EXPECT_EQ(text.find("fpe in i1", at + 1), std::string::npos) << "one signal, one report";
+    const std::string entry = text.substr(at, text.find('\n', at + head.size()) - at);
+    EXPECT_EQ(entry.substr(0, head.size()), head);
+    EXPECT_NE(entry.find(" a5: 0 "), std::string::npos) << entry;
+    entries.push_back(entry);
+  }
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0], entries[1]);
 }
 
 TEST_F(SoilTracerSetUp, NoInputConcentrationIsAMissingGrid) {
