@@ -181,5 +181,63 @@ TEST_F(IrrigationThroughRoutingTest, TheCellsReceiveWhatRiverAndReservoirGiveInE
   EXPECT_NEAR(on_cells, from_river + from_reservoir, 1e-6);
 }
 
+// A run stopped while the river owes water to the fields and continued from the routing
+// state goes on as the unbroken run: the state keeps the water owed. A state without the
+// owed water (written by a run without surface-water irrigation, or before it was kept)
+// reads as owing nothing.
+TEST_F(IrrigationThroughRoutingTest, ARunContinuedFromItsStateGivesWhatTheUnbrokenRunGives) {
+  struct After {
+    double on_cells_m3, reservoir_m3, debt_mm;
+    bool operator==(const After&) const = default;
+  };
+  const auto step = [&](int h, int day) {
+    runoff_[0][1] = h % 2 == 0 ? 0.1 : 0.3;
+    Step(h, day);
+    return After{SurfaceWaterOnCells_m3(), reservoir().content()[0],
+                 routing_->routing_objects()[0]->irrigation_debt_mm()};
+  };
+  Build();
+  routing_->ReadStorageContent("state.ftz", 0);  // names the file the state is written to
+  for (int h = 1; h <= 24; ++h) Step(h, 1);
+  int stop = 0;  // the hour of day 2 after which the run is stopped
+  for (int h = 1; h <= 24 && stop == 0; ++h) {
+    step(h, 2);
+    if (routing_->routing_objects()[0]->irrigation_debt_mm() > 0) stop = h;
+  }
+  ASSERT_GT(stop, 0) << "the river never owed water";
+  const double owed_mm = routing_->routing_objects()[0]->irrigation_debt_mm();
+  const double volume_m3 = reservoir().content()[0];
+  routing_->WriteStorageContent();
+  std::vector<After> unbroken;
+  for (int h = stop + 1; h <= 24; ++h) unbroken.push_back(step(h, 2));
+
+  routing_.reset();
+  registry_ = StatisticsRegistry();
+  Build();
+  routing_->ReadStorageContent("state.ftz", 1);
+  EXPECT_EQ(routing_->routing_objects()[0]->irrigation_debt_mm(), owed_mm);
+  std::vector<After> continued;
+  for (int h = stop + 1; h <= 24; ++h) continued.push_back(step(h, 2));
+  EXPECT_TRUE(continued == unbroken);
+  // The same state without the irrigation's lines: the water owed and what the rivers and
+  // reservoirs offer the next step.
+  std::string text = test::ReadFile(dir_.file("state.ftz"));
+  int removed = 0;
+  for (std::size_t label = text.find("(irrigation water"); label != std::string::npos;
+       label = text.find("(irrigation water"), ++removed) {
+    const std::size_t line = text.rfind('\n', label) + 1;
+    text.erase(line, text.find('\n', label) + 1 - line);
+  }
+  ASSERT_EQ(removed, 3) << test::ReadFile(dir_.file("state.ftz"));
+  test::WriteFile(dir_.file("older.ftz"), text);
+  routing_.reset();
+  registry_ = StatisticsRegistry();
+  Build();
+  ASSERT_EQ(test::CodeOf([&] { routing_->ReadStorageContent("older.ftz", 1); }), 0) << console_.str();
+  EXPECT_EQ(routing_->routing_objects()[0]->irrigation_debt_mm(), 0);
+  EXPECT_EQ((*routing_->GetMaxIrrig())[0][1], 0);
+  EXPECT_EQ(reservoir().content()[0], volume_m3);
+}
+
 }  // namespace
 }  // namespace tolvo
