@@ -249,7 +249,9 @@ void abflussmodellklasse::ReadStorageContent(const std::string& file, int read_c
     if (std::string_view(line).find("routing_model") != std::string_view::npos) break;
   }
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->ReadStorageContent(in.get(), path);
-  if (!demand_.empty()) ReadIrrigationOffers(in.get(), path);
+  // The application hands the irrigation's demand over after the state is read: the
+  // offers are read whenever the file holds them.
+  ReadIrrigationOffers(in.get(), path);
 }
 
 void abflussmodellklasse::WriteIrrigationOffers(std::FILE* file) {

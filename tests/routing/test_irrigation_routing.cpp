@@ -84,12 +84,14 @@ class IrrigationThroughRoutingTest : public test::LogFixture {
     grid_[id] = grid.view();
   }
 
-  // Builds both sub-models and links them as the application does.
-  void Build() {
+  // Builds both sub-models and links them as the application does; the routing reads the
+  // state `state_file` names with `read_code` (0: none) before it learns the demand.
+  void Build(const std::string& state_file = "", int read_code = 0) {
     irrigation_ = std::make_unique<irrigationclass>(log_, registry_, settings_);
     routing_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, 0, tracers_);
     routing_->SetRunoffInput(runoff_);
     routing_->InitRouting();
+    if (!state_file.empty()) routing_->ReadStorageContent(state_file, read_code);
     routing_->SetIrrigationDemand(irrigation_->GetSurfaceWaterDemand());
     irrigation_->SetMaxIrrigation(routing_->GetMaxIrrig(), routing_->GetMaxIrrigFromReservoirs());
     irrigation_->SetRoutingTarget(routing_->GetRoutingTarget());
@@ -196,8 +198,7 @@ TEST_F(IrrigationThroughRoutingTest, ARunContinuedFromItsStateGivesWhatTheUnbrok
     return After{SurfaceWaterOnCells_m3(), reservoir().content()[0],
                  routing_->routing_objects()[0]->irrigation_debt_mm()};
   };
-  Build();
-  routing_->ReadStorageContent("state.ftz", 0);  // names the file the state is written to
+  Build("state.ftz", 0);  // names the file the state is written to
   for (int h = 1; h <= 24; ++h) Step(h, 1);
   int stop = 0;  // the hour of day 2 after which the run is stopped
   for (int h = 1; h <= 24 && stop == 0; ++h) {
@@ -213,8 +214,7 @@ TEST_F(IrrigationThroughRoutingTest, ARunContinuedFromItsStateGivesWhatTheUnbrok
 
   routing_.reset();
   registry_ = StatisticsRegistry();
-  Build();
-  routing_->ReadStorageContent("state.ftz", 1);
+  Build("state.ftz", 1);
   EXPECT_EQ(routing_->routing_objects()[0]->irrigation_debt_mm(), owed_mm);
   std::vector<After> continued;
   for (int h = stop + 1; h <= 24; ++h) continued.push_back(step(h, 2));
@@ -232,8 +232,7 @@ TEST_F(IrrigationThroughRoutingTest, ARunContinuedFromItsStateGivesWhatTheUnbrok
   test::WriteFile(dir_.file("older.ftz"), text);
   routing_.reset();
   registry_ = StatisticsRegistry();
-  Build();
-  ASSERT_EQ(test::CodeOf([&] { routing_->ReadStorageContent("older.ftz", 1); }), 0) << console_.str();
+  ASSERT_EQ(test::CodeOf([&] { Build("older.ftz", 1); }), 0) << console_.str();
   EXPECT_EQ(routing_->routing_objects()[0]->irrigation_debt_mm(), 0);
   EXPECT_EQ((*routing_->GetMaxIrrig())[0][1], 0);
   EXPECT_EQ(reservoir().content()[0], volume_m3);
