@@ -23,22 +23,6 @@ constexpr int kHours = 6;
 
 int RunShell(const std::string& command) { return std::system(command.c_str()); }
 
-// The first line in which two texts differ, with both versions, or "" when they are equal.
-std::string FirstDifference(const std::string& a, const std::string& b) {
-  std::istringstream in_a(a);
-  std::istringstream in_b(b);
-  std::string line_a;
-  std::string line_b;
-  for (int n = 1;; ++n) {
-    const bool more_a = static_cast<bool>(std::getline(in_a, line_a));
-    const bool more_b = static_cast<bool>(std::getline(in_b, line_b));
-    if (!more_a && !more_b) return "";
-    if (more_a != more_b || line_a != line_b) {
-      return "line " + std::to_string(n) + ":\n  " + (more_a ? line_a : "(end)") + "\n  " + (more_b ? line_b : "(end)");
-    }
-  }
-}
-
 // Generates the basin into the folder and runs it; returns its output files by name (the
 // storage content files of processes other than 0 hold only their own cells and are left
 // out).
@@ -77,7 +61,7 @@ TEST(GeneratedBasin, RunsWithTheSameResultsOnOneAndThreeProcesses) {
     EXPECT_FALSE(std::regex_search(text, not_finite));
     const auto other = three.find(name);
     ASSERT_NE(other, three.end());
-    EXPECT_EQ(FirstDifference(text, other->second), "") << "differs between 1 and 3 processes";
+    EXPECT_EQ(test::FirstDifferentLine(text, other->second), "") << "differs between 1 and 3 processes";
   }
   EXPECT_EQ(one.size(), three.size());
 

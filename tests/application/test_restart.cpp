@@ -112,23 +112,6 @@ std::vector<std::string> Rows(const std::string& text) {
 
 bool IsText(const std::string& bytes) { return bytes.find('\0') == std::string::npos; }
 
-// The first line where two texts differ, or "".
-std::string FirstDifferentLine(const std::string& a, const std::string& b) {
-  std::istringstream in_a(a);
-  std::istringstream in_b(b);
-  std::string line_a;
-  std::string line_b;
-  for (int n = 1;; ++n) {
-    const bool more_a = static_cast<bool>(std::getline(in_a, line_a));
-    const bool more_b = static_cast<bool>(std::getline(in_b, line_b));
-    if (!more_a && !more_b) return "";
-    if (more_a != more_b || line_a != line_b) {
-      return "line " + std::to_string(n) + ":\n  " + (more_a ? line_a : "(none)") + "\n  " +
-             (more_b ? line_b : "(none)");
-    }
-  }
-}
-
 // Where the continued run's file differs from the unbroken run's, or "" where it does not:
 // a table's rows must be the last rows of the unbroken run's table (its header, and
 // blocks written at the end of a run over the whole run, may differ); any other file
@@ -140,7 +123,7 @@ std::string Difference(const std::string& unbroken, const std::string& continued
     const std::vector<std::string> all = Rows(unbroken);
     const std::vector<std::string> rows = Rows(continued);
     const bool sections = continued.starts_with('[') || continued.find("\n[") != std::string::npos;
-    if (rows.empty() || sections) return FirstDifferentLine(unbroken, continued);
+    if (rows.empty() || sections) return test::FirstDifferentLine(unbroken, continued);
     if (rows.size() > all.size()) return "more rows than the unbroken run's table";
     const std::size_t skip = all.size() - rows.size();
     for (std::size_t i = 0; i < rows.size(); ++i) {
