@@ -14,6 +14,7 @@
 // hands over (routing_arrays.h) and the grid "PrecOnLakes". Switch 1 routes; switch 2
 // also lets observed discharge replace simulated upstream discharge where a gauge exists.
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <span>
@@ -135,6 +136,10 @@ class abflussmodellklasse : public teilmodellklasse {
 
  private:
   std::string storage_file_;
+  // The irrigation water the rivers and reservoirs offer the next step, in the routing
+  // state when the run irrigates from surface water.
+  void WriteIrrigationOffers(std::FILE* file);
+  void ReadIrrigationOffers(std::FILE* file, const std::string& name);
   bool wrote_storage_content_ = false;
   // Stand-in for the soil model's hand-over of its sub-basin table: ranks the zones of
   // "zonegrid_soilmodel" as the soil model does (collective). The hand-over replaces it.

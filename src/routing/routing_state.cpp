@@ -5,7 +5,10 @@
 // the run that wrote it would have. Reading is positional: the counts follow from the
 // current network, and the labels are checked where they carry the network's structure.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "framework/diagnostics_log.h"
 #include "framework/error_code.h"
@@ -58,6 +61,40 @@ class StateReader {
   const std::string& name_;
   DiagnosticsLog& log_;
 };
+
+// The label of the line that holds the irrigation water the outlet's river still owes to
+// the fields [routing mm]; only objects that irrigate from surface water write it.
+constexpr const char* kIrrigationDebtLabel = "(irrigation water owed to the fields [mm])";
+
+// The labels of the lines that hold, per tracer, what the rivers and the reservoirs of the
+// sub-basins 1..n offer the irrigation of the next step: the irrigation plans with the
+// water of the step before.
+constexpr const char* kRiverOfferLabel = "(irrigation water the rivers offer, tracer";
+constexpr const char* kReservoirOfferLabel = "(irrigation water the reservoirs offer, tracer";
+
+// The owed irrigation water of the line after the reservoirs. A block without that line
+// (an object without surface-water irrigation, or a file written before the water owed
+// was kept) owes nothing, and the file stays where the line would have begun.
+double ReadIrrigationDebt(std::FILE* file) {
+  const long start = std::ftell(file);
+  char line[1201];
+  double debt = 0;
+  if (std::fgets(line, sizeof line, file) != nullptr && std::strstr(line, kIrrigationDebtLabel) != nullptr &&
+      std::sscanf(line, "%lf", &debt) == 1) {
+    return debt;
+  }
+  std::fseek(file, start, SEEK_SET);
+  return 0;
+}
+
+// Reads the next line (without its end) into `line`; false at the end of the file.
+bool ReadLine(std::FILE* file, std::string& line) {
+  line.clear();
+  int c = std::fgetc(file);
+  if (c == EOF) return false;
+  for (; c != EOF && c != '\n'; c = std::fgetc(file)) line += static_cast<char>(c);
+  return true;
+}
 
 // One cascade: its values from position 1 on, ten to a line.
 void WriteCascade(std::FILE* file, const std::vector<double>& cascade) {
@@ -117,6 +154,7 @@ void routingclass::WriteStorageContent(std::FILE* file) {
     for (double v : reservoirs_[static_cast<std::size_t>(k)].content()) std::fprintf(file, "%.17g ", v);
     std::fprintf(file, " (reservoir %d)\n", k);
   }
+  if (!demand_.empty()) std::fprintf(file, "%.17g %s\n", irrigation_debt_mm_, kIrrigationDebtLabel);
   std::fputs("\n\n", file);
 }
 
@@ -189,6 +227,7 @@ void routingclass::ReadStorageContent(std::FILE* file, const std::string& name) 
     // after every routing step.
     reservoir.SetLevelFromVolume(reservoir.content()[0]);
   }
+  irrigation_debt_mm_ = ReadIrrigationDebt(file);
 }
 
 void abflussmodellklasse::ReadStorageContent(const std::string& file, int read_code) {
@@ -210,6 +249,47 @@ void abflussmodellklasse::ReadStorageContent(const std::string& file, int read_c
     if (std::string_view(line).find("routing_model") != std::string_view::npos) break;
   }
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->ReadStorageContent(in.get(), path);
+  // The application hands the irrigation's demand over after the state is read: the
+  // offers are read whenever the file holds them.
+  ReadIrrigationOffers(in.get(), path);
+}
+
+void abflussmodellklasse::WriteIrrigationOffers(std::FILE* file) {
+  const int n = subbasins_.zone_count;
+  for (const auto& [offer, label] :
+       {std::pair{&maxirrig_, kRiverOfferLabel}, {&maxirrig_from_reservoirs_, kReservoirOfferLabel}}) {
+    for (int t = 0; t <= n_tracers_; ++t) {
+      for (int i = 1; i <= n; ++i) std::fprintf(file, "%.17g ", (*offer)[t][static_cast<std::size_t>(i)]);
+      std::fprintf(file, "%s %d)\n", label, t);
+    }
+  }
+}
+
+void abflussmodellklasse::ReadIrrigationOffers(std::FILE* file, const std::string& name) {
+  const int n = subbasins_.zone_count;
+  // The lines after the last routing object up to the next section; files written
+  // before the offers were kept have none, and the irrigation starts without them.
+  for (std::string line; ReadLine(file, line) && !line.starts_with('[');) {
+    for (const auto& [offer, label] :
+         {std::pair{&maxirrig_, kRiverOfferLabel}, {&maxirrig_from_reservoirs_, kReservoirOfferLabel}}) {
+      const char* at = std::strstr(line.c_str(), label);
+      int t = -1;
+      if (at == nullptr || std::sscanf(at + std::strlen(label), "%d", &t) != 1 || t < 0 || t > n_tracers_) continue;
+      const std::span<double> values = (*offer)[t];
+      const char* next = line.c_str();
+      for (int i = 1; i <= n; ++i) {
+        char* end = nullptr;
+        values[static_cast<std::size_t>(i)] = std::strtod(next, &end);
+        if (end == next || end > at) {
+          log() << "FATAL: error reading the irrigation water offered to sub-basin " << i << " in file " << name
+                << ": the line \"" << label << " " << t << ")\" holds fewer than " << n << " values"
+                << "[end-entry]";
+          RaiseError(kStorageSectionError);
+        }
+        next = end;
+      }
+    }
+  }
 }
 
 void abflussmodellklasse::HandStoredLakesToCells(const std::string& file, int read_code) {
@@ -239,6 +319,7 @@ void abflussmodellklasse::WriteStorageContent() {
   }
   std::fputs("[routing_model]\n", out.get());
   for (const std::unique_ptr<routingclass>& object : routing_objects_) object->WriteStorageContent(out.get());
+  if (!demand_.empty()) WriteIrrigationOffers(out.get());
   std::fputc('\n', out.get());
   wrote_storage_content_ = true;
 }

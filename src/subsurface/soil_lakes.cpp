@@ -1,8 +1,9 @@
 // Lakes in the soil model (section "[lake_model]"): a lake cell holds open water above a
 // saturated column, so at the start of a run it is filled to saturation in layers
-// 1..L−1 with the water table at the surface (level 1, distance 0). A warm start keeps the
-// stored state of a lake cell unless the cell still holds ponding water above the method's
-// threshold. Method 2 also sinks the terrain of every lake cell by its largest ponding
+// 1..L−1 with the water table at the surface (level 1, distance 0). A warm start from a
+// computed column (read code 2) resets a lake cell only while it still holds ponding water
+// above the method's threshold; a warm start from the stored columns (codes 1 and 3) keeps
+// them. Method 2 also sinks the terrain of every lake cell by its largest ponding
 // depth and flattens the cells it resets (slope 0, no drains, no irrigation).
 
 #include <mpi.h>
@@ -21,13 +22,18 @@ namespace {
 constexpr double kResetPondingMethod1 = 1.0;
 constexpr double kResetPondingMethod2 = 0.3;
 
-// Whether a lake cell's state is reset: always on a cold start (read code 0), on a warm
-// start (code above 0) only while it holds more ponding water than the threshold [mm]; a
+// Whether a lake cell is reset: always on a cold start (read code 0), on a warm start
+// (code above 0) only while it holds more ponding water than the threshold [mm]; a
 // negative read code resets none.
 bool ResetsLakeCell(int read_code, double ponding_mm, double threshold_mm) {
   if (read_code == 0) return true;
   return read_code > 0 && ponding_mm > threshold_mm;
 }
+
+// Whether a reset saturates the cell's column: not when the run read the stored water
+// contents, water table and heads (read codes 1 and 3), which are the lake cell's own
+// state; overwriting them would change the water of a continued run.
+bool ResetsLakeColumn(int read_code) { return read_code != 1 && read_code != 3; }
 
 }  // namespace
 
@@ -92,12 +98,14 @@ void unsatzonmodellklasse::ResetLakeCells(double threshold_mm, bool flatten) {
       if (!IsOwnCell(r, c) || !(lake_codes_(r, c) >= 0)) continue;
       const double pond_mm = ponding.empty() ? 0 : ponding(r, c);
       if (ResetsLakeCell(read_code, pond_mm, threshold_mm)) {
-        distance(r, c) = 0;
-        level(r, c) = 1;
-        const SoilRecord& soil = SoilOf(r, c);
-        const std::span<double> column = theta.levels(r, c);
-        for (int k = 1; k < n_layers_ && k <= soil.layerCount; ++k) {
-          column[static_cast<std::size_t>(k)] = soil.theta_sat[static_cast<std::size_t>(k)];
+        if (ResetsLakeColumn(read_code)) {
+          distance(r, c) = 0;
+          level(r, c) = 1;
+          const SoilRecord& soil = SoilOf(r, c);
+          const std::span<double> column = theta.levels(r, c);
+          for (int k = 1; k < n_layers_ && k <= soil.layerCount; ++k) {
+            column[static_cast<std::size_t>(k)] = soil.theta_sat[static_cast<std::size_t>(k)];
+          }
         }
         if (flatten) {
           slope(r, c) = 0;

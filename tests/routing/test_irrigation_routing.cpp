@@ -84,12 +84,14 @@ class IrrigationThroughRoutingTest : public test::LogFixture {
     grid_[id] = grid.view();
   }
 
-  // Builds both sub-models and links them as the application does.
-  void Build() {
+  // Builds both sub-models and links them as the application does; the routing reads the
+  // state `state_file` names with `read_code` (0: none) before it learns the demand.
+  void Build(const std::string& state_file = "", int read_code = 0) {
     irrigation_ = std::make_unique<irrigationclass>(log_, registry_, settings_);
     routing_ = std::make_unique<abflussmodellklasse>(log_, registry_, settings_, 0, 0, tracers_);
     routing_->SetRunoffInput(runoff_);
     routing_->InitRouting();
+    if (!state_file.empty()) routing_->ReadStorageContent(state_file, read_code);
     routing_->SetIrrigationDemand(irrigation_->GetSurfaceWaterDemand());
     irrigation_->SetMaxIrrigation(routing_->GetMaxIrrig(), routing_->GetMaxIrrigFromReservoirs());
     irrigation_->SetRoutingTarget(routing_->GetRoutingTarget());
@@ -179,6 +181,61 @@ TEST_F(IrrigationThroughRoutingTest, TheCellsReceiveWhatRiverAndReservoirGiveInE
   EXPECT_GT(short_steps, 0);
   EXPECT_EQ(object.irrigation_debt_mm(), 0);
   EXPECT_NEAR(on_cells, from_river + from_reservoir, 1e-6);
+}
+
+// A run stopped while the river owes water to the fields and continued from the routing
+// state goes on as the unbroken run: the state keeps the water owed. A state without the
+// owed water (written by a run without surface-water irrigation, or before it was kept)
+// reads as owing nothing.
+TEST_F(IrrigationThroughRoutingTest, ARunContinuedFromItsStateGivesWhatTheUnbrokenRunGives) {
+  struct After {
+    double on_cells_m3, reservoir_m3, debt_mm;
+    bool operator==(const After&) const = default;
+  };
+  const auto step = [&](int h, int day) {
+    runoff_[0][1] = h % 2 == 0 ? 0.1 : 0.3;
+    Step(h, day);
+    return After{SurfaceWaterOnCells_m3(), reservoir().content()[0],
+                 routing_->routing_objects()[0]->irrigation_debt_mm()};
+  };
+  Build("state.ftz", 0);  // names the file the state is written to
+  for (int h = 1; h <= 24; ++h) Step(h, 1);
+  int stop = 0;  // the hour of day 2 after which the run is stopped
+  for (int h = 1; h <= 24 && stop == 0; ++h) {
+    step(h, 2);
+    if (routing_->routing_objects()[0]->irrigation_debt_mm() > 0) stop = h;
+  }
+  ASSERT_GT(stop, 0) << "the river never owed water";
+  const double owed_mm = routing_->routing_objects()[0]->irrigation_debt_mm();
+  const double volume_m3 = reservoir().content()[0];
+  routing_->WriteStorageContent();
+  std::vector<After> unbroken;
+  for (int h = stop + 1; h <= 24; ++h) unbroken.push_back(step(h, 2));
+
+  routing_.reset();
+  registry_ = StatisticsRegistry();
+  Build("state.ftz", 1);
+  EXPECT_EQ(routing_->routing_objects()[0]->irrigation_debt_mm(), owed_mm);
+  std::vector<After> continued;
+  for (int h = stop + 1; h <= 24; ++h) continued.push_back(step(h, 2));
+  EXPECT_TRUE(continued == unbroken);
+  // The same state without the irrigation's lines: the water owed and what the rivers and
+  // reservoirs offer the next step.
+  std::string text = test::ReadFile(dir_.file("state.ftz"));
+  int removed = 0;
+  for (std::size_t label = text.find("(irrigation water"); label != std::string::npos;
+       label = text.find("(irrigation water"), ++removed) {
+    const std::size_t line = text.rfind('\n', label) + 1;
+    text.erase(line, text.find('\n', label) + 1 - line);
+  }
+  ASSERT_EQ(removed, 3) << test::ReadFile(dir_.file("state.ftz"));
+  test::WriteFile(dir_.file("older.ftz"), text);
+  routing_.reset();
+  registry_ = StatisticsRegistry();
+  ASSERT_EQ(test::CodeOf([&] { Build("older.ftz", 1); }), 0) << console_.str();
+  EXPECT_EQ(routing_->routing_objects()[0]->irrigation_debt_mm(), 0);
+  EXPECT_EQ((*routing_->GetMaxIrrig())[0][1], 0);
+  EXPECT_EQ(reservoir().content()[0], volume_m3);
 }
 
 }  // namespace

@@ -87,6 +87,57 @@ TEST_F(SoilLakeTest, LakeCellsStartSaturatedAsTheReadCodeAndPondingSay) {
   }
 }
 
+// A warm start from the stored columns (read codes 1 and 3) continues the earlier run: a
+// lake cell that still holds ponding water keeps the water contents, water table and
+// heads it had, while method 2 still sinks and flattens its terrain as on any start.
+TEST_F(SoilLakeTest, WarmStartFromStoredColumnsKeepsTheLakeCellsWater) {
+  const struct {
+    const char* label;
+    int read_code;
+    int method;
+  } cases[] = {
+      {"read code 1, method 1", 1, 1},
+      {"read code 3, method 1", 3, 1},
+      {"read code 1, method 2", 1, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    MakeBasin();
+    AddLakeGrids();
+    SoilSectionText section;
+    section.pond = 1;
+    ASSERT_EQ(Build(section, LakeSection(1, c.method)), 0) << console_.str();
+    // The earlier run left the lake cell a little below saturation, its table in layer 3.
+    for (int k = 1; k <= 4; ++k) stack("theta")(2, 2, k) = 0.42;
+    grid("groundwater_level")(2, 2) = 3;
+    grid("groundwater_distance")(2, 2) = -0.25;
+    modelobject writer(log_, "c", {.ascii = true}, dir_.path().string() + "/", dir_.path().string() + "/");
+    writer.set_geometry(settings_.geometry);
+    writer.set_strip(settings_.strip);
+    writer.WriteStackFile("theta.asc", stack("theta"), 5, true, false, false);
+    writer.WriteStackFile("hgeo.asc", stack("geodetic_heads"), 5, true, false, false);
+    writer.WriteStackFile("hh.asc", stack("hydraulic_heads"), 5, true, false, false);
+    for (const auto& [file, id] : {std::pair{"gwst.asc", "groundwater_distance"},
+                                   {"gwlv.asc", "groundwater_level"},
+                                   {"gwth.asc", "Theta_in_GWLEVEL"},
+                                   {"qb.asc", "baseflow"}}) {
+      writer.WriteGridFile(file, grid(id), true, false, false);
+    }
+    WriteFile(dir_.file("pond.asc"), AsciiGrid(5));
+
+    MakeBasin();
+    AddLakeGrids();
+    section.storage_read_code = c.read_code;
+    ASSERT_EQ(Build(section, LakeSection(1, c.method)), 0) << console_.str();
+    for (int k = 1; k <= 4; ++k) EXPECT_DOUBLE_EQ(stack("theta")(2, 2, k), 0.42) << k;
+    EXPECT_EQ(grid("groundwater_level")(2, 2), 3);
+    EXPECT_DOUBLE_EQ(grid("groundwater_distance")(2, 2), -0.25);
+    const bool sinks = c.method == 2;
+    EXPECT_NEAR(grid("dem")(2, 2), sinks ? kElevation - 0.2 : kElevation, 1e-12);
+    EXPECT_EQ(grid("slope_angle")(2, 2), sinks ? 0 : 45);
+  }
+}
+
 TEST_F(SoilLakeTest, SwitchesAndRefusalsOfTheLakeSection) {
   const struct {
     const char* label;

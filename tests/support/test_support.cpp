@@ -43,6 +43,21 @@ void WriteFile(const std::string& path, const std::string& text) {
   out << text;
 }
 
+std::string FirstDifferentLine(const std::string& a, const std::string& b) {
+  std::istringstream in_a(a);
+  std::istringstream in_b(b);
+  std::string line_a;
+  std::string line_b;
+  for (int n = 1;; ++n) {
+    const bool more_a = static_cast<bool>(std::getline(in_a, line_a));
+    const bool more_b = static_cast<bool>(std::getline(in_b, line_b));
+    if (!more_a && !more_b) return "";
+    if (more_a != more_b || line_a != line_b) {
+      return "line " + std::to_string(n) + ":\n  " + (more_a ? line_a : "(end)") + "\n  " + (more_b ? line_b : "(end)");
+    }
+  }
+}
+
 namespace {
 std::string Quote(const std::string& word) {
   std::string quoted = "'";

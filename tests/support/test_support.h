@@ -31,6 +31,8 @@ class TempDir {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
+// The first line in which two texts differ, with both versions, or "" when they are equal.
+std::string FirstDifferentLine(const std::string& a, const std::string& b);
 
 struct ProgramRun {
   int status;          // exit status of the job (8 bits)
