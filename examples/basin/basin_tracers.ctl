@@ -446,7 +446,7 @@ gw_flowx1.asc
 gw_flowy1.asc
 0
 gw_balance1.asc
-0
+10    write code of the cell balances of layer 1: summed over the run (at the fixed heads the water that leaves)
 gw_heads2.asc
 1     write code of the heads of layer 2
 gw_flowx2.asc
@@ -454,7 +454,7 @@ gw_flowx2.asc
 gw_flowy2.asc
 0
 gw_balance2.asc
-0
+10    write code of the cell balances of layer 2: summed over the run (at the fixed heads the water that leaves)
 
 [routing_model]
 1     on

@@ -72,7 +72,7 @@ struct Term {
 
 struct Balance {
   std::vector<Term> terms;
-  std::vector<std::string> without_output;  // storages the run keeps but writes no file for
+  std::vector<std::string> without_output;  // terms the run keeps but writes no file for
   double precipitation = 0;
 
   void Add(const std::string& name, double mm, int sign) { terms.push_back({.name = name, .mm = mm, .sign = sign}); }
@@ -86,24 +86,87 @@ struct Balance {
     s.precision(9);
     for (const Term& t : terms) s << "  " << (t.sign > 0 ? "+ " : "- ") << t.name << " " << t.mm << " mm\n";
     s << "  = remainder " << Remainder() << " mm";
-    for (const std::string& name : without_output) s << "\n  no output for the storage of " << name;
+    for (const std::string& name : without_output) s << "\n  in no output: " << name;
     return s.str();
   }
 };
 
-// The basin's area from the zone grid: its cells with data times the cell area.
-double BasinArea(const fs::path& dir) {
-  const auto rows = Rows((dir / "zones.asc").string());
+// An ASCII grid: its cell size, its no-data value and its rows of values.
+struct AsciiGrid {
   double cellsize = 0;
   double nodata = -9999;
-  double cells = 0;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (i == 4) cellsize = std::stod(rows[i][1]);
-    if (i == 5) nodata = std::stod(rows[i][1]);
-    if (i < 6) continue;
-    for (const std::string& v : rows[i]) cells += std::stod(v) != nodata ? 1 : 0;
+  std::vector<std::vector<double>> values;
+  bool has(std::size_t r, std::size_t c) const {
+    return r < values.size() && c < values[r].size() && values[r][c] != nodata;
   }
-  return cells * cellsize * cellsize;
+};
+
+AsciiGrid ReadAsciiGrid(const fs::path& path) {
+  AsciiGrid g;
+  const auto rows = Rows(path.string());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (i == 4) g.cellsize = std::stod(rows[i][1]);
+    if (i == 5) g.nodata = std::stod(rows[i][1]);
+    if (i < 6 || rows[i].empty()) continue;
+    std::vector<double> row;
+    for (const std::string& v : rows[i]) row.push_back(std::stod(v));
+    g.values.push_back(std::move(row));
+  }
+  return g;
+}
+
+double CellsWithData(const AsciiGrid& g) {
+  double cells = 0;
+  for (std::size_t r = 0; r < g.values.size(); ++r) {
+    for (std::size_t c = 0; c < g.values[r].size(); ++c) cells += g.has(r, c) ? 1 : 0;
+  }
+  return cells;
+}
+
+// The basin's area from the zone grid: its cells with data times the cell area.
+double BasinArea(const fs::path& dir) {
+  const AsciiGrid zones = ReadAsciiGrid(dir / "zones.asc");
+  return CellsWithData(zones) * zones.cellsize * zones.cellsize;
+}
+
+// The aquifers' cell balances summed over the run (out/gw_balance<n>.sum, mm per cell),
+// as mm over the basin: at a fixed-head cell the head stays, so its balance is the water
+// that left the aquifer there (negative); over all cells of a layer the flows between
+// cells cancel, so the layer's sum is its storage change minus the leakage it received
+// from the layers above and below.
+struct AquiferSums {
+  double fixed_heads = 0;    // every layer, fixed-head cells only
+  double lower_layers = 0;   // layers 2 and below, every cell
+  bool any = false;
+};
+
+AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
+  const AsciiGrid zones = ReadAsciiGrid(dir / "zones.asc");
+  const double cells = CellsWithData(zones);
+  AquiferSums sums;
+  for (int n = 1; fs::exists(dir / "out" / ("gw_balance" + std::to_string(n) + ".sum")); ++n) {
+    sums.any = true;
+    const AsciiGrid balance = ReadAsciiGrid(dir / "out" / ("gw_balance" + std::to_string(n) + ".sum"));
+    // The layer's fixed heads: the grid file named before the identifier in the grid
+    // list; a list entry with a default value instead of a file holds none here.
+    AsciiGrid fixed;
+    const std::string id = " gw_boundary_fix_h_" + std::to_string(n) + " ";
+    const std::size_t at = control.find(id);
+    if (at != std::string::npos) {
+      const std::size_t line = control.rfind('\n', at) + 1;
+      const std::string entry = control.substr(line, control.find('\n', at) - line);
+      if (entry.find("defaultValue") == std::string::npos) fixed = ReadAsciiGrid(dir / entry.substr(0, at - line));
+    }
+    for (std::size_t r = 0; r < zones.values.size(); ++r) {
+      for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
+        if (!zones.has(r, c) || !balance.has(r, c)) continue;
+        const double mm = balance.values[r][c] / cells;
+        if (fixed.has(r, c)) sums.fixed_heads += mm;
+        if (n > 1) sums.lower_layers += mm;
+      }
+    }
+  }
+  return sums;
 }
 
 // The text after `key` on the first line of the control file that holds it, as a number.
@@ -189,8 +252,20 @@ Balance BasinBalance(const fs::path& dir) {
     const std::size_t v = static_cast<std::size_t>(std::find(heads.begin(), heads.end(), "V[m3]") - heads.begin());
     b.Add("reservoir", (std::stod(rows.back()[v]) - NumberAfter(control, "V0 = ")) / area * 1000, -1);
   }
-  b.without_output = {"channels", "runoff concentration"};
-  if (control.find("[groundwater_flow]\n1") != std::string::npos) b.without_output.push_back("aquifers");
+  b.without_output = {"the storage of the channels", "the storage of the runoff concentration"};
+  if (control.find("[groundwater_flow]\n1") != std::string::npos) {
+    const AquiferSums aquifers = ReadAquiferSums(dir, control);
+    if (aquifers.any) {
+      b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1);
+      // The lower layers' storage change plus what they leaked up into the top layer, the
+      // soil's saturated zone. That leakage reaches the soil water through the hand-back and
+      // has no output, so it stays in the remainder.
+      b.Add("lower aquifers: storage change and leakage into the top layer", aquifers.lower_layers, -1);
+      b.without_output.push_back("the leakage from the lower aquifers into the top layer (in the soil water)");
+    } else {
+      b.without_output.push_back("the storage of the aquifers");
+    }
+  }
   return b;
 }
 
@@ -198,7 +273,11 @@ Balance RunBasin(const test::TempDir& dir, const Edits& edits) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
   std::string control = test::ReadFile(dir.file("basin.ctl"));
-  Edits all = {{"31    end day", std::to_string(kDays) + "    end day"}};
+  // One soil and groundwater sub-step: the aquifers' balance grids hold the last sub-step
+  // of a step, so only then do their sums over the run hold every sub-step.
+  Edits all = {{"31    end day", std::to_string(kDays) + "    end day"},
+               {"3     end month", "1     end month"},
+               {"2 sub-steps", "1 sub-steps"}};
   all.insert(all.end(), edits.begin(), edits.end());
   for (const auto& [from, to] : all) {
     const std::size_t at = control.find(from);
@@ -231,12 +310,13 @@ const std::vector<Variant>& Variants() {
   return variants;
 }
 
-// Does not close yet: the aquifers, the channels and the runoff concentration write no
-// storage, and the statistics tables keep three to six digits. The lower aquifer of the
-// example also loses water through its fixed heads at the outlet (about 14 mm a day over
-// the basin at the start), which only its cell balance grid at the fixed-head cells shows;
-// and a lower layer that is not full stores with the top layer's coefficient, which the
-// soil model changes every sub-step, so its storage cannot be taken from the end heads.
+// Does not close yet. Over the first twelve days of the example (1 process, one sub-step):
+// - with every sub-model the remainder is about -28 mm of 46 mm of precipitation: the lower
+//   aquifer drains about 354 mm through its fixed heads at the outlet and rises into the
+//   top layer, the soil's saturated zone, where the groundwater model hands it to the soil
+//   water; that leakage (about 33 mm) appears in no output, so it stays in the remainder;
+// - without groundwater it is about +0.27 mm: the channels and the runoff concentration
+//   write no storage, and the statistics tables keep three to six digits.
 // Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
 TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
   for (const Variant& variant : Variants()) {
