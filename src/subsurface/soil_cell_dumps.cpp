@@ -171,19 +171,14 @@ void take_dump_snapshot(CellDump& dump, const ColumnParameters& p, const ColumnA
     }
     return;
   }
-  // With snow the arrays run over positions −ns..n: the snow positions hold the pack's θ,
-  // θs and thickness (0 in the arrays of the soil water alone), then soil layers 1..n.
+  // With snow the arrays run over positions −ns..n: the snow layers of the water column,
+  // then soil layers 1..n.
   const HeatDumpColumn h = dump.heat->heat_dump();
   const auto ns = static_cast<std::size_t>(h.ns);
   const std::size_t first = ns > 0 ? 1 : 0;
-  const std::array<std::span<const double>, kSnapshotArrays> soil{a.R, a.X, a.psi0, a.theta0, a.theta_m, a.H,
-                                                                  a.z, a.q, a.I, a.theta_s, a.d, a.theta_n,
-                                                                  a.theta_r, a.theta};
-  const std::array<std::span<const double>, kSnapshotArrays> snow{{{}, {}, {}, h.theta, h.theta, {}, {}, {}, {},
-                                                                   h.theta_s, h.dz, h.theta, {}, h.theta}};
-  for (std::size_t k = 0; k < soil.size(); ++k) {
-    for (std::size_t j = 0; j < ns + first && ns > 0; ++j) Put(t.snapshot, snow[k].empty() ? 0.0 : snow[k][j]);
-    PutArray(t.snapshot, soil[k].subspan(first, m - first));
+  for (const ColumnArray& v : {a.R, a.X, a.psi0, a.theta0, a.theta_m, a.H, a.z, a.q, a.I, a.theta_s, a.d, a.theta_n,
+                               a.theta_r, a.theta}) {
+    PutArray(t.snapshot, v.from(-h.ns).first(ns + m));
   }
   const std::size_t w = ns + m;
   t.T_snapshot.assign(h.T.begin(), h.T.begin() + static_cast<std::ptrdiff_t>(w));
@@ -219,13 +214,13 @@ namespace {
 DumpColumn water_contents(CellDumpThread& t, const ColumnParameters& p, const ColumnArrays& a, const HeatDumpColumn* h) {
   const std::size_t m = static_cast<std::size_t>(p.n) + 1;
   if (h == nullptr || h->ns == 0) {
-    return {.n = p.n, .ns = 0, .theta = a.theta.first(m), .theta_s = a.theta_s.first(m)};
+    return {.n = p.n, .ns = 0, .theta = a.theta.soil().first(m), .theta_s = a.theta_s.soil().first(m)};
   }
   const auto ns = static_cast<std::size_t>(h->ns);
-  t.theta.assign(h->theta.begin(), h->theta.begin() + static_cast<std::ptrdiff_t>(ns + 1));
-  t.theta_s.assign(h->theta_s.begin(), h->theta_s.begin() + static_cast<std::ptrdiff_t>(ns + 1));
-  t.theta.insert(t.theta.end(), a.theta.begin() + 1, a.theta.begin() + static_cast<std::ptrdiff_t>(m));
-  t.theta_s.insert(t.theta_s.end(), a.theta_s.begin() + 1, a.theta_s.begin() + static_cast<std::ptrdiff_t>(m));
+  const std::span<const double> theta = a.theta.from(-h->ns).first(ns + m);
+  const std::span<const double> theta_s = a.theta_s.from(-h->ns).first(ns + m);
+  t.theta.assign(theta.begin(), theta.end());
+  t.theta_s.assign(theta_s.begin(), theta_s.end());
   return {.n = p.n, .ns = h->ns, .theta = t.theta, .theta_s = t.theta_s};
 }
 

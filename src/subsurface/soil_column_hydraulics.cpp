@@ -21,7 +21,13 @@ int range_end(int k0, const ColumnParameters& p, const ColumnArrays& c) {
 }
 
 double relative_conductivity(const ColumnParameters& p, const ColumnArrays& c, int j, double theta) {
-  return p.soil->RelativeConductivity(j, theta, ice_factor(p, c, j));
+  const ColumnHorizon h = horizon_of(p, j);
+  return h.record->RelativeConductivity(h.layer, theta, ice_factor(p, c, j));
+}
+
+double suction(const ColumnParameters& p, int j, double theta) {
+  const ColumnHorizon h = horizon_of(p, j);
+  return h.record->SuctionForTheta(h.layer, theta);
 }
 
 }  // namespace
@@ -36,7 +42,11 @@ double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays
   double kr_j = relative_conductivity(p, c, j, mean_j);
   if (j > p.G) return c.Ks[j];
   double kr_k = relative_conductivity(p, c, j + 1, mean_k);
-  const double m = p.soil->maxratio;
+  // Between two snow positions the snow type's ratio holds, between the pack and the soil
+  // the larger of the two.
+  const double m = j >= 1 || p.snow == nullptr ? p.soil->maxratio
+                   : j == 0                    ? std::max(p.soil->maxratio, p.snow->maxratio)
+                                               : p.snow->maxratio;
   if (kr_j > m * kr_k) {
     kr_k = kr_j / m;
   } else if (kr_k > m * kr_j) {
@@ -57,10 +67,15 @@ double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays
 double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) {
   c.I[j] = 0;
   if (j >= p.G || c.z[j] - c.H[j] >= kFieldCapacitySuction) return 0;
-  const double theta_fc = p.soil->ThetaForSuction(j, kFieldCapacitySuction);
+  const ColumnHorizon h = horizon_of(p, j);
+  const double theta_fc = h.record->ThetaForSuction(h.layer, kFieldCapacitySuction);
   const double drainable = std::max(0.0, (c.theta_m[j] - theta_fc) * c.d[j] / p.dt);
   const double k = relative_conductivity(p, c, j, c.theta_m[j]) * c.Ks[j];
-  if (c.Ks[j] > c.Ks[j + 1]) c.I[j] = k * c.d[j] * p.drainage_density * p.slope_factor;
+  if (c.Ks[j] > c.Ks[j + 1]) {
+    // The snow layers drain along the pack without the slope factor of the soil.
+    const bool snow = j <= 0 && p.snow != nullptr;
+    c.I[j] = k * c.d[j] * (snow ? p.snow_drainage_density : p.drainage_density * p.slope_factor);
+  }
   double drain = 0;
   if (p.drainage_level >= 0 && j == p.drainage_level) {
     const double ld = p.drain_distance;
@@ -218,15 +233,15 @@ void remove_deficit(const ColumnParameters& p, const ColumnArrays& c, int j, dou
 PositionRange active_range(ColumnKernel kernel, const ColumnParameters& p, const ColumnArrays& c) {
   switch (kernel) {
     case ColumnKernel::kHeads:
-      return {1, std::min(range_end(p.G, p, c) + 2, p.n - 1)};
+      return {p.first, std::min(range_end(p.G, p, c) + 2, p.n - 1)};
     case ColumnKernel::kFluxes:
-      return {1, std::min(range_end(p.G + 1, p, c), p.n - 1)};
+      return {p.first, std::min(range_end(p.G + 1, p, c), p.n - 1)};
     case ColumnKernel::kUpdate:
-      return {1, std::min(range_end(p.G + 3, p, c) + 2, p.n)};
+      return {p.first, std::min(range_end(p.G + 3, p, c) + 2, p.n)};
     case ColumnKernel::kError:
-      return {1, std::min(range_end(p.G, p, c) + 2, p.n)};
+      return {p.first, std::min(range_end(p.G, p, c) + 2, p.n)};
   }
-  return {1, 0};
+  return {p.first, p.first - 1};
 }
 
 double layer_hydraulic_properties(const ColumnParameters& p, const ColumnArrays& c, int iteration) {
@@ -234,8 +249,8 @@ double layer_hydraulic_properties(const ColumnParameters& p, const ColumnArrays&
   double mean_suction = 0;
   for (int j = range.first; j <= range.last; ++j) {
     const double f = ice_factor(p, c, j);
-    if (iteration == 0) c.psi0[j] = p.soil->SuctionForTheta(j, f * c.theta0[j]);
-    mean_suction = (p.soil->SuctionForTheta(j, f * c.theta_m[j]) + c.psi0[j]) / 2;
+    if (iteration == 0) c.psi0[j] = suction(p, j, f * c.theta0[j]);
+    mean_suction = (suction(p, j, f * c.theta_m[j]) + c.psi0[j]) / 2;
     const double zm = (c.z[j - 1] + c.z[j]) / 2;
     c.H[j] = zm - mean_suction;
     if (j == p.G && c.z[j - 1] >= p.W && p.W >= c.z[j]) c.H[j] = p.W;
@@ -247,6 +262,11 @@ double layer_hydraulic_properties(const ColumnParameters& p, const ColumnArrays&
 double column_fluxes(const ColumnParameters& p, const ColumnArrays& c, double r) {
   const std::span<const double> ksat = p.soil->GetKsat();
   for (int j = 0; j <= p.n; ++j) c.Ks[j] = ksat[static_cast<std::size_t>(j)];
+  if (p.snow != nullptr) {
+    // Positions −S..0 take the snow type's horizons 0..S: position 0 the lowest snow layer's.
+    const std::span<const double> snow = p.snow->GetKsat();
+    for (int j = -p.n_snow; j <= 0; ++j) c.Ks[j] = snow[static_cast<std::size_t>(p.n_snow + j)];
+  }
   if (p.thaw_depth >= 0) {
     double depth = 0;
     for (int j = 1; j <= p.n; ++j) {
@@ -255,16 +275,25 @@ double column_fluxes(const ColumnParameters& p, const ColumnArrays& c, double r)
     }
     if (c.d[1] > p.thaw_depth && r > p.reduced_ksat) r = p.reduced_ksat;
   }
-  c.q[0] = -r;
-  if (p.river != nullptr) exchange_with_river(p, c);
+  const int top = p.first - 1;
+  c.q[top] = -r;
+  if (p.river != nullptr) {
+    exchange_with_river(p, c);
+    c.q[top] = -r;
+  }
   const PositionRange range = active_range(ColumnKernel::kFluxes, p, c);
+  const bool pack = p.snow != nullptr;
   double drain = 0;
   for (int j = range.first; j <= range.last; ++j) {
     c.q[j] = darcy_flux(layer_boundary_conductivity(p, c, j), c.H[j], c.H[j + 1], c.d[j], c.d[j + 1]);
+    // No water rises from the soil into the snow pack.
+    if (j == 0 && pack && c.q[j] > 0) c.q[j] = 0;
     const double layer_drain = layer_interflow(p, c, j);
     if (j == p.drainage_level) drain = layer_drain;
   }
-  for (int j = range.first; j <= range.last; ++j) c.q[j] = limit_layer_flux(p, c, j);
+  for (int j = range.first; j <= range.last; ++j) {
+    if (j != 0 || !pack) c.q[j] = limit_layer_flux(p, c, j);
+  }
   return drain;
 }
 
@@ -284,8 +313,7 @@ double limit_layer_flux(const ColumnParameters& p, const ColumnArrays& c, int j)
   const double f_j = ice_factor(p, c, j);
   const double f_k = ice_factor(p, c, j + 1);
   const auto heads = [&](const Prediction& x) {
-    return Prediction{zm_j - p.soil->SuctionForTheta(j, f_j * x.upper),
-                      zm_k - p.soil->SuctionForTheta(j + 1, f_k * x.lower)};
+    return Prediction{zm_j - suction(p, j, f_j * x.upper), zm_k - suction(p, j + 1, f_k * x.lower)};
   };
   Prediction h = heads(pred);
   if (!heads_reversed(c, j, h.upper, h.lower)) return Q;
@@ -331,7 +359,7 @@ int update_theta(const ColumnParameters& p, const ColumnArrays& c, int max_passe
         const double theta_min =
             c.liquid_fraction.empty()
                 ? c.theta_r[j]
-                : c.theta_r[j] + (c.theta0[j] - c.theta_r[j]) * (1 - c.liquid_fraction[j]) * p.ice_effectiveness;
+                : c.theta_r[j] + (c.theta0[j] - c.theta_r[j]) * (1 - c.liquid_fraction[j]) * ice_effectiveness_of(p, j);
         double D = -B;
         if (c.theta0[j] > theta_min) {
           D = (theta_min - c.theta_n[j]) * c.d[j] / dt;

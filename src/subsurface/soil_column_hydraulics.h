@@ -4,9 +4,14 @@
 // the water contents (Richards 1931; van Genuchten 1980 and Mualem 1976 for the
 // retention curve and the relative conductivity, looked up in the soil type's tables).
 //
-// Column layout: positions 0..n, soil layer 1 at the top, position 0 the soil surface
-// (its height is the surface elevation, its flux the flux through the surface). Every
-// array of ColumnArrays is indexed by position and holds n + 1 values.
+// Column layout: positions −S..n, soil layer 1 at the top. Without a layered snow pack
+// (S = 0) position 0 is the soil surface (its height is the surface elevation, its flux
+// the flux through the surface). With a pack of S layers, snow layer i (1 = top) sits at
+// position i − S, so position 0 is the lowest snow layer, on the soil surface; z[0] is
+// still the height of the soil surface and q[0] the flux from the pack into the soil. The
+// kernels compute from the first active position (the highest snow layer holding snow,
+// else soil layer 1) down; the input enters through the top of that position. Every array
+// of ColumnArrays is indexed by position.
 // Units: thickness d [m], heights z and heads H [m], suction [m], fluxes q, interflow I,
 // river infiltration R and exfiltration X [m/s]; q is positive upward, q[p] is the flux
 // through the lower boundary of position p (q[0] through the surface). Water contents
@@ -19,29 +24,60 @@
 // their arguments; the conductivity array lives in the caller's ColumnArrays.
 
 #include <span>
+#include <type_traits>
 
 #include "tables/soil_table.h"
 
 namespace tolvo {
 
-// The per-position arrays of one column (all spans of n + 1 values, owned by the caller).
+// One array of the column over positions first..first + size − 1 (first = −S ≤ 0). As a
+// span it is the part from position 0 on (the soil surface and the soil layers), which is
+// what the steps outside the Richards iteration work on.
+template <class T>
+struct BasicColumnArray {
+  std::span<T> values;
+  int first = 0;
+  BasicColumnArray() = default;
+  BasicColumnArray(std::span<T> v, int first_position = 0) : values(v), first(first_position) {}
+  template <class U>
+  BasicColumnArray(const BasicColumnArray<U>& o) : values(o.values), first(o.first) {}
+  T& operator[](int p) const { return values[static_cast<std::size_t>(p - first)]; }
+  bool empty() const { return values.empty(); }
+  // The values from position p on.
+  std::span<T> from(int p) const { return values.subspan(static_cast<std::size_t>(p - first)); }
+  std::span<T> soil() const { return values.empty() ? values : from(0); }
+  operator std::span<T>() const { return soil(); }
+  operator std::span<const T>() const
+    requires(!std::is_const_v<T>)
+  {
+    return soil();
+  }
+  auto begin() const { return soil().begin(); }
+  auto end() const { return soil().end(); }
+  std::size_t size() const { return soil().size(); }
+  T* data() const { return soil().data(); }
+};
+using ColumnArray = BasicColumnArray<double>;
+using ConstColumnArray = BasicColumnArray<const double>;
+
+// The per-position arrays of one column (owned by the caller).
 struct ColumnArrays {
-  std::span<double> d;        // thickness
-  std::span<double> theta_s;  // saturated water content
-  std::span<double> theta_r;  // residual water content
-  std::span<double> theta0;   // content at the start of the water iteration
-  std::span<double> theta_m;  // the iteration's mean content
-  std::span<double> theta_n;  // unclamped new content (update_theta)
-  std::span<double> theta;    // content written by iteration_error
-  std::span<double> z;        // height of the lower boundary; z[0] the soil surface
-  std::span<double> H;        // hydraulic head
-  std::span<double> psi0;     // suction at the start of the water iteration
-  std::span<double> q;        // flux through the lower boundary, positive upward
-  std::span<double> I;        // interflow (lateral outflow, drainage included)
-  std::span<double> R;        // river infiltration into the layer
-  std::span<double> X;        // exfiltration of the layer into the river
-  std::span<double> Ks;       // saturated conductivity of the position (column_fluxes)
-  std::span<const double> liquid_fraction;  // liquid fraction of the water; empty without heat transfer
+  ColumnArray d;        // thickness
+  ColumnArray theta_s;  // saturated water content
+  ColumnArray theta_r;  // residual water content
+  ColumnArray theta0;   // content at the start of the water iteration
+  ColumnArray theta_m;  // the iteration's mean content
+  ColumnArray theta_n;  // unclamped new content (update_theta)
+  ColumnArray theta;    // content written by iteration_error
+  ColumnArray z;        // height of the lower boundary; z[0] the soil surface
+  ColumnArray H;        // hydraulic head
+  ColumnArray psi0;     // suction at the start of the water iteration
+  ColumnArray q;        // flux through the lower boundary, positive upward
+  ColumnArray I;        // interflow (lateral outflow, drainage included)
+  ColumnArray R;        // river infiltration into the layer
+  ColumnArray X;        // exfiltration of the layer into the river
+  ColumnArray Ks;       // saturated conductivity of the position (column_fluxes)
+  ConstColumnArray liquid_fraction;  // liquid fraction of the water; empty without heat transfer
 };
 
 // The values of one cell that the hydraulic kernels read.
@@ -55,6 +91,14 @@ struct ColumnParameters {
   double dt = 0;         // length of the water iteration [s]
   double clay_ksat = 0;  // conductivity of the clay layer [m/s]
   double ice_effectiveness = 0;  // weight of ice in the ice factor of a soil position
+  // The layered snow pack: its snow type (positions −S..0 use horizons 0..S of it), S, the
+  // first active position (1 without snow on the cell), the weight of ice in the ice factor
+  // of a snow position and the drainage density of the snow layers [1/m].
+  const SoilRecord* snow = nullptr;
+  int n_snow = 0;
+  int first = 1;
+  double snow_ice_effectiveness = 0;
+  double snow_drainage_density = 0;
   // Frozen ground: layers whose bottom lies deeper than the thaw depth [m] conduct only
   // reduced_ksat [m/s]. Negative depth: no thaw depth for this cell.
   double thaw_depth = -1;
@@ -96,9 +140,24 @@ inline double darcy_flux(double K, double H1, double H2, double d1, double d2) {
   return K * (H1 - H2) / (-(d1 + d2) / 2);
 }
 
+// The table record and horizon that describe position j: a soil position its soil
+// type's horizon j, a snow position horizon S + j of the snow type.
+struct ColumnHorizon {
+  const SoilRecord* record;
+  int layer;
+};
+inline ColumnHorizon horizon_of(const ColumnParameters& p, int j) {
+  return j >= 1 || p.snow == nullptr ? ColumnHorizon{p.soil, j} : ColumnHorizon{p.snow, p.n_snow + j};
+}
+
+// Weight of ice in the ice factor of position j.
+inline double ice_effectiveness_of(const ColumnParameters& p, int j) {
+  return j <= 0 && p.snow != nullptr ? p.snow_ice_effectiveness : p.ice_effectiveness;
+}
+
 // Ice factor of a position: the share of its water that enters suction and conductivity.
 inline double ice_factor(const ColumnParameters& p, const ColumnArrays& c, int j) {
-  return c.liquid_fraction.empty() ? 1.0 : 1.0 - (1.0 - c.liquid_fraction[j]) * p.ice_effectiveness;
+  return c.liquid_fraction.empty() ? 1.0 : 1.0 - (1.0 - c.liquid_fraction[j]) * ice_effectiveness_of(p, j);
 }
 
 // Heads of the active layers; the suction at the start (psi0) is computed when iteration is

@@ -15,18 +15,18 @@
 
 namespace tolvo {
 
-double dynamic_step_limit(const SoilRecord& soil, int first_layer, int G, std::span<const double> d,
-                          std::span<const double> theta, bool has_input, double dt_sub) {
+double dynamic_step_limit(const ColumnParameters& p, const ColumnArrays& a, int G, bool has_input, double dt_sub) {
   double dt_min = dt_sub;
-  const std::span<const double> ksat = soil.GetKsat();
-  for (int i = first_layer; i < G && i <= soil.layerCount; ++i) {
-    double k = ksat[static_cast<std::size_t>(i)];
+  for (int i = p.first; i < G && i <= p.soil->layerCount; ++i) {
+    const ColumnHorizon h = horizon_of(p, i);
+    double k = h.record->GetKsat()[static_cast<std::size_t>(h.layer)];
     if (!has_input) {
-      const double kr = soil.RelativeConductivity(i, theta[i], 1.0);
+      const double f = a.liquid_fraction.empty() ? 1.0 : std::max(0.5, a.liquid_fraction[i]);
+      const double kr = h.record->RelativeConductivity(h.layer, a.theta[i], f);
       if (!(kr > 0)) continue;
       k *= kr;
     }
-    if (k > 0) dt_min = std::min(dt_min, d[i] / k);
+    if (k > 0) dt_min = std::min(dt_min, a.d[i] / k);
   }
   return dt_min;
 }
@@ -111,16 +111,17 @@ constexpr int kStepArrayCount = 11;
 
 }  // namespace
 
-ColumnScratch::ColumnScratch(int n, int landuse_layers)
-    : storage_(static_cast<std::size_t>(n + 1) * (kColumnArrayCount + kStepArrayCount) +
-                   2 * static_cast<std::size_t>(landuse_layers + 1),
+ColumnScratch::ColumnScratch(int n, int landuse_layers, int n_snow)
+    : storage_(static_cast<std::size_t>(n + n_snow + 1) * kColumnArrayCount +
+                   static_cast<std::size_t>(n + 1) * kStepArrayCount + 2 * static_cast<std::size_t>(landuse_layers + 1),
                0.0),
       n_(n),
+      n_snow_(n_snow),
       landuse_layers_(landuse_layers) {
-  const std::size_t m = static_cast<std::size_t>(n) + 1;
+  const std::size_t m = static_cast<std::size_t>(n + n_snow) + 1;
   std::span<double> all(storage_);
   int k = 0;
-  const auto next = [&] { return all.subspan(m * static_cast<std::size_t>(k++), m); };
+  const auto next = [&] { return ColumnArray(all.subspan(m * static_cast<std::size_t>(k++), m), -n_snow); };
   arrays_.d = next();
   arrays_.theta_s = next();
   arrays_.theta_r = next();
@@ -136,13 +137,13 @@ ColumnScratch::ColumnScratch(int n, int landuse_layers)
   arrays_.R = next();
   arrays_.X = next();
   arrays_.Ks = next();
-  theta_start_ = next();
+  theta_start_ = next().soil();
 }
 
 ColumnStepArrays ColumnScratch::step_arrays() const {
   const std::size_t m = static_cast<std::size_t>(n_) + 1;
   std::span<double> all(const_cast<std::vector<double>&>(storage_));
-  std::size_t offset = m * kColumnArrayCount;
+  std::size_t offset = (m + static_cast<std::size_t>(n_snow_)) * kColumnArrayCount;
   const auto next = [&] {
     const std::span<double> s = all.subspan(offset, m);
     offset += m;
@@ -324,7 +325,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   const SoilRecord& soil = s.soils[static_cast<std::size_t>(type)];
   ColumnScratch& scratch = own.scratch;
   scratch.clear();
-  const ColumnArrays a = scratch.arrays();
+  ColumnArrays a = scratch.arrays();
   const ColumnStepArrays sa = scratch.step_arrays();
   const int code = static_cast<int>(g.zone(r, c));
   const std::span<const int> code_index = s.subbasins.code_index;
@@ -401,10 +402,17 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   const int thread = omp_get_thread_num();
   if (s.heat != nullptr) cs.heat = s.heat->begin_cell(r, c, type, thread);
   if (cs.heat != nullptr) dump.heat = cs.heat->dump_source();
-  if (cs.heat != nullptr && s.heat->layered_snow()) {
-    // The snow pack holds the snow: the soil takes the rain and the pack's released water.
+  if (cs.heat != nullptr && s.heat->layered_snow() && s.snow_type != nullptr) {
+    // The snow pack holds the snow: the column takes the rain and the water the snow model
+    // released from the pack at its top, and its snow positions join the Richards iteration.
     in.water_input_mm = s.heat->snow_water_input(r, c);
     in.snow_solid_mm = -1;
+    p.snow = s.snow_type;
+    p.n_snow = s.n_snow;
+    p.snow_ice_effectiveness = s.snow_ice_effectiveness;
+    p.ice_effectiveness = s.soil_ice_effectiveness;
+    p.snow_drainage_density = s.snow_drainage_density;
+    a.liquid_fraction = cs.heat->liquid_fraction();
   }
   column_sub_step(kernels, cs, p, a, sa, in, state, out);
   store_column(g, r, c, a, p.n);
@@ -464,14 +472,14 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
 
 }  // namespace
 
-SoilColumnWorkspace::SoilColumnWorkspace(int max_layers, int landuse_layers)
-    : max_layers_(max_layers), landuse_layers_(landuse_layers) {
+SoilColumnWorkspace::SoilColumnWorkspace(int max_layers, int landuse_layers, int n_snow)
+    : max_layers_(max_layers), landuse_layers_(landuse_layers), n_snow_(n_snow) {
   ensure_threads(row_thread_count());
 }
 
 void SoilColumnWorkspace::ensure_threads(int n) {
   threads_.reserve(static_cast<std::size_t>(n));
-  while (static_cast<int>(threads_.size()) < n) threads_.emplace_back(max_layers_, landuse_layers_);
+  while (static_cast<int>(threads_.size()) < n) threads_.emplace_back(max_layers_, landuse_layers_, n_snow_);
 }
 
 SoilColumnLoopReport soil_column_loop(const SoilColumnKernels& kernels, const SoilColumnLoopSettings& s,

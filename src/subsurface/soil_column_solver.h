@@ -42,11 +42,11 @@ struct TimeSteps {
   double F = 0;
 };
 
-// Shortest travel time d / K [s] (at most dt_sub) of the layers first..G−1: with a water
-// input K is ksat, without it ksat times the relative conductivity of the layer's content
-// (layers that do not conduct set no limit).
-double dynamic_step_limit(const SoilRecord& soil, int first_layer, int G, std::span<const double> d,
-                          std::span<const double> theta, bool has_input, double dt_sub);
+// Shortest travel time d / K [s] (at most dt_sub) of the positions from the first active
+// one (p.first, a snow layer of the pack when snow lies on the cell) to G − 1: with a water
+// input K is ksat, without it ksat times the relative conductivity of the position's
+// content at an ice factor of at least 0.5 (positions that do not conduct set no limit).
+double dynamic_step_limit(const ColumnParameters& p, const ColumnArrays& a, int G, bool has_input, double dt_sub);
 
 // The steps of a sub-step of dt_sub [s]: method 2 one iteration, method 3
 // ceil(dt_sub / max(dt_min, min_dynamic_s)). heat_steps > 0 is nH of the initial heat pass,
@@ -162,10 +162,12 @@ struct LanduseLayerInput {
   RootParameters roots;
 };
 
-// One thread's work arrays for columns of up to n layers and L land-use layers, made once.
+// One thread's work arrays for columns of up to n layers below n_snow snow layers and L
+// land-use layers, made once. The column arrays run over positions −n_snow..n, the arrays
+// of the steps around the Richards iteration over 0..n.
 class ColumnScratch {
  public:
-  explicit ColumnScratch(int n, int landuse_layers = 1);
+  explicit ColumnScratch(int n, int landuse_layers = 1, int n_snow = 0);
   ColumnArrays arrays() const { return arrays_; }
   std::span<double> theta_start() const { return theta_start_; }
   // The arrays of the water balance steps around the Richards iteration.
@@ -177,6 +179,7 @@ class ColumnScratch {
   ColumnArrays arrays_;
   std::span<double> theta_start_;
   int n_ = 0;
+  int n_snow_ = 0;
   int landuse_layers_ = 1;
 };
 
@@ -278,6 +281,14 @@ struct SoilColumnLoopSettings {
   std::string solver_log_file;
   // With heat transfer: the heat part of every computed column (or none).
   SoilHeatColumns* heat = nullptr;
+  // With the layered snow pack (none without it): its snow type, S, the weight of ice in
+  // the ice factor of snow and of soil positions, and the drainage density of the snow
+  // layers [1/m].
+  const SoilRecord* snow_type = nullptr;
+  int n_snow = 0;
+  double snow_ice_effectiveness = 0;
+  double soil_ice_effectiveness = 0;
+  double snow_drainage_density = 0;
 };
 
 // The control cell's values of its last water iteration [mm]: soil evaporation (0) and
@@ -322,7 +333,7 @@ struct ColumnFailureSlot {
 // set per thread of row_thread_count()) and reused by every sub-step.
 class SoilColumnWorkspace {
  public:
-  explicit SoilColumnWorkspace(int max_layers, int landuse_layers = 1);
+  explicit SoilColumnWorkspace(int max_layers, int landuse_layers = 1, int n_snow = 0);
   int max_layers() const { return max_layers_; }
   // The control cell's record of the last loop (filled only by the process computing it).
   const ControlCellRecord& control() const { return control_; }
@@ -335,8 +346,8 @@ class SoilColumnWorkspace {
     double error;
   };
   struct PerThread {
-    PerThread(int n, int landuse_layers)
-        : scratch(n, landuse_layers),
+    PerThread(int n, int landuse_layers, int n_snow)
+        : scratch(n, landuse_layers, n_snow),
           landuse(static_cast<std::size_t>(landuse_layers) + 1),
           real_transpiration(static_cast<std::size_t>(landuse_layers) + 1),
           tracer_scratch(n),
@@ -361,6 +372,7 @@ class SoilColumnWorkspace {
                                                const SoilColumnGrids&, SoilColumnWorkspace&);
   int max_layers_;
   int landuse_layers_;
+  int n_snow_ = 0;
   std::vector<PerThread> threads_;
   ControlCellRecord control_;
 };

@@ -15,9 +15,10 @@ constexpr double kFieldCapacitySuction = 3.45;  // [m]
 constexpr double kSaturated = 0.9995;           // share of θs from which a layer counts as saturated
 constexpr double kSnowForDirectRunoff = 10;     // [mm] of solid snow
 
-double column_water_mm(const ColumnArrays& a, int n) {
+// Water of positions first..last [mm].
+double column_water_mm(const ColumnArrays& a, int first, int last) {
   double w = 0;
-  for (int j = 1; j <= n; ++j) w += a.theta[j] * a.d[j];
+  for (int j = first; j <= last; ++j) w += a.theta[j] * a.d[j];
   return w * 1000;
 }
 
@@ -183,10 +184,11 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
   for (int j = 1; j <= n; ++j) s.theta_fc[j] = soil.ThetaForSuction(j, kFieldCapacitySuction);
   p.clay_layer = clay_layer_of(a, n, in.clay_depth);
   int G = std::clamp(static_cast<int>(state.groundwater_level), 1, n);
+  if (settings.heat != nullptr) settings.heat->load_snow_water(p, a, true);
 
   double dt_min = settings.dt_sub;
   if (settings.method == SoilMethod::DynamicStep) {
-    dt_min = dynamic_step_limit(soil, 1, G, a.d, a.theta, in.water_input_mm != 0, settings.dt_sub);
+    dt_min = dynamic_step_limit(p, a, G, in.water_input_mm != 0, settings.dt_sub);
   }
   const double heat_steps = settings.heat != nullptr ? settings.heat->initial_heat_steps(a) : 0;
   const TimeSteps steps =
@@ -222,8 +224,8 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     for (int j = 0; j <= n; ++j) {
       s.ret[j] = s.et[j] = s.transp[j] = s.evap[j] = s.extraction[j] = 0;
       s.macro_in[j] = s.macro_cap[j] = 0;
-      a.q[j] = a.I[j] = a.R[j] = a.X[j] = 0;
     }
+    for (int j = -p.n_snow; j <= n; ++j) a.q[j] = a.I[j] = a.R[j] = a.X[j] = 0;
     double P = 0;
     if (in.snow_solid_mm > kSnowForDirectRunoff && I > 0) {
       P = in.snow_runoff_fraction * I;
@@ -244,7 +246,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
       S = 0;
       state.ponding_mm = I;
     }
-    const double r_P = P / F;
+    double r_P = P / F;
     double r_I = I / F;
 
     // Macropores take the input above their threshold rate directly into the layers.
@@ -302,34 +304,43 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     if (settings.heat != nullptr) {
       const double melt = settings.heat->snow_release();
       if (melt > 0) snow_excess = melt_into_top_layers(melt, a.theta, a.theta_s, a.d);
+      settings.heat->load_snow_water(p, a, false);
     }
 
-    // Richards iteration from the contents after the inputs and withdrawals.
-    for (int j = 0; j <= n; ++j) a.theta0[j] = a.theta_m[j] = a.theta_n[j] = a.theta[j];
+    // Richards iteration from the contents after the inputs and withdrawals, over the snow
+    // layers holding snow and the soil: the input enters the top of the first active
+    // position, the pack's water reaches the soil through the flux at position 0.
+    const int first = p.first;
+    for (int j = first - 1; j <= n; ++j) a.theta0[j] = a.theta_m[j] = a.theta_n[j] = a.theta[j];
     p.G = G;
     p.W = Z_start;
-    const double water_richards = column_water_mm(a, n);
+    const double water_richards = column_water_mm(a, first, n);
     RiverTotals river;
     const RichardsOutcome run = richards_iteration(k, settings.tuning, p, a, r_I, river);
     last_properties = run.properties;
     last_input_rate = r_I;
     out.richards_iterations += run.iterations;
+    const double pack_water = column_water_mm(a, first, 0);
+    // The snow layers' interflow runs off along the pack.
+    double snow_outflow = 0;
+    for (int j = first; j <= 0; ++j) snow_outflow += a.I[j];
     if (settings.heat != nullptr) {
       settings.heat->heat_sub_steps(steps.h, steps.dtH, a, s.macro_in);
       snow_excess += settings.heat->snow_release();
+      settings.heat->load_snow_water(p, a, false);
     }
     if (in.dump != nullptr) check_and_dump(*in.dump, p, a, iteration, nW, dt);
     if (run.iterations > out.slowest_iterations) {
       out.slowest_iterations = run.iterations;
       out.slowest_error = run.error;
     }
-    double lateral = 0;
+    double lateral = snow_outflow;
     for (int j = 1; j <= n; ++j) lateral += a.I[j];
     const RiverExchange river_flows = settle_river_flows(p, a);
     lateral += river_flows.exfiltration - river_flows.infiltration;
     out.river_infiltration += river_flows.infiltration * F;
     out.river_exfiltration += river_flows.exfiltration * F;
-    out.limit_mm += column_water_mm(a, n) - water_richards - (a.q[n] - a.q[0] - lateral) * F;
+    out.limit_mm += pack_water + column_water_mm(a, 1, n) - water_richards - (a.q[n] - a.q[first - 1] - lateral) * F;
 
     // Interflow, water table and recharge.
     double interflow_rate = 0;
@@ -356,10 +367,13 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
     const double recharge = k.groundwaterLevelChange(move, {a.z, a.theta, a.theta_s, a.theta0, s.ret, a.d, a.q}, 0, 0);
     const double irrigation = in.irrigation_from_groundwater && B_left <= 0 ? -B_left * F : 0;
 
-    // Surface runoff, infiltration excess and ponding. Water leaving the soil through the
-    // surface (q0 > 0) joins the surface runoff like the input the soil did not take.
+    // Surface runoff, infiltration excess and ponding. Water leaving the column through its
+    // top (q > 0) joins the surface runoff like the input the column did not take; under
+    // snow that is the top of the pack, and the soil takes −q0 from the pack.
     const double q0 = a.q[0];
-    double excess = (r_I + q0 + r_P) * F;
+    const double q_top = a.q[first - 1];
+    if (!ponding) r_P += snow_outflow;
+    double excess = (r_I + q_top + r_P) * F;
     const double infiltration = q0 < 0 ? -q0 * F : 0;
     if (ponding) excess -= state.ponding_mm - M;
     if (excess < 0) {
@@ -373,7 +387,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
       // cell keeps its water: the lake's level already stands for the whole lake, and its
       // reservoir releases what lies above the outlet, so an overflow here would send the
       // lake's water round into its own inflow.
-      const double pond = (s.ret[0] + r_I + q0) * F;
+      const double pond = (s.ret[0] + r_I + q_top + snow_outflow) * F;
       if (pond > in.max_ponding_mm && !in.lake) {
         Q = (pond - in.max_ponding_mm) / F;
         state.ponding_mm = in.max_ponding_mm;

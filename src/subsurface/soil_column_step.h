@@ -95,6 +95,13 @@ class ColumnHeatHook {
   virtual double snow_release() { return 0; }
   // Whether snow lies on the cell (its macropores then take no water).
   virtual bool snow_cover() const { return false; }
+  // With the layered snow pack: puts the pack's layers into the snow positions of the water
+  // column (contents, thickness, heights; with `initial` also the heads of the stack) and
+  // sets the first active position p.first; nothing without a pack.
+  virtual void load_snow_water(ColumnParameters& /*p*/, const ColumnArrays& /*a*/, bool /*initial*/) {}
+  // The liquid fraction of the water over the column's positions, for the ice factor of
+  // the hydraulic kernels (empty when the hook gives none).
+  virtual ConstColumnArray liquid_fraction() const { return {}; }
   // The heat part as a cell dump reads it (none when the hook gives none).
   virtual HeatDumpSource* dump_source() { return nullptr; }
 };

@@ -197,6 +197,30 @@ int SoilHeatColumns::Column::snow_top() const {
   return top;
 }
 
+void SoilHeatColumns::Column::load_snow_water(ColumnParameters& p, const ColumnArrays& a, bool initial) {
+  const int S = cell.n_snow;
+  if (S == 0) return;
+  const LayeredSnowGrids& g = owner->grids_.snow;
+  const SoilRecord& snow = *cell.snow;
+  const PositionArray th = at(theta), ths = at(theta_s), thr = at(theta_r), d = at(dz);
+  for (int j = -S; j <= 0; ++j) {
+    a.theta[j] = th[j];
+    a.theta_s[j] = ths[j];
+    a.theta_r[j] = thr[j];
+    a.d[j] = d[j];
+    if (initial) a.H[j] = g.heads(row, col, j + S);
+  }
+  // Heights of the layer bottoms from the soil surface up; an absent layer counts with its
+  // reference thickness.
+  for (int j = 0; j > -S; --j) a.z[j - 1] = a.z[j] + (d[j] > 0 ? d[j] : snow.thickness[static_cast<std::size_t>(j + S)]);
+  p.first = cell.a + 1;
+}
+
+ConstColumnArray SoilHeatColumns::Column::liquid_fraction() const {
+  if (cell.n_snow == 0) return {};
+  return {std::span<const double>(fL).first(static_cast<std::size_t>(cell.n_snow + cell.N) + 1), -cell.n_snow};
+}
+
 double SoilHeatColumns::snow_water_input(int r, int c) const {
   const LayeredSnowGrids& g = grids_.snow;
   const double released = g.liquid(r, c, 0);
@@ -219,13 +243,15 @@ double SoilHeatColumns::Column::snow_release() {
 HeatColumnArrays SoilHeatColumns::Column::arrays(const ColumnArrays& a, std::span<const double> macropore_inflow) {
   const int S = cell.n_snow;
   const PositionArray th = at(theta), thr = at(theta_r), d = at(dz), qq = at(q), m = at(mI);
-  for (int j = S > 0 ? 1 : 0; j <= cell.N; ++j) {
+  // The snow positions' water comes from the water column too, where the Richards iteration
+  // moved it.
+  for (int j = -S; j <= cell.N; ++j) {
     th[j] = a.theta[j];
     thr[j] = a.theta_r[j];
     d[j] = a.d[j];
   }
   for (int j = -S; j <= cell.N; ++j) {
-    qq[j] = j >= 0 ? a.q[j] : 0.0;
+    qq[j] = a.q[j];
     m[j] = j >= 0 && !macropore_inflow.empty() ? macropore_inflow[static_cast<std::size_t>(j)] : 0.0;
   }
   return {.T = at(T),
@@ -336,7 +362,7 @@ void SoilHeatColumns::end_cell(int r, int c, const ColumnArrays& a, int thread) 
   const PositionArray T = col.at(col.T);
   const std::span<double> levels = grids_.temperature.levels(r, c);
   for (int j = 1; j <= N; ++j) levels[static_cast<std::size_t>(j)] = T[j];
-  if (S > 0) end_snow(r, c, col);
+  if (S > 0) end_snow(r, c, col, a);
   // The thaw depth reads the soil profile, positions 0..N.
   const std::span<const double> soil_T(col.T.data() + S, static_cast<std::size_t>(N) + 1);
   const std::span<const double> Tf = freezing_T_[static_cast<std::size_t>(col.type)];
@@ -351,7 +377,7 @@ void SoilHeatColumns::end_cell(int r, int c, const ColumnArrays& a, int thread) 
   if (!grids_.colmation.empty() && !leakage.empty()) grids_.colmation(r, c) = leakage(r, c);
 }
 
-void SoilHeatColumns::end_snow(int r, int c, Column& col) const {
+void SoilHeatColumns::end_snow(int r, int c, Column& col, const ColumnArrays& a) const {
   const LayeredSnowGrids& g = grids_.snow;
   const int S = col.cell.n_snow;
   const PositionArray T = col.at(col.T), th = col.at(col.theta), d = col.at(col.dz);
@@ -359,6 +385,9 @@ void SoilHeatColumns::end_snow(int r, int c, Column& col) const {
     const int p = j - S;
     g.theta(r, c, j) = th[p];
     g.thickness(r, c, j) = d[p];
+    g.heads(r, c, j) = a.H[p];
+    g.heights(r, c, j) = a.z[p];
+    g.q_down(r, c, j) = a.q[p];
     if (!g.temperature.empty()) g.temperature(r, c, j) = T[p];
   }
   // Level 0 holds the pack's solid water; the liquid the snow model released there has
@@ -439,6 +468,13 @@ void unsatzonmodellklasse::PrepareHeatColumns(const ModelDate& d) {
               .storage_liquid = writable("snowstorage_liquid"), .storage_total = writable("snow_storage_total"),
               .melt = writable("melt_from_snowcover"), .energy_balance = writable("EnergyBalance"),
               .surftemp = BindIfPresent("surftemp")};
+  }
+  if (snow) {
+    loop_settings_.snow_type = &snow_table_[1];
+    loop_settings_.n_snow = n_snow_;
+    loop_settings_.snow_ice_effectiveness = layered_snow_.se_effectiveness;
+    loop_settings_.soil_ice_effectiveness = layered_snow_.se_effectiveness_soil;
+    loop_settings_.snow_drainage_density = layered_snow_.drainage_density_snow;
   }
   WidenHeatGridsToSpareRow(g);  // linked river cells computed in the spare row carry heat too
   heat_columns_->prepare(*this, rs, g, *settings().soils, settings().landuse);

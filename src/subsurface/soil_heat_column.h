@@ -8,9 +8,10 @@
 //
 // With the layered snow pack the column carries its S snow layers above the soil: snow
 // layer i (1 = top) at position i − S, the heat of the pack conducted with the soil's. The
-// pack's layers are loaded from their stacks, kept consistent by layered_snow_step before
-// and after every water iteration (their melt water goes to the soil), and written back
-// with the pack's totals at the end of the sub-step. The surface temperature is the air
+// pack's layers are loaded from their stacks and kept consistent by layered_snow_step
+// before and after every water iteration; in between their water flows with the soil's
+// through the Richards iteration (the water column's snow positions). They are written
+// back with the pack's totals at the end of the sub-step. The surface temperature is the air
 // temperature with the land use's n-factor.
 
 #include <span>
@@ -118,6 +119,8 @@ class SoilHeatColumns {
     void heat_sub_steps(int h, double dtH, const ColumnArrays& a, std::span<const double> macropore_inflow) override;
     double snow_release() override;
     bool snow_cover() const override { return cell.a < 0; }
+    void load_snow_water(ColumnParameters& p, const ColumnArrays& a, bool initial) override;
+    ConstColumnArray liquid_fraction() const override;
     HeatDumpSource* dump_source() override { return this; }
     HeatDumpColumn heat_dump() override;
     int row = 0, col = 0;
@@ -142,7 +145,7 @@ class SoilHeatColumns {
     std::vector<double> theta, theta_s, theta_r, dz, q, mI;
     LayeredSnowLayers pack;  // the cell's levels of the solid, liquid and density stacks
   };
-  void end_snow(int r, int c, Column& col) const;
+  void end_snow(int r, int c, Column& col, const ColumnArrays& a) const;
   const SoilRecord* snow_type() const { return settings_.snow_type; }
   LayeredSnowType snow_type_values_;
   const SoilHeatKernels* kernels_ = nullptr;

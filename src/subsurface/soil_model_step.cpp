@@ -198,7 +198,8 @@ void unsatzonmodellklasse::BindColumnGrids() {
   char name[64];
   std::snprintf(name, sizeof name, "modell_%d.log", 0);
   s.solver_log_file = name;
-  workspace_ = std::make_unique<SoilColumnWorkspace>(n_layers_, L);
+  const bool pack = isHeatTransferActive() && isLayeredSnowActive() && n_snow_ > 0 && snow_table_.size() > 1;
+  workspace_ = std::make_unique<SoilColumnWorkspace>(n_layers_, L, pack ? n_snow_ : 0);
   BindColumnTracers();
   BindRiverGrids();
   BindHruCopy();

@@ -205,3 +205,90 @@ TEST_F(HydraulicsTest, ActiveRangesStopBelowTheWaterTable) {
 
 }  // namespace
 }  // namespace tolvo::test
+
+namespace tolvo::test {
+namespace {
+
+// Three snow layers of 0.1 m (snow type: ksat 1e-4 m/s, θs 0.9, θr 0.01, α 10 1/m, n 2)
+// on six loam layers, all snow layers holding snow, through one Richards iteration.
+class SnowColumnTest : public LogFixture {
+ protected:
+  static constexpr int kN = 6;
+  static constexpr int kS = 3;
+  SnowColumnTest() : soil_(MakeLoam(log_, kN)), snow_(1), scratch_(kN, 1, kS) {
+    snow_.ParseBlock(log_, "1 snow { method = MultipleHorizons; layers = 3; ksat = 1e-4; theta_sat = 0.9; "
+                           "theta_res = 0.01; alpha = 10; Par_n = 2; thickness = 0.1; }\n");
+    c_ = scratch_.arrays();
+    p_ = {.soil = &soil_, .n = kN, .G = kN, .dt = 600, .snow = &snow_, .n_snow = kS, .first = 1 - kS,
+          .snow_drainage_density = 10};
+    c_.z[0] = 100;
+    for (int j = -kS; j <= kN; ++j) {
+      const bool snow = j <= 0;
+      const SoilRecord& r = snow ? snow_ : soil_;
+      const auto h = static_cast<std::size_t>(snow ? j + kS : j);
+      c_.d[j] = r.thickness[h];
+      c_.theta_s[j] = r.theta_sat[h];
+      c_.theta_r[j] = r.theta_res[h];
+      if (j > 0) c_.z[j] = c_.z[j - 1] - c_.d[j];
+    }
+    for (int j = 0; j > -kS; --j) c_.z[j - 1] = c_.z[j] + c_.d[j];
+    p_.W = c_.z[kN];
+  }
+  // Water change [m] of positions first..last over the iteration.
+  double Change(int first, int last) const {
+    double w = 0;
+    for (int j = first; j <= last; ++j) w += (c_.theta[j] - c_.theta0[j]) * c_.d[j];
+    return w;
+  }
+  double Interflow(int first, int last) const {
+    double i = 0;
+    for (int j = first; j <= last; ++j) i += c_.I[j];
+    return i;
+  }
+
+  SoilRecord soil_;
+  SoilRecord snow_;
+  ColumnScratch scratch_;
+  ColumnArrays c_;
+  ColumnParameters p_;
+};
+
+// The pack's water flows through the Richards iteration with the soil's: the input enters
+// the top of the pack, the pack and the soil each change by their boundary fluxes and
+// interflow, and they exchange water only through the flux at position 0, which never
+// carries water up from the soil into the pack.
+TEST_F(SnowColumnTest, PackWaterReachesTheSoilOnlyThroughPositionZero) {
+  struct Case {
+    const char* what;
+    double snow_theta, soil_theta;
+    bool drains;  // the pack gives water to the soil
+  };
+  for (const Case& k : {Case{"wet snow over dry soil", 0.4, 0.12, true},
+                        Case{"dry snow over wet soil", 0.02, 0.42, false}}) {
+    SCOPED_TRACE(k.what);
+    for (int j = -kS; j <= kN; ++j) {
+      const double theta = j <= 0 ? k.snow_theta : k.soil_theta;
+      c_.theta0[j] = c_.theta_m[j] = c_.theta_n[j] = c_.theta[j] = theta;
+      c_.q[j] = c_.I[j] = c_.R[j] = c_.X[j] = 0;
+    }
+    const double r = 2e-7;
+    RiverTotals river;
+    const RichardsOutcome run = richards_iteration(SoilColumnKernels{}, {}, p_, c_, r, river);
+    EXPECT_GT(run.iterations, 0);
+    const double dt = p_.dt;
+    EXPECT_NEAR(Change(1 - kS, 0), (c_.q[0] - c_.q[-kS] - Interflow(1 - kS, 0)) * dt, 1e-15);
+    EXPECT_NEAR(Change(1, kN), (c_.q[kN] - c_.q[0] - Interflow(1, kN)) * dt, 1e-15);
+    EXPECT_DOUBLE_EQ(c_.q[-kS], -r) << "the input enters the top of the pack";
+    EXPECT_LE(c_.q[0], 0);
+    if (k.drains) {
+      EXPECT_LT(c_.q[0], 0);
+      EXPECT_GT(c_.I[0], 0) << "the lowest snow layer drains along the pack over the slower soil";
+    } else {
+      EXPECT_EQ(c_.q[0], 0);
+    }
+    EXPECT_EQ(Interflow(1 - kS, -1), 0) << "snow layers over equally conducting snow have no interflow";
+  }
+}
+
+}  // namespace
+}  // namespace tolvo::test

@@ -26,9 +26,14 @@ TEST(SoilTimeSteps, DynamicStepFromTheTravelTimeOfTheTopLayer) {
   // 2000 s: 2 iterations.
   for (const Case& k : {Case{0.05, 60, 1}, Case{0.001, 60, 4}, Case{0.001, 2000, 2}}) {
     SCOPED_TRACE(k.thickness);
-    const std::vector<double> d{k.thickness, k.thickness, 0.1, 0.1, 0.1};
-    const std::vector<double> theta(5, 0.3);
-    const double dt_min = dynamic_step_limit(soil, 1, 2, d, theta, true, 3600);
+    std::vector<double> d{k.thickness, k.thickness, 0.1, 0.1, 0.1};
+    std::vector<double> theta(5, 0.3);
+    ColumnParameters p;
+    p.soil = &soil;
+    ColumnArrays a;
+    a.d = ColumnArray(d);
+    a.theta = ColumnArray(theta);
+    const double dt_min = dynamic_step_limit(p, a, 2, true, 3600);
     const TimeSteps t = choose_time_steps(SoilMethod::DynamicStep, 3600, dt_min, k.minimum, 0);
     EXPECT_EQ(t.nW, k.nW);
     EXPECT_EQ(t.nH, k.nW);
