@@ -388,6 +388,7 @@ void SoilHeatColumns::end_snow(int r, int c, Column& col, const ColumnArrays& a)
     g.heads(r, c, j) = a.H[p];
     g.heights(r, c, j) = a.z[p];
     g.q_down(r, c, j) = a.q[p];
+    if (j == 1) g.heights(r, c, 0) = a.z[p - 1];  // the top of the pack
     if (!g.temperature.empty()) g.temperature(r, c, j) = T[p];
   }
   // Level 0 holds the pack's solid water; the liquid the snow model released there has
