@@ -80,6 +80,42 @@ class LayeredSnowColumnTest : public SoilModelTest {
     for (int l = 1; l <= 5; ++l) w += stack("theta")(r, c, l) * 0.1 * 1000;
     return w;
   }
+  // One step of air temperature `air` [°C] with `rain` [mm] and `snowfall` [mm], which the
+  // snow model lays on the top layer (fresh snow of 100 kg/m³). Per cell the water of the
+  // pack and of the soil, with the rain and snowfall entering and the direct runoff,
+  // interflow, base flow and evapotranspiration leaving, closes to round-off; the snow
+  // model's total is the pack's water and the pack's layers stack up from the soil surface.
+  void StepAndCheckBalance(int h, double air, double rain, double snowfall) {
+    std::vector<double> before, et_before;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        grid("temperature")(r, c) = air;
+        grid("rain_fraction")(r, c) = rain;
+        before.push_back(PackWater(r, c) + SoilWater(r, c));
+        et_before.push_back(grid("real_transpiration0")(r, c));
+        if (snowfall > 0 && grid("zonegrid_soilmodel")(r, c) != kNodata) {
+          const int top = static_cast<int>(grid("upperIndexSnow")(r, c));
+          stack("SnowWaterEquivalentSolid")(r, c, top) += snowfall;
+          stack("SnowLayerThickness")(r, c, top) += snowfall / 100;
+        }
+      }
+    }
+    Step(h);
+    std::size_t i = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c, ++i) {
+        if (grid("zonegrid_soilmodel")(r, c) == kNodata) continue;
+        const double out = grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c) +
+                           grid("real_transpiration0")(r, c) - et_before[i];
+        EXPECT_NEAR(before[i] + rain + snowfall, PackWater(r, c) + SoilWater(r, c) + out, 1e-9) << r << "," << c;
+        EXPECT_NEAR(grid("snow_storage_total")(r, c), PackWater(r, c), 1e-12);
+        for (int l = kSnow; l >= 1 && stack("SnowWaterEquivalentSolid")(r, c, l) > 0; --l) {
+          EXPECT_NEAR(stack("geodetic_height_Snow")(r, c, l - 1),
+                      stack("geodetic_height_Snow")(r, c, l) + stack("SnowLayerThickness")(r, c, l), 1e-9);
+        }
+      }
+    }
+  }
   void Step(int h) {
     const ModelDate d{2020, 3, 1 + h / 24, h % 24 + 1};
     ASSERT_EQ(InFolder([&] {
@@ -93,56 +129,22 @@ class LayeredSnowColumnTest : public SoilModelTest {
 };
 
 // Two cold days of snowfall on the pack, then warm air with rain that melts it from the
-// top. The pack's water flows through the Richards iteration with the soil's. Per cell and
-// step the water of the pack and of the soil, with the snowfall and rain entering and the
-// direct runoff, interflow, base flow and evapotranspiration leaving, closes to round-off;
-// the pack's totals go to the snow model's storage grids, its layers' heights stack up
-// from the soil surface, the soil takes water from the pack, and once the pack is gone
-// "upperIndexSnow" says so.
+// top; the pack's water flows through the Richards iteration with the soil's. The pack's
+// totals go to the snow model's storage grids, the soil takes water from the pack, and once
+// the pack is gone "upperIndexSnow" says so.
 TEST_F(LayeredSnowColumnTest, WaterOfSnowAndSoilClosesPerCellAndStep) {
   Make(-4, 0);
   Pack(15, -0.5);
   constexpr int kColdHours = 48;
   constexpr double kSnowfall = 1;  // mm per hour of the cold days
-  constexpr double kRain = 0.5;    // mm per hour of the warm days
   double largest_melt = 0, largest_pack_flux = 0, soil_intake = 0, first_hour_pack = 0;
   for (int h = 0; h < kColdHours + 120; ++h) {
     SCOPED_TRACE(h);
     const bool cold = h < kColdHours;
-    std::vector<double> before, et_before;
-    for (int r = 1; r <= kRows; ++r) {
-      for (int c = 1; c <= kCols; ++c) {
-        grid("temperature")(r, c) = cold ? -4 : 6;
-        grid("rain_fraction")(r, c) = cold ? 0 : kRain;
-        before.push_back(PackWater(r, c) + SoilWater(r, c));
-        if (cold && grid("zonegrid_soilmodel")(r, c) != kNodata) {
-          // The snow model lays the fresh snow (100 kg/m³) on the top layer.
-          const int top = static_cast<int>(grid("upperIndexSnow")(r, c));
-          stack("SnowWaterEquivalentSolid")(r, c, top) += kSnowfall;
-          stack("SnowLayerThickness")(r, c, top) += kSnowfall / 100;
-        }
-        et_before.push_back(grid("real_transpiration0")(r, c));
-      }
-    }
-    Step(h);
-    std::size_t i = 0;
-    for (int r = 1; r <= kRows; ++r) {
-      for (int c = 1; c <= kCols; ++c, ++i) {
-        if (grid("zonegrid_soilmodel")(r, c) == kNodata) continue;
-        const double out = grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c) +
-                           grid("real_transpiration0")(r, c) - et_before[i];
-        const double in = cold ? kSnowfall : kRain;
-        EXPECT_NEAR(before[i] + in, PackWater(r, c) + SoilWater(r, c) + out, 1e-9) << r << "," << c;
-        EXPECT_NEAR(grid("snow_storage_total")(r, c), PackWater(r, c), 1e-12);
-        largest_melt = std::max(largest_melt, grid("melt_from_snowcover")(r, c));
-        if (!cold) soil_intake += grid("total_infiltration")(r, c);
-        for (int l = kSnow; l >= 1 && stack("SnowWaterEquivalentSolid")(r, c, l) > 0; --l) {
-          EXPECT_NEAR(stack("geodetic_height_Snow")(r, c, l - 1),
-                      stack("geodetic_height_Snow")(r, c, l) + stack("SnowLayerThickness")(r, c, l), 1e-9);
-          largest_pack_flux = std::max(largest_pack_flux, -stack("q_down_Snow")(r, c, l));
-        }
-      }
-    }
+    StepAndCheckBalance(h, cold ? -4 : 6, cold ? 0 : 0.5, cold ? kSnowfall : 0);
+    largest_melt = std::max(largest_melt, grid("melt_from_snowcover")(2, 2));
+    if (!cold) soil_intake += grid("total_infiltration")(2, 2);
+    for (int l = 1; l <= kSnow; ++l) largest_pack_flux = std::max(largest_pack_flux, -stack("q_down_Snow")(2, 2, l));
     if (h == 0) first_hour_pack = PackWater(2, 2);
     if (h == kColdHours - 1) {
       EXPECT_GT(PackWater(2, 2), first_hour_pack + 0.8 * (kColdHours - 1) * kSnowfall) << "the cold days keep the snow";
@@ -153,6 +155,20 @@ TEST_F(LayeredSnowColumnTest, WaterOfSnowAndSoilClosesPerCellAndStep) {
   EXPECT_GT(soil_intake, 0);
   EXPECT_EQ(grid("upperIndexSnow")(2, 2), kSnow + 1) << "the pack has melted";
   EXPECT_EQ(PackWater(2, 2), 0);
+}
+
+// A downpour that the top of the pack cannot take runs off as infiltration excess and
+// direct runoff; no water is lost.
+TEST_F(LayeredSnowColumnTest, DownpourThePackCannotTakeRunsOff) {
+  Make(-1, 0);
+  Pack(15, -1);
+  double excess = 0;
+  for (int h = 0; h < 3; ++h) {
+    SCOPED_TRACE(h);
+    StepAndCheckBalance(h, -1, 400, 0);
+    excess += grid("infiltration_excess")(2, 2);
+  }
+  EXPECT_GT(excess, 0);
 }
 
 // Under a cold spell the pack keeps its water (the ground's heat melts a little at its
