@@ -261,11 +261,17 @@ TEST_F(SnowColumnTest, PackWaterReachesTheSoilOnlyThroughPositionZero) {
   struct Case {
     const char* what;
     double snow_theta, soil_theta;
-    bool drains;  // the pack gives water to the soil
+    double snow_liquid;  // liquid fraction of the snow's water (ice weighs fully)
+    bool drains;         // the pack gives water to the soil
   };
-  for (const Case& k : {Case{"wet snow over dry soil", 0.4, 0.12, true},
-                        Case{"dry snow over wet soil", 0.02, 0.42, false}}) {
+  p_.snow_ice_effectiveness = 1;
+  for (const Case& k : {Case{"wet snow over dry soil", 0.4, 0.12, 1, true},
+                        Case{"dry snow over wet soil", 0.02, 0.42, 1, false},
+                        Case{"frozen snow over dry soil", 0.4, 0.12, 0, false}}) {
     SCOPED_TRACE(k.what);
+    std::vector<double> liquid(kS + kN + 1, 1.0);
+    std::fill_n(liquid.begin(), kS + 1, k.snow_liquid);
+    c_.liquid_fraction = ConstColumnArray(std::span<const double>(liquid), -kS);
     for (int j = -kS; j <= kN; ++j) {
       const double theta = j <= 0 ? k.snow_theta : k.soil_theta;
       c_.theta0[j] = c_.theta_m[j] = c_.theta_n[j] = c_.theta[j] = theta;
@@ -288,6 +294,15 @@ TEST_F(SnowColumnTest, PackWaterReachesTheSoilOnlyThroughPositionZero) {
     }
     EXPECT_EQ(Interflow(1 - kS, -1), 0) << "snow layers over equally conducting snow have no interflow";
   }
+}
+
+// The dynamic time step follows the fastest layer from the top of the pack: 0.1 m of snow
+// at 1e-4 m/s take 1000 s, the loam's layers 10000 s.
+TEST_F(SnowColumnTest, DynamicStepStartsAtTheTopOfThePack) {
+  for (int j = -kS; j <= kN; ++j) c_.theta[j] = 0.3;
+  EXPECT_DOUBLE_EQ(dynamic_step_limit(p_, c_, kN, true, 3600), 1000);
+  p_.first = 1;
+  EXPECT_DOUBLE_EQ(dynamic_step_limit(p_, c_, kN, true, 20000), 10000);
 }
 
 }  // namespace
