@@ -23,6 +23,7 @@
 // The kernels hold no state between calls, allocate nothing and write only the arrays of
 // their arguments; the conductivity array lives in the caller's ColumnArrays.
 
+#include <cassert>
 #include <span>
 #include <type_traits>
 
@@ -41,7 +42,10 @@ struct BasicColumnArray {
   BasicColumnArray(std::span<T> v, int first_position = 0) : values(v), first(first_position) {}
   template <class U>
   BasicColumnArray(const BasicColumnArray<U>& o) : values(o.values), first(o.first) {}
-  T& operator[](int p) const { return values[static_cast<std::size_t>(p - first)]; }
+  T& operator[](int p) const {
+    assert(p >= first && p - first < static_cast<int>(values.size()));
+    return values[static_cast<std::size_t>(p - first)];
+  }
   bool empty() const { return values.empty(); }
   // The values from position p on.
   std::span<T> from(int p) const { return values.subspan(static_cast<std::size_t>(p - first)); }

@@ -10,8 +10,9 @@
 // a rate into mm per iteration; depths and heights [m]; contents θ [m³/m³].
 // Balance: per sub-step, water input + silting-up water = direct runoff + interflow (the
 // drains included) + base flow drawn + evapotranspiration + change of the column's water
-// + change of the ponding storage; the content limits of the Richards update (θ kept to
-// 0..1) are the only terms outside it and are reported as `limit_mm`.
+// (with the layered snow pack: of the pack's too) + change of the ponding storage; the
+// content limits of the Richards update (θ kept to 0..1) are the only terms outside it and
+// are reported as `limit_mm`.
 // Nothing here allocates: every array lives in the caller's ColumnScratch.
 
 #include <span>
@@ -142,7 +143,8 @@ struct EvapotranspirationTaken {
 EvapotranspirationTaken take_evapotranspiration(const ColumnArrays& a, const ColumnStepArrays& s, int R, int G,
                                                 double groundwater_level, double dt);
 
-// Advances the column in `a` (loaded from the stacks, positions 0..n) by one sub-step.
+// Advances the column in `a` (soil positions 0..n loaded from the stacks; with the layered
+// snow pack the heat hook fills the snow positions) by one sub-step.
 void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& settings, ColumnParameters& p,
                      const ColumnArrays& a, const ColumnStepArrays& s, const ColumnStepInput& in,
                      ColumnCellState& state, ColumnStepOutput& out);
