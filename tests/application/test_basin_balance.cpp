@@ -385,10 +385,12 @@ TEST(BasinBalance, HandBackSummedOverTheRunHoldsEveryStepOnce) {
 
 // Does not close yet. Over the first twelve days of the example (1 process, one sub-step),
 // of 46 mm of precipitation:
-// - with every sub-model the remainder is about +5.3 mm: the surface routing hands on about
-//   6 mm less direct runoff than the soil model gives it, of which its linear storages hold
-//   about 0.4 mm at the end; the rest leaves no output. It shows only with the groundwater,
-//   whose return flow raises the direct runoff (without surface routing: -0.13 mm);
+// - with every sub-model the remainder is about +5.3 mm: the surface routing leaves water
+//   on the cells at the end of a step (about 5.6 mm over the run, most of it the return
+//   flow of the aquifers), which the silting-up model adds to the cells' water input; with
+//   the layered snow pack the soil takes the pack's water and the rain instead of that
+//   input, so this water goes missing. Without the silting-up model or without surface
+//   routing the remainder is about -0.13 mm, without snow about +1.5 mm;
 // - without groundwater it is about +0.27 mm;
 // - what is left then: the channels and the runoff concentration write no storage, and the
 //   statistics tables and ASCII grids keep six digits.
