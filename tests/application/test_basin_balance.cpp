@@ -342,6 +342,7 @@ const std::vector<Variant>& Variants() {
       {"without the lake", {{"1     flow control parameter: lakes on", "0     flow control parameter: lakes on"}}},
       {"without irrigation", {{"1     irrigation on", "0     irrigation on"}}},
       {"without surface routing", {{"[SurfaceRoutingModel]\n1     on", "[SurfaceRoutingModel]\n0     on"}}},
+      {"without the silting-up model", {{"[SiltingUpModel]\n1     on", "[SiltingUpModel]\n0     on"}}},
   };
   return variants;
 }
