@@ -341,7 +341,7 @@ qd.asc  name of the QD-Grids in
 qi.asc  name of the QI-Grids in
 0     Writegrid QI-Grid in
 qb.asc  name of the DELTAGW-Grids in
-0     Writegrid DELTAGW-Grid in
+13    Writegrid DELTAGW-Grid in: the groundwater model's hand-back summed over the run and at the end
 gwin.asc  name of the GWIN-Grids in
 0     Writegrid GWIN-Grid in
 gwex.asc  name of the GWEX-Grids in

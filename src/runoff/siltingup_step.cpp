@@ -33,7 +33,10 @@ void siltingupclass::RunStep(long long hour, long long day, long long month, lon
   teilmodellklasse::RunStep(hour, day, month, year);
   if (ModuleSwitch == 0) return;
   if (!presence_checked_) {
-    surface_routing_present_ = FindGrid("SurfaceRoutingWeights", false) > 0;
+    // The surface routing's weights are a stack: the search goes on past the stacks and the
+    // grids without values, or it would never see them, and the water the surface routing
+    // left on the cells would be lost instead of reaching the soil.
+    surface_routing_present_ = FindGrid("SurfaceRoutingWeights", true) > 0;
     presence_checked_ = true;
   }
   disposition_statistic_->BeginStep();

@@ -386,6 +386,10 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
                              &percolation_, &groundwater_level_, &infex_, &saturation_, &directflow_, &interflow_,
                              &baseflow_, &river_infiltration_, &river_exfiltration_, &ponding_storage_,
                              &drainage_flow_}) {
+    // With the groundwater model "baseflow" holds its hand-back rate, which that model
+    // writes at the end of its step; a second write here would count every step twice in
+    // the grid's sums and means.
+    if (g == &baseflow_ && groundwater_coupling != 0) continue;
     grid(*g);
   }
   // Soil temperatures, thaw depth and the layered snow pack.

@@ -136,6 +136,7 @@ double BasinArea(const fs::path& dir) {
 // from the layers above and below.
 struct AquiferSums {
   double fixed_heads = 0;    // every layer, fixed-head cells only
+  double top_layer = 0;      // layer 1, every cell
   double lower_layers = 0;   // layers 2 and below, every cell
   bool any = false;
 };
@@ -162,11 +163,35 @@ AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
         if (!zones.has(r, c) || !balance.has(r, c)) continue;
         const double mm = balance.values[r][c] / cells;
         if (fixed.has(r, c)) sums.fixed_heads += mm;
-        if (n > 1) sums.lower_layers += mm;
+        (n > 1 ? sums.lower_layers : sums.top_layer) += mm;
       }
     }
   }
   return sums;
+}
+
+// The groundwater model's hand-back to the soil ("baseflow", m/s, positive where the top
+// layer lost water), as mm over the basin: summed over the run's steps (one sub-step a
+// step) and in the last step alone.
+struct HandBack {
+  double run = 0;
+  double last_step = 0;
+};
+
+HandBack ReadHandBack(const fs::path& dir) {
+  const AsciiGrid zones = ReadAsciiGrid(dir / "zones.asc");
+  const double cells = CellsWithData(zones);
+  const auto basin_mm = [&](const AsciiGrid& g) {
+    double mm = 0;
+    for (std::size_t r = 0; r < zones.values.size(); ++r) {
+      for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
+        if (zones.has(r, c) && g.has(r, c)) mm += g.values[r][c] * kStepSeconds * 1000 / cells;
+      }
+    }
+    return mm;
+  };
+  return {.run = basin_mm(ReadAsciiGrid(dir / "out" / "qb.sum")),
+          .last_step = basin_mm(ReadAsciiGrid(dir / "out" / "qb.asc"))};
 }
 
 // The text after `key` on the first line of the control file that holds it, as a number.
@@ -257,11 +282,17 @@ Balance BasinBalance(const fs::path& dir) {
     const AquiferSums aquifers = ReadAquiferSums(dir, control);
     if (aquifers.any) {
       b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1);
-      // The lower layers' storage change plus what they leaked up into the top layer, the
-      // soil's saturated zone. That leakage reaches the soil water through the hand-back and
-      // has no output, so it stays in the remainder.
-      b.Add("lower aquifers: storage change and leakage into the top layer", aquifers.lower_layers, -1);
-      b.without_output.push_back("the leakage from the lower aquifers into the top layer (in the soil water)");
+      // The top layer is the soil's saturated zone: its storage change is the negative
+      // hand-back, which the soil water already holds. Its balance summed over the basin is
+      // that change minus the leakage it received from below, so the leakage is the negative
+      // hand-back minus that sum, and the lower layers' storage change is their balance sum
+      // (storage change plus the leakage they gave up) minus it.
+      const HandBack hand_back = ReadHandBack(dir);
+      const double leakage = -hand_back.run - aquifers.top_layer;
+      b.Add("lower aquifers' storage change", aquifers.lower_layers - leakage, -1);
+      // The soil draws a step's hand-back in the next step: the last one, already gone from
+      // the top layer in the aquifers' balance, is still in the soil water.
+      b.Add("hand-back of the last step, not yet drawn from the soil", hand_back.last_step, +1);
     } else {
       b.without_output.push_back("the storage of the aquifers");
     }
@@ -269,13 +300,14 @@ Balance BasinBalance(const fs::path& dir) {
   return b;
 }
 
-Balance RunBasin(const test::TempDir& dir, const Edits& edits) {
+// Runs the example in `dir` over its first `days` days with the edits of its control file.
+void RunExample(const test::TempDir& dir, int days, const Edits& edits) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
   std::string control = test::ReadFile(dir.file("basin.ctl"));
   // One soil and groundwater sub-step: the aquifers' balance grids hold the last sub-step
   // of a step, so only then do their sums over the run hold every sub-step.
-  Edits all = {{"31    end day", std::to_string(kDays) + "    end day"},
+  Edits all = {{"31    end day", std::to_string(days) + "    end day"},
                {"3     end month", "1     end month"},
                {"2 sub-steps", "1 sub-steps"}};
   all.insert(all.end(), edits.begin(), edits.end());
@@ -287,6 +319,10 @@ Balance RunBasin(const test::TempDir& dir, const Edits& edits) {
   test::WriteFile(dir.file("basin.ctl"), control);
   const test::ProgramRun run = test::RunProgram({"basin.ctl"}, dir.path(), 1);
   EXPECT_EQ(run.status, 0) << run.output;
+}
+
+Balance RunBasin(const test::TempDir& dir, const Edits& edits) {
+  RunExample(dir, kDays, edits);
   return BasinBalance(dir.path());
 }
 
@@ -306,17 +342,59 @@ const std::vector<Variant>& Variants() {
       {"without the lake", {{"1     flow control parameter: lakes on", "0     flow control parameter: lakes on"}}},
       {"without irrigation", {{"1     irrigation on", "0     irrigation on"}}},
       {"without surface routing", {{"[SurfaceRoutingModel]\n1     on", "[SurfaceRoutingModel]\n0     on"}}},
+      {"without the silting-up model", {{"[SiltingUpModel]\n1     on", "[SiltingUpModel]\n0     on"}}},
   };
   return variants;
 }
 
-// Does not close yet. Over the first twelve days of the example (1 process, one sub-step):
-// - with every sub-model the remainder is about -28 mm of 46 mm of precipitation: the lower
-//   aquifer drains about 354 mm through its fixed heads at the outlet and rises into the
-//   top layer, the soil's saturated zone, where the groundwater model hands it to the soil
-//   water; that leakage (about 33 mm) appears in no output, so it stays in the remainder;
-// - without groundwater it is about +0.27 mm: the channels and the runoff concentration
-//   write no storage, and the statistics tables keep three to six digits.
+// The groundwater model's hand-back ("baseflow") summed over the run holds every step once:
+// the sum equals the grids written at the end of every step, added up. The balance above
+// takes the leakage between the aquifers from this sum.
+TEST(BasinBalance, HandBackSummedOverTheRunHoldsEveryStepOnce) {
+  test::TempDir dir;
+  RunExample(dir, 1, {{"13    Writegrid DELTAGW-Grid in", "12    Writegrid DELTAGW-Grid in"}});
+  const fs::path out = dir.path() / "out";
+  const AsciiGrid sum = ReadAsciiGrid(out / "qb.sum");
+  AsciiGrid steps = sum;
+  for (auto& row : steps.values) std::fill(row.begin(), row.end(), 0.0);
+  int count = 0;
+  for (const auto& file : fs::directory_iterator(out)) {
+    if (!file.path().filename().string().starts_with("qb_")) continue;
+    ++count;
+    const AsciiGrid step = ReadAsciiGrid(file.path());
+    for (std::size_t r = 0; r < steps.values.size(); ++r) {
+      for (std::size_t c = 0; c < steps.values[r].size(); ++c) {
+        if (step.has(r, c)) steps.values[r][c] += step.values[r][c];
+      }
+    }
+  }
+  ASSERT_EQ(count, 24);
+  double largest = 0;
+  for (std::size_t r = 0; r < sum.values.size(); ++r) {
+    for (std::size_t c = 0; c < sum.values[r].size(); ++c) {
+      if (sum.has(r, c)) largest = std::max(largest, std::abs(sum.values[r][c]));
+    }
+  }
+  ASSERT_GT(largest, 0.0);
+  for (std::size_t r = 0; r < sum.values.size(); ++r) {
+    for (std::size_t c = 0; c < sum.values[r].size(); ++c) {
+      if (!sum.has(r, c)) continue;
+      EXPECT_NEAR(sum.values[r][c], steps.values[r][c], 1e-5 * largest) << "row " << r + 1 << ", column " << c + 1;
+    }
+  }
+}
+
+// Does not close yet. Over the first twelve days of the example (1 process, one sub-step),
+// of 46 mm of precipitation:
+// - with every sub-model the remainder is about +5.3 mm: the surface routing leaves water
+//   on the cells at the end of a step (about 5.6 mm over the run, most of it the return
+//   flow of the aquifers), which the silting-up model adds to the cells' water input; with
+//   the layered snow pack the soil takes the pack's water and the rain instead of that
+//   input, so this water goes missing. Without the silting-up model or without surface
+//   routing the remainder is about -0.13 mm, without snow about +1.5 mm;
+// - without groundwater it is about +0.27 mm;
+// - what is left then: the channels and the runoff concentration write no storage, and the
+//   statistics tables and ASCII grids keep six digits.
 // Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
 TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
   for (const Variant& variant : Variants()) {

@@ -41,7 +41,6 @@ Edits StateWritten() {
   for (const char* grid : {"theta.asc  name of the Theta_stacks in\n", "hh.asc  name of the hh-stacks in\n",
                            "hgeo.asc  name of the hgeo-stacks in\n", "gwst.asc  name of the GWSTAND-Grids in\n",
                            "gwth.asc  name of the GWtheta-Grids in\n", "gwlevel.asc  name of the GWLEVEL-Grids in\n",
-                           "qb.asc  name of the DELTAGW-Grids in\n",
                            "qu.asc  name of the q_unten-stacks in\n", "pond.asc  name of the POND-Grids in\n",
                            "snowsolid.asc name of the solid snow storage grid\n",
                            "snowliquid.asc  name of the liquid snow storage grid\n",
@@ -51,6 +50,8 @@ Edits StateWritten() {
                            "interception_storage.asc       name interception storage grid\n"}) {
     edits.emplace_back(std::string(grid) + "0", std::string(grid) + "3");
   }
+  // The example writes the hand-back of the groundwater model summed over the run as well.
+  edits.emplace_back("qb.asc  name of the DELTAGW-Grids in\n13", "qb.asc  name of the DELTAGW-Grids in\n3 ");
   // The soil model's layered snow pack.
   for (const char* stack : {"snow_swes.stk", "snow_swel.stk", "snow_temperature.stk", "snow_theta.stk", "snow_heads.stk",
                             "snow_heights.stk", "snow_qdown.stk", "snow_thickness.stk", "snow_density.stk",

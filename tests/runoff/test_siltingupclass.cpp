@@ -160,6 +160,14 @@ class Basin {
                    .statext = "txt", .gridext = "asc"};
     model_->InitTracers(1, tracers_, registry_, StatisticsRegistry::kCapacity);
   }
+  // The surface routing as a whole run registers it, after a stack of the soil model: its
+  // weights stack tells the model that the surface storage holds `left_mm` of water the
+  // routing left on every cell in the last step (before Build).
+  void AddSurfaceRouting(double left_mm) {
+    surface_.fill(left_mm);
+    reader_.RegisterGrid(8, "theta.stk", {}, stack_.view(), 2, "theta", 0, 1, kRows);
+    reader_.RegisterGrid(9, "", {}, stack_.view(), 2, "SurfaceRoutingWeights", 0, 1, kRows);
+  }
   // Fills the grid table up to entry `last` with grids of no use.
   void FillTable(int last) {
     for (int index = 8; index <= last; ++index) {
@@ -186,6 +194,7 @@ class Basin {
   Grid units_{1, kRows, kCols, kRows};
   Grid masters_{1, kRows, kCols, kRows};
   Grid tracer_input_{1, kRows, kCols, kRows};
+  Stack stack_{1, kRows, kCols, 2, kRows};
   std::vector<HruRecord> hrus_;
   std::vector<TracerSettingsRecord> tracers_;
   LanduseTable landuse_table_{2};
@@ -329,6 +338,19 @@ TEST_F(SiltingUpModelTest, OneStepSealsTilledCellsAndLeavesOthersAlone) {
   // The cell outside the basin keeps nodata.
   EXPECT_EQ(basin_.Values("DirectRunoffSiltingUp")(1, 1), kNodata);
   EXPECT_EQ(basin_.water()(1, 1), 70);
+}
+
+// The water the surface routing left on a cell joins the cell's water input: it reaches
+// the soil or the direct runoff, and none of it is lost.
+TEST_F(SiltingUpModelTest, SurfaceWaterLeftByTheSurfaceRoutingJoinsTheWaterInput) {
+  basin_.AddSurfaceRouting(5);
+  ASSERT_EQ(basin_.Build("1\n" + SectionBody()), 0) << console_.str();
+  ASSERT_EQ(basin_.Step(110, 70), 0) << console_.str();
+  for (const auto& [r, c] : {std::pair{5, 2}, {2, 2}}) {  // untilled, tilled
+    EXPECT_DOUBLE_EQ(basin_.Values("SurfStorSiltingUp")(r, c), 75) << r << " " << c;
+    EXPECT_NEAR(basin_.water()(r, c) + basin_.Values("DirectRunoffSiltingUp")(r, c), 75, 1e-12) << r << " " << c;
+  }
+  EXPECT_GT(basin_.Values("DirectRunoffSiltingUp")(2, 2), 0);
 }
 
 // Over two days of changing rain, every cell's water input splits into direct runoff
