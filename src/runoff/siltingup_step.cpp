@@ -33,7 +33,7 @@ void siltingupclass::RunStep(long long hour, long long day, long long month, lon
   teilmodellklasse::RunStep(hour, day, month, year);
   if (ModuleSwitch == 0) return;
   if (!presence_checked_) {
-    surface_routing_present_ = FindGrid("SurfaceRoutingWeights", false) > 0;
+    surface_routing_present_ = FindGrid("SurfaceRoutingWeights", true) > 0;
     presence_checked_ = true;
   }
   disposition_statistic_->BeginStep();
