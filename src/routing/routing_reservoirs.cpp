@@ -167,6 +167,11 @@ void routingclass::RouteReservoirs(int own, const StepDate& date, bool irrigatio
                              .abstraction_m3 = last && real_step ? 60 * setup_.dt_min * OwnCubicMetres(abstracted_mm) : 0.0,
                              .draws = last ? draws : nullptr},
                             date);
+    // The fields received the irrigation planned with the reservoir's offer at the start of
+    // the step; what the store could not give of it is owed, and the river pays it in the
+    // next steps, so that the fields get no water from nowhere.
+    const double short_m3 = irrigation_m3 - reservoir.balance(BalanceTerm::kIrrig).volume_m3;
+    if (short_m3 > 0) irrigation_debt_mm_ += OwnMillimetres(short_m3 / 60 / setup_.dt_min);
     // The outflow of a reservoir is constant over the sub-intervals of the step.
     routed[0][so] = OwnMillimetres(reservoir.outflow());
     for (int t = 1; t <= T; ++t) routed[t][so] = reservoir.content()[static_cast<std::size_t>(t)];

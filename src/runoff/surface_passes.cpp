@@ -85,19 +85,23 @@ VegetationFailure PrepareVegetation(const SurfaceGrids& g, const SurfaceLanduse&
 }
 
 void LoadDirectRunoff(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceCells& cells,
-                      const SurfaceTracerGrids& tracers) {
+                      const SurfaceTracerGrids& tracers, bool keep_storage) {
   for_each_row(cells.rows, [&](int r) {
     ForOwnCells(g, p, cells, r, [&](int c) {
       const double q = g.directflow(r, c);
+      const double kept = keep_storage ? std::max(g.storage(r, c), 0.0) : 0.0;
+      const double water = q + kept;
       if (p.method == SurfaceRoutingMethod::kHeadDriven) {
-        g.head(r, c) = q / 1000 + g.dem(r, c);
+        g.head(r, c) = water / 1000 + g.dem(r, c);
         g.head_old(r, c) = g.head(r, c);
       } else {
-        g.head(r, c) = q / 1000;
+        g.head(r, c) = water / 1000;
       }
-      g.storage(r, c) = q;
+      g.storage(r, c) = water;
       for (std::size_t t = 0; t < tracers.size(); ++t) {
-        tracers.storage_conc[t](r, c) = tracers.runoff_conc[t](r, c) * tracers.load_factor[t];
+        const double runoff = tracers.runoff_conc[t](r, c) * tracers.load_factor[t];
+        tracers.storage_conc[t](r, c) =
+            kept > 0 ? (q * runoff + kept * tracers.handover[t](r, c)) / water : runoff;
         tracers.handover[t](r, c) = 0;
         tracers.runoff_conc[t](r, c) = 0;
       }

@@ -5,7 +5,9 @@
 //
 // - LoadDirectRunoff: the direct runoff of the soil sub-step [mm] becomes surface water
 //   (storage S [mm], depth h = S / 1000 [m]; under method 6 the head DEM + S / 1000, also
-//   the head at the start of the sub-step) and "directflow" is emptied.
+//   the head at the start of the sub-step) and "directflow" is emptied. Where the
+//   surface water left by the previous sub-step of the same model step reaches no other
+//   sub-model, it stays and the direct runoff joins it.
 // - RouteFlowPaths: slope and aspect, flow-path weights and directional fluxes of every
 //   cell (methods 1 to 5).
 // - LimitOutflows: no cell sends more water in a sub-step than it holds at its start.
@@ -74,8 +76,10 @@ VegetationFailure PrepareVegetation(const SurfaceGrids& g, const SurfaceLanduse&
                                     double nodata, int day, int month, int year,
                                     std::span<VegetationFailure> row_status);
 
+// keep_storage: the surface water S the cells hold stays, and its tracer concentrations
+// (in the hand-over grids since the end of the last sub-step) mix with the runoff's.
 void LoadDirectRunoff(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceCells& cells,
-                      const SurfaceTracerGrids& tracers);
+                      const SurfaceTracerGrids& tracers, bool keep_storage);
 void RouteFlowPaths(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceLanduse& landuse,
                     const SurfaceCells& cells, int i, int refresh);
 void LimitOutflows(const SurfaceGrids& g, const SurfaceParameters& p, const SurfaceCells& cells, double dt);

@@ -91,6 +91,7 @@ surfaceroutingclass::surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry
   }
   RequireGrid("soil_types");
   storage_ = table[RequireGrid("SurfStorSiltingUp")].values;
+  storage_taken_between_steps_only_ = FindGrid("DirectRunoffSiltingUp", true) > 0;
 
   ReadSection();
   AdjustSubStepBounds();
@@ -745,6 +746,7 @@ int surfaceroutingclass::SubbasinOf(int r, int c) const {
 void surfaceroutingclass::BeginStep(const ModelDate& d) {
   teilmodellklasse::RunStep(d.hour, d.day, d.month, d.year);
   if (ModuleSwitch == 0) return;
+  soil_sub_step_ = 0;
   for (auto& statistic : statistics_) statistic->BeginStep();
   for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
     if (TracerRecords[t].statistic) TracerRecords[t].statistic->BeginStep();
@@ -940,7 +942,9 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       PrepareVegetation(pass_grids_, landuse_, cells, geometry().nodata_value, static_cast<int>(date.day),
                         static_cast<int>(date.month), static_cast<int>(date.year), row_status_);
   AgreeOnVegetation(failure);
-  LoadDirectRunoff(pass_grids_, pass_parameters_, cells, tracer_grids_);
+  LoadDirectRunoff(pass_grids_, pass_parameters_, cells, tracer_grids_,
+                   storage_taken_between_steps_only_ && soil_sub_step_ > 0);
+  ++soil_sub_step_;
 
   const double t = SoilSubStepSeconds();
   const double dt_min = settings_.dt_min;
@@ -1153,7 +1157,8 @@ void surfaceroutingclass::HandOverStep() {
       if (river) v[ZoneValue(0, 0, 1)] += SubSteps * direct * w;
       v[ZoneValue(0, 0, 0)] += 1;
       v[ZoneValue(0, 0, 2)] += w;
-      v[ZoneValue(0, 1, 1)] += inter * w;
+      // The queue's mean over the sub-steps times their number is the step's amount.
+      v[ZoneValue(0, 1, 1)] += SubSteps * inter * w;
       v[ZoneValue(0, 1, 0)] += 1;
       v[ZoneValue(0, 1, 2)] += w;
       for (int tr = 1; tr <= n_t; ++tr) {

@@ -228,6 +228,12 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   std::vector<double> StorageLoss;
   double SubTimeStep = 0;
   int sub_steps_run_ = 0;
+  // The silting-up model takes the surface water left at the end of a step into the next
+  // step's water input, and the soil model then reads its direct runoff instead of the
+  // surface storage: the water left by a soil sub-step other than the last must stay on
+  // the surface, or it would leave the basin unbooked.
+  bool storage_taken_between_steps_only_ = false;
+  int soil_sub_step_ = 0;  // soil sub-steps run in the current model step
 
   // Runoff per sub-basin [tracer 0..T][sub-basin 0..N] and flow-time zones
   // [tracer][sub-basin][zone 0..maxzeit].

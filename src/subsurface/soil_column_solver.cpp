@@ -349,7 +349,7 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   in.silting = s.silting == 1   ? SiltingWater::kDirectRunoff
                : s.silting == 2 ? SiltingWater::kSurfaceStorage
                                 : SiltingWater::kNone;
-  in.silting_mm = value_or(g.silting, r, c, 0);
+  in.silting_mm = value_or(g.silting, r, c, 0) * (s.silting_each_sub_step ? s.sub_steps : 1);
   in.snow_solid_mm = value_or(g.snow_solid, r, c, -1);
   in.snow_runoff_fraction = per_subbasin(s.subbasins.snow_runoff_fraction);
   in.max_ponding_mm = value_or(g.max_ponding, r, c, 0);

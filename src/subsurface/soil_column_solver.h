@@ -257,6 +257,9 @@ struct SoilColumnLoopSettings {
   std::span<const int> irrigation_origin;       // per irrigation code (entry 0 unused)
   SoilColumnSubbasins subbasins;
   int silting = 0;               // 0 none, 1 direct runoff, 2 surface storage
+  // The surface storage is the water that surface routing left on the cell in the last
+  // sub-step: the whole of it is offered again in every sub-step, not a share of a step's.
+  bool silting_each_sub_step = false;
   bool baseflow_given = false;   // the groundwater model gives "baseflow"
   bool external_table = false;   // an external groundwater table has been imposed
   const CellDumpRun* dumps = nullptr;  // dump mode: snapshots, checks and dump files

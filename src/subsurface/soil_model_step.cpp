@@ -192,6 +192,7 @@ void unsatzonmodellklasse::BindColumnGrids() {
   const SubbasinParameters& sp = settings_.subbasins;
   s.subbasins = {subbasins_.code_index, sp.flussdichte, sp.kelsqlat, sp.max_baseflow, sp.SR_Anteil};
   s.silting = g.silting.empty() ? 0 : silting_up_from_storage_ ? 2 : 1;
+  s.silting_each_sub_step = s.silting == 2 && surface_routing_active_ != 0;
   s.baseflow_given = groundwater_coupling != 0;
   s.control_row = settings().spin_up > 0 ? 0 : settings_.control_row;
   s.control_col = settings_.control_col;

@@ -183,6 +183,44 @@ TEST_F(IrrigationThroughRoutingTest, TheCellsReceiveWhatRiverAndReservoirGiveInE
   EXPECT_NEAR(on_cells, from_river + from_reservoir, 1e-6);
 }
 
+// A state whose reservoir offer is more than the reservoir holds: the fields receive the
+// irrigation planned with the offer, the reservoir gives what it holds, and the rest is owed
+// and taken from the river in the next steps.
+TEST_F(IrrigationThroughRoutingTest, WhatTheReservoirCannotGiveOfItsOfferIsOwed) {
+  Build("state.ftz", 0);
+  for (int h = 1; h <= 24; ++h) Step(h, 1);
+  routing_->WriteStorageContent();
+  std::string text = test::ReadFile(dir_.file("state.ftz"));
+  const std::size_t label = text.find("(irrigation water the reservoirs offer, tracer 0)");
+  ASSERT_NE(label, std::string::npos) << text;
+  const std::size_t line = text.rfind('\n', label) + 1;
+  text.replace(line, label - line, "100 ");
+  test::WriteFile(dir_.file("state.ftz"), text);
+  routing_.reset();
+  registry_ = StatisticsRegistry();
+  Build("state.ftz", 1);
+  routingclass& object = *routing_->routing_objects()[0];
+  const double m3_per_mm = 0.04e6 / 1000;
+  double on_cells = 0, taken = 0;
+  for (int h = 1; h <= 6; ++h) {
+    SCOPED_TRACE(h);
+    const double debt_before = object.irrigation_debt_mm();
+    Step(h, 2);
+    const double river_m3 = 0.3 * m3_per_mm - reservoir().balance(BalanceTerm::kQin).volume_m3;
+    const double reservoir_m3 = reservoir().balance(BalanceTerm::kIrrig).volume_m3;
+    const double owed_m3 = (object.irrigation_debt_mm() - debt_before) * m3_per_mm;
+    if (h == 1) {
+      EXPECT_NEAR(SurfaceWaterOnCells_m3(), 20, 1e-9);
+      EXPECT_LT(reservoir_m3, 20);
+      EXPECT_GT(owed_m3, 0);
+    }
+    EXPECT_NEAR(SurfaceWaterOnCells_m3(), river_m3 + reservoir_m3 + owed_m3, 1e-6);
+    on_cells += SurfaceWaterOnCells_m3();
+    taken += river_m3 + reservoir_m3;
+  }
+  EXPECT_NEAR(on_cells, taken + object.irrigation_debt_mm() * m3_per_mm, 1e-6);
+}
+
 // A run stopped while the river owes water to the fields and continued from the routing
 // state goes on as the unbroken run: the state keeps the water owed. A state without the
 // owed water (written by a run without surface-water irrigation, or before it was kept)

@@ -141,6 +141,39 @@ TEST_F(FlowTimeZones, WithoutFlowTimesEveryCellFeedsTheStoragesInTheSameStep) {
   EXPECT_FALSE(Logged("no recession constants"));
 }
 
+TEST_F(FlowTimeZones, TheSubStepsOfAStepHandOverTheWholeStepsRunoff) {
+  // The soil hands 4 mm of direct runoff and 2 mm of interflow per cell and step, in equal
+  // shares over its sub-steps; without recession constants the outflow of the step is
+  // that amount whatever the number of sub-steps.
+  for (const int n_sub : {1, 2, 4}) {
+    SCOPED_TRACE(n_sub);
+    SurfaceBasin<> basin(log_, dir_.path().string(), ZoneBasin({}), SurfaceSection(1, 60, 600), RowRange{1, 3},
+                         RowRange{1, 3}, nullptr, {}, n_sub);
+    std::vector<TracerSettingsRecord> tracers(1);
+    surfaceroutingclass& model = basin.model();
+    model.InitTracers(0, tracers, basin.registry(), 200);
+    std::vector<double> recession{0, 0};
+    model.SetDirectRunoffRecession(recession);
+    model.SetInterflowRecession(recession);
+    const GridView directflow = basin.Values("directflow");
+    const GridView interflow = basin.Values("interflow");
+    model.BeginStep({2020, 6, 1, 1});
+    for (int k = 1; k <= n_sub; ++k) {
+      for (int r = 1; r <= 3; ++r) {
+        for (int c = 1; c <= 3; ++c) {
+          directflow(r, c) = 4.0 / n_sub;
+          interflow(r, c) = 2.0 / n_sub;
+        }
+      }
+      model.RunStep(1, 1, 6, 2020);
+    }
+    model.EndStep({2020, 6, 1, 1});
+    EXPECT_NEAR(model.direct_runoff_outflow()[0][1], 4, 1e-12);
+    EXPECT_NEAR(model.interflow_outflow()[0][1], 2, 1e-12);
+    model.FinishModel(false);
+  }
+}
+
 // --- storage content file ------------------------------------------------------------------
 
 class StoredZones : public FlowTimeZones {

@@ -313,6 +313,43 @@ TEST_F(TiltedPlane, RiverCellsEndEverySubStepDryWithTheirWaterInDirectflow) {
   EXPECT_EQ(basin.Values("directflow")(20, 1), 0);
 }
 
+TEST_F(TiltedPlane, SurfaceWaterLeftBetweenSubStepsIsKeptOnceWhoeverTakesItBack) {
+  // Two soil sub-steps per step, 3 mm of rain per cell and sub-step. Without a silting-up
+  // model the soil takes the surface water left by every sub-step back into its direct
+  // runoff; with one, the silting-up model takes it only at the start of a step, and
+  // surface routing keeps it on the surface between the sub-steps. Either way every step
+  // balances: rain = river hand-over + storage change.
+  for (const bool silting_up : {false, true}) {
+    SCOPED_TRACE(silting_up);
+    const BasinShape shape = Plane(Drain::kSouth);
+    const std::vector<std::string> extra =
+        silting_up ? std::vector<std::string>{"DirectRunoffSiltingUp"} : std::vector<std::string>{};
+    SurfaceBasin<> basin(log_, dir_.path().string(), shape, SurfaceSection(5, 10, 60, 1, 10), RowRange{1, 21},
+                         RowRange{1, 21}, nullptr, extra, 2);
+    const GridView directflow = basin.Values("directflow");
+    const GridView storage = basin.Values("SurfStorSiltingUp");
+    const auto total = [&](const GridView& g, bool river_only) {
+      double sum = 0;
+      for (int r = 1; r <= 21; ++r) {
+        if (!river_only || shape.river(r, 1)) sum += g(r, 1);
+      }
+      return sum;
+    };
+    for (int step = 1; step <= 3; ++step) {
+      const double before = total(storage, false);
+      double river = 0;
+      basin.model().BeginStep({2020, 6, 1, step});
+      for (int k = 1; k <= 2; ++k) {
+        const bool soil_takes_storage = !silting_up || k == 1;
+        for (int r = 1; r <= 21; ++r) directflow(r, 1) = 3 + (soil_takes_storage ? storage(r, 1) : 0.0);
+        basin.model().RunStep(step, 1, 6, 2020);
+        river += total(directflow, true);
+      }
+      EXPECT_NEAR(river + total(storage, false) - before, 2 * 3 * 21, 1e-9) << step;
+    }
+  }
+}
+
 TEST_F(TiltedPlane, SteepDiagonalFlowCreatesNoWaterAndNoSolute) {
   // A steep plane falling to the south-east: the flux towards a diagonal neighbour runs
   // over a face 1.41 cell sizes wide, and the velocities grow after the first sub-step
