@@ -175,16 +175,6 @@ class Basin {
     }
   }
 
-  // The entries of surface routing after the model's own: first one whose values are not
-  // attached (as a stack's), then its flow-path weights. It leaves `mm` on every cell.
-  void AddSurfaceRouting(double mm) {
-    int next = 8;
-    while ((*table_)[next].file_name) ++next;
-    reader_.RegisterGrid(next, "velocity.stack", GridView(), {}, 0, "SurfaceRoutingVelocity", 0, 1, kRows);
-    reader_.RegisterGrid(next + 1, "", dem_.view(), {}, 0, "SurfaceRoutingWeights", 0, 1, kRows);
-    surface_.fill(mm);
-  }
-
   GridView Values(const std::string& identifier) { return (*table_)[reader_.FindGrid(identifier, true)].values; }
   siltingupclass& model() { return *model_; }
   Grid& water() { return water_; }
@@ -389,17 +379,6 @@ TEST_F(SiltingUpModelTest, WaterBalanceClosesAndEnergyAccumulatesOverManySteps) 
   EXPECT_GT(basin_.Values("RainPause")(2, 2), 2.9);
   ASSERT_EQ(basin_.Step(125, 10), 0);
   EXPECT_DOUBLE_EQ(basin_.Values("KineticEnergy")(2, 2), (1 - 0.51) * 10 * 20.62);
-}
-
-TEST_F(SiltingUpModelTest, TheWaterSurfaceRoutingLeftJoinsTheNextStepsInput) {
-  ASSERT_EQ(basin_.Build("1\n" + SectionBody()), 0);
-  basin_.AddSurfaceRouting(4);
-  ASSERT_EQ(basin_.Step(110, 10), 0);
-  // An untilled cell lets all of it through to the soil.
-  EXPECT_EQ(basin_.water()(5, 2), 14);
-  EXPECT_EQ(basin_.Values("SurfStorSiltingUp")(5, 2), 14);
-  // A tilled one splits rain and surface water into runoff and input.
-  EXPECT_NEAR(basin_.water()(2, 2) + basin_.Values("DirectRunoffSiltingUp")(2, 2), 14, 1e-12);
 }
 
 TEST_F(SiltingUpModelTest, ResponseUnitsTakeTheValuesOfTheirMasterCell) {
