@@ -10,6 +10,7 @@
 // pass creates no tracer either. Glacier snow carries no tracer, as in the snow step.
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <vector>
 
@@ -79,10 +80,19 @@ void schneemodellklasse::SnowSlides() {
     const int nrows = geo.nrows;
     const int ncols = geo.ncols;
     std::vector<SlideTracer> tracers;
+    // Cells whose ordinary pack released snow; only cells whose pack changed take new
+    // tracer values, so that the others keep theirs to the last bit.
+    std::vector<char> released_here;
+    if (!snow_tracers_.empty()) released_here.assign(static_cast<std::size_t>(nrows + 1) * (ncols + 1), 0);
+    const auto released_at = [&](int r, int c) -> char& {
+      return released_here[static_cast<std::size_t>(r) * static_cast<std::size_t>(ncols + 1) +
+                           static_cast<std::size_t>(c)];
+    };
     for (std::size_t k = 0; k < snow_tracers_.size(); ++k) {
       Grid& copy = tracer_copies[k];
       SlideTracer& t = tracers.emplace_back();
       t.whole = copy.empty() ? snow_tracers_[k].storage : copy.view();
+      assert(t.whole.rows().first <= 1 && t.whole.rows().last >= nrows);
       t.evaporating = snow_tracers_[k].evaporating;
       for (Grid* g : {&t.pack, &t.input, &t.mobile, &t.deposition}) {
         *g = Grid(1, nrows, ncols, nrows);
@@ -138,6 +148,7 @@ void schneemodellklasse::SnowSlides() {
           if (m < 1 && T > 0) {
             input_mass_(r, c) = T * s.slideMassFrac * (1 - m);
             ScaleStore(total_(r, c), liquid_(r, c), solid_(r, c), T - s.slideMassFrac * T);
+            if (!released_here.empty()) released_at(r, c) = 1;
             for (SlideTracer& t : tracers) {
               const double released = t.pack(r, c) * s.slideMassFrac;
               t.pack(r, c) -= released;
@@ -190,7 +201,9 @@ void schneemodellklasse::SnowSlides() {
           ScaleStore(total_on_glacier_(r, c), liquid_on_glacier_(r, c), solid_on_glacier_(r, c),
                      total_on_glacier_(r, c) + A);
         }
+        const bool changed = !released_here.empty() && (released_at(r, c) != 0 || (G < 1 && A > 0));
         for (SlideTracer& t : tracers) {
+          if (!changed) continue;
           if (G < 1) t.pack(r, c) += t.deposition(r, c) + t.mobile(r, c);
           // A pack left without water keeps the concentration it had.
           if (!t.evaporating) {
