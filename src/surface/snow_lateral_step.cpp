@@ -5,10 +5,14 @@
 // table's step and the grid outputs.
 //
 // A slide pass moves snow water equivalent between zone cells of one zone and creates
-// none: the domain sum of the storages is the same before and after it.
+// none: the domain sum of the storages is the same before and after it. The snow's
+// tracers slide with it: sliding snow carries the tracer mass of the pack it left, so a
+// pass creates no tracer either. Glacier snow carries no tracer, as in the snow step.
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <vector>
 
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
@@ -35,6 +39,15 @@ void ScaleStore(double& total, double& liquid, double& solid, double new_total) 
   }
 }
 
+// One tracer of the sliding snow on process 0, as masses per area (mm times the
+// concentration): the ordinary pack of every cell and the snow the pass releases from a
+// cell, carries on and deposits. `whole` is the tracer's grid holding every row.
+struct SlideTracer {
+  GridView whole;
+  bool evaporating = false;
+  Grid pack, input, mobile, deposition;
+};
+
 }  // namespace
 
 void schneemodellklasse::SnowLateralStep(const ModelDate& d) {
@@ -57,11 +70,41 @@ void schneemodellklasse::SnowSlides() {
   if (glacier_store) {
     for (GridView grid : {total_on_glacier_, liquid_on_glacier_, solid_on_glacier_}) GatherGrid(context(), grid);
   }
+  // The tracer grids hold the process's band only: process 0 works on whole copies (a
+  // single process on the grids themselves).
+  std::vector<Grid> tracer_copies;
+  for (const SnowTracer& t : snow_tracers_) tracer_copies.push_back(GatherGridCopy(context(), t.storage));
   if (rank() == 0) {
     const GridGeometry& geo = geometry();
     const double nodata = geo.nodata_value;
     const int nrows = geo.nrows;
     const int ncols = geo.ncols;
+    std::vector<SlideTracer> tracers;
+    // Cells whose ordinary pack released snow; only cells whose pack changed take new
+    // tracer values, so that the others keep theirs to the last bit.
+    std::vector<char> released_here;
+    if (!snow_tracers_.empty()) released_here.assign(static_cast<std::size_t>(nrows + 1) * (ncols + 1), 0);
+    const auto released_at = [&](int r, int c) -> char& {
+      return released_here[static_cast<std::size_t>(r) * static_cast<std::size_t>(ncols + 1) +
+                           static_cast<std::size_t>(c)];
+    };
+    for (std::size_t k = 0; k < snow_tracers_.size(); ++k) {
+      Grid& copy = tracer_copies[k];
+      SlideTracer& t = tracers.emplace_back();
+      t.whole = copy.empty() ? snow_tracers_[k].storage : copy.view();
+      assert(t.whole.rows().first <= 1 && t.whole.rows().last >= nrows);
+      t.evaporating = snow_tracers_[k].evaporating;
+      for (Grid* g : {&t.pack, &t.input, &t.mobile, &t.deposition}) {
+        *g = Grid(1, nrows, ncols, nrows);
+        g->fill(0);
+      }
+      for (int r = 1; r <= nrows; ++r) {
+        for (int c = 1; c <= ncols; ++c) {
+          // An evaporating tracer is held as the concentration of the pack's water.
+          if (zone_grid_(r, c) != nodata) t.pack(r, c) = t.whole(r, c) * (t.evaporating ? total_(r, c) : 1.0);
+        }
+      }
+    }
     const auto zone_cell = [&](int r, int c) { return zone_grid_(r, c) != nodata; };
     const auto same_zone = [&](int r, int c, int rn, int cn) {
       return zone_cell(rn, cn) && zone_grid_(rn, cn) == zone_grid_(r, c);
@@ -105,6 +148,12 @@ void schneemodellklasse::SnowSlides() {
           if (m < 1 && T > 0) {
             input_mass_(r, c) = T * s.slideMassFrac * (1 - m);
             ScaleStore(total_(r, c), liquid_(r, c), solid_(r, c), T - s.slideMassFrac * T);
+            if (!released_here.empty()) released_at(r, c) = 1;
+            for (SlideTracer& t : tracers) {
+              const double released = t.pack(r, c) * s.slideMassFrac;
+              t.pack(r, c) -= released;
+              t.input(r, c) = released * (1 - m);
+            }
           }
           if (glacier_snow && m > 0) {
             const double Tg = total_on_glacier_(r, c);
@@ -114,6 +163,7 @@ void schneemodellklasse::SnowSlides() {
           }
         }
         const double F = input_mass_(r, c) + mobile_mass_(r, c);
+        for (SlideTracer& t : tracers) t.mobile(r, c) += t.input(r, c);
         if (!(sum > 0)) {
           mobile_mass_(r, c) = F;
           continue;
@@ -123,6 +173,13 @@ void schneemodellklasse::SnowSlides() {
           if (!(t.share > 0)) continue;
           const double D = deposition_(t.rn, t.cn) + t.share * F;
           const double limit = max_deposition_(t.rn, t.cn);
+          // The deposit over the limit moves on, carrying its share of the deposit's tracer.
+          const double kept = limit >= D || !(D > 0) ? 1.0 : limit / D;
+          for (SlideTracer& tracer : tracers) {
+            const double arriving = tracer.deposition(t.rn, t.cn) + t.share * tracer.mobile(r, c);
+            tracer.deposition(t.rn, t.cn) = arriving * kept;
+            tracer.mobile(t.rn, t.cn) += arriving - arriving * kept;
+          }
           if (limit >= D) {
             deposition_(t.rn, t.cn) = D;
           } else {
@@ -130,6 +187,7 @@ void schneemodellklasse::SnowSlides() {
             deposition_(t.rn, t.cn) = limit;
           }
         }
+        for (SlideTracer& t : tracers) t.mobile(r, c) = 0;
       }
     }
     // Accumulation: deposited and stranded mobile snow enters the stores of its cell.
@@ -143,6 +201,29 @@ void schneemodellklasse::SnowSlides() {
           ScaleStore(total_on_glacier_(r, c), liquid_on_glacier_(r, c), solid_on_glacier_(r, c),
                      total_on_glacier_(r, c) + A);
         }
+        const bool changed = !released_here.empty() && (released_at(r, c) != 0 || (G < 1 && A > 0));
+        for (SlideTracer& t : tracers) {
+          if (!changed) continue;
+          if (G < 1) t.pack(r, c) += t.deposition(r, c) + t.mobile(r, c);
+          // A pack left without water keeps the concentration it had.
+          if (!t.evaporating) {
+            t.whole(r, c) = t.pack(r, c);
+          } else if (total_(r, c) > 0) {
+            t.whole(r, c) = t.pack(r, c) / total_(r, c);
+          }
+        }
+      }
+    }
+  }
+  for (std::size_t k = 0; k < snow_tracers_.size(); ++k) {
+    const GridView storage = snow_tracers_[k].storage;
+    Grid& copy = tracer_copies[k];
+    ScatterGrid(context(), copy.empty() ? storage : copy.view());
+    if (copy.empty()) continue;
+    const RowRange rows = strip();
+    for (int r = rows.first; r <= rows.last; ++r) {
+      for (int c = 1; c <= geometry().ncols; ++c) {
+        if (OwnCell(r, c)) storage(r, c) = copy(r, c);
       }
     }
   }

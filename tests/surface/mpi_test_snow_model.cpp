@@ -1,6 +1,7 @@
-// The snow model built by 1, 2 or 3 processes: the storage rows of a slide method, the
-// elevation order on process 0 only, glacier sub-basin records alike on every process, and
-// the end of the glacier year with its area change.
+// The snow model built by 1, 2 or 3 processes: the storage rows of a slide method, slides
+// carrying snow and its tracers across processes, the elevation order on process 0 only,
+// glacier sub-basin records alike on every process, and the end of the glacier year with
+// its area change.
 #include <gtest/gtest.h>
 #include <mpi.h>
 
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/tracer_settings_record.h"
 #include "snow_basin_fixture.h"
 #include "support/row_bands.h"
 
@@ -130,12 +132,30 @@ TEST_F(SnowModelMpiTest, SlidesGiveTheSameSnowOnEveryNumberOfProcesses) {
   fill("slidefraction4", 1);
   Grid& evaporation = wide.NewGrid(0);
   wide.Add("snow_evaporation", evaporation);
+  for (int t = 1; t <= 2; ++t) wide.Add("concflux_tracer_" + std::to_string(t) + "_input", wide.NewGrid(0));
   ASSERT_EQ(wide.Build(SnowSection(6) + SnowBlock("55\n1\n30\n0.1\n1\n1\n1\n")), 0);
   wide.model().SetWaterInput(false);
+  // A conservative tracer held as a mass and an evaporating one held as a concentration.
+  std::vector<TracerSettingsRecord> tracers(3);
+  for (int t = 1; t <= 2; ++t) {
+    tracers[static_cast<std::size_t>(t)].name = t == 1 ? "cl_" : "o18";
+    tracers[static_cast<std::size_t>(t)].evaporating = t - 1;
+    tracers[static_cast<std::size_t>(t)].max_conc = 1e9;
+  }
+  ASSERT_EQ(CodeOf([&] { wide.model().InitTracers(2, tracers, wide.registry(), StatisticsRegistry::kCapacity); }),
+            0);
+  const GridView mass = wide.Entry("concstor_tracer_1_snow_model").values;
+  const GridView concentration = wide.Entry("concstor_tracer_2_snow_model").values;
   for (const char* id : {"snowstorage_solid", "snow_storage_total"}) {
     const GridView g = wide.Entry(id).values;
     for (int r = g.rows().first; r <= g.rows().last; ++r) {
       for (int c = 1; c <= 2; ++c) g(r, c) = 20;
+    }
+  }
+  for (int r = mass.rows().first; r <= mass.rows().last; ++r) {
+    for (int c = 1; c <= 2; ++c) {
+      mass(r, c) = 20 * r;  // concentration r
+      concentration(r, c) = c;
     }
   }
   ASSERT_EQ(CodeOf([&] { wide.model().SnowLateralStep({2020, 1, 2, 5}); }), 0) << console_.str();
@@ -147,6 +167,10 @@ TEST_F(SnowModelMpiTest, SlidesGiveTheSameSnowOnEveryNumberOfProcesses) {
       SCOPED_TRACE(std::to_string(r) + " " + std::to_string(c));
       EXPECT_NEAR(total(r, c), r < kSnowRows ? 18 : 18 + 8 * 2, 1e-12);
       EXPECT_NEAR(wide.Entry("snowstorage_solid").values(r, c), total(r, c), 1e-12);
+      // The tracer slides with the snow: the last row holds its own pack's mass and all that
+      // the rows above released, 2 r from row r (8 · 9 = 72 in all).
+      EXPECT_NEAR(mass(r, c), r < kSnowRows ? 18.0 * r : 18.0 * r + 72, 1e-12);
+      EXPECT_NEAR(concentration(r, c), c, 1e-12);
     }
   }
 }

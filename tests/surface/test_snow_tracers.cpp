@@ -1,8 +1,11 @@
-// Tracers of the snow pack: the kernels of a cell (decay, mixing, capped release) and the
-// snow step on the small snow basin, where every cell closes its tracer balance per step.
+// Tracers of the snow pack: the kernels of a cell (decay, mixing, capped release), the
+// snow step on the small snow basin, where every cell closes its tracer balance per step,
+// and snow slides, which move the tracer with the snow.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -154,6 +157,80 @@ TEST_F(SnowTracerStepTest, EveryCellClosesItsTracerBalancePerStep) {
     EXPECT_LT(worst, 1e-12);
     EXPECT_LT(worst_mix, 1e-12);
     EXPECT_GT(released, 10);  // tracer left the cover in the thaw
+  }
+}
+
+// A slide pass (method 6, 10 % released from every cell steeper than 30 degrees, shares
+// to all four neighbours) moves tracer with the snow: every zone keeps its tracer mass
+// (mm times concentration; for an evaporating tracer the concentration times the pack),
+// and a pack of one concentration everywhere keeps that concentration in every cell.
+TEST_F(SnowTracerStepTest, SlidingSnowCarriesItsTracerAndCreatesNone) {
+  SnowBasin basin(log_, dir_);
+  const auto fill = [&](const std::string& id, double v) {
+    for (int r = 1; r <= kSnowRows; ++r) {
+      for (int c = 1; c <= kSnowCols; ++c) basin.Entry(id).values(r, c) = v;
+    }
+  };
+  fill("slope_angle", 40);
+  for (int k = 1; k <= 4; ++k) fill("slidefraction" + std::to_string(k), 0.25);
+  basin.Add("snow_evaporation", basin.NewGrid(0));
+  for (int t = 1; t <= 4; ++t) basin.Add("concflux_tracer_" + std::to_string(t) + "_input", basin.NewGrid(0));
+  ASSERT_EQ(basin.Build(SnowSection(6) + SnowBlock("55\n1\n30\n0.1\n1\n1\n1\n")), 0);
+  schneemodellklasse& model = basin.model();
+  model.SetWaterInput(false);
+  std::vector<TracerSettingsRecord> tracers(5);
+  tracers[1] = Settings("cl_", 0, 0, 1e9, -9999);
+  tracers[2] = Settings("o18", 0, 1, 0, -9999);
+  tracers[3] = Settings("br_", 0, 0, 1e9, -9999);
+  tracers[4] = Settings("h2_", 0, 1, 0, -9999);
+  ASSERT_EQ(CodeOf([&] { model.InitTracers(4, tracers, basin.registry(), StatisticsRegistry::kCapacity); }), 0);
+
+  const auto grid = [&](const std::string& id) { return basin.Entry(id).values; };
+  const auto stored = [&](int t) { return grid("concstor_tracer_" + std::to_string(t) + "_snow_model"); };
+  GridView total = grid("snow_storage_total");
+  const auto in_zone = [&](int r, int c) { return basin.zone()(r, c) != kNodata; };
+  for (int r = 1; r <= kSnowRows; ++r) {
+    for (int c = 1; c <= kSnowCols; ++c) {
+      if (!in_zone(r, c)) continue;
+      grid("snowstorage_solid")(r, c) = 10 + r;
+      grid("snowstorage_liquid")(r, c) = 0.1 * c;
+      total(r, c) = 10 + r + 0.1 * c;
+      stored(1)(r, c) = total(r, c) * (1 + 0.3 * r + c);  // a mass
+      stored(2)(r, c) = 2 + 0.5 * r - 0.2 * c;             // a concentration
+      stored(3)(r, c) = 3 * total(r, c);
+      stored(4)(r, c) = 5;
+    }
+  }
+  // Tracer mass per zone (the zone code as the key).
+  const auto masses = [&] {
+    std::map<double, std::array<double, 2>> m;
+    for (int r = 1; r <= kSnowRows; ++r) {
+      for (int c = 1; c <= kSnowCols; ++c) {
+        if (!in_zone(r, c)) continue;
+        m[basin.zone()(r, c)][0] += stored(1)(r, c);
+        m[basin.zone()(r, c)][1] += stored(2)(r, c) * total(r, c);
+      }
+    }
+    return m;
+  };
+  const auto before = masses();
+  const double total_before = grid("snow_storage_total")(1, 1);
+  model.SnowLateralStep({2020, 1, 2, 5});
+  ASSERT_NE(grid("snow_storage_total")(1, 1), total_before);  // snow did slide
+  const auto after = masses();
+  ASSERT_EQ(after.size(), before.size());
+  for (const auto& [zone, m] : before) {
+    SCOPED_TRACE(zone);
+    EXPECT_NEAR(after.at(zone)[0], m[0], 1e-10 * m[0]);
+    EXPECT_NEAR(after.at(zone)[1], m[1], 1e-10 * m[1]);
+  }
+  for (int r = 1; r <= kSnowRows; ++r) {
+    for (int c = 1; c <= kSnowCols; ++c) {
+      if (!in_zone(r, c)) continue;
+      SCOPED_TRACE(std::to_string(r) + " " + std::to_string(c));
+      EXPECT_NEAR(stored(3)(r, c) / total(r, c), 3, 1e-12);
+      EXPECT_NEAR(stored(4)(r, c), 5, 1e-12);
+    }
   }
 }
 
