@@ -65,13 +65,12 @@ void siltingupclass::RunStep(long long hour, long long day, long long month, lon
 
   CopyResponseUnitMasters();
   AddStatistics();
-  disposition_statistic_->EndStep(year, month, day, hour, 1);
-  runoff_statistic_->EndStep(year, month, day, hour, 1);
+  step_ends_.Add(disposition_statistic_.get(), 1);
+  step_ends_.Add(runoff_statistic_.get(), 1);
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) step_ends_.Add(TracerRecords[t].statistic.get(), 1);
+  step_ends_.EndSteps(year, month, day, hour);
   for (const int index : grid_indices_) WriteGridOutputs(index, true, false);
-  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
-    TracerRecords[t].statistic->EndStep(year, month, day, hour, 1);
-    WriteGridOutputs(TracerRecords[t].flux_index, true, false);
-  }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) WriteGridOutputs(TracerRecords[t].flux_index, true, false);
 }
 
 int siltingupclass::DayOfYearOfStep(long long day, long long month, long long year) {

@@ -155,6 +155,8 @@ class siltingupclass : public teilmodellklasse {
   std::vector<std::unique_ptr<Workspace>> workspaces_;  // per thread (method 3)
   bool missing_z_warned_ = false;
   bool undated_step_noted_ = false;
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo
