@@ -145,34 +145,67 @@ double ExactSum::Value() const {
   return negative ? -magnitude : magnitude;
 }
 
-void ReduceExactSums(std::span<ExactSum> sums, std::vector<std::int64_t>& scratch) {
+namespace {
+
+// Sums the groups of every process on process 0, or on every process.
+void CombineExactSums(std::span<const std::span<ExactSum>> groups, std::vector<std::int64_t>& scratch,
+                      bool everywhere) {
   // The digit window that holds every process's non-zero digits: the lowest first digit and
-  // the highest last digit (negated, so that one MPI_MIN finds both).
+  // the highest last digit (negated, so that one MPI_MIN finds both). A wider window than a
+  // group needs changes nothing: the digits outside its own are zero.
   std::array<int, 2> window{ExactSum::kDigits, 1};
-  for (ExactSum& sum : sums) {
-    sum.Normalize();
-    const std::array<int, 2> used = sum.UsedDigits();
-    window[0] = std::min(window[0], used[0]);
-    window[1] = std::min(window[1], -used[1]);
+  std::size_t n_sums = 0;
+  for (const std::span<ExactSum> sums : groups) {
+    n_sums += sums.size();
+    for (ExactSum& sum : sums) {
+      sum.Normalize();
+      const std::array<int, 2> used = sum.UsedDigits();
+      window[0] = std::min(window[0], used[0]);
+      window[1] = std::min(window[1], -used[1]);
+    }
   }
   MPI_Allreduce(MPI_IN_PLACE, window.data(), 2, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   const int first = window[0];
   const int last = std::max(-window[1], first - 1);
   const auto per_sum = static_cast<std::size_t>(last - first + 1 + ExactSum::kCounters);
-  const std::size_t total = per_sum * sums.size();
+  const std::size_t total = per_sum * n_sums;
   if (scratch.size() < total) scratch.resize(total);
   const std::span<std::int64_t> packed(scratch.data(), total);
-  for (std::size_t k = 0; k < sums.size(); ++k) sums[k].Pack(first, last, packed.subspan(k * per_sum, per_sum));
+  std::size_t k = 0;
+  for (const std::span<ExactSum> sums : groups) {
+    for (const ExactSum& sum : sums) sum.Pack(first, last, packed.subspan(k++ * per_sum, per_sum));
+  }
 
   int rank = 0;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   const int count = static_cast<int>(total);
-  if (rank != 0) {
+  if (everywhere) {
+    MPI_Allreduce(MPI_IN_PLACE, packed.data(), count, MPI_INT64_T, MPI_SUM, MPI_COMM_WORLD);
+  } else if (rank != 0) {
     MPI_Reduce(packed.data(), nullptr, count, MPI_INT64_T, MPI_SUM, 0, MPI_COMM_WORLD);
     return;
+  } else {
+    MPI_Reduce(MPI_IN_PLACE, packed.data(), count, MPI_INT64_T, MPI_SUM, 0, MPI_COMM_WORLD);
   }
-  MPI_Reduce(MPI_IN_PLACE, packed.data(), count, MPI_INT64_T, MPI_SUM, 0, MPI_COMM_WORLD);
-  for (std::size_t k = 0; k < sums.size(); ++k) sums[k].Unpack(first, last, packed.subspan(k * per_sum, per_sum));
+  k = 0;
+  for (const std::span<ExactSum> sums : groups) {
+    for (ExactSum& sum : sums) sum.Unpack(first, last, packed.subspan(k++ * per_sum, per_sum));
+  }
+}
+
+}  // namespace
+
+void ReduceExactSums(std::span<ExactSum> sums, std::vector<std::int64_t>& scratch) {
+  const std::span<ExactSum> group[] = {sums};
+  CombineExactSums(group, scratch, false);
+}
+
+void ReduceExactSums(std::span<const std::span<ExactSum>> groups, std::vector<std::int64_t>& scratch) {
+  CombineExactSums(groups, scratch, false);
+}
+
+void AllReduceExactSums(std::span<const std::span<ExactSum>> groups, std::vector<std::int64_t>& scratch) {
+  CombineExactSums(groups, scratch, true);
 }
 
 }  // namespace tolvo

@@ -89,5 +89,12 @@ class ExactSum {
 // that some process uses travel, as 64-bit integers summed by MPI_SUM; `scratch` is a
 // buffer kept by the caller between steps. All processes pass the same number of sums.
 void ReduceExactSums(std::span<ExactSum> sums, std::vector<std::int64_t>& scratch);
+// The same for several groups of sums at once, in two collective calls whatever the number
+// of groups: each sum ends as ReduceExactSums would leave it. All processes pass the same
+// number of groups, each of the same size.
+void ReduceExactSums(std::span<const std::span<ExactSum>> groups, std::vector<std::int64_t>& scratch);
+// Collective, as ReduceExactSums, but every process ends with the sums of all processes,
+// so that each reads the same values without a broadcast.
+void AllReduceExactSums(std::span<const std::span<ExactSum>> groups, std::vector<std::int64_t>& scratch);
 
 }  // namespace tolvo

@@ -241,10 +241,14 @@ void zonalstatistic::PushValue(double value) {
 
 void zonalstatistic::EndStep(long long year, long long month, long long day, long long hour, int reduce) {
   if (!enabled()) return;
-  const std::size_t zone_records = static_cast<std::size_t>(n_zones_) + 1;
-  const std::span<ExactSum> step(sums_.data(), zone_records * kSumsPerZone);
   MergeThreadSums();
-  if (reduce > 0) ReduceExactSums(step, reduce_buffer_);
+  if (reduce > 0) ReduceExactSums(StepSums(), reduce_buffer_);
+  FinishStep(year, month, day, hour);
+}
+
+void zonalstatistic::FinishStep(long long year, long long month, long long day, long long hour) {
+  const std::size_t zone_records = static_cast<std::size_t>(n_zones_) + 1;
+  const std::span<ExactSum> step = StepSums();
   for (std::size_t i = 0; i < zone_records; ++i) {
     zones_[i].n = step[i * kSumsPerZone + kSumN].Value();
     zones_[i].sx = step[i * kSumsPerZone + kSumSx].Value();
@@ -290,6 +294,30 @@ void zonalstatistic::EndStep(long long year, long long month, long long day, lon
     steps_in_interval_ = 0;
     if (rows_in_use_ >= capacity_) FlushRows();
   }
+}
+
+void StatisticsStepEnds::Add(zonalstatistic* table, int reduce) {
+  // Whether a table is enabled is read from the control file, so every process lists the
+  // same tables and all take part in the exchange or none does.
+  if (table != nullptr && table->enabled()) ends_.push_back({table, reduce});
+}
+
+void StatisticsStepEnds::EndSteps(long long year, long long month, long long day, long long hour) {
+  groups_.clear();
+  for (const StepEnd& end : ends_) {
+    if (end.reduce <= 0) continue;
+    end.table->MergeThreadSums();
+    groups_.push_back(end.table->StepSums());
+  }
+  if (!groups_.empty()) ReduceExactSums(groups_, packed_);
+  for (const StepEnd& end : ends_) {
+    if (end.reduce > 0) {
+      end.table->FinishStep(year, month, day, hour);
+    } else {
+      end.table->EndStep(year, month, day, hour, end.reduce);
+    }
+  }
+  ends_.clear();
 }
 
 void zonalstatistic::MergeThreadSums() {

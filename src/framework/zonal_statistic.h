@@ -146,8 +146,16 @@ class zonalstatistic {
   bool IsListedZone(int zone, int list_position) const;
   void Construct(ConstGridView weights, int nrows, int ncols, int statcode, int precision, std::string& file_name,
                  std::string_view directory, std::span<const int> output_list);
+  friend class StatisticsStepEnds;
   // Adds the sums of threads 1.. into those of thread 0.
   void MergeThreadSums();
+  // The step's zone sums of thread 0 (after MergeThreadSums: those of the whole process).
+  std::span<ExactSum> StepSums() {
+    return {sums_.data(), (static_cast<std::size_t>(n_zones_) + 1) * kSumsPerZone};
+  }
+  // The rest of EndStep once the sums are merged and, where asked, reduced: the step's sums
+  // go into the zone records, and process 0 buffers a row at an interval end.
+  void FinishStep(long long year, long long month, long long day, long long hour);
   // Adds the carried sums of the interval's earlier steps to the zone records from
   // `first_zone` on (n and RelCellSum only in mean mode).
   void AddCarry(std::size_t first_zone);
@@ -213,6 +221,29 @@ class zonalstatistic {
   std::vector<ExactSum> sums_;
   int n_threads_ = 0;
   std::vector<std::int64_t> reduce_buffer_;
+};
+
+// Closes the step of several tables of one owner with one exchange of their sums: Add
+// lists the tables in the order in which their EndStep would be called, with EndStep's
+// reduce argument, and EndSteps closes them in that order, leaving tables and zone records
+// as those calls would. The sums of all listed tables with reduce > 0 travel together, in
+// two collective calls instead of two per table. Tables with reduce > 0 are plain zone
+// tables (their EndStep is not called); the buffers are kept between steps.
+class StatisticsStepEnds {
+ public:
+  // Null and disabled tables are skipped.
+  void Add(zonalstatistic* table, int reduce);
+  // Collective when a listed table has reduce > 0; empties the list.
+  void EndSteps(long long year, long long month, long long day, long long hour);
+
+ private:
+  struct StepEnd {
+    zonalstatistic* table;
+    int reduce;
+  };
+  std::vector<StepEnd> ends_;
+  std::vector<std::span<ExactSum>> groups_;
+  std::vector<std::int64_t> packed_;
 };
 
 }  // namespace tolvo

@@ -190,7 +190,8 @@ void irrigationclass::RunStep(long long hour, long long day, long long month, lo
   amounts_copy_.Scatter(run);
   for (std::size_t t = 1; t < tracer_copies_.size(); ++t) tracer_copies_[t].Scatter(run);
   WriteGridOutputs(amounts_index_, true, false);
-  for (int k = 0; k < 2; ++k) statistics_[k]->EndStep(year, month, day, hour, 1);
+  for (int k = 0; k < 2; ++k) step_ends_.Add(statistics_[k].get(), 1);
+  step_ends_.EndSteps(year, month, day, hour);
   // The routing withdraws the surface-water demand of the step, whatever the table shows.
   if (rank() == 0) {
     for (int s = 1; s <= n_zones_; ++s) {

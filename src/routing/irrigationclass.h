@@ -108,6 +108,8 @@ class irrigationclass : public teilmodellklasse {
   std::vector<double> surface_sum_, weight_sum_;
   bool shortage_ = false;
   int n_zones_ = 0;
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

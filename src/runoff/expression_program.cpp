@@ -337,15 +337,47 @@ ExpressionProgram::ExpressionProgram(std::string_view text) : text_(text) {
 }
 
 ExpressionFailure ExpressionProgram::Run(ExpressionVariables& variables, double& value) const {
+  struct Named {
+    const ExpressionProgram& program;
+    ExpressionVariables& variables;
+    const double* Load(std::size_t /*i*/, const Instruction& in) const { return variables.Find(program.NameOf(in)); }
+    void Store(std::size_t /*i*/, const Instruction& in, double x) const { variables.SetVariable(program.NameOf(in), x); }
+  } named{*this, variables};
+  return RunOn(named, value);
+}
+
+std::vector<int> ExpressionProgram::Bind(ExpressionSlots& slots) const {
+  std::vector<int> binding(code_.size(), -1);
+  for (std::size_t i = 0; i < code_.size(); ++i) {
+    if (code_[i].op == Op::kLoad || code_[i].op == Op::kStore) binding[i] = slots.Bind(NameOf(code_[i]));
+  }
+  return binding;
+}
+
+ExpressionFailure ExpressionProgram::Run(std::span<const int> binding, ExpressionSlotValues& values,
+                                         double& value) const {
+  assert(binding.size() == code_.size());
+  struct Slotted {
+    std::span<const int> binding;
+    ExpressionSlotValues& values;
+    const double* Load(std::size_t i, const Instruction& /*in*/) const { return values.Find(binding[i]); }
+    void Store(std::size_t i, const Instruction& /*in*/, double x) const { values.Set(binding[i], x); }
+  } slotted{binding, values};
+  return RunOn(slotted, value);
+}
+
+template <class Variables>
+ExpressionFailure ExpressionProgram::RunOn(Variables& variables, double& value) const {
   std::array<double, kStackSize> stack;
   int top = 0;  // number of values on the stack
-  for (const Instruction& in : code_) {
+  for (std::size_t i = 0; i < code_.size(); ++i) {
+    const Instruction& in = code_[i];
     switch (in.op) {
       case Op::kPush:
         stack[static_cast<std::size_t>(top++)] = in.value;
         break;
       case Op::kLoad: {
-        const double* found = variables.Find(NameOf(in));
+        const double* found = variables.Load(i, in);
         if (found == nullptr) return {kUnknownVariable, in.column, NameOf(in)};
         stack[static_cast<std::size_t>(top++)] = *found;
         break;
@@ -369,7 +401,7 @@ ExpressionFailure ExpressionProgram::Run(ExpressionVariables& variables, double&
         break;
       }
       case Op::kStore:
-        variables.SetVariable(NameOf(in), stack[static_cast<std::size_t>(top - 1)]);
+        variables.Store(i, in, stack[static_cast<std::size_t>(top - 1)]);
         break;
       case Op::kRaise:
         return {in.code, in.column, NameOf(in)};

@@ -28,10 +28,12 @@
 // growth).
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "runoff/expression_slots.h"
 #include "runoff/expression_variables.h"
 
 namespace tolvo {
@@ -85,6 +87,14 @@ class ExpressionProgram {
   // of the whole text. Does not store "Ans" (the evaluator does).
   ExpressionFailure Run(ExpressionVariables& variables, double& value) const;
 
+  // Binds the names the program loads and stores to slots (adding the new ones) and
+  // returns the program's binding: the slot of each instruction (-1 where it names no
+  // variable).
+  std::vector<int> Bind(ExpressionSlots& slots) const;
+  // Runs the program as Run does, with its variables in the slot values; `binding` is what
+  // Bind returned for the slots the values were made for.
+  ExpressionFailure Run(std::span<const int> binding, ExpressionSlotValues& values, double& value) const;
+
   const std::string& text() const { return text_; }
 
  private:
@@ -101,6 +111,10 @@ class ExpressionProgram {
   std::string_view NameOf(const Instruction& instruction) const {
     return std::string_view(names_).substr(instruction.name_first, instruction.name_length);
   }
+  // The instructions run on `variables`, which loads and stores the variable of
+  // instruction i (Load(i, instruction): the value or null; Store(i, instruction, value)).
+  template <class Variables>
+  ExpressionFailure RunOn(Variables& variables, double& value) const;
 
   std::string text_;
   std::vector<Instruction> code_;

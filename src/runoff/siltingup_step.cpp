@@ -21,13 +21,20 @@ namespace {
 constexpr std::array<const char*, 18> kInputNames = {"A", "B", "C", "D", "E", "F", "G", "H", "I",
                                                      "J", "K", "L", "M", "N", "O", "P", "Q", "R"};
 
-double VariableOr(const ExpressionVariables& variables, const char* name, double fallback) {
-  double value = fallback;
-  variables.GetVariable(name, value);
-  return value;
-}
-
 }  // namespace
+
+void siltingupclass::BindFormulas() {
+  Formulas& f = formulas_;
+  for (std::size_t i = 0; i < kInputNames.size(); ++i) f.inputs[i] = f.slots.Bind(kInputNames[i]);
+  for (const ExpressionProgram& program : f.programs) f.bindings.push_back(program.Bind(f.slots));
+  f.q = f.slots.Bind("Q");
+  f.v = f.slots.Bind("V");
+  f.w = f.slots.Bind("W");
+  f.x = f.slots.Bind("X");
+  f.y = f.slots.Bind("Y");
+  f.z = f.slots.Bind("Z");
+  f.ans = f.slots.Bind("Ans");
+}
 
 void siltingupclass::RunStep(long long hour, long long day, long long month, long long year) {
   teilmodellklasse::RunStep(hour, day, month, year);
@@ -46,7 +53,9 @@ void siltingupclass::RunStep(long long hour, long long day, long long month, lon
   const int day_of_year = DayOfYearOfStep(day, month, year);
   const bool formulas = settings_.method == SiltingUpMethod::kExpressions;
   if (formulas) {
-    while (static_cast<int>(workspaces_.size()) < row_thread_count()) workspaces_.push_back(std::make_unique<Workspace>());
+    while (static_cast<int>(workspaces_.size()) < row_thread_count()) {
+      workspaces_.push_back(std::make_unique<Workspace>(formulas_.slots.size()));
+    }
   }
   const RowRange rows = strip();
   for_each_row_by_thread(rows, [&](int r, int thread) {
@@ -68,13 +77,12 @@ void siltingupclass::RunStep(long long hour, long long day, long long month, lon
 
   CopyResponseUnitMasters();
   AddStatistics();
-  disposition_statistic_->EndStep(year, month, day, hour, 1);
-  runoff_statistic_->EndStep(year, month, day, hour, 1);
+  step_ends_.Add(disposition_statistic_.get(), 1);
+  step_ends_.Add(runoff_statistic_.get(), 1);
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) step_ends_.Add(TracerRecords[t].statistic.get(), 1);
+  step_ends_.EndSteps(year, month, day, hour);
   for (const int index : grid_indices_) WriteGridOutputs(index, true, false);
-  for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
-    TracerRecords[t].statistic->EndStep(year, month, day, hour, 1);
-    WriteGridOutputs(TracerRecords[t].flux_index, true, false);
-  }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) WriteGridOutputs(TracerRecords[t].flux_index, true, false);
 }
 
 int siltingupclass::DayOfYearOfStep(long long day, long long month, long long year) {
@@ -102,13 +110,15 @@ int siltingupclass::DayOfYearOfStep(long long day, long long month, long long ye
 
 bool siltingupclass::RunFormulas(std::size_t first, std::size_t last, Workspace& workspace, RowStatus& status) const {
   for (std::size_t i = first; i < last; ++i) {
-    const ExpressionFailure outcome = workspace.evaluator.Run(formulas_.programs[i]);
+    double value = 0;
+    const ExpressionFailure outcome = formulas_.programs[i].Run(formulas_.bindings[i], workspace.values, value);
     if (!outcome.ok()) {
       status.code = kExpressionEvaluationError;
       status.formula = i;
       status.failure = outcome;
       return false;
     }
+    workspace.values.Set(formulas_.ans, value);
   }
   return true;
 }
@@ -137,7 +147,7 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
   const ColumnRange columns = zones.column_ranges.empty() ? ColumnRange{1, g.ncols}
                                                           : zones.column_ranges[static_cast<std::size_t>(r)];
   for (int c = columns.first; c <= columns.last; ++c) {
-    if (workspace != nullptr) workspace->variables.Clear();
+    if (workspace != nullptr) workspace->values.Clear();
     if (zone(r, c) == nodata || (!regions_.empty() && regions_(r, c) != rank())) continue;
     if (!hru_masters_.empty() && hru_masters_(r, c) == nodata) continue;
 
@@ -201,22 +211,22 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
       disposition(r, c) = SiltingUpDisposition(p, diameter, soil.sand, days);
       start_rate = p.a;
     } else {
-      ExpressionVariables& v = workspace->variables;
+      ExpressionSlotValues& v = workspace->values;
       const double inputs[18] = {soil.SU_PAR01, soil.SU_PAR02, soil.SU_PAR03, soil.SU_PAR04, soil.SU_PAR05,
                                  soil.SU_PAR06, soil.SU_PAR07, soil.SU_PAR08, soil.SU_PAR09, soil.SU_PAR10,
                                  diameter,      soil.sand,     soil.clay,     soil.silt,     days,
                                  intensity,     kinetic_energy(r, c), dt};
-      for (std::size_t i = 0; i < kInputNames.size(); ++i) v.SetVariable(kInputNames[i], inputs[i]);
+      for (std::size_t i = 0; i < kInputNames.size(); ++i) v.Set(formulas_.inputs[i], inputs[i]);
       if (!RunFormulas(0, formulas_.capacity_first, *workspace, status)) {
         status.c = c;
         return status;
       }
-      double z = 0;
-      if (!v.GetVariable("Z", z)) status.missing_z = true;
-      disposition(r, c) = z;
-      final_rate = VariableOr(v, "Y", 0);
-      start_rate = VariableOr(v, "X", 0);
-      energy_factor = VariableOr(v, "W", 0);
+      const double* z = v.Find(formulas_.z);
+      if (z == nullptr) status.missing_z = true;
+      disposition(r, c) = z != nullptr ? *z : 0.0;
+      final_rate = v.ValueOr(formulas_.y, 0);
+      start_rate = v.ValueOr(formulas_.x, 0);
+      energy_factor = v.ValueOr(formulas_.w, 0);
     }
 
     double energy = 0;
@@ -231,13 +241,13 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
     if (own_parameters) {
       capacity = StepInfiltrationCapacity(energy, disposition(r, c), start_rate, final_rate, dt);
     } else {
-      ExpressionVariables& v = workspace->variables;
-      v.SetVariable("Q", energy);
+      ExpressionSlotValues& v = workspace->values;
+      v.Set(formulas_.q, energy);
       if (!RunFormulas(formulas_.capacity_first, formulas_.programs.size(), *workspace, status)) {
         status.c = c;
         return status;
       }
-      capacity = VariableOr(v, "V", 0);
+      capacity = v.ValueOr(formulas_.v, 0);
     }
 
     const double available = water + surface;
@@ -248,7 +258,7 @@ siltingupclass::RowStatus siltingupclass::RunRow(int r, int day_of_year, Workspa
 
     if (runoff > 0) MoveTracersToRunoff(r, c, runoff, available);
   }
-  if (workspace != nullptr) workspace->variables.Clear();
+  if (workspace != nullptr) workspace->values.Clear();
   return status;
 }
 
@@ -285,10 +295,10 @@ void siltingupclass::MoveTracersToRunoff(int r, int c, double runoff, double sur
 void siltingupclass::RaiseRowFailure(const RowStatus& status) {
   switch (status.code) {
     case kExpressionEvaluationError: {
-      Workspace scratch;
+      ExpressionEvaluator scratch(nullptr);
       log() << "FATAL: \n-----------------error------------\nin instance " << name() << "\nexpression "
             << settings_.expressions[status.formula] << " could not be parsed correctly. " << "Parser message: "
-            << scratch.evaluator.Describe(status.failure) << "[end-entry]";
+            << scratch.Describe(status.failure) << "[end-entry]";
       RaiseError(kExpressionEvaluationError);
     }
     case kSoilCodeError:

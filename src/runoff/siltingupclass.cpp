@@ -44,6 +44,7 @@ siltingupclass::siltingupclass(DiagnosticsLog& log, StatisticsRegistry& registry
       break;
     }
   }
+  BindFormulas();
 
   MakeStatistics(registry);
   MakeOwnGrids();

@@ -84,14 +84,19 @@ class siltingupclass : public teilmodellklasse {
 
  private:
   // The formulas of method 3, split where the infiltration capacity begins.
+  // Their variables are bound to slots once, so that no cell looks a name up.
   struct Formulas {
     std::vector<ExpressionProgram> programs;
     std::size_t capacity_first = 0;  // first program whose text contains "V="
+    ExpressionSlots slots;
+    std::vector<std::vector<int>> bindings;  // per program
+    std::array<int, 18> inputs{};            // the slots of A..R
+    int q = 0, v = 0, w = 0, x = 0, y = 0, z = 0, ans = 0;
   };
-  // What one thread evaluates the formulas with; the list is emptied after every cell.
+  // What one thread evaluates the formulas with; the values are emptied for every cell.
   struct Workspace {
-    ExpressionVariables variables;
-    ExpressionEvaluator evaluator{&variables};
+    explicit Workspace(int n_slots) : values(n_slots) {}
+    ExpressionSlotValues values;
   };
   // A failure met in the cell pass, raised after it.
   struct RowStatus {
@@ -117,7 +122,10 @@ class siltingupclass : public teilmodellklasse {
   // The day of the year of the step's date; a date outside the calendar is fatal (150).
   int DayOfYearOfStep(long long day, long long month, long long year);
   RowStatus RunRow(int r, int day_of_year, Workspace* workspace);
-  // Runs formulas first..last-1 of method 3; false (and the status) at the first failure.
+  // Binds the variables of the formulas of method 3 to their slots.
+  void BindFormulas();
+  // Runs formulas first..last-1 of method 3, each storing its value as "Ans"; false (and
+  // the status) at the first failure.
   bool RunFormulas(std::size_t first, std::size_t last, Workspace& workspace, RowStatus& status) const;
   // Tracers of cell (r, c): the step's input (water and surface storage in mm), and the
   // part that leaves with the direct runoff from the surface water.
@@ -155,6 +163,8 @@ class siltingupclass : public teilmodellklasse {
   std::vector<std::unique_ptr<Workspace>> workspaces_;  // per thread (method 3)
   bool missing_z_warned_ = false;
   bool undated_step_noted_ = false;
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

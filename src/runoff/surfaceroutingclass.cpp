@@ -108,6 +108,7 @@ surfaceroutingclass::surfaceroutingclass(DiagnosticsLog& log, StatisticsRegistry
   }
   StorageLoss.assign(n, 0.0);
   storage_sums_.assign(3 * n, ExactSum());
+  storage_counts_.assign(6 * n, ExactSum());
   row_minimum_.assign(static_cast<std::size_t>(geometry().nrows) + 1, kNoFlowTimeStep);
   row_status_.assign(static_cast<std::size_t>(geometry().nrows) + 1, VegetationFailure{});
   BindPassViews();
@@ -767,9 +768,7 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
   if (ModuleSwitch == 0) return;
   const ModelDate& d = current_date();
   ConcentrateRunoff();
-  for (const int i : {kDirect, kInterflow, kTotal, kBaseflow, kStorage}) {
-    statistics_[i]->EndStep(d.year, d.month, d.day, d.hour, 1);
-  }
+  for (const int i : {kDirect, kInterflow, kTotal, kBaseflow, kStorage}) step_ends_.Add(statistics_[i].get(), 1);
   const int n_sub = subbasins_.zone_count;
   for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
     // The concentration of the total runoff: process 0 alone holds the storages, the
@@ -783,9 +782,10 @@ void surfaceroutingclass::EndStep(const ModelDate& /*d*/) {
       Qg[t][k] = b + i + dd > 0 ? (b * bt + i * QIi[t][k] + dd * QDd[t][k]) / (b + i + dd) : 0;
       if (rank() == 0 && TracerRecords[t].statistic) TracerRecords[t].statistic->AddValue(0, 0, s, Qg[t][k], 1);
     }
-    if (TracerRecords[t].statistic) TracerRecords[t].statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
-    WriteGridOutputs(TracerRecords[t].storage_index, true, false);
+    step_ends_.Add(TracerRecords[t].statistic.get(), 1);
   }
+  step_ends_.EndSteps(d.year, d.month, d.day, d.hour);
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) WriteGridOutputs(TracerRecords[t].storage_index, true, false);
   WriteGridOutputs(velocity_index_, true, false);
   WriteStackOutputs(velocity_index_);
   WriteGridOutputs(flux_index_, true, false);
@@ -890,20 +890,33 @@ void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, std::
   }
 }
 
-// The sub-step's storage and inflow sums of every sub-basin, the same on every process:
-// the counts combined in rank order, the sums exactly.
+// The sub-step's storage and inflow sums of every sub-basin, the same on every process,
+// in one exchange: the sums exactly, and with them the counts, whose exact sum is the sum
+// in any order.
 void surfaceroutingclass::ReduceStorageSums() {
-  const int n_sub = subbasins_.zone_count;
-  ReduceExactSums(storage_sums_, exact_scratch_);
-  int which = 0;
-  for (auto* records : {&StorageStart, &StorageEnd, &RiverInflow}) {
-    ReduceZoneRecords(*records, n_sub, true);
-    const std::span<ExactSum> sums = StorageSums(which++);
-    if (rank() == 0) {
-      for (std::size_t s = 0; s < sums.size(); ++s) (*records)[s].sx = sums[s].Value();
+  const std::array<std::vector<ZoneRecord>*, 3> all = {&StorageStart, &StorageEnd, &RiverInflow};
+  const std::size_t n = storage_sums_.size() / 3;
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    for (std::size_t s = 0; s < n; ++s) {
+      ExactSum* counts = &storage_counts_[(k * n + s) * 2];
+      counts[0].Clear();
+      counts[0].Add((*all[k])[s].n);
+      counts[1].Clear();
+      counts[1].Add((*all[k])[s].RelCellSum);
     }
-    for (ExactSum& sum : sums) sum.Clear();
-    BroadcastZoneRecords(*records, n_sub);
+  }
+  const std::span<ExactSum> groups[] = {storage_sums_, storage_counts_};
+  AllReduceExactSums(groups, exact_scratch_);
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    const std::span<ExactSum> sums = StorageSums(static_cast<int>(k));
+    for (std::size_t s = 0; s < n; ++s) {
+      ZoneRecord& record = (*all[k])[s];
+      const ExactSum* counts = &storage_counts_[(k * n + s) * 2];
+      record.n = counts[0].Value();
+      record.RelCellSum = counts[1].Value();
+      record.sx = sums[s].Value();
+      sums[s].Clear();
+    }
   }
 }
 

@@ -288,6 +288,11 @@ class surfaceroutingclass : public teilmodellklasse, private NonFiniteHeadHandle
   // The sub-step's sums of StorageStart, StorageEnd and RiverInflow ([record][sub-basin]),
   // exact, so that the river hand-over does not depend on how the rows are shared.
   std::vector<ExactSum> storage_sums_;
+  // The cell counts n and RelCellSum of the same records ([record][sub-basin][2]), whole
+  // numbers, which travel with the sums.
+  std::vector<ExactSum> storage_counts_;
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
   std::vector<std::int64_t> exact_scratch_;
   bool dump_stop_ = false;
   long long head_sweeps_run_ = 0;

@@ -84,7 +84,8 @@ void GridListStatistics::AccumulateGridStatistics(modelobject& reader) {
 
 void GridListStatistics::FinishGridStatistics(modelobject& reader, const ModelDate& date) {
   grid_table& table = *reader.grids();
-  for (const int position : positions_) table[position].statistic->EndStep(date.year, date.month, date.day, date.hour, 1);
+  for (const int position : positions_) step_ends_.Add(table[position].statistic.get(), 1);
+  step_ends_.EndSteps(date.year, date.month, date.day, date.hour);
 }
 
 void GridListStatistics::FlushGridStatistics(modelobject& reader) {

@@ -17,6 +17,7 @@
 
 #include "framework/date.h"
 #include "framework/statistics_registry.h"
+#include "framework/zonal_statistic.h"
 #include "framework/zone_ranking.h"
 
 namespace tolvo {
@@ -47,6 +48,8 @@ class GridListStatistics {
 
  private:
   std::vector<int> positions_;
+  // The tables of the step, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

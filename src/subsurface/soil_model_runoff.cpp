@@ -275,7 +275,6 @@ void unsatzonmodellklasse::AddToZone(int queue, std::size_t t, int s, int z, dou
 }
 
 void unsatzonmodellklasse::MergeZoneIncrements() {
-  ReduceExactSums(zone_increments_, reduce_scratch_);
   if (rank() == 0) {
     const int N = subbasins_.zone_count;
     const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
@@ -301,9 +300,11 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
   const int N = subbasins_.zone_count;
   const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
+  // The zone increments and the baseflow of the step (the areal mean of the cells' base
+  // flow) are summed exactly over the processes, in one exchange.
+  const std::span<ExactSum> step_sums[] = {zone_increments_, qb_sums_};
+  ReduceExactSums(step_sums, reduce_scratch_);
   MergeZoneIncrements();
-  // The baseflow of the step: the areal mean of the cells' base flow, summed exactly.
-  ReduceExactSums(qb_sums_, reduce_scratch_);
   if (rank() == 0) {
     for (std::size_t i = 0; i < qb_sums_.size(); ++i) qb_values_[i] = qb_sums_[i].Value();
   }
@@ -363,10 +364,8 @@ void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
       {Table::Sb1, 1},     {Table::Sb2, 1}, {Table::Immo, 1},   {Table::Root, 1},  {Table::InfEx, 1},
       {Table::Qd, 0},      {Table::Qi, 0},  {Table::Qb, 0},     {Table::GwIn, 1},  {Table::GwEx, 1}, {Table::Qg, 0},    {Table::QDrain, 1},
       {Table::Pond, 1},    {Table::ThawDepth, 1}};
-  for (const auto& [t, flag] : order) {
-    StatisticsTable& st = tables_[static_cast<std::size_t>(t)];
-    if (st.table) st.table->EndStep(d.year, d.month, d.day, d.hour, flag);
-  }
+  for (const auto& [t, flag] : order) step_ends_.Add(tables_[static_cast<std::size_t>(t)].table.get(), flag);
+  step_ends_.EndSteps(d.year, d.month, d.day, d.hour);
 
   // Grid outputs of the step.
   const auto grid = [&](const OwnedGrid& g) {

@@ -223,6 +223,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // of the step, so that the zone sums do not depend on how the cells are shared.
   void AddToZone(int queue, std::size_t t, int s, int z, double n, double sx, double rel_area);
   void MakeZoneIncrements();
+  // Adds the reduced increments to the queues of process 0 and clears them.
   void MergeZoneIncrements();
   // Hydrologic response units (soil_hru_copy.cpp): the grids and stacks a non-master cell
   // takes from its master, bound with the column grids; the unit numbers are checked then.
@@ -486,6 +487,8 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   std::FILE* storage_file_ = nullptr;
   [[noreturn]] void UnreadableStorageValue(const std::string& label, double current);
   int ReadStoredInt(const std::string& label, double current);
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

@@ -189,11 +189,10 @@ void verdunstungsmodellklasse::EndOfStepTotals(const ModelDate& d) {
       real_evaporation_.statistic->AddValue(r, c, index, 0, share);
     }
   }
-  for (Layer& layer : layers_) {
-    layer.real_transpiration.statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
-    WriteGridOutputs(layer.real_transpiration.index, true, false);
-  }
-  real_evaporation_.statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
+  for (Layer& layer : layers_) step_ends_.Add(layer.real_transpiration.statistic.get(), 1);
+  step_ends_.Add(real_evaporation_.statistic.get(), 1);
+  step_ends_.EndSteps(d.year, d.month, d.day, d.hour);
+  for (Layer& layer : layers_) WriteGridOutputs(layer.real_transpiration.index, true, false);
   WriteGridOutputs(real_evaporation_.index, true, false);
 }
 

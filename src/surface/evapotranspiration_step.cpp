@@ -69,15 +69,16 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(const ModelDate& d) {
   AddStatistics();
   current_date().hour = d.hour;
   for (Layer& layer : layers_) {
-    for (OwnGrid* grid : {&layer.pot_transpiration, &layer.interception}) {
-      grid->statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
-      WriteGridOutputs(grid->index, true, false);
-    }
+    for (OwnGrid* grid : {&layer.pot_transpiration, &layer.interception}) step_ends_.Add(grid->statistic.get(), 1);
   }
-  potential_evaporation_.statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
+  for (OwnGrid* grid : {&potential_evaporation_, &corrected_radiation_, &cloudiness_}) {
+    step_ends_.Add(grid->statistic.get(), 1);
+  }
+  step_ends_.EndSteps(d.year, d.month, d.day, d.hour);
+  for (Layer& layer : layers_) {
+    for (OwnGrid* grid : {&layer.pot_transpiration, &layer.interception}) WriteGridOutputs(grid->index, true, false);
+  }
   WriteGridOutputs(potential_evaporation_.index, true, false);
-  corrected_radiation_.statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
-  cloudiness_.statistic->EndStep(d.year, d.month, d.day, d.hour, 1);
 }
 
 verdunstungsmodellklasse::SunOfStep verdunstungsmodellklasse::SunSamples(const DayNightSplit& split, long long day,

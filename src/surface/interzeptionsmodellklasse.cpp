@@ -355,10 +355,10 @@ void interzeptionsmodellklasse::RunStep(long long hour, long long day, long long
     }
   }
   for (Layer& layer : layers_) {
-    for (OwnGrid* grid : {&layer.evaporation, &layer.storage, &layer.throughfall}) {
-      grid->statistic->EndStep(year, month, day, hour, 1);
-    }
+    for (OwnGrid* grid : {&layer.evaporation, &layer.storage, &layer.throughfall}) step_ends_.Add(grid->statistic.get(), 1);
   }
+  for (std::size_t t = 1; t < TracerRecords.size(); ++t) step_ends_.Add(TracerRecords[t].statistic.get(), 1);
+  step_ends_.EndSteps(year, month, day, hour);
   for (Layer& layer : layers_) {
     for (OwnGrid* grid : {&layer.throughfall, &layer.evaporation, &layer.storage}) {
       WriteGridOutputs(grid->index, true, false);
@@ -366,7 +366,6 @@ void interzeptionsmodellklasse::RunStep(long long hour, long long day, long long
   }
   for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
     TracerRecord& tracer = TracerRecords[t];
-    if (tracer.statistic) tracer.statistic->EndStep(year, month, day, hour, 1);
     if (tracer.storage_index > 0) WriteGridOutputs(tracer.storage_index, true, false);
   }
 }

@@ -92,6 +92,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   ConstGridView water_input_, glacier_, regions_, zone_grid_, elevation_;
   std::vector<Layer> layers_;  // 0..n
   std::vector<ConstGridView> tracer_input_;  // per tracer 1..n
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

@@ -330,6 +330,8 @@ class schneemodellklasse : public teilmodellklasse {
   DumpOptions dump_options_;
   int lake_switch_ = 0;
   ConstGridView lake_codes_, ponding_;
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

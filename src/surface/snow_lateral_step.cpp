@@ -327,9 +327,8 @@ void schneemodellklasse::EndStatisticsStep(const ModelDate& d) {
                                          SnowTable::kMassBalance,
                                          SnowTable::kGlacierPartBalance,
                                          SnowTable::kThawDepth};
-  for (const SnowTable t : kOrder) {
-    if (zonalstatistic* table = statistic(t)) table->EndStep(d.year, d.month, d.day, d.hour, 1);
-  }
+  for (const SnowTable t : kOrder) step_ends_.Add(statistic(t), 1);
+  step_ends_.EndSteps(d.year, d.month, d.day, d.hour);
 }
 
 void schneemodellklasse::WriteStepOutputs() {

@@ -211,6 +211,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   bool accumulating_sunshine_ = false;
   bool undated_step_noted_ = false;
   int daylight_steps_ = 0;
+  // The step's statistics tables, closed with one exchange of their sums.
+  StatisticsStepEnds step_ends_;
 };
 
 }  // namespace tolvo

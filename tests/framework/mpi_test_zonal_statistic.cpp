@@ -5,6 +5,7 @@
 #include <omp.h>
 
 #include <array>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -196,6 +197,76 @@ TEST(ZonalStatisticMpi, NonIntegerTablesAreTheSameWhateverTheProcessesAndThreads
     }
   }
   omp_set_num_threads(threads_before);
+}
+
+// Three tables over shared zone records (zone means over two steps, zone sums of every
+// step, and one that keeps each process's own sums), closed together by
+// StatisticsStepEnds or one by one: the same files, and the same zone records on every
+// process after each step.
+TEST(ZonalStatisticMpi, TablesClosedTogetherEqualTablesClosedOneByOne) {
+  const NonIntegerZoneSums fixture;
+  test::TempDir dir;
+  const std::string directory = dir.path().string();
+  struct Outcome {
+    std::vector<std::string> files;
+    std::vector<double> records;  // n, sx and RelCellSum of zones 0..3 after every step
+  };
+  const auto run = [&](bool together) {
+    std::ostringstream console;
+    const std::string prefix = together ? "together" : "alone";
+    DiagnosticsLog log(directory + "/" + prefix + ".xml", 4, console);
+    std::vector<ZoneRecord> zones(4);
+    for (int i = 1; i <= 3; ++i) zones[static_cast<std::size_t>(i)].zonenwert = 10.0 * i;
+    const std::array<int, 3> codes = {2002, 4001, 2001};
+    const std::array<int, 3> reduce = {1, 1, 0};
+    std::vector<std::string> names;
+    std::vector<std::unique_ptr<zonalstatistic>> tables;
+    StatisticsRegistry registry;
+    for (std::size_t k = 0; k < codes.size(); ++k) {
+      names.push_back(prefix + std::to_string(k) + ".txt");
+      tables.push_back(std::make_unique<zonalstatistic>(log, fixture.areas(), NonIntegerZoneSums::kRows,
+                                                        NonIntegerZoneSums::kCols, zones, 3, codes[k], 17,
+                                                        names.back(), directory + "/", std::span<const int>()));
+      tables.back()->WriteHeader("runoff", "(default)", registry, StatisticsRegistry::kCapacity);
+    }
+    Outcome outcome;
+    StatisticsStepEnds ends;
+    for (long long step = 1; step <= 4; ++step) {
+      for (std::size_t k = 0; k < tables.size(); ++k) {
+        tables[k]->BeginStep();
+        for (int r = 1; r <= NonIntegerZoneSums::kRows; ++r) {
+          for (int c = 1; c <= NonIntegerZoneSums::kCols; ++c) {
+            const double value = NonIntegerZoneSums::Value(r, c, step) * static_cast<double>(k + 1);
+            if (NonIntegerZoneSums::Mine(r, c)) tables[k]->AddValue(r, c, NonIntegerZoneSums::Zone(r, c), value, 1.0);
+          }
+        }
+      }
+      for (std::size_t k = 0; k < tables.size(); ++k) {
+        if (together) {
+          ends.Add(tables[k].get(), reduce[k]);
+        } else {
+          tables[k]->EndStep(2001, 6, 30, step, reduce[k]);
+        }
+      }
+      if (together) ends.EndSteps(2001, 6, 30, step);
+      for (const ZoneRecord& zone : zones) outcome.records.insert(outcome.records.end(), {zone.n, zone.sx, zone.RelCellSum});
+    }
+    for (std::size_t k = 0; k < tables.size(); ++k) {
+      tables[k]->Release();
+      outcome.files.push_back(WorldRank() == 0 ? test::ReadFile(names[k]) : std::string());
+    }
+    return outcome;
+  };
+  const Outcome alone = run(false);
+  const Outcome together = run(true);
+  EXPECT_EQ(together.records, alone.records);
+  for (std::size_t k = 0; k < alone.files.size(); ++k) {
+    SCOPED_TRACE(k);
+    if (WorldRank() == 0) {
+      EXPECT_NE(alone.files[k].find("2001\t 6\t30\t 4\t"), std::string::npos) << alone.files[k];
+    }
+    EXPECT_EQ(together.files[k], alone.files[k]);
+  }
 }
 
 }  // namespace

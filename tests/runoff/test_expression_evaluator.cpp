@@ -160,6 +160,73 @@ TEST(ExpressionLanguage, ACompiledProgramRunsLikeEvaluate) {
   }
 }
 
+// Programs bound to slots give what they give on a variable list: the value or the error
+// (id, column and part) of every text of the table, and across a sequence of texts that
+// share variables in different letter cases, until the values are emptied.
+TEST(ExpressionLanguage, ProgramsRunOnSlotsLikeOnAList) {
+  const auto same = [](const ExpressionFailure& a, const ExpressionFailure& b) {
+    EXPECT_EQ(a.id, b.id);
+    EXPECT_EQ(a.column, b.column);
+    EXPECT_EQ(a.part, b.part);
+  };
+  for (const Case& c : LanguageCases()) {
+    SCOPED_TRACE("text \"" + c.text + "\"");
+    const ExpressionProgram program(c.text);
+    ExpressionSlots slots;
+    const std::vector<int> binding = program.Bind(slots);
+    ExpressionSlotValues values(slots.size());
+    ExpressionVariables variables;
+    double on_slots = -1;
+    double on_list = -1;
+    const ExpressionFailure slotted = program.Run(binding, values, on_slots);
+    same(slotted, program.Run(variables, on_list));
+    if (slotted.ok()) {
+      ExpectValue(on_list, on_slots);
+    }
+  }
+
+  const std::vector<std::string> texts = {"x = a * 2", "Y = X + A", "y ^ 2 + b"};
+  std::vector<ExpressionProgram> programs(texts.begin(), texts.end());
+  ExpressionSlots slots;
+  const int a = slots.Bind("A");
+  std::vector<std::vector<int>> bindings;
+  for (const ExpressionProgram& program : programs) bindings.push_back(program.Bind(slots));
+  const int b = slots.Bind("b");
+  EXPECT_EQ(slots.Bind("a"), a);
+  EXPECT_EQ(slots.size(), 4);  // A, X, Y, B
+  ExpressionSlotValues values(slots.size());
+  ExpressionVariables variables;
+  for (const bool with_b : {true, false}) {
+    SCOPED_TRACE(with_b);
+    values.Clear();
+    variables.Clear();
+    values.Set(a, 1.5);
+    variables.SetVariable("a", 1.5);
+    if (with_b) {
+      values.Set(b, -4);
+      variables.SetVariable("B", -4);
+    }
+    for (std::size_t i = 0; i < programs.size(); ++i) {
+      double on_slots = -1;
+      double on_list = -1;
+      const ExpressionFailure slotted = programs[i].Run(bindings[i], values, on_slots);
+      same(slotted, programs[i].Run(variables, on_list));
+      if (slotted.ok()) {
+        EXPECT_EQ(on_slots, on_list);
+      }
+      // 1.5 * 2 = 3, 3 + 1.5 = 4.5, 4.5^2 - 4 = 16.25; without b the last text fails.
+      if (i + 1 == programs.size()) {
+        EXPECT_EQ(slotted.id, with_b ? kExpressionOk : kUnknownVariable);
+        EXPECT_EQ(on_slots, with_b ? 16.25 : -1.0);
+      }
+    }
+    EXPECT_EQ(values.ValueOr(slots.Bind("y"), 0), 4.5);
+  }
+  values.Clear();
+  EXPECT_EQ(values.Find(a), nullptr);
+  EXPECT_EQ(values.ValueOr(a, 7), 7);
+}
+
 TEST(ExpressionLanguage, ThreadsShareOneProgramWithListsOfTheirOwn) {
   const ExpressionProgram program("Z = A * 2 + FACTORIAL(B)");
   std::vector<double> results(8, 0);
