@@ -15,26 +15,6 @@ ConductivityHorizon make_conductivity_horizon(double theta_s, double lambda_dry,
   return {theta_s, lambda_dry, std::pow(lambda_dry, 1 - theta_s), std::pow(lambda_water, theta_s)};
 }
 
-ConductivityPowerCache::ConductivityPowerCache(std::span<const SoilRecord> soils, double lambda_water) {
-  offsets_.reserve(soils.size() + 1);
-  for (const SoilRecord& s : soils) {
-    offsets_.push_back(values_.size());
-    const int n = std::min({s.layerCount, static_cast<int>(s.theta_sat.size()) - 1,
-                            static_cast<int>(s.DryThermalConduct.size()) - 1});
-    for (int l = 0; l <= n; ++l) {
-      const auto k = static_cast<std::size_t>(l);
-      values_.push_back(make_conductivity_horizon(s.theta_sat[k], s.DryThermalConduct[k], lambda_water));
-    }
-  }
-  offsets_.push_back(values_.size());
-}
-
-std::span<const ConductivityHorizon> ConductivityPowerCache::horizons(int type) const {
-  const auto t = static_cast<std::size_t>(type);
-  if (type < 0 || t + 1 >= offsets_.size()) return {};
-  return std::span<const ConductivityHorizon>(values_).subspan(offsets_[t], offsets_[t + 1] - offsets_[t]);
-}
-
 void thermal_conductivity(int a, int top, int N, PositionArray lambda, std::span<const ConductivityHorizon> horizon,
                           int horizon_first, ConstPositionArray fL, ConstPositionArray theta, double lambda_water,
                           double lambda_ice) {

@@ -63,22 +63,6 @@ struct ConductivityHorizon {
 
 ConductivityHorizon make_conductivity_horizon(double theta_s, double lambda_dry, double lambda_water);
 
-// The conductivity horizons of every soil type and layer of a soil table (entry 0 is the
-// header), computed once before the column loop; read-only afterwards, so every thread
-// can share it.
-class ConductivityPowerCache {
- public:
-  ConductivityPowerCache() = default;
-  ConductivityPowerCache(std::span<const SoilRecord> soils, double lambda_water);
-  // Layers 0..layerCount of soil type `type`.
-  std::span<const ConductivityHorizon> horizons(int type) const;
-  bool empty() const { return offsets_.empty(); }
-
- private:
-  std::vector<ConductivityHorizon> values_;
-  std::vector<std::size_t> offsets_;  // per type, into values_; one past the last at the end
-};
-
 // λ of positions a + 1..N from water content θ and liquid fraction fL; positions a down to
 // `top` get −9999.
 void thermal_conductivity(int a, int top, int N, PositionArray lambda, std::span<const ConductivityHorizon> horizon,
