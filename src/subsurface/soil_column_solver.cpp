@@ -284,6 +284,17 @@ int reinfiltration_subbasin(double link, std::span<const int> code_index) {
 }
 
 namespace {
+// The water input of a sub-step under the layered snow pack [mm per model step, spread over
+// the step's sub-steps]: the rain, plus what other sub-models added to the input after the
+// snow model (`others`, less what they took), plus the water the snow model released at the
+// pack's level 0. The released water leaves level 0 with this sub-step, so it enters whole
+// here: it counts sub_steps times. When the others took more than the rain gives, the rest is
+// taken from the released water of the sub-step that carries it, and the input stays at 0
+// or more.
+double layered_snow_water_input(SoilHeatColumns::SnowWater snow, double others, double sub_steps) {
+  const double rest = snow.rain + others;
+  return rest >= 0 ? snow.released * sub_steps + rest : std::max(snow.released + rest, 0.0) * sub_steps;
+}
 
 // The river of cell (r, c): bed, width and leakage from the grids, and with a link > 0 the
 // record of the linked sub-basin's river (199 for a link without one).
@@ -404,8 +415,11 @@ double advance_column(const SoilColumnKernels& kernels, const SoilColumnLoopSett
   if (cs.heat != nullptr) dump.heat = cs.heat->dump_source();
   if (cs.heat != nullptr && s.heat->layered_snow() && s.snow_type != nullptr) {
     // The snow pack holds the snow: the column takes the rain and the water the snow model
-    // released from the pack at its top, and its snow positions join the Richards iteration.
-    in.water_input_mm = s.heat->snow_water_input(r, c);
+    // released from the pack at its top in place of the snow model's outflow, and its snow
+    // positions join the Richards iteration. What other sub-models added to the water input
+    // after the snow model (or took from it) stays with the input.
+    in.water_input_mm = layered_snow_water_input(s.heat->snow_water_input(r, c),
+                                                 in.water_input_mm - value_or(g.snow_outflow, r, c, 0), s.sub_steps);
     in.snow_solid_mm = -1;
     p.snow = s.snow_type;
     p.n_snow = s.n_snow;

@@ -194,6 +194,11 @@ struct SoilColumnGrids {
   ConstGridView glacier;        // "GlacierizedCells" (or none)
   ConstGridView hru_master;     // "MasterHydrologicResponseUnits" (or none)
   ConstGridView input;          // water input [mm per model step] (or none)
+  // The snow model's outflow "snowcover_outflow" [mm per model step] (or none): what the
+  // water input holds beyond it is the water other sub-models added or took after the snow
+  // model (interception, the surface water the silting-up model hands back, its direct
+  // runoff). When the input is this grid itself, their changes cannot be told apart.
+  ConstGridView snow_outflow;
   ConstGridView silting;        // silting-up water [mm per model step] (or none)
   ConstGridView snow_solid;     // "snowstorage_solid" [mm] (or none)
   ConstGridView drainage_density;  // per cell [1/m] (or none: the sub-basin's channel density)

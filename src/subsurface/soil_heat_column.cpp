@@ -221,11 +221,11 @@ ConstColumnArray SoilHeatColumns::Column::liquid_fraction() const {
   return {std::span<const double>(fL).first(static_cast<std::size_t>(cell.n_snow + cell.N) + 1), -cell.n_snow};
 }
 
-double SoilHeatColumns::snow_water_input(int r, int c) const {
+SoilHeatColumns::SnowWater SoilHeatColumns::snow_water_input(int r, int c) const {
   const LayeredSnowGrids& g = grids_.snow;
   const double released = g.liquid(r, c, 0);
   const double rain = g.rain.empty() ? 0.0 : g.rain(r, c);
-  return (released > 0 ? released : 0.0) + (rain > 0 ? rain : 0.0);
+  return {.released = std::max(released, 0.0), .rain = std::max(rain, 0.0)};
 }
 
 double SoilHeatColumns::Column::snow_release() {

@@ -106,10 +106,13 @@ class SoilHeatColumns {
   // snow pack into its stacks and the snow model's totals.
   void end_cell(int r, int c, const ColumnArrays& a, int thread);
   bool layered_snow() const { return n_snow_ > 0 && settings_.snow_type != nullptr; }
-  // The water entering the soil of cell (r, c) with the layered snow pack [mm]: the rain and
-  // the liquid water the snow model released from the pack ("SnowWaterEquivalentLiquid"
-  // level 0).
-  double snow_water_input(int r, int c) const;
+  // The water the layered snow pack gives the soil of cell (r, c) [mm]: the liquid water
+  // the snow model released from the pack ("SnowWaterEquivalentLiquid" level 0), which
+  // leaves level 0 with the sub-step that takes it, and the rain of the model step.
+  struct SnowWater {
+    double released = 0, rain = 0;
+  };
+  SnowWater snow_water_input(int r, int c) const;
 
  private:
   class Column : public ColumnHeatHook, public HeatDumpSource {

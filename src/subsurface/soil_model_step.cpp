@@ -93,6 +93,8 @@ void unsatzonmodellklasse::BindColumnGrids() {
   glacier_old_ = BindIfPresent("GlacierizedCellsOld");
   if (settings().spin_up > 0) g.hru_master = BindIfPresent("MasterHydrologicResponseUnits");
   if (input_index_ > 0) g.input = table[input_index_].values;
+  const int snow_outflow = FindGrid("snowcover_outflow", true);
+  if (snow_outflow > 0) g.snow_outflow = table[snow_outflow].values;
   if (!silting_up_from_storage_) {
     g.silting = BindIfPresent("DirectRunoffSiltingUp");
   } else {

@@ -52,6 +52,10 @@ Edits StateWritten() {
   }
   // The example writes the hand-back of the groundwater model summed over the run as well.
   edits.emplace_back("qb.asc  name of the DELTAGW-Grids in\n13", "qb.asc  name of the DELTAGW-Grids in\n3 ");
+  // The water the surface routing left on the cells, which the silting-up model adds to the
+  // water input of the next step.
+  edits.emplace_back("SurfStorSiltingUp 0 readcode = 0 defaultValue = 0",
+                     "SurfStorSiltingUp 0 readcode = 0 defaultValue = 0 writecode = 3");
   // The soil model's layered snow pack.
   for (const char* stack : {"snow_swes.stk", "snow_swel.stk", "snow_temperature.stk", "snow_theta.stk", "snow_heads.stk",
                             "snow_heights.stk", "snow_qdown.stk", "snow_thickness.stk", "snow_density.stk",
@@ -70,6 +74,7 @@ Edits StateRead() {
                            "0     heads start from the soil model's groundwater table"}) {
     edits.emplace_back(code, std::string("1") + (code + 1));
   }
+  edits.emplace_back("SurfStorSiltingUp 0 readcode = 0", "SurfStorSiltingUp 0 readcode = 1");
   return edits;
 }
 
@@ -178,11 +183,12 @@ void ExpectRestartIsExact(int processes, bool lake_from_cells = false) {
   const Outputs continued = Run(second.path(), day2, processes, first.path() / "out");
 
   // Every file the second day wrote, byte for byte where it is not a table: the grids and
-  // stacks of the end of the run (the snow, the interception, the silting-up, the ponding
-  // with the lake, the soil water of the columns and their temperatures, the groundwater
-  // heads of both layers), the grids of every step and every day, and the whole storage
-  // content file of every process. Sums and means over the whole run (".sum", ".mit",
-  // ".min", ".max") cover two days in the unbroken run and are left out.
+  // stacks of the end of the run (the snow, the interception, the silting-up, the surface
+  // water the surface routing left, the ponding with the lake, the soil water of the
+  // columns and their temperatures, the groundwater heads of both layers), the grids of
+  // every step and every day, and the whole storage content file of every process. Sums
+  // and means over the whole run (".sum", ".mit", ".min", ".max") cover two days in the
+  // unbroken run and are left out.
   for (const auto& [name, text] : continued) {
     SCOPED_TRACE(name);
     if (name.ends_with(".sum") || name.ends_with(".mit") || name.ends_with(".min") || name.ends_with(".max")) continue;
@@ -200,7 +206,7 @@ void ExpectRestartIsExact(int processes, bool lake_from_cells = false) {
   }
   for (const char* name : {"snowsolid.asc", "interception_storage.asc", "rain_pause.asc", "pond.asc", "gwlevel.asc",
                            "theta.asc", "hh.asc", "gwst.asc", "gwth.asc", "qb.asc", "qu.asc", "soil_temperature.stk",
-                           "gw_heads1.asc", "gw_heads2.asc", "storage.ste_0"}) {
+                           "gw_heads1.asc", "gw_heads2.asc", "SurfStorSiltingUp.asc", "storage.ste_0"}) {
     EXPECT_TRUE(continued.contains(name)) << name;
   }
 }

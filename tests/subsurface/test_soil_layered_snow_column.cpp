@@ -35,14 +35,22 @@ class LayeredSnowColumnTest : public SoilModelTest {
  protected:
   static constexpr int kSnow = 3;
 
-  void Make(double air, double rain_mm) {
+  // With `chain` the water input is the interception's "throughfall0" below the snow
+  // model's "snowcover_outflow", else "precipitation".
+  void Make(double air, double rain_mm, int sub_steps = 1, bool chain = false) {
+    sub_steps_ = sub_steps;
+    chain_ = chain;
     Add("precipitation", 0);
+    if (chain) {
+      Add("throughfall0", 0);
+      Add("snowcover_outflow", 0);
+    }
     Add("temperature", air);
     Add("rain_fraction", rain_mm);
     for (const char* id : {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total", "melt_from_snowcover"}) {
       Add(id, 0);
     }
-    ASSERT_EQ(Build(SoilSectionText{}, Sections()), 0) << console_.str();
+    ASSERT_EQ(Build(SoilSectionText{}, Sections(), sub_steps), 0) << console_.str();
     ASSERT_EQ(InFolder([&] {
                 model_->selectInfiltrationInput(false);
                 model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
@@ -81,16 +89,25 @@ class LayeredSnowColumnTest : public SoilModelTest {
     return w;
   }
   // One step of air temperature `air` [°C] with `rain` [mm] and `snowfall` [mm], which the
-  // snow model lays on the top layer (fresh snow of 100 kg/m³). Per cell the water of the
-  // pack and of the soil, with the rain and snowfall entering and the direct runoff,
+  // snow model lays on the top layer (fresh snow of 100 kg/m³), `released` [mm] of liquid
+  // water the snow model released at the pack's level 0, and `other` [mm] that other
+  // sub-models added to the water input beyond the snow model's outflow of 3 mm. Per cell
+  // the water of the pack and of the soil, with these entering and the direct runoff,
   // interflow, base flow and evapotranspiration leaving, closes to round-off; the snow
   // model's total is the pack's water and the pack's layers stack up from the soil surface.
-  void StepAndCheckBalance(int h, double air, double rain, double snowfall) {
+  void StepAndCheckBalance(int h, double air, double rain, double snowfall, double released = 0, double other = 0) {
     std::vector<double> before, et_before;
     for (int r = 1; r <= kRows; ++r) {
       for (int c = 1; c <= kCols; ++c) {
         grid("temperature")(r, c) = air;
         grid("rain_fraction")(r, c) = rain;
+        if (chain_) {
+          grid("snowcover_outflow")(r, c) = 3;
+          grid("throughfall0")(r, c) = 3 + other;
+        } else {
+          grid("precipitation")(r, c) = other;
+        }
+        if (grid("zonegrid_soilmodel")(r, c) != kNodata) stack("SnowWaterEquivalentLiquid")(r, c, 0) = released;
         before.push_back(PackWater(r, c) + SoilWater(r, c));
         et_before.push_back(grid("real_transpiration0")(r, c));
         if (snowfall > 0 && grid("zonegrid_soilmodel")(r, c) != kNodata) {
@@ -105,9 +122,9 @@ class LayeredSnowColumnTest : public SoilModelTest {
     for (int r = 1; r <= kRows; ++r) {
       for (int c = 1; c <= kCols; ++c, ++i) {
         if (grid("zonegrid_soilmodel")(r, c) == kNodata) continue;
-        const double out = grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c) +
-                           grid("real_transpiration0")(r, c) - et_before[i];
-        EXPECT_NEAR(before[i] + rain + snowfall, PackWater(r, c) + SoilWater(r, c) + out, 1e-9) << r << "," << c;
+        const double out = left_[i] + grid("real_transpiration0")(r, c) - et_before[i];
+        EXPECT_NEAR(before[i] + rain + snowfall + other, PackWater(r, c) + SoilWater(r, c) + out, 1e-9)
+            << r << "," << c;
         EXPECT_NEAR(grid("snow_storage_total")(r, c), PackWater(r, c), 1e-12);
         for (int l = kSnow; l >= 1 && stack("SnowWaterEquivalentSolid")(r, c, l) > 0; --l) {
           EXPECT_NEAR(stack("geodetic_height_Snow")(r, c, l - 1),
@@ -116,16 +133,30 @@ class LayeredSnowColumnTest : public SoilModelTest {
       }
     }
   }
+  // One model step of all its sub-steps; the direct runoff, interflow and base flow that
+  // left each cell over them are summed in left_.
   void Step(int h) {
     const ModelDate d{2020, 3, 1 + h / 24, h % 24 + 1};
+    left_.assign(static_cast<std::size_t>(kRows * kCols), 0.0);
     ASSERT_EQ(InFolder([&] {
                 model_->prepareTimeStep(d);
-                model_->SubStep(d);
+                for (int k = 1; k <= sub_steps_; ++k) {
+                  model_->SubStep(d);
+                  std::size_t i = 0;
+                  for (int r = 1; r <= kRows; ++r) {
+                    for (int c = 1; c <= kCols; ++c, ++i) {
+                      left_[i] += grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c);
+                    }
+                  }
+                }
                 model_->concentrateSubbasinRunoff(d);
               }),
               0)
         << console_.str();
   }
+  int sub_steps_ = 1;
+  bool chain_ = false;
+  std::vector<double> left_;
 };
 
 // Two cold days of snowfall on the pack, then warm air with rain that melts it from the
@@ -155,6 +186,33 @@ TEST_F(LayeredSnowColumnTest, WaterOfSnowAndSoilClosesPerCellAndStep) {
   EXPECT_GT(soil_intake, 0);
   EXPECT_EQ(grid("upperIndexSnow")(2, 2), kSnow + 1) << "the pack has melted";
   EXPECT_EQ(PackWater(2, 2), 0);
+}
+
+// The water the snow model released at the pack's level 0 and the water other sub-models
+// put into the water input beyond the snow model's outflow (the surface water handed back,
+// less interception) reach the soil whole, whatever the number of sub-steps.
+TEST_F(LayeredSnowColumnTest, ReleasedWaterAndOtherSubModelsWaterReachTheSoil) {
+  const struct {
+    const char* label;
+    int sub_steps;
+    bool chain;
+    double other;
+  } cases[] = {
+      {"input is the precipitation", 1, false, 2},
+      {"input below the snow model and interception", 1, true, 2},
+      {"three sub-steps", 3, true, 2},
+      {"interception took more than the surface water added", 2, true, -1},
+  };
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.label);
+    MakeBasin();
+    Make(1, 0, k.sub_steps, k.chain);
+    Pack(15, -0.5);
+    for (int h = 0; h < 4; ++h) {
+      SCOPED_TRACE(h);
+      StepAndCheckBalance(h, 1, 0.5, 0, 4, k.other);
+    }
+  }
 }
 
 // A downpour that the top of the pack cannot take runs off as infiltration excess and
