@@ -17,6 +17,7 @@
 
 #include <mpi.h>
 
+#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -50,6 +51,14 @@ void ExchangeHalo(const RunContext& run, GridView grid);
 void ExchangeStackHalo(std::span<const StripRecord> receive_list, std::span<const StripRecord> send_list,
                        StackView stack);
 void ExchangeStackHalo(const RunContext& run, StackView stack);
+
+// Halo exchange of several grids and stacks with one wait: the strips of each grid, then
+// of each stack, in the order given. Both sides post them in that order, and strips of the
+// same peer and tag pair up in posting order, so every value lands where the separate
+// exchanges would put it.
+void ExchangeHalos(const RunContext& run, std::span<const GridView> grids, std::span<const StackView> stacks = {});
+void ExchangeHalos(const RunContext& run, std::initializer_list<GridView> grids,
+                   std::initializer_list<StackView> stacks = {});
 
 // The grid halo exchange in three steps, so that a process can compute between posting
 // and waiting. PostHaloReceives starts a new exchange (a request still pending from an

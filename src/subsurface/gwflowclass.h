@@ -111,7 +111,7 @@ class gwflowclass : public teilmodellklasse {
   void HandBackBaseflow();
   void RecordControlPoint();
   void AppendControlPointFluxes();
-  void ExchangeHeads(int n);
+  void ExchangeLayerHeads();
   void Exchange(GridView grid) const;
   bool ProgressDue() const;
 
@@ -170,6 +170,7 @@ class gwflowclass : public teilmodellklasse {
   std::vector<double> row_max_;
   std::vector<Oscillations> row_oscillations_;
   std::unique_ptr<RowSolverWorkspace> workspace_;
+  std::vector<GridView> halo_grids_;  // the grids of one exchange, kept to reuse its room
 
   std::vector<ControlPointRecord> records_;  // entries 1..K
   std::size_t record_count_ = 0;
