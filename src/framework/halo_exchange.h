@@ -74,6 +74,9 @@ class HaloExchange {
 
   void PostHaloReceives(const RunContext& run, GridView grid);
   void PostHaloSends(const RunContext& run, GridView grid);
+  // Adds the request of another nonblocking call (a reduction) that the wait completes
+  // with the strips, so that both take one wait.
+  void AddRequest(MPI_Request request) { requests_.push_back(request); }
   void WaitHaloRequests();
   std::size_t pending() const { return requests_.size(); }
 

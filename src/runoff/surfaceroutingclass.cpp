@@ -981,8 +981,7 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
     if (i == 0) {
       double local = CourantTimeStep();
       double agreed = 0;
-      MPI_Reduce(&local, &agreed, 1, MPI_DOUBLE, MPI_MIN, 0, MPI_COMM_WORLD);
-      MPI_Bcast(&agreed, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+      MPI_Allreduce(&local, &agreed, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
       SubTimeStep = CourantSubTimeStep(t, agreed, dt_min, settings_.dt_max);
       n = SubStepCount(t, SubTimeStep);
       // The first sub-step was routed with the shortest sub time step and counts as

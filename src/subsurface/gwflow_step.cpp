@@ -51,6 +51,20 @@ double gwflowclass::ReduceMax(double value) const {
 }
 
 
+double gwflowclass::ReduceMaxWithHeads(double value, GridView h) {
+  // The heads the next iteration starts from travel while the largest change is agreed,
+  // and one wait ends both. After the last iteration the exchange only repeats what the
+  // exchange after the solution brings.
+  double global = value;
+  MPI_Request reduction = MPI_REQUEST_NULL;
+  MPI_Iallreduce(&value, &global, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD, &reduction);
+  halo_.PostHaloReceives(context(), h);
+  halo_.PostHaloSends(context(), h);
+  halo_.AddRequest(reduction);
+  halo_.WaitHaloRequests();
+  return global;
+}
+
 void gwflowclass::StartSubStep(int n) {
   const AquiferLayer l = Layer(n);
   const bool top_layer = n == 1;
@@ -120,7 +134,8 @@ void gwflowclass::ExchangeLayerHeads() {
 void gwflowclass::SolveLayer(int n) {
   LayerGrids& g = layers_[static_cast<std::size_t>(n)];
   // h0 and h- hold still during the iteration (fixed heads are set at the start of the
-  // sub-step), so only the current heads travel: first with the flows and transmissivities.
+  // sub-step), so only the current heads travel: here with the flows and transmissivities,
+  // later with the largest change of each iteration.
   ExchangeHalos(context(), {g.qx.view(), g.qy.view(), g.tx.view(), g.ty.view(), g.h.view()});
   const bool progress = ProgressDue();
   int& count = iterations_[static_cast<std::size_t>(n)];
@@ -130,7 +145,6 @@ void gwflowclass::SolveLayer(int n) {
   double omega_count = 0;
   for (;;) {
     ++count;
-    if (count > 1) Exchange(g.h.view());
     double change = 0;
     switch (settings_.method) {
       case HeadSolver::kPointIteration: {
@@ -143,7 +157,7 @@ void gwflowclass::SolveLayer(int n) {
       case HeadSolver::kRowImplicit: change = SolveRowsImplicit(n); break;
       case HeadSolver::kNone: break;
     }
-    err = ReduceMax(change);
+    err = ReduceMaxWithHeads(change, g.h.view());
     if (!(count < settings_.max_iterations && err > settings_.max_error &&
           settings_.method == HeadSolver::kPointIteration)) {
       break;
