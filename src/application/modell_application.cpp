@@ -284,8 +284,7 @@ void ModellApplication::AgreeOnInterrupt() {
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   int state = InterruptState;
   int agreed = 0;
-  MPI_Reduce(&state, &agreed, 1, MPI_INT, MPI_MAX, 0, MPI_COMM_WORLD);
-  MPI_Bcast(&agreed, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  MPI_Allreduce(&state, &agreed, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
   state = 0;
   if (agreed == 1 && rank == 0) {
     log() << "SKIP: \n\nCtrl-C: cancel the model? \n0 = no (continue)\n1 = cancel with next interval (writing all "

@@ -84,6 +84,11 @@ void WalkOwnRuns(const RunContext& run, const DomainLayout& layout, StripLimitEn
   }
 }
 
+// All runs of one process travel between it and process 0 as one message, packed in walk
+// order; a process without runs sends nothing. The tag keeps these messages apart from
+// the halo strips, which carry their row as tag.
+constexpr int kRunsTag = 32767;
+
 void SendDoubles(const double* values, int count, int peer, int tag) {
   MPI_Send(values, count, MPI_DOUBLE, peer, tag, MPI_COMM_WORLD);
 }
@@ -92,28 +97,86 @@ void ReceiveDoubles(double* values, int count, int peer, int tag) {
   MPI_Recv(values, count, MPI_DOUBLE, peer, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
 }
 
+// The packed message of a process other than 0: its runs in walk order. `cell(r, c)` gives
+// the first value of cell (r, c), `values_per_cell` how many values a cell moves.
+template <typename Cell>
+void SendOwnRuns(const RunContext& run, const DomainLayout& layout, int values_per_cell, StripLimitEntry entry,
+                 Cell&& cell) {
+  std::size_t total = 0;
+  WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
+  if (total == 0) return;
+  std::vector<double> buffer;
+  buffer.reserve(total * static_cast<std::size_t>(values_per_cell));
+  WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
+    const double* first = cell(r, c);
+    buffer.insert(buffer.end(), first, first + static_cast<std::ptrdiff_t>(length) * values_per_cell);
+  });
+  SendDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, kRunsTag);
+}
+
+template <typename Cell>
+void ReceiveOwnRuns(const RunContext& run, const DomainLayout& layout, int values_per_cell, StripLimitEntry entry,
+                    Cell&& cell) {
+  std::size_t total = 0;
+  WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
+  if (total == 0) return;
+  std::vector<double> buffer(total * static_cast<std::size_t>(values_per_cell));
+  ReceiveDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, kRunsTag);
+  std::size_t position = 0;
+  WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
+    const std::size_t count = static_cast<std::size_t>(length) * static_cast<std::size_t>(values_per_cell);
+    std::copy_n(buffer.begin() + static_cast<std::ptrdiff_t>(position), count, cell(r, c));
+    position += count;
+  });
+}
+
+// Process 0's side: the number of cells each other process moves (index 0 unused).
+std::vector<std::size_t> CellsOfOthers(const RunContext& run, const DomainLayout& layout, StripLimitEntry entry) {
+  std::vector<std::size_t> cells(static_cast<std::size_t>(run.process_count), 0);
+  WalkRunsOfOthers(run, layout, entry, [&](int, int, int length, int owner) {
+    if (owner < run.process_count) cells[static_cast<std::size_t>(owner)] += static_cast<std::size_t>(length);
+  });
+  return cells;
+}
+
+// Process 0 exchanges one message with each other process in ascending rank, through one
+// buffer as large as the largest message: a scatter packs the owner's runs into it before
+// the send, a gather unpacks them after the receive, both in walk order.
+template <typename Cell>
+void MoveRunsOfOthers(const RunContext& run, const DomainLayout& layout, bool scatter, int values_per_cell,
+                      StripLimitEntry entry, Cell&& cell) {
+  const std::vector<std::size_t> cells = CellsOfOthers(run, layout, entry);
+  std::vector<double> buffer(std::ranges::max(cells) * static_cast<std::size_t>(values_per_cell));
+  for (int q = 1; q < run.process_count; ++q) {
+    const std::size_t count = cells[static_cast<std::size_t>(q)] * static_cast<std::size_t>(values_per_cell);
+    if (count == 0) continue;
+    if (!scatter) ReceiveDoubles(buffer.data(), static_cast<int>(count), q, kRunsTag);
+    std::size_t position = 0;
+    WalkRunsOfOthers(run, layout, entry, [&](int r, int c, int length, int owner) {
+      if (owner != q) return;
+      const std::size_t run_values = static_cast<std::size_t>(length) * static_cast<std::size_t>(values_per_cell);
+      const auto packed = buffer.begin() + static_cast<std::ptrdiff_t>(position);
+      if (scatter) {
+        std::copy_n(cell(r, c), run_values, packed);
+      } else {
+        std::copy_n(packed, run_values, cell(r, c));
+      }
+      position += run_values;
+    });
+    if (scatter) SendDoubles(buffer.data(), static_cast<int>(count), q, kRunsTag);
+  }
+}
+
 // Scatter (from process 0) or gather (to process 0) of a grid's or stack's runs in place.
-// `cell(r, c)` gives the first value of cell (r, c), `values_per_cell` how many values a
-// cell moves.
 template <typename Cell>
 void MoveRuns(const RunContext& run, const DomainLayout& layout, bool scatter, int values_per_cell,
               StripLimitEntry entry, Cell&& cell) {
   if (run.rank == 0) {
-    WalkRunsOfOthers(run, layout, entry, [&](int r, int c, int length, int owner) {
-      if (scatter) {
-        SendDoubles(cell(r, c), length * values_per_cell, owner, r);
-      } else {
-        ReceiveDoubles(cell(r, c), length * values_per_cell, owner, r);
-      }
-    });
+    MoveRunsOfOthers(run, layout, scatter, values_per_cell, entry, cell);
+  } else if (scatter) {
+    ReceiveOwnRuns(run, layout, values_per_cell, entry, cell);
   } else {
-    WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
-      if (scatter) {
-        ReceiveDoubles(cell(r, c), length * values_per_cell, 0, r);
-      } else {
-        SendDoubles(cell(r, c), length * values_per_cell, 0, r);
-      }
-    });
+    SendOwnRuns(run, layout, values_per_cell, entry, cell);
   }
 }
 
@@ -181,8 +244,7 @@ Grid GatherGridCopy(const RunContext& run, ConstGridView source) {
   const DomainLayout* layout = ActiveLayout(run);
   if (layout == nullptr) return {};
   if (run.rank != 0) {
-    WalkOwnRuns(run, *layout, StripLimitEntry::Grid,
-                [&](int r, int c, int length) { SendDoubles(&source(r, c), length, 0, r); });
+    SendOwnRuns(run, *layout, 1, StripLimitEntry::Grid, [&](int r, int c) { return &source(r, c); });
     return {};
   }
   const GridGeometry& geometry = run.geometry;
@@ -192,8 +254,7 @@ Grid GatherGridCopy(const RunContext& run, ConstGridView source) {
       copy(r, c) = layout->regions(r, c) == 0 ? source(r, c) : geometry.nodata_value;
     }
   }
-  WalkRunsOfOthers(run, *layout, StripLimitEntry::Grid,
-                   [&](int r, int c, int length, int owner) { ReceiveDoubles(&copy(r, c), length, owner, r); });
+  MoveRunsOfOthers(run, *layout, false, 1, StripLimitEntry::Grid, [&](int r, int c) { return &copy(r, c); });
   return copy;
 }
 
@@ -219,9 +280,8 @@ Stack GatherStackCopy(const RunContext& run, ConstStackView source, std::string_
   LogStackProgress(run, "synchronising stack ", identifier);
   const int values_per_cell = source.level_count() + 1;
   if (run.rank != 0) {
-    WalkOwnRuns(run, *layout, StripLimitEntry::Stack, [&](int r, int c, int length) {
-      SendDoubles(source.levels(r, c).data(), length * values_per_cell, 0, r);
-    });
+    SendOwnRuns(run, *layout, values_per_cell, StripLimitEntry::Stack,
+                [&](int r, int c) { return source.levels(r, c).data(); });
     return {};
   }
   const GridGeometry& geometry = run.geometry;
@@ -237,9 +297,8 @@ Stack GatherStackCopy(const RunContext& run, ConstStackView source, std::string_
       }
     }
   }
-  WalkRunsOfOthers(run, *layout, StripLimitEntry::Stack, [&](int r, int c, int length, int owner) {
-    ReceiveDoubles(copy.view().levels(r, c).data(), length * values_per_cell, owner, r);
-  });
+  MoveRunsOfOthers(run, *layout, false, values_per_cell, StripLimitEntry::Stack,
+                   [&](int r, int c) { return copy.view().levels(r, c).data(); });
   return copy;
 }
 

@@ -9,9 +9,10 @@
 // values of a selected set of cells (for example lake cells) to process 0 and back.
 //
 // A run is a maximal sequence of consecutive cells of one row that one process computes.
-// One message moves one run straight from and into the matrix rows; nothing travels cell
-// by cell and no process allocates a whole-grid buffer it does not need. The runs are
-// found in the strip grid "MPIHelper":
+// All runs of one process travel as one message between it and process 0, packed in the
+// order of the walks below; process 0 exchanges these messages in ascending rank through
+// one buffer as large as the largest of them, so no process allocates a whole-grid buffer
+// it does not need. The runs are found in the strip grid "MPIHelper":
 // - on process 0, row r holds pairs (owner, length) from columns 1 and 2 on, describing
 //   the row from its first domain column to its end; a length below 1 ends the list;
 //   runs of owner 0 or below (process 0's own cells, cells outside the domain) are not
@@ -19,7 +20,7 @@
 // - on every other process, row r of its band holds pairs (first column, length) of its
 //   own runs; a first column below 1 ends the list.
 // Process 0's walk and process k's walk visit k's runs in the same order (row, then
-// column), which is the order in which the blocking sends and receives pair up.
+// column), which is the order in which they are packed and unpacked.
 //
 // Every operation is collective: all processes call it at the same point of their work,
 // with the same arguments, on the main thread. With one process, or when the run

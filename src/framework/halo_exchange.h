@@ -17,6 +17,7 @@
 
 #include <mpi.h>
 
+#include <initializer_list>
 #include <span>
 #include <vector>
 
@@ -51,6 +52,14 @@ void ExchangeStackHalo(std::span<const StripRecord> receive_list, std::span<cons
                        StackView stack);
 void ExchangeStackHalo(const RunContext& run, StackView stack);
 
+// Halo exchange of several grids and stacks with one wait: the strips of each grid, then
+// of each stack, in the order given. Both sides post them in that order, and strips of the
+// same peer and tag pair up in posting order, so every value lands where the separate
+// exchanges would put it.
+void ExchangeHalos(const RunContext& run, std::span<const GridView> grids, std::span<const StackView> stacks = {});
+void ExchangeHalos(const RunContext& run, std::initializer_list<GridView> grids,
+                   std::initializer_list<StackView> stacks = {});
+
 // The grid halo exchange in three steps, so that a process can compute between posting
 // and waiting. PostHaloReceives starts a new exchange (a request still pending from an
 // earlier one is waited for first), PostHaloSends adds the sends, WaitHaloRequests waits
@@ -65,6 +74,9 @@ class HaloExchange {
 
   void PostHaloReceives(const RunContext& run, GridView grid);
   void PostHaloSends(const RunContext& run, GridView grid);
+  // Adds the request of another nonblocking call (a reduction) that the wait completes
+  // with the strips, so that both take one wait.
+  void AddRequest(MPI_Request request) { requests_.push_back(request); }
   void WaitHaloRequests();
   std::size_t pending() const { return requests_.size(); }
 

@@ -861,9 +861,7 @@ double surfaceroutingclass::CourantTimeStep() {
 }
 
 void surfaceroutingclass::ExchangeRoutingHalos() {
-  ExchangeHalo(context(), head_.view());
-  ExchangeHalo(context(), head_old_.view());
-  ExchangeStackHalo(context(), fluxes_.view());
+  ExchangeHalos(context(), {head_.view(), head_old_.view()}, {fluxes_.view()});
 }
 
 void surfaceroutingclass::AddStorageSums(std::vector<ZoneRecord>& records, std::span<ExactSum> sums,
@@ -975,15 +973,15 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
     if (head_driven) {
       RouteHeads(dt);
     } else {
-      ExchangeRoutingHalos();
+      // After the first sub-step the exchange that ended the previous one is still current.
+      if (i == 0) ExchangeRoutingHalos();
       RouteFlowPaths(pass_grids_, pass_parameters_, landuse_, cells, i, refresh);
       ExchangeRoutingHalos();
     }
     if (i == 0) {
       double local = CourantTimeStep();
       double agreed = 0;
-      MPI_Reduce(&local, &agreed, 1, MPI_DOUBLE, MPI_MIN, 0, MPI_COMM_WORLD);
-      MPI_Bcast(&agreed, 1, MPI_DOUBLE, 0, MPI_COMM_WORLD);
+      MPI_Allreduce(&local, &agreed, 1, MPI_DOUBLE, MPI_MIN, MPI_COMM_WORLD);
       SubTimeStep = CourantSubTimeStep(t, agreed, dt_min, settings_.dt_max);
       n = SubStepCount(t, SubTimeStep);
       // The first sub-step was routed with the shortest sub time step and counts as
@@ -996,7 +994,6 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       // No cell may send more than it holds: the outflows are cut to the storage before
       // the neighbours take them in.
       LimitOutflows(pass_grids_, pass_parameters_, cells, SubTimeStep);
-      ExchangeStackHalo(context(), fluxes_.view());
     }
     AddStorageSums(StorageEnd, StorageSums(1), true, false, dt);
     AddStorageSums(RiverInflow, StorageSums(2), false, true, dt);
@@ -1010,8 +1007,10 @@ void surfaceroutingclass::RunStep(long long /*hour*/, long long /*day*/, long lo
       SettleHeadBalances(head_grids_, head_parameters_, strip(), dt, directflow_, storage_,
                          {river_per_flux_, river_per_cell_, subbasin_index_.view()});
     } else {
-      // The neighbours' surface concentrations travel with their water.
-      for (const GridView& conc : tracer_grids_.storage_conc) ExchangeHalo(context(), conc);
+      // The neighbours' limited outflows and their surface concentrations travel together;
+      // the storage sums in between read only the process's own cells.
+      const StackView fluxes = fluxes_.view();
+      ExchangeHalos(context(), tracer_grids_.storage_conc, std::span<const StackView>(&fluxes, 1));
       SettleCellBalances(pass_grids_, pass_parameters_, cells, SubTimeStep, tracer_grids_);
     }
     ExchangeRoutingHalos();
@@ -1052,8 +1051,7 @@ double surfaceroutingclass::IterateHeads(int j, double dt) {
 
 void surfaceroutingclass::ComputeFluxesAndVelocities() {
   FaceFluxes(head_grids_, head_parameters_, strip());
-  ExchangeStackHalo(context(), fluxes_.view());
-  ExchangeStackHalo(context(), velocity_.view());
+  ExchangeHalos(context(), {}, {fluxes_.view(), velocity_.view()});
   RiverFaceFluxes(head_grids_, head_parameters_, strip());
 }
 
@@ -1065,12 +1063,10 @@ void surfaceroutingclass::RouteHeads(double dt) {
   // the call has changed on every process.
   ExchangeHalo(context(), head_.view());
   ComputeFaceConductances();
-  ExchangeHalo(context(), roughness_x_.view());
-  ExchangeHalo(context(), roughness_y_.view());
+  ExchangeHalos(context(), {roughness_x_.view(), roughness_y_.view()});
   int j = 0;
   while (true) {
-    ExchangeHalo(context(), head_.view());
-    ExchangeHalo(context(), head_old_.view());
+    ExchangeHalos(context(), {head_.view(), head_old_.view()});
     ++j;
     double mine[2] = {IterateHeads(j, dt), dump_stop_ ? 1.0 : 0.0};
     double agreed[2] = {0, 0};

@@ -11,6 +11,7 @@
 #include "framework/error_code.h"
 #include "framework/file_handle.h"
 #include "framework/grid_table.h"
+#include "framework/halo_exchange.h"
 #include "framework/parallel.h"
 #include "framework/signals.h"
 #include "subsurface/gwflowclass.h"
@@ -49,11 +50,19 @@ double gwflowclass::ReduceMax(double value) const {
   return global;
 }
 
-void gwflowclass::ExchangeHeads(int n) {
-  LayerGrids& g = layers_[static_cast<std::size_t>(n)];
-  Exchange(g.h.view());
-  Exchange(g.h_old.view());
-  Exchange(g.h_prev.view());
+
+double gwflowclass::ReduceMaxWithHeads(double value, GridView h) {
+  // The heads the next iteration starts from travel while the largest change is agreed,
+  // and one wait ends both. After the last iteration the exchange only repeats what the
+  // exchange after the solution brings.
+  double global = value;
+  MPI_Request reduction = MPI_REQUEST_NULL;
+  MPI_Iallreduce(&value, &global, 1, MPI_DOUBLE, MPI_MAX, MPI_COMM_WORLD, &reduction);
+  halo_.PostHaloReceives(context(), h);
+  halo_.PostHaloSends(context(), h);
+  halo_.AddRequest(reduction);
+  halo_.WaitHaloRequests();
+  return global;
 }
 
 void gwflowclass::StartSubStep(int n) {
@@ -76,22 +85,28 @@ void gwflowclass::RunSubStep() {
   if (ModuleSwitch == 0) return;
   const int n_layers = settings_.n_layers;
   for (int n = 1; n < n_layers; ++n) ComputeLayerLeakage(domain_, Layer(n), Layer(n + 1), strip());
+  // Each layer's start touches only its own cells, so the heads of all layers, the frozen
+  // ground and ponding grids and the distance to the groundwater travel in one exchange.
+  for (int n = 1; n <= n_layers; ++n) StartSubStep(n);
+  std::vector<GridView>& halo = halo_grids_;
+  halo.clear();
   for (int n = 1; n <= n_layers; ++n) {
-    StartSubStep(n);
-    ExchangeHeads(n);
+    LayerGrids& g = layers_[static_cast<std::size_t>(n)];
+    halo.insert(halo.end(), {g.h.view(), g.h_old.view(), g.h_prev.view()});
   }
   for (const int index : {thaw_index_, frozen_index_, pond_index_}) {
-    if (index > 0) Exchange((*grids())[index].values);
+    if (index > 0) halo.push_back((*grids())[index].values);
   }
-  Exchange(distance_);
+  halo.push_back(distance_);
+  ExchangeHalos(context(), halo);
   for (int n = 1; n <= n_layers; ++n) {
     ComputeLayerTransmissivities(domain_, Layer(n), n == 1 ? frozen_ : FrozenGround{}, strip());
   }
   for (int n = 1; n <= n_layers; ++n) SolveLayer(n);
 
-  for (int n = 1; n <= n_layers; ++n) Exchange(layers_[static_cast<std::size_t>(n)].h.view());
+  ExchangeLayerHeads();
   for (int n = 1; n <= n_layers; ++n) ComputeLayerFlows(domain_, Layer(n), strip());
-  for (int n = 1; n <= n_layers; ++n) Exchange(layers_[static_cast<std::size_t>(n)].h.view());
+  ExchangeLayerHeads();
   HandBackBaseflow();
 
   for (int n = 1; n <= n_layers; ++n) {
@@ -109,12 +124,19 @@ void gwflowclass::RunSubStep() {
   RecordControlPoint();
 }
 
+void gwflowclass::ExchangeLayerHeads() {
+  std::vector<GridView>& halo = halo_grids_;
+  halo.clear();
+  for (int n = 1; n <= settings_.n_layers; ++n) halo.push_back(layers_[static_cast<std::size_t>(n)].h.view());
+  ExchangeHalos(context(), halo);
+}
+
 void gwflowclass::SolveLayer(int n) {
   LayerGrids& g = layers_[static_cast<std::size_t>(n)];
-  Exchange(g.qx.view());
-  Exchange(g.qy.view());
-  Exchange(g.tx.view());
-  Exchange(g.ty.view());
+  // h0 and h- hold still during the iteration (fixed heads are set at the start of the
+  // sub-step), so only the current heads travel: here with the flows and transmissivities,
+  // later with the largest change of each iteration.
+  ExchangeHalos(context(), {g.qx.view(), g.qy.view(), g.tx.view(), g.ty.view(), g.h.view()});
   const bool progress = ProgressDue();
   int& count = iterations_[static_cast<std::size_t>(n)];
   count = 0;
@@ -123,9 +145,6 @@ void gwflowclass::SolveLayer(int n) {
   double omega_count = 0;
   for (;;) {
     ++count;
-    // h0 and h- hold still during the iteration (fixed heads are set at the start of the
-    // sub-step), so only the current heads travel.
-    Exchange(g.h.view());
     double change = 0;
     switch (settings_.method) {
       case HeadSolver::kPointIteration: {
@@ -138,7 +157,7 @@ void gwflowclass::SolveLayer(int n) {
       case HeadSolver::kRowImplicit: change = SolveRowsImplicit(n); break;
       case HeadSolver::kNone: break;
     }
-    err = ReduceMax(change);
+    err = ReduceMaxWithHeads(change, g.h.view());
     if (!(count < settings_.max_iterations && err > settings_.max_error &&
           settings_.method == HeadSolver::kPointIteration)) {
       break;

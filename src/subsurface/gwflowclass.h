@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/halo_exchange.h"
 #include "framework/teilmodellklasse.h"
 #include "subsurface/groundwater_kernels.h"
 #include "subsurface/groundwater_settings.h"
@@ -111,7 +112,9 @@ class gwflowclass : public teilmodellklasse {
   void HandBackBaseflow();
   void RecordControlPoint();
   void AppendControlPointFluxes();
-  void ExchangeHeads(int n);
+  // The largest of the processes' values, agreed while the heads h travel to the halos.
+  double ReduceMaxWithHeads(double value, GridView h);
+  void ExchangeLayerHeads();
   void Exchange(GridView grid) const;
   bool ProgressDue() const;
 
@@ -170,6 +173,8 @@ class gwflowclass : public teilmodellklasse {
   std::vector<double> row_max_;
   std::vector<Oscillations> row_oscillations_;
   std::unique_ptr<RowSolverWorkspace> workspace_;
+  std::vector<GridView> halo_grids_;  // the grids of one exchange, kept to reuse its room
+  HaloExchange halo_;                 // the heads' exchange that travels with the iteration's reduction
 
   std::vector<ControlPointRecord> records_;  // entries 1..K
   std::size_t record_count_ = 0;

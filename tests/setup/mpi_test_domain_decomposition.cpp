@@ -119,6 +119,42 @@ TEST_F(Decomposition, HaloCellsTakeTheirOwnersValues) {
   }
 }
 
+TEST_F(Decomposition, GridsAndStacksExchangedTogetherTakeTheirOwnersValues) {
+  Decompose(false);
+  // Each grid and stack holds other values, so strips paired with the wrong one show.
+  const auto value = [](int k, int r, int c, int l) { return k * 10000.0 + r * 100.0 + c + l / 10.0; };
+  const RowRange held = decomposition_.held_rows;
+  std::vector<Grid> grids;
+  std::vector<Stack> stacks;
+  for (int k = 0; k < 3; ++k) grids.push_back(HeldGrid(-1));
+  for (int k = 0; k < 2; ++k) {
+    stacks.emplace_back(held.first, held.last, kCols, 1 + k, kRows);
+    stacks.back().fill(-1);
+  }
+  for (int r = held.first; r <= held.last; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      if (!Mine(r, c)) continue;
+      for (int k = 0; k < 3; ++k) grids[k](r, c) = value(k, r, c, 0);
+      for (int k = 0; k < 2; ++k) {
+        for (int l = 0; l <= 1 + k; ++l) stacks[k](r, c, l) = value(3 + k, r, c, l);
+      }
+    }
+  }
+  ExchangeHalos(reader_.context(), {grids[0].view(), grids[1].view(), grids[2].view()},
+                {stacks[0].view(), stacks[1].view()});
+  for (int r = held.first; r <= held.last; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      if (decomposition_.halo(r, c) < 0 && !Mine(r, c)) continue;
+      for (int k = 0; k < 3; ++k) EXPECT_EQ(grids[k](r, c), value(k, r, c, 0)) << k << ":" << r << "," << c;
+      for (int k = 0; k < 2; ++k) {
+        for (int l = 0; l <= 1 + k; ++l) {
+          EXPECT_EQ(stacks[k](r, c, l), value(3 + k, r, c, l)) << k << ":" << r << "," << c;
+        }
+      }
+    }
+  }
+}
+
 TEST_F(Decomposition, EveryLinkIsComputedByOneProcess) {
   Decompose(true);
   const std::vector<RiverLink>& links = decomposition_.riverLinks;
