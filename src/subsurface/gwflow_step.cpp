@@ -240,15 +240,32 @@ double gwflowclass::SolveRowsImplicit(int n) {
   return largest;
 }
 
+// The top layer's loss (positive) or gain over the sub-step, as the rate the soil drains or
+// fills its saturated layers by: the storage change (h0 - h)·S/dt. The point iteration may
+// stop at its limits before the heads balance the flows; its storage change would then hand
+// back more or less than the aquifer moved. There the net outflow of the cell through its
+// faces, to the layer below and through its fixed flux, at the heads the iteration ended
+// with, is handed back, so that the soil loses exactly what its neighbours, the lower layer
+// and the boundary received; once converged the two agree. At a fixed head the aquifer,
+// not the soil, gives or takes the water: nothing is handed back.
 void gwflowclass::HandBackBaseflow() {
   if (settings_.n_layers < 1) return;
   const AquiferLayer l = Layer(1);
   const ConstGridView s = inputs_[1].storage;
   const double dt = dt_s();
+  const bool from_flows = settings_.method == HeadSolver::kPointIteration;
   for_each_row(strip(), [&](int r) {
     for (int c = 1; c <= domain_.ncols; ++c) {
       if (!IsOwnZoneCell(r, c)) continue;
-      baseflow_(r, c) = domain_.ice(r, c) < 1 ? (l.h_old(r, c) - l.h(r, c)) * s(r, c) / dt : 0.0;
+      if (domain_.ice(r, c) >= 1) {
+        baseflow_(r, c) = 0;
+      } else if (!from_flows || l.fixed_head(r, c) != kNodata) {
+        baseflow_(r, c) = (l.h_old(r, c) - l.h(r, c)) * s(r, c) / dt;
+      } else {
+        const double area = domain_.width(r, c) * domain_.height(r, c);
+        const double inflow = LayerCellVolumes(domain_, layer_views_, 1, dt, r, c).inflow() / (area * dt);
+        baseflow_(r, c) = -(inflow + (l.fixed_flux(r, c) != kNodata ? l.fixed_flux(r, c) : 0.0));
+      }
     }
   });
 }

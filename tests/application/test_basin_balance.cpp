@@ -136,6 +136,7 @@ double BasinArea(const fs::path& dir) {
 // from the layers above and below.
 struct AquiferSums {
   double fixed_heads = 0;    // every layer, fixed-head cells only
+  double top_fixed_heads = 0;  // layer 1, fixed-head cells only
   double top_layer = 0;      // layer 1, every cell
   double lower_layers = 0;   // layers 2 and below, every cell
   bool any = false;
@@ -163,6 +164,7 @@ AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
         if (!zones.has(r, c) || !balance.has(r, c)) continue;
         const double mm = balance.values[r][c] / cells;
         if (fixed.has(r, c)) sums.fixed_heads += mm;
+        if (fixed.has(r, c) && n == 1) sums.top_fixed_heads += mm;
         (n > 1 ? sums.lower_layers : sums.top_layer) += mm;
       }
     }
@@ -282,13 +284,14 @@ Balance BasinBalance(const fs::path& dir) {
     const AquiferSums aquifers = ReadAquiferSums(dir, control);
     if (aquifers.any) {
       b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1);
-      // The top layer is the soil's saturated zone: its storage change is the negative
-      // hand-back, which the soil water already holds. Its balance summed over the basin is
-      // that change minus the leakage it received from below, so the leakage is the negative
-      // hand-back minus that sum, and the lower layers' storage change is their balance sum
-      // (storage change plus the leakage they gave up) minus it.
+      // The top layer is the soil's saturated zone: the point iteration hands back to the
+      // soil the net outflow of each of its cells that has no fixed head, which the soil
+      // water already holds. Over the basin the flows between cells cancel, so the leakage
+      // the top layer received from below is the negative hand-back plus the inflow at its
+      // fixed heads (their negative balance), and the lower layers' storage change is their
+      // balance sum (storage change plus the leakage they gave up) minus it.
       const HandBack hand_back = ReadHandBack(dir);
-      const double leakage = -hand_back.run - aquifers.top_layer;
+      const double leakage = -hand_back.run - aquifers.top_fixed_heads;
       b.Add("lower aquifers' storage change", aquifers.lower_layers - leakage, -1);
       // The soil draws a step's hand-back in the next step: the last one, already gone from
       // the top layer in the aquifers' balance, is still in the soil water.

@@ -205,5 +205,64 @@ TEST_F(SoilGroundwaterTest, RiverCellsExchangeWithTheirRiverAndTheBalancesClose)
   RecordProperty("river exchange [mm]", std::to_string(infiltrated) + " in, " + std::to_string(exfiltrated) + " out");
 }
 
+// The soil takes the hand-back whatever its state: a strong rise from below fills the
+// column and the rest runs off at the surface; a strong loss drains the layers below the
+// water table to field capacity, and what they cannot give is not drawn. Per sub-step
+// the soil's balance closes with the water it drew ("baseflow", mm).
+TEST_F(SoilGroundwaterTest, StrongHandBackFillsTheColumnOrDrainsItAndTheSoilBalanceCloses) {
+  BuildCoupled(SoilSectionText{});
+  if (HasFatalFailure()) return;
+  const auto active = [&](int r, int c) { return !(r == 1 && c == 3); };
+  double return_flow = 0, not_drawn = 0;
+  for (int h = 0; h < 24; ++h) {
+    SCOPED_TRACE(h);
+    const ModelDate d{2020, 6, 1, h};
+    // m/s: 14 mm an hour rising into row 4 for twelve hours, then 11 mm an hour leaving it.
+    const double rate = h < 12 ? -1e-6 : 0.75e-6;
+    double handed_back = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        rain_(r, c) = h % 5 == 0 ? 2.0 : 0;
+        if (!active(r, c)) continue;
+        grid("baseflow")(r, c) = rate * r;
+        handed_back += rate * r * 3600 * 1000;
+      }
+    }
+    const double water_before = model_->own_cells_water_mm();
+    double et_before = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) et_before += active(r, c) ? grid("real_transpiration0")(r, c) : 0;
+    }
+    ASSERT_EQ(InFolder([&] {
+                model_->prepareTimeStep(d);
+                model_->SubStep(d);
+              }),
+              0);
+    double input = 0, out = 0, drawn = 0, direct = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        if (!active(r, c)) continue;
+        input += rain_(r, c);
+        drawn += grid("baseflow")(r, c);
+        direct += grid("directflow")(r, c);
+        out += grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c) +
+               grid("real_transpiration0")(r, c);
+      }
+    }
+    EXPECT_NEAR(input - (out - et_before + model_->own_cells_water_mm() - water_before), 0, 1e-9);
+    if (rate < 0) {
+      EXPECT_NEAR(drawn, handed_back, 1e-9) << "a rise from below is taken whole";
+      return_flow += std::max(0.0, direct - input);
+    } else {
+      EXPECT_LE(drawn, handed_back + 1e-9);
+      EXPECT_GE(drawn, 0);
+      not_drawn += handed_back - drawn;
+    }
+    ASSERT_EQ(InFolder([&] { model_->concentrateSubbasinRunoff(d); }), 0);
+  }
+  EXPECT_GT(return_flow, 1) << "the column filled and the rise ran off at the surface";
+  EXPECT_GT(not_drawn, 1) << "the column ran out of water to give";
+}
+
 }  // namespace
 }  // namespace tolvo::test
