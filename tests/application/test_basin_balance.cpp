@@ -40,16 +40,40 @@ std::vector<std::vector<std::string>> Rows(const std::string& path) {
   return rows;
 }
 
+// Half a unit of the last digit of a printed number: the most its printing may have
+// rounded it by. Tables of fixed decimals show their last digit ("3.935": 0.0005); numbers
+// printed with six significant digits drop trailing zeros ("0.01" may stand for 0.0100000),
+// so for them the digit comes from the magnitude (5e-8 for 0.01; 0 stays exactly 0).
+double HalfUnit(const std::string& number, int significant = 0) {
+  if (significant > 0) {
+    const double x = std::abs(std::stod(number));
+    return x == 0 ? 0.0 : 0.5 * std::pow(10.0, std::floor(std::log10(x)) - significant + 1);
+  }
+  const std::size_t e = number.find_first_of("eE");
+  const std::string mantissa = number.substr(0, e);
+  const std::size_t point = mantissa.find('.');
+  const int decimals = point == std::string::npos ? 0 : static_cast<int>(mantissa.size() - point - 1);
+  const int exponent = e == std::string::npos ? 0 : std::stoi(number.substr(e + 1));
+  return 0.5 * std::pow(10.0, exponent - decimals);
+}
+
 // A zonal statistics table: three header lines, then rows of the date and the columns,
-// the basin total last.
+// the basin total last, with the rounding of each printed total.
 struct ZoneTable {
   std::vector<double> totals;
+  std::vector<double> rounding;
   double Sum() const {
     double s = 0;
     for (const double v : totals) s += v;
     return s;
   }
+  double SumRounding() const {
+    double s = 0;
+    for (const double v : rounding) s += v;
+    return s;
+  }
   double Last() const { return totals.empty() ? 0.0 : totals.back(); }
+  double LastRounding() const { return rounding.empty() ? 0.0 : rounding.back(); }
 };
 
 std::optional<ZoneTable> ReadZoneTable(const fs::path& path) {
@@ -57,17 +81,21 @@ std::optional<ZoneTable> ReadZoneTable(const fs::path& path) {
   ZoneTable table;
   const auto rows = Rows(path.string());
   for (std::size_t i = 3; i < rows.size(); ++i) {
-    if (!rows[i].empty()) table.totals.push_back(std::stod(rows[i].back()));
+    if (rows[i].empty()) continue;
+    table.totals.push_back(std::stod(rows[i].back()));
+    table.rounding.push_back(HalfUnit(rows[i].back()));
   }
   return table;
 }
 
-// One term of the balance: its name, its value in mm over the basin, and its sign in the
-// remainder (+1 for water in, -1 for water out or stored).
+// One term of the balance: its name, its value in mm over the basin, its sign in the
+// remainder (+1 for water in, -1 for water out or stored), and the most by which the
+// printing of the values it is read from may have rounded it (mm).
 struct Term {
   std::string name;
   double mm;
   int sign;
+  double rounding = 0;
 };
 
 struct Balance {
@@ -75,17 +103,24 @@ struct Balance {
   std::vector<std::string> without_output;  // terms the run keeps but writes no file for
   double precipitation = 0;
 
-  void Add(const std::string& name, double mm, int sign) { terms.push_back({.name = name, .mm = mm, .sign = sign}); }
+  void Add(const std::string& name, double mm, int sign, double rounding = 0) {
+    terms.push_back({.name = name, .mm = mm, .sign = sign, .rounding = rounding});
+  }
   double Remainder() const {
     double r = 0;
     for (const Term& t : terms) r += t.sign * t.mm;
+    return r;
+  }
+  double Rounding() const {
+    double r = 0;
+    for (const Term& t : terms) r += t.rounding;
     return r;
   }
   std::string Describe() const {
     std::ostringstream s;
     s.precision(9);
     for (const Term& t : terms) s << "  " << (t.sign > 0 ? "+ " : "- ") << t.name << " " << t.mm << " mm\n";
-    s << "  = remainder " << Remainder() << " mm";
+    s << "  = remainder " << Remainder() << " mm (the printed values may round it by " << Rounding() << " mm)";
     for (const std::string& name : without_output) s << "\n  in no output: " << name;
     return s.str();
   }
@@ -96,6 +131,7 @@ struct AsciiGrid {
   double cellsize = 0;
   double nodata = -9999;
   std::vector<std::vector<double>> values;
+  std::vector<std::vector<double>> rounding;  // per cell, see HalfUnit
   bool has(std::size_t r, std::size_t c) const {
     return r < values.size() && c < values[r].size() && values[r][c] != nodata;
   }
@@ -109,8 +145,13 @@ AsciiGrid ReadAsciiGrid(const fs::path& path) {
     if (i == 5) g.nodata = std::stod(rows[i][1]);
     if (i < 6 || rows[i].empty()) continue;
     std::vector<double> row;
-    for (const std::string& v : rows[i]) row.push_back(std::stod(v));
+    std::vector<double> half;
+    for (const std::string& v : rows[i]) {
+      row.push_back(std::stod(v));
+      half.push_back(HalfUnit(v, 6));
+    }
     g.values.push_back(std::move(row));
+    g.rounding.push_back(std::move(half));
   }
   return g;
 }
@@ -138,6 +179,7 @@ struct AquiferSums {
   double fixed_heads = 0;    // every layer, fixed-head cells only
   double top_layer = 0;      // layer 1, every cell
   double lower_layers = 0;   // layers 2 and below, every cell
+  double rounding = 0;       // of all cells of every layer
   bool any = false;
 };
 
@@ -162,6 +204,7 @@ AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
       for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
         if (!zones.has(r, c) || !balance.has(r, c)) continue;
         const double mm = balance.values[r][c] / cells;
+        sums.rounding += balance.rounding[r][c] / cells;
         if (fixed.has(r, c)) sums.fixed_heads += mm;
         (n > 1 ? sums.lower_layers : sums.top_layer) += mm;
       }
@@ -176,22 +219,27 @@ AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
 struct HandBack {
   double run = 0;
   double last_step = 0;
+  double rounding = 0;  // of both
 };
 
 HandBack ReadHandBack(const fs::path& dir) {
   const AsciiGrid zones = ReadAsciiGrid(dir / "zones.asc");
   const double cells = CellsWithData(zones);
+  HandBack hand_back;
   const auto basin_mm = [&](const AsciiGrid& g) {
     double mm = 0;
     for (std::size_t r = 0; r < zones.values.size(); ++r) {
       for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
-        if (zones.has(r, c) && g.has(r, c)) mm += g.values[r][c] * kStepSeconds * 1000 / cells;
+        if (!zones.has(r, c) || !g.has(r, c)) continue;
+        mm += g.values[r][c] * kStepSeconds * 1000 / cells;
+        hand_back.rounding += g.rounding[r][c] * kStepSeconds * 1000 / cells;
       }
     }
     return mm;
   };
-  return {.run = basin_mm(ReadAsciiGrid(dir / "out" / "qb.sum")),
-          .last_step = basin_mm(ReadAsciiGrid(dir / "out" / "qb.asc"))};
+  hand_back.run = basin_mm(ReadAsciiGrid(dir / "out" / "qb.sum"));
+  hand_back.last_step = basin_mm(ReadAsciiGrid(dir / "out" / "qb.asc"));
+  return hand_back;
 }
 
 // The sub-basins' shares of the basin, by zone code, from the zone grid.
@@ -298,28 +346,33 @@ ConcentrationStorage ReadConcentrationStorage(const fs::path& dir, double dt_min
 // are on their way, each holding a discharge for one sub-interval. Every sub-channel ends in
 // two parallel linear storages that pass Q = a Q' + (1 - a) I per sub-interval, with
 // a = s exp(-1/kv) + (1 - s) exp(-1/kh) for the flood-plain share s, and hold a / (1 - a) Q.
-// The values are routing millimetres of the channel's source: mm over a sub-basin for a
-// channel from a sub-basin, mm over the channel's catchment for an inflow. The retention
-// constants and catchments come from the routing description's "OL" and "ZL" lines, in the
-// order the section lists the channels (the example has one routing object and no tracers).
+// The values are routing millimetres: mm per step over the channel's catchment (its "AE"
+// in the routing description, a scale factor of 1). The retention constants and catchments
+// come from the description's "OL" line of the channel's source sub-basin or "ZL" line of
+// its inflow (the section numbers the sub-basins in the order of their codes and the
+// inflows after them; the example has no tracers).
 double ReadChannelStorage(const fs::path& dir, const std::string& control, double area_m2) {
   struct ChannelLine {
-    bool inflow = false;
     double kh = 0;
     double kv = 0;
     double catchment_km2 = 0;
   };
-  std::vector<ChannelLine> described;
+  std::map<std::string, ChannelLine> described;  // "OL <sub-basin>" or "ZL <inflow>"
   {
     std::istringstream lines(control.substr(control.find("[routing_model]")));
     for (std::string line; std::getline(lines, line);) {
-      if (!line.starts_with(" OL ") && !line.starts_with(" ZL ")) continue;
+      std::istringstream fields(line);
+      std::string kind;
+      std::string number;
+      fields >> kind >> number;
+      if (kind != "OL" && kind != "ZL") continue;
       const auto value = [&](const std::string& key) { return std::stod(line.substr(line.find(key) + key.size())); };
-      described.push_back({.inflow = line.starts_with(" ZL "), .kh = value("kh="), .kv = value("kv="),
-                           .catchment_km2 = value("AE=")});
+      described[kind + " " + number] = {.kh = value("kh="), .kv = value("kv="), .catchment_km2 = value("AE=")};
     }
   }
-  const std::map<int, double> shares = SubbasinShares(dir);
+  std::vector<int> codes;
+  for (const auto& [code, share] : SubbasinShares(dir)) codes.push_back(code);
+  const int n_subbasins = static_cast<int>(codes.size());
   std::istringstream in(test::ReadFile((dir / "out" / "storage.ste_0").string()));
   const auto numbers = [](const std::string& line) {
     std::istringstream fields(line.substr(0, line.find('(')));
@@ -331,8 +384,7 @@ double ReadChannelStorage(const fs::path& dir, const std::string& control, doubl
   while (std::getline(in, line) && line != "[routing_model]") {
   }
   double mm = 0;
-  std::size_t channel = 0;
-  int source = 0;
+  std::string channel;
   std::vector<double> cascade;
   struct SubChannel {
     std::vector<double> outflow;
@@ -342,7 +394,7 @@ double ReadChannelStorage(const fs::path& dir, const std::string& control, doubl
   std::vector<SubChannel> reaches;
   const auto close_channel = [&] {
     if (cascade.empty()) return;
-    const ChannelLine& c = described.at(channel++);
+    const ChannelLine& c = described.at(channel);
     const std::size_t K = reaches.at(0).outflow.size();
     const std::size_t block = (cascade.size() - K) / reaches.size();
     double water = 0;
@@ -353,7 +405,7 @@ double ReadChannelStorage(const fs::path& dir, const std::string& control, doubl
       for (const double q : reaches[S].outflow) water += a / (1 - a) * q;
     }
     water /= static_cast<double>(K);
-    mm += c.inflow ? water * c.catchment_km2 * 1e6 / area_m2 : water * shares.at(source);
+    mm += water * c.catchment_km2 * 1e6 / area_m2;
     cascade.clear();
     reaches.clear();
   };
@@ -362,7 +414,10 @@ double ReadChannelStorage(const fs::path& dir, const std::string& control, doubl
     const std::vector<double> v = numbers(line);
     if (line.find("(tracer/flow index and") != std::string::npos) {
       close_channel();
-      source = static_cast<int>(v.at(1));
+      const bool inflow = line.find("external inflow") != std::string::npos;
+      const int index = static_cast<int>(v.at(1));
+      channel = inflow ? "ZL " + std::to_string(index - n_subbasins)
+                       : "OL " + std::to_string(codes.at(static_cast<std::size_t>(index) - 1));
       reading_cascade = v.at(0) == 0;
     } else if (line.find(".Qaus[") != std::string::npos) {
       reading_cascade = false;
@@ -373,11 +428,11 @@ double ReadChannelStorage(const fs::path& dir, const std::string& control, doubl
       reaches.back().fill = static_cast<int>(v.at(0));
     } else if (line.find("(number of reservoirs)") != std::string::npos) {
       close_channel();
-      break;
     } else if (reading_cascade && line.find('(') == std::string::npos) {
       cascade.insert(cascade.end(), v.begin(), v.end());
     }
   }
+  close_channel();
   return mm;
 }
 
@@ -390,7 +445,7 @@ double NumberAfter(const std::string& control, const std::string& key) {
 
 // The routed discharge at the outlet (the sub-basin whose catchment is the whole basin),
 // in mm over the basin summed over the run.
-double OutletDischarge(const fs::path& out, double area_m2, int* steps) {
+double OutletDischarge(const fs::path& out, double area_m2, int* steps, double* rounding) {
   const auto rows = Rows((out / "Qstat.txt").string());
   std::ifstream in((out / "Qstat.txt").string());
   std::string header;
@@ -402,11 +457,13 @@ double OutletDischarge(const fs::path& out, double area_m2, int* steps) {
     if (std::stod(rows[2][i]) > std::stod(rows[2][outlet])) outlet = i;
   }
   const double share = std::stod(rows[2][outlet]);
+  const double factor = cubic ? kStepSeconds / area_m2 * 1000 : share;
   double mm = 0;
   *steps = 0;
+  *rounding = 0;
   for (std::size_t i = 3; i < rows.size(); ++i) {
-    const double q = std::stod(rows[i][outlet]);
-    mm += cubic ? q * kStepSeconds / area_m2 * 1000 : q * share;
+    mm += std::stod(rows[i][outlet]) * factor;
+    *rounding += HalfUnit(rows[i][outlet]) * factor;
     ++*steps;
   }
   return mm;
@@ -418,51 +475,62 @@ Balance BasinBalance(const fs::path& dir) {
   const double area = BasinArea(dir);
   Balance b;
   int steps = 0;
-  const double discharge = OutletDischarge(out, area, &steps);
+  double discharge_rounding = 0;
+  const double discharge = OutletDischarge(out, area, &steps, &discharge_rounding);
 
-  b.precipitation = ReadZoneTable(out / "precipitation_stat.txt").value_or(ZoneTable{}).Sum();
-  b.Add("precipitation", b.precipitation, +1);
+  const ZoneTable precipitation = ReadZoneTable(out / "precipitation_stat.txt").value_or(ZoneTable{});
+  b.precipitation = precipitation.Sum();
+  b.Add("precipitation", b.precipitation, +1, precipitation.SumRounding());
   // The constant inflow into sub-basin 2 from outside the basin.
   b.Add("inflow", NumberAfter(control, "= constant ") * steps * kStepSeconds / area * 1000, +1);
   // The evapotranspiration model's total (the table of its first layer) already holds
   // transpiration, interception, soil and snow evaporation; its parts count only without it.
   if (const auto total = ReadZoneTable(out / "real_transpiration.txt")) {
-    b.Add("real evapotranspiration", total->Sum(), -1);
+    b.Add("real evapotranspiration", total->Sum(), -1, total->SumRounding());
   } else {
     for (const char* name : {"real_evaporation.txt", "interception_evaporation.txt", "snow_evaporation.txt"}) {
-      if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1);
+      if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1, table->SumRounding());
     }
   }
-  b.Add("outlet discharge", discharge, -1);
+  b.Add("outlet discharge", discharge, -1, discharge_rounding);
   if (fs::exists(out / "abstraction_1.txt")) {
     double m3 = 0;
+    double rounding = 0;
     const auto rows = Rows((out / "abstraction_1.txt").string());
-    for (std::size_t i = 3; i < rows.size(); ++i) m3 += std::stod(rows[i][4]) * kStepSeconds;
-    b.Add("abstraction", m3 / area * 1000, -1);
+    for (std::size_t i = 3; i < rows.size(); ++i) {
+      m3 += std::stod(rows[i][4]) * kStepSeconds;
+      rounding += HalfUnit(rows[i][4], 6) * kStepSeconds;
+    }
+    b.Add("abstraction", m3 / area * 1000, -1, rounding / area * 1000);
   }
   // Storages that start empty: their last row is their change.
   for (const char* name : {"interception_storage.txt", "snowstorage.stat", "surface_storage.txt"}) {
-    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Last(), -1);
+    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Last(), -1, table->LastRounding());
   }
   // The soil water at the start and the end of the run, from the model log.
   {
     std::ifstream log((dir / "modell_0.log").string());
     double start = 0;
     double end = 0;
+    double rounding = 0;
     for (std::string line; std::getline(log, line);) {
       const std::string key = "mean soil water content for all cells at model-";
       if (!line.starts_with(key)) continue;
-      const double v = std::stod(line.substr(line.find(": ") + 2));
-      (line.find("model-start") != std::string::npos ? start : end) = v;
+      std::istringstream value(line.substr(line.find(": ") + 2));
+      std::string printed;
+      value >> printed;
+      (line.find("model-start") != std::string::npos ? start : end) = std::stod(printed);
+      rounding += HalfUnit(printed) * 1000;
     }
-    b.Add("soil water", (end - start) * 1000, -1);
+    b.Add("soil water", (end - start) * 1000, -1, rounding);
   }
   // The outlet reservoir, from its start volume in the routing description.
   if (fs::exists(out / "reservoir_2.txt")) {
     const auto rows = Rows((out / "reservoir_2.txt").string());
     const auto& heads = rows[0];
     const std::size_t v = static_cast<std::size_t>(std::find(heads.begin(), heads.end(), "V[m3]") - heads.begin());
-    b.Add("reservoir", (std::stod(rows.back()[v]) - NumberAfter(control, "V0 = ")) / area * 1000, -1);
+    b.Add("reservoir", (std::stod(rows.back()[v]) - NumberAfter(control, "V0 = ")) / area * 1000, -1,
+          HalfUnit(rows.back()[v], 6) / area * 1000);
   }
   b.without_output = {};
   // The runoff concentration starts empty: its content at the end is its change.
@@ -477,7 +545,7 @@ Balance BasinBalance(const fs::path& dir) {
   if (control.find("[groundwater_flow]\n1") != std::string::npos) {
     const AquiferSums aquifers = ReadAquiferSums(dir, control);
     if (aquifers.any) {
-      b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1);
+      b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1, aquifers.rounding);
       // The top layer is the soil's saturated zone: its storage change is the negative
       // hand-back, which the soil water already holds. Its balance summed over the basin is
       // that change minus the leakage it received from below, so the leakage is the negative
@@ -488,7 +556,7 @@ Balance BasinBalance(const fs::path& dir) {
       b.Add("lower aquifers' storage change", aquifers.lower_layers - leakage, -1);
       // The soil draws a step's hand-back in the next step: the last one, already gone from
       // the top layer in the aquifers' balance, is still in the soil water.
-      b.Add("hand-back of the last step, not yet drawn from the soil", hand_back.last_step, +1);
+      b.Add("hand-back of the last step, not yet drawn from the soil", hand_back.last_step, +1, hand_back.rounding);
     } else {
       b.without_output.push_back("the storage of the aquifers");
     }
@@ -496,8 +564,9 @@ Balance BasinBalance(const fs::path& dir) {
   return b;
 }
 
-// Runs the example in `dir` over its first `days` days with the edits of its control file.
-void RunExample(const test::TempDir& dir, int days, const Edits& edits) {
+// Runs the example in `dir` over its first `days` days with the edits of its control file;
+// true when the run succeeded.
+bool RunExample(const test::TempDir& dir, int days, const Edits& edits) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
   std::string control = test::ReadFile(dir.file("basin.ctl"));
@@ -515,6 +584,7 @@ void RunExample(const test::TempDir& dir, int days, const Edits& edits) {
   test::WriteFile(dir.file("basin.ctl"), control);
   const test::ProgramRun run = test::RunProgram({"basin.ctl"}, dir.path(), 1);
   EXPECT_EQ(run.status, 0) << run.output;
+  return run.status == 0;
 }
 
 // The balance of days 2 to kDays: the run of kDays days less the run of its first day.
@@ -523,15 +593,16 @@ void RunExample(const test::TempDir& dir, int days, const Edits& edits) {
 // inflow that no output counts), so every term's difference holds exactly those days.
 Balance RunBasin(const Edits& edits) {
   const test::TempDir first_day;
-  RunExample(first_day, 1, edits);
   const test::TempDir whole;
-  RunExample(whole, kDays, edits);
+  if (!RunExample(first_day, 1, edits) || !RunExample(whole, kDays, edits)) return {};
   const Balance earlier = BasinBalance(first_day.path());
   Balance b = BasinBalance(whole.path());
   b.precipitation -= earlier.precipitation;
   for (Term& term : b.terms) {
     for (const Term& before : earlier.terms) {
-      if (before.name == term.name) term.mm -= before.mm;
+      if (before.name != term.name) continue;
+      term.mm -= before.mm;
+      term.rounding += before.rounding;
     }
   }
   return b;
@@ -595,24 +666,43 @@ TEST(BasinBalance, HandBackSummedOverTheRunHoldsEveryStepOnce) {
   }
 }
 
-// Does not close yet. Over the first twelve days of the example (1 process, one sub-step),
-// of 46 mm of precipitation:
-// - with every sub-model the remainder is about +5.3 mm: the surface routing leaves water
-//   on the cells at the end of a step (about 5.6 mm over the run, most of it the return
-//   flow of the aquifers), which the silting-up model adds to the cells' water input; with
-//   the layered snow pack the soil takes the pack's water and the rain instead of that
-//   input, so this water goes missing. Without the silting-up model or without surface
-//   routing the remainder is about -0.13 mm, without snow about +1.5 mm;
-// - without groundwater it is about +0.27 mm;
-// - what is left then: the channels and the runoff concentration write no storage, and the
-//   statistics tables and ASCII grids keep six digits.
+// The remainder may not exceed what the printing of the values has rounded away: the
+// statistics tables keep three to five decimals, the model log six, grids and the
+// reservoir and abstraction tables six significant digits (about 0.011 mm here, where
+// 1e-6 of the precipitation would be 5e-5 mm); the storages of the runoff concentration
+// and of the channels come with 17 digits.
+void ExpectCloses(const Balance& b, const std::string& name) {
+  ASSERT_GT(b.precipitation, 1.0);
+  EXPECT_LE(std::abs(b.Remainder()), std::max(1e-6 * b.precipitation, b.Rounding())) << name << ":\n" << b.Describe();
+}
+
+// Without groundwater and with channels whose travel time does not change (a single row of
+// the waterlevel-discharge tables: the lowest row, for every discharge the example has),
+// every sub-model keeps its water: days 2 to 12 close to about 0.001 mm.
+TEST(BasinBalance, ClosesWithoutGroundwaterForChannelsOfOneTravelTime) {
+  ExpectCloses(RunBasin({{"[groundwater_flow]\n1     on", "[groundwater_flow]\n0     on"},
+                         {"1 10000 40 4  qmin", "1 10000 1 4  qmin"}}),
+               "without groundwater, channels of one travel time");
+}
+
+// Does not close yet. Over days 2 to 12 of the example (1 process, one sub-step), of 46 mm
+// of precipitation, with a rounding of about 0.012 mm:
+// - with every sub-model, and without the lake, irrigation, surface routing or the
+//   silting-up model, the remainder is about +0.03 mm. About +0.011 mm of it is water the
+//   channels lose where their travel time changes with the discharge: the translation
+//   fills a longer channel's gap with copies of a discharge and overwrites what a shorter
+//   one still held, and no output counts either (with channels of one travel time the
+//   remainder is +0.022 mm). The other +0.022 mm goes missing between the soil and the
+//   aquifers: it disappears when the groundwater model is off;
+// - without groundwater it is about -0.035 mm, all of it the channels' travel times (the
+//   test above);
+// - without snow it is about +0.008 mm: the channels lose 0.019 mm to their travel times,
+//   and the coupling of the soil and the aquifers gives 0.011 mm more than it took.
 // Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
 TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
   for (const Variant& variant : Variants()) {
     SCOPED_TRACE(variant.name);
-    const Balance b = RunBasin(variant.edits);
-    ASSERT_GT(b.precipitation, 1.0);
-    EXPECT_LE(std::abs(b.Remainder()), 1e-6 * b.precipitation) << variant.name << ":\n" << b.Describe();
+    ExpectCloses(RunBasin(variant.edits), variant.name);
   }
 }
 
