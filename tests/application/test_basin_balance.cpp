@@ -40,16 +40,40 @@ std::vector<std::vector<std::string>> Rows(const std::string& path) {
   return rows;
 }
 
+// Half a unit of the last digit of a printed number: the most its printing may have
+// rounded it by. Tables of fixed decimals show their last digit ("3.935": 0.0005); numbers
+// printed with six significant digits drop trailing zeros ("0.01" may stand for 0.0100000),
+// so for them the digit comes from the magnitude (5e-8 for 0.01; 0 stays exactly 0).
+double HalfUnit(const std::string& number, int significant = 0) {
+  if (significant > 0) {
+    const double x = std::abs(std::stod(number));
+    return x == 0 ? 0.0 : 0.5 * std::pow(10.0, std::floor(std::log10(x)) - significant + 1);
+  }
+  const std::size_t e = number.find_first_of("eE");
+  const std::string mantissa = number.substr(0, e);
+  const std::size_t point = mantissa.find('.');
+  const int decimals = point == std::string::npos ? 0 : static_cast<int>(mantissa.size() - point - 1);
+  const int exponent = e == std::string::npos ? 0 : std::stoi(number.substr(e + 1));
+  return 0.5 * std::pow(10.0, exponent - decimals);
+}
+
 // A zonal statistics table: three header lines, then rows of the date and the columns,
-// the basin total last.
+// the basin total last, with the rounding of each printed total.
 struct ZoneTable {
   std::vector<double> totals;
+  std::vector<double> rounding;
   double Sum() const {
     double s = 0;
     for (const double v : totals) s += v;
     return s;
   }
+  double SumRounding() const {
+    double s = 0;
+    for (const double v : rounding) s += v;
+    return s;
+  }
   double Last() const { return totals.empty() ? 0.0 : totals.back(); }
+  double LastRounding() const { return rounding.empty() ? 0.0 : rounding.back(); }
 };
 
 std::optional<ZoneTable> ReadZoneTable(const fs::path& path) {
@@ -57,17 +81,21 @@ std::optional<ZoneTable> ReadZoneTable(const fs::path& path) {
   ZoneTable table;
   const auto rows = Rows(path.string());
   for (std::size_t i = 3; i < rows.size(); ++i) {
-    if (!rows[i].empty()) table.totals.push_back(std::stod(rows[i].back()));
+    if (rows[i].empty()) continue;
+    table.totals.push_back(std::stod(rows[i].back()));
+    table.rounding.push_back(HalfUnit(rows[i].back()));
   }
   return table;
 }
 
-// One term of the balance: its name, its value in mm over the basin, and its sign in the
-// remainder (+1 for water in, -1 for water out or stored).
+// One term of the balance: its name, its value in mm over the basin, its sign in the
+// remainder (+1 for water in, -1 for water out or stored), and the most by which the
+// printing of the values it is read from may have rounded it (mm).
 struct Term {
   std::string name;
   double mm;
   int sign;
+  double rounding = 0;
 };
 
 struct Balance {
@@ -75,17 +103,24 @@ struct Balance {
   std::vector<std::string> without_output;  // terms the run keeps but writes no file for
   double precipitation = 0;
 
-  void Add(const std::string& name, double mm, int sign) { terms.push_back({.name = name, .mm = mm, .sign = sign}); }
+  void Add(const std::string& name, double mm, int sign, double rounding = 0) {
+    terms.push_back({.name = name, .mm = mm, .sign = sign, .rounding = rounding});
+  }
   double Remainder() const {
     double r = 0;
     for (const Term& t : terms) r += t.sign * t.mm;
+    return r;
+  }
+  double Rounding() const {
+    double r = 0;
+    for (const Term& t : terms) r += t.rounding;
     return r;
   }
   std::string Describe() const {
     std::ostringstream s;
     s.precision(9);
     for (const Term& t : terms) s << "  " << (t.sign > 0 ? "+ " : "- ") << t.name << " " << t.mm << " mm\n";
-    s << "  = remainder " << Remainder() << " mm";
+    s << "  = remainder " << Remainder() << " mm (the printed values may round it by " << Rounding() << " mm)";
     for (const std::string& name : without_output) s << "\n  in no output: " << name;
     return s.str();
   }
@@ -96,6 +131,7 @@ struct AsciiGrid {
   double cellsize = 0;
   double nodata = -9999;
   std::vector<std::vector<double>> values;
+  std::vector<std::vector<double>> rounding;  // per cell, see HalfUnit
   bool has(std::size_t r, std::size_t c) const {
     return r < values.size() && c < values[r].size() && values[r][c] != nodata;
   }
@@ -109,8 +145,13 @@ AsciiGrid ReadAsciiGrid(const fs::path& path) {
     if (i == 5) g.nodata = std::stod(rows[i][1]);
     if (i < 6 || rows[i].empty()) continue;
     std::vector<double> row;
-    for (const std::string& v : rows[i]) row.push_back(std::stod(v));
+    std::vector<double> half;
+    for (const std::string& v : rows[i]) {
+      row.push_back(std::stod(v));
+      half.push_back(HalfUnit(v, 6));
+    }
     g.values.push_back(std::move(row));
+    g.rounding.push_back(std::move(half));
   }
   return g;
 }
@@ -139,6 +180,7 @@ struct AquiferSums {
   double top_fixed_heads = 0;  // layer 1, fixed-head cells only
   double top_layer = 0;      // layer 1, every cell
   double lower_layers = 0;   // layers 2 and below, every cell
+  double rounding = 0;       // of all cells of every layer
   bool any = false;
 };
 
@@ -163,6 +205,7 @@ AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
       for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
         if (!zones.has(r, c) || !balance.has(r, c)) continue;
         const double mm = balance.values[r][c] / cells;
+        sums.rounding += balance.rounding[r][c] / cells;
         if (fixed.has(r, c)) sums.fixed_heads += mm;
         if (fixed.has(r, c) && n == 1) sums.top_fixed_heads += mm;
         (n > 1 ? sums.lower_layers : sums.top_layer) += mm;
@@ -178,22 +221,223 @@ AquiferSums ReadAquiferSums(const fs::path& dir, const std::string& control) {
 struct HandBack {
   double run = 0;
   double last_step = 0;
+  double rounding = 0;  // of both
 };
 
 HandBack ReadHandBack(const fs::path& dir) {
   const AsciiGrid zones = ReadAsciiGrid(dir / "zones.asc");
   const double cells = CellsWithData(zones);
+  HandBack hand_back;
   const auto basin_mm = [&](const AsciiGrid& g) {
     double mm = 0;
     for (std::size_t r = 0; r < zones.values.size(); ++r) {
       for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
-        if (zones.has(r, c) && g.has(r, c)) mm += g.values[r][c] * kStepSeconds * 1000 / cells;
+        if (!zones.has(r, c) || !g.has(r, c)) continue;
+        mm += g.values[r][c] * kStepSeconds * 1000 / cells;
+        hand_back.rounding += g.rounding[r][c] * kStepSeconds * 1000 / cells;
       }
     }
     return mm;
   };
-  return {.run = basin_mm(ReadAsciiGrid(dir / "out" / "qb.sum")),
-          .last_step = basin_mm(ReadAsciiGrid(dir / "out" / "qb.asc"))};
+  hand_back.run = basin_mm(ReadAsciiGrid(dir / "out" / "qb.sum"));
+  hand_back.last_step = basin_mm(ReadAsciiGrid(dir / "out" / "qb.asc"));
+  return hand_back;
+}
+
+// The sub-basins' shares of the basin, by zone code, from the zone grid.
+std::map<int, double> SubbasinShares(const fs::path& dir) {
+  const AsciiGrid zones = ReadAsciiGrid(dir / "zones.asc");
+  const double cells = CellsWithData(zones);
+  std::map<int, double> shares;
+  for (std::size_t r = 0; r < zones.values.size(); ++r) {
+    for (std::size_t c = 0; c < zones.values[r].size(); ++c) {
+      if (zones.has(r, c)) shares[static_cast<int>(zones.values[r][c])] += 1 / cells;
+    }
+  }
+  return shares;
+}
+
+// The water of the runoff concentration at the end of the run, mm over the basin, from
+// the storage content file that process 0 writes then (every value with 17 digits). Per
+// sub-basin and component (direct runoff, interflow) it is the water queued in the flow-time
+// zones 2 and above, which reaches the outlet in later steps (the zone's weighted water over
+// the sub-basin's whole weight, which zone 1 holds), and the content of the linear storage:
+// its outflow Q = a Q' + (1 - a) I with a = exp(-dt / k) keeps S = a / (1 - a) Q, so the
+// storage that starts empty holds exactly its inflows minus its outflows. Both the soil
+// model and surface routing keep such a section; while surface routing is on, it takes
+// the soil model's runoff, whose storages then pass their inflow on in the same step and
+// hold nothing.
+struct ConcentrationStorage {
+  double soil_model = 0;
+  double surface_routing = 0;
+  bool found = false;
+};
+
+ConcentrationStorage ReadConcentrationStorage(const fs::path& dir, double dt_min, bool surface_routing) {
+  ConcentrationStorage storage;
+  const fs::path file = dir / "out" / "storage.ste_0";
+  if (!fs::exists(file)) return storage;
+  storage.found = true;
+  const std::map<int, double> shares = SubbasinShares(dir);
+  std::vector<int> codes;
+  std::vector<double> kelsqd;
+  std::vector<double> kelsqi;
+  std::istringstream in(test::ReadFile(file.string()));
+  std::string section;
+  int tracer = -1;
+  std::size_t subbasin = 0;
+  int zone = 0;
+  std::vector<double> queued;  // per sub-basin: the weighted water of zones 2 and above
+  std::vector<double> weight;  // per sub-basin: the whole weight (zone 1's)
+  const auto numbers = [](const std::string& line) {
+    std::istringstream fields(line.substr(0, line.find('(')));
+    std::vector<double> v;
+    for (double x = 0; fields >> x;) v.push_back(x);
+    return v;
+  };
+  const auto storage_factor = [&](double k) {
+    const double a = k > 0 ? std::exp(-dt_min / k) : 0.0;
+    return a / (1 - a);
+  };
+  for (std::string line; std::getline(in, line);) {
+    if (line.starts_with('[')) {
+      section = line;
+      tracer = -1;
+      continue;
+    }
+    if (section != "[unsatzon_model]" && section != "[SurfaceRoutingModel]") continue;
+    const bool passed_on = section == "[unsatzon_model]" && surface_routing;
+    double& total = section == "[unsatzon_model]" ? storage.soil_model : storage.surface_routing;
+    const std::vector<double> v = numbers(line);
+    if (line.ends_with("(code)")) {
+      for (const double code : v) codes.push_back(static_cast<int>(code));
+    } else if (line.ends_with("(kelsqd in min)")) {
+      kelsqd = v;
+    } else if (line.ends_with("(kelsqi in min)")) {
+      kelsqi = v;
+    } else if (line.ends_with("(0=runoff, 1...9 = tracers)")) {
+      tracer = static_cast<int>(v.at(0));
+      queued.assign(codes.size(), 0.0);
+      weight.assign(codes.size(), 0.0);
+    } else if (tracer != 0) {
+      continue;
+    } else if (line.find("and maxzeit)") != std::string::npos) {
+      subbasin = static_cast<std::size_t>(v.at(0)) - 1;
+      zone = 0;
+    } else if (line.find("(zoneFZT_QD.") != std::string::npos) {
+      ++zone;
+      if (zone == 1) weight.at(subbasin) = v.at(4);
+      if (zone > 1) queued.at(subbasin) += v.at(1);
+    } else if (line.find("(zoneFZT_QI.") != std::string::npos) {
+      if (zone > 1) queued.at(subbasin) += v.at(1);
+    } else if (line.find("(QDd[0]") != std::string::npos || line.find("(QIi[0]") != std::string::npos) {
+      const bool direct = line.find("(QDd[0]") != std::string::npos;
+      const double k = (direct ? kelsqd : kelsqi).at(subbasin);
+      double mm = passed_on ? 0.0 : storage_factor(k) * v.at(0);
+      if (!direct && weight.at(subbasin) > 0) mm += queued.at(subbasin) / weight.at(subbasin);
+      total += shares.at(codes.at(subbasin)) * mm;
+    }
+  }
+  return storage;
+}
+
+// The water in the discharge routing's channels at the end of the run, mm over the basin,
+// from the routing section of the same file. A channel's sub-channels share its cascade of
+// translation elements (blocks of K + the slowest travel time, K the sub-intervals of a
+// step); after a step, the elements behind the first K of a block up to its fill position
+// are on their way, each holding a discharge for one sub-interval. Every sub-channel ends in
+// two parallel linear storages that pass Q = a Q' + (1 - a) I per sub-interval, with
+// a = s exp(-1/kv) + (1 - s) exp(-1/kh) for the flood-plain share s, and hold a / (1 - a) Q.
+// The values are routing millimetres: mm per step over the channel's catchment (its "AE"
+// in the routing description, a scale factor of 1). The retention constants and catchments
+// come from the description's "OL" line of the channel's source sub-basin or "ZL" line of
+// its inflow (the section numbers the sub-basins in the order of their codes and the
+// inflows after them; the example has no tracers).
+double ReadChannelStorage(const fs::path& dir, const std::string& control, double area_m2) {
+  struct ChannelLine {
+    double kh = 0;
+    double kv = 0;
+    double catchment_km2 = 0;
+  };
+  std::map<std::string, ChannelLine> described;  // "OL <sub-basin>" or "ZL <inflow>"
+  {
+    std::istringstream lines(control.substr(control.find("[routing_model]")));
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream fields(line);
+      std::string kind;
+      std::string number;
+      fields >> kind >> number;
+      if (kind != "OL" && kind != "ZL") continue;
+      const auto value = [&](const std::string& key) { return std::stod(line.substr(line.find(key) + key.size())); };
+      described[kind + " " + number] = {.kh = value("kh="), .kv = value("kv="), .catchment_km2 = value("AE=")};
+    }
+  }
+  std::vector<int> codes;
+  for (const auto& [code, share] : SubbasinShares(dir)) codes.push_back(code);
+  const int n_subbasins = static_cast<int>(codes.size());
+  std::istringstream in(test::ReadFile((dir / "out" / "storage.ste_0").string()));
+  const auto numbers = [](const std::string& line) {
+    std::istringstream fields(line.substr(0, line.find('(')));
+    std::vector<double> v;
+    for (double x = 0; fields >> x;) v.push_back(x);
+    return v;
+  };
+  std::string line;
+  while (std::getline(in, line) && line != "[routing_model]") {
+  }
+  double mm = 0;
+  std::string channel;
+  std::vector<double> cascade;
+  struct SubChannel {
+    std::vector<double> outflow;
+    double flood_plain_share = 0;
+    int fill = 0;
+  };
+  std::vector<SubChannel> reaches;
+  const auto close_channel = [&] {
+    if (cascade.empty()) return;
+    const ChannelLine& c = described.at(channel);
+    const std::size_t K = reaches.at(0).outflow.size();
+    const std::size_t block = (cascade.size() - K) / reaches.size();
+    double water = 0;
+    for (std::size_t S = 0; S < reaches.size(); ++S) {
+      for (std::size_t x = block * S + K + 1; x <= static_cast<std::size_t>(reaches[S].fill); ++x) {
+        water += cascade.at(x - 1);
+      }
+      const double s = reaches[S].flood_plain_share;
+      const double a = s * std::exp(-1 / c.kv) + (1 - s) * std::exp(-1 / c.kh);
+      for (const double q : reaches[S].outflow) water += a / (1 - a) * q;
+    }
+    water /= static_cast<double>(K);
+    mm += water * c.catchment_km2 * 1e6 / area_m2;
+    cascade.clear();
+    reaches.clear();
+  };
+  bool reading_cascade = false;
+  while (std::getline(in, line) && !line.starts_with('[')) {
+    const std::vector<double> v = numbers(line);
+    if (line.find("(tracer/flow index and") != std::string::npos) {
+      close_channel();
+      const bool inflow = line.find("external inflow") != std::string::npos;
+      const int index = static_cast<int>(v.at(1));
+      channel = inflow ? "ZL " + std::to_string(index - n_subbasins)
+                       : "OL " + std::to_string(codes.at(static_cast<std::size_t>(index) - 1));
+      reading_cascade = v.at(0) == 0;
+    } else if (line.find(".Qaus[") != std::string::npos) {
+      reading_cascade = false;
+      reaches.push_back({.outflow = v, .flood_plain_share = 0, .fill = 0});
+    } else if (line.find(".qvzuq[") != std::string::npos) {
+      reaches.back().flood_plain_share = v.at(0);
+    } else if (line.find(".FillPosition[") != std::string::npos) {
+      reaches.back().fill = static_cast<int>(v.at(0));
+    } else if (line.find("(number of reservoirs)") != std::string::npos) {
+      close_channel();
+    } else if (reading_cascade && line.find('(') == std::string::npos) {
+      cascade.insert(cascade.end(), v.begin(), v.end());
+    }
+  }
+  close_channel();
+  return mm;
 }
 
 // The text after `key` on the first line of the control file that holds it, as a number.
@@ -205,7 +449,7 @@ double NumberAfter(const std::string& control, const std::string& key) {
 
 // The routed discharge at the outlet (the sub-basin whose catchment is the whole basin),
 // in mm over the basin summed over the run.
-double OutletDischarge(const fs::path& out, double area_m2, int* steps) {
+double OutletDischarge(const fs::path& out, double area_m2, int* steps, double* rounding) {
   const auto rows = Rows((out / "Qstat.txt").string());
   std::ifstream in((out / "Qstat.txt").string());
   std::string header;
@@ -217,11 +461,13 @@ double OutletDischarge(const fs::path& out, double area_m2, int* steps) {
     if (std::stod(rows[2][i]) > std::stod(rows[2][outlet])) outlet = i;
   }
   const double share = std::stod(rows[2][outlet]);
+  const double factor = cubic ? kStepSeconds / area_m2 * 1000 : share;
   double mm = 0;
   *steps = 0;
+  *rounding = 0;
   for (std::size_t i = 3; i < rows.size(); ++i) {
-    const double q = std::stod(rows[i][outlet]);
-    mm += cubic ? q * kStepSeconds / area_m2 * 1000 : q * share;
+    mm += std::stod(rows[i][outlet]) * factor;
+    *rounding += HalfUnit(rows[i][outlet]) * factor;
     ++*steps;
   }
   return mm;
@@ -233,57 +479,77 @@ Balance BasinBalance(const fs::path& dir) {
   const double area = BasinArea(dir);
   Balance b;
   int steps = 0;
-  const double discharge = OutletDischarge(out, area, &steps);
+  double discharge_rounding = 0;
+  const double discharge = OutletDischarge(out, area, &steps, &discharge_rounding);
 
-  b.precipitation = ReadZoneTable(out / "precipitation_stat.txt").value_or(ZoneTable{}).Sum();
-  b.Add("precipitation", b.precipitation, +1);
+  const ZoneTable precipitation = ReadZoneTable(out / "precipitation_stat.txt").value_or(ZoneTable{});
+  b.precipitation = precipitation.Sum();
+  b.Add("precipitation", b.precipitation, +1, precipitation.SumRounding());
   // The constant inflow into sub-basin 2 from outside the basin.
   b.Add("inflow", NumberAfter(control, "= constant ") * steps * kStepSeconds / area * 1000, +1);
   // The evapotranspiration model's total (the table of its first layer) already holds
   // transpiration, interception, soil and snow evaporation; its parts count only without it.
   if (const auto total = ReadZoneTable(out / "real_transpiration.txt")) {
-    b.Add("real evapotranspiration", total->Sum(), -1);
+    b.Add("real evapotranspiration", total->Sum(), -1, total->SumRounding());
   } else {
     for (const char* name : {"real_evaporation.txt", "interception_evaporation.txt", "snow_evaporation.txt"}) {
-      if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1);
+      if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Sum(), -1, table->SumRounding());
     }
   }
-  b.Add("outlet discharge", discharge, -1);
+  b.Add("outlet discharge", discharge, -1, discharge_rounding);
   if (fs::exists(out / "abstraction_1.txt")) {
     double m3 = 0;
+    double rounding = 0;
     const auto rows = Rows((out / "abstraction_1.txt").string());
-    for (std::size_t i = 3; i < rows.size(); ++i) m3 += std::stod(rows[i][4]) * kStepSeconds;
-    b.Add("abstraction", m3 / area * 1000, -1);
+    for (std::size_t i = 3; i < rows.size(); ++i) {
+      m3 += std::stod(rows[i][4]) * kStepSeconds;
+      rounding += HalfUnit(rows[i][4], 6) * kStepSeconds;
+    }
+    b.Add("abstraction", m3 / area * 1000, -1, rounding / area * 1000);
   }
   // Storages that start empty: their last row is their change.
   for (const char* name : {"interception_storage.txt", "snowstorage.stat", "surface_storage.txt"}) {
-    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Last(), -1);
+    if (const auto table = ReadZoneTable(out / name)) b.Add(name, table->Last(), -1, table->LastRounding());
   }
   // The soil water at the start and the end of the run, from the model log.
   {
     std::ifstream log((dir / "modell_0.log").string());
     double start = 0;
     double end = 0;
+    double rounding = 0;
     for (std::string line; std::getline(log, line);) {
       const std::string key = "mean soil water content for all cells at model-";
       if (!line.starts_with(key)) continue;
-      const double v = std::stod(line.substr(line.find(": ") + 2));
-      (line.find("model-start") != std::string::npos ? start : end) = v;
+      std::istringstream value(line.substr(line.find(": ") + 2));
+      std::string printed;
+      value >> printed;
+      (line.find("model-start") != std::string::npos ? start : end) = std::stod(printed);
+      rounding += HalfUnit(printed) * 1000;
     }
-    b.Add("soil water", (end - start) * 1000, -1);
+    b.Add("soil water", (end - start) * 1000, -1, rounding);
   }
   // The outlet reservoir, from its start volume in the routing description.
   if (fs::exists(out / "reservoir_2.txt")) {
     const auto rows = Rows((out / "reservoir_2.txt").string());
     const auto& heads = rows[0];
     const std::size_t v = static_cast<std::size_t>(std::find(heads.begin(), heads.end(), "V[m3]") - heads.begin());
-    b.Add("reservoir", (std::stod(rows.back()[v]) - NumberAfter(control, "V0 = ")) / area * 1000, -1);
+    b.Add("reservoir", (std::stod(rows.back()[v]) - NumberAfter(control, "V0 = ")) / area * 1000, -1,
+          HalfUnit(rows.back()[v], 6) / area * 1000);
   }
-  b.without_output = {"the storage of the channels", "the storage of the runoff concentration"};
+  // The runoff concentration starts empty: its content at the end is its change.
+  if (const ConcentrationStorage concentration = ReadConcentrationStorage(
+          dir, kStepSeconds / 60, control.find("[SurfaceRoutingModel]\n1") != std::string::npos);
+      concentration.found) {
+    b.Add("runoff concentration of the soil model", concentration.soil_model, -1);
+    b.Add("runoff concentration of surface routing", concentration.surface_routing, -1);
+    b.Add("channels of the discharge routing", ReadChannelStorage(dir, control, area), -1);
+  } else {
+    b.without_output.push_back("the storage of the runoff concentration and of the channels");
+  }
   if (control.find("[groundwater_flow]\n1") != std::string::npos) {
     const AquiferSums aquifers = ReadAquiferSums(dir, control);
     if (aquifers.any) {
-      b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1);
+      b.Add("outflow through the aquifers' fixed heads", -aquifers.fixed_heads, -1, aquifers.rounding);
       // The top layer is the soil's saturated zone: the point iteration hands back to the
       // soil the net outflow of each of its cells that has no fixed head, which the soil
       // water already holds. Over the basin the flows between cells cancel, so the leakage
@@ -295,7 +561,7 @@ Balance BasinBalance(const fs::path& dir) {
       b.Add("lower aquifers' storage change", aquifers.lower_layers - leakage, -1);
       // The soil draws a step's hand-back in the next step: the last one, already gone from
       // the top layer in the aquifers' balance, is still in the soil water.
-      b.Add("hand-back of the last step, not yet drawn from the soil", hand_back.last_step, +1);
+      b.Add("hand-back of the last step, not yet drawn from the soil", hand_back.last_step, +1, hand_back.rounding);
     } else {
       b.without_output.push_back("the storage of the aquifers");
     }
@@ -303,8 +569,9 @@ Balance BasinBalance(const fs::path& dir) {
   return b;
 }
 
-// Runs the example in `dir` over its first `days` days with the edits of its control file.
-void RunExample(const test::TempDir& dir, int days, const Edits& edits) {
+// Runs the example in `dir` over its first `days` days with the edits of its control file;
+// true when the run succeeded.
+bool RunExample(const test::TempDir& dir, int days, const Edits& edits) {
   fs::copy(test::ExampleBasinSource(), dir.path(), fs::copy_options::recursive);
   fs::create_directories(dir.path() / "out");
   std::string control = test::ReadFile(dir.file("basin.ctl"));
@@ -322,11 +589,28 @@ void RunExample(const test::TempDir& dir, int days, const Edits& edits) {
   test::WriteFile(dir.file("basin.ctl"), control);
   const test::ProgramRun run = test::RunProgram({"basin.ctl"}, dir.path(), 1);
   EXPECT_EQ(run.status, 0) << run.output;
+  return run.status == 0;
 }
 
-Balance RunBasin(const test::TempDir& dir, const Edits& edits) {
-  RunExample(dir, kDays, edits);
-  return BasinBalance(dir.path());
+// The balance of days 2 to kDays: the run of kDays days less the run of its first day.
+// Both start from the same state, which the discharge routing's start-up routings have
+// already moved water through (the channels and the outlet reservoir hold a share of an
+// inflow that no output counts), so every term's difference holds exactly those days.
+Balance RunBasin(const Edits& edits) {
+  const test::TempDir first_day;
+  const test::TempDir whole;
+  if (!RunExample(first_day, 1, edits) || !RunExample(whole, kDays, edits)) return {};
+  const Balance earlier = BasinBalance(first_day.path());
+  Balance b = BasinBalance(whole.path());
+  b.precipitation -= earlier.precipitation;
+  for (Term& term : b.terms) {
+    for (const Term& before : earlier.terms) {
+      if (before.name != term.name) continue;
+      term.mm -= before.mm;
+      term.rounding += before.rounding;
+    }
+  }
+  return b;
 }
 
 struct Variant {
@@ -387,25 +671,44 @@ TEST(BasinBalance, HandBackSummedOverTheRunHoldsEveryStepOnce) {
   }
 }
 
-// Does not close yet. Over the first twelve days of the example (1 process, one sub-step),
-// of 46 mm of precipitation:
-// - with every sub-model the remainder is about +5.3 mm: the surface routing leaves water
-//   on the cells at the end of a step (about 5.6 mm over the run, most of it the return
-//   flow of the aquifers), which the silting-up model adds to the cells' water input; with
-//   the layered snow pack the soil takes the pack's water and the rain instead of that
-//   input, so this water goes missing. Without the silting-up model or without surface
-//   routing the remainder is about -0.13 mm, without snow about +1.5 mm;
-// - without groundwater it is about +0.27 mm;
-// - what is left then: the channels and the runoff concentration write no storage, and the
-//   statistics tables and ASCII grids keep six digits.
+// The remainder may not exceed what the printing of the values has rounded away: the
+// statistics tables keep three to five decimals, the model log six, grids and the
+// reservoir and abstraction tables six significant digits (about 0.011 mm here, where
+// 1e-6 of the precipitation would be 5e-5 mm); the storages of the runoff concentration
+// and of the channels come with 17 digits.
+void ExpectCloses(const Balance& b, const std::string& name) {
+  ASSERT_GT(b.precipitation, 1.0);
+  EXPECT_LE(std::abs(b.Remainder()), std::max(1e-6 * b.precipitation, b.Rounding())) << name << ":\n" << b.Describe();
+}
+
+// Without groundwater and with channels whose travel time does not change (a single row of
+// the waterlevel-discharge tables: the lowest row, for every discharge the example has),
+// every sub-model keeps its water: days 2 to 12 close to about 0.001 mm.
+TEST(BasinBalance, ClosesWithoutGroundwaterForChannelsOfOneTravelTime) {
+  ExpectCloses(RunBasin({{"[groundwater_flow]\n1     on", "[groundwater_flow]\n0     on"},
+                         {"1 10000 40 4  qmin", "1 10000 1 4  qmin"}}),
+               "without groundwater, channels of one travel time");
+}
+
+// Does not close yet. Over days 2 to 12 of the example (1 process, one sub-step), of 46 mm
+// of precipitation, with a rounding of about 0.012 mm:
+// - with every sub-model, and without the lake, irrigation, surface routing or the
+//   silting-up model, the remainder is about +0.03 mm. About +0.011 mm of it is water the
+//   channels lose where their travel time changes with the discharge: the translation
+//   fills a longer channel's gap with copies of a discharge and overwrites what a shorter
+//   one still held, and no output counts either (with channels of one travel time the
+//   remainder is +0.022 mm). The other +0.022 mm goes missing between the soil and the
+//   aquifers: it disappears when the groundwater model is off;
+// - without groundwater it is about -0.035 mm, all of it the channels' travel times (the
+//   test above);
+// - without snow it is about +0.008 mm, within the rounding only because two faults cancel:
+//   the channels lose 0.019 mm to their travel times, and the coupling of the soil and the
+//   aquifers gives 0.011 mm more than it took.
 // Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
 TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
   for (const Variant& variant : Variants()) {
     SCOPED_TRACE(variant.name);
-    test::TempDir dir;
-    const Balance b = RunBasin(dir, variant.edits);
-    ASSERT_GT(b.precipitation, 1.0);
-    EXPECT_LE(std::abs(b.Remainder()), 1e-6 * b.precipitation) << variant.name << ":\n" << b.Describe();
+    ExpectCloses(RunBasin(variant.edits), variant.name);
   }
 }
 
