@@ -693,17 +693,14 @@ TEST(BasinBalance, ClosesWithoutGroundwaterForChannelsOfOneTravelTime) {
 // Does not close yet. Over days 2 to 12 of the example (1 process, one sub-step), of 46 mm
 // of precipitation, with a rounding of about 0.012 mm:
 // - with every sub-model, and without the lake, irrigation, surface routing or the
-//   silting-up model, the remainder is about +0.03 mm. About +0.011 mm of it is water the
-//   channels lose where their travel time changes with the discharge: the translation
-//   fills a longer channel's gap with copies of a discharge and overwrites what a shorter
-//   one still held, and no output counts either (with channels of one travel time the
-//   remainder is +0.022 mm). The other +0.022 mm goes missing between the soil and the
-//   aquifers: it disappears when the groundwater model is off;
+//   silting-up model, the remainder is about -0.024 to -0.030 mm. Part of it is water the
+//   channels lose or gain where their travel time changes with the discharge: the
+//   translation fills a longer channel's gap with copies of a discharge and overwrites what
+//   a shorter one still held, and no output counts either (+0.011 mm with every sub-model);
+//   the rest comes with the groundwater model, between the soil and the aquifers;
 // - without groundwater it is about -0.035 mm, all of it the channels' travel times (the
 //   test above);
-// - without snow it is about +0.008 mm, within the rounding only because two faults cancel:
-//   the channels lose 0.019 mm to their travel times, and the coupling of the soil and the
-//   aquifers gives 0.011 mm more than it took.
+// - without snow it is about -0.058 mm (the channels' travel times lose 0.019 mm there).
 // Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
 TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
   for (const Variant& variant : Variants()) {
