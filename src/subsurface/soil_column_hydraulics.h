@@ -81,6 +81,13 @@ struct ColumnArrays {
   ColumnArray R;        // river infiltration into the layer
   ColumnArray X;        // exfiltration of the layer into the river
   ColumnArray Ks;       // saturated conductivity of the position (column_fluxes)
+  // Looked up once per position and iteration by column_fluxes: the relative conductivity
+  // at the iteration's mean content, and the suction psi of the last ice-weighted content
+  // psi_theta asked for while the fluxes are limited (the lower layer's content of one
+  // boundary is mostly the upper layer's of the next).
+  ColumnArray kr;
+  ColumnArray psi_theta;
+  ColumnArray psi;
   ConstColumnArray liquid_fraction;  // liquid fraction of the water; empty without heat transfer
 };
 
