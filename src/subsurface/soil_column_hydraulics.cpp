@@ -258,6 +258,16 @@ double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const
   };
   Prediction h = heads(pred);
   if (!heads_reversed(c, j, h.upper, h.lower)) return Q;
+  // The contents the bisection tries lie close together: each layer's search for the
+  // suction starts in the bracket of its last content.
+  const ColumnHorizon upper = horizon_of(p, j);
+  const ColumnHorizon lower = horizon_of(p, j + 1);
+  int bracket_upper = 1;
+  int bracket_lower = 1;
+  const auto bisection_heads = [&](const Prediction& x) {
+    return Prediction{zm_j - upper.record->SuctionForTheta(upper.layer, f_j * x.upper, bracket_upper),
+                      zm_k - lower.record->SuctionForTheta(lower.layer, f_k * x.lower, bracket_lower)};
+  };
   const double I0 = c.I[j];
   const double Q0 = Q;
   double step = 0.5;
@@ -266,7 +276,7 @@ double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const
   for (int n = 0; n < 51; ++n) {
     Q += step * direction * Q0;
     c.I[j] += step * direction * I0;
-    h = heads(predicted_contents(c, j, Q, dt, dj, dk));
+    h = bisection_heads(predicted_contents(c, j, Q, dt, dj, dk));
     const bool reversed = heads_reversed(c, j, h.upper, h.lower);
     if (reversed) {
       if (!previous_reversed) direction = -direction;
