@@ -268,15 +268,25 @@ double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const
     return Prediction{zm_j - upper.record->SuctionForTheta(upper.layer, f_j * x.upper, bracket_upper),
                       zm_k - lower.record->SuctionForTheta(lower.layer, f_k * x.lower, bracket_lower)};
   };
+  // The predicted contents of flux Q and interflow I, with the terms that stay fixed in the
+  // bisection taken out of it (in the same order of operations as predicted_contents).
+  const double theta0_j = c.theta0[j];
+  const double theta0_k = c.theta0[j + 1];
+  const double q_above = c.q[j - 1];
+  const double net_below = c.q[j + 1] - c.I[j + 1];
+  const auto predict = [&](double flux, double interflow) {
+    return Prediction{theta0_j + (flux - interflow - q_above) * dt / dj, theta0_k + (net_below - flux) * dt / dk};
+  };
   const double I0 = c.I[j];
   const double Q0 = Q;
+  double I = I0;
   double step = 0.5;
   double direction = -1;
   bool previous_reversed = true;
   for (int n = 0; n < 51; ++n) {
     Q += step * direction * Q0;
-    c.I[j] += step * direction * I0;
-    h = bisection_heads(predicted_contents(c, j, Q, dt, dj, dk));
+    I += step * direction * I0;
+    h = bisection_heads(predict(Q, I));
     const bool reversed = heads_reversed(c, j, h.upper, h.lower);
     if (reversed) {
       if (!previous_reversed) direction = -direction;
@@ -287,6 +297,7 @@ double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const
     previous_reversed = reversed;
     step *= 0.5;
   }
+  c.I[j] = I;
   return Q;
 }
 
