@@ -21,7 +21,8 @@
 // fluxes, interflow and river terms (up to the limit of a content to [0, 1]).
 //
 // The kernels hold no state between calls, allocate nothing and write only the arrays of
-// their arguments; the conductivity array lives in the caller's ColumnArrays.
+// their arguments; the conductivity array and the values column_fluxes looks up once per
+// iteration live in the caller's ColumnArrays.
 
 #include <cassert>
 #include <span>

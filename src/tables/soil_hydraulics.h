@@ -123,9 +123,9 @@ inline double SuctionAtWaterContent(std::span<const double> retention, std::span
 
 // The same for a water content near one looked up before in the row: the search starts at
 // that content's bracket (1..29; any value in that range when there is none), and
-// `bracket` receives the one of x. A bracket that still holds x is the one the search
-// would find, so the suction is the same to the last bit; contents tried one after the
-// other by an iteration mostly stay in one bracket.
+// `bracket` receives the one of x. In a falling row (every retention row falls) a bracket
+// that still holds x is the one the search would find, so the suction is the same to the
+// last bit; contents tried one after the other by an iteration mostly stay in one bracket.
 inline double SuctionAtWaterContent(std::span<const double> retention, std::span<const double> suction_steps,
                                     double x, int& bracket) {
   assert(bracket >= 1 && bracket < kSuctionStepCount);
