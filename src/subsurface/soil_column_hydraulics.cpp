@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace tolvo {
 
@@ -30,18 +31,19 @@ double suction(const ColumnParameters& p, int j, double theta) {
   return h.record->SuctionForTheta(h.layer, theta);
 }
 
-}  // namespace
+double mean_content(const ColumnArrays& c, int j) { return (c.theta0[j] + c.theta_m[j]) / 2; }
 
-double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays& c, int j) {
-  const double mean_j = (c.theta0[j] + c.theta_m[j]) / 2;
-  const double mean_k = (c.theta0[j + 1] + c.theta_m[j + 1]) / 2;
+// The boundary conductivity with mean_kr(position) giving the relative conductivity of a
+// position at its mean content.
+template <class MeanKr>
+double boundary_conductivity(const ColumnParameters& p, const ColumnArrays& c, int j, const MeanKr& mean_kr) {
   if (p.clay_layer == j || p.clay_layer == j + 1) {
-    const double mean_clay = p.clay_layer == j ? mean_j : mean_k;
+    const double mean_clay = mean_content(c, p.clay_layer == j ? j : j + 1);
     return relative_conductivity(p, c, j, mean_clay) * p.clay_ksat;
   }
-  double kr_j = relative_conductivity(p, c, j, mean_j);
   if (j > p.G) return c.Ks[j];
-  double kr_k = relative_conductivity(p, c, j + 1, mean_k);
+  double kr_j = mean_kr(j);
+  double kr_k = mean_kr(j + 1);
   // Between two snow positions the snow type's ratio holds, between the pack and the soil
   // the larger of the two.
   const double m = j >= 1 || p.snow == nullptr ? p.soil->maxratio
@@ -62,6 +64,12 @@ double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays
   if (p.G - 1 > j) return std::max(k_j, k_k);
   if (k_j == 0 && k_k == 0) return 0;
   return (c.d[j] + c.d[j + 1]) * k_j * k_k / (k_j * c.d[j + 1] + k_k * c.d[j]);
+}
+
+}  // namespace
+
+double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays& c, int j) {
+  return boundary_conductivity(p, c, j, [&](int k) { return relative_conductivity(p, c, k, mean_content(c, k)); });
 }
 
 double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) {
@@ -228,6 +236,71 @@ void remove_deficit(const ColumnParameters& p, const ColumnArrays& c, int j, dou
   }
 }
 
+// The flux limit with suction_of(position, content) giving the suction of a position.
+template <class Suction>
+double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const Suction& suction_of) {
+  const double dt = p.dt;
+  const double dj = c.z[j - 1] - c.z[j];
+  const double dk = c.z[j] - c.z[j + 1];
+  double Q = c.q[j];
+  Prediction pred = predicted_contents(c, j, Q, dt, dj, dk);
+  if (pred.upper > c.theta_s[j] && Q > 0) {
+    const double F = std::abs((c.theta_s[j] - c.theta0[j]) * dj / dt) / Q;
+    Q = F < 1 ? F * Q : 0;
+    pred = predicted_contents(c, j, Q, dt, dj, dk);
+  }
+  const double zm_j = (c.z[j - 1] + c.z[j]) / 2;
+  const double zm_k = (c.z[j] + c.z[j + 1]) / 2;
+  const double f_j = ice_factor(p, c, j);
+  const double f_k = ice_factor(p, c, j + 1);
+  const auto heads = [&](const Prediction& x) {
+    return Prediction{zm_j - suction_of(j, f_j * x.upper), zm_k - suction_of(j + 1, f_k * x.lower)};
+  };
+  Prediction h = heads(pred);
+  if (!heads_reversed(c, j, h.upper, h.lower)) return Q;
+  // The contents the bisection tries lie close together: each layer's search for the
+  // suction starts in the bracket of its last content.
+  const ColumnHorizon upper = horizon_of(p, j);
+  const ColumnHorizon lower = horizon_of(p, j + 1);
+  int bracket_upper = 1;
+  int bracket_lower = 1;
+  const auto bisection_heads = [&](const Prediction& x) {
+    return Prediction{zm_j - upper.record->SuctionForTheta(upper.layer, f_j * x.upper, bracket_upper),
+                      zm_k - lower.record->SuctionForTheta(lower.layer, f_k * x.lower, bracket_lower)};
+  };
+  // The predicted contents of flux Q and interflow I, with the terms that stay fixed in the
+  // bisection taken out of it (in the same order of operations as predicted_contents).
+  const double theta0_j = c.theta0[j];
+  const double theta0_k = c.theta0[j + 1];
+  const double q_above = c.q[j - 1];
+  const double net_below = c.q[j + 1] - c.I[j + 1];
+  const auto predict = [&](double flux, double interflow) {
+    return Prediction{theta0_j + (flux - interflow - q_above) * dt / dj, theta0_k + (net_below - flux) * dt / dk};
+  };
+  const double I0 = c.I[j];
+  const double Q0 = Q;
+  double I = I0;
+  double step = 0.5;
+  double direction = -1;
+  bool previous_reversed = true;
+  for (int n = 0; n < 51; ++n) {
+    Q += step * direction * Q0;
+    I += step * direction * I0;
+    h = bisection_heads(predict(Q, I));
+    const bool reversed = heads_reversed(c, j, h.upper, h.lower);
+    if (reversed) {
+      if (!previous_reversed) direction = -direction;
+    } else {
+      if (std::abs(h.lower - h.upper) <= kHeadTolerance) break;
+      if (previous_reversed) direction = -direction;
+    }
+    previous_reversed = reversed;
+    step *= 0.5;
+  }
+  c.I[j] = I;
+  return Q;
+}
+
 }  // namespace
 
 PositionRange active_range(ColumnKernel kernel, const ColumnParameters& p, const ColumnArrays& c) {
@@ -283,60 +356,37 @@ double column_fluxes(const ColumnParameters& p, const ColumnArrays& c, double r)
   }
   const PositionRange range = active_range(ColumnKernel::kFluxes, p, c);
   const bool pack = p.snow != nullptr;
+  if (range.first <= range.last) {
+    for (int j = range.first; j <= range.last + 1; ++j) {
+      c.kr[j] = relative_conductivity(p, c, j, mean_content(c, j));
+      c.psi_theta[j] = std::numeric_limits<double>::quiet_NaN();  // no suction looked up yet
+    }
+  }
+  const auto mean_kr = [&](int k) { return c.kr[k]; };
   double drain = 0;
   for (int j = range.first; j <= range.last; ++j) {
-    c.q[j] = darcy_flux(layer_boundary_conductivity(p, c, j), c.H[j], c.H[j + 1], c.d[j], c.d[j + 1]);
+    c.q[j] = darcy_flux(boundary_conductivity(p, c, j, mean_kr), c.H[j], c.H[j + 1], c.d[j], c.d[j + 1]);
     // No water rises from the soil into the snow pack.
     if (j == 0 && pack && c.q[j] > 0) c.q[j] = 0;
     const double layer_drain = layer_interflow(p, c, j);
     if (j == p.drainage_level) drain = layer_drain;
   }
+  // A content equal in value and sign to the last one asked for has its suction already.
+  const auto remembered_suction = [&](int k, double theta) {
+    if (!(theta == c.psi_theta[k] && std::signbit(theta) == std::signbit(c.psi_theta[k]))) {
+      c.psi_theta[k] = theta;
+      c.psi[k] = suction(p, k, theta);
+    }
+    return c.psi[k];
+  };
   for (int j = range.first; j <= range.last; ++j) {
-    if (j != 0 || !pack) c.q[j] = limit_layer_flux(p, c, j);
+    if (j != 0 || !pack) c.q[j] = limit_flux(p, c, j, remembered_suction);
   }
   return drain;
 }
 
 double limit_layer_flux(const ColumnParameters& p, const ColumnArrays& c, int j) {
-  const double dt = p.dt;
-  const double dj = c.z[j - 1] - c.z[j];
-  const double dk = c.z[j] - c.z[j + 1];
-  double Q = c.q[j];
-  Prediction pred = predicted_contents(c, j, Q, dt, dj, dk);
-  if (pred.upper > c.theta_s[j] && Q > 0) {
-    const double F = std::abs((c.theta_s[j] - c.theta0[j]) * dj / dt) / Q;
-    Q = F < 1 ? F * Q : 0;
-    pred = predicted_contents(c, j, Q, dt, dj, dk);
-  }
-  const double zm_j = (c.z[j - 1] + c.z[j]) / 2;
-  const double zm_k = (c.z[j] + c.z[j + 1]) / 2;
-  const double f_j = ice_factor(p, c, j);
-  const double f_k = ice_factor(p, c, j + 1);
-  const auto heads = [&](const Prediction& x) {
-    return Prediction{zm_j - suction(p, j, f_j * x.upper), zm_k - suction(p, j + 1, f_k * x.lower)};
-  };
-  Prediction h = heads(pred);
-  if (!heads_reversed(c, j, h.upper, h.lower)) return Q;
-  const double I0 = c.I[j];
-  const double Q0 = Q;
-  double step = 0.5;
-  double direction = -1;
-  bool previous_reversed = true;
-  for (int n = 0; n < 51; ++n) {
-    Q += step * direction * Q0;
-    c.I[j] += step * direction * I0;
-    h = heads(predicted_contents(c, j, Q, dt, dj, dk));
-    const bool reversed = heads_reversed(c, j, h.upper, h.lower);
-    if (reversed) {
-      if (!previous_reversed) direction = -direction;
-    } else {
-      if (std::abs(h.lower - h.upper) <= kHeadTolerance) break;
-      if (previous_reversed) direction = -direction;
-    }
-    previous_reversed = reversed;
-    step *= 0.5;
-  }
-  return Q;
+  return limit_flux(p, c, j, [&](int k, double theta) { return suction(p, k, theta); });
 }
 
 int update_theta(const ColumnParameters& p, const ColumnArrays& c, int max_passes, RiverTotals& river) {

@@ -21,7 +21,8 @@
 // fluxes, interflow and river terms (up to the limit of a content to [0, 1]).
 //
 // The kernels hold no state between calls, allocate nothing and write only the arrays of
-// their arguments; the conductivity array lives in the caller's ColumnArrays.
+// their arguments; the conductivity array and the values column_fluxes looks up once per
+// iteration live in the caller's ColumnArrays.
 
 #include <cassert>
 #include <span>
@@ -81,6 +82,13 @@ struct ColumnArrays {
   ColumnArray R;        // river infiltration into the layer
   ColumnArray X;        // exfiltration of the layer into the river
   ColumnArray Ks;       // saturated conductivity of the position (column_fluxes)
+  // Looked up once per position and iteration by column_fluxes: the relative conductivity
+  // at the iteration's mean content, and the suction psi of the last ice-weighted content
+  // psi_theta asked for while the fluxes are limited (the lower layer's content of one
+  // boundary is mostly the upper layer's of the next).
+  ColumnArray kr;
+  ColumnArray psi_theta;
+  ColumnArray psi;
   ConstColumnArray liquid_fraction;  // liquid fraction of the water; empty without heat transfer
 };
 

@@ -106,7 +106,7 @@ CellAction select_cell(const CellSelection& s) {
 
 namespace {
 
-constexpr int kColumnArrayCount = 16;
+constexpr int kColumnArrayCount = 19;
 constexpr int kStepArrayCount = 11;
 
 }  // namespace
@@ -137,6 +137,9 @@ ColumnScratch::ColumnScratch(int n, int landuse_layers, int n_snow)
   arrays_.R = next();
   arrays_.X = next();
   arrays_.Ks = next();
+  arrays_.kr = next();
+  arrays_.psi_theta = next();
+  arrays_.psi = next();
   theta_start_ = next().soil();
 }
 

@@ -99,11 +99,15 @@ inline int FallingBracket(std::span<const double> table, double x) {
   return base;
 }
 
-// Linear interpolation of `values` at x between the falling table entries j and j+1.
-inline double InterpolateFalling(std::span<const double> table, std::span<const double> values, double x) {
-  const int j = FallingBracket(table, x);
+// Linear interpolation of `values` at x between the table entries j and j+1.
+inline double InterpolateBetween(std::span<const double> table, std::span<const double> values, double x, int j) {
   const double w = (x - table[j + 1]) / (table[j] - table[j + 1]);
   return w * values[j] + (1 - w) * values[j + 1];
+}
+
+// Linear interpolation of `values` at x between the falling table entries j and j+1.
+inline double InterpolateFalling(std::span<const double> table, std::span<const double> values, double x) {
+  return InterpolateBetween(table, values, x, FallingBracket(table, x));
 }
 
 }  // namespace detail
@@ -115,6 +119,20 @@ inline double SuctionAtWaterContent(std::span<const double> retention, std::span
   if (x <= retention[kSuctionStepCount]) return suction_steps[kSuctionStepCount];
   if (x >= retention[1]) return 0;
   return detail::InterpolateFalling(retention, suction_steps, x);
+}
+
+// The same for a water content near one looked up before in the row: the search starts at
+// that content's bracket (1..29; any value in that range when there is none), and
+// `bracket` receives the one of x. In a falling row (every retention row falls) a bracket
+// that still holds x is the one the search would find, so the suction is the same to the
+// last bit; contents tried one after the other by an iteration mostly stay in one bracket.
+inline double SuctionAtWaterContent(std::span<const double> retention, std::span<const double> suction_steps,
+                                    double x, int& bracket) {
+  assert(bracket >= 1 && bracket < kSuctionStepCount);
+  if (x <= retention[kSuctionStepCount]) return suction_steps[kSuctionStepCount];
+  if (x >= retention[1]) return 0;
+  if (!(retention[bracket] > x && !(retention[bracket + 1] > x))) bracket = detail::FallingBracket(retention, x);
+  return detail::InterpolateBetween(retention, suction_steps, x, bracket);
 }
 
 // Relative conductivity (0..1) at water content x: 0 below entry 30, 1 at or above

@@ -81,6 +81,11 @@ class SoilRecord : public TableEntry {
   double SuctionForTheta(int l, double theta) const {
     return SuctionAtWaterContent(retentionTable[l], suctionSteps[l], theta);
   }
+  // The same, starting the search at the bracket of a content looked up before in layer l
+  // (soil_hydraulics.h); `bracket` receives the one of theta.
+  double SuctionForTheta(int l, double theta, int& bracket) const {
+    return SuctionAtWaterContent(retentionTable[l], suctionSteps[l], theta, bracket);
+  }
   // Relative conductivity of layer l at the smaller of the water contents a and b.
   double RelativeConductivity(int l, double a, double b) const {
     return ConductivityAtWaterContent(thetaTable[l], conductivityTable[l], a < b ? a : b);

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "subsurface/column_fixture.h"
 
@@ -100,6 +103,67 @@ TEST_F(HydraulicsTest, FrozenGroundLimitsTheInputRate) {
   column_fluxes(p_, c_, 1e-6);
   EXPECT_EQ(c_.q[0], -1e-9);
   for (int j = 1; j <= p_.n; ++j) EXPECT_EQ(c_.Ks[j], 1e-9);
+}
+
+// column_fluxes looks each position's relative conductivity and suction up once per
+// iteration; its fluxes and interflow equal, to the last bit, those of the boundary kernels
+// applied one boundary after the other. Wet and dry layers alternate, so that the flux limit
+// bisects at several boundaries.
+TEST_F(HydraulicsTest, ColumnFluxesEqualTheBoundaryKernelsInOrder) {
+  struct Case {
+    const char* name;
+    int clay_layer;
+    double liquid;  // liquid fraction of every layer's water
+  };
+  const std::vector<double> contents{0.3, 0.42, 0.1, 0.4, 0.12, 0.35, 0.2, 0.43, 0.43};
+  for (const Case& k : {Case{"unfrozen", -9999, 1.0}, Case{"clay layer 4", 4, 1.0}, Case{"partly frozen", -9999, 0.6}}) {
+    SCOPED_TRACE(k.name);
+    const std::vector<double> liquid(static_cast<std::size_t>(p_.n) + 1, k.liquid);
+    c_.liquid_fraction = k.liquid < 1 ? ConstColumnArray(std::span<const double>(liquid)) : ConstColumnArray();
+    p_.ice_effectiveness = 1;
+    p_.clay_layer = k.clay_layer;
+    p_.clay_ksat = 1e-8;
+    p_.G = 7;
+    p_.W = c_.z[7] + 0.05;
+    p_.drainage_density = 0.01;
+    p_.slope_factor = 0.5;
+    for (int j = 0; j <= p_.n; ++j) {
+      c_.theta0[j] = c_.theta[j] = contents[static_cast<std::size_t>(j)];
+      c_.theta_m[j] = c_.theta0[j] * 0.98;
+      c_.q[j] = c_.I[j] = c_.R[j] = c_.X[j] = 0;
+    }
+    layer_hydraulic_properties(p_, c_, 0);
+    ColumnScratch other(p_.n);
+    const ColumnArrays o = other.arrays();
+    for (const auto& [from, to] : {std::pair{c_.d, o.d}, {c_.theta_s, o.theta_s}, {c_.theta_r, o.theta_r},
+                                   {c_.theta0, o.theta0}, {c_.theta_m, o.theta_m}, {c_.theta, o.theta}, {c_.z, o.z},
+                                   {c_.H, o.H}, {c_.q, o.q}, {c_.I, o.I}, {c_.R, o.R}, {c_.X, o.X}}) {
+      std::copy(from.begin(), from.end(), to.begin());
+    }
+    const double r = 2e-6;
+    column_fluxes(p_, c_, r);
+
+    ColumnArrays b = o;
+    b.liquid_fraction = c_.liquid_fraction;
+    for (int j = 0; j <= p_.n; ++j) b.Ks[j] = soil_.ksat[static_cast<std::size_t>(j)];
+    b.q[0] = -r;
+    const PositionRange range = active_range(ColumnKernel::kFluxes, p_, b);
+    for (int j = range.first; j <= range.last; ++j) {
+      b.q[j] = darcy_flux(layer_boundary_conductivity(p_, b, j), b.H[j], b.H[j + 1], b.d[j], b.d[j + 1]);
+      layer_interflow(p_, b, j);
+    }
+    int limited = 0;
+    for (int j = range.first; j <= range.last; ++j) {
+      const double unlimited = b.q[j];
+      b.q[j] = limit_layer_flux(p_, b, j);
+      if (b.q[j] != unlimited) ++limited;
+    }
+    EXPECT_GE(limited, 2);
+    for (int j = 0; j <= p_.n; ++j) {
+      EXPECT_EQ(c_.q[j], b.q[j]) << j;
+      EXPECT_EQ(c_.I[j], b.I[j]) << j;
+    }
+  }
 }
 
 TEST_F(HydraulicsTest, HeadsFollowTheWaterTable) {

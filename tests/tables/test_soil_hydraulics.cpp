@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "tables/soil_table.h"
@@ -118,6 +120,30 @@ TEST(SoilHydraulics, SuctionForThetaAndRelativeConductivity) {
   // The smaller of the two water contents counts.
   EXPECT_EQ(soil.RelativeConductivity(1, 0.3, 0.25), soil.RelativeConductivity(1, 0.25, 0.25));
   EXPECT_LT(soil.RelativeConductivity(1, 0.3, 0.25), soil.RelativeConductivity(1, 0.3, 0.3));
+}
+
+// A search that starts at any bracket gives the suction of the plain search to the last
+// bit, at the table's entries, between them and outside the curve, and hands back the
+// bracket that holds the content.
+TEST(SoilHydraulics, SuctionSearchFromAnyBracketEqualsThePlainSearch) {
+  for (const VanGenuchtenParameters& vg : {kSandyLoam, kClay}) {
+    const SoilRecord soil = MakeSoil(vg, 1);
+    const auto r = soil.retentionTable[1];
+    std::vector<double> contents{vg.theta_res - 0.01, vg.theta_sat + 0.01};
+    for (int i = 0; i <= kSuctionStepCount; ++i) contents.push_back(r[i]);
+    for (int i = 0; i <= 400; ++i) contents.push_back(vg.theta_res + (vg.theta_sat - vg.theta_res) * i / 400);
+    for (const double theta : contents) {
+      for (int start = 1; start < kSuctionStepCount; ++start) {
+        int bracket = start;
+        const double suction = soil.SuctionForTheta(1, theta, bracket);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(suction), std::bit_cast<std::uint64_t>(soil.SuctionForTheta(1, theta)))
+            << theta << " from bracket " << start;
+        if (theta > r[kSuctionStepCount] && theta < r[1]) {
+          EXPECT_TRUE(r[bracket] > theta && theta >= r[bracket + 1]) << theta << " from bracket " << start;
+        }
+      }
+    }
+  }
 }
 
 TEST(SoilHydraulics, FreezingTablesFollowTheRetentionCurveOfTemperature) {
