@@ -20,6 +20,15 @@ namespace {
 
 class SoilGroundwaterTest : public SoilModelTest {
  protected:
+  // The evapotranspiration summed over the cells outside the river cell (row 1, column 3), mm.
+  double EvapotranspirationOffTheRiver() {
+    double sum = 0;
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) sum += r == 1 && c == 3 ? 0 : grid("real_transpiration0")(r, c);
+    }
+    return sum;
+  }
+
   // Soil and a two-layer aquifer under a basin falling from row 1 to row 4, with a little
   // evapotranspiration; the section's river items as given.
   void BuildCoupled(const SoilSectionText& section) {
@@ -76,10 +85,7 @@ TEST_F(SoilGroundwaterTest, HandBackSumsToZeroAndTheSoilBalanceCloses) {
       for (int c = 1; c <= kCols; ++c) rain(r, c) = h % 12 < 3 ? 3.0 * r : 0;
     }
     const double water_before = model_->own_cells_water_mm();
-    double et_before = 0;
-    for (int r = 1; r <= kRows; ++r) {
-      for (int c = 1; c <= kCols; ++c) et_before += active(r, c) ? grid("real_transpiration0")(r, c) : 0;
-    }
+    const double et_before = EvapotranspirationOffTheRiver();
     ASSERT_EQ(InFolder([&] {
                 model_->prepareTimeStep(d);
                 aquifer_->BeginStep(d);
@@ -157,10 +163,7 @@ TEST_F(SoilGroundwaterTest, RiverCellsExchangeWithTheirRiverAndTheBalancesClose)
     rivers[2].speed = 0.2;
     rivers[2].reinfiltration = 0;
     const double water_before = model_->own_cells_water_mm();
-    double et_before = 0;
-    for (int r = 1; r <= kRows; ++r) {
-      for (int c = 1; c <= kCols; ++c) et_before += r == 1 && c == 3 ? 0 : grid("real_transpiration0")(r, c);
-    }
+    const double et_before = EvapotranspirationOffTheRiver();
     ASSERT_EQ(InFolder([&] {
                 model_->prepareTimeStep(d);
                 aquifer_->BeginStep(d);
@@ -229,10 +232,7 @@ TEST_F(SoilGroundwaterTest, StrongHandBackFillsTheColumnOrDrainsItAndTheSoilBala
       }
     }
     const double water_before = model_->own_cells_water_mm();
-    double et_before = 0;
-    for (int r = 1; r <= kRows; ++r) {
-      for (int c = 1; c <= kCols; ++c) et_before += active(r, c) ? grid("real_transpiration0")(r, c) : 0;
-    }
+    const double et_before = EvapotranspirationOffTheRiver();
     ASSERT_EQ(InFolder([&] {
                 model_->prepareTimeStep(d);
                 model_->SubStep(d);
