@@ -4,7 +4,7 @@
 
 namespace tolvo {
 
-double LinearStorageOutflow(double Q, double k, double q) {
+double GlacierStorageOutflow(double Q, double k, double q) {
   const double a = std::exp(-1 / k);
   return Q * a + (1 - a) * q;
 }
@@ -24,9 +24,9 @@ void GlacierOutflowStep(std::span<const ZoneRecord> ice, std::span<const ZoneRec
     const double area = record.glacierArea + record.nonGlacierArea;
     const double fg = area > 0 ? record.glacierArea / area : 0;
     if (fg > 0) {
-      storages.ice[j] = LinearStorageOutflow(storages.ice[j], storages.kice, mean(I) / fg);
-      storages.firn[j] = LinearStorageOutflow(storages.firn[j], storages.kfirn, mean(firn[j]) / fg);
-      storages.snow[j] = LinearStorageOutflow(storages.snow[j], storages.ksnow, mean(snow[j]) / fg);
+      storages.ice[j] = GlacierStorageOutflow(storages.ice[j], storages.kice, mean(I) / fg);
+      storages.firn[j] = GlacierStorageOutflow(storages.firn[j], storages.kfirn, mean(firn[j]) / fg);
+      storages.snow[j] = GlacierStorageOutflow(storages.snow[j], storages.ksnow, mean(snow[j]) / fg);
     } else {
       storages.ice[j] = storages.firn[j] = storages.snow[j] = 0;
     }

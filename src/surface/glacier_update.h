@@ -19,7 +19,7 @@ namespace tolvo {
 
 // Outflow of a linear storage with recession constant k (steps) after one step of input
 // q: Q exp(-1/k) + (1 - exp(-1/k)) q.
-double LinearStorageOutflow(double Q, double k, double q);
+double GlacierStorageOutflow(double Q, double k, double q);
 
 // The three linear storages of every sub-basin, index 1..n: outflow in mm per step over
 // the glacier area, and the recession constants in steps.

@@ -685,11 +685,6 @@ void ExpectCloses(const Balance& b, const std::string& name) {
 // the waterlevel-discharge tables: the lowest row, for every discharge the example has),
 // every sub-model keeps its water: days 2 to 12 close to about 0.001 mm.
 TEST(BasinBalance, ClosesWithoutGroundwaterForChannelsOfOneTravelTime) {
-#ifndef NDEBUG
-  // An unoptimised build routes sub-basin 1 differently from the first step on (about three
-  // times the outlet discharge of the optimised build, which closes): under investigation.
-  GTEST_SKIP() << "the unoptimised build's routing differs from the optimised one";
-#endif
   ExpectCloses(RunBasin({{"[groundwater_flow]\n1     on", "[groundwater_flow]\n0     on"},
                          {"1 10000 40 4  qmin", "1 10000 1 4  qmin"}}),
                "without groundwater, channels of one travel time");

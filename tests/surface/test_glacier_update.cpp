@@ -15,13 +15,13 @@ namespace {
 constexpr double kNodata = -9999;
 
 TEST(GlacierOutflow, LinearStorageMovesTowardsItsInput) {
-  EXPECT_NEAR(LinearStorageOutflow(0, 1, 1), 0.632120558828558, 1e-15);
-  EXPECT_NEAR(LinearStorageOutflow(2, 1, 1), 2 - 0.632120558828558, 1e-15);
+  EXPECT_NEAR(GlacierStorageOutflow(0, 1, 1), 0.632120558828558, 1e-15);
+  EXPECT_NEAR(GlacierStorageOutflow(2, 1, 1), 2 - 0.632120558828558, 1e-15);
   // A pulse recedes by the factor exp(-1/k) per step and keeps its volume.
-  double Q = LinearStorageOutflow(0, 5, 10);
+  double Q = GlacierStorageOutflow(0, 5, 10);
   double volume = Q;
   for (int j = 0; j < 400; ++j) {
-    Q = LinearStorageOutflow(Q, 5, 0);
+    Q = GlacierStorageOutflow(Q, 5, 0);
     volume += Q;
   }
   EXPECT_NEAR(volume, 10, 1e-12);
