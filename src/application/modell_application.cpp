@@ -431,6 +431,7 @@ void ModellApplication::RunOneStep() {
     interception_->RunStep(date.hour, date.day, date.month, date.year);
     Trace("interception.RunStep");
   }
+  soil_->keepSnowOutflow();
   silting_up_->RunStep(date.hour, date.day, date.month, date.year);
   Trace("silting_up.RunStep");
   soil_->prepareTimeStep(date);

@@ -11,6 +11,7 @@
 #include "framework/error_code.h"
 #include "framework/file_handle.h"
 #include "framework/grid_table.h"
+#include "framework/parallel.h"
 #include "framework/signals.h"
 #include "subsurface/unsatzonmodellklasse.h"
 #include "tables/irrigation_table.h"
@@ -29,6 +30,19 @@ void unsatzonmodellklasse::selectInfiltrationInput(bool interception_first) {
   const std::string throughfall = Layer("throughfall", 0);
   input_index_ = interception_first ? RequireOneOf3Grids("snowcover_outflow", throughfall, "precipitation")
                                     : RequireOneOf3Grids(throughfall, "snowcover_outflow", "precipitation");
+  if (isLayeredSnowActive() && input_index_ == FindGrid("snowcover_outflow", true)) {
+    const ConstGridView outflow = (*grids())[input_index_].values;
+    if (!outflow.empty()) {
+      snow_outflow_kept_ = Grid(outflow.rows().first, outflow.rows().last, outflow.ncols(), geometry().nrows);
+    }
+  }
+}
+
+void unsatzonmodellklasse::keepSnowOutflow() {
+  if (ModuleSwitch == 0 || snow_outflow_kept_.empty()) return;
+  const ConstGridView outflow = (*grids())[input_index_].values;
+  const GridView kept = snow_outflow_kept_.view();
+  for_each_row(kept.rows(), [&](int r) { std::ranges::copy(outflow.row(r), kept.row(r).begin()); });
 }
 
 void unsatzonmodellklasse::prepareTimeStep(const ModelDate& d) {
@@ -93,8 +107,11 @@ void unsatzonmodellklasse::BindColumnGrids() {
   glacier_old_ = BindIfPresent("GlacierizedCellsOld");
   if (settings().spin_up > 0) g.hru_master = BindIfPresent("MasterHydrologicResponseUnits");
   if (input_index_ > 0) g.input = table[input_index_].values;
-  const int snow_outflow = FindGrid("snowcover_outflow", true);
-  if (snow_outflow > 0) g.snow_outflow = table[snow_outflow].values;
+  if (!snow_outflow_kept_.empty()) {
+    g.snow_outflow = snow_outflow_kept_.view();
+  } else if (const int snow_outflow = FindGrid("snowcover_outflow", true); snow_outflow > 0) {
+    g.snow_outflow = table[snow_outflow].values;
+  }
   if (!silting_up_from_storage_) {
     g.silting = BindIfPresent("DirectRunoffSiltingUp");
   } else {

@@ -81,6 +81,12 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // snow, else of "throughfall0", "snowcover_outflow" and "precipitation"; none is 33.
   void selectInfiltrationInput(bool interception_first);
   int water_input_index() const { return input_index_; }
+  // When the water input is the snow model's outflow "snowcover_outflow" itself (interception
+  // before snow, or no interception), the silting-up model changes that grid in place. Under
+  // the layered snow pack the column must tell the snow model's outflow apart from what the
+  // other sub-models added or took: the application calls this after the snow step and
+  // before the silting-up step, and the column reads the copy kept here.
+  void keepSnowOutflow();
 
   const SoilSettings& soil_settings() const { return settings_; }
   int soil_layer_count() const { return n_layers_; }
@@ -373,6 +379,7 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
 
   // The column step.
   int input_index_ = 0;  // grid-table entry of the water input
+  Grid snow_outflow_kept_;  // "snowcover_outflow" as the snow model left it (empty when not needed)
   ModelDate date_{};
   bool column_grids_bound_ = false;
   SoilColumnGrids column_grids_;

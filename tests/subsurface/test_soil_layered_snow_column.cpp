@@ -36,15 +36,19 @@ class LayeredSnowColumnTest : public SoilModelTest {
   static constexpr int kSnow = 3;
 
   // With `chain` the water input is the interception's "throughfall0" below the snow
-  // model's "snowcover_outflow", else "precipitation".
-  void Make(double air, double rain_mm, int sub_steps = 1, bool chain = false) {
+  // model's "snowcover_outflow", else "precipitation". With `interception_first` as well,
+  // interception runs before snow: the input is "snowcover_outflow" itself, which the
+  // silting-up model changes in place, and its direct runoff is "DirectRunoffSiltingUp".
+  void Make(double air, double rain_mm, int sub_steps = 1, bool chain = false, bool interception_first = false) {
     sub_steps_ = sub_steps;
     chain_ = chain;
+    interception_first_ = chain && interception_first;
     Add("precipitation", 0);
     if (chain) {
       Add("throughfall0", 0);
       Add("snowcover_outflow", 0);
     }
+    if (interception_first_) Add("DirectRunoffSiltingUp", 0);
     Add("temperature", air);
     Add("rain_fraction", rain_mm);
     for (const char* id : {"snowstorage_solid", "snowstorage_liquid", "snow_storage_total", "melt_from_snowcover"}) {
@@ -52,7 +56,7 @@ class LayeredSnowColumnTest : public SoilModelTest {
     }
     ASSERT_EQ(Build(SoilSectionText{}, Sections(), sub_steps), 0) << console_.str();
     ASSERT_EQ(InFolder([&] {
-                model_->selectInfiltrationInput(false);
+                model_->selectInfiltrationInput(interception_first_);
                 model_->InitTracers(0, {}, registry_, StatisticsRegistry::kCapacity);
               }),
               0);
@@ -91,17 +95,28 @@ class LayeredSnowColumnTest : public SoilModelTest {
   // One step of air temperature `air` [°C] with `rain` [mm] and `snowfall` [mm], which the
   // snow model lays on the top layer (fresh snow of 100 kg/m³), `released` [mm] of liquid
   // water the snow model released at the pack's level 0, and `other` [mm] that other
-  // sub-models added to the water input beyond the snow model's outflow of 3 mm. Per cell
+  // sub-models added to the water input beyond the snow model's outflow of 3 mm (with
+  // interception before snow: the surface water the silting-up model hands back, less its
+  // direct runoff of kSiltingRunoff mm, which leaves with the soil's direct runoff). Per cell
   // the water of the pack and of the soil, with these entering and the direct runoff,
   // interflow, base flow and evapotranspiration leaving, closes to round-off; the snow
   // model's total is the pack's water and the pack's layers stack up from the soil surface.
   void StepAndCheckBalance(int h, double air, double rain, double snowfall, double released = 0, double other = 0) {
     std::vector<double> before, et_before;
+    if (interception_first_) {
+      for (int r = 1; r <= kRows; ++r) {
+        for (int c = 1; c <= kCols; ++c) grid("snowcover_outflow")(r, c) = 3;
+      }
+      model_->keepSnowOutflow();
+    }
     for (int r = 1; r <= kRows; ++r) {
       for (int c = 1; c <= kCols; ++c) {
         grid("temperature")(r, c) = air;
         grid("rain_fraction")(r, c) = rain;
-        if (chain_) {
+        if (interception_first_) {
+          grid("snowcover_outflow")(r, c) = 3 + other - kSiltingRunoff;
+          grid("DirectRunoffSiltingUp")(r, c) = kSiltingRunoff;
+        } else if (chain_) {
           grid("snowcover_outflow")(r, c) = 3;
           grid("throughfall0")(r, c) = 3 + other;
         } else {
@@ -154,8 +169,10 @@ class LayeredSnowColumnTest : public SoilModelTest {
               0)
         << console_.str();
   }
+  static constexpr double kSiltingRunoff = 0.5;
   int sub_steps_ = 1;
   bool chain_ = false;
+  bool interception_first_ = false;
   std::vector<double> left_;
 };
 
@@ -196,17 +213,20 @@ TEST_F(LayeredSnowColumnTest, ReleasedWaterAndOtherSubModelsWaterReachTheSoil) {
     const char* label;
     int sub_steps;
     bool chain;
+    bool interception_first;
     double other;
   } cases[] = {
-      {"input is the precipitation", 1, false, 2},
-      {"input below the snow model and interception", 1, true, 2},
-      {"three sub-steps", 3, true, 2},
-      {"interception took more than the surface water added", 2, true, -1},
+      {"input is the precipitation", 1, false, false, 2},
+      {"input below the snow model and interception", 1, true, false, 2},
+      {"three sub-steps", 3, true, false, 2},
+      {"interception took more than the surface water added", 2, true, false, -1},
+      {"input is the snow model's outflow, changed by the silting-up model", 1, true, true, 2},
+      {"the same with three sub-steps", 3, true, true, 2},
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.label);
     MakeBasin();
-    Make(1, 0, k.sub_steps, k.chain);
+    Make(1, 0, k.sub_steps, k.chain, k.interception_first);
     Pack(15, -0.5);
     for (int h = 0; h < 4; ++h) {
       SCOPED_TRACE(h);
