@@ -257,6 +257,12 @@ void ModellApplication::LinkSubmodels(int sub_steps) {
     snow_->SetInitialised(1);
   }
   special_output_ = Build<SpecialOutputClass>(log(), registry_, settings_, sub_steps);
+  if (groundwater_->IsActive() > 0) {
+    // The groundwater model hands its top layer's loss back through "baseflow" as a rate in
+    // m/s, where the soil model leaves mm per sub-step: the points show mm per sub-step, as
+    // the soil's other fluxes, and their sum over a step is mm per step.
+    special_output_->ScaleGrid("baseflow", groundwater_->GetTimeStep() * 60.0 / sub_steps * 1000);
+  }
   if (soil_->IsActive() > 0) {
     log() << "initializing re-infiltration in-order-processing..." << "[end-entry]";
     soil_->prepareMPIReinfiltration();

@@ -65,6 +65,10 @@ void SpecialOutputClass::CollectAll(const ModelDate& date, int in_substep, int s
   for (SpecialOutputFile& file : files_) file.Collect(date, in_substep, substep);
 }
 
+void SpecialOutputClass::ScaleGrid(std::string_view identifier, double factor) {
+  for (SpecialOutputFile& file : files_) file.ScaleGrid(identifier, factor);
+}
+
 void SpecialOutputClass::FlushAll() {
   for (SpecialOutputFile& file : files_) {
     if (file.rows_held() > 0) file.Flush();

@@ -8,6 +8,7 @@
 //
 // It is built last of the sub-models, so that every grid the others register is found.
 
+#include <string_view>
 #include <vector>
 
 #include "framework/point_output_file.h"
@@ -24,6 +25,9 @@ class SpecialOutputClass : public teilmodellklasse {
   void CollectAll(const ModelDate& date, int in_substep, int substep);
   // Collective: writes the rows every file holds.
   void FlushAll();
+  // The points of every entity on the grid `identifier` show `factor` times its values: for
+  // a grid that holds a rate where the other points show depths per sub-step.
+  void ScaleGrid(std::string_view identifier, double factor);
   // Collective: writes what is still held and releases the files.
   void DeleteModule() override;
 

@@ -216,10 +216,16 @@ std::optional<double> SpecialOutputFile::Sample(const SpecialOutputEntity& e, in
         c > grid.stack.last_col()) {
       return std::nullopt;
     }
-    return grid.stack(r, c, l);
+    return e.factor() * grid.stack(r, c, l);
   }
   if (!grid.values.rows().contains(r) || c > grid.values.ncols()) return std::nullopt;
-  return grid.values(r, c);
+  return e.factor() * grid.values(r, c);
+}
+
+void SpecialOutputFile::ScaleGrid(std::string_view identifier, double factor) {
+  for (SpecialOutputEntity& e : entities_) {
+    if (e.identifier() == identifier) e.set_factor(factor);
+  }
 }
 
 void SpecialOutputFile::Collect(const ModelDate& date, int in_substep, int substep) {

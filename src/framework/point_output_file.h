@@ -38,6 +38,9 @@ class SpecialOutputEntity {
   const std::string& identifier() const { return identifier_; }
   const std::string& symbol() const { return symbol_; }
   bool summed() const { return summed_; }
+  // What the points show per unit of the grid's value (1 unless set).
+  double factor() const { return factor_; }
+  void set_factor(double factor) { factor_ = factor; }
   bool has_levels() const { return !levels_.empty(); }
   int grid_index() const { return grid_index_; }
   // The cell of point i (1-based, row 1 at the top), its coordinates and level.
@@ -62,6 +65,7 @@ class SpecialOutputEntity {
   std::vector<char> owned_;
   int grid_index_ = 0;
   bool summed_ = false;
+  double factor_ = 1;
 };
 
 class SpecialOutputFile {
@@ -79,6 +83,8 @@ class SpecialOutputFile {
   void Collect(const ModelDate& date, int in_substep, int substep);
   // Collective: appends the rows held to the file (process 0) and empties the buffer.
   void Flush();
+  // The points of the entities on the grid `identifier` show `factor` times its values.
+  void ScaleGrid(std::string_view identifier, double factor);
 
   std::size_t rows_held() const { return rows_held_; }
   std::size_t capacity() const { return capacity_; }

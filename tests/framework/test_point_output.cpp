@@ -234,6 +234,28 @@ TEST_F(PointOutputTest, SummedGridsAddTheirSubStepsAndOthersShowTheValueAfterThe
   }
 }
 
+// A grid that holds a rate (the groundwater model's hand-back in m/s) shows depths per
+// sub-step once scaled by the sub-step's length: a constant 1e-7 m/s over an hour is 0.36 mm
+// per step, whatever the number of sub-steps; a sampled grid of the same name part keeps
+// its values.
+TEST_F(PointOutputTest, ScaledRateShowsTheSameDepthPerStepWhateverTheSubSteps) {
+  Add(6, "my_baseflow_copy", baseflow_.view());
+  for (const int sub_steps : {1, 2, 4}) {
+    SCOPED_TRACE(sub_steps);
+    auto output = BuildFile(
+        "entity { ID=baseflow; Symbol=qb; Xcoords=1015; Ycoords=2015; }\n"
+        "entity { ID=my_baseflow_copy; Symbol=c; Xcoords=1015; Ycoords=2015; }",
+        sub_steps);
+    output->ScaleGrid("baseflow", 3600.0 / sub_steps * 1000);
+    baseflow_(2, 2) = 1e-7;
+    for (int k = 1; k <= sub_steps; ++k) output->CollectAll(Hour(1), 1, k);
+    output->CollectAll(Hour(1), 0, 0);
+    output->DeleteModule();
+    const std::string copy = sub_steps == 1 ? "1e-07" : sub_steps == 2 ? "2e-07" : "4e-07";
+    EXPECT_EQ(Rows(), std::vector<std::string>{"2001\t6\t30\t1\t0.36\t" + copy});
+  }
+}
+
 TEST_F(PointOutputTest, PointsWithoutAValueAreNodataAndOtherValuesAreWrittenAsTheyAre) {
   runoff_(1, 1) = -12345;  // below nodata: a value like any other
   runoff_(1, 2) = 4567890;
