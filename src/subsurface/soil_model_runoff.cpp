@@ -298,6 +298,7 @@ void unsatzonmodellklasse::MergeZoneIncrements() {
 
 void unsatzonmodellklasse::concentrateSubbasinRunoff(const ModelDate& d) {
   if (ModuleSwitch == 0) return;
+  EmptyTakenSurfaceStorage();
   const int N = subbasins_.zone_count;
   const std::size_t T = static_cast<std::size_t>(std::max(TracerCount, 0)) + 1;
   // The zone increments and the baseflow of the step (the areal mean of the cells' base

@@ -93,6 +93,22 @@ void unsatzonmodellklasse::ShiftFlowTimeZones() {
   }
 }
 
+void unsatzonmodellklasse::EmptyTakenSurfaceStorage() {
+  if (!silting_up_from_storage_ || surface_routing_active_ != 0) return;
+  const int index = FindGrid("SurfStorSiltingUp", true);
+  if (index <= 0 || zone_.empty()) return;
+  const GridView storage = (*grids())[index].values;
+  if (storage.empty()) return;
+  const double nodata = geometry().nodata_value;
+  const RowRange rows{std::max(storage.rows().first, zone_.rows().first),
+                      std::min(storage.rows().last, zone_.rows().last)};
+  for_each_row(rows, [&](int r) {
+    for (int c = 1; c <= storage.ncols(); ++c) {
+      if (zone_(r, c) != nodata) storage(r, c) = 0;
+    }
+  });
+}
+
 void unsatzonmodellklasse::BindColumnGrids() {
   grid_table& table = *grids();
   const auto mutable_if_present = [&](const std::string& id) {

@@ -221,6 +221,10 @@ class unsatzonmodellklasse : public teilmodellklasse, public SoilColumnKernels, 
   // The water content of the columns at the end of the run in the model logs (collective).
   void WriteEndWaterContent();
   void ShiftFlowTimeZones();
+  // Without surface routing and without the silting-up model nothing refills or empties the
+  // surface storage "SurfStorSiltingUp" read from the grid lists: the soil took its water
+  // over the step, so the storage of the soil's cells is emptied at the end of the step.
+  void EmptyTakenSurfaceStorage();
   void FirstBaseflowAndTotalRunoff();
   int ZoneOfCell(int r, int c, bool soil_part) const;
   // Adds one cell's sub-step share to zone z of sub-basin s of the direct-runoff (queue 0)

@@ -118,6 +118,39 @@ TEST_F(SoilStepTest, RainReachesTheOutletsThroughTheStoragesAndTheWaterBalances)
   }
 }
 
+// A surface storage read from the grid lists, with neither surface routing nor the
+// silting-up model to refill or empty it: its 5 mm enter the soil once, in the first step,
+// and the storage of the basin's cells is empty after it (cells outside keep theirs). Over
+// four dry steps the cells' water, with their runoff and evapotranspiration, closes with
+// 5 mm in.
+TEST_F(SoilStepTest, SurfaceStorageWithoutSurfaceRoutingOrSiltingUpEntersTheSoilOnce) {
+  Add("precipitation", 0);
+  GridView surface = Add("SurfStorSiltingUp", 5);
+  ASSERT_EQ(Build(SoilSectionText{}), 0);
+  ASSERT_EQ(SetUp2(), 0);
+  const auto cells_water = [&] {
+    double w = model_->own_cells_water_mm();
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) w += r == 1 && c == 3 ? 0 : grid("real_transpiration0")(r, c);
+    }
+    return w;
+  };
+  const double before = cells_water();
+  double out = 0;
+  for (int h = 0; h < 4; ++h) {
+    Step({2020, 6, 1, h});
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        if (r == 1 && c == 3) continue;
+        out += grid("directflow")(r, c) + grid("interflow")(r, c) + grid("baseflow")(r, c);
+        EXPECT_EQ(surface(r, c), 0) << r << "," << c;
+      }
+    }
+  }
+  EXPECT_EQ(surface(1, 3), 5) << "outside the basin";
+  EXPECT_NEAR(5.0 * (kRows * kCols - 1), out + cells_water() - before, 1e-8);
+}
+
 TEST_F(SoilStepTest, FlowTimesBecomeZonesOfTheirSubbasin) {
   Add("precipitation", 0);
   GridView t = Add("flow_times", 1);
