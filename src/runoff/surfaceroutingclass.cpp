@@ -1170,10 +1170,12 @@ void surfaceroutingclass::HandOverStep() {
       v[ZoneValue(0, 1, 1)] += SubSteps * inter * w;
       v[ZoneValue(0, 1, 0)] += 1;
       v[ZoneValue(0, 1, 2)] += w;
+      // A tracer's record mixes the concentrations by the water they came with, summed over
+      // the sub-steps in numerator and weight alike: no sub-step factor.
       for (int tr = 1; tr <= n_t; ++tr) {
         const auto k = static_cast<std::size_t>(tr);
         const bool evaporating = TracerSettings[k].evaporating == 1;
-        if (river) v[ZoneValue(tr, 0, 1)] += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c) * SubSteps;
+        if (river) v[ZoneValue(tr, 0, 1)] += w * (evaporating ? direct : 1.0) * conc_qd_[k - 1](r, c);
         v[ZoneValue(tr, 0, 0)] += direct;
         v[ZoneValue(tr, 0, 2)] += w * direct;
         v[ZoneValue(tr, 1, 1)] += w * (evaporating ? inter : 1.0) * conc_qi_[k - 1](r, c);

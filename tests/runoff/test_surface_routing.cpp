@@ -350,6 +350,41 @@ TEST_F(TiltedPlane, SurfaceWaterLeftBetweenSubStepsIsKeptOnceWhoeverTakesItBack)
   }
 }
 
+// Rain of one concentration on the plane, routed in 1 or 3 soil sub-steps per step: the
+// direct runoff at the outlet carries that concentration whatever the number of sub-steps,
+// since its flow-time queue mixes the sub-steps' concentrations by their water.
+TEST_F(TiltedPlane, DirectRunoffConcentrationAtTheOutletDoesNotDependOnTheSubSteps) {
+  for (const int sub_steps : {1, 3}) {
+    SCOPED_TRACE(sub_steps);
+    const BasinShape shape = Plane(Drain::kSouth);
+    SurfaceBasin<> basin(log_, dir_.path().string(), shape, SurfaceSection(1, 1, 60, 1, 5),
+                         RowRange{1, shape.nrows}, RowRange{1, shape.nrows}, nullptr, {"_CONC_QD_1_", "_CONC_QI_1_"},
+                         sub_steps);
+    std::vector<TracerSettingsRecord> tracers(2);
+    tracers[1].name = "cl_";
+    tracers[1].evaporating = 1;
+    basin.model().InitTracers(1, tracers, basin.registry(), 200);
+    const GridView directflow = basin.Values("directflow");
+    const GridView storage = basin.Values("SurfStorSiltingUp");
+    const GridView runoff_conc = basin.Values("_CONC_QD_1_");
+    for (int step = 1; step <= 3; ++step) {
+      SCOPED_TRACE(step);
+      basin.model().BeginStep({2020, 6, 1, step});
+      for (int k = 1; k <= sub_steps; ++k) {
+        for (int r = 1; r <= shape.nrows; ++r) {
+          directflow(r, 1) = 6.0 / sub_steps + storage(r, 1);
+          runoff_conc(r, 1) = 0.5;
+        }
+        basin.model().RunStep(step, 1, 6, 2020);
+      }
+      basin.model().EndStep({2020, 6, 1, step});
+      ASSERT_GT(basin.model().direct_runoff_outflow()[0][1], 0);
+      EXPECT_NEAR(basin.model().direct_runoff_outflow()[1][1], 0.5, 1e-12);
+    }
+    basin.model().FinishModel(false);
+  }
+}
+
 TEST_F(TiltedPlane, SteepDiagonalFlowCreatesNoWaterAndNoSolute) {
   // A steep plane falling to the south-east: the flux towards a diagonal neighbour runs
   // over a face 1.41 cell sizes wide, and the velocities grow after the first sub-step
