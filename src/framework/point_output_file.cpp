@@ -130,7 +130,9 @@ SpecialOutputEntity::SpecialOutputEntity(std::string_view text, modelobject& own
     }
     owned_.push_back(mine ? 1 : 0);
   }
-  grid_index_ = owner.FindGrid(identifier_, false);
+  // The search runs past stacks without a grid of values (the soil model registers such
+  // stacks before many of its grids), so that every registered grid and stack is found.
+  grid_index_ = owner.FindGrid(identifier_, true);
   if (sub_steps > 1) {
     summed_ = std::any_of(kSummedGrids.begin(), kSummedGrids.end(),
                           [&](std::string_view name) { return identifier_.find(name) != std::string::npos; });

@@ -272,6 +272,22 @@ TEST_F(PointOutputTest, PointsWithoutAValueAreNodataAndOtherValuesAreWrittenAsTh
   EXPECT_EQ(Rows(), std::vector<std::string>{"2001\t6\t30\t24\t234\t-9999\t-9999\t-12345\t4.56789e+06\t0.34\t-9999"});
 }
 
+// A stack without a grid of values stands in the table before other grids, as the soil
+// model registers them: the stack's points and those of the grids after it find their values.
+TEST_F(PointOutputTest, StacksWithoutValuesAndTheGridsAfterThemAreFound) {
+  Stack layers{1, 3, 4, 2, 3};
+  layers(2, 2, 2) = 7;
+  Grid late = test::GridOf({{0, 0, 0, 0}, {0, 0.5, 0, 0}, {0, 0, 0, 0}});
+  Add(6, "snow_layers", {}, layers.view(), 2);
+  Add(7, "late_grid", late.view());
+  auto output = BuildFile(
+      "entity { ID=snow_layers; Symbol=l; Xcoords=1015; Ycoords=2015; Level=2; }\n"
+      "entity { ID=late_grid; Symbol=g; Xcoords=1015; Ycoords=2015; }");
+  output->CollectAll(Hour(1), 0, 0);
+  output->DeleteModule();
+  EXPECT_EQ(Rows(), std::vector<std::string>{"2001\t6\t30\t1\t7\t0.5"});
+}
+
 TEST_F(PointOutputTest, CellsOfNoProcessAreNodata) {
   regions_(2, 2) = -9999;  // outside the domain
   regions_(2, 3) = 1;      // another process's cell
