@@ -359,6 +359,24 @@ void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> l
   });
 }
 
+void CloseLayerBalanceThroughLeakage(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                                     ConstGridView unconfined_storage, RowRange rows) {
+  const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
+  const AquiferLayer& above = layers[static_cast<std::size_t>(n - 1)];
+  for_each_row(rows, [&](int r) {
+    for (int c = 1; c <= d.ncols; ++c) {
+      if (!d.active(r, c) || has_value(l.fixed_head, r, c)) continue;
+      const double area = d.width(r, c) * d.height(r, c);
+      const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, c);
+      const bool unconfined = !unconfined_storage.empty() && l.h_old(r, c) < l.top(r, c);
+      const double s = unconfined ? unconfined_storage(r, c) : l.storage(r, c);
+      const double q = has_value(l.fixed_flux, r, c) ? l.fixed_flux(r, c) : 0.0;
+      const double received = (v.inflow() - v.above.value_or(0.0)) / (area * dt_s) + q;
+      above.leakage(r, c) = received - s * (l.h(r, c) - l.h_old(r, c)) / dt_s;
+    }
+  });
+}
+
 Oscillations CountLayerOscillations(const AquiferDomain& d, const AquiferLayer& l, double limit, RowRange rows,
                                     std::span<Oscillations> per_row) {
   for_each_row(rows, [&](int r) {

@@ -171,6 +171,19 @@ CellVolumes LayerCellVolumes(const AquiferDomain& d, std::span<const AquiferLaye
 void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
                          ConstGridView unconfined_storage, RowRange rows);
 
+// Leakage that closes the balance of layer n (2..N) of the point iteration through the
+// face to the layer above. The iteration may stop at its limits before the heads balance the
+// flows; the storage change S'·(h − h0) of a cell would then differ from its net inflow at
+// the final heads, and the difference would be water made or lost. Each active cell without
+// a fixed head therefore passes to the layer above what its storage change leaves of its
+// inflow through its faces, from the layer below and through its fixed flux, all at the
+// final heads: L(n−1) = lateral + L(n) + Q − S'·(h − h0)/dt. Once converged this is the
+// leakage of the start of the sub-step; the heads stay the solution's. Call it for
+// n = N down to 2, so each layer passes on what its lower neighbour passed to it, and
+// before the top layer's hand-back. `unconfined_storage` as for ComputeLayerBalance.
+void CloseLayerBalanceThroughLeakage(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                                     ConstGridView unconfined_storage, RowRange rows);
+
 struct Oscillations {
   long count = 0;
   double sum = 0;

@@ -107,6 +107,13 @@ void gwflowclass::RunSubStep() {
   ExchangeLayerHeads();
   for (int n = 1; n <= n_layers; ++n) ComputeLayerFlows(domain_, Layer(n), strip());
   ExchangeLayerHeads();
+  // The lower layers pass what a stopped iteration left unbalanced up to the top layer,
+  // whose hand-back gives it to the soil.
+  if (settings_.method == HeadSolver::kPointIteration) {
+    for (int n = n_layers; n >= 2; --n) {
+      CloseLayerBalanceThroughLeakage(domain_, layer_views_, n, dt_s(), inputs_[1].storage, strip());
+    }
+  }
   HandBackBaseflow();
 
   for (int n = 1; n <= n_layers; ++n) {
