@@ -111,7 +111,7 @@ void gwflowclass::RunSubStep() {
   // whose hand-back gives it to the soil.
   if (settings_.method == HeadSolver::kPointIteration) {
     for (int n = n_layers; n >= 2; --n) {
-      CloseLayerBalanceThroughLeakage(domain_, layer_views_, n, dt_s(), inputs_[1].storage, strip());
+      CloseLayerBalanceThroughLeakage(domain_, layer_views_, n, dt_s(), settings_.alpha, inputs_[1].storage, strip());
     }
   }
   HandBackBaseflow();
@@ -119,7 +119,8 @@ void gwflowclass::RunSubStep() {
   for (int n = 1; n <= n_layers; ++n) {
     const ConstGridView unconfined =
         settings_.method == HeadSolver::kPointIteration ? inputs_[1].storage : ConstGridView();
-    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), unconfined, strip());
+    const double alpha = settings_.method == HeadSolver::kPointIteration ? settings_.alpha : 1.0;
+    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), unconfined, strip(), alpha);
     const GridView h = layer_views_[static_cast<std::size_t>(n)].h;
     for_each_row(strip(), [&](int r) {
       for (int c = 1; c <= domain_.ncols; ++c) {
@@ -270,7 +271,8 @@ void gwflowclass::HandBackBaseflow() {
         baseflow_(r, c) = (l.h_old(r, c) - l.h(r, c)) * s(r, c) / dt;
       } else {
         const double area = domain_.width(r, c) * domain_.height(r, c);
-        const double inflow = LayerCellVolumes(domain_, layer_views_, 1, dt, r, c).inflow() / (area * dt);
+        const double inflow =
+            LayerCellVolumes(domain_, layer_views_, 1, dt, r, c, settings_.alpha).inflow() / (area * dt);
         baseflow_(r, c) = -(inflow + (l.fixed_flux(r, c) != kNodata ? l.fixed_flux(r, c) : 0.0));
       }
     }

@@ -215,7 +215,8 @@ TEST(GroundwaterKernels, CellBalanceOfALayerThatIsNotFullUsesTheCoefficientOfIts
 // with a fixed head) whose point iteration stops after two sweeps, before the heads balance
 // the flows. Each lower-layer cell must still store exactly what flows in through its
 // faces, from below, through its fixed flux and out to the layer above, all at the final
-// heads; once the iteration has converged the leakage stays that of the start heads.
+// heads weighted in time as the iteration weights them; once the iteration has converged
+// the leakage stays that of the start heads.
 TEST(GroundwaterKernels, LowerLayersOfAStoppedIterationCloseTheirBalanceThroughTheLeakageAbove) {
   constexpr int kRows = 3, kCols = 4;
   constexpr double kDt = 3600, kArea = 100;
@@ -223,8 +224,12 @@ TEST(GroundwaterKernels, LowerLayersOfAStoppedIterationCloseTheirBalanceThroughT
     const char* name;
     int sweeps;
     bool stopped;
+    double alpha;
   };
-  const Case cases[] = {{"stopped after two sweeps", 2, true}, {"converged", 400, false}};
+  const Case cases[] = {{"stopped after two sweeps", 2, true, 1},
+                        {"converged", 400, false, 1},
+                        {"stopped, time-weighted", 2, true, 0.5},
+                        {"converged, time-weighted", 400, false, 0.5}};
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
     SmallLayer top(kRows, kCols), middle(kRows, kCols), bottom(kRows, kCols);
@@ -258,7 +263,7 @@ TEST(GroundwaterKernels, LowerLayersOfAStoppedIterationCloseTheirBalanceThroughT
       }
     }
     for (int n = 1; n <= 3; ++n) ComputeLayerTransmissivities(d, layers[static_cast<std::size_t>(n)], {}, top.rows());
-    const SorParameters p{.dt_s = kDt, .alpha = 1, .relaxation = 1.5, .adaptive = false};
+    const SorParameters p{.dt_s = kDt, .alpha = k.alpha, .relaxation = 1.5, .adaptive = false};
     std::vector<SweepResult> per_row(kRows + 1);
     for (int n = 2; n <= 3; ++n) {
       for (int sweep = 0; sweep < k.sweeps; ++sweep) {
@@ -269,7 +274,9 @@ TEST(GroundwaterKernels, LowerLayersOfAStoppedIterationCloseTheirBalanceThroughT
       }
     }
     for (int n = 1; n <= 3; ++n) ComputeLayerFlows(d, layers[static_cast<std::size_t>(n)], top.rows());
-    for (int n = 3; n >= 2; --n) CloseLayerBalanceThroughLeakage(d, layers, n, kDt, top.storage.view(), top.rows());
+    for (int n = 3; n >= 2; --n) {
+      CloseLayerBalanceThroughLeakage(d, layers, n, kDt, k.alpha, top.storage.view(), top.rows());
+    }
 
     bool unconfined_seen = false;
     double largest_shift = 0;
@@ -282,13 +289,14 @@ TEST(GroundwaterKernels, LowerLayersOfAStoppedIterationCloseTheirBalanceThroughT
           const bool unconfined = a.h_old(r, c) < a.top(r, c);
           unconfined_seen = unconfined_seen || unconfined;
           const double s = unconfined ? top.storage(r, c) : a.storage(r, c);
-          // Square cells of 10 m: every face conducts its transmissivity times the head
-          // difference.
+          // Square cells of 10 m: every face conducts its transmissivity times the
+          // difference of the weighted heads.
+          const auto w = [&](int rw, int cw) { return k.alpha * a.h(rw, cw) + (1 - k.alpha) * a.h_old(rw, cw); };
           double lateral = 0;
-          if (c < kCols) lateral += (a.h(r, c + 1) - a.h(r, c)) * a.tx(r, c);
-          if (c > 1) lateral += (a.h(r, c - 1) - a.h(r, c)) * a.tx(r, c - 1);
-          if (r < kRows) lateral += (a.h(r + 1, c) - a.h(r, c)) * a.ty(r, c);
-          if (r > 1) lateral += (a.h(r - 1, c) - a.h(r, c)) * a.ty(r - 1, c);
+          if (c < kCols) lateral += (w(r, c + 1) - w(r, c)) * a.tx(r, c);
+          if (c > 1) lateral += (w(r, c - 1) - w(r, c)) * a.tx(r, c - 1);
+          if (r < kRows) lateral += (w(r + 1, c) - w(r, c)) * a.ty(r, c);
+          if (r > 1) lateral += (w(r - 1, c) - w(r, c)) * a.ty(r - 1, c);
           const double from_below = n == 2 ? middle.leakage(r, c) : 0.0;
           const double fixed_flux = a.fixed_flux(r, c) > kNodata ? a.fixed_flux(r, c) : 0.0;
           const double inflow = (lateral + (from_below - above.leakage(r, c) + fixed_flux) * kArea) * kDt;
