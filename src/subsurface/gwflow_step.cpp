@@ -252,10 +252,10 @@ double gwflowclass::SolveRowsImplicit(int n) {
 // fills its saturated layers by: the storage change (h0 - h)·S/dt. The point iteration may
 // stop at its limits before the heads balance the flows; its storage change would then hand
 // back more or less than the aquifer moved. There the net outflow of the cell through its
-// faces, to the layer below and through its fixed flux, at the heads the iteration ended
-// with, is handed back, so that the soil loses exactly what its neighbours, the lower layer
-// and the boundary received; once converged the two agree. At a fixed head the aquifer,
-// not the soil, gives or takes the water: nothing is handed back.
+// faces (between the heads it ended with, time-weighted as it weights them), to the layer
+// below and through its fixed flux, is handed back, so that the soil loses exactly what its
+// neighbours, the lower layer and the boundary received; once converged the two agree. At a
+// fixed head the aquifer, not the soil, gives or takes the water: nothing is handed back.
 void gwflowclass::HandBackBaseflow() {
   if (settings_.n_layers < 1) return;
   const AquiferLayer l = Layer(1);
