@@ -309,21 +309,22 @@ void ComputeLayerFlows(const AquiferDomain& d, const AquiferLayer& l, RowRange r
 }
 
 CellVolumes LayerCellVolumes(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s, int r,
-                             int c) {
+                             int c, double alpha) {
   const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
   const int n_layers = static_cast<int>(layers.size()) - 1;
   const AquiferLayer& top_layer = layers[1];
   CellVolumes v;
   const double dx = d.width(r, c);
   const double dy = d.height(r, c);
-  const double h = l.h(r, c);
+  const auto weighted = [&](int rw, int cw) { return alpha * l.h(rw, cw) + (1 - alpha) * l.h_old(rw, cw); };
+  const double h = weighted(r, c);
   const double h0 = l.h_old(r, c);
   const double b = l.thickness(r, c);
   const double sat = std::max(0.0, h0 < l.top(r, c) ? b + (h0 - l.top(r, c)) : b);
   v.stored = top_layer.storage(r, c) * dx * dy * sat;
   const auto lateral = [&](int rn, int cn, double t, double q, double length, double across) -> std::optional<double> {
     if (!d.exists(rn, cn) || !d.has_zone(rn, cn) || q == kNodata) return std::nullopt;
-    return (l.h(rn, cn) - h) / length * t * across * dt_s;
+    return (weighted(rn, cn) - h) / length * t * across * dt_s;
   };
   v.east = lateral(r, c + 1, l.tx(r, c), l.qx(r, c), dx, dy);
   if (c > 1) v.west = lateral(r, c - 1, l.tx(r, c - 1), l.qx(r, c - 1), dx, dy);
@@ -341,7 +342,7 @@ double CellVolumes::inflow() const {
 }
 
 void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
-                         ConstGridView unconfined_storage, RowRange rows) {
+                         ConstGridView unconfined_storage, RowRange rows, double alpha) {
   const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
   for_each_row(rows, [&](int r) {
     for (int c = 1; c <= d.ncols; ++c) {
@@ -351,10 +352,28 @@ void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> l
         continue;
       }
       const double area = d.width(r, c) * d.height(r, c);
-      const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, c);
+      const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, c, alpha);
       const bool unconfined = !unconfined_storage.empty() && l.h_old(r, c) < l.top(r, c);
       const double s = unconfined ? unconfined_storage(r, c) : l.storage(r, c);
       l.balance(r, c) = ((l.h(r, c) - l.h_old(r, c)) * s - v.inflow() / area) * 1000;
+    }
+  });
+}
+
+void CloseLayerBalanceThroughLeakage(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                                     double alpha, ConstGridView unconfined_storage, RowRange rows) {
+  const AquiferLayer& l = layers[static_cast<std::size_t>(n)];
+  const AquiferLayer& above = layers[static_cast<std::size_t>(n - 1)];
+  for_each_row(rows, [&](int r) {
+    for (int c = 1; c <= d.ncols; ++c) {
+      if (!d.active(r, c) || has_value(l.fixed_head, r, c)) continue;
+      const double area = d.width(r, c) * d.height(r, c);
+      const CellVolumes v = LayerCellVolumes(d, layers, n, dt_s, r, c, alpha);
+      const bool unconfined = !unconfined_storage.empty() && l.h_old(r, c) < l.top(r, c);
+      const double s = unconfined ? unconfined_storage(r, c) : l.storage(r, c);
+      const double q = has_value(l.fixed_flux, r, c) ? l.fixed_flux(r, c) : 0.0;
+      const double received = (v.inflow() - v.above.value_or(0.0)) / (area * dt_s) + q;
+      above.leakage(r, c) = received - s * (l.h(r, c) - l.h_old(r, c)) / dt_s;
     }
   });
 }

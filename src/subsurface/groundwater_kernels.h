@@ -155,21 +155,38 @@ void ComputeLayerFlows(const AquiferDomain& d, const AquiferLayer& layer, RowRan
 // The water of a cell of layer n over a sub-step of dt_s [m³]: the stored volume at the
 // start (storage coefficient · area · saturated thickness) and the inflow through each face
 // (negative: outflow); a face without a neighbour in the basin or without a flux has none.
+// The faces' flows take the heads a·h + (1 − a)·h0 of the point iteration's time weighting
+// `alpha` (1: the final heads).
 struct CellVolumes {
   double stored = 0;
   std::optional<double> east, west, south, north, above, below;
   double inflow() const;
 };
 CellVolumes LayerCellVolumes(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s, int r,
-                             int c);
+                             int c, double alpha = 1);
 
 // Cell balance of layer n (1-based) of `layers` (entry 0 unused) over dt: storage change
 // minus net inflow per area, in mm. The storage change uses the coefficient the head
 // solution used: `unconfined_storage` where the layer was not full at the start of the
 // sub-step (the point iteration passes the top layer's coefficient), else, and where the
-// view is empty (the row-wise solution), the layer's own.
+// view is empty (the row-wise solution), the layer's own. The inflow takes the heads of the
+// solution's time weighting `alpha` (LayerCellVolumes).
 void ComputeLayerBalance(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
-                         ConstGridView unconfined_storage, RowRange rows);
+                         ConstGridView unconfined_storage, RowRange rows, double alpha = 1);
+
+// Leakage that closes the balance of layer n (2..N) of the point iteration through the
+// face to the layer above. The iteration may stop at its limits before the heads balance the
+// flows; the storage change S'·(h − h0) of a cell would then differ from its net inflow at
+// the final heads, and the difference would be water made or lost. Each active cell without
+// a fixed head therefore passes to the layer above what its storage change leaves of its
+// inflow through its faces, from the layer below and through its fixed flux, all at the
+// final heads (time-weighted by `alpha` as in the iteration): L(n−1) = lateral + L(n) + Q −
+// S'·(h − h0)/dt. Once converged this is the leakage of the start of the sub-step; the heads
+// stay the solution's. Call it for n = N down to 2, so each layer passes on what its lower
+// neighbour passed to it, and before the top layer's hand-back. `unconfined_storage` as for
+// ComputeLayerBalance.
+void CloseLayerBalanceThroughLeakage(const AquiferDomain& d, std::span<const AquiferLayer> layers, int n, double dt_s,
+                                     double alpha, ConstGridView unconfined_storage, RowRange rows);
 
 struct Oscillations {
   long count = 0;

@@ -107,12 +107,20 @@ void gwflowclass::RunSubStep() {
   ExchangeLayerHeads();
   for (int n = 1; n <= n_layers; ++n) ComputeLayerFlows(domain_, Layer(n), strip());
   ExchangeLayerHeads();
+  // The lower layers pass what a stopped iteration left unbalanced up to the top layer,
+  // whose hand-back gives it to the soil.
+  if (settings_.method == HeadSolver::kPointIteration) {
+    for (int n = n_layers; n >= 2; --n) {
+      CloseLayerBalanceThroughLeakage(domain_, layer_views_, n, dt_s(), settings_.alpha, inputs_[1].storage, strip());
+    }
+  }
   HandBackBaseflow();
 
   for (int n = 1; n <= n_layers; ++n) {
     const ConstGridView unconfined =
         settings_.method == HeadSolver::kPointIteration ? inputs_[1].storage : ConstGridView();
-    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), unconfined, strip());
+    const double alpha = settings_.method == HeadSolver::kPointIteration ? settings_.alpha : 1.0;
+    ComputeLayerBalance(domain_, layer_views_, n, dt_s(), unconfined, strip(), alpha);
     const GridView h = layer_views_[static_cast<std::size_t>(n)].h;
     for_each_row(strip(), [&](int r) {
       for (int c = 1; c <= domain_.ncols; ++c) {
@@ -244,10 +252,10 @@ double gwflowclass::SolveRowsImplicit(int n) {
 // fills its saturated layers by: the storage change (h0 - h)·S/dt. The point iteration may
 // stop at its limits before the heads balance the flows; its storage change would then hand
 // back more or less than the aquifer moved. There the net outflow of the cell through its
-// faces, to the layer below and through its fixed flux, at the heads the iteration ended
-// with, is handed back, so that the soil loses exactly what its neighbours, the lower layer
-// and the boundary received; once converged the two agree. At a fixed head the aquifer,
-// not the soil, gives or takes the water: nothing is handed back.
+// faces (between the heads it ended with, time-weighted as it weights them), to the layer
+// below and through its fixed flux, is handed back, so that the soil loses exactly what its
+// neighbours, the lower layer and the boundary received; once converged the two agree. At a
+// fixed head the aquifer, not the soil, gives or takes the water: nothing is handed back.
 void gwflowclass::HandBackBaseflow() {
   if (settings_.n_layers < 1) return;
   const AquiferLayer l = Layer(1);
@@ -263,7 +271,8 @@ void gwflowclass::HandBackBaseflow() {
         baseflow_(r, c) = (l.h_old(r, c) - l.h(r, c)) * s(r, c) / dt;
       } else {
         const double area = domain_.width(r, c) * domain_.height(r, c);
-        const double inflow = LayerCellVolumes(domain_, layer_views_, 1, dt, r, c).inflow() / (area * dt);
+        const double inflow =
+            LayerCellVolumes(domain_, layer_views_, 1, dt, r, c, settings_.alpha).inflow() / (area * dt);
         baseflow_(r, c) = -(inflow + (l.fixed_flux(r, c) != kNodata ? l.fixed_flux(r, c) : 0.0));
       }
     }

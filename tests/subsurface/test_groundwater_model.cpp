@@ -217,7 +217,8 @@ TEST_F(GroundwaterModel, StepKeepsFixedHeadsHandsBackBaseflowAndRecordsEverySubS
 // the soil must still lose exactly what the top layer gave its neighbours, the layer
 // below and the fixed heads, and gain its fixed fluxes, or the coupling makes or loses
 // water. Per sub-step over the basin: the hand-back equals the leakage to the layer below,
-// the outflow at the fixed heads (their negative balance) and the fixed fluxes lost.
+// the outflow at the fixed heads (their negative balance) and the fixed fluxes lost. The
+// lower layers store what flows in, so each of their cells without a fixed head balances.
 TEST_F(GroundwaterModel, HandBackOfAStoppedIterationMovesOnlyTheWaterTheAquiferMoved) {
   struct Case {
     const char* name;
@@ -229,6 +230,7 @@ TEST_F(GroundwaterModel, HandBackOfAStoppedIterationMovesOnlyTheWaterTheAquiferM
       {"one layer", 1, false, false},
       {"one layer, fixed head and flux", 1, true, true},
       {"two layers with leakage, fixed head and flux", 2, true, true},
+      {"three layers with leakage, fixed heads and flux", 3, true, true},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.name);
@@ -240,6 +242,10 @@ TEST_F(GroundwaterModel, HandBackOfAStoppedIterationMovesOnlyTheWaterTheAquiferM
     if (k.layers > 1) {
       grid("gw_kolmation_1")(3, 2) = 1e-5;
       Fill("gw_boundary_fix_h_2", [](int r, int c) { return r == 1 && c == 1 ? 49.5 : kNodata; });
+    }
+    if (k.layers > 2) {
+      Fill("gw_kolmation_2", [](int r, int c) { return 1e-6 * (r + c); });
+      grid("gw_boundary_fix_h_3")(5, 1) = 48;
     }
     test::GroundwaterSection s;
     s.layers = k.layers;
@@ -267,6 +273,15 @@ TEST_F(GroundwaterModel, HandBackOfAStoppedIterationMovesOnlyTheWaterTheAquiferM
           }
         }
         EXPECT_NEAR(handed_back, moved, 1e-15) << "step " << step << ", sub-step " << sub;
+        for (int n = 2; n <= k.layers; ++n) {
+          const std::string layer = std::to_string(n);
+          for (int r = 1; r <= 5; ++r) {
+            for (int c = 1; c <= 4; ++c) {
+              if (grid("gw_boundary_fix_h_" + layer)(r, c) > kNodata) continue;
+              EXPECT_NEAR(grid("gw_balance" + layer)(r, c), 0, 1e-9) << "layer " << n << ", " << r << " " << c;
+            }
+          }
+        }
         largest_mismatch = std::max(largest_mismatch, std::abs(stored - moved));
       }
       model_->EndStep(d);
