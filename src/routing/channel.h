@@ -26,7 +26,11 @@ struct Channel {
 
   // Routing state of every sub-channel 1..S (entries 0 and S + 1 are spare):
   std::vector<int> fill_position;  // FillPosition
-  TracerRows overlap_store;        // OverlapStore [tracer][sub-channel]
+  // OverlapStore [tracer][sub-channel]: the water the translation took out of the cascade
+  // (positive) or put into it without inflow (negative) where the travel time changed,
+  // not yet given back to the outflow [routing mm summed over elements], and in rows
+  // 1..T its tracer mass (water times concentration).
+  TracerRows overlap_store;
   std::vector<double> qvzuq;       // flood-plain share of the last step
   std::vector<double> qaus;        // Qaus: outflow per sub-channel (row) and sub-interval 0..K+1
   std::size_t qaus_width = 0;

@@ -4,9 +4,11 @@
 // with 17 significant digits, so that a run restarted from the file continues exactly as
 // the run that wrote it would have. Reading is positional: the counts follow from the
 // current network, and the labels are checked where they carry the network's structure.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -96,6 +98,33 @@ bool ReadLine(std::FILE* file, std::string& line) {
   return true;
 }
 
+// What names the line after a sub-channel's fill position that holds its overlap store:
+// the water, then the tracer masses, that a change of the channel's travel time took out
+// of the translation and that its outflow has not yet received.
+constexpr const char* kOverlapStoreItem = "].OverlapStore[";
+
+// The overlap store (water and T tracer masses, T + 1 values) from the line after a fill
+// position. A file written before the store was kept has no such line: the store starts
+// empty and the file stays where the line would have begun. False when the line is there
+// but does not hold T + 1 numbers.
+bool ReadOverlapStore(std::FILE* file, std::span<double> store) {
+  const long start = std::ftell(file);
+  std::string line;
+  if (!ReadLine(file, line) || line.find(kOverlapStoreItem) == std::string::npos) {
+    std::fseek(file, start, SEEK_SET);
+    std::fill(store.begin(), store.end(), 0.0);
+    return true;
+  }
+  const char* next = line.c_str();
+  for (double& value : store) {
+    char* end = nullptr;
+    value = std::strtod(next, &end);
+    if (end == next) return false;
+    next = end;
+  }
+  return true;
+}
+
 // One cascade: its values from position 1 on, ten to a line.
 void WriteCascade(std::FILE* file, const std::vector<double>& cascade) {
   for (std::size_t x = 1; x < cascade.size(); ++x) {
@@ -116,6 +145,11 @@ void routingclass::WriteSubChannels(std::FILE* file, int m) {
                  channel.qvzuq[static_cast<std::size_t>(s)], m, s);
     std::fprintf(file, "%d (wqtab[local tributary %d].FillPosition[subchannel %d])\n",
                  channel.fill_position[static_cast<std::size_t>(s)], m, s);
+    for (int t = 0; t <= setup_.n_tracers; ++t) {
+      std::fprintf(file, "%.17g ", channel.overlap_store[t][static_cast<std::size_t>(s)]);
+    }
+    std::fprintf(file, "(wqtab[local tributary %d%ssubchannel %d][0..%d])\n", m, kOverlapStoreItem, s,
+                 setup_.n_tracers);
   }
 }
 
@@ -194,6 +228,11 @@ void routingclass::ReadStorageContent(std::FILE* file, const std::string& name) 
         RaiseError(kStorageSectionError);
       }
       ++in.position;
+      std::vector<double> store(static_cast<std::size_t>(T) + 1);
+      if (!ReadOverlapStore(file, store)) in.Fail("the overlap store");
+      for (int t = 0; t <= T; ++t) {
+        channel.overlap_store[t][static_cast<std::size_t>(s)] = store[static_cast<std::size_t>(t)];
+      }
     }
   };
   bool failed = false;

@@ -3,7 +3,9 @@
 // discharge (the waterlevel-discharge table), then two parallel linear reservoirs for the
 // main channel and the flood plain (outflow(j) = a*outflow(j-1) + (1-a)*inflow(j) with
 // a = exp(-1/k), the discrete linear reservoir; Chow, Maidment & Mays 1988, Applied
-// Hydrology, ch. 8), and the sum of the channels at the outlet.
+// Hydrology, ch. 8), and the sum of the channels at the outlet. Where the travel time
+// changes, the water the cascade gains or loses goes through each sub-channel's overlap
+// store back to its outflow, so that the channels keep their water.
 #include <algorithm>
 #include <cmath>
 
@@ -14,6 +16,48 @@
 #include "routing/routingclass.h"
 
 namespace tolvo {
+
+namespace {
+
+// Gives the water of sub-channel s's overlap store back to the translation's outflow of
+// the step, positions first+1..first+K of flow index f's cascades, with its tracer mass.
+// Water the store holds is shared equally among the K sub-intervals. Water it owes is
+// taken from the sub-intervals that carry water, in proportion to it and at most all of
+// it, so that no discharge turns negative; what they cannot give stays owed for the next
+// steps. Store rows: water [routing mm, summed over elements], tracer mass (water times
+// concentration). What is written equals what leaves the store, so channel and store
+// together keep their water and tracer mass to round-off.
+void ReturnOverlap(TranslationCascades& cascades, int f, int first, int K, TracerRows& store, std::size_t s) {
+  const double owed = store[0][s];
+  if (owed == 0) return;
+  std::vector<double>& water = cascades(0, f);
+  const auto position = [&](int j) { return static_cast<std::size_t>(first + j); };
+  double available = 0;
+  for (int j = 1; j <= K; ++j) available += std::max(0.0, water[position(j)]);
+  // Share of each sub-interval's water taken (owed < 0) or water added to each (owed > 0).
+  const double taken = owed < 0 ? (available > 0 ? std::min(1.0, -owed / available) : 0.0) : 0.0;
+  if (owed < 0 && taken == 0) return;
+  const auto change = [&](double u) { return owed > 0 ? owed / K : -taken * std::max(0.0, u); };
+  for (int t = 1; t <= store.tracer_count(); ++t) {
+    std::vector<double>& tracer = cascades(t, f);
+    // The store's tracer travels with its water.
+    const double concentration = store[t][s] / owed;
+    for (int j = 1; j <= K; ++j) {
+      const double u = water[position(j)];
+      const double w = u + change(u);
+      const double c = w != 0 ? (u * tracer[position(j)] + change(u) * concentration) / w : 0.0;
+      store[t][s] -= w * c - u * tracer[position(j)];
+      tracer[position(j)] = c;
+    }
+  }
+  for (int j = 1; j <= K; ++j) {
+    const double u = water[position(j)];
+    water[position(j)] = u + change(u);
+    store[0][s] -= water[position(j)] - u;
+  }
+}
+
+}  // namespace
 
 void routingclass::SetInflow(int m, const InflowEntry& inflow, const ModelDate& start) {
   const int j = m - setup_.counts.ol - setup_.counts.sumtrib;
@@ -163,6 +207,7 @@ void routingclass::FillChannels() {
     for (int s = 1; s <= channel.table.reach_count; ++s) {
       for (int j = 1; j <= K; ++j) channel.Qaus(s, j) = q;
       channel.qvzuq[static_cast<std::size_t>(s)] = 0;
+      for (int t = 0; t <= setup_.n_tracers; ++t) channel.overlap_store[t][static_cast<std::size_t>(s)] = 0;
       channel.fill_position[static_cast<std::size_t>(s)] =
           K + (K + elements[1]) * (s - 1) + elements[static_cast<std::size_t>(r)];
     }
@@ -255,31 +300,27 @@ void routingclass::RouteSubChannel(int m, int f, int S, int block_length) {
   TracerRows& store = channel.overlap_store;
   if (p + 1 < X) {
     // The travel time has grown: the gap takes the smaller of the last stored and the
-    // first incoming value, borrowed from the overlap store.
+    // first incoming value. That water did not flow in; the overlap store owes it.
     const bool incoming = inflow[0][1] <= at(water, p);
     const double v = incoming ? inflow[0][1] : at(water, p);
-    store[0][sS] -= v * (X - p - 1);
+    const double borrowed = v * (X - p - 1);
+    store[0][sS] -= borrowed;
     for (int t = 0; t <= T; ++t) {
       std::vector<double>& cascade = cascades(t, f);
       const double value = incoming ? inflow[t][1] : at(cascade, p);
+      if (t > 0) store[t][sS] -= borrowed * value;
       for (int x = p + 1; x < X; ++x) at(cascade, x) = value;
     }
   }
+  // The travel time has shrunk: the elements from X to p are overwritten by the inflow or
+  // fall behind the new fill position; the overlap store keeps their water and tracer mass.
+  for (int x = X; x <= p; ++x) {
+    const double e = at(water, x);
+    store[0][sS] += e;
+    for (int t = 1; t <= T; ++t) store[t][sS] += e * at(cascades(t, f), x);
+  }
   for (int j = 1; j <= K; ++j) {
     const int x = X + j - 1;
-    if (x <= p) {
-      // The travel time has shrunk: the smaller of the overwritten and the incoming
-      // value goes to the overlap store.
-      const double e = at(water, x);
-      const double i = inflow[0][static_cast<std::size_t>(j)];
-      const bool keep_stored = i >= e;
-      const double added = keep_stored ? e : i;
-      for (int t = 1; t <= T; ++t) {
-        const double c = keep_stored ? at(cascades(t, f), x) : inflow[t][static_cast<std::size_t>(j)];
-        store[t][sS] = MixConcentration(store[t][sS], c, store[0][sS], added);
-      }
-      store[0][sS] += added;
-    }
     for (int t = 0; t <= T; ++t) at(cascades(t, f), x) = inflow[t][static_cast<std::size_t>(j)];
   }
   for (int t = 0; t <= T; ++t) {
@@ -288,6 +329,7 @@ void routingclass::RouteSubChannel(int m, int f, int S, int block_length) {
     for (int x = base + 1; x <= base + block_length; ++x) at(cascade, x) = at(cascade, x + K) * d;
   }
   channel.fill_position[sS] = X - 1;
+  ReturnOverlap(cascades, f, base, K, store, sS);
 
   double largest = at(water, base + 1);
   for (int x = base + 2; x <= base + K; ++x) largest = std::max(largest, at(water, x));
