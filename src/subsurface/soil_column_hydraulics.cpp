@@ -10,8 +10,6 @@ namespace tolvo {
 
 namespace {
 
-// Suction at which a layer holds field capacity [m].
-constexpr double kFieldCapacitySuction = 3.45;
 // Head difference [m] below which two predicted heads count as equal.
 constexpr double kHeadTolerance = 0.001;
 
@@ -75,9 +73,11 @@ double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays
 double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) {
   c.I[j] = 0;
   if (j >= p.G || c.z[j] - c.H[j] >= kFieldCapacitySuction) return 0;
+  const bool drains = p.drainage_level >= 0 && j == p.drainage_level;
+  // Lateral outflow leaves only a layer above a less conductive one, or through drains.
+  if (!(c.Ks[j] > c.Ks[j + 1]) && !drains) return 0;
   const ColumnHorizon h = horizon_of(p, j);
-  const double theta_fc = h.record->ThetaForSuction(h.layer, kFieldCapacitySuction);
-  const double drainable = std::max(0.0, (c.theta_m[j] - theta_fc) * c.d[j] / p.dt);
+  const double drainable = std::max(0.0, (c.theta_m[j] - h.record->FieldCapacity(h.layer)) * c.d[j] / p.dt);
   const double k = relative_conductivity(p, c, j, c.theta_m[j]) * c.Ks[j];
   if (c.Ks[j] > c.Ks[j + 1]) {
     // The snow layers drain along the pack without the slope factor of the soil.
@@ -85,7 +85,7 @@ double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) 
     c.I[j] = k * c.d[j] * (snow ? p.snow_drainage_density : p.drainage_density * p.slope_factor);
   }
   double drain = 0;
-  if (p.drainage_level >= 0 && j == p.drainage_level) {
+  if (drains) {
     const double ld = p.drain_distance;
     drain = std::min(drainable, 2 * k * c.d[j] / ld * p.cellsize / ld);
     c.I[j] += drain;
