@@ -29,6 +29,14 @@ double suction(const ColumnParameters& p, int j, double theta) {
   return h.record->SuctionForTheta(h.layer, theta);
 }
 
+// The same, with the search starting in the position's bracket of its last look-up (the
+// contents one position takes from one iteration to the next lie close together).
+double suction_near(const ColumnParameters& p, const ColumnArrays& c, int j, double theta) {
+  if (c.suction_bracket.empty()) return suction(p, j, theta);
+  const ColumnHorizon h = horizon_of(p, j);
+  return h.record->SuctionForTheta(h.layer, theta, c.suction_bracket[j]);
+}
+
 double mean_content(const ColumnArrays& c, int j) { return (c.theta0[j] + c.theta_m[j]) / 2; }
 
 // The boundary conductivity with mean_kr(position) giving the relative conductivity of a
@@ -262,8 +270,8 @@ double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const
   // suction starts in the bracket of its last content.
   const ColumnHorizon upper = horizon_of(p, j);
   const ColumnHorizon lower = horizon_of(p, j + 1);
-  int bracket_upper = 1;
-  int bracket_lower = 1;
+  int bracket_upper = c.suction_bracket.empty() ? 1 : c.suction_bracket[j];
+  int bracket_lower = c.suction_bracket.empty() ? 1 : c.suction_bracket[j + 1];
   const auto bisection_heads = [&](const Prediction& x) {
     return Prediction{zm_j - upper.record->SuctionForTheta(upper.layer, f_j * x.upper, bracket_upper),
                       zm_k - lower.record->SuctionForTheta(lower.layer, f_k * x.lower, bracket_lower)};
@@ -322,8 +330,8 @@ double layer_hydraulic_properties(const ColumnParameters& p, const ColumnArrays&
   double mean_suction = 0;
   for (int j = range.first; j <= range.last; ++j) {
     const double f = ice_factor(p, c, j);
-    if (iteration == 0) c.psi0[j] = suction(p, j, f * c.theta0[j]);
-    mean_suction = (suction(p, j, f * c.theta_m[j]) + c.psi0[j]) / 2;
+    if (iteration == 0) c.psi0[j] = suction_near(p, c, j, f * c.theta0[j]);
+    mean_suction = (suction_near(p, c, j, f * c.theta_m[j]) + c.psi0[j]) / 2;
     const double zm = (c.z[j - 1] + c.z[j]) / 2;
     c.H[j] = zm - mean_suction;
     if (j == p.G && c.z[j - 1] >= p.W && p.W >= c.z[j]) c.H[j] = p.W;
@@ -375,7 +383,7 @@ double column_fluxes(const ColumnParameters& p, const ColumnArrays& c, double r)
   const auto remembered_suction = [&](int k, double theta) {
     if (!(theta == c.psi_theta[k] && std::signbit(theta) == std::signbit(c.psi_theta[k]))) {
       c.psi_theta[k] = theta;
-      c.psi[k] = suction(p, k, theta);
+      c.psi[k] = suction_near(p, c, k, theta);
     }
     return c.psi[k];
   };
