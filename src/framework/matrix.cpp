@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <new>
 
 namespace tolvo {
@@ -20,12 +21,10 @@ std::vector<double*> MakeRowTable(int last_row, int total_rows) {
   }
 }
 
-std::unique_ptr<double[]> MakeBlock(std::size_t count, int stage) {
-  try {
-    return std::make_unique<double[]>(count);  // value-initialised: all 0.0
-  } catch (const std::bad_alloc&) {
-    throw MatrixAllocationFailure{stage, false};
-  }
+MatrixBlock MakeBlock(std::size_t count, int stage) {
+  void* block = std::calloc(std::max<std::size_t>(count, 1), sizeof(double));  // all 0.0
+  if (block == nullptr) throw MatrixAllocationFailure{stage, false};
+  return MatrixBlock(static_cast<double*>(block));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <cstdlib>
 #include <memory>
 #include <span>
 #include <type_traits>
@@ -118,6 +119,13 @@ class BasicStackView {
 using StackView = BasicStackView<double>;
 using ConstStackView = BasicStackView<const double>;
 
+// One block of matrix storage, zero-filled by calloc: memory fresh from the system is
+// zero already and is not touched until the model uses it.
+struct MatrixBlockFree {
+  void operator()(double* block) const noexcept { std::free(block); }
+};
+using MatrixBlock = std::unique_ptr<double[], MatrixBlockFree>;
+
 // Owning 1-based grid. Move-only; an empty grid holds nothing.
 class Grid {
  public:
@@ -145,7 +153,7 @@ class Grid {
 
  private:
   std::vector<double*> rows_;
-  std::vector<std::unique_ptr<double[]>> blocks_;
+  std::vector<MatrixBlock> blocks_;
   RowRange range_{};
   int ncols_ = 0;
 };
@@ -171,7 +179,7 @@ class Stack {
 
  private:
   std::vector<double*> rows_;
-  std::vector<std::unique_ptr<double[]>> blocks_;
+  std::vector<MatrixBlock> blocks_;
   RowRange range_{};
   int last_col_ = 0;
   int levels_ = 0;

@@ -10,8 +10,6 @@ namespace tolvo {
 
 namespace {
 
-// Suction at which a layer holds field capacity [m].
-constexpr double kFieldCapacitySuction = 3.45;
 // Head difference [m] below which two predicted heads count as equal.
 constexpr double kHeadTolerance = 0.001;
 
@@ -29,6 +27,14 @@ double relative_conductivity(const ColumnParameters& p, const ColumnArrays& c, i
 double suction(const ColumnParameters& p, int j, double theta) {
   const ColumnHorizon h = horizon_of(p, j);
   return h.record->SuctionForTheta(h.layer, theta);
+}
+
+// The same, with the search starting in the position's bracket of its last look-up (the
+// contents one position takes from one iteration to the next lie close together).
+double suction_near(const ColumnParameters& p, const ColumnArrays& c, int j, double theta) {
+  if (c.suction_bracket.empty()) return suction(p, j, theta);
+  const ColumnHorizon h = horizon_of(p, j);
+  return h.record->SuctionForTheta(h.layer, theta, c.suction_bracket[j]);
 }
 
 double mean_content(const ColumnArrays& c, int j) { return (c.theta0[j] + c.theta_m[j]) / 2; }
@@ -75,9 +81,11 @@ double layer_boundary_conductivity(const ColumnParameters& p, const ColumnArrays
 double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) {
   c.I[j] = 0;
   if (j >= p.G || c.z[j] - c.H[j] >= kFieldCapacitySuction) return 0;
+  const bool drains = p.drainage_level >= 0 && j == p.drainage_level;
+  // Lateral outflow leaves only a layer above a less conductive one, or through drains.
+  if (!(c.Ks[j] > c.Ks[j + 1]) && !drains) return 0;
   const ColumnHorizon h = horizon_of(p, j);
-  const double theta_fc = h.record->ThetaForSuction(h.layer, kFieldCapacitySuction);
-  const double drainable = std::max(0.0, (c.theta_m[j] - theta_fc) * c.d[j] / p.dt);
+  const double drainable = std::max(0.0, (c.theta_m[j] - h.record->FieldCapacity(h.layer)) * c.d[j] / p.dt);
   const double k = relative_conductivity(p, c, j, c.theta_m[j]) * c.Ks[j];
   if (c.Ks[j] > c.Ks[j + 1]) {
     // The snow layers drain along the pack without the slope factor of the soil.
@@ -85,7 +93,7 @@ double layer_interflow(const ColumnParameters& p, const ColumnArrays& c, int j) 
     c.I[j] = k * c.d[j] * (snow ? p.snow_drainage_density : p.drainage_density * p.slope_factor);
   }
   double drain = 0;
-  if (p.drainage_level >= 0 && j == p.drainage_level) {
+  if (drains) {
     const double ld = p.drain_distance;
     drain = std::min(drainable, 2 * k * c.d[j] / ld * p.cellsize / ld);
     c.I[j] += drain;
@@ -262,8 +270,8 @@ double limit_flux(const ColumnParameters& p, const ColumnArrays& c, int j, const
   // suction starts in the bracket of its last content.
   const ColumnHorizon upper = horizon_of(p, j);
   const ColumnHorizon lower = horizon_of(p, j + 1);
-  int bracket_upper = 1;
-  int bracket_lower = 1;
+  int bracket_upper = c.suction_bracket.empty() ? 1 : c.suction_bracket[j];
+  int bracket_lower = c.suction_bracket.empty() ? 1 : c.suction_bracket[j + 1];
   const auto bisection_heads = [&](const Prediction& x) {
     return Prediction{zm_j - upper.record->SuctionForTheta(upper.layer, f_j * x.upper, bracket_upper),
                       zm_k - lower.record->SuctionForTheta(lower.layer, f_k * x.lower, bracket_lower)};
@@ -322,8 +330,8 @@ double layer_hydraulic_properties(const ColumnParameters& p, const ColumnArrays&
   double mean_suction = 0;
   for (int j = range.first; j <= range.last; ++j) {
     const double f = ice_factor(p, c, j);
-    if (iteration == 0) c.psi0[j] = suction(p, j, f * c.theta0[j]);
-    mean_suction = (suction(p, j, f * c.theta_m[j]) + c.psi0[j]) / 2;
+    if (iteration == 0) c.psi0[j] = suction_near(p, c, j, f * c.theta0[j]);
+    mean_suction = (suction_near(p, c, j, f * c.theta_m[j]) + c.psi0[j]) / 2;
     const double zm = (c.z[j - 1] + c.z[j]) / 2;
     c.H[j] = zm - mean_suction;
     if (j == p.G && c.z[j - 1] >= p.W && p.W >= c.z[j]) c.H[j] = p.W;
@@ -375,7 +383,7 @@ double column_fluxes(const ColumnParameters& p, const ColumnArrays& c, double r)
   const auto remembered_suction = [&](int k, double theta) {
     if (!(theta == c.psi_theta[k] && std::signbit(theta) == std::signbit(c.psi_theta[k]))) {
       c.psi_theta[k] = theta;
-      c.psi[k] = suction(p, k, theta);
+      c.psi[k] = suction_near(p, c, k, theta);
     }
     return c.psi[k];
   };

@@ -90,6 +90,9 @@ struct ColumnArrays {
   ColumnArray psi_theta;
   ColumnArray psi;
   ConstColumnArray liquid_fraction;  // liquid fraction of the water; empty without heat transfer
+  // Per position the bracket (1..29) of its retention row that held the content of its last
+  // suction look-up, where the next search starts; empty: every search starts afresh.
+  BasicColumnArray<int> suction_bracket;
 };
 
 // The values of one cell that the hydraulic kernels read.

@@ -115,6 +115,7 @@ ColumnScratch::ColumnScratch(int n, int landuse_layers, int n_snow)
     : storage_(static_cast<std::size_t>(n + n_snow + 1) * kColumnArrayCount +
                    static_cast<std::size_t>(n + 1) * kStepArrayCount + 2 * static_cast<std::size_t>(landuse_layers + 1),
                0.0),
+      brackets_(static_cast<std::size_t>(n + n_snow + 1), 1),
       n_(n),
       n_snow_(n_snow),
       landuse_layers_(landuse_layers) {
@@ -140,6 +141,7 @@ ColumnScratch::ColumnScratch(int n, int landuse_layers, int n_snow)
   arrays_.kr = next();
   arrays_.psi_theta = next();
   arrays_.psi = next();
+  arrays_.suction_bracket = BasicColumnArray<int>(brackets_, -n_snow);
   theta_start_ = next().soil();
 }
 

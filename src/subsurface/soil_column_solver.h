@@ -176,6 +176,7 @@ class ColumnScratch {
 
  private:
   std::vector<double> storage_;
+  std::vector<int> brackets_;
   ColumnArrays arrays_;
   std::span<double> theta_start_;
   int n_ = 0;

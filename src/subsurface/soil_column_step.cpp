@@ -11,7 +11,6 @@ namespace tolvo {
 
 namespace {
 
-constexpr double kFieldCapacitySuction = 3.45;  // [m]
 constexpr double kSaturated = 0.9995;           // share of θs from which a layer counts as saturated
 constexpr double kSnowForDirectRunoff = 10;     // [mm] of solid snow
 
@@ -181,7 +180,7 @@ void column_sub_step(const SoilColumnKernels& k, const ColumnStepSettings& setti
   const int n = p.n;
   const int L = static_cast<int>(in.landuse.size()) - 1;
   assert(static_cast<int>(s.pot_t.size()) > L && static_cast<int>(out.real_transpiration.size()) > L);
-  for (int j = 1; j <= n; ++j) s.theta_fc[j] = soil.ThetaForSuction(j, kFieldCapacitySuction);
+  for (int j = 1; j <= n; ++j) s.theta_fc[j] = soil.FieldCapacity(j);
   p.clay_layer = clay_layer_of(a, n, in.clay_depth);
   int G = std::clamp(static_cast<int>(state.groundwater_level), 1, n);
   if (settings.heat != nullptr) settings.heat->load_snow_water(p, a, true);

@@ -7,8 +7,6 @@
 namespace tolvo {
 namespace {
 
-constexpr double kFieldCapacitySuction = 3.45;  // [m]
-
 // Replaces the cell's reservation in its river by a take of at most `wanted` [m³/s] and
 // returns the take: what the river still carries beyond the other cells' takes.
 double reserve(const RiverCellInput& in, double wanted) {
@@ -64,7 +62,7 @@ RiverExchange river_exchange(const RiverCellInput& in, const RiverColumn& col, s
 
   if (hg > hb) {
     release();
-    const double drainable = mean_theta(k) - col.soil->ThetaForSuction(k, kFieldCapacitySuction);
+    const double drainable = mean_theta(k) - col.soil->FieldCapacity(k);
     const double E = K > 0 ? K * (hg - hb) * in.width / c : 0.0;
     double R = E;
     const auto take = [&](int j, double height) {

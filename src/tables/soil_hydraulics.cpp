@@ -129,9 +129,12 @@ void SoilRecord::BuildHydraulicTables(int l) {
     conductivityTable = LayerTables(layerCount, kHydraulicTableSize);
     retentionTable = LayerTables(layerCount, kHydraulicTableSize);
     suctionSteps = LayerTables(layerCount, kHydraulicTableSize);
+    fieldCapacity.assign(static_cast<std::size_t>(layerCount) + 1, 0.0);
   }
   FillHydraulicTables(LayerParameters(*this, l), suctionSteps[l], retentionTable[l], thetaTable[l],
                       conductivityTable[l]);
+  fieldCapacity[static_cast<std::size_t>(l)] =
+      WaterContentAtSuction(retentionTable[l], suctionSteps[l], kFieldCapacitySuction);
 }
 
 void SoilRecord::BuildFreezingTables(int l, double factor) {

@@ -27,6 +27,8 @@ namespace tolvo {
 // Number of suction steps of the hydraulic tables; a table row has entries 0..30.
 inline constexpr int kSuctionStepCount = 30;
 inline constexpr int kHydraulicTableSize = kSuctionStepCount + 1;
+// Suction at which a layer holds field capacity [m].
+inline constexpr double kFieldCapacitySuction = 3.45;
 // Entry 0 and entries 1..30: the fixed suction steps. 3.45 (entry 22) is the suction of
 // field capacity in the soil model.
 inline constexpr std::array<double, kHydraulicTableSize> kSuctionSteps{

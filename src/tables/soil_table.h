@@ -94,6 +94,9 @@ class SoilRecord : public TableEntry {
   double ThetaForSuction(int l, double h) const {
     return WaterContentAtSuction(retentionTable[l], suctionSteps[l], h);
   }
+  // Water content of layer l at field capacity (ThetaForSuction at kFieldCapacitySuction,
+  // looked up once when the layer's tables are built).
+  double FieldCapacity(int l) const { return fieldCapacity[static_cast<std::size_t>(l)]; }
   // Liquid fractions (slopes) alone, per layer 1..layerCount at index i (no offset).
   void LiquidFractionValues(std::span<double> fractions, std::span<const double> temperatures,
                             std::span<const double> water_contents) const;
@@ -125,6 +128,7 @@ class SoilRecord : public TableEntry {
   LayerTables conductivityTable;
   LayerTables retentionTable;
   LayerTables suctionSteps;
+  std::vector<double> fieldCapacity;  // water content at field capacity per layer 0..layerCount
 
   // Per-layer arrays (entries 0..layerCount).
   std::vector<double> ksat;       // saturated hydraulic conductivity

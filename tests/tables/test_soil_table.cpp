@@ -90,6 +90,20 @@ TEST_F(SoilTableTest, HorizonListsFillTheLayersOfEachHorizon) {
   EXPECT_EQ(open_end.Par_n, (std::vector<double>(6, 1.5)));
 }
 
+// The field capacity of each layer is its retention curve at the field-capacity suction,
+// with each horizon's own van Genuchten parameters (theta at 3.45 m: loam 0.1633, sand
+// 0.0544 from the closed form; the table interpolates between suction steps).
+TEST_F(SoilTableTest, FieldCapacityFollowsEachHorizonsRetentionCurve) {
+  const SoilRecord soil = Parsed(
+      "1 s { method = MultipleHorizons; layers = 2 3; ksat = 1e-5; theta_sat = 0.43 0.38; theta_res = 0.078 0.053; "
+      "alpha = 3.6 3.5; Par_n = 1.56 3.18; thickness = 0.1; }");
+  for (int l = 0; l <= soil.layerCount; ++l) {
+    SCOPED_TRACE(l);
+    EXPECT_EQ(soil.FieldCapacity(l), soil.ThetaForSuction(l, kFieldCapacitySuction));
+    EXPECT_NEAR(soil.FieldCapacity(l), l <= 2 ? 0.1633 : 0.0544, 0.01);
+  }
+}
+
 TEST_F(SoilTableTest, DefaultsAndOptionalKeys) {
   const SoilRecord soil = Parsed(Block("1 1"));
   EXPECT_EQ(soil.method, 0);
