@@ -105,11 +105,13 @@ void SendOwnRuns(const RunContext& run, const DomainLayout& layout, int values_p
   std::size_t total = 0;
   WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
   if (total == 0) return;
-  std::vector<double> buffer;
-  buffer.reserve(total * static_cast<std::size_t>(values_per_cell));
+  std::vector<double>& buffer = layout.message;
+  buffer.resize(total * static_cast<std::size_t>(values_per_cell));
+  std::size_t position = 0;
   WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
-    const double* first = cell(r, c);
-    buffer.insert(buffer.end(), first, first + static_cast<std::ptrdiff_t>(length) * values_per_cell);
+    const std::size_t count = static_cast<std::size_t>(length) * static_cast<std::size_t>(values_per_cell);
+    std::copy_n(cell(r, c), count, buffer.begin() + static_cast<std::ptrdiff_t>(position));
+    position += count;
   });
   SendDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, kRunsTag);
 }
@@ -120,7 +122,8 @@ void ReceiveOwnRuns(const RunContext& run, const DomainLayout& layout, int value
   std::size_t total = 0;
   WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
   if (total == 0) return;
-  std::vector<double> buffer(total * static_cast<std::size_t>(values_per_cell));
+  std::vector<double>& buffer = layout.message;
+  buffer.resize(total * static_cast<std::size_t>(values_per_cell));
   ReceiveDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, kRunsTag);
   std::size_t position = 0;
   WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
@@ -130,9 +133,12 @@ void ReceiveOwnRuns(const RunContext& run, const DomainLayout& layout, int value
   });
 }
 
-// Process 0's side: the number of cells each other process moves (index 0 unused).
-std::vector<std::size_t> CellsOfOthers(const RunContext& run, const DomainLayout& layout, StripLimitEntry entry) {
-  std::vector<std::size_t> cells(static_cast<std::size_t>(run.process_count), 0);
+// Process 0's side: the number of cells each other process moves (index 0 unused), in
+// the layout's kept list.
+const std::vector<std::size_t>& CellsOfOthers(const RunContext& run, const DomainLayout& layout,
+                                              StripLimitEntry entry) {
+  std::vector<std::size_t>& cells = layout.cells_of_others;
+  cells.assign(static_cast<std::size_t>(run.process_count), 0);
   WalkRunsOfOthers(run, layout, entry, [&](int, int, int length, int owner) {
     if (owner < run.process_count) cells[static_cast<std::size_t>(owner)] += static_cast<std::size_t>(length);
   });
@@ -145,8 +151,9 @@ std::vector<std::size_t> CellsOfOthers(const RunContext& run, const DomainLayout
 template <typename Cell>
 void MoveRunsOfOthers(const RunContext& run, const DomainLayout& layout, bool scatter, int values_per_cell,
                       StripLimitEntry entry, Cell&& cell) {
-  const std::vector<std::size_t> cells = CellsOfOthers(run, layout, entry);
-  std::vector<double> buffer(std::ranges::max(cells) * static_cast<std::size_t>(values_per_cell));
+  const std::vector<std::size_t>& cells = CellsOfOthers(run, layout, entry);
+  std::vector<double>& buffer = layout.message;
+  buffer.resize(std::ranges::max(cells) * static_cast<std::size_t>(values_per_cell));
   for (int q = 1; q < run.process_count; ++q) {
     const std::size_t count = cells[static_cast<std::size_t>(q)] * static_cast<std::size_t>(values_per_cell);
     if (count == 0) continue;
@@ -208,6 +215,49 @@ RowRange MaskedRows(const RunContext& run, const DomainLayout& layout) {
 int CountOf(std::span<const long long> counts, int q) {
   if (q < 0 || static_cast<std::size_t>(q) >= counts.size()) return 0;
   return static_cast<int>(std::clamp<long long>(counts[q], 0, std::numeric_limits<int>::max()));
+}
+
+// Process 0's masked-cell messages, one part per other process in ascending rank, in the
+// layout's kept message (zero-filled); the layout's kept list holds per process the
+// position of its next value (index q) and the end of its part (index size + q; the
+// end at index size, before the first part, stays 0). A full
+// or exhausted part takes or gives no more values, so counts that do not match the mask
+// leave cells unfilled instead of writing or reading past the part.
+class MessageParts {
+ public:
+  MessageParts(std::vector<double>& values, std::vector<std::size_t>& positions, int size)
+      : values_(values), positions_(positions), size_(static_cast<std::size_t>(size)) {}
+  // Where the part of process q (q >= 1) starts: where the part before it ends.
+  std::size_t first(int q) const { return ends(q - 1); }
+  bool next(int q, double& value) const {
+    std::size_t& position = positions_[static_cast<std::size_t>(q)];
+    if (position >= ends(q)) return false;
+    value = values_[position++];
+    return true;
+  }
+  void put(int q, double value) const {
+    std::size_t& position = positions_[static_cast<std::size_t>(q)];
+    if (position < ends(q)) values_[position++] = value;
+  }
+
+ private:
+  std::size_t ends(int q) const { return positions_[size_ + static_cast<std::size_t>(q)]; }
+  std::vector<double>& values_;
+  std::vector<std::size_t>& positions_;
+  std::size_t size_;
+};
+
+MessageParts PartMessage(const DomainLayout& layout, std::span<const long long> counts, int size) {
+  std::vector<std::size_t>& positions = layout.cells_of_others;
+  positions.assign(2 * static_cast<std::size_t>(size), 0);
+  std::size_t end = 0;
+  for (int q = 1; q < size; ++q) {
+    positions[static_cast<std::size_t>(q)] = end;
+    end += static_cast<std::size_t>(CountOf(counts, q));
+    positions[static_cast<std::size_t>(size + q)] = end;
+  }
+  layout.message.assign(end, 0.0);
+  return MessageParts(layout.message, positions, size);
 }
 
 // Values taken one after another from a received buffer; an exhausted buffer gives none,
@@ -308,8 +358,9 @@ void GatherMaskedCells(const RunContext& run, GridView values, ConstGridView mas
   if (layout == nullptr) return;
   const int rank = run.rank;
   const RowRange rows = MaskedRows(run, *layout);
+  std::vector<double>& buffer = layout->message;
   if (rank != 0) {
-    std::vector<double> buffer(static_cast<std::size_t>(CountOf(counts, rank)));
+    buffer.assign(static_cast<std::size_t>(CountOf(counts, rank)), 0.0);
     std::size_t packed = 0;
     WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
       if (static_cast<int>(layout->regions(r, c)) == rank && packed < buffer.size()) buffer[packed++] = values(r, c);
@@ -318,12 +369,8 @@ void GatherMaskedCells(const RunContext& run, GridView values, ConstGridView mas
     return;
   }
   const int size = run.process_count;
-  std::vector<std::vector<double>> received(static_cast<std::size_t>(size));
-  for (int q = 1; q < size; ++q) {
-    received[q].resize(static_cast<std::size_t>(CountOf(counts, q)));
-    ReceiveDoubles(received[q].data(), static_cast<int>(received[q].size()), q, q);
-  }
-  std::vector<BufferCursor> cursors(received.begin(), received.end());
+  const MessageParts parts = PartMessage(*layout, counts, size);
+  for (int q = 1; q < size; ++q) ReceiveDoubles(buffer.data() + parts.first(q), CountOf(counts, q), q, q);
   WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
     const int q = static_cast<int>(layout->regions(r, c));
     const bool remote = q > 0 && q < size;
@@ -331,10 +378,10 @@ void GatherMaskedCells(const RunContext& run, GridView values, ConstGridView mas
     if (!target.empty()) {
       if (!remote) {
         target(r, c) = values(r, c);
-      } else if (cursors[q].next(value)) {
+      } else if (parts.next(q, value)) {
         target(r, c) = value;
       }
-    } else if (remote && cursors[q].next(value)) {
+    } else if (remote && parts.next(q, value)) {
       values(r, c) = value;
     }
   });
@@ -346,8 +393,9 @@ void ScatterMaskedCells(const RunContext& run, GridView values, ConstGridView ma
   if (layout == nullptr) return;
   const int rank = run.rank;
   const RowRange rows = MaskedRows(run, *layout);
+  std::vector<double>& buffer = layout->message;
   if (rank != 0) {
-    std::vector<double> buffer(static_cast<std::size_t>(CountOf(counts, rank)));
+    buffer.resize(static_cast<std::size_t>(CountOf(counts, rank)));
     ReceiveDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, rank);
     BufferCursor cursor(buffer);
     WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
@@ -357,14 +405,12 @@ void ScatterMaskedCells(const RunContext& run, GridView values, ConstGridView ma
     return;
   }
   const int size = run.process_count;
-  std::vector<std::vector<double>> buffers(static_cast<std::size_t>(size));
-  std::vector<std::size_t> packed(static_cast<std::size_t>(size), 0);
-  for (int q = 1; q < size; ++q) buffers[q].resize(static_cast<std::size_t>(CountOf(counts, q)));
+  const MessageParts parts = PartMessage(*layout, counts, size);
   WalkMaskedCells(run, *layout, rows, mask, [&](int r, int c) {
     const int q = static_cast<int>(layout->regions(r, c));
-    if (q > 0 && q < size && packed[q] < buffers[q].size()) buffers[q][packed[q]++] = values(r, c);
+    if (q > 0 && q < size) parts.put(q, values(r, c));
   });
-  for (int q = 1; q < size; ++q) SendDoubles(buffers[q].data(), static_cast<int>(buffers[q].size()), q, q);
+  for (int q = 1; q < size; ++q) SendDoubles(buffer.data() + parts.first(q), CountOf(counts, q), q, q);
 }
 
 }  // namespace tolvo

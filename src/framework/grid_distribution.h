@@ -12,7 +12,7 @@
 // All runs of one process travel as one message between it and process 0, packed in the
 // order of the walks below; process 0 exchanges these messages in ascending rank through
 // one buffer as large as the largest of them, so no process allocates a whole-grid buffer
-// it does not need. The runs are found in the strip grid "MPIHelper":
+// it does not need. The buffer is the layout's kept message, reused by every transfer. The runs are found in the strip grid "MPIHelper":
 // - on process 0, row r holds pairs (owner, length) from columns 1 and 2 on, describing
 //   the row from its first domain column to its end; a length below 1 ends the list;
 //   runs of owner 0 or below (process 0's own cells, cells outside the domain) are not
@@ -28,6 +28,7 @@
 
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "framework/halo_exchange.h"
 #include "framework/matrix.h"
@@ -45,7 +46,7 @@ struct ColumnRange {
 static_assert(sizeof(ColumnRange) == 2 * sizeof(int), "ColumnRange travels as two ints");
 
 // What the transfers of this process rely on: non-owning views of the decomposition's
-// grids and lists. The set-up fills it (the column ranges once the zones are ranked) and
+// grids and lists, and the transfers' kept message buffer. The set-up fills it (the column ranges once the zones are ranked) and
 // hands it to every model object; it must outlive them.
 struct DomainLayout {
   RowRange own_rows;                              // the process's band
@@ -55,6 +56,11 @@ struct DomainLayout {
   std::span<const StripRecord> receive_list;      // halo runs this process receives
   std::span<const StripRecord> send_list;         // halo runs this process sends
   std::span<const long long> cell_counts;         // zone cells per rank (entries 0..size-1)
+  // Kept between transfers, which reuse them on the main thread: the packed message of
+  // the gathers and scatters and, on process 0, the cells each other process moves. Once
+  // grown to the largest message, a transfer allocates nothing.
+  mutable std::vector<double> message;
+  mutable std::vector<std::size_t> cells_of_others;
 };
 
 // Sends, from process 0, every run of another owner to that owner; the others receive

@@ -26,7 +26,6 @@ routstatistic::routstatistic(DiagnosticsLog& log, ConstGridView weights, int nro
   // No total column: the rows hold the sub-basin columns only.
   const long long columns = zone_column_count();
   values_per_row_ = static_cast<unsigned long long>(columns);
-  row_values_.assign(capacity_ * values_per_row_, 0.0);
   row_length_ = std::max(columns, 1LL);
   const auto block_size = static_cast<std::size_t>(row_length_) + 1;
   last_values_.assign(block_size, 0.0);
@@ -69,6 +68,7 @@ void routstatistic::EndStep(long long year, long long month, long long day, long
 
   values_in_row_ = 0;
   ++rows_in_use_;
+  GrowRowBuffer();
   last_row_date_ = {year, month, day, hour};
   observed_date_ = last_row_date_;
   row_dates_[rows_in_use_ - 1] = last_row_date_;

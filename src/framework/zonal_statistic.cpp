@@ -142,8 +142,6 @@ void zonalstatistic::Construct(ConstGridView weights, int nrows, int ncols, int 
     case StatisticsMode::Disabled: return;
   }
   values_per_row_ = static_cast<unsigned long long>(zone_column_count()) + 1;
-  row_dates_.resize(capacity_);
-  row_values_.resize(capacity_ * values_per_row_);
   const auto block_size = static_cast<std::size_t>(row_length_) + 1;
   last_values_.assign(block_size, 0.0);
   accumulator_.assign(block_size, 0.0);
@@ -233,6 +231,12 @@ void zonalstatistic::SetZoneSums(int zone_index, double n, double sx, double rel
   sums_[i + kSumRel].Add(rel_cell_sum);
 }
 
+void zonalstatistic::GrowRowBuffer() {
+  if (row_dates_.size() >= rows_in_use_) return;
+  row_dates_.resize(rows_in_use_);
+  row_values_.resize(rows_in_use_ * values_per_row_);
+}
+
 void zonalstatistic::PushValue(double value) {
   ++values_in_row_;
   row_values_[(rows_in_use_ - 1) * values_per_row_ + values_in_row_ - 1] = value;
@@ -263,6 +267,7 @@ void zonalstatistic::FinishStep(long long year, long long month, long long day, 
   if (interval_end) {
     values_in_row_ = 0;
     ++rows_in_use_;
+    GrowRowBuffer();
     last_row_date_ = {year, month, day, hour};
     row_dates_[rows_in_use_ - 1] = last_row_date_;
   }

@@ -172,6 +172,8 @@ class zonalstatistic {
   int RegisterBlock(StatisticsRegistry& registry, int capacity);
   // The zone index of each zone column, in column order.
   std::vector<int> ColumnZones() const;
+  // Makes room in the row buffer for the rows in use.
+  void GrowRowBuffer();
   void PushValue(double value);
   void WriteValue(std::FILE* file, double value) const;
 
@@ -180,7 +182,9 @@ class zonalstatistic {
   std::span<ZoneRecord> zones_;
   int rank_ = 0;
 
-  // Row buffer: capacity rows of values_per_row_ values each.
+  // Row buffer: up to capacity rows of values_per_row_ values each, written out when full.
+  // Only process 0 fills it; it grows with the rows in use instead of holding the whole
+  // capacity from the start, which every process would pay for every table.
   std::vector<RowDate> row_dates_;
   std::vector<double> row_values_;
   unsigned long long capacity_ = 0;

@@ -1,7 +1,5 @@
 #include "meteo/expokorrklasse.h"
 
-#include <mpi.h>
-
 #include <cassert>
 #include <string>
 
@@ -227,7 +225,6 @@ void expokorrklasse::ComputeStep(long long hour, int day, int month) {
     }
     ResetShade();
     if (!sun.night && settings_.shades() && hru_masters_.empty()) ShadeAndDistribute(sun);
-    MPI_Barrier(MPI_COMM_WORLD);
     AccumulateSubStep(sun);
     WriteGridOutputs(shadow_.index, true, i + 1 < clock.count);
   }

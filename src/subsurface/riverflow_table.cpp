@@ -46,7 +46,6 @@ void RiverflowExchange::Reduce(std::span<RiverflowRecord> table) {
   MPI_Op sum = MPI_OP_NULL;
   MPI_Op_create(&RiverflowTableSum, 1, &sum);
   const int count = static_cast<int>(table.size());
-  MPI_Barrier(MPI_COMM_WORLD);
   if (rank == 0) {
     MPI_Reduce(MPI_IN_PLACE, table.data(), count, type, sum, 0, MPI_COMM_WORLD);
   } else {
@@ -57,7 +56,6 @@ void RiverflowExchange::Reduce(std::span<RiverflowRecord> table) {
     }
     MPI_Reduce(increments_.data(), nullptr, count, type, sum, 0, MPI_COMM_WORLD);
   }
-  MPI_Barrier(MPI_COMM_WORLD);
   MPI_Op_free(&sum);
   MPI_Type_free(&type);
 }

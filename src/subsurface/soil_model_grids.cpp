@@ -2,8 +2,6 @@
 // layer, evapotranspiration per layer, the column inputs and the optional inputs of
 // ponding, tile drainage, the clay layer, heat transfer, irrigation and silting-up.
 
-#include <mpi.h>
-
 #include "framework/error_code.h"
 #include "framework/grid_distribution.h"
 #include "framework/grid_table.h"
@@ -100,9 +98,7 @@ void unsatzonmodellklasse::PreparePondingCapacity() {
       }
     }
   }
-  MPI_Barrier(MPI_COMM_WORLD);
   ScatterGrid(context(), max_ponding_);
-  MPI_Barrier(MPI_COMM_WORLD);
 }
 
 }  // namespace tolvo

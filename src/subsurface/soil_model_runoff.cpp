@@ -105,7 +105,6 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
   };
   if (flow_times_.empty()) {
     for (int s = 1; s <= N; ++s) maxzeit_[static_cast<std::size_t>(s)] = 1;
-    MPI_Barrier(MPI_COMM_WORLD);
     log() << "done and reduced to rank 0" << "[end-entry]";
     make_queues();
     for (auto* q : {&zone_qd_, &zone_qi_}) {
@@ -144,9 +143,7 @@ void unsatzonmodellklasse::InitFlowTimeZones() {
     dots << ".";
   }
   log() << dots.str() << "[end-entry]";
-  MPI_Barrier(MPI_COMM_WORLD);
   const FlowTimeZoneLayout layout = RankFlowTimeZones(N, cells, nodata);
-  MPI_Barrier(MPI_COMM_WORLD);
   log() << "done and reduced to rank 0" << "[end-entry]";
   const std::string grid_file = table[index].file_name.value_or("flow_times");
   if (layout.unusable_cells && rank() == 0) {

@@ -2,8 +2,6 @@
 // step, one soil sub-step of every column (the parallel column loop) and its bookkeeping
 // into the flow-time zones, the statistics and the control-point series.
 
-#include <mpi.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <iomanip>
@@ -247,10 +245,7 @@ void unsatzonmodellklasse::RunStep(long long hour, long long day, long long mont
   if (!column_grids_bound_) BindColumnGrids();
   date_ = {year, month, day, hour};
   const bool exchange = settings_.surface_water_interaction > 1;
-  if (exchange) {
-    exchangeCellsBeforeStep();
-    MPI_Barrier(MPI_COMM_WORLD);
-  }
+  if (exchange) exchangeCellsBeforeStep();
   loop_settings_.spare_columns = cell_exchange_.cell_count > 0 ? cell_exchange_.spare_columns : 0;
   loop_settings_.external_table = external_table_;
   dump_run_.options = dump_options_;

@@ -13,8 +13,6 @@ constexpr long kDateBytes = 32;
 PointSeries::PointSeries(std::string file, int width)
     : file_(std::move(file)),
       capacity_(std::max(1L, kBufferBytes / (static_cast<long>(width) * 8 + kDateBytes))),
-      width_(width),
-      dates_(static_cast<std::size_t>(capacity_) + 1),
-      values_((static_cast<std::size_t>(capacity_) + 1) * static_cast<std::size_t>(width)) {}
+      width_(width) {}
 
 }  // namespace tolvo

@@ -69,7 +69,6 @@ void schneemodellklasse::SnowTimeStep(const ModelDate& d) {
   for (std::size_t t = 1; t < TracerRecords.size(); ++t) {
     if (TracerRecords[t].statistic) TracerRecords[t].statistic->BeginStep();
   }
-  MPI_Barrier(MPI_COMM_WORLD);
 
   const SnowSettings& s = settings_;
   const SnowCellParameters p{.melt = s.traits.melt,

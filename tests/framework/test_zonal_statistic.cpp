@@ -4,6 +4,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "framework/error_code.h"
@@ -180,6 +182,38 @@ TEST_F(ZonalStatisticTest, FlushAppendsBufferedRowsInOrder) {
   EXPECT_EQ(rows, "2000\t 1\t 2\t 1\t1.00\n2000\t 1\t 2\t 2\t2.00\n");
   EXPECT_NE(console_.str().find("write " + dir_.file("table.txt") + "(40 of 2097152 buffer-bytes)"),
             std::string::npos);
+}
+
+// The row buffer grows with its rows: a table running past its capacity (43690 rows of
+// a total-only table) is written when full and again at the end, every row once, in order.
+TEST_F(ZonalStatisticTest, ATableRunningPastItsCapacityWritesEveryRowOnceInOrder) {
+  constexpr int kSteps = 43690 + 3;
+  auto table = Make(1001, 0);
+  table->WriteHeader("q", "m", registry_, StatisticsRegistry::kCapacity);
+  for (int step = 1; step <= kSteps; ++step) {
+    const double v = step;
+    Step(*table, {v, v, v}, step % 24);
+  }
+  const std::string full_write = "write " + dir_.file("table.txt") + "(";
+  std::size_t writes = 0;
+  for (std::size_t at = console_.str().find(full_write); at != std::string::npos;
+       at = console_.str().find(full_write, at + 1)) {
+    ++writes;
+  }
+  EXPECT_EQ(writes, 1u);
+  table->Release();
+  std::istringstream rows(Table().substr(Table().find("1.0000\n") + 7));
+  std::string line;
+  int count = 0;
+  bool in_order = true;
+  while (std::getline(rows, line)) {
+    ++count;
+    const std::string expected_end = "\t" + std::to_string(count);
+    in_order = in_order && line.size() > expected_end.size() &&
+               line.compare(line.size() - expected_end.size(), expected_end.size(), expected_end) == 0;
+  }
+  EXPECT_EQ(count, kSteps);
+  EXPECT_TRUE(in_order);
 }
 
 TEST_F(ZonalStatisticTest, UnwritableFileFailsWith15AndAFullRegistryWith12) {
