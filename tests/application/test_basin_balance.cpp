@@ -710,12 +710,13 @@ TEST(BasinBalance, ClosesWithoutGroundwater) {
   ExpectCloses(RunBasin({{"[groundwater_flow]\n1     on", "[groundwater_flow]\n0     on"}}), "without groundwater");
 }
 
-// Does not close yet. Over days 2 to 12 of the example (1 process, one sub-step), of 46 mm
-// of precipitation, with a rounding of about 0.012 mm:
-// - with every sub-model, and without the lake, irrigation, surface routing or the
-//   XXVARIANTSXX
-// Run it with --gtest_also_run_disabled_tests to see the terms of every variant.
-TEST(BasinBalance, DISABLED_PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
+// The example with every sub-model, and with each sub-model in turn switched off, keeps its
+// water. Over days 2 to 12 (1 process, one sub-step, 46 mm of precipitation, a rounding of
+// the printed tables of about 0.012 mm) the remainders were: every sub-model -0.0007 mm,
+// without groundwater -0.0006, without snow +0.0003, without the lake -0.0011, without
+// irrigation -0.0016, without surface routing -0.0071, without the silting-up model
+// -0.0020. A failure names the variant and lists its terms.
+TEST(BasinBalance, PrecipitationAndInflowsEqualEvapotranspirationDischargeAbstractionsAndStorageChanges) {
   for (const Variant& variant : Variants()) {
     SCOPED_TRACE(variant.name);
     ExpectCloses(RunBasin(variant.edits), variant.name);
