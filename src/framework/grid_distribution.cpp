@@ -97,16 +97,23 @@ void ReceiveDoubles(double* values, int count, int peer, int tag) {
   MPI_Recv(values, count, MPI_DOUBLE, peer, tag, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
 }
 
+// Sizes the kept message buffer for the runs of this process; false when it owns no cell.
+bool SizeOwnRunsMessage(const RunContext& run, const DomainLayout& layout, int values_per_cell,
+                        StripLimitEntry entry) {
+  std::size_t total = 0;
+  WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
+  if (total == 0) return false;
+  layout.message.resize(total * static_cast<std::size_t>(values_per_cell));
+  return true;
+}
+
 // The packed message of a process other than 0: its runs in walk order. `cell(r, c)` gives
 // the first value of cell (r, c), `values_per_cell` how many values a cell moves.
 template <typename Cell>
 void SendOwnRuns(const RunContext& run, const DomainLayout& layout, int values_per_cell, StripLimitEntry entry,
                  Cell&& cell) {
-  std::size_t total = 0;
-  WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
-  if (total == 0) return;
+  if (!SizeOwnRunsMessage(run, layout, values_per_cell, entry)) return;
   std::vector<double>& buffer = layout.message;
-  buffer.resize(total * static_cast<std::size_t>(values_per_cell));
   std::size_t position = 0;
   WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
     const std::size_t count = static_cast<std::size_t>(length) * static_cast<std::size_t>(values_per_cell);
@@ -119,11 +126,8 @@ void SendOwnRuns(const RunContext& run, const DomainLayout& layout, int values_p
 template <typename Cell>
 void ReceiveOwnRuns(const RunContext& run, const DomainLayout& layout, int values_per_cell, StripLimitEntry entry,
                     Cell&& cell) {
-  std::size_t total = 0;
-  WalkOwnRuns(run, layout, entry, [&](int, int, int length) { total += static_cast<std::size_t>(length); });
-  if (total == 0) return;
+  if (!SizeOwnRunsMessage(run, layout, values_per_cell, entry)) return;
   std::vector<double>& buffer = layout.message;
-  buffer.resize(total * static_cast<std::size_t>(values_per_cell));
   ReceiveDoubles(buffer.data(), static_cast<int>(buffer.size()), 0, kRunsTag);
   std::size_t position = 0;
   WalkOwnRuns(run, layout, entry, [&](int r, int c, int length) {
